@@ -1,0 +1,10 @@
+#pragma once
+// Windows-1252, the 8-bit code page of survey, configuration and log files and
+// of the texts on the instrument wire.
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+QString FromCp1252(QByteArrayView bytes);
+// Characters outside the code page become '?'.
+QByteArray ToCp1252(const QString &text);

@@ -1,0 +1,20 @@
+#pragma once
+// The one error class of the link and protocol layers: it carries the short
+// message the operator sees ("Port err. Setcmd", "Wait error", ...).
+#include <stdexcept>
+#include <string>
+
+#include <QString>
+
+class ETarnelError : public std::runtime_error {
+public:
+    explicit ETarnelError(const QString &message)
+        : std::runtime_error(message.toStdString()), Text(message) {}
+    explicit ETarnelError(const char *message)
+        : ETarnelError(QString::fromUtf8(message)) {}
+
+    const QString &Message() const noexcept { return Text; }
+
+private:
+    QString Text;
+};

@@ -1,0 +1,6 @@
+#pragma once
+// Sub-commands of tarnelpro-cli. Each takes the arguments after its name and
+// returns the process exit status (0 success, 1 error, 2 usage error).
+#include <QStringList>
+
+int RunSurveyCommand(const QStringList &args);

@@ -1,0 +1,1 @@
+#include "link/Portvirt.h"

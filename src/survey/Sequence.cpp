@@ -1,0 +1,1 @@
+#include "survey/Sequence.h"

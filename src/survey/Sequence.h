@@ -1,0 +1,6 @@
+#pragma once
+// Node and quadripole tables (placeholder until the survey model lands).
+class TSequence {
+public:
+    virtual ~TSequence() = default;
+};
