@@ -1,1 +1,71 @@
 #pragma once
+// The event log: the field record of a day's work. The lines live here; the
+// "Event log" pane shows them in colour and the log file beside the data file
+// holds the same text without colours.
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <vector>
+
+// Text colours as red + 256 * green + 65536 * blue.
+using TColor = std::uint32_t;
+namespace LogColor {
+inline constexpr TColor Black = 0;
+inline constexpr TColor Red = 255;
+inline constexpr TColor Green = 32768;
+inline constexpr TColor Maroon = 128;
+inline constexpr TColor Orange = 33023;
+inline constexpr TColor Teal = 8421376;
+} // namespace LogColor
+
+struct TLogLine {
+    QString Text;
+    TColor Color;
+};
+
+class TEventLog {
+public:
+    TEventLog();
+
+    // Appends one line in the current colour.
+    void Add(const QString &text);
+    // Appends "< " + short date + " " + long time + " > " + text.
+    void AddStamped(const QString &text);
+    // "< " + short date + " " + long time + " > " without the text, for writers
+    // that compose their own lines.
+    QString Stamp() const;
+    // Short date, a blank and the long time of the current local time.
+    QString DateTimeText() const;
+
+    void SetColor(TColor color) { Current = color; }
+    TColor Color() const { return Current; }
+    void Clear();
+
+    const std::vector<TLogLine> &Lines() const { return Entries; }
+    QString Text() const;
+
+    // Writes the whole log to the log file of acquisitionFile, replacing it
+    // (Windows-1252, CR LF). A failure is reported through OnSaveError only the
+    // first time for a given path; the log itself keeps working.
+    bool Save(const QString &acquisitionFile);
+    static QString LogFileFor(const QString &acquisitionFile);
+
+    // Injectable for tests.
+    std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
+    QLocale Locale = QLocale::system();
+
+    // Observers: the pane, and whoever shows save failures.
+    std::function<void(const TLogLine &)> OnLine;
+    std::function<void()> OnClear;
+    std::function<void(const QString &path, const QString &error)> OnSaveError;
+
+private:
+    std::vector<TLogLine> Entries;
+    TColor Current = LogColor::Black;
+    std::set<QString> FailedPaths;
+};

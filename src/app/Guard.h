@@ -1,0 +1,25 @@
+#pragma once
+// The top-level error report: every event handler runs its body through
+// Guarded, so an error from the core ends the handler with a message box and
+// never reaches the event loop.
+#include "base/Tarnelerror.h"
+#include "base/Uiservices.h"
+
+#include <exception>
+#include <utility>
+
+template <class F>
+bool Guarded(TUserInterface &ui, F &&body)
+{
+    try {
+        std::forward<F>(body)();
+        return true;
+    } catch (const ETarnelError &e) {
+        ui.BusyIndicator(false);
+        ui.Message(e.Message());
+    } catch (const std::exception &e) {
+        ui.BusyIndicator(false);
+        ui.Message(QString::fromLocal8Bit(e.what()));
+    }
+    return false;
+}

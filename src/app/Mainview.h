@@ -1,0 +1,31 @@
+#pragma once
+// What the controllers show in the main window. The window implements it with
+// widgets; tarnelpro-cli and tests with plain recorders.
+#include <QString>
+
+class TGraph2D;
+class TGraph3D;
+
+enum class TPage : int { Configuration = 0, Acquisition, Progress, Rho, Resistance, Script };
+
+class TMainView {
+public:
+    virtual ~TMainView() = default;
+
+    // The "Connect" action, its button and the status text.
+    virtual void EnableConnect(bool enabled) = 0;
+    virtual void SetStatusText(const QString &text) = 0;
+    // RsOnImg shown when on, RsOffImg otherwise.
+    virtual void ShowLinkIndicator(bool on) = 0;
+    virtual void ShowRunControls(bool visible) = 0;
+    virtual void ShowPage(TPage page) = 0;
+    // One of the ten link pictures (0 USB without device, 1 USB, 2..7 Com 1..6,
+    // 8 Bluetooth, 9 Wi-Fi module).
+    virtual void ShowPortImage(int image) = 0;
+    // Ticks the "Communication port" item of the selector and clears the
+    // high-speed item.
+    virtual void TickPortItem(int selector) = 0;
+
+    virtual TGraph2D &PseudoSectionGraph() = 0;
+    virtual TGraph3D &ProgressGraph() = 0;
+};

@@ -1,0 +1,38 @@
+// tarnelpro: the window.
+#include "app/Guard.h"
+#include "ui/Mainfrm.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <exception>
+
+namespace {
+// Last line of defence: an error that escapes a handler is reported and the
+// event loop goes on.
+class TTarnelApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const ETarnelError &e) {
+            QMessageBox::critical(activeWindow(), applicationName(), e.Message());
+        } catch (const std::exception &e) {
+            QMessageBox::critical(activeWindow(), applicationName(), QString::fromLocal8Bit(e.what()));
+        }
+        return false;
+    }
+};
+} // namespace
+
+int main(int argc, char **argv)
+{
+    TTarnelApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("TarnelPro2"));
+    QApplication::setApplicationVersion(QStringLiteral(TARNEL_VERSION));
+    TMainFrm window;
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,525 @@
+#include "ui/Mainfrm.h"
+
+#include "app/Guard.h"
+#include "base/Clock.h"
+#include "base/Folders.h"
+#include "ui/Portimages.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <cstdio>
+
+namespace {
+constexpr int ClientWidth = 902;
+constexpr int ClientHeight = 505;
+constexpr int PortImageSize = 26;
+
+const char *const HomePageUrl = "https://tarnelpro.example.org/";
+const char *const SupportPageUrl = "https://tarnelpro.example.org/support/";
+
+QColor FromTColor(TColor c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+
+QLabel *ValueBox(QWidget *parent, const char *name, int width)
+{
+    auto *l = new QLabel(parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setFrameShape(QFrame::StyledPanel);
+    l->setFrameShadow(QFrame::Sunken);
+    l->setAlignment(Qt::AlignCenter);
+    l->setFixedWidth(width);
+    l->setAutoFillBackground(true);
+    return l;
+}
+
+QProgressBar *Gauge(QWidget *parent, const char *name, int minimum, int maximum)
+{
+    auto *g = new QProgressBar(parent);
+    g->setObjectName(QString::fromLatin1(name));
+    g->setOrientation(Qt::Vertical);
+    g->setRange(minimum, maximum);
+    g->setValue(minimum);
+    g->setTextVisible(false);
+    g->setFixedWidth(9);
+    return g;
+}
+
+QFrame *Panel(QWidget *parent, const char *name)
+{
+    auto *f = new QFrame(parent);
+    f->setObjectName(QString::fromLatin1(name));
+    f->setFrameShape(QFrame::StyledPanel);
+    f->setFrameShadow(QFrame::Raised);
+    return f;
+}
+
+QWidget *Page(const char *name)
+{
+    auto *w = new QWidget;
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+}
+} // namespace
+
+TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("MainFrm"));
+    setWindowTitle(QStringLiteral("Tarnel Pro 2"));
+
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("Client"));
+    auto *column = new QVBoxLayout(client);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    PageControl1 = new QTabWidget(client);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->addTab(BuildConfigurationPage(), QStringLiteral("Configuration"));
+    PageControl1->addTab(BuildAcquisitionPage(), QStringLiteral("Acquisition"));
+    PageControl1->addTab(BuildStatePage(), QStringLiteral("Progress status"));
+    PageControl1->addTab(BuildRhoPage(), QStringLiteral("Rho pseudo section"));
+    PageControl1->addTab(BuildResistancePage(), QStringLiteral("Resistance"));
+    PageControl1->addTab(BuildScriptPage(), QStringLiteral("Script / Event log"));
+    column->addWidget(PageControl1, 1);
+
+    ProgressBar2 = new QProgressBar(client);
+    ProgressBar2->setObjectName(QStringLiteral("ProgressBar2"));
+    ProgressBar2->setFixedHeight(10);
+    ProgressBar2->setTextVisible(false);
+    ProgressBar2->setValue(0);
+    column->addWidget(ProgressBar2);
+    column->addWidget(BuildStatusBar());
+    setCentralWidget(client);
+
+    BuildMenus();
+    UiServices.Attach(ProgressBar1, ErrorSetUp);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(20000);
+
+    connect(PageControl1, &QTabWidget::currentChanged, this, &TMainFrm::PageControl1Change);
+
+    Shell = std::make_unique<TShell>(UiServices, *this, SystemClock(), options);
+    ConnectEventLog();
+    Guarded(UiServices, [&] { Shell->Construct(); });
+
+    // FormCreate: the design size is the smallest the window may take.
+    resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
+    Guarded(UiServices, [&] { Shell->FormCreate(); });
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+TMainFrm::~TMainFrm() = default;
+
+void TMainFrm::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!SizeFixed) {
+        SizeFixed = true;
+        setMinimumSize(size());
+    }
+}
+
+void TMainFrm::BuildMenus()
+{
+    PowerAction = new QAction(QStringLiteral("Connect"), this);
+    PowerAction->setObjectName(QStringLiteral("PowerAction"));
+    PowerAction->setToolTip(QStringLiteral("Connect to  VOLTIX"));
+    PowerAction->setStatusTip(QStringLiteral("Connect to  VOLTIX"));
+    PowerAction->setShortcut(QKeySequence(Qt::Key_F2));
+    PowerAction->setCheckable(true);
+    PowerAction->setEnabled(false);
+    ConnectBtn->setDefaultAction(PowerAction);
+
+    QMenu *link = menuBar()->addMenu(QStringLiteral("Link"));
+    link->setObjectName(QStringLiteral("Link1"));
+    link->addAction(PowerAction);
+    link->addSeparator();
+    QMenu *ports = link->addMenu(QStringLiteral("Communication port"));
+    ports->setObjectName(QStringLiteral("Communicationport1"));
+    PortGroup = new QActionGroup(this);
+    PortGroup->setExclusive(true);
+    const struct {
+        const char *name;
+        const char *caption;
+        int selector;
+    } items[] = {
+        {"Com11", "Com 1", 1}, {"Com21", "Com 2", 2}, {"Com31", "Com 3", 3},   {"Com41", "Com 4", 4},
+        {"Com51", "Com 5", 5}, {"Com61", "Com 6", 6}, {"USB1", "USB", 99},     {"BT1", "BT", 0},
+        {"Wavenode1", "Wavenode", 100},
+    };
+    for (const auto &item : items) {
+        QAction *a = ports->addAction(QString::fromLatin1(item.caption));
+        a->setObjectName(QString::fromLatin1(item.name));
+        a->setCheckable(true);
+        a->setData(item.selector);
+        PortGroup->addAction(a);
+    }
+    Communicationspeed1 = link->addAction(QStringLiteral("High communication speed (USB Only)"));
+    Communicationspeed1->setObjectName(QStringLiteral("Communicationspeed1"));
+    Communicationspeed1->setCheckable(true);
+    QAction *usbCheck = link->addAction(QStringLiteral("USB Check"));
+    usbCheck->setObjectName(QStringLiteral("ZIREriva1"));
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
+    help->setObjectName(QStringLiteral("Help1"));
+    QAction *topics = help->addAction(QStringLiteral("Help topics"));
+    topics->setObjectName(QStringLiteral("Rubriquedaide1"));
+    topics->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(topics, &QAction::triggered, this, &TMainFrm::ShowHelp);
+    help->addSeparator();
+    QMenu *web = help->addMenu(QStringLiteral("Orvo Radudazozav on the web"));
+    web->setObjectName(QStringLiteral("Web1"));
+    QAction *home = web->addAction(QStringLiteral("Home page"));
+    home->setObjectName(QStringLiteral("Homepage1"));
+    connect(home, &QAction::triggered, this, &TMainFrm::Homepage1Click);
+    QAction *support = web->addAction(QStringLiteral("Product support"));
+    support->setObjectName(QStringLiteral("Productsupport1"));
+    connect(support, &QAction::triggered, this, &TMainFrm::Productsupport1Click);
+    help->addSeparator();
+    QAction *about = help->addAction(QStringLiteral("About"));
+    about->setObjectName(QStringLiteral("Apropos1"));
+    connect(about, &QAction::triggered, this, &TMainFrm::Apropos1Click);
+}
+
+QWidget *TMainFrm::BuildStatusBar()
+{
+    auto *bar = new QWidget;
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    bar->setFixedHeight(41);
+    auto *row = new QHBoxLayout(bar);
+    row->setContentsMargins(2, 1, 2, 1);
+    row->setSpacing(3);
+
+    ConnectPannel = Panel(bar, "ConnectPannel");
+    auto *cp = new QHBoxLayout(ConnectPannel);
+    cp->setContentsMargins(3, 2, 3, 2);
+    ConnectBtn = new QToolButton(ConnectPannel);
+    ConnectBtn->setObjectName(QStringLiteral("ConnectBtn"));
+    ConnectBtn->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    ConnectBtn->setMinimumWidth(80);
+    cp->addWidget(ConnectBtn);
+    row->addWidget(ConnectPannel);
+
+    StartButtonPanel = Panel(bar, "StartButtonPanel");
+    auto *sp = new QHBoxLayout(StartButtonPanel);
+    sp->setContentsMargins(3, 2, 3, 2);
+    NewGpsBtn = new QPushButton(QStringLiteral("Start"), StartButtonPanel);
+    NewGpsBtn->setObjectName(QStringLiteral("NewGpsBtn"));
+    NewGpsBtn->setToolTip(QStringLiteral("Start action"));
+    PauseBtn = new QPushButton(QStringLiteral("Pause"), StartButtonPanel);
+    PauseBtn->setObjectName(QStringLiteral("PauseBtn"));
+    PauseBtn->setCheckable(true);
+    StopBtn = new QPushButton(QStringLiteral("Stop"), StartButtonPanel);
+    StopBtn->setObjectName(QStringLiteral("StopBtn"));
+    for (QPushButton *b : {NewGpsBtn, PauseBtn, StopBtn}) {
+        b->setFixedWidth(62);
+        sp->addWidget(b);
+    }
+    row->addWidget(StartButtonPanel);
+    row->addStretch(1);
+
+    BatPannel = Panel(bar, "BatPannel");
+    auto *bp = new QHBoxLayout(BatPannel);
+    bp->setContentsMargins(3, 2, 3, 2);
+    bp->setSpacing(2);
+    BatterieBtn = new QToolButton(BatPannel);
+    BatterieBtn->setObjectName(QStringLiteral("BatterieBtn"));
+    BatterieBtn->setText(QStringLiteral("Bat."));
+    BatterieBtn->setToolTip(QStringLiteral("Read batteries and temperature"));
+    bp->addWidget(BatterieBtn);
+    TxBatLblx = ValueBox(BatPannel, "TxBatLblx", 38);
+    TxBatLblx->setToolTip(QStringLiteral("Transmitter battery (V)"));
+    TxGauge = Gauge(BatPannel, "TxGauge", 90, 130);
+    RxBatLblx = ValueBox(BatPannel, "RxBatLblx", 38);
+    RxBatLblx->setToolTip(QStringLiteral("Receiver battery (V)"));
+    RxGauge = Gauge(BatPannel, "RxGauge", 90, 130);
+    RxTempLblx = ValueBox(BatPannel, "RxTempLblx", 32);
+    RxTempLblx->setToolTip(QStringLiteral("Receiver temperature"));
+    TempGauge = Gauge(BatPannel, "TempGauge", 40, 80);
+    for (QWidget *w : std::initializer_list<QWidget *>{TxBatLblx, TxGauge, RxBatLblx, RxGauge, RxTempLblx, TempGauge})
+        bp->addWidget(w);
+    row->addWidget(BatPannel);
+
+    ProgressGB = Panel(bar, "ProgressGB");
+    auto *pg = new QHBoxLayout(ProgressGB);
+    pg->setContentsMargins(2, 0, 2, 0);
+    MainGB = new QGroupBox(ProgressGB);
+    MainGB->setObjectName(QStringLiteral("MainGB"));
+    MainGB->setFixedWidth(330);
+    MainGB->setEnabled(false);
+    auto *mg = new QHBoxLayout(MainGB);
+    mg->setContentsMargins(4, 0, 4, 2);
+    mg->setSpacing(4);
+    ProgressBar1 = new QProgressBar(MainGB);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setFixedHeight(12);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setValue(0);
+    ErrorSetUp = new QLabel(QStringLiteral("Crc error"), MainGB);
+    ErrorSetUp->setObjectName(QStringLiteral("ErrorSetUp"));
+    ErrorSetUp->setStyleSheet(QStringLiteral("color: red; font-weight: bold;"));
+    ErrorSetUp->hide();
+    mg->addWidget(ProgressBar1, 1);
+    mg->addWidget(ErrorSetUp);
+    pg->addWidget(MainGB);
+    RsOffImg = new QLabel(ProgressGB);
+    RsOffImg->setObjectName(QStringLiteral("RsOffImg"));
+    RsOffImg->setPixmap(LinkLamp(false, 14));
+    RsOffImg->setToolTip(QStringLiteral("Link closed"));
+    RsOnImg = new QLabel(ProgressGB);
+    RsOnImg->setObjectName(QStringLiteral("RsOnImg"));
+    RsOnImg->setPixmap(LinkLamp(true, 14));
+    RsOnImg->setToolTip(QStringLiteral("Link open"));
+    RsOnImg->hide();
+    Image2 = new QLabel(ProgressGB);
+    Image2->setObjectName(QStringLiteral("Image2"));
+    Image2->setFixedSize(PortImageSize, PortImageSize);
+    pg->addWidget(RsOffImg);
+    pg->addWidget(RsOnImg);
+    pg->addWidget(Image2);
+    row->addWidget(ProgressGB);
+    return bar;
+}
+
+QWidget *TMainFrm::BuildConfigurationPage()
+{
+    QWidget *page = Page("ConfigurationTb");
+    auto *grid = new QGridLayout(page);
+
+    auto *acq = new QGroupBox(QStringLiteral("Acquisition"), page);
+    acq->setObjectName(QStringLiteral("AcquisitionGb"));
+    auto *al = new QGridLayout(acq);
+    al->addWidget(new QLabel(QStringLiteral("Acquisition file :"), acq), 0, 0);
+    AcquisitionFileTxt = new QLabel(acq);
+    AcquisitionFileTxt->setObjectName(QStringLiteral("AcquisitionFileTxt"));
+    AcquisitionFileTxt->setFrameShape(QFrame::StyledPanel);
+    AcquisitionFileTxt->setFrameShadow(QFrame::Sunken);
+    AcquisitionFileTxt->setMinimumWidth(240);
+    al->addWidget(AcquisitionFileTxt, 0, 1);
+    auto *datrem = new QPushButton(QStringLiteral("Datrem"), acq);
+    datrem->setObjectName(QStringLiteral("BitBtn1"));
+    datrem->setToolTip(QStringLiteral("Open the acquisition file with its processing program"));
+    connect(datrem, &QPushButton::clicked, this, &TMainFrm::BitBtn1Click);
+    al->addWidget(datrem, 0, 2);
+    grid->addWidget(acq, 1, 0);
+    grid->setRowStretch(2, 1);
+    grid->setColumnStretch(1, 1);
+    return page;
+}
+
+QWidget *TMainFrm::BuildAcquisitionPage()
+{
+    QWidget *page = Page("AcquisitonDataTb");
+    auto *l = new QVBoxLayout(page);
+    auto *hint = new QLabel(QStringLiteral("The values of the last measured group are shown here during an acquisition."), page);
+    hint->setObjectName(QStringLiteral("AcquisitionHintLbl"));
+    hint->setAlignment(Qt::AlignCenter);
+    l->addWidget(hint);
+    return page;
+}
+
+QWidget *TMainFrm::BuildStatePage()
+{
+    QWidget *page = Page("StateTb");
+    auto *l = new QVBoxLayout(page);
+    auto *hint = new QLabel(QStringLiteral("Progress of the survey in 3-D."), page);
+    hint->setObjectName(QStringLiteral("StateHintLbl"));
+    hint->setAlignment(Qt::AlignCenter);
+    l->addWidget(hint);
+    return page;
+}
+
+QWidget *TMainFrm::BuildRhoPage()
+{
+    QWidget *page = Page("RhoTb");
+    auto *l = new QVBoxLayout(page);
+    auto *hint = new QLabel(QStringLiteral("Apparent resistivity pseudo-section."), page);
+    hint->setObjectName(QStringLiteral("RhoHintLbl"));
+    hint->setAlignment(Qt::AlignCenter);
+    l->addWidget(hint);
+    return page;
+}
+
+QWidget *TMainFrm::BuildResistancePage()
+{
+    QWidget *page = Page("ResistanceTb");
+    auto *grid = new QGridLayout(page);
+    grid->addWidget(new QLabel(QStringLiteral("Maximun  resistance value acceptable :"), page), 0, 0);
+    MaxResValueCb = new QComboBox(page);
+    MaxResValueCb->setObjectName(QStringLiteral("MaxResValueCb"));
+    MaxResValueCb->addItems({QStringLiteral("Line open"), QStringLiteral("100 kOhm "), QStringLiteral("50 kOhm"),
+                             QStringLiteral("20 kOhm "), QStringLiteral("10 kOhm"), QStringLiteral("5 kOhm"),
+                             QStringLiteral("2 kOhm "), QStringLiteral("1 kOhm  ")});
+    MaxResValueCb->setCurrentIndex(0);
+    grid->addWidget(MaxResValueCb, 0, 1);
+    grid->setColumnStretch(2, 1);
+    grid->setRowStretch(1, 1);
+    return page;
+}
+
+QWidget *TMainFrm::BuildScriptPage()
+{
+    QWidget *page = Page("ScriptTb");
+    auto *l = new QVBoxLayout(page);
+    auto *group = new QGroupBox(QStringLiteral("Event log"), page);
+    group->setObjectName(QStringLiteral("EventLogGb"));
+    auto *gl = new QVBoxLayout(group);
+    EditJournal = new QTextEdit(group);
+    EditJournal->setObjectName(QStringLiteral("EditJournal"));
+    EditJournal->setReadOnly(true);
+    EditJournal->setAcceptRichText(false);
+    EditJournal->setLineWrapMode(QTextEdit::NoWrap);
+    EditJournal->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    EditJournal->setStyleSheet(QStringLiteral("QTextEdit { background: white; }"));
+    gl->addWidget(EditJournal);
+    l->addWidget(group, 1);
+    return page;
+}
+
+void TMainFrm::ConnectEventLog()
+{
+    TEventLog &log = Shell->EventLog;
+    log.OnLine = [this](const TLogLine &line) {
+        QTextCursor cursor(EditJournal->document());
+        cursor.movePosition(QTextCursor::End);
+        QTextCharFormat format;
+        format.setForeground(FromTColor(line.Color));
+        if (!EditJournal->document()->isEmpty())
+            cursor.insertBlock();
+        cursor.insertText(line.Text, format);
+        EditJournal->ensureCursorVisible();
+    };
+    log.OnClear = [this] { EditJournal->clear(); };
+    log.OnSaveError = [this](const QString &path, const QString &error) {
+        const QString text = QStringLiteral("Event log not saved: %1 (%2)").arg(path, error);
+        SetStatusText(text);
+        std::fprintf(stderr, "tarnelpro: %s\n", qPrintable(text));
+    };
+}
+
+void TMainFrm::EnableConnect(bool enabled)
+{
+    PowerAction->setEnabled(enabled);
+    ConnectBtn->setEnabled(enabled);
+    MainGB->setEnabled(enabled);
+}
+
+void TMainFrm::SetStatusText(const QString &text) { MainGB->setTitle(text); }
+
+void TMainFrm::ShowLinkIndicator(bool on)
+{
+    RsOnImg->setVisible(on);
+    RsOffImg->setVisible(!on);
+}
+
+void TMainFrm::ShowRunControls(bool visible)
+{
+    StartButtonPanel->setVisible(visible);
+    for (QWidget *w : std::initializer_list<QWidget *>{PauseBtn, NewGpsBtn, StopBtn, BatterieBtn})
+        w->setEnabled(visible);
+}
+
+void TMainFrm::ShowPage(TPage page) { PageControl1->setCurrentIndex(static_cast<int>(page)); }
+
+void TMainFrm::ShowPortImage(int image)
+{
+    CurrentPortImage = image;
+    Image2->setPixmap(PortImage(image, PortImageSize));
+    static const char *const tips[] = {"USB (no device)", "USB", "Com 1", "Com 2", "Com 3",
+                                       "Com 4", "Com 5", "Com 6", "Bluetooth", "Wavenode (Wi-Fi)"};
+    if (image >= 0 && image < 10)
+        Image2->setToolTip(QString::fromLatin1(tips[image]));
+}
+
+void TMainFrm::TickPortItem(int selector)
+{
+    const bool known = (selector >= 1 && selector <= 6) || selector == UsbPortSelector || selector == IPPortSelector;
+    for (QAction *a : PortGroup->actions()) {
+        const int value = a->data().toInt();
+        a->setChecked(known ? value == selector : value == 0);
+    }
+    Communicationspeed1->setChecked(false);
+    AcquisitionFileTxt->setProperty("path", Shell ? Shell->State.AcquisitionFile : QString());
+    if (Shell)
+        ShowShortPath(AcquisitionFileTxt, Shell->State.AcquisitionFile);
+}
+
+void TMainFrm::EnableChildControls(QWidget *container, bool enable, bool deep)
+{
+    if (!container)
+        return;
+    const auto options = deep ? Qt::FindChildrenRecursively : Qt::FindDirectChildrenOnly;
+    for (QWidget *child : container->findChildren<QWidget *>(QString(), options))
+        child->setEnabled(enable);
+}
+
+void TMainFrm::ShowShortPath(QLabel *label, const QString &path)
+{
+    label->setToolTip(path);
+    const int width = qMax(20, label->width() - 4);
+    label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, width));
+}
+
+void TMainFrm::ShowHelp()
+{
+    const QString manual = ProgramFolder() + QStringLiteral("TarnelPro.html");
+    QDesktopServices::openUrl(QUrl::fromLocalFile(manual));
+}
+
+void TMainFrm::PageControl1Change(int)
+{
+    // The colour range of the pseudo-section is re-applied here once it exists.
+    if (Shell)
+        ShowShortPath(AcquisitionFileTxt, Shell->State.AcquisitionFile);
+}
+
+void TMainFrm::BitBtn1Click()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Shell->State.AcquisitionFile));
+}
+
+void TMainFrm::Homepage1Click() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(HomePageUrl))); }
+
+void TMainFrm::Productsupport1Click() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(SupportPageUrl))); }
+
+void TMainFrm::Apropos1Click()
+{
+    QMessageBox::about(this, QStringLiteral("About"),
+                       QStringLiteral("<b>Tarnel Pro 2</b><br>Version %1<br>Acquisition program for the VOLTIX "
+                                      "resistivity and IP instruments.")
+                           .arg(QCoreApplication::applicationVersion()));
+}
+
+void TMainFrm::closeEvent(QCloseEvent *event)
+{
+    Guarded(UiServices, [&] { Shell->FormCloseQuery(); });
+    event->accept();
+}

@@ -1,0 +1,120 @@
+#pragma once
+// The main window: status bar, the six pages, the menus. It draws what the
+// controllers tell it through TMainView and offers TUserInterface on widgets.
+#include "app/Mainview.h"
+#include "app/Shell.h"
+#include "graph/Memorygraph.h"
+#include "ui/Qtui.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QAction;
+class QActionGroup;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTextEdit;
+class QTimer;
+class QToolButton;
+
+class TMainFrm : public QMainWindow, public TMainView {
+    Q_OBJECT
+public:
+    explicit TMainFrm(TShell::TOptions options = {}, QWidget *parent = nullptr);
+    ~TMainFrm() override;
+
+    TShell &Controller() { return *Shell; }
+    TUserInterface &Ui() { return UiServices; }
+
+    // TMainView
+    void EnableConnect(bool enabled) override;
+    void SetStatusText(const QString &text) override;
+    void ShowLinkIndicator(bool on) override;
+    void ShowRunControls(bool visible) override;
+    void ShowPage(TPage page) override;
+    void ShowPortImage(int image) override;
+    void TickPortItem(int selector) override;
+    TGraph2D &PseudoSectionGraph() override { return PseudoGraph; }
+    TGraph3D &ProgressGraph() override { return StateGraph; }
+
+    // Sets the enabled state of every child control of container, and of
+    // their children when deep.
+    static void EnableChildControls(QWidget *container, bool enable, bool deep);
+    // Path shortened with an ellipsis to fit label's width less 4 pixels.
+    static void ShowShortPath(QLabel *label, const QString &path);
+
+    int PortImageIndex() const { return CurrentPortImage; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void BuildMenus();
+    QWidget *BuildStatusBar();
+    QWidget *BuildConfigurationPage();
+    QWidget *BuildAcquisitionPage();
+    QWidget *BuildStatePage();
+    QWidget *BuildRhoPage();
+    QWidget *BuildResistancePage();
+    QWidget *BuildScriptPage();
+    void ConnectEventLog();
+
+    void ShowHelp();
+    void PageControl1Change(int index);
+    void BitBtn1Click();
+    void Homepage1Click();
+    void Productsupport1Click();
+    void Apropos1Click();
+
+    TQtUserInterface UiServices{this};
+    TMemoryGraph2D PseudoGraph;
+    TMemoryGraph3D StateGraph;
+    std::unique_ptr<TShell> Shell;
+    int CurrentPortImage = -1;
+    bool SizeFixed = false;
+
+    // Status bar
+    QAction *PowerAction = nullptr;
+    QFrame *ConnectPannel = nullptr;
+    QToolButton *ConnectBtn = nullptr;
+    QFrame *StartButtonPanel = nullptr;
+    QPushButton *NewGpsBtn = nullptr;
+    QPushButton *PauseBtn = nullptr;
+    QPushButton *StopBtn = nullptr;
+    QFrame *ProgressGB = nullptr;
+    QGroupBox *MainGB = nullptr;
+    QProgressBar *ProgressBar1 = nullptr;
+    QLabel *ErrorSetUp = nullptr;
+    QLabel *RsOffImg = nullptr;
+    QLabel *RsOnImg = nullptr;
+    QLabel *Image2 = nullptr;
+    QFrame *BatPannel = nullptr;
+    QToolButton *BatterieBtn = nullptr;
+    QLabel *TxBatLblx = nullptr;
+    QLabel *RxBatLblx = nullptr;
+    QLabel *RxTempLblx = nullptr;
+    QProgressBar *TxGauge = nullptr;
+    QProgressBar *RxGauge = nullptr;
+    QProgressBar *TempGauge = nullptr;
+
+    // Pages
+    QTabWidget *PageControl1 = nullptr;
+    QProgressBar *ProgressBar2 = nullptr;
+    QLabel *AcquisitionFileTxt = nullptr;
+    QComboBox *MaxResValueCb = nullptr;
+    QTextEdit *EditJournal = nullptr;
+
+    // Menus
+    QActionGroup *PortGroup = nullptr;
+    QAction *Communicationspeed1 = nullptr;
+
+    QTimer *Timer1 = nullptr;
+};
