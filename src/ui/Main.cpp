@@ -34,5 +34,10 @@ int main(int argc, char **argv)
     QApplication::setApplicationVersion(QStringLiteral(TARNEL_VERSION));
     TMainFrm window;
     window.show();
+    // --grab-pages DIR: saves a picture of every page (for the documentation) and quits.
+    const QStringList args = QApplication::arguments();
+    const qsizetype grab = args.indexOf(QStringLiteral("--grab-pages"));
+    if (grab > 0 && grab + 1 < args.size())
+        return window.GrabPages(args[grab + 1]) ? 0 : 1;
     return app.exec();
 }

@@ -11,6 +11,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
@@ -516,6 +517,21 @@ void TMainFrm::Apropos1Click()
                        QStringLiteral("<b>Tarnel Pro 2</b><br>Version %1<br>Acquisition program for the VOLTIX "
                                       "resistivity and IP instruments.")
                            .arg(QCoreApplication::applicationVersion()));
+}
+
+bool TMainFrm::GrabPages(const QString &folder)
+{
+    QDir().mkpath(folder);
+    bool ok = true;
+    for (int i = 0; i < PageControl1->count(); ++i) {
+        PageControl1->setCurrentIndex(i);
+        for (int k = 0; k < 5; ++k)
+            QCoreApplication::processEvents();
+        const QString name = PageControl1->widget(i)->objectName();
+        ok = grab().save(QStringLiteral("%1/page-%2-%3.png").arg(folder).arg(i + 1).arg(name)) && ok;
+    }
+    PageControl1->setCurrentIndex(0);
+    return ok;
 }
 
 void TMainFrm::closeEvent(QCloseEvent *event)

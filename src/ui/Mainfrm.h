@@ -50,6 +50,9 @@ public:
     // Path shortened with an ellipsis to fit label's width less 4 pixels.
     static void ShowShortPath(QLabel *label, const QString &path);
 
+    // Saves a PNG of the window on each page into folder; false on a write error.
+    bool GrabPages(const QString &folder);
+
     int PortImageIndex() const { return CurrentPortImage; }
 
 protected:
