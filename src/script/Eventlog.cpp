@@ -1,6 +1,7 @@
 #include "script/Eventlog.h"
 
 #include "base/Cp1252.h"
+#include "base/Datetext.h"
 #include "base/Folders.h"
 
 #include <QFile>
@@ -15,16 +16,7 @@ void TEventLog::Add(const QString &text)
         OnLine(Entries.back());
 }
 
-QString TEventLog::DateTimeText() const
-{
-    const QDateTime now = Now();
-    // The long time format of some locales carries the time zone; the log
-    // shows hours, minutes and seconds only.
-    QString timeFormat = Locale.timeFormat(QLocale::LongFormat);
-    timeFormat.remove(QLatin1Char('t'));
-    timeFormat = timeFormat.trimmed();
-    return Locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') + Locale.toString(now.time(), timeFormat);
-}
+QString TEventLog::DateTimeText() const { return LocalDateTimeText(Now(), Locale); }
 
 QString TEventLog::Stamp() const { return QStringLiteral("< ") + DateTimeText() + QStringLiteral(" > "); }
 

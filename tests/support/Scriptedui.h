@@ -26,6 +26,7 @@ public:
     bool Busy = false;
     bool ErrorIndicator = false;
     int ProgressMin = 0, ProgressMax = 100, ProgressPos = 0;
+    int ProgressPeak = 0;                   // highest position ever set
 
     void Yield() override { ++Yields; if (OnYield) OnYield(0); }
     void WaitEvents(int maxWaitMs) override { ++Yields; if (OnYield) OnYield(maxWaitMs); }
@@ -51,7 +52,11 @@ public:
         return true;
     }
     void SetProgressRange(int minimum, int maximum) override { ProgressMin = minimum; ProgressMax = maximum; }
-    void SetProgressPosition(int position) override { ProgressPos = position; }
+    void SetProgressPosition(int position) override
+    {
+        ProgressPos = position;
+        ProgressPeak = position > ProgressPeak ? position : ProgressPeak;
+    }
     int ProgressPosition() const override { return ProgressPos; }
     int ProgressMaximum() const override { return ProgressMax; }
     void ShowErrorIndicator(bool visible) override { ErrorIndicator = visible; }

@@ -1,0 +1,287 @@
+#include "instrument/Fakeinstrument.h"
+#include "instrument/Voltixprogen.h"
+#include "instrument/Wire.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+struct TProtocolFixture : ::testing::Test {
+    TScriptedUi Ui;
+    TFakeClock Clock;
+    TFakePort Port{Ui, Clock};
+    TFakeInstrument Instrument{Port};
+    std::unique_ptr<TVoltixPro> Model = std::make_unique<TVoltixPro>(Ui, Clock);
+
+    TVoltixProGen &Connect(std::uint32_t typeCode)
+    {
+        Model->Port = &Port;
+        EXPECT_TRUE(Model->ChooseProtocol(typeCode));
+        return static_cast<TVoltixProGen &>(Model->Protocol());
+    }
+    QByteArray SentAfter(int command) { return Instrument.Sent[command]; }
+};
+
+QByteArray RecordsWithFirstBytes(int recordSize, int count)
+{
+    QByteArray r(recordSize * 10, '\0');
+    for (int k = 0; k < count; ++k)
+        r[k * recordSize] = char(count * 16 + k);
+    return r;
+}
+} // namespace
+
+TEST_F(TProtocolFixture, unknownTypeCodeKeepsTheCurrentProtocolObject)
+{
+    TVoltixProVxx *before = &Model->Protocol();
+    EXPECT_FALSE(Model->ChooseProtocol(0x12345678));
+    EXPECT_EQ(&Model->Protocol(), before);
+    EXPECT_EQ(Model->Protocol().RunMeasurement(), 0) << "the do-nothing object";
+    EXPECT_TRUE(Model->ChooseProtocol(0x10000003));
+    EXPECT_EQ(Model->Protocol().Table()->Generation, 2);
+    EXPECT_TRUE(Model->ChooseProtocol(0x10000001));
+    EXPECT_EQ(Model->Protocol().Table()->Generation, 1);
+}
+
+TEST_F(TProtocolFixture, setParametersMergesTheRecordAndClampsTheChannelsToTheInstrument)
+{
+    auto &gen = Connect(TypeCodeV2);
+    Instrument.Description = Le<std::int32_t>(8) + QByteArray(172, '\0');
+    Instrument.Parameters = QByteArray(216, '\x5A');
+    TStartParameters p;
+    p.Channel = 10;
+    p.CrenMax = 33;
+    p.Latitude = 4523.456f;
+    gen.SetParameters(p);
+
+    EXPECT_EQ(Instrument.Commands, (std::vector<int>{30, 28, 29}));
+    const QByteArray sent = SentAfter(29);
+    ASSERT_EQ(sent.size(), 216);
+    EXPECT_EQ(GetLE<std::int32_t>(std::span(reinterpret_cast<const std::uint8_t *>(sent.constData()), 216), 0), 8);
+    TStartParameters expected = p;
+    expected.Channel = 8;
+    EXPECT_EQ(sent.left(92), QByteArray(reinterpret_cast<const char *>(&expected), 92));
+    EXPECT_EQ(sent.mid(92), QByteArray(124, '\x5A')) << "the instrument's own bytes go back unchanged";
+}
+
+TEST_F(TProtocolFixture, negativeChannelCountIsComparedUnsigned)
+{
+    auto &gen = Connect(TypeCodeV2);
+    TStartParameters p;
+    p.Channel = 12;
+    gen.SetParameters(p);
+    EXPECT_EQ(std::uint8_t(SentAfter(29)[0]), 10);
+    p.Channel = -1; // as unsigned, larger than any instrument
+    gen.SetParameters(p);
+    EXPECT_EQ(std::uint8_t(SentAfter(29)[0]), 10);
+}
+
+TEST_F(TProtocolFixture, restartFlagFollowsTheCommandLineInGenerationTwoOnly)
+{
+    EXPECT_TRUE(TVoltixPro::RestartRequested({"tarnelpro", "xxRESTARTyy"}));
+    EXPECT_FALSE(TVoltixPro::RestartRequested({"tarnelpro", "restart"}));
+    EXPECT_FALSE(TVoltixPro::RestartRequested({"tarnelpro", "a", "RESTART"}));
+
+    auto &gen = Connect(TypeCodeV2);
+    TStartParameters p;
+    p.Config[3] = 0x85;
+    Model->RestartFlag = false;
+    gen.SetParameters(p);
+    EXPECT_EQ(std::uint8_t(SentAfter(29)[27]), 0x05);
+    Model->RestartFlag = true;
+    p.Config[3] = 0x05;
+    gen.SetParameters(p);
+    EXPECT_EQ(std::uint8_t(SentAfter(29)[27]), 0x85);
+
+    auto &v1 = Connect(TypeCodeV1);
+    Instrument.Parameters = QByteArray(196, '\0');
+    p.Config[3] = 0x85;
+    Model->RestartFlag = false;
+    v1.SetParameters(p);
+    ASSERT_EQ(SentAfter(29).size(), 196);
+    EXPECT_EQ(std::uint8_t(SentAfter(29)[27]), 0x85) << "generation 1 leaves the flag as it is";
+}
+
+TEST_F(TProtocolFixture, runDialogueReturnsTheAnnouncedCountAndStoresTheRecords)
+{
+    TStartParameters p;
+    Instrument.Parameters = QByteArray(reinterpret_cast<const char *>(&p), 136) + QByteArray(80, '\0');
+    auto &gen = Connect(TypeCodeV2);
+    gen.GetParameters();
+    Instrument.RunScript = QByteArray("GO") + Le<std::int32_t>(10) + "+-+-OK";
+    Instrument.Records = RecordsWithFirstBytes(260, 10);
+    EXPECT_EQ(gen.RunMeasurement(), 10);
+    EXPECT_EQ(Ui.ProgressPeak, 2);
+    EXPECT_EQ(Ui.ProgressMax, 16 + 3) << "stack maximum of the parameter block + 3";
+    EXPECT_EQ(gen.ChannelRecord(9)[0], 0xA9);
+    EXPECT_FALSE(Ui.Busy);
+}
+
+TEST_F(TProtocolFixture, runDialogueFailures)
+{
+    const struct {
+        const char *name;
+        QByteArray script;
+    } cases[] = {
+        {"unknown first token", QByteArray("XX") + Le<std::int32_t>(10)},
+        {"silence", QByteArray()},
+        {"half a token", QByteArray("G")},
+    };
+    for (const auto &c : cases) {
+        TScriptedUi ui;
+        TFakeClock clock;
+        TFakePort port(ui, clock);
+        TFakeInstrument instrument(port);
+        instrument.RunScript = c.script;
+        instrument.RunSendsRecords = false;
+        auto model = std::make_unique<TVoltixPro>(ui, clock);
+        model->Port = &port;
+        model->ChooseProtocol(TypeCodeV2);
+        EXPECT_EQ(model->Protocol().RunMeasurement(), 0) << c.name;
+        if (c.script.startsWith("XX")) {
+            EXPECT_EQ(port.Rx.size(), 4u) << "the count is not read after an unknown token";
+        }
+    }
+}
+
+TEST_F(TProtocolFixture, changeModeSendsTheModeThenTheValueOneAfterHalfASecond)
+{
+    auto &gen = Connect(TypeCodeV2);
+    gen.ChangeMode(0);
+    EXPECT_EQ(SentAfter(37), Le<std::int32_t>(0));
+    const auto slept = Clock.Slept;
+    gen.ChangeMode(3);
+    EXPECT_EQ(SentAfter(37), Le<std::int32_t>(3) + Le<std::uint16_t>(1));
+    EXPECT_GE(Clock.Slept - slept, 500);
+}
+
+TEST_F(TProtocolFixture, electrodeSwitchAndRelease)
+{
+    auto &gen = Connect(TypeCodeV2);
+    TElectrodeList list{};
+    list[0] = 1;
+    list[1] = 4;
+    list[2] = 2;
+    list[3] = 3;
+    list[12] = -2;
+    gen.SwitchElectrodes(list);
+    QByteArray expected = Le<std::uint16_t>(1);
+    for (auto e : list)
+        expected += Le<std::int16_t>(e);
+    EXPECT_EQ(SentAfter(41), expected);
+    gen.ReleaseElectrodes();
+    EXPECT_EQ(SentAfter(41), Le<std::uint16_t>(1) + QByteArray(26, '\0'));
+}
+
+TEST_F(TProtocolFixture, speedMeasureDecodesBothPulsesIntoTheGroupRecords)
+{
+    auto &gen = Connect(TypeCodeV2);
+    gen.GetDescription();
+    Model->SpeedStartChannel = 4;
+    Model->SpeedStartTime = 25;
+    Model->SpeedStartTxVoltage = 48.0f;
+    Model->StartParameters.Longitude = -1234.5f;
+    Model->ShownHealth = [] { return std::array<float, 3>{12.5f, 12.25f, 41.0f}; };
+    std::vector<float> answer(22, 0.0f);
+    answer[0] = 30.0f;  // channel 1, positive pulse
+    answer[11] = -10.0f; // channel 1, negative pulse
+    answer[10] = 50.0f;
+    answer[21] = -50.0f;
+    Instrument.SpeedAnswer = answer;
+    TElectrodeList list{};
+    list[0] = 7;
+    gen.SpeedMeasure(list, true);
+
+    const QByteArray sent = SentAfter(34);
+    EXPECT_EQ(sent.left(10), Le(48.0f) + Le<std::uint16_t>(25) + Le<std::uint16_t>(12) + Le<std::uint16_t>(1));
+    EXPECT_EQ(sent.mid(10, 2), Le<std::int16_t>(7));
+    EXPECT_EQ(std::uint8_t(sent[36]), 0x55);
+    EXPECT_EQ(std::uint8_t(sent[37]), 0x00);
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(gen.ChannelRecord(k)[0], 0x40 + k);
+    EXPECT_EQ(gen.ChannelRecord(4)[0], 0) << "records past the group are left alone";
+    auto r = gen.ChannelRecord(0);
+    EXPECT_EQ(GetLE<float>(r, 164), 10.0f);  // Sp
+    EXPECT_EQ(GetLE<float>(r, 168), 20.0f);  // Vp
+    EXPECT_EQ(GetLE<float>(r, 172), 50.0f);  // In
+    EXPECT_EQ(GetLE<float>(r, 132), 0.4f);   // Vp / In
+    EXPECT_EQ(GetLE<float>(r, 148), 48.0f);  // Vab
+    EXPECT_EQ(GetLE<float>(r, 152), 12.5f);
+    EXPECT_EQ(GetLE<float>(r, 160), 41.0f);
+    EXPECT_EQ(GetLE<float>(r, 64), -1234.5f);
+    EXPECT_EQ(GetLE<std::uint16_t>(r, 12), 25);
+
+    answer[10] = answer[21] = 0.0f;
+    Instrument.SpeedAnswer = answer;
+    gen.SpeedMeasure(list, false);
+    EXPECT_EQ(GetLE<float>(gen.ChannelRecord(0), 132), 0.0f) << "no current, no resistance";
+    EXPECT_EQ(GetLE<float>(gen.ChannelRecord(0), 148), 0.0f) << "voltage only when asked";
+}
+
+TEST_F(TProtocolFixture, speedMeasureRepeatsARefusedCommandInGenerationTwo)
+{
+    auto &gen = Connect(TypeCodeV2);
+    gen.GetDescription();
+    Instrument.SpeedAnswer = std::vector<float>(22, 0.0f);
+    // The first two command bytes are answered with 0xFF six times each.
+    int refusals = 12;
+    auto inner = Port.OnWrite;
+    int pending = 0;
+    Port.OnWrite = [&](std::uint8_t b) {
+        if (b == 34 && refusals > 0) {
+            pending = 1;
+            return;
+        }
+        if (pending && b == std::uint8_t(34 ^ 0xFF)) {
+            pending = 0;
+            --refusals;
+            Port.Feed({0xFF});
+            return;
+        }
+        inner(b);
+    };
+    gen.SpeedMeasure(TElectrodeList{}, false);
+    EXPECT_EQ(refusals, 0);
+    EXPECT_EQ(std::uint8_t(SentAfter(34)[36]), 0x55);
+}
+
+TEST_F(TProtocolFixture, resistanceReadsStoreTheirValuesWhereEachGenerationKeepsThem)
+{
+    for (std::uint32_t type : {TypeCodeV2, TypeCodeV1}) {
+        auto &gen = Connect(type);
+        Instrument.Floats = {0.5f, 1.5f, 2.5f, 3.5f, 4.5f, 5.5f, 6.5f, 7.5f, 8.5f, 9.5f};
+        Instrument.Sent[43].clear();
+        gen.ReadRxResistances();
+        const int offset = type == TypeCodeV2 ? 144 : 124;
+        for (int k = 0; k < 10; ++k)
+            EXPECT_EQ(GetLE<float>(gen.ChannelRecord(k), offset), 0.5f + k) << type << " channel " << k;
+        QByteArray indexes;
+        for (int k = 0; k < 10; ++k)
+            indexes += Le<std::int32_t>(k);
+        EXPECT_EQ(Instrument.Sent[43], indexes);
+    }
+    Instrument.Floats = {7.25f};
+    Instrument.Sent[43].clear();
+    Model->Protocol().ReadResistance();
+    EXPECT_EQ(Model->Resistance, 7.25f);
+    EXPECT_EQ(Instrument.Sent[43], Le<std::int32_t>(0));
+    Instrument.Floats = {3.0f};
+    EXPECT_EQ(Model->Protocol().ReadTxResistance(), 3.0f);
+}
+
+TEST_F(TProtocolFixture, gpsAnswerLongerThanFourBytesIsCut)
+{
+    auto &gen = Connect(TypeCodeV2);
+    Ui.InputAnswers = {"GPRMCXYZ"};
+    Instrument.GpsAnswer = Le<std::int32_t>(9) + QByteArray("ABCDEFGHI");
+    std::array<std::uint8_t, 4> out{};
+    gen.GetGpsData(out);
+    EXPECT_EQ(SentAfter(42), QByteArray("GPRMC"));
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char *>(out.data()), 4), QByteArray("ABCD"));
+    EXPECT_EQ(Ui.Prompts, QStringList{"Enter NMEA sentence"});
+
+    Ui.InputAnswers = {"GP"};
+    Instrument.GpsAnswer = Le<std::int32_t>(-3);
+    gen.GetGpsData(out);
+    EXPECT_EQ(SentAfter(42), QByteArray("GP\0\0\0", 5));
+    EXPECT_EQ(out, (std::array<std::uint8_t, 4>{0, 0, 0, 0}));
+}
