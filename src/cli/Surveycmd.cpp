@@ -1,9 +1,152 @@
+// tarnelpro-cli survey: loads a sequence the way the window does and prints
+// its table or the groups an acquisition would measure, so that a crew can
+// check a survey before going out.
 #include "cli/Commands.h"
 
-#include <cstdio>
+#include "base/Uiservices.h"
+#include "survey/Geometry.h"
+#include "survey/Sequence.h"
 
-int RunSurveyCommand(const QStringList &)
+#include <QFileInfo>
+#include <QLocale>
+
+#include <charconv>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace {
+
+// Loader messages go to stderr; there is nothing to ask in this command.
+class TConsoleUi final : public TUserInterface {
+public:
+    void Yield() override {}
+    void WaitEvents(int) override {}
+    void BusyIndicator(bool) override {}
+    bool Confirm(const QString &, const QString &) override { return false; }
+    void Message(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+    void ErrorBox(const QString &title, const QString &text) override
+    {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+    }
+    bool InputPrompt(const QString &, const QString &, QString &) override { return false; }
+    void SetProgressRange(int, int) override {}
+    void SetProgressPosition(int) override {}
+    int ProgressPosition() const override { return 0; }
+    int ProgressMaximum() const override { return 0; }
+    void ShowErrorIndicator(bool) override {}
+    void Beep() override {}
+};
+
+constexpr const char *SurveyUsage =
+    "usage: tarnelpro-cli survey --quadripoles Q.txt [--coordinates C.txt] [--groups N]\n"
+    "  N: the most channels per group, 1 to 10\n";
+
+int UsageError(const char *why, const QString &what = {})
 {
-    std::fputs("tarnelpro-cli survey: not available yet\n", stderr);
-    return 1;
+    if (what.isEmpty())
+        std::fprintf(stderr, "tarnelpro-cli survey: %s\n", why);
+    else
+        std::fprintf(stderr, "tarnelpro-cli survey: %s '%s'\n", why, qPrintable(what));
+    std::fputs(SurveyUsage, stderr);
+    return 2;
+}
+
+// %.6g whatever the process locale: the output is read by other tools.
+std::string Real(double v)
+{
+    char buffer[32];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, 6).ptr;
+    return std::string(buffer, end);
+}
+
+void PrintTable(const TSequence &s)
+{
+    std::fputs("index,A,B,M,N,Level,K,MidX,MidY,Depth\n", stdout);
+    for (int i = 0; i < s.QuadCount; ++i) {
+        const Quadripole &q = s.Quads[std::size_t(i)];
+        const ElectrodeCoords c = GetQuadCoords(s, i);
+        std::printf("%d,%d,%d,%d,%d,%d,%s,%s,%s,%s\n", i, q.A, q.B, q.M, q.N, q.Level,
+                    Real(GeometricFactor(s, i)).c_str(), Real(MidPoint(c, AxisX)).c_str(),
+                    Real(MidPoint(c, AxisY)).c_str(), Real(PseudoDepth(c)).c_str());
+    }
+}
+
+// The groups in the order an acquisition measures them.
+void PrintGroups(const TSequence &s, int most)
+{
+    TSequence::ElectrodeList electrodes{};
+    int first = 0;
+    while (first < s.QuadCount) {
+        int count = most;
+        s.GroupChannels(first, count, electrodes);
+        if (count <= 0)
+            break;
+        std::printf("%d,%d", first, count);
+        for (std::int16_t e : electrodes)
+            std::printf(",%d", int(e));
+        std::fputc('\n', stdout);
+        first += count;
+    }
+}
+
+} // namespace
+
+int RunSurveyCommand(const QStringList &args)
+{
+    QString quadripoles, coordinates;
+    int groups = 0;
+    bool haveQuadripoles = false, haveCoordinates = false, haveGroups = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &option = args[i];
+        bool *seen = option == "--quadripoles"   ? &haveQuadripoles
+                     : option == "--coordinates" ? &haveCoordinates
+                     : option == "--groups"      ? &haveGroups
+                                                 : nullptr;
+        if (!seen)
+            return UsageError("unknown argument", option);
+        if (*seen)
+            return UsageError("repeated option", option);
+        if (i + 1 >= args.size())
+            return UsageError("missing value after", option);
+        *seen = true;
+        const QString &value = args[++i];
+        if (option == "--quadripoles")
+            quadripoles = value;
+        else if (option == "--coordinates")
+            coordinates = value;
+        else {
+            bool ok = false;
+            groups = value.toInt(&ok);
+            if (!ok || groups < 1 || groups > TSequence::MaxChannels)
+                return UsageError("invalid group size", value);
+        }
+    }
+    if (!haveQuadripoles)
+        return UsageError("--quadripoles is required");
+
+    // The window silently ignores a missing file; here it is the mistake to report.
+    for (const QString &path : {quadripoles, coordinates}) {
+        if (path.isNull())
+            continue;
+        if (!QFileInfo::exists(path)) {
+            std::fprintf(stderr, "tarnelpro-cli survey: cannot find file '%s'\n", qPrintable(path));
+            return 1;
+        }
+    }
+
+    TConsoleUi ui;
+    auto sequence = std::make_unique<TSequence>();
+    TLoadReport quadReport, nodeReport;
+    sequence->LoadQuadripoleFile(quadripoles, ui, &quadReport);
+    if (haveCoordinates)
+        sequence->LoadCoordinateFile(coordinates, ui, QLocale::system(), &nodeReport);
+
+    std::printf("QuadCount=%d NodeCount=%d\n", int(sequence->QuadCount), int(sequence->NodeCount));
+    if (haveGroups)
+        PrintGroups(*sequence, groups);
+    else
+        PrintTable(*sequence);
+    std::fflush(stdout);
+    return quadReport.Failed || nodeReport.Failed ? 1 : 0;
 }

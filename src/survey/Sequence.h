@@ -1,6 +1,101 @@
 #pragma once
-// Node and quadripole tables (placeholder until the survey model lands).
+// The survey layout: which electrode combinations are measured and where each
+// electrode stands. Both tables are fixed arrays inside the object so that the
+// instrument model can hold them without allocating.
+#include <QByteArrayView>
+#include <QLocale>
+#include <QString>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+class TUserInterface;
+
+struct Node {
+    float X;              // easting, metres
+    float Y;              // northing, metres
+    float Z;              // elevation, metres
+    std::int32_t Number;  // node number when a file defined the entry, else 0
+};
+static_assert(sizeof(Node) == 16 && offsetof(Node, Number) == 12);
+
+struct Quadripole {
+    std::int32_t A, B;    // current electrodes
+    std::int32_t M, N;    // potential electrodes
+    std::int32_t Level;   // from the "Level" section; negative marks a quadripole apart
+};
+static_assert(sizeof(Quadripole) == 20 && offsetof(Quadripole, Level) == 16);
+
+// What a load did, for front ends that say more than the count.
+struct TLoadReport {
+    bool Found = false;   // the path named an existing file; false: nothing read, no message
+    bool Failed = false;  // the file error message was shown
+    int Count = 0;        // the new QuadCount or NodeCount
+};
+
 class TSequence {
 public:
-    virtual ~TSequence() = default;
+    static constexpr int NodeTableSize = 2048;
+    static constexpr int MaxNodeNumber = 2001;
+    static constexpr int QuadTableSize = 16000;
+    // One entry past this is the spare that absorbs the surplus of an oversized file.
+    static constexpr int MaxQuadCount = 15998;
+    // Node 0 is the electrode at infinity; geometry recognises it by this coordinate.
+    static constexpr float RemoteCoord = 99999.0f;
+    // A, B and up to ten potential electrodes M1, N1 ... N10.
+    static constexpr int ElectrodeListSize = 13;
+    static constexpr int MaxChannels = ElectrodeListSize - 3;
+
+    using ElectrodeList = std::array<std::int16_t, ElectrodeListSize>;
+
+    std::array<Node, NodeTableSize> Nodes;
+    std::int32_t NodeCount = 0;
+    std::array<Quadripole, QuadTableSize> Quads;
+    std::int32_t QuadCount = 0;
+
+    // Empty tables: node 0 at the remote position, every quadripole entry -1.
+    TSequence() noexcept;
+
+    // Loads a quadripole file (one combination or a chain of dipoles per line,
+    // optional K column and "Level" section). A missing file leaves the table
+    // untouched, sets QuadCount to 0 and says nothing; a file without a usable
+    // header, or that cannot be read, shows "Quadripole file error".
+    // Returns the new QuadCount.
+    int LoadQuadripoleFile(const QString &path, TUserInterface &ui, TLoadReport *report = nullptr);
+    // Loads a coordinate file; reals use the decimal separator of locale.
+    // The node table is reset first, even when the file is missing. Errors show
+    // "Coordinate file error" and keep the nodes read before the faulty line.
+    // Returns the new NodeCount.
+    int LoadCoordinateFile(const QString &path, TUserInterface &ui,
+                           const QLocale &locale = QLocale::system(), TLoadReport *report = nullptr);
+
+    // The same loads from the file's bytes (Windows-1252 text), as if an
+    // existing file had been read; the hourglass is left to the caller.
+    int ReadQuadripoleText(QByteArrayView text, TUserInterface &ui, TLoadReport *report = nullptr);
+    int ReadCoordinateText(QByteArrayView text, TUserInterface &ui,
+                           const QLocale &locale = QLocale::system(), TLoadReport *report = nullptr);
+
+    // Groups the quadripoles from `first` that share A and B and chain their
+    // dipoles (each M is the previous N) into one multi-channel measurement.
+    // channels: in, the most to group (taken as 1 to MaxChannels); out, the
+    // number grouped (0 when first is outside the table).
+    void GroupChannels(int first, int &channels, ElectrodeList &electrodes) const noexcept;
+
+    // Walks, in increasing order, the node numbers used by the quadripoles
+    // (start from -1). False at the end, leaving node and out unchanged.
+    bool NextUsedNode(int &node, Node &out) const noexcept;
+    // Walks the entries defined by the coordinate file, node 0 first (start
+    // from -1). Node 2001 is not visited.
+    bool NextDefinedNode(int &node, Node &out) const noexcept;
+    // The entry of a node number, with Number set to it. A number outside the
+    // node table is refused: false, out unchanged.
+    [[nodiscard]] bool GetNode(int number, Node &out) const noexcept;
+
+    // The entry of a node number; numbers outside the table read as an
+    // undefined node at (0, 0, 0).
+    const Node &NodeAt(int number) const noexcept;
+
+private:
+    void ResetNodes() noexcept;
 };

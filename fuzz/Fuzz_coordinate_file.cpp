@@ -1,0 +1,36 @@
+// Any bytes as a coordinate file, read with a point or a comma as decimal
+// separator, then the defined-node walk and the node lookups.
+#include "survey/Sequence.h"
+
+#include "Quietui.h"
+
+#include <QLocale>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    static const auto sequence = std::make_unique<TSequence>();
+    static const QLocale point = QLocale::c();
+    static const QLocale comma(QLocale::French, QLocale::France);
+    TQuietUi ui;
+    TSequence &s = *sequence;
+    // The first byte picks the locale so that both separators get explored.
+    const QLocale &locale = size > 0 && (data[0] & 1) ? comma : point;
+    const int count = s.ReadCoordinateText(QByteArrayView(data, qsizetype(size)), ui, locale);
+    if (count < 0 || count != s.NodeCount)
+        __builtin_trap();
+
+    Node node{};
+    for (int number = -1; s.NextDefinedNode(number, node);)
+        if (number < 0 || number > TSequence::MaxNodeNumber || !std::isfinite(node.X) || !std::isfinite(node.Y)
+            || !std::isfinite(node.Z))
+            __builtin_trap();
+    for (int number : {-1, 0, 2001, 2047, 2048})
+        if (s.GetNode(number, node) != (number >= 0 && number < TSequence::NodeTableSize))
+            __builtin_trap();
+    return 0;
+}

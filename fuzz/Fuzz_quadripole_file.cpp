@@ -1,0 +1,40 @@
+// Any bytes as a quadripole file, then everything that walks the table it
+// leaves: grouping, used-node walk and geometry.
+#include "survey/Geometry.h"
+#include "survey/Sequence.h"
+
+#include "Quietui.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    static const auto sequence = std::make_unique<TSequence>();
+    TQuietUi ui;
+    TSequence &s = *sequence;
+    const int count = s.ReadQuadripoleText(QByteArrayView(data, qsizetype(size)), ui);
+    if (count < 0 || count > TSequence::MaxQuadCount || count != s.QuadCount)
+        __builtin_trap();
+
+    TSequence::ElectrodeList electrodes{};
+    for (int first = 0; first < count;) {
+        int channels = TSequence::MaxChannels;
+        s.GroupChannels(first, channels, electrodes);
+        if (channels < 1 || first + channels > count)
+            __builtin_trap();
+        first += channels;
+    }
+    Node node{};
+    int previous = -1;
+    for (int number = -1; s.NextUsedNode(number, node); previous = number)
+        if (number <= previous || number > TSequence::MaxNodeNumber)
+            __builtin_trap();
+    for (int q = 0; q <= count; ++q) {
+        const ElectrodeCoords c = GetQuadCoords(s, q);
+        volatile double sink = GeometricFactor(s, q) + MidPoint(c, AxisX) + MidPoint(c, AxisY) + PseudoDepth(c);
+        (void)sink;
+    }
+    return 0;
+}

@@ -1,0 +1,386 @@
+// Node and quadripole tables: the two loaders, grouping and node walks.
+#include "survey/Sequence.h"
+
+#include "support/Scriptedui.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <array>
+#include <climits>
+#include <memory>
+#include <tuple>
+#include <vector>
+
+static bool operator==(const Quadripole &a, const Quadripole &b)
+{
+    return std::tie(a.A, a.B, a.M, a.N, a.Level) == std::tie(b.A, b.B, b.M, b.N, b.Level);
+}
+
+static void PrintTo(const Quadripole &q, std::ostream *os)
+{
+    *os << "(" << q.A << "," << q.B << "," << q.M << "," << q.N << " L" << q.Level << ")";
+}
+
+namespace {
+
+const Quadripole Unused{-1, -1, -1, -1, -1};
+
+class SurveyFiles : public ::testing::Test {
+protected:
+    QString Write(const QByteArray &text, const QString &name = QStringLiteral("survey.txt"))
+    {
+        const QString path = Dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        return path;
+    }
+
+    std::vector<Quadripole> Held() const
+    {
+        return {Seq->Quads.begin(), Seq->Quads.begin() + Seq->QuadCount};
+    }
+
+    QTemporaryDir Dir;
+    TScriptedUi Ui;
+    std::unique_ptr<TSequence> Seq = std::make_unique<TSequence>();
+};
+
+struct QuadCase {
+    const char *Name;
+    QByteArray Text;
+    std::vector<Quadripole> Expected;
+    bool Error;
+};
+
+TEST_F(SurveyFiles, QuadripoleFile_cases)
+{
+    const QuadCase cases[] = {
+        {"header search skips text and a coordinate header",
+         "survey line 3\n# Num X Y Z\n1 0 0 0\n# Num A B M N\n1,1,4,2,3\n2 2 5 3 4\n3, 1, 2, x, 4\n",
+         {{1, 4, 2, 3, 0}, {2, 5, 3, 4, 0}}, false},
+        {"other # line before the header", "# sequence\n# A B M N\n1 1 4 2 3\n", {}, true},
+        {"level header before the column header", "# Level\n# A B M N\n1 1 4 2 3\n", {}, true},
+        {"no header at all", "1 1 4 2 3\n2 2 5 3 4\n", {}, true},
+        {"header without lines after it", "text\n# A B M N\n", {}, true},
+        {"empty file", "", {}, true},
+        {"header matching is case-sensitive", "# a b m n\n1 1 4 2 3\n", {}, true},
+        {"K column is ignored and needs its own field",
+         "# A B M N K\n1 1 4 2 3 12.57\n2 1 4 2 3\n3 1 4 2 3 5 -6.2\n",
+         {{1, 4, 2, 3, 0}, {1, 4, 2, 3, 0}, {1, 4, 3, 5, 0}}, false},
+        {"a trailing comma fills the K column", "# A B M N K\n1,1,4,2,3,\n", {{1, 4, 2, 3, 0}}, false},
+        {"chained dipoles", "# A B M N\n1 1 4 2 3 5 6 7\n",
+         {{1, 4, 2, 3, 0}, {1, 4, 3, 5, 0}, {1, 4, 5, 6, 0}, {1, 4, 6, 7, 0}}, false},
+        {"remote electrode", "# A B M N\n1 1 R 2 3\n2 Inf 4 5 6\n3 1 2 3 I\n",
+         {{1, 0, 2, 3, 0}, {0, 4, 5, 6, 0}, {1, 2, 3, 0, 0}}, false},
+        {"bad electrode fields drop their line only",
+         "# A B M N\n1 1 2 3 2002\n2 1 2 3 -1\n3 1 2 3 1.5\n4 1,,2,3\n5 1 2 3 4x\n"
+         "6 0 2001 3 4\n7 1 2 3\n8 1 2 3 99999999999\n9,1,2,3,4,\n",
+         {{0, 2001, 3, 4, 0}}, false},
+        {"quotes, tabs, CR LF and 8-bit text",
+         "Ligne cr\xEAte \x97 nord\r\n\"#\"\t\"A\",B,M,N\r\n\"1\",\"1\",\"4\",\"2\",\"3\"\r\n2\t1\t4\t3\t5\r\n",
+         {{1, 4, 2, 3, 0}, {1, 4, 3, 5, 0}}, false},
+        {"level section by position",
+         "# A B M N\n1 1 2 3 4\n2 1 2 4 5\n3 1 2 5 6\n# Level\n1 -1\n2 5 6\n3 12\n4 7\n",
+         {{1, 2, 3, 4, -1}, {1, 2, 4, 5, 0}, {1, 2, 5, 6, 12}}, false},
+    };
+    for (const QuadCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        Ui.Messages.clear();
+        TLoadReport report;
+        const int count = Seq->LoadQuadripoleFile(Write(c.Text), Ui, &report);
+        EXPECT_EQ(count, int(c.Expected.size()));
+        EXPECT_EQ(Seq->QuadCount, count);
+        EXPECT_EQ(Held(), c.Expected);
+        EXPECT_EQ(Seq->Quads[std::size_t(count)], Unused);
+        EXPECT_EQ(Ui.Messages, c.Error ? QStringList{"Quadripole file error"} : QStringList{});
+        EXPECT_TRUE(report.Found);
+        EXPECT_EQ(report.Failed, c.Error);
+        EXPECT_EQ(report.Count, count);
+        EXPECT_FALSE(Ui.Busy);
+    }
+}
+
+TEST_F(SurveyFiles, QuadripoleFile_capacityKeepsSpareEntry)
+{
+    // 16050 lines, the last one distinct: 15998 held, the last overwrites the spare.
+    QByteArray text = "# A B M N\n";
+    for (int i = 0; i < 16049; ++i)
+        text += QByteArray::number(i) + " 1 2 3 " + QByteArray::number(4 + i % 1000) + "\n";
+    text += "x 7 8 9 10\n";
+    EXPECT_EQ(Seq->LoadQuadripoleFile(Write(text), Ui), 15998);
+    EXPECT_EQ(Seq->Quads[15997], (Quadripole{1, 2, 3, 4 + 15997 % 1000, 0}));
+    EXPECT_EQ(Seq->Quads[15998], (Quadripole{7, 8, 9, 10, 0}));
+    EXPECT_EQ(Seq->Quads[15999], Unused);
+
+    // A chained line that crosses the limit.
+    text = "# A B M N\n";
+    for (int i = 0; i < 15996; ++i)
+        text += "1 1 2 3 4\n";
+    text += "1 5 6 7 8 9 10 11\n";
+    EXPECT_EQ(Seq->LoadQuadripoleFile(Write(text), Ui), 15998);
+    EXPECT_EQ(Seq->Quads[15997], (Quadripole{5, 6, 8, 9, 0}));
+    EXPECT_EQ(Seq->Quads[15998], (Quadripole{5, 6, 10, 11, 0}));
+    EXPECT_TRUE(Ui.Messages.isEmpty());
+
+    // One injection with a hundred potential electrodes.
+    text = "# A B M N\n0 1 2";
+    for (int p = 3; p <= 102; ++p)
+        text += " " + QByteArray::number(p);
+    EXPECT_EQ(Seq->LoadQuadripoleFile(Write(text), Ui), 99);
+    EXPECT_EQ(Seq->Quads[98], (Quadripole{1, 2, 101, 102, 0}));
+}
+
+TEST_F(SurveyFiles, MissingFiles_areSilent)
+{
+    Seq->LoadQuadripoleFile(Write("# A B M N\n1 1 4 2 3\n"), Ui);
+    Seq->LoadCoordinateFile(Write("# X Y Z\n0 1 1 1\n4 5 6 7\n"), Ui);
+    const QString missing = Dir.filePath("missing.txt");
+    TLoadReport report{true, true, 9};
+
+    EXPECT_EQ(Seq->LoadQuadripoleFile(missing, Ui, &report), 0);
+    EXPECT_EQ(Seq->QuadCount, 0);
+    EXPECT_EQ(Seq->Quads[0], (Quadripole{1, 4, 2, 3, 0})) << "a missing file leaves the table";
+    EXPECT_FALSE(report.Found);
+
+    EXPECT_EQ(Seq->LoadCoordinateFile(missing, Ui, QLocale::c(), &report), 0);
+    EXPECT_EQ(Seq->NodeCount, 0);
+    EXPECT_EQ(Seq->Nodes[0].X, 99999.0f);
+    EXPECT_EQ(Seq->Nodes[4].X, 0.0f) << "a missing file still resets the nodes";
+    EXPECT_FALSE(report.Found);
+    EXPECT_FALSE(report.Failed);
+
+    EXPECT_TRUE(Ui.Messages.isEmpty());
+    EXPECT_FALSE(Ui.Busy);
+}
+
+TEST_F(SurveyFiles, UnreadableFiles_reportTheFileError)
+{
+    QStringList unreadable{Dir.path()};
+    if (QFile::exists("/dev/zero"))
+        unreadable << "/dev/zero";  // endless: must stop at the size cap
+    for (const QString &path : unreadable) {
+        SCOPED_TRACE(qPrintable(path));
+        Ui.Messages.clear();
+        TLoadReport quads, nodes;
+        EXPECT_EQ(Seq->LoadQuadripoleFile(path, Ui, &quads), 0);
+        EXPECT_EQ(Seq->LoadCoordinateFile(path, Ui, QLocale::c(), &nodes), 0);
+        EXPECT_TRUE(quads.Found && quads.Failed && nodes.Found && nodes.Failed);
+        EXPECT_EQ(Ui.Messages, (QStringList{"Quadripole file error", "Coordinate file error"}));
+        EXPECT_FALSE(Ui.Busy);
+    }
+}
+
+struct NodeCase {
+    const char *Name;
+    QByteArray Text;
+    int Count;
+    std::vector<Node> Defined;
+    bool Error;
+};
+
+TEST_F(SurveyFiles, CoordinateFile_cases)
+{
+    const NodeCase cases[] = {
+        {"a node defined twice counts twice, the later wins", "# X Y Z\n5 10.5 0 100\n5 11 0 100\n", 2,
+         {{11, 0, 100, 5}}, false},
+        {"numbers outside 0-2001 are ignored", "# N X Y Z\n2002 1 1 1\n-1 1 1 1\nx 1 1 1\n2001 1 2 3\n", 1,
+         {{1, 2, 3, 2001}}, false},
+        {"only lines of four fields", "# X Y Z\n1 2 3\n1 2 3 x y\n4 1 2 3\n", 1, {{1, 2, 3, 4}}, false},
+        {"signs and exponents", "# X Y Z\n1 -1.5e2 +2 .25\n", 1, {{-150, 2, 0.25f, 1}}, false},
+        {"node 0 defined by the file", "# X Y Z\n0 1 2 3\n", 1, {{1, 2, 3, 0}}, false},
+        {"quadripole section before the header", "# A B M N\n1 1 2 3 4\n# X Y Z\n3 1 1 1\n", 1,
+         {{1, 1, 1, 3}}, false},
+        {"bad real keeps the nodes before it", "# X Y Z\n3 1 2 3\n7 a 0 0\n8 1 1 1\n", 1, {{1, 2, 3, 3}}, true},
+        {"nan is not a coordinate", "# X Y Z\n1 nan 0 0\n", 0, {}, true},
+        {"inf is not a coordinate", "# X Y Z\n1 0 inf 0\n", 0, {}, true},
+        {"beyond single precision", "# X Y Z\n1 0 0 1e39\n", 0, {}, true},
+        {"other # line before the header", "# survey 3\n# X Y Z\n1 0 0 0\n", 0, {}, true},
+        {"no header", "1 0 0 0\n", 0, {}, true},
+        {"header without lines after it", "# X Y Z\r\n", 0, {}, true},
+    };
+    for (const NodeCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        Ui.Messages.clear();
+        TLoadReport report;
+        const int count = Seq->LoadCoordinateFile(Write(c.Text), Ui, QLocale::c(), &report);
+        EXPECT_EQ(count, c.Count);
+        EXPECT_EQ(Seq->NodeCount, c.Count);
+        EXPECT_EQ(Ui.Messages, c.Error ? QStringList{"Coordinate file error"} : QStringList{});
+        EXPECT_EQ(report.Failed, c.Error);
+        EXPECT_EQ(report.Count, c.Count);
+        EXPECT_FALSE(Ui.Busy);
+        bool defines0 = false;
+        for (const Node &n : c.Defined) {
+            const Node &got = Seq->Nodes[std::size_t(n.Number)];
+            EXPECT_EQ(std::make_tuple(got.X, got.Y, got.Z, got.Number), std::make_tuple(n.X, n.Y, n.Z, n.Number))
+                << "node " << n.Number;
+            defines0 = defines0 || n.Number == 0;
+        }
+        if (!defines0) {
+            const Node &remote = Seq->Nodes[0];
+            EXPECT_EQ(std::make_tuple(remote.X, remote.Y, remote.Z), std::make_tuple(99999.0f, 99999.0f, 0.0f));
+        }
+        EXPECT_EQ(Seq->Nodes[8].Number, 0) << "lines after an error are not read";
+    }
+}
+
+TEST_F(SurveyFiles, CoordinateFile_usesTheGivenDecimalSeparator)
+{
+    const QLocale german(QLocale::German, QLocale::Germany);
+    const struct {
+        QLocale Locale;
+        QByteArray Field;
+        bool Ok;
+    } cases[] = {
+        {german, "\"10,5\"", true},
+        {german, "10.5", false},  // a German group separator, not a decimal point
+        {QLocale::c(), "10.5", true},
+        {QLocale::c(), "\"10,5\"", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Locale.name().toStdString() + " " + c.Field.toStdString());
+        Ui.Messages.clear();
+        const int count = Seq->LoadCoordinateFile(Write("# X Y Z\n1 " + c.Field + " 0 0\n"), Ui, c.Locale);
+        EXPECT_EQ(count, c.Ok ? 1 : 0);
+        EXPECT_EQ(Seq->Nodes[1].X, c.Ok ? 10.5f : 0.0f);
+        EXPECT_EQ(Ui.Messages.isEmpty(), c.Ok);
+    }
+}
+
+TEST_F(SurveyFiles, OneFileServesBoth)
+{
+    const QByteArray quads = "# Nr A B M N\n1 1 4 2 3\n2 1 4 3 5 6\n";
+    const QByteArray nodes = "# Nr X Y Z\n1 0 0 0\n2 10 0 0\n3 20 0 0\n4 30 0 0\n";
+    const QByteArray levels = "# Level\n1 -2\n";
+    for (const QByteArray &text : {quads + nodes + levels, nodes + quads + levels}) {
+        const QString path = Write(text);
+        EXPECT_EQ(Seq->LoadQuadripoleFile(path, Ui), 3);
+        EXPECT_EQ(Seq->LoadCoordinateFile(path, Ui, QLocale::c()), 4);
+        EXPECT_EQ(Held(), (std::vector<Quadripole>{{1, 4, 2, 3, -2}, {1, 4, 3, 5, 0}, {1, 4, 5, 6, 0}}));
+        EXPECT_EQ(Seq->Nodes[4].X, 30.0f);
+    }
+    EXPECT_TRUE(Ui.Messages.isEmpty());
+}
+
+// Sequences for grouping and walks are set up directly in the table.
+using Abmn = std::array<int, 4>;
+
+void SetQuads(TSequence &s, const std::vector<Abmn> &quads)
+{
+    for (std::size_t i = 0; i < quads.size(); ++i)
+        s.Quads[i] = {quads[i][0], quads[i][1], quads[i][2], quads[i][3], 0};
+    s.QuadCount = int(quads.size());
+}
+
+TEST(GroupChannels, cases)
+{
+    const std::vector<Abmn> chain12 = [] {
+        std::vector<Abmn> q;
+        for (int i = 0; i < 12; ++i)
+            q.push_back({1, 2, 3 + i, 4 + i});
+        return q;
+    }();
+    const struct {
+        const char *Name;
+        std::vector<Abmn> Quads;
+        int First, Most, Count;
+        std::vector<int> List;
+    } cases[] = {
+        {"chain ends at another injection", {{1, 2, 3, 4}, {1, 2, 4, 5}, {1, 2, 5, 6}, {1, 3, 6, 7}}, 0, 10, 3,
+         {1, 2, 3, 4, 5, 6}},
+        {"N already in the list", {{1, 2, 3, 4}, {1, 2, 4, 3}}, 0, 10, 1, {1, 2, 3, 4}},
+        {"N that is A", {{1, 2, 3, 4}, {1, 2, 4, 1}}, 0, 10, 1, {1, 2, 3, 4}},
+        {"M not the last N", {{1, 2, 3, 4}, {1, 2, 5, 6}}, 0, 10, 1, {1, 2, 3, 4}},
+        {"remote N may repeat", {{1, 2, 3, 0}, {1, 2, 0, 0}, {1, 2, 0, 5}}, 0, 10, 3, {1, 2, 3, 0, 0, 5}},
+        {"maximum reached", chain12, 0, 2, 2, {1, 2, 3, 4, 5}},
+        {"end of the table", {{1, 2, 3, 4}, {1, 2, 4, 5}, {1, 2, 5, 6}}, 1, 10, 2, {1, 2, 4, 5, 6}},
+        {"maximum above ten stays inside the list", chain12, 0, 50, 10,
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}},
+        {"maximum below one takes one", chain12, 0, 0, 1, {1, 2, 3, 4}},
+        {"first past the end", chain12, 12, 10, 0, {}},
+        {"negative first", chain12, -1, 10, 0, {}},
+    };
+    auto s = std::make_unique<TSequence>();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        SetQuads(*s, c.Quads);
+        TSequence::ElectrodeList list;
+        list.fill(-7);
+        int count = c.Most;
+        s->GroupChannels(c.First, count, list);
+        EXPECT_EQ(count, c.Count);
+        TSequence::ElectrodeList expected{};
+        std::copy(c.List.begin(), c.List.end(), expected.begin());
+        EXPECT_EQ(list, expected);
+    }
+}
+
+TEST(NodeWalks, usedNodesInIncreasingOrder)
+{
+    auto s = std::make_unique<TSequence>();
+    s->Nodes[9] = {4.5f, 1, 2, 9};
+    SetQuads(*s, {{4, 1, 3, 2}, {0, 9, 3, 2}});
+    std::vector<int> walked;
+    Node out{};
+    int node = -1;
+    while (s->NextUsedNode(node, out)) {
+        EXPECT_EQ(out.Number, node);
+        walked.push_back(node);
+    }
+    EXPECT_EQ(walked, (std::vector<int>{0, 1, 2, 3, 4, 9}));
+    EXPECT_EQ(node, 9);
+    EXPECT_EQ(out.X, 4.5f);
+
+    // Electrode numbers beyond the node table read as undefined nodes.
+    SetQuads(*s, {{5000, 1, 3, 2}});
+    node = 4;
+    ASSERT_TRUE(s->NextUsedNode(node, out));
+    EXPECT_EQ(node, 5000);
+    EXPECT_EQ(std::make_tuple(out.X, out.Number), std::make_tuple(0.0f, node));
+
+    SetQuads(*s, {});
+    node = -1;
+    EXPECT_FALSE(s->NextUsedNode(node, out));
+    EXPECT_EQ(node, -1);
+}
+
+TEST_F(SurveyFiles, NodeWalks_definedNodesStopBefore2001)
+{
+    Seq->LoadCoordinateFile(Write("# X Y Z\n7 1 1 1\n3 2 2 2\n2001 5 5 5\n1999 4 4 4\n"), Ui, QLocale::c());
+    std::vector<int> walked;
+    Node out{};
+    int node = -1;
+    while (Seq->NextDefinedNode(node, out)) {
+        EXPECT_EQ(out.Number, node);
+        walked.push_back(node);
+    }
+    EXPECT_EQ(walked, (std::vector<int>{0, 3, 7, 1999}));
+    for (int start : {2000, 2001, INT_MAX})
+        EXPECT_FALSE(Seq->NextDefinedNode(start, out));
+}
+
+TEST(GetNode, refusesNumbersOutsideTheTable)
+{
+    auto s = std::make_unique<TSequence>();
+    s->Nodes[5] = {1, 2, 3, 0};
+    const Node sentinel{-5, -5, -5, -5};
+    const struct {
+        int Number;
+        bool Ok;
+        float X;
+    } cases[] = {{0, true, 99999}, {5, true, 1}, {2047, true, 0}, {-1, false, -5},
+                 {2048, false, -5}, {INT_MAX, false, -5}, {INT_MIN, false, -5}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Number);
+        Node out = sentinel;
+        EXPECT_EQ(s->GetNode(c.Number, out), c.Ok);
+        EXPECT_EQ(out.X, c.X);
+        EXPECT_EQ(out.Number, c.Ok ? c.Number : -5);
+    }
+}
+
+} // namespace
