@@ -26,6 +26,16 @@ struct TAppState {
     // at load time, 8-bit, always terminated.
     std::array<char, 1025> Comment{};
     QString DuplicateAcquisitionFile;
+    bool DuplicateAcquisition = false;
+    // 0 "Standard", 1 "High speed", 2 "SP only".
+    int MeasMode = 0;
+    // "Store line resistance values" and "Low current box connected ".
+    bool StoreResistance = false;
+    bool LowCurrent = false;
+    // "High communication speed (USB Only)".
+    bool HighSpeedChecked = false;
+    // The comment as typed; reaches the header buffer at the next load.
+    QString CommentMemo;
     // Delimiters of the command code and argument in script lines.
     std::array<QString, 3> ScriptDelimiters;
 

@@ -26,6 +26,12 @@ public:
     // high-speed item.
     virtual void TickPortItem(int selector) = 0;
 
+    // Refreshes the survey file paths and counts of the Configuration page.
+    virtual void ShowSurveyFiles() = 0;
+    // Refreshes every other control of the Configuration page from the state
+    // and the model (parameters, paths, mode, comment).
+    virtual void ShowSettings() = 0;
+
     virtual TGraph2D &PseudoSectionGraph() = 0;
     virtual TGraph3D &ProgressGraph() = 0;
 };

@@ -2,31 +2,18 @@
 
 #include "app/Keepawake.h"
 #include "app/Mainview.h"
+#include "base/Cp1252.h"
 #include "base/Folders.h"
 #include "base/Uiservices.h"
 #include "graph/Graphintf.h"
+#include "instrument/Voltixpro.h"
+#include "link/Portvirt.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#define SI_NO_CONVERSION
-#include <SimpleIni.h>
-
-namespace {
-// A profile integer: the whole value must be a decimal number, else the default.
-long ProfileInt(const CSimpleIniA &ini, const char *section, const char *key, long fallback)
-{
-    const char *text = ini.GetValue(section, key, nullptr);
-    if (!text)
-        return fallback;
-    bool ok = false;
-    const long v = QByteArray(text).trimmed().toLong(&ok);
-    return ok ? v : fallback;
-}
-} // namespace
-
 TShell::TShell(TUserInterface &ui, TMainView &view, TClock &clock, TOptions options)
-    : Ui(ui), View(view), Clock(clock), Options(options)
+    : Model(std::make_unique<TVoltixPro>(ui, clock)), Ui(ui), View(view), Clock(clock), Options(options)
 {
 }
 
@@ -71,9 +58,48 @@ void TShell::FormCreate()
     LoadConfiguration(State.ConfigFile);
 }
 
+TConfigValues TShell::CurrentValues() const
+{
+    TConfigValues v;
+    v.QuadripoleFile = State.QuadripoleFile;
+    v.CoordinateFile = State.CoordinateFile;
+    v.CommentMemo = State.CommentMemo;
+    v.MeasModeFlag = State.MeasMode;
+    v.StoreResistanceFlag = State.StoreResistance;
+    v.AcquisitionFile = State.AcquisitionFile;
+    v.DuplicateAcquisitionFile = State.DuplicateAcquisitionFile;
+    v.DuplicateAcquisition = State.DuplicateAcquisition;
+    v.Port = State.PortSelector;
+    v.IPAddress = State.IPAddress;
+    v.HighSpeedChecked = State.HighSpeedChecked;
+    v.SpeedStartTxVoltage = Model->SpeedStartTxVoltage;
+    v.SpeedStartTime = Model->SpeedStartTime;
+    v.SpeedStartDelay = Model->SpeedStartDelay;
+    v.SpeedStartChannel = Model->SpeedStartChannel;
+    v.Start = Model->StartParameters;
+    return v;
+}
+
+int TShell::OpenQuadripoleFile(const QString &path)
+{
+    const int count = Model->LoadQuadripoleFile(path, Ui);
+    State.QuadripoleFile = count > 0 ? path : QString();
+    View.ShowSurveyFiles();
+    return count;
+}
+
+int TShell::OpenCoordinateFile(const QString &path)
+{
+    const int count = Model->LoadCoordinateFile(path, Ui, Locale);
+    State.CoordinateFile = count > 0 ? path : QString();
+    View.ShowSurveyFiles();
+    return count;
+}
+
 bool TShell::LoadConfiguration(const QString &path)
 {
-    if (!QFileInfo(path).isFile()) {
+    TConfigValues v;
+    if (!QFileInfo(path).isFile() || !TConfigFile::Read(path, CurrentValues(), v, Locale)) {
         State.ConfigLoaded = false;
         View.EnableConnect(false);
         return false;
@@ -82,20 +108,51 @@ bool TShell::LoadConfiguration(const QString &path)
     State.ConfigLoaded = true;
     View.EnableConnect(true);
 
-    CSimpleIniA ini;
-    ini.SetUnicode(false);
-    ini.SetMultiKey(false);
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray bytes = file.readAll();
-        ini.LoadData(bytes.constData(), static_cast<size_t>(bytes.size()));
-    }
-    State.PortSelector = static_cast<int>(ProfileInt(ini, "Communication", "Port", 1));
-    if (const char *ip = ini.GetValue("Communication", "IPAddress", nullptr))
-        State.IPAddress = QString::fromLatin1(ip);
+    // The survey files as the configuration names them; what was read stays
+    // even when a file has an error.
+    State.QuadripoleFile = v.QuadripoleFile;
+    Model->LoadQuadripoleFile(v.QuadripoleFile, Ui);
+    State.CoordinateFile = v.CoordinateFile;
+    Model->LoadCoordinateFile(v.CoordinateFile, Ui, Locale);
+    View.ShowSurveyFiles();
+
+    State.CommentMemo = v.CommentMemo.left(1000);
+    State.SetComment(ToCp1252(State.CommentMemo));
+
+    Model->SpeedStartTxVoltage = v.SpeedStartTxVoltage;
+    Model->SpeedStartTime = v.SpeedStartTime;
+    Model->SpeedStartDelay = v.SpeedStartDelay;
+    Model->SpeedStartChannel = v.SpeedStartChannel;
+    Model->StartParameters = v.Start;
+
+    State.MeasMode = v.MeasModeFlag;
+    State.StoreResistance = v.StoreResistanceFlag;
+    State.AcquisitionFile = v.AcquisitionFile;
+    if (!State.AcquisitionFile.isEmpty())
+        CreateFolders(State.AcquisitionFile, Ui);
+    State.DuplicateAcquisitionFile = v.DuplicateAcquisitionFile;
+    State.DuplicateAcquisition = v.DuplicateAcquisition;
+    if (State.DuplicateAcquisition && !State.DuplicateAcquisitionFile.isEmpty())
+        CreateFolders(State.DuplicateAcquisitionFile, Ui);
+
+    State.PortSelector = v.Port;
+    State.IPAddress = v.IPAddress;
+    State.HighSpeedChecked = false;
     View.TickPortItem(State.PortSelector);
     ShowPortImage(true);
+    View.ShowSettings();
     return true;
+}
+
+bool TShell::SaveConfiguration(const QString &path)
+{
+    if (path.isEmpty())
+        return true;
+    const QString error = TConfigFile::Write(path, CurrentValues(), Locale);
+    if (error.isEmpty())
+        return true;
+    Ui.ErrorBox(QStringLiteral("TarnelPro"), QStringLiteral("Can't save configuration \"%1\": %2").arg(path, error));
+    return false;
 }
 
 int TShell::PortImageFor(int selector, int usbDeviceCount)
@@ -111,15 +168,19 @@ int TShell::PortImageFor(int selector, int usbDeviceCount)
 
 void TShell::ShowPortImage(bool create)
 {
-    if (create && !HasPort() && CreatePort)
-        CreatePort(State.PortSelector);
+    if (create && !Port && MakePort) {
+        Port = MakePort(State.PortSelector);
+        Model->Port = Port.get();
+    }
     const int usb = State.PortSelector == UsbPortSelector ? UsbDeviceCount() : 0;
     View.ShowPortImage(PortImageFor(State.PortSelector, usb));
 }
 
+bool TShell::LinkOpen() const { return Port && Port->GetState() > 0; }
+
 bool TShell::FormCloseQuery()
 {
-    if (HasPort() && LinkOpen()) {
+    if (LinkOpen()) {
         if (DisconnectInstrument)
             DisconnectInstrument();
         View.ShowRunControls(false);

@@ -1,1 +1,157 @@
 #pragma once
+// The abstract instrument link: raw byte access implemented by each link,
+// the checked operations and command handshake built on it, and the block
+// transfer that moves parameter, description and record blocks.
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+class TUserInterface;
+class TClock;
+
+// Growable byte stream holding the payload of one block transfer.
+class TBufferStream {
+public:
+    void Clear();
+    void Rewind() { Pos = 0; }
+    qsizetype Size() const { return Bytes.size(); }
+    qsizetype Position() const { return Pos; }
+    void Write(std::span<const std::uint8_t> data);
+    // Reads from the position; returns how many bytes were stored.
+    qsizetype Read(std::span<std::uint8_t> out);
+    const QByteArray &Data() const { return Bytes; }
+
+private:
+    QByteArray Bytes;
+    qsizetype Pos = 0;
+};
+
+// Whether a block transfer drives the progress bar / the "Crc error" indicator.
+enum class TBlockProgress : bool { None, ProgressBar };
+enum class TBlockErrors : bool { None, ErrorIndicator };
+
+class TPortVirt {
+public:
+    static constexpr int MaxBlockPayload = 528;
+    static constexpr int WaitTimeoutMs = 300000;
+
+    TPortVirt(TUserInterface &ui, TClock &clock);
+    virtual ~TPortVirt();
+    TPortVirt(const TPortVirt &) = delete;
+    TPortVirt &operator=(const TPortVirt &) = delete;
+
+    // Base: PutByte for each byte.
+    virtual int WriteBlock(std::span<const std::uint8_t> data);
+    // Blocks until a byte arrives; raises when the link goes down.
+    virtual std::uint8_t GetByte();
+    virtual void Disconnect() = 0;
+    virtual bool ReadLine(QByteArray &text, int maximum, int timeoutMs);
+    virtual bool WaitPrompt();
+    // Returns the new link state (> 0) on success, 0 on failure or cancel.
+    virtual int Connect(int portSelector, int baudRate, const QString &dialNumber, bool waitForDsr,
+                        const QString &modemInit, int byteDelayMs) = 0;
+    virtual bool SendCommand(std::uint8_t command, int timeoutMs);
+    virtual bool PromptAndSendCommand(std::uint8_t command, int timeoutMs);
+    // True when the text came or after 300 s of silence; false only when the link closed.
+    virtual bool WaitForText(QByteArrayView text);
+    virtual void PutByte(std::uint8_t byte);
+    virtual int ReadBytes(std::span<std::uint8_t> buffer, int timeoutMs);
+    virtual bool Identify(QByteArray &secondLine, QByteArray &firstLine);
+    virtual void ReadExact(std::span<std::uint8_t> buffer);
+    virtual void FlushInput() = 0;
+    virtual void FlushOutput() = 0;
+    // Raw layer: -1 when the link is down or the device failed.
+    virtual int RawWriteByte(std::uint8_t byte) = 0;
+    virtual int RawRead(std::span<std::uint8_t> buffer, int timeoutMs) = 0;
+    virtual int RawReadByteTimed(int timeoutMs) = 0;
+    virtual int RawReadByte() = 0;
+    virtual void SetState(int state) = 0;
+    virtual void SetPortNumber(int value) = 0;
+    virtual void SetBaudRate(int value) = 0;
+    virtual void SetParity(int value) = 0;
+    virtual void SetDataBits(int value) = 0;
+    virtual void SetStopBits(int value) = 0;
+    virtual void SetXonXoff(int value) = 0;
+    virtual void SetDtrDsr(int value) = 0;
+    virtual void SetRtsCts(int value) = 0;
+    virtual void SetDtr(int value) = 0;
+    virtual void SetRts(int value) = 0;
+    virtual int RxCount() = 0;
+    virtual int TxCount() = 0;
+    // > 0 open (the port selector), 0 closed, -1 cancelled or dropped.
+    virtual int GetState() const = 0;
+    virtual int GetPortNumber() = 0;
+    virtual int GetBaudRate() = 0;
+    virtual int GetDataBits() = 0;
+    virtual int GetStopBits() = 0;
+    virtual int GetXonXoff() = 0;
+    virtual int GetParity() = 0;
+    virtual int GetDtrDsr() = 0;
+    virtual int GetRtsCts() = 0;
+    virtual int GetDtr() = 0;
+    virtual int GetRts() = 0;
+    virtual int GetDsr() = 0;
+    virtual void SetLatency(int ms);
+    virtual int MaxBaudRate() const = 0;
+    virtual QString LinkName() const = 0;
+    virtual QString LinkInfo() = 0;
+
+    // Sleeps without yielding to the user interface.
+    void PauseSeconds(int seconds);
+
+    static std::uint16_t BlockChecksum(std::span<const std::uint8_t> bytes);
+    void ReceiveBlock(TBlockProgress progress, TBlockErrors errors);
+    // Copies at most destination.size() bytes; an empty destination copies nothing.
+    int ReceiveBlockInto(std::span<std::uint8_t> destination, TBlockProgress progress,
+                         TBlockErrors errors);
+    void SendBlock(TBlockProgress progress, TBlockErrors errors);
+    // With data: the stream is replaced by it. Without: the stream is sent as it is.
+    void SendBlockFrom(std::optional<std::span<const std::uint8_t>> data, TBlockErrors errors,
+                       TBlockProgress progress);
+
+    TBufferStream &BufferStream() { return Buffer; }
+    const TBufferStream &BufferStream() const { return Buffer; }
+    TUserInterface &Ui() { return UiServices; }
+
+    // Link-specific values of Identify.
+    struct TIdentifyValues {
+        int DrainTimeoutMs;
+        int AnswerTimeoutMs;
+        int FallbackBaud;        // 0: no fallback; Escape on EscapePass instead
+        int EscapePass;          // pass that restores the rate and sends Escape
+        bool EscapeFailureFails; // a refused Escape ends Identify with false
+    };
+
+protected:
+    virtual TIdentifyValues IdentifyValues() const;
+    // True when the line reported framing/parity/overrun/break errors (cleared).
+    virtual bool ClearLineErrors() { return false; }
+    // TCP/IP shows its host address in place of the first identification line.
+    virtual void IdentifyFinish(QByteArray &secondLine) { (void)secondLine; }
+    // What WaitForText does when the link goes down: false, or raise.
+    virtual bool WaitForTextLinkDown();
+    // Message of the read errors ("Port err. Getcom" or "Port err. get IP").
+    virtual const char *ReadErrorText() const { return "Port err. Getcom"; }
+
+    bool LinkDown() const { return GetState() <= 0; }
+    [[noreturn]] void Fail(const char *message);
+    // Blocks briefly for events instead of spinning while the device is silent.
+    void IdleWait(int ms);
+    // Waits (yielding) until count bytes are waiting, the timeout passes or the link drops.
+    bool WaitForRx(int count, int timeoutMs);
+    // Writes one command byte of the handshake, retrying while the device refuses it.
+    void WriteCommandByte(std::uint8_t byte);
+
+    TUserInterface &UiServices;
+    TClock &Clock;
+    int ByteDelayMs = 0;
+
+private:
+    void AdvanceProgress(int by);
+
+    TBufferStream Buffer;
+};

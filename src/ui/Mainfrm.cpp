@@ -3,6 +3,7 @@
 #include "app/Guard.h"
 #include "base/Clock.h"
 #include "base/Folders.h"
+#include "ui/Configpage.h"
 #include "ui/Portimages.h"
 
 #include <QAction>
@@ -89,6 +90,7 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
 {
     setObjectName(QStringLiteral("MainFrm"));
     setWindowTitle(QStringLiteral("Tarnel Pro 2"));
+    Shell = std::make_unique<TShell>(UiServices, *this, SystemClock(), options);
 
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("Client"));
@@ -98,7 +100,8 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
 
     PageControl1 = new QTabWidget(client);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    PageControl1->addTab(BuildConfigurationPage(), QStringLiteral("Configuration"));
+    ConfigurationTb = new TConfigPage(*Shell, PageControl1);
+    PageControl1->addTab(ConfigurationTb, QStringLiteral("Configuration"));
     PageControl1->addTab(BuildAcquisitionPage(), QStringLiteral("Acquisition"));
     PageControl1->addTab(BuildStatePage(), QStringLiteral("Progress status"));
     PageControl1->addTab(BuildRhoPage(), QStringLiteral("Rho pseudo section"));
@@ -124,7 +127,6 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
 
     connect(PageControl1, &QTabWidget::currentChanged, this, &TMainFrm::PageControl1Change);
 
-    Shell = std::make_unique<TShell>(UiServices, *this, SystemClock(), options);
     ConnectEventLog();
     Guarded(UiServices, [&] { Shell->Construct(); });
 
@@ -274,7 +276,7 @@ QWidget *TMainFrm::BuildStatusBar()
     pg->setContentsMargins(2, 0, 2, 0);
     MainGB = new QGroupBox(ProgressGB);
     MainGB->setObjectName(QStringLiteral("MainGB"));
-    MainGB->setFixedWidth(330);
+    MainGB->setFixedWidth(300);
     MainGB->setEnabled(false);
     auto *mg = new QHBoxLayout(MainGB);
     mg->setContentsMargins(4, 0, 4, 2);
@@ -308,32 +310,6 @@ QWidget *TMainFrm::BuildStatusBar()
     pg->addWidget(Image2);
     row->addWidget(ProgressGB);
     return bar;
-}
-
-QWidget *TMainFrm::BuildConfigurationPage()
-{
-    QWidget *page = Page("ConfigurationTb");
-    auto *grid = new QGridLayout(page);
-
-    auto *acq = new QGroupBox(QStringLiteral("Acquisition"), page);
-    acq->setObjectName(QStringLiteral("AcquisitionGb"));
-    auto *al = new QGridLayout(acq);
-    al->addWidget(new QLabel(QStringLiteral("Acquisition file :"), acq), 0, 0);
-    AcquisitionFileTxt = new QLabel(acq);
-    AcquisitionFileTxt->setObjectName(QStringLiteral("AcquisitionFileTxt"));
-    AcquisitionFileTxt->setFrameShape(QFrame::StyledPanel);
-    AcquisitionFileTxt->setFrameShadow(QFrame::Sunken);
-    AcquisitionFileTxt->setMinimumWidth(240);
-    al->addWidget(AcquisitionFileTxt, 0, 1);
-    auto *datrem = new QPushButton(QStringLiteral("Datrem"), acq);
-    datrem->setObjectName(QStringLiteral("BitBtn1"));
-    datrem->setToolTip(QStringLiteral("Open the acquisition file with its processing program"));
-    connect(datrem, &QPushButton::clicked, this, &TMainFrm::BitBtn1Click);
-    al->addWidget(datrem, 0, 2);
-    grid->addWidget(acq, 1, 0);
-    grid->setRowStretch(2, 1);
-    grid->setColumnStretch(1, 1);
-    return page;
 }
 
 QWidget *TMainFrm::BuildAcquisitionPage()
@@ -381,8 +357,12 @@ QWidget *TMainFrm::BuildResistancePage()
                              QStringLiteral("2 kOhm "), QStringLiteral("1 kOhm  ")});
     MaxResValueCb->setCurrentIndex(0);
     grid->addWidget(MaxResValueCb, 0, 1);
+    ResistanceCheckedLbl = new QLabel(QStringLiteral("Resistance check ended"), page);
+    ResistanceCheckedLbl->setObjectName(QStringLiteral("ResistanceCheckedLbl"));
+    ResistanceCheckedLbl->hide();
+    grid->addWidget(ResistanceCheckedLbl, 1, 0, 1, 2);
     grid->setColumnStretch(2, 1);
-    grid->setRowStretch(1, 1);
+    grid->setRowStretch(2, 1);
     return page;
 }
 
@@ -468,9 +448,19 @@ void TMainFrm::TickPortItem(int selector)
         a->setChecked(known ? value == selector : value == 0);
     }
     Communicationspeed1->setChecked(false);
-    AcquisitionFileTxt->setProperty("path", Shell ? Shell->State.AcquisitionFile : QString());
-    if (Shell)
-        ShowShortPath(AcquisitionFileTxt, Shell->State.AcquisitionFile);
+}
+
+void TMainFrm::ShowSurveyFiles()
+{
+    ConfigurationTb->ShowSurveyFiles();
+    // Electrodes checked before no longer match a new layout.
+    ResistanceCheckedLbl->hide();
+}
+
+void TMainFrm::ShowSettings()
+{
+    ConfigurationTb->ShowFiles();
+    ConfigurationTb->ShowParameters();
 }
 
 void TMainFrm::EnableChildControls(QWidget *container, bool enable, bool deep)
@@ -497,9 +487,12 @@ void TMainFrm::ShowHelp()
 
 void TMainFrm::PageControl1Change(int)
 {
-    // The colour range of the pseudo-section is re-applied here once it exists.
-    if (Shell)
-        ShowShortPath(AcquisitionFileTxt, Shell->State.AcquisitionFile);
+    // The colour range of the pseudo-section is re-applied here once it exists;
+    // paths are shortened to the width their labels have now.
+    if (Shell && ConfigurationTb) {
+        ConfigurationTb->ShowSurveyFiles();
+        ConfigurationTb->ShowFiles();
+    }
 }
 
 void TMainFrm::BitBtn1Click()

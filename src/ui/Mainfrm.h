@@ -20,6 +20,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
+class TConfigPage;
 class QTextEdit;
 class QTimer;
 class QToolButton;
@@ -41,6 +42,8 @@ public:
     void ShowPage(TPage page) override;
     void ShowPortImage(int image) override;
     void TickPortItem(int selector) override;
+    void ShowSurveyFiles() override;
+    void ShowSettings() override;
     TGraph2D &PseudoSectionGraph() override { return PseudoGraph; }
     TGraph3D &ProgressGraph() override { return StateGraph; }
 
@@ -54,6 +57,10 @@ public:
     bool GrabPages(const QString &folder);
 
     int PortImageIndex() const { return CurrentPortImage; }
+    TConfigPage *ConfigPage() const { return ConfigurationTb; }
+
+    // Opens the acquisition file with the application registered for it.
+    void BitBtn1Click();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -62,7 +69,6 @@ protected:
 private:
     void BuildMenus();
     QWidget *BuildStatusBar();
-    QWidget *BuildConfigurationPage();
     QWidget *BuildAcquisitionPage();
     QWidget *BuildStatePage();
     QWidget *BuildRhoPage();
@@ -72,7 +78,6 @@ private:
 
     void ShowHelp();
     void PageControl1Change(int index);
-    void BitBtn1Click();
     void Homepage1Click();
     void Productsupport1Click();
     void Apropos1Click();
@@ -111,7 +116,8 @@ private:
     // Pages
     QTabWidget *PageControl1 = nullptr;
     QProgressBar *ProgressBar2 = nullptr;
-    QLabel *AcquisitionFileTxt = nullptr;
+    TConfigPage *ConfigurationTb = nullptr;
+    QLabel *ResistanceCheckedLbl = nullptr;
     QComboBox *MaxResValueCb = nullptr;
     QTextEdit *EditJournal = nullptr;
 

@@ -24,6 +24,10 @@ public:
     void ShowPage(TPage page) override { Page = page; }
     void ShowPortImage(int image) override { PortImage = image; }
     void TickPortItem(int selector) override { TickedSelector = selector; }
+    int SurveyShown = 0;
+    int SettingsShown = 0;
+    void ShowSurveyFiles() override { ++SurveyShown; }
+    void ShowSettings() override { ++SettingsShown; }
     TGraph2D &PseudoSectionGraph() override { return Pseudo; }
     TGraph3D &ProgressGraph() override { return Progress; }
 };

@@ -1,5 +1,6 @@
 #include "app/Recordingview.h"
 #include "app/Shell.h"
+#include "link/Portvirt.h"
 #include "support/Fakeclock.h"
 #include "support/Scriptedui.h"
 
@@ -127,13 +128,16 @@ TEST_F(TStartFixture, unpluggingTheUsbCableOnlyChangesThePicture)
     int devices = 1;
     int created = 0;
     shell.UsbDeviceCount = [&] { return devices; };
-    shell.HasPort = [&] { return created > 0; };
-    shell.CreatePort = [&](int) { ++created; };
+    shell.MakePort = [&](int selector) -> std::unique_ptr<TPortVirt> {
+        ++created;
+        EXPECT_EQ(selector, 99);
+        return nullptr;
+    };
     shell.Construct();
     shell.FormCreate();
     EXPECT_EQ(View.PortImage, 1);
     devices = 0;
     shell.ShowPortImage(false);
     EXPECT_EQ(View.PortImage, 0);
-    EXPECT_EQ(created, 1);
+    EXPECT_EQ(created, 1) << "refreshing the picture makes no port";
 }

@@ -1,0 +1,57 @@
+#include "ui/Updown.h"
+
+#include <QHBoxLayout>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+TUpDownEdit::TUpDownEdit(const QString &editName, int minimum, int maximum, int step, QWidget *parent)
+    : QWidget(parent), Min(minimum), Max(maximum), StepSize(step)
+{
+    setObjectName(editName + QStringLiteral("UpDown"));
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    Line = new QLineEdit(this);
+    Line->setObjectName(editName);
+    Line->setFixedWidth(52);
+    row->addWidget(Line);
+    auto *buttons = new QVBoxLayout;
+    buttons->setSpacing(0);
+    Up = new QToolButton(this);
+    Up->setArrowType(Qt::UpArrow);
+    Up->setFixedSize(16, 11);
+    Up->setAutoRepeat(true);
+    Down = new QToolButton(this);
+    Down->setArrowType(Qt::DownArrow);
+    Down->setFixedSize(16, 11);
+    Down->setAutoRepeat(true);
+    buttons->addWidget(Up);
+    buttons->addWidget(Down);
+    row->addLayout(buttons);
+    row->addStretch(1);
+    connect(Up, &QToolButton::clicked, this, [this] { Step(+1); });
+    connect(Down, &QToolButton::clicked, this, [this] { Step(-1); });
+    connect(Line, &QLineEdit::editingFinished, this, [this] {
+        if (OnExit)
+            OnExit();
+    });
+}
+
+void TUpDownEdit::SetRange(int minimum, int maximum)
+{
+    Min = minimum;
+    Max = maximum;
+}
+
+void TUpDownEdit::Step(int direction)
+{
+    if (OnBeforeStep)
+        OnBeforeStep();
+    bool ok = false;
+    int v = Line->text().trimmed().toInt(&ok);
+    if (!ok)
+        v = Min;
+    v = qBound(Min, v + direction * StepSize, Max);
+    Line->setText(QString::number(v));
+    Line->setFocus();
+}
