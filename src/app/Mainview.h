@@ -3,10 +3,25 @@
 // widgets; tarnelpro-cli and tests with plain recorders.
 #include <QString>
 
+#include <array>
+#include <cstdint>
+
 class TGraph2D;
 class TGraph3D;
 
 enum class TPage : int { Configuration = 0, Acquisition, Progress, Rho, Resistance, Script };
+
+// Colours of the health display.
+enum class THealthColor { Keep, Black, Lime, Orange, Red };
+
+// What one health check shows: the three value boxes (transmitter battery,
+// receiver battery, temperature) and their gauges.
+struct THealthDisplay {
+    std::array<QString, 3> Texts;
+    std::array<int, 3> GaugePositions{};
+    std::array<THealthColor, 3> BoxColors{THealthColor::Black, THealthColor::Black, THealthColor::Black};
+    std::array<THealthColor, 3> BarColors{THealthColor::Keep, THealthColor::Keep, THealthColor::Keep};
+};
 
 class TMainView {
 public:
@@ -31,6 +46,16 @@ public:
     // Refreshes every other control of the Configuration page from the state
     // and the model (parameters, paths, mode, comment).
     virtual void ShowSettings() = 0;
+
+    // The Connect toggle shown pressed (link open) or released.
+    virtual void SetConnectPressed(bool pressed) = 0;
+    // The 20-second health timer.
+    virtual void EnableHealthTimer(bool enabled) = 0;
+    virtual void ShowHealth(const THealthDisplay &display) = 0;
+    virtual void SetBatteryButtonVisible(bool visible) = 0;
+    virtual TPage CurrentPage() const = 0;
+    // Lets an edit still being typed on the Configuration page commit its value.
+    virtual void CommitEdits() = 0;
 
     virtual TGraph2D &PseudoSectionGraph() = 0;
     virtual TGraph3D &ProgressGraph() = 0;

@@ -15,6 +15,7 @@
 TShell::TShell(TUserInterface &ui, TMainView &view, TClock &clock, TOptions options)
     : Model(std::make_unique<TVoltixPro>(ui, clock)), Ui(ui), View(view), Clock(clock), Options(options)
 {
+    Model->ShownHealth = [this] { return LastHealth; };
 }
 
 TShell::~TShell() = default;
@@ -35,7 +36,7 @@ void TShell::FormCreate()
     State.ConfigLoaded = false;
     View.ShowLinkIndicator(false);
     View.SetStatusText(QString());
-    View.ShowRunControls(false);
+    ShowRunControls(false);
 
     TGraph3D &progress = View.ProgressGraph();
     progress.Appearance(QStringLiteral("RenderEngine"), QStringLiteral("tdHybrid"));
@@ -181,9 +182,14 @@ bool TShell::LinkOpen() const { return Port && Port->GetState() > 0; }
 bool TShell::FormCloseQuery()
 {
     if (LinkOpen()) {
-        if (DisconnectInstrument)
-            DisconnectInstrument();
-        View.ShowRunControls(false);
+        DisconnectInstrument();
+        ShowRunControls(false);
     }
     return true;
+}
+
+void TShell::ShowRunControls(bool visible)
+{
+    RunControls = visible;
+    View.ShowRunControls(visible);
 }

@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QString>
 
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -59,6 +60,34 @@ public:
     // Close request: drops the link if it is open. Closing is never refused.
     bool FormCloseQuery();
 
+    // Link menu: choose the link of a "Communication port" item (1..6, 99,
+    // 100, or BtItem for "BT", which asks for the port number).
+    static constexpr int BtItem = 0;
+    void ComCheck(int item);
+    void Communicationspeed1Click() { State.HighSpeedChecked = !State.HighSpeedChecked; }
+    // Starts the USB checking tool without waiting for it.
+    void ZIREriva1Click();
+
+    // Connects when the link is closed, disconnects when it is open.
+    void ConnectBtnClick();
+    void DisconnectInstrument();
+    // Reads batteries and temperature; false on an alarm.
+    bool CheckInstrumentHealth();
+    // The periodic check and the battery button; skipped while another
+    // exchange with the instrument is in progress.
+    void Timer1Timer();
+    void BatterieBtnClick();
+
+    // Run controls shown and enabled (Start, Pause, Stop, batteries).
+    void ShowRunControls(bool visible);
+    bool RunControlsEnabled() const { return RunControls; }
+
+    // Transmitter battery, receiver battery and temperature of the last check.
+    std::array<float, 3> LastHealth{};
+    // Identification texts of the last connection ("second / first").
+    QString Identification;
+    static const QByteArray PlaceholderId;
+
     bool HasPort() const { return Port != nullptr; }
     bool LinkOpen() const;
 
@@ -72,7 +101,11 @@ public:
     // a selector is made; filled in by the link layer's front end.
     std::function<int()> UsbDeviceCount = [] { return 0; };
     std::function<std::unique_ptr<TPortVirt>(int selector)> MakePort;
-    std::function<void()> DisconnectInstrument;
+    // Starts a program of the program folder without waiting (USB tool).
+    std::function<void(const QString &program)> StartProgram;
+
+    // Counts exchanges with the instrument in progress.
+    int Exchanges = 0;
 
     TUserInterface &Ui;
     TMainView &View;
@@ -81,4 +114,5 @@ public:
 private:
     TOptions Options;
     std::unique_ptr<TKeepAwake> Awake;
+    bool RunControls = false;
 };

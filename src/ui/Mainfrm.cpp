@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -124,6 +125,19 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(20000);
+    connect(Timer1, &QTimer::timeout, this, [this] { Guarded(UiServices, [&] { Shell->Timer1Timer(); }); });
+    connect(PowerAction, &QAction::triggered, this, [this] { Guarded(UiServices, [&] { Shell->ConnectBtnClick(); }); });
+    connect(BatterieBtn, &QToolButton::clicked, this, [this] { Guarded(UiServices, [&] { Shell->BatterieBtnClick(); }); });
+    for (QAction *a : PortGroup->actions()) {
+        connect(a, &QAction::triggered, this, [this, a] {
+            Guarded(UiServices, [&] { Shell->ComCheck(a->data().toInt()); });
+        });
+    }
+    connect(Communicationspeed1, &QAction::triggered, this, [this] {
+        Shell->Communicationspeed1Click();
+        Communicationspeed1->setChecked(Shell->State.HighSpeedChecked);
+    });
+    Shell->StartProgram = [](const QString &program) { QProcess::startDetached(program, {}); };
 
     connect(PageControl1, &QTabWidget::currentChanged, this, &TMainFrm::PageControl1Change);
 
@@ -190,6 +204,7 @@ void TMainFrm::BuildMenus()
     Communicationspeed1->setCheckable(true);
     QAction *usbCheck = link->addAction(QStringLiteral("USB Check"));
     usbCheck->setObjectName(QStringLiteral("ZIREriva1"));
+    connect(usbCheck, &QAction::triggered, this, [this] { Shell->ZIREriva1Click(); });
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("Help1"));
@@ -449,6 +464,53 @@ void TMainFrm::TickPortItem(int selector)
     }
     Communicationspeed1->setChecked(false);
 }
+
+void TMainFrm::SetConnectPressed(bool pressed) { PowerAction->setChecked(pressed); }
+
+void TMainFrm::EnableHealthTimer(bool enabled)
+{
+    if (enabled)
+        Timer1->start();
+    else
+        Timer1->stop();
+}
+
+namespace {
+QColor HealthColor(THealthColor c)
+{
+    switch (c) {
+    case THealthColor::Lime:
+        return QColor(0, 255, 0);
+    case THealthColor::Orange:
+        return QColor(255, 128, 0);
+    case THealthColor::Red:
+        return QColor(255, 0, 0);
+    default:
+        return QColor(0, 0, 0);
+    }
+}
+} // namespace
+
+void TMainFrm::ShowHealth(const THealthDisplay &display)
+{
+    QLabel *boxes[] = {TxBatLblx, RxBatLblx, RxTempLblx};
+    QProgressBar *gauges[] = {TxGauge, RxGauge, TempGauge};
+    for (std::size_t i = 0; i < 3; ++i) {
+        boxes[i]->setText(display.Texts[i]);
+        boxes[i]->setStyleSheet(QStringLiteral("QLabel { color: rgb(0,255,0); background: %1; }")
+                                    .arg(HealthColor(display.BoxColors[i]).name()));
+        gauges[i]->setValue(qBound(gauges[i]->minimum(), display.GaugePositions[i], gauges[i]->maximum()));
+        if (display.BarColors[i] != THealthColor::Keep)
+            gauges[i]->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: %1; }")
+                                         .arg(HealthColor(display.BarColors[i]).name()));
+    }
+}
+
+void TMainFrm::SetBatteryButtonVisible(bool visible) { BatterieBtn->setVisible(visible); }
+
+TPage TMainFrm::CurrentPage() const { return static_cast<TPage>(PageControl1->currentIndex()); }
+
+void TMainFrm::CommitEdits() { ConfigurationTb->CommitEdits(); }
 
 void TMainFrm::ShowSurveyFiles()
 {

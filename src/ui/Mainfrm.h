@@ -42,6 +42,12 @@ public:
     void ShowPage(TPage page) override;
     void ShowPortImage(int image) override;
     void TickPortItem(int selector) override;
+    void SetConnectPressed(bool pressed) override;
+    void EnableHealthTimer(bool enabled) override;
+    void ShowHealth(const THealthDisplay &display) override;
+    void SetBatteryButtonVisible(bool visible) override;
+    TPage CurrentPage() const override;
+    void CommitEdits() override;
     void ShowSurveyFiles() override;
     void ShowSettings() override;
     TGraph2D &PseudoSectionGraph() override { return PseudoGraph; }

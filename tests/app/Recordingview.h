@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <vector>
+
 class TRecordingView : public TMainView {
 public:
     bool ConnectEnabled = false;
@@ -24,6 +26,17 @@ public:
     void ShowPage(TPage page) override { Page = page; }
     void ShowPortImage(int image) override { PortImage = image; }
     void TickPortItem(int selector) override { TickedSelector = selector; }
+    bool ConnectPressed = false;
+    bool HealthTimer = false;
+    bool BatteryButton = true;
+    std::vector<THealthDisplay> Health;
+    int Commits = 0;
+    void SetConnectPressed(bool pressed) override { ConnectPressed = pressed; }
+    void EnableHealthTimer(bool enabled) override { HealthTimer = enabled; }
+    void ShowHealth(const THealthDisplay &display) override { Health.push_back(display); }
+    void SetBatteryButtonVisible(bool visible) override { BatteryButton = visible; }
+    TPage CurrentPage() const override { return Page; }
+    void CommitEdits() override { ++Commits; }
     int SurveyShown = 0;
     int SettingsShown = 0;
     void ShowSurveyFiles() override { ++SurveyShown; }

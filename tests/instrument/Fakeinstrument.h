@@ -42,6 +42,12 @@ public:
     std::vector<int> Commands;               // command codes accepted, in order
     std::map<int, QByteArray> Sent;          // bytes the PC sent after each command (last time)
     QByteArray LastBlock;                    // payload of the last block the PC sent
+    // Identification state: "@" is answered with the identification.
+    bool Identifying = false;
+    QByteArray FirstLine = "VOLTIX 10 CH V2.31";
+    QByteArray SecondLine = "SN 00042";
+    std::uint32_t TypeCode = 0x10000002;
+    std::vector<float> Health = {12.6f, 12.4f, 31.0f};   // answer of command 45
 
 private:
     using TSink = std::function<void(std::uint8_t)>;
@@ -51,8 +57,16 @@ private:
         Sink = [this](std::uint8_t b) {
             if (b == '@') {
                 Port.Feed({'@'});
+                if (Identifying) {
+                    Identifying = false;
+                    Port.Feed(QByteArrayView(SecondLine + "\r\n" + FirstLine + "\r\n"));
+                    Port.Feed(QByteArrayView(Le(TypeCode)));
+                    Prompt();
+                }
                 return;
             }
+            if (b == 0)
+                return; // a stray byte before identification
             const std::uint8_t command = b;
             Sink = [this, command](std::uint8_t c) {
                 if (c != std::uint8_t(command ^ 0xFF)) {
@@ -173,8 +187,18 @@ private:
     {
         switch (command) {
         case 27:
+            Identifying = true;
             Idle();
             return;
+        case 45: {
+            QByteArray answer;
+            for (float v : Health)
+                answer += Le(v);
+            Port.Feed(QByteArrayView(answer));
+            Prompt();
+            Idle();
+            return;
+        }
         case 28:
             SendBlock(Parameters, [this] { Prompt(); });
             return;

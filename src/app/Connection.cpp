@@ -1,0 +1,286 @@
+// The link menu, connecting and disconnecting, and the instrument health
+// checks of the controller.
+#include "app/Shell.h"
+
+#include "app/Mainview.h"
+#include "base/Cp1252.h"
+#include "base/Folders.h"
+#include "base/Tarnelerror.h"
+#include "base/Uiservices.h"
+#include "instrument/Configfile.h"
+#include "instrument/Voltixpro.h"
+#include "link/Portvirt.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+const QByteArray TShell::PlaceholderId(40, 'Z');
+
+namespace {
+constexpr int CommandTimeoutMs = 2000;
+constexpr std::uint8_t EscapeCommand = 27;
+constexpr std::uint8_t BatteryCommand = 45;
+
+// Counts an exchange with the instrument for as long as it runs.
+class TExchange {
+public:
+    explicit TExchange(int &count) : Count(count) { ++Count; }
+    ~TExchange() { --Count; }
+    TExchange(const TExchange &) = delete;
+    TExchange &operator=(const TExchange &) = delete;
+
+private:
+    int &Count;
+};
+
+// "#.0": one decimal, no leading zero before the separator.
+QString OneDecimal(float v, const QLocale &locale)
+{
+    QString text = locale.toString(double(v), 'f', 1);
+    text.remove(locale.groupSeparator());
+    const QString zero = locale.zeroDigit();
+    if (text.startsWith(zero + locale.decimalPoint()))
+        text.remove(0, zero.size());
+    else if (text.startsWith(locale.negativeSign() + zero + locale.decimalPoint()))
+        text.remove(locale.negativeSign().size(), zero.size());
+    return text;
+}
+
+// "#": rounded to a whole number; zero shows nothing.
+QString WholeNumber(float v, const QLocale &locale)
+{
+    const double r = std::round(double(v));
+    if (r == 0.0)
+        return QString();
+    QString text = locale.toString(r, 'f', 0);
+    text.remove(locale.groupSeparator());
+    return text;
+}
+
+int Truncated(double v)
+{
+    if (!std::isfinite(v))
+        return 0;
+    return static_cast<int>(std::trunc(std::clamp(v, -1e9, 1e9)));
+}
+} // namespace
+
+void TShell::ComCheck(int item)
+{
+    View.TickPortItem(item == BtItem ? -1 : item);
+    int selector = item;
+    if (item == BtItem) {
+        QString text = QString::number(State.PortSelector);
+        for (;;) {
+            Ui.InputPrompt(QStringLiteral("Enter bluetooth outgoing port number"), QStringLiteral("value (1..98) :"), text);
+            bool ok = false;
+            const int n = text.trimmed().toInt(&ok);
+            if (ok && n >= 1 && n <= 98) {
+                selector = n;
+                break;
+            }
+        }
+    }
+    State.PortSelector = selector;
+    if (State.ConfigLoaded)
+        TConfigFile::WriteKey(State.ConfigFile, "Communication", "Port", QString::number(selector));
+    if (selector == UsbPortSelector)
+        ZIREriva1Click();
+    if (selector == IPPortSelector) {
+        QString address = State.IPAddress;
+        if (Ui.InputPrompt(QStringLiteral("IP address ex:192.168.1.15"),
+                           QStringLiteral("Enter IP address for WIFI client or leave blank for Voltix access point:"),
+                           address))
+            State.IPAddress = address.trimmed();
+        if (State.ConfigLoaded)
+            TConfigFile::WriteKey(State.ConfigFile, "Communication", "IPAddress", State.IPAddress);
+    }
+    // A link of another kind replaces the open one without an orderly close.
+    Model->Port = nullptr;
+    Port.reset();
+    ShowPortImage(true);
+}
+
+void TShell::ZIREriva1Click()
+{
+    if (StartProgram)
+        StartProgram(ProgramFolder() + QStringLiteral("ZIREriva"));
+}
+
+void TShell::ConnectBtnClick()
+{
+    if (View.CurrentPage() == TPage::Configuration)
+        View.CommitEdits();
+    Ui.Yield();
+
+    if (LinkOpen()) {
+        DisconnectInstrument();
+        EventLog.SetColor(LogColor::Orange);
+        EventLog.AddStamped(QStringLiteral("Disconnected"));
+        EventLog.SetColor(LogColor::Black);
+        Ui.Yield();
+        View.SetConnectPressed(false);
+        return;
+    }
+
+    if (!Port)
+        ShowPortImage(true);
+    if (!Port) {
+        View.SetConnectPressed(false);
+        Ui.Message(QStringLiteral("Choose a link in the \"Link\" menu first."));
+        return;
+    }
+    TExchange exchange(Exchanges);
+    if (State.PortSelector == IPPortSelector)
+        Ui.Message(QStringLiteral("Select baud rate : 115200 Bds, on Wavenode configuration page at") + State.IPAddress);
+    if (!Ui.Confirm(QStringLiteral("Select < Remote > on VOLTIX/KELVO menu and press < OK >"),
+                    QStringLiteral("Remote process"))) {
+        View.SetConnectPressed(false);
+        return;
+    }
+
+    TConfigValues link;
+    if (State.ConfigLoaded)
+        TConfigFile::Read(State.ConfigFile, CurrentValues(), link, Locale);
+    const int baud = State.HighSpeedChecked ? link.HighSpeed : link.Speed;
+    View.SetStatusText(QStringLiteral("Open Com"));
+    const QString dial = State.PortSelector == IPPortSelector ? State.IPAddress : link.DialNumber;
+    if (Port->Connect(State.PortSelector, baud, dial, false, link.ModemConfig, link.Delay) == 0) {
+        View.EnableHealthTimer(false);
+        Ui.Yield();
+        View.SetConnectPressed(false);
+        return;
+    }
+    View.SetStatusText(QStringLiteral("Auto baud"));
+    Ui.Yield();
+    Port->SetLatency(20);
+    View.SetConnectPressed(true);
+    View.ShowLinkIndicator(true);
+    Port->PutByte(0x00);
+
+    QByteArray second = PlaceholderId, first = PlaceholderId;
+    Port->Identify(second, first);
+    if (second == PlaceholderId) {
+        Port->SendCommand(EscapeCommand, CommandTimeoutMs);
+        Port->Identify(second, first);
+    }
+    std::array<std::uint8_t, 4> type{};
+    Port->ReadExact(type);
+    std::uint32_t code = 0;
+    std::memcpy(&code, type.data(), 4);
+    Model->ChooseProtocol(code);
+
+    Identification = FromCp1252(second) + QStringLiteral(" / ") + FromCp1252(first) + QLatin1Char(' ');
+    View.SetStatusText(Identification);
+    EventLog.SetColor(LogColor::Orange);
+    EventLog.Add(QString());
+    EventLog.AddStamped(QStringLiteral("Connect to ") + Identification);
+    EventLog.SetColor(LogColor::Black);
+
+    Port->WaitPrompt();
+    Model->Protocol().GetDescription();
+    CheckInstrumentHealth();
+    View.EnableHealthTimer(true);
+    ShowRunControls(true);
+}
+
+void TShell::DisconnectInstrument()
+{
+    View.ShowLinkIndicator(false);
+    try {
+        Model->Protocol().Escape();
+    } catch (const ETarnelError &) {
+        // A link that already dropped is closed all the same.
+    }
+    View.EnableConnect(true);
+    View.SetStatusText(QString());
+    View.EnableHealthTimer(false);
+    Ui.Yield();
+    if (Port)
+        Port->Disconnect();
+    ShowRunControls(false);
+}
+
+bool TShell::CheckInstrumentHealth()
+{
+    if (!Port)
+        throw ETarnelError("Port err.");
+    TExchange exchange(Exchanges);
+    View.SetBatteryButtonVisible(false);
+    Port->SendCommand(BatteryCommand, CommandTimeoutMs);
+    std::array<float, 3> values{};
+    for (float &v : values) {
+        std::array<std::uint8_t, 4> bytes{};
+        Port->ReadExact(bytes);
+        std::memcpy(&v, bytes.data(), 4);
+    }
+    Port->WaitPrompt();
+
+    const float tx = values[0], rx = values[1], temp = values[2];
+    THealthDisplay d;
+    d.Texts = {OneDecimal(tx, Locale), OneDecimal(rx, Locale), WholeNumber(temp, Locale)};
+    d.GaugePositions = {Truncated(double(tx) * 10.0), Truncated(double(rx) * 10.0), Truncated(100.0 - double(temp))};
+    LastHealth = values;
+    // Lines only while Start is disabled: during an action or right after connecting.
+    const bool logLines = !(RunControls && State.RunState == TRunState::Idle);
+
+    const std::array<bool, 3> alarm = {!(tx >= 9.5f), !(rx >= 9.5f), !(temp <= 65.0f)};
+    const std::array<bool, 3> good = {tx >= 10.5f, rx >= 10.5f, temp <= 55.0f};
+    const std::array<QString, 3> warningText = {QStringLiteral("Warning Batteries TX : "),
+                                                QStringLiteral("Warning Batteries RX : "), QStringLiteral("Warning Temp :")};
+    const std::array<QString, 3> alarmText = {QStringLiteral("Batteries TX : "), QStringLiteral("Batteries RX : "),
+                                              QStringLiteral("Temp :")};
+    const bool anyAlarm = alarm[0] || alarm[1] || alarm[2];
+    if (!anyAlarm) {
+        if (good[0] && good[1] && good[2]) {
+            d.BarColors = {THealthColor::Lime, THealthColor::Lime, THealthColor::Lime};
+        } else {
+            for (std::size_t i = 0; i < 3; ++i) {
+                if (good[i])
+                    continue;
+                d.BoxColors[i] = THealthColor::Orange;
+                d.BarColors[i] = THealthColor::Orange;
+                if (logLines) {
+                    EventLog.SetColor(LogColor::Maroon);
+                    EventLog.AddStamped(warningText[i] + d.Texts[i]);
+                    EventLog.SetColor(LogColor::Black);
+                }
+            }
+        }
+    } else {
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (!alarm[i])
+                continue;
+            d.BoxColors[i] = THealthColor::Red;
+            d.BarColors[i] = THealthColor::Red;
+            if (logLines) {
+                // The colour stays red after an alarm.
+                EventLog.SetColor(LogColor::Red);
+                EventLog.AddStamped(alarmText[i] + d.Texts[i]);
+                EventLog.Add(QStringLiteral("< STOP DATA ACQUISITION >"));
+                View.ShowPage(TPage::Script);
+            }
+        }
+    }
+    View.ShowHealth(d);
+    View.SetBatteryButtonVisible(true);
+    EventLog.Save(State.AcquisitionFile);
+    return !anyAlarm;
+}
+
+void TShell::Timer1Timer()
+{
+    // A tick during another exchange would interleave commands on the wire.
+    if (Exchanges > 0 || !LinkOpen())
+        return;
+    CheckInstrumentHealth();
+}
+
+void TShell::BatterieBtnClick()
+{
+    if (Exchanges > 0 || !Port)
+        return;
+    CheckInstrumentHealth();
+}

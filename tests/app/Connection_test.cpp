@@ -1,0 +1,263 @@
+#include "app/Recordingview.h"
+#include "app/Shell.h"
+#include "instrument/Fakeinstrument.h"
+#include "instrument/Generation.h"
+#include "instrument/Voltixpro.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace {
+// A fake link that opens on Connect unless told to fail.
+class TOpeningPort : public TFakePort {
+public:
+    using TFakePort::TFakePort;
+    bool Refuse = false;
+    int Connects = 0;
+    int Connect(int selector, int, const QString &, bool, const QString &, int) override
+    {
+        ++Connects;
+        State = Refuse ? 0 : selector;
+        return State;
+    }
+};
+
+struct TConnectFixture : ::testing::Test {
+    QTemporaryDir Tmp;
+    TScriptedUi Ui;
+    TRecordingView View;
+    TFakeClock Clock;
+    std::unique_ptr<TShell> Shell;
+    TOpeningPort *Port = nullptr;
+    std::unique_ptr<TFakeInstrument> Instrument;
+    QStringList Started;
+    int PortsMade = 0;
+
+    void SetUp() override
+    {
+        qputenv("TARNELPRO_DATA_DIR", (Tmp.path() + "/data").toLocal8Bit());
+        qputenv("TARNELPRO_PROGRAM_DIR", (Tmp.path() + "/program").toLocal8Bit());
+        QDir().mkpath(Tmp.path() + "/data");
+        WriteConfig("[Communication]\r\nPort=3\r\nSpeed=38400\r\n");
+        Shell = std::make_unique<TShell>(Ui, View, Clock, TShell::TOptions{false});
+        Shell->MakePort = [this](int) -> std::unique_ptr<TPortVirt> {
+            ++PortsMade;
+            auto port = std::make_unique<TOpeningPort>(Ui, Clock);
+            port->State = 0;
+            Port = port.get();
+            Instrument = std::make_unique<TFakeInstrument>(*port);
+            Instrument->Identifying = true;
+            return port;
+        };
+        Shell->StartProgram = [this](const QString &p) { Started << p; };
+        Shell->EventLog.Locale = QLocale::c();
+        Shell->Construct();
+        Shell->FormCreate();
+    }
+    void TearDown() override
+    {
+        qunsetenv("TARNELPRO_DATA_DIR");
+        qunsetenv("TARNELPRO_PROGRAM_DIR");
+    }
+    void WriteConfig(const QByteArray &text)
+    {
+        QFile f(Tmp.path() + "/data/Setup.ini");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    QByteArray Config()
+    {
+        QFile f(Tmp.path() + "/data/Setup.ini");
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    QStringList LogTexts() const
+    {
+        QStringList l;
+        for (const auto &line : Shell->EventLog.Lines())
+            l << line.Text;
+        return l;
+    }
+    void ConnectNow() { Shell->ConnectBtnClick(); }
+};
+} // namespace
+
+TEST_F(TConnectFixture, connectionIdentifiesChoosesTheGenerationAndStartsTheHealthTimer)
+{
+    ASSERT_NE(Port, nullptr) << "loading the configuration creates the port";
+    ConnectNow();
+    EXPECT_EQ(Ui.Confirms, QStringList{"Select < Remote > on VOLTIX/KELVO menu and press < OK >"});
+    EXPECT_EQ(View.Status, "SN 00042 / VOLTIX 10 CH V2.31 ");
+    ASSERT_NE(Shell->Model->Protocol().Table(), nullptr);
+    EXPECT_EQ(Shell->Model->Protocol().Table()->Generation, 2);
+    EXPECT_EQ(Shell->Model->InstrumentType, 0x10000002u);
+    EXPECT_EQ(Instrument->Commands, (std::vector<int>{30, 45}));
+    EXPECT_TRUE(View.ConnectPressed);
+    EXPECT_TRUE(View.LinkOn);
+    EXPECT_TRUE(View.HealthTimer);
+    EXPECT_TRUE(View.RunControls);
+    ASSERT_EQ(View.Health.size(), 1u);
+    EXPECT_EQ(View.Health[0].Texts, (std::array<QString, 3>{"12.6", "12.4", "31"}));
+    // Truncated toward zero: the float 12.4 times 10 is just below 124.
+    EXPECT_EQ(View.Health[0].GaugePositions, (std::array<int, 3>{126, 123, 69}));
+    EXPECT_EQ(View.Health[0].BarColors[0], THealthColor::Lime);
+    const QStringList log = LogTexts();
+    ASSERT_GE(log.size(), 2);
+    EXPECT_EQ(log[0], "");
+    EXPECT_TRUE(log[1].startsWith("< ") && log[1].endsWith(" > Connect to SN 00042 / VOLTIX 10 CH V2.31 "));
+    EXPECT_EQ(Shell->EventLog.Lines()[1].Color, LogColor::Orange);
+    EXPECT_EQ(Shell->EventLog.Color(), LogColor::Black);
+    EXPECT_EQ(Port->Tx.left(1), QByteArray(1, '\0')) << "a 0 byte goes first";
+
+    // Connect again while open: disconnects without asking.
+    Shell->ConnectBtnClick();
+    EXPECT_EQ(Ui.Confirms.size(), 1);
+    EXPECT_EQ(Instrument->Commands.back(), 27);
+    EXPECT_EQ(Port->State, 0);
+    EXPECT_FALSE(View.HealthTimer);
+    EXPECT_FALSE(View.RunControls);
+    EXPECT_FALSE(View.ConnectPressed);
+    EXPECT_FALSE(View.LinkOn);
+    EXPECT_TRUE(LogTexts().last().endsWith(" > Disconnected"));
+}
+
+TEST_F(TConnectFixture, typeCodesChooseTheProtocolObject)
+{
+    const struct {
+        std::uint32_t code;
+        int generation; // 0: the previous object stays
+    } cases[] = {{0x10000003, 2}, {0x10000001, 1}, {0x20000000, 0}};
+    for (const auto &c : cases) {
+        Shell->Model->ChooseProtocol(0); // back to whatever is there
+        const TVoltixProVxx *before = &Shell->Model->Protocol();
+        Instrument->TypeCode = c.code;
+        Instrument->Identifying = true;
+        if (c.code == 0x10000001)
+            Instrument->Description = Le<std::int32_t>(10) + QByteArray(172, '\0');
+        ConnectNow();
+        if (c.generation == 0)
+            EXPECT_EQ(&Shell->Model->Protocol(), before) << std::hex << c.code;
+        else
+            EXPECT_EQ(Shell->Model->Protocol().Table()->Generation, c.generation) << std::hex << c.code;
+        Shell->ConnectBtnClick(); // disconnect
+    }
+}
+
+TEST_F(TConnectFixture, cancellingTheRemotePromptChangesNothing)
+{
+    Ui.ConfirmAnswers = {false};
+    Shell->ConnectBtnClick();
+    EXPECT_EQ(Port->Connects, 0);
+    EXPECT_TRUE(Port->Tx.isEmpty());
+    EXPECT_FALSE(View.ConnectPressed);
+    EXPECT_FALSE(View.HealthTimer);
+    EXPECT_TRUE(Shell->EventLog.Lines().empty());
+}
+
+TEST_F(TConnectFixture, aRefusedLinkLeavesOpenComAndTheTimerOff)
+{
+    Port->Refuse = true;
+    Shell->ConnectBtnClick();
+    EXPECT_EQ(Port->Connects, 1);
+    EXPECT_EQ(View.Status, "Open Com");
+    EXPECT_FALSE(View.HealthTimer);
+    EXPECT_FALSE(View.ConnectPressed);
+    EXPECT_FALSE(View.RunControls);
+}
+
+TEST_F(TConnectFixture, wifiLinkShowsTheBaudMessageAndDialsTheAddress)
+{
+    Ui.InputAnswers = {"10.1.2.3"};
+    Shell->ComCheck(100);
+    EXPECT_TRUE(Config().contains("IPAddress=10.1.2.3"));
+    EXPECT_TRUE(Config().contains("Port=100"));
+    EXPECT_EQ(View.PortImage, 9);
+    ConnectNow();
+    EXPECT_EQ(Ui.Messages.first(), "Select baud rate : 115200 Bds, on Wavenode configuration page at10.1.2.3");
+
+    // Cancelling the address prompt keeps the address and writes it again.
+    Ui.InputAnswers.clear();
+    WriteConfig("[Communication]\r\nPort=1\r\n");
+    Shell->ComCheck(100);
+    EXPECT_EQ(Shell->State.IPAddress, "10.1.2.3");
+    EXPECT_TRUE(Config().contains("IPAddress=10.1.2.3"));
+}
+
+TEST_F(TConnectFixture, bluetoothPromptReturnsUntilAValidNumber)
+{
+    Shell->State.PortSelector = 100;
+    Ui.InputAnswers = {"100", "abc", "0", "3"};
+    Shell->ComCheck(TShell::BtItem);
+    EXPECT_EQ(Ui.Prompts.size(), 4);
+    EXPECT_EQ(Shell->State.PortSelector, 3);
+    EXPECT_EQ(View.TickedSelector, -1) << "the BT item stays ticked";
+    EXPECT_TRUE(Config().contains("Port=3"));
+    EXPECT_EQ(View.PortImage, 4);
+    EXPECT_EQ(PortsMade, 2) << "a new port object replaces the old one";
+}
+
+TEST_F(TConnectFixture, usbChoiceStartsTheUsbToolEveryTime)
+{
+    Shell->ComCheck(99);
+    Shell->ComCheck(99);
+    EXPECT_EQ(Started.size(), 2);
+    EXPECT_TRUE(Started.first().endsWith("ZIREriva"));
+}
+
+TEST_F(TConnectFixture, healthThresholdsColoursAndLines)
+{
+    const struct {
+        float tx, rx, temp;
+        bool duringAction;
+        bool result;
+        std::array<THealthColor, 3> bars;
+        QStringList lines; // stamped lines without their stamp, then plain lines
+    } cases[] = {
+        {12.0f, 12.5f, 30.0f, true, true, {THealthColor::Lime, THealthColor::Lime, THealthColor::Lime}, {}},
+        {10.2f, 12.0f, 40.0f, true, true, {THealthColor::Orange, THealthColor::Keep, THealthColor::Keep},
+         {"Warning Batteries TX : 10.2"}},
+        {9.4f, 12.0f, 30.0f, true, false, {THealthColor::Red, THealthColor::Keep, THealthColor::Keep},
+         {"Batteries TX : 9.4", "< STOP DATA ACQUISITION >"}},
+        {9.4f, 12.0f, 30.0f, false, false, {THealthColor::Red, THealthColor::Keep, THealthColor::Keep}, {}},
+        {12.0f, 12.0f, 66.0f, true, false, {THealthColor::Keep, THealthColor::Keep, THealthColor::Red},
+         {"Temp :66", "< STOP DATA ACQUISITION >"}},
+        {12.0f, 12.0f, 60.0f, true, true, {THealthColor::Keep, THealthColor::Keep, THealthColor::Orange},
+         {"Warning Temp :60"}},
+        {9.5f, 10.5f, 55.0f, true, true, {THealthColor::Orange, THealthColor::Keep, THealthColor::Keep},
+         {"Warning Batteries TX : 9.5"}},
+        {12.0f, 12.0f, 65.0f, true, true, {THealthColor::Keep, THealthColor::Keep, THealthColor::Orange},
+         {"Warning Temp :65"}},
+    };
+    ConnectNow();
+    for (const auto &c : cases) {
+        Shell->EventLog.Clear();
+        View.Page = TPage::Configuration;
+        Shell->ShowRunControls(!c.duringAction);
+        Instrument->Health = {c.tx, c.rx, c.temp};
+        EXPECT_EQ(Shell->CheckInstrumentHealth(), c.result) << c.tx << " " << c.rx << " " << c.temp;
+        EXPECT_EQ(View.Health.back().BarColors, c.bars) << c.tx << " " << c.rx << " " << c.temp;
+        QStringList lines;
+        for (const auto &l : Shell->EventLog.Lines())
+            lines << (l.Text.startsWith("< ") && l.Text.contains(" > ") ? l.Text.section(" > ", 1) : l.Text);
+        EXPECT_EQ(lines, c.lines) << c.tx << " " << c.rx << " " << c.temp;
+        EXPECT_EQ(View.Page == TPage::Script, !c.result && c.duringAction);
+        EXPECT_TRUE(View.BatteryButton);
+        if (!c.result && c.duringAction) {
+            EXPECT_EQ(Shell->EventLog.Color(), LogColor::Red) << "the colour stays red after an alarm";
+        }
+    }
+}
+
+TEST_F(TConnectFixture, aTimerTickDuringAnotherExchangeIsSkipped)
+{
+    ConnectNow();
+    const auto before = Instrument->Commands.size();
+    Shell->Exchanges = 1;
+    Shell->Timer1Timer();
+    Shell->BatterieBtnClick();
+    EXPECT_EQ(Instrument->Commands.size(), before);
+    Shell->Exchanges = 0;
+    Shell->Timer1Timer();
+    EXPECT_EQ(Instrument->Commands.back(), 45);
+}
