@@ -145,13 +145,25 @@ void TShell::ConnectBtnClick()
     if (State.ConfigLoaded)
         TConfigFile::Read(State.ConfigFile, CurrentValues(), link, Locale);
     const int baud = State.HighSpeedChecked ? link.HighSpeed : link.Speed;
-    View.SetStatusText(QStringLiteral("Open Com"));
     const QString dial = State.PortSelector == IPPortSelector ? State.IPAddress : link.DialNumber;
-    if (Port->Connect(State.PortSelector, baud, dial, false, link.ModemConfig, link.Delay) == 0) {
+    if (!OpenAndIdentify(baud, dial, link.ModemConfig, link.Delay))
+        return;
+    CheckInstrumentHealth();
+    View.EnableHealthTimer(true);
+    ShowRunControls(true);
+}
+
+bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem, int byteDelayMs)
+{
+    if (!Port)
+        throw ETarnelError("Port err.");
+    TExchange exchange(Exchanges);
+    View.SetStatusText(QStringLiteral("Open Com"));
+    if (Port->Connect(State.PortSelector, baud, dial, false, modem, byteDelayMs) == 0) {
         View.EnableHealthTimer(false);
         Ui.Yield();
         View.SetConnectPressed(false);
-        return;
+        return false;
     }
     View.SetStatusText(QStringLiteral("Auto baud"));
     Ui.Yield();
@@ -172,7 +184,8 @@ void TShell::ConnectBtnClick()
     std::memcpy(&code, type.data(), 4);
     Model->ChooseProtocol(code);
 
-    Identification = FromCp1252(second) + QStringLiteral(" / ") + FromCp1252(first) + QLatin1Char(' ');
+    IdentificationLines = {FromCp1252(second), FromCp1252(first)};
+    Identification = IdentificationLines[0] + QStringLiteral(" / ") + IdentificationLines[1] + QLatin1Char(' ');
     View.SetStatusText(Identification);
     EventLog.SetColor(LogColor::Orange);
     EventLog.Add(QString());
@@ -181,9 +194,7 @@ void TShell::ConnectBtnClick()
 
     Port->WaitPrompt();
     Model->Protocol().GetDescription();
-    CheckInstrumentHealth();
-    View.EnableHealthTimer(true);
-    ShowRunControls(true);
+    return true;
 }
 
 void TShell::DisconnectInstrument()

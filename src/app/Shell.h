@@ -70,6 +70,10 @@ public:
 
     // Connects when the link is closed, disconnects when it is open.
     void ConnectBtnClick();
+    // The connection steps after the operator's confirmation: opens the
+    // port, identifies the instrument, chooses its protocol and reads its
+    // description. False when the port did not open.
+    bool OpenAndIdentify(int baud, const QString &dial, const QString &modem, int byteDelayMs);
     void DisconnectInstrument();
     // Reads batteries and temperature; false on an alarm.
     bool CheckInstrumentHealth();
@@ -86,6 +90,7 @@ public:
     std::array<float, 3> LastHealth{};
     // Identification texts of the last connection ("second / first").
     QString Identification;
+    std::array<QString, 2> IdentificationLines;
     static const QByteArray PlaceholderId;
 
     bool HasPort() const { return Port != nullptr; }
