@@ -8,6 +8,8 @@
 
 class TGraph2D;
 class TGraph3D;
+struct TDataRecord;
+struct Node;
 
 enum class TPage : int { Configuration = 0, Acquisition, Progress, Rho, Resistance, Script };
 
@@ -56,6 +58,45 @@ public:
     virtual TPage CurrentPage() const = 0;
     // Lets an edit still being typed on the Configuration page commit its value.
     virtual void CommitEdits() = 0;
+
+    // --- Actions (Start, acquisition, resistance check). The defaults suit a
+    // front end without these controls.
+
+    // The Start window: 0 acquisition, 1 resistance check, 2 script; -1 cancelled.
+    virtual int ChooseAction(int preselected) { return preselected; }
+    // "Overwrite file : " question; true for Yes.
+    virtual bool AskOverwrite(const QString &) { return false; }
+    // Save-as dialog for the data file; empty when cancelled.
+    virtual QString ChooseAcquisitionFileDialog(const QString &) { return {}; }
+    virtual void ShowAcquisitionFile(const QString &) {}
+    // Start, the battery button and the Configuration page disabled while an action runs.
+    virtual void SetActionRunning(bool) {}
+    virtual void SetPauseDown(bool) {}
+    virtual void ShowModeLabel(const QString &) {}
+    virtual void HideDataGroup() {}
+    virtual void ShowMeasurement(const TDataRecord *, const std::int16_t *, int) {}
+    virtual void ShowProgressLabel(const QString &) {}
+    virtual void ShowEstimatedTime(const QString &) {}
+    virtual void SetOverallProgress(int, int) {}
+    virtual void InitProgressGraph() {}
+    virtual void UpdateProgressGraph(int, int) {}
+    virtual void RedrawProgressGraph() {}
+    virtual void BuildPseudoSection() {}
+    virtual void UpdatePseudoSection(const TDataRecord *, int, int) {}
+    virtual void EnableScriptTools(bool) {}
+
+    // --- Resistance page.
+    // Maximum acceptable resistance in kOhm.
+    virtual float MaxResistance() const { return 500.0f; }
+    // 0 nodes used by the quadripoles, 1 nodes of the coordinate file, 2 one pair.
+    virtual int NodeSelection() const { return 0; }
+    virtual std::array<int, 2> NodePair() const { return {0, 0}; }
+    virtual void SetNodeCheckPanelEnabled(bool) {}
+    virtual void ShowMaximumFlash(bool) {}
+    virtual void ShowSkip(bool) {}
+    virtual void ShowResistanceChecked(bool) {}
+    // which: 0 current pair, 1 minimum, 2 maximum.
+    virtual void ShowResistance(int, const Node &, const Node &, float) {}
 
     virtual TGraph2D &PseudoSectionGraph() = 0;
     virtual TGraph3D &ProgressGraph() = 0;

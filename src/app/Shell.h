@@ -82,6 +82,45 @@ public:
     void Timer1Timer();
     void BatterieBtnClick();
 
+    // --- Start, Stop, Pause and the actions.
+    enum TAction { ActionAcquisition = 0, ActionResistance = 1, ActionScript = 2 };
+    // The Start button: asks for the action, then runs it.
+    void NewGpsBtnClick();
+    // Runs an action as Start does once it is chosen; the window is restored
+    // afterwards even when an error ends the action (the error then goes on
+    // to the caller).
+    void RunStartAction(int action);
+    void StopBtnClick();
+    void PauseBtnClick();
+    void SkipBtnClick() { SkipFlag = true; }
+    // The save dialog for a new data file name; false when cancelled.
+    bool ChooseAcquisitionFile();
+
+    enum class TRunEnd { Normal, Aborted };
+    // Measures the whole survey; Aborted after a health alarm.
+    TRunEnd RunAcquisition();
+    TRunEnd LastRunEnd = TRunEnd::Normal;
+    // Copies the data file to the duplicate place (first free numbered name);
+    // returns the path written, empty when nothing was copied.
+    QString CopyDuplicate();
+    void CheckElectrodes();
+    void CheckLineResistance();
+    // Waits while paused.
+    void WaitWhilePaused();
+
+    static QString ModeName(int mode);
+    // "21 .. 30 / 480".
+    static QString ProgressLabel(int done, int blockCount, int quadCount);
+    // Time left in days as the window shows it ("00:02:30", "06:00:00 and 1 Day(s)").
+    static QString EstimateText(double days);
+
+    // Runs a script (filled in by the script runner).
+    std::function<void()> RunScript;
+    // Called after each stored group and with the estimate, for front ends
+    // that report progress elsewhere.
+    std::function<void(const QString &label, const QString &estimate)> OnProgress;
+    bool SkipFlag = false;
+
     // Run controls shown and enabled (Start, Pause, Stop, batteries).
     void ShowRunControls(bool visible);
     bool RunControlsEnabled() const { return RunControls; }

@@ -36,6 +36,13 @@ public:
     QByteArray Records;                      // sent for 31, 33 and the run's "OK"
     QByteArray RunScript;                    // run dialogue bytes up to and including "OK" (or the end)
     bool RunSendsRecords = true;             // RunScript ends with "OK": send Records, then "ST:>"
+    // Runs answer by themselves: the channel count of the parameter block
+    // is announced and that many records (260 bytes) are sent. FailRuns
+    // first runs end with a bad token instead.
+    bool AutoRun = false;
+    int FailRuns = 0;
+    int Runs = 0;
+    std::function<void()> DuringRun;         // called when a run starts
     std::vector<float> SpeedAnswer;          // 2 * (N + 1) values
     QByteArray GpsAnswer = Le<std::int32_t>(0);
     std::vector<float> Floats = {1.5f};      // answers of 43/44, in turn
@@ -218,6 +225,29 @@ private:
             SendBlock(Records, [this] { Prompt(); });
             return;
         case 32:
+            ++Runs;
+            if (DuringRun)
+                DuringRun();
+            if (AutoRun) {
+                if (FailRuns > 0) {
+                    --FailRuns;
+                    Port.Feed(QByteArrayView("XX"));
+                    Idle();
+                    return;
+                }
+                std::int32_t n = 0;
+                std::memcpy(&n, Parameters.constData(), 4);
+                Records = QByteArray(260 * 10, '\0');
+                for (int k = 0; k < n && k < 10; ++k) {
+                    Records[k * 260] = char(n * 16 + k);
+                    const float vp = 100.0f, in = 50.0f;
+                    std::memcpy(Records.data() + k * 260 + 168, &vp, 4);
+                    std::memcpy(Records.data() + k * 260 + 172, &in, 4);
+                }
+                Port.Feed(QByteArrayView(QByteArray("GO") + Le<std::int32_t>(n) + "+-OK"));
+                SendBlock(Records, [this] { Port.Feed(QByteArrayView("ST:>")); });
+                return;
+            }
             Port.Feed(QByteArrayView(RunScript));
             if (RunSendsRecords)
                 SendBlock(Records, [this] { Port.Feed(QByteArrayView("ST:>")); });

@@ -1,0 +1,327 @@
+// Start, Stop and Pause, and the acquisition run of the controller.
+#include "app/Shell.h"
+
+#include "app/Mainview.h"
+#include "base/Clock.h"
+#include "base/Folders.h"
+#include "base/Tarnelerror.h"
+#include "base/Uiservices.h"
+#include "instrument/Datarecord.h"
+#include "instrument/Voltixpro.h"
+#include "link/Portvirt.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cmath>
+
+namespace {
+// Puts the window back after an action, however it ends.
+class TActionScope {
+public:
+    explicit TActionScope(TShell &shell) : Shell(shell)
+    {
+        Shell.View.EnableHealthTimer(false);
+        Shell.View.SetActionRunning(true);
+        Shell.State.RunState = TRunState::Running;
+    }
+    ~TActionScope()
+    {
+        Shell.View.SetActionRunning(false);
+        Shell.State.RunState = TRunState::Idle;
+        if (Shell.LinkOpen())
+            Shell.View.EnableHealthTimer(true);
+    }
+    TActionScope(const TActionScope &) = delete;
+    TActionScope &operator=(const TActionScope &) = delete;
+
+private:
+    TShell &Shell;
+};
+
+// "QuadInUsed.bt": the progress label for other programs, rewritten in place.
+class TProgressFile {
+public:
+    TProgressFile() : File(DataFolder() + QStringLiteral("QuadInUsed.bt"))
+    {
+        if (File.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            File.write(QByteArray(40, ' '));
+            File.flush();
+        }
+    }
+    void Write(const QString &label)
+    {
+        if (!File.isOpen())
+            return;
+        File.seek(0);
+        File.write(label.toLatin1() + QByteArray(20, ' '));
+        File.flush();
+    }
+
+private:
+    QFile File;
+};
+} // namespace
+
+QString TShell::ModeName(int mode)
+{
+    switch (mode) {
+    case 0:
+        return QStringLiteral("Standard");
+    case 1:
+        return QStringLiteral("High speed");
+    case 2:
+        return QStringLiteral("SP only");
+    default:
+        return QString();
+    }
+}
+
+QString TShell::ProgressLabel(int done, int blockCount, int quadCount)
+{
+    return QStringLiteral("%1 .. %2 / %3").arg(done + 1).arg(done + blockCount).arg(quadCount);
+}
+
+QString TShell::EstimateText(double days)
+{
+    const double fraction = days - std::floor(days);
+    const auto ms = static_cast<long long>(std::llround(fraction * 86400000.0));
+    const long long h = (ms / 3600000) % 24, m = (ms / 60000) % 60, sec = (ms / 1000) % 60;
+    QString text;
+    if (days > 0.0020833333)
+        text = QStringLiteral("%1:%2:00").arg(h, 2, 10, QLatin1Char('0')).arg(m, 2, 10, QLatin1Char('0'));
+    else
+        text = QStringLiteral("%1:%2:%3")
+                   .arg(h, 2, 10, QLatin1Char('0'))
+                   .arg(m, 2, 10, QLatin1Char('0'))
+                   .arg(sec, 2, 10, QLatin1Char('0'));
+    if (days > 1.0)
+        text += QStringLiteral(" and %1 Day(s)").arg(static_cast<long long>(std::floor(days)));
+    return text;
+}
+
+void TShell::NewGpsBtnClick()
+{
+    View.BuildPseudoSection();
+    int preselected = ActionAcquisition;
+    if (View.CurrentPage() == TPage::Resistance)
+        preselected = ActionResistance;
+    else if (View.CurrentPage() == TPage::Script)
+        preselected = ActionScript;
+    const int action = View.ChooseAction(preselected);
+    if (action < 0)
+        return;
+    RunStartAction(action);
+}
+
+void TShell::RunStartAction(int action)
+{
+    {
+        TActionScope scope(*this);
+        CheckInstrumentHealth();
+        if (action == ActionScript) {
+            View.ShowPage(TPage::Script);
+            EventLog.Add(QStringLiteral("============= Script start at ") + EventLog.DateTimeText() +
+                         QStringLiteral(" =============="));
+            View.EnableScriptTools(false);
+            SaveConfiguration(State.ConfigLoaded ? State.ConfigFile : QString());
+            Ui.Yield();
+            if (RunScript)
+                RunScript();
+            View.EnableScriptTools(true);
+            EventLog.Add(QStringLiteral("============= Script ended at ") + EventLog.DateTimeText() +
+                         QStringLiteral(" =============="));
+        } else if (action == ActionResistance) {
+            View.ShowPage(TPage::Resistance);
+            EventLog.AddStamped(QStringLiteral("Start check resistance"));
+            CheckElectrodes();
+            EventLog.AddStamped(QStringLiteral("Check resistance ended"));
+        } else {
+            bool proceed = true;
+            if (QFileInfo::exists(State.AcquisitionFile) && !View.AskOverwrite(State.AcquisitionFile))
+                proceed = ChooseAcquisitionFile();
+            SaveConfiguration(State.ConfigLoaded ? State.ConfigFile : QString());
+            Ui.Yield();
+            if (proceed) {
+                RunAcquisition();
+                if (!State.DuplicateAcquisitionFile.isEmpty() && State.DuplicateAcquisition)
+                    CopyDuplicate();
+            }
+        }
+        EventLog.Save(State.AcquisitionFile);
+    }
+}
+
+bool TShell::ChooseAcquisitionFile()
+{
+    const QString path = View.ChooseAcquisitionFileDialog(State.AcquisitionFile);
+    if (path.isEmpty())
+        return false;
+    State.AcquisitionFile = path;
+    View.ShowAcquisitionFile(path);
+    return true;
+}
+
+QString TShell::CopyDuplicate()
+{
+    const QString base = State.DuplicateAcquisitionFile;
+    QString candidate = base;
+    for (int n = 1; QFileInfo::exists(candidate); ++n) {
+        candidate = ReplaceExtension(base, QString::number(n) + QStringLiteral(".bin"));
+        Ui.Yield();
+    }
+    if (!QFile::copy(State.AcquisitionFile, candidate))
+        return QString();
+    return candidate;
+}
+
+void TShell::StopBtnClick()
+{
+    if (State.RunState == TRunState::StopRequested)
+        return;
+    View.RedrawProgressGraph();
+    EventLog.SetColor(LogColor::Red);
+    EventLog.AddStamped(QStringLiteral("Stopped by user"));
+    EventLog.SetColor(LogColor::Black);
+    State.RunState = TRunState::StopRequested;
+    View.SetPauseDown(false);
+}
+
+void TShell::PauseBtnClick()
+{
+    if (State.RunState == TRunState::StopRequested || State.RunState == TRunState::Idle) {
+        View.SetPauseDown(false);
+        return;
+    }
+    View.RedrawProgressGraph();
+    State.RunState = State.RunState == TRunState::Running ? TRunState::Paused : TRunState::Running;
+    View.SetPauseDown(State.RunState == TRunState::Paused);
+    EventLog.SetColor(LogColor::Maroon);
+    EventLog.AddStamped(State.RunState == TRunState::Paused ? QStringLiteral("Paused by user")
+                                                             : QStringLiteral("Restarted by user"));
+    EventLog.SetColor(LogColor::Black);
+}
+
+void TShell::WaitWhilePaused()
+{
+    while (State.RunState == TRunState::Paused)
+        Ui.WaitEvents(50);
+}
+
+TShell::TRunEnd TShell::RunAcquisition()
+{
+    TVoltixPro &m = *Model;
+    const QString mode = ModeName(State.MeasMode);
+    TProgressFile progress;
+    View.HideDataGroup();
+    EventLog.SetColor(LogColor::Teal);
+    EventLog.AddStamped(QStringLiteral("Start ") + mode + QStringLiteral(" acquisition"));
+    EventLog.Add(QStringLiteral("Aquisition filename ") + State.AcquisitionFile);
+    EventLog.SetColor(LogColor::Black);
+    EventLog.Save(State.AcquisitionFile);
+    View.ShowModeLabel(mode);
+
+    const auto abort = [&] {
+        Ui.BusyIndicator(false);
+        LastRunEnd = TRunEnd::Aborted;
+        return TRunEnd::Aborted;
+    };
+    if (!CheckInstrumentHealth())
+        return abort();
+    CheckLineResistance();
+    if (State.RunState == TRunState::StopRequested)
+        State.RunState = TRunState::Running; // Stop ended the pre-check, not the run
+    if (!CheckInstrumentHealth())
+        return abort();
+
+    View.ShowPage(TPage::Acquisition);
+    View.InitProgressGraph();
+    View.SetOverallProgress(m.QuadCount, 0);
+    int done = 0;
+    int d0 = 0;
+
+    if (State.MeasMode >= 0 && State.MeasMode <= 2) {
+        const bool highSpeed = State.MeasMode == 1;
+        const bool spOnly = State.MeasMode == 2;
+        TVoltixProVxx &protocol = m.Protocol();
+        if (!spOnly) {
+            protocol.CreateDataFile(State.AcquisitionFile, State.CommentText());
+            protocol.ChangeMode(0);
+            protocol.SetParameters(m.StartParameters);
+        }
+        std::int64_t t0 = Clock.Ms();
+        std::int64_t h0 = t0;
+        View.SetOverallProgress(m.QuadCount, 0);
+        const int limit = highSpeed ? m.SpeedStartChannel : m.StartParameters.Channel;
+        const double interval = highSpeed ? 60.0 : 120.0;
+        TRecordArray records{};
+
+        while (done < m.QuadCount && State.RunState != TRunState::StopRequested) {
+            WaitWhilePaused();
+            if (State.RunState == TRunState::StopRequested)
+                break;
+            int n = limit;
+            TElectrodeList electrodes{};
+            m.GroupChannels(done, n, electrodes);
+            if (n <= 0)
+                break; // nothing more can be grouped from here
+            if (highSpeed) {
+                protocol.SpeedMeasure(electrodes, State.MeasMode == 1);
+                State.BlockCount = n;
+                protocol.AppendRecords(State.AcquisitionFile, n, done, records, State.LowCurrent);
+                View.ShowMeasurement(records.data(), electrodes.data(), n);
+                View.UpdateProgressGraph(State.BlockCount, done);
+            } else {
+                if (!spOnly)
+                    protocol.SwitchElectrodes(electrodes);
+                View.UpdateProgressGraph(n, done);
+                protocol.SetChannelCount(n);
+                State.BlockCount = protocol.RunMeasurement();
+                if (State.BlockCount > 0) {
+                    protocol.AppendRecords(State.AcquisitionFile, State.BlockCount, done, records, State.LowCurrent);
+                    const int shown = std::min(State.BlockCount, static_cast<int>(records.size()));
+                    View.ShowMeasurement(records.data(), electrodes.data(), shown);
+                    View.UpdatePseudoSection(records.data(), done, shown);
+                }
+            }
+            const QString label = ProgressLabel(done, State.BlockCount, m.QuadCount);
+            View.ShowProgressLabel(label);
+            View.SetOverallProgress(m.QuadCount, done + State.BlockCount);
+            progress.Write(label);
+            EventLog.Save(State.AcquisitionFile);
+            done += std::max(0, State.BlockCount);
+
+            QString estimate;
+            if (done >= d0 + 10) {
+                const std::int64_t t = Clock.Ms();
+                const double days =
+                    double(t - t0) / (double(done - d0) * 1000.0) * double(m.QuadCount - done) / 86400.0;
+                d0 = done;
+                estimate = EstimateText(days);
+                View.ShowEstimatedTime(estimate);
+                t0 = t;
+            }
+            if (OnProgress)
+                OnProgress(label, estimate);
+            if (Port)
+                Port->WaitPrompt();
+            if (double(t0 - h0) * 0.001 > interval) {
+                h0 = t0;
+                if (!CheckInstrumentHealth())
+                    return abort();
+            }
+            Ui.BusyIndicator(false);
+        }
+    }
+
+    View.SetOverallProgress(m.QuadCount, 0);
+    View.UpdateProgressGraph(State.BlockCount, done);
+    View.ShowEstimatedTime(QStringLiteral("00:00:00"));
+    m.Protocol().ReleaseElectrodes();
+    EventLog.SetColor(LogColor::Teal);
+    EventLog.AddStamped(mode + QStringLiteral(" acquisition Ended"));
+    EventLog.SetColor(LogColor::Black);
+    EventLog.Save(State.AcquisitionFile);
+    LastRunEnd = TRunEnd::Normal;
+    return TRunEnd::Normal;
+}

@@ -1,0 +1,160 @@
+// The electrode and line resistance checks of the controller.
+#include "app/Shell.h"
+
+#include "app/Mainview.h"
+#include "base/Uiservices.h"
+#include "instrument/Voltixpro.h"
+
+#include <cmath>
+
+namespace {
+TElectrodeList PairList(const Node &p1, const Node &p2)
+{
+    TElectrodeList list{};
+    list[2] = static_cast<std::int16_t>(p1.Number);
+    list[3] = static_cast<std::int16_t>(p2.Number);
+    return list;
+}
+
+struct TExtremes {
+    float Minimum = 999999.0f;
+    float Maximum = -999999.0f;
+};
+
+void UpdateExtremes(TShell &shell, TExtremes &e)
+{
+    const TVoltixPro &m = *shell.Model;
+    if (m.Resistance > e.Maximum) {
+        shell.View.ShowResistance(2, m.P1, m.P2, m.Resistance);
+        e.Maximum = m.Resistance;
+    }
+    if (m.Resistance < e.Minimum) {
+        shell.View.ShowResistance(1, m.P1, m.P2, m.Resistance);
+        e.Minimum = m.Resistance;
+    }
+}
+
+// One step of the node walk of the chosen selection.
+bool Step(const TVoltixPro &m, bool used, int &cursor, Node &out)
+{
+    return used ? m.NextUsedNode(cursor, out) : m.NextDefinedNode(cursor, out);
+}
+} // namespace
+
+void TShell::CheckElectrodes()
+{
+    TVoltixPro &m = *Model;
+    TVoltixProVxx &protocol = m.Protocol();
+    int cursor = -1;
+    SkipFlag = false;
+    TExtremes extremes;
+    View.SetNodeCheckPanelEnabled(false);
+    View.ShowMaximumFlash(false);
+    View.ShowSkip(false);
+    View.ShowResistanceChecked(false);
+    const float maximum = View.MaxResistance();
+    const int selection = View.NodeSelection();
+    bool first = true;
+    bool last = false;
+
+    while (!last && State.RunState != TRunState::StopRequested) {
+        WaitWhilePaused();
+        if (selection == 2) {
+            const std::array<int, 2> pair = View.NodePair();
+            if (!m.GetNode(pair[0], m.P1))
+                m.P1 = Node{0, 0, 0, pair[0]};
+            if (!m.GetNode(pair[1], m.P2))
+                m.P2 = Node{0, 0, 0, pair[1]};
+            last = true;
+        } else {
+            const bool used = selection == 0;
+            if (first) {
+                if (!Step(m, used, cursor, m.P1))
+                    break;
+            } else {
+                m.P1 = m.P2;
+            }
+            if (!Step(m, used, cursor, m.P2))
+                break;
+        }
+        first = false;
+        const TElectrodeList list = PairList(m.P1, m.P2);
+        while (State.RunState != TRunState::StopRequested) {
+            WaitWhilePaused();
+            if (SkipFlag) {
+                SkipFlag = false;
+                break;
+            }
+            protocol.SwitchElectrodes(list);
+            protocol.ReadResistance();
+            View.ShowResistance(0, m.P1, m.P2, m.Resistance);
+            if (m.Resistance > maximum) {
+                View.ShowMaximumFlash(true);
+                View.ShowSkip(true);
+                Ui.Yield(); // lets "Skip" and "Stop" in
+                continue;
+            }
+            break;
+        }
+        View.ShowMaximumFlash(false);
+        View.ShowSkip(false);
+        UpdateExtremes(*this, extremes);
+    }
+    View.ShowResistanceChecked(true);
+    View.SetNodeCheckPanelEnabled(true);
+    protocol.ReleaseElectrodes();
+    View.ShowSkip(false);
+    State.RunState = TRunState::Idle;
+}
+
+void TShell::CheckLineResistance()
+{
+    TVoltixPro &m = *Model;
+    TVoltixProVxx &protocol = m.Protocol();
+    int cursor = -1;
+    TExtremes extremes;
+    m.LineResistance.fill(0.0f);
+    if (!State.StoreResistance)
+        return;
+    View.ShowPage(TPage::Resistance);
+    EventLog.SetColor(LogColor::Black);
+    EventLog.AddStamped(QStringLiteral("Start line resistance check"));
+
+    const auto measure = [&](const Node &a, const Node &b) {
+        m.P1 = a;
+        m.P2 = b;
+        protocol.SwitchElectrodes(PairList(a, b));
+        protocol.ReadResistance();
+        return m.Resistance;
+    };
+    Node u1{}, u2{}, u3{};
+    if (!m.NextUsedNode(cursor, u1) || !m.NextUsedNode(cursor, u2))
+        return;
+    const float r12 = measure(u1, u2);
+    if (!m.NextUsedNode(cursor, u3))
+        return;
+    const float r13 = measure(u1, u3);
+    const float r23 = measure(u2, u3);
+    float r1 = (r12 + r13 - r23) * 0.5f;
+    cursor = -1;
+    m.NextUsedNode(cursor, m.P1);
+    if (u1.Number >= 0 && u1.Number < TSequence::NodeTableSize)
+        m.LineResistance[static_cast<std::size_t>(u1.Number)] = std::fabs(r1);
+    if (r1 > 500.0f)
+        r1 = 0.0f; // an open line is not subtracted from the others
+
+    const float maximum = View.MaxResistance();
+    while (State.RunState != TRunState::StopRequested) {
+        WaitWhilePaused();
+        Node next{};
+        if (!m.NextUsedNode(cursor, next))
+            break;
+        measure(u1, next);
+        View.ShowResistance(0, m.P1, m.P2, m.Resistance);
+        View.ShowMaximumFlash(m.Resistance > maximum);
+        UpdateExtremes(*this, extremes);
+        if (next.Number >= 0 && next.Number < TSequence::NodeTableSize)
+            m.LineResistance[static_cast<std::size_t>(next.Number)] = std::fabs(m.Resistance - r1);
+    }
+    EventLog.AddStamped(QStringLiteral("Line resistance check ended"));
+}

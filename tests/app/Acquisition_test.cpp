@@ -1,0 +1,346 @@
+#include "app/Recordingview.h"
+#include "app/Shell.h"
+#include "base/Tarnelerror.h"
+#include "instrument/Fakeinstrument.h"
+#include "instrument/Voltixpro.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+namespace {
+class TOpenPort : public TFakePort {
+public:
+    using TFakePort::TFakePort;
+    int Connect(int selector, int, const QString &, bool, const QString &, int) override { return State = selector; }
+};
+
+// A view that records what an action shows and answers its questions.
+class TActionView : public TRecordingView {
+public:
+    int Action = 0;
+    bool Overwrite = true;
+    QString NewFile;
+    QStringList Labels, Estimates;
+    int Measurements = 0;
+    bool Running = false;
+    bool PauseDown = false;
+    std::vector<std::array<float, 3>> Shown; // which, resistance, P2
+    int ChooseAction(int preselected) override
+    {
+        Preselected = preselected;
+        return Action;
+    }
+    int Preselected = -2;
+    bool AskOverwrite(const QString &) override { return Overwrite; }
+    QString ChooseAcquisitionFileDialog(const QString &) override { return NewFile; }
+    void SetActionRunning(bool running) override { Running = running; }
+    void SetPauseDown(bool down) override { PauseDown = down; }
+    void ShowMeasurement(const TDataRecord *, const std::int16_t *, int) override { ++Measurements; }
+    void ShowProgressLabel(const QString &text) override { Labels << text; }
+    void ShowEstimatedTime(const QString &text) override { Estimates << text; }
+    float Maximum = 500.0f;
+    int Selection = 0;
+    float MaxResistance() const override { return Maximum; }
+    int NodeSelection() const override { return Selection; }
+    void ShowResistance(int which, const Node &, const Node &p2, float r) override
+    {
+        Shown.push_back({float(which), r, float(p2.Number)});
+    }
+    bool SkipShown = false;
+    void ShowSkip(bool shown) override { SkipShown = shown; }
+};
+
+struct TRunFixture : ::testing::Test {
+    QTemporaryDir Tmp;
+    TScriptedUi Ui;
+    TActionView View;
+    TFakeClock Clock;
+    std::unique_ptr<TShell> Shell;
+    TOpenPort *Port = nullptr;
+    std::unique_ptr<TFakeInstrument> Instrument;
+
+    void SetUp() override
+    {
+        qputenv("TARNELPRO_DATA_DIR", Tmp.path().toLocal8Bit());
+        Shell = std::make_unique<TShell>(Ui, View, Clock, TShell::TOptions{false});
+        Shell->MakePort = [this](int) -> std::unique_ptr<TPortVirt> {
+            auto port = std::make_unique<TOpenPort>(Ui, Clock);
+            port->State = 0;
+            Port = port.get();
+            Instrument = std::make_unique<TFakeInstrument>(*port);
+            Instrument->Identifying = true;
+            Instrument->AutoRun = true;
+            return port;
+        };
+        Shell->EventLog.Locale = QLocale::c();
+        Shell->State.AcquisitionFile = Tmp.path() + "/run.bin";
+        Shell->ShowPortImage(true);
+        Shell->ConnectBtnClick();
+        ASSERT_TRUE(Shell->LinkOpen());
+        Survey();
+        Instrument->Commands.clear();
+    }
+    void TearDown() override { qunsetenv("TARNELPRO_DATA_DIR"); }
+
+    // Three groups of ten chained dipoles on a line of 40 nodes every 5 m.
+    void Survey()
+    {
+        TVoltixPro &m = *Shell->Model;
+        m.NodeCount = 40;
+        for (int n = 1; n <= 40; ++n)
+            m.Nodes[std::size_t(n)] = Node{5.0f * float(n), 0.0f, 0.0f, n};
+        m.QuadCount = 30;
+        for (int g = 0; g < 3; ++g)
+            for (int k = 0; k < 10; ++k)
+                m.Quads[std::size_t(g * 10 + k)] = Quadripole{13 * g + 1, 13 * g + 2, 13 * g + 3 + k, 13 * g + 4 + k, 0};
+    }
+    qint64 FileSize(const QString &path) { return QFileInfo(path).size(); }
+    QByteArray Read(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    QStringList Log() const
+    {
+        QStringList l;
+        for (const auto &line : Shell->EventLog.Lines())
+            l << (line.Text.startsWith("< ") && line.Text.contains(" > ") ? line.Text.section(" > ", 1) : line.Text);
+        return l;
+    }
+};
+} // namespace
+
+TEST(Estimate, formatsOfTheTimeLeft)
+{
+    const struct {
+        double seconds;
+        const char *text;
+    } cases[] = {{150, "00:02:30"}, {270, "00:04:00"}, {600, "00:10:00"}, {30 * 3600, "06:00:00 and 1 Day(s)"},
+                 {0, "00:00:00"}, {3 * 86400 + 61, "00:01:00 and 3 Day(s)"}};
+    for (const auto &c : cases)
+        EXPECT_EQ(TShell::EstimateText(c.seconds / 86400.0), QString(c.text)) << c.seconds;
+    EXPECT_EQ(TShell::ProgressLabel(20, 10, 480), "21 .. 30 / 480");
+}
+
+TEST_F(TRunFixture, standardRunMeasuresEveryGroupAndStoresEveryRecord)
+{
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(View.Labels, (QStringList{"1 .. 10 / 30", "11 .. 20 / 30", "21 .. 30 / 30"}));
+    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 30 * 304);
+    EXPECT_EQ(View.Measurements, 3);
+    EXPECT_EQ(View.Estimates.size(), 4) << "an estimate every ten quadripoles, then 00:00:00";
+    EXPECT_EQ(View.Estimates.last(), "00:00:00");
+    // The dispatcher's check, the two pre-run checks, mode 0, the parameter merge.
+    const std::vector<int> start = {45, 45, 45, 37, 30, 28, 29};
+    ASSERT_GE(Instrument->Commands.size(), start.size());
+    EXPECT_EQ(std::vector<int>(Instrument->Commands.begin(), Instrument->Commands.begin() + 7), start);
+    EXPECT_EQ(Instrument->Commands.back(), 41) << "electrodes released at the end";
+    EXPECT_EQ(Read(Tmp.path() + "/QuadInUsed.bt"), QByteArray("21 .. 30 / 30") + QByteArray(20, ' ') +
+                                                        QByteArray(40 - 13 - 20, ' '));
+    const QStringList log = Log();
+    EXPECT_TRUE(log.contains("Start Standard acquisition"));
+    EXPECT_TRUE(log.contains("Aquisition filename " + Shell->State.AcquisitionFile));
+    EXPECT_EQ(log.last(), "Standard acquisition Ended");
+    EXPECT_TRUE(QFileInfo::exists(Tmp.path() + "/run_Log.txt"));
+    EXPECT_EQ(Shell->State.RunState, TRunState::Idle);
+    EXPECT_FALSE(View.Running);
+    EXPECT_TRUE(View.HealthTimer);
+}
+
+TEST_F(TRunFixture, aFailedRunDialogueMeasuresTheSameGroupAgain)
+{
+    Instrument->FailRuns = 2;
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(Instrument->Runs, 5);
+    EXPECT_EQ(View.Labels.first(), "1 .. 0 / 30") << "nothing stored for the failed group";
+    EXPECT_EQ(View.Labels.last(), "21 .. 30 / 30");
+    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 30 * 304);
+}
+
+TEST_F(TRunFixture, stopDuringAGroupStoresItThenEndsNormally)
+{
+    Instrument->DuringRun = [this] {
+        if (Instrument->Runs == 2)
+            Shell->StopBtnClick();
+    };
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 20 * 304);
+    const QStringList log = Log();
+    EXPECT_EQ(log.count("Stopped by user"), 1);
+    EXPECT_EQ(log.last(), "Standard acquisition Ended");
+    EXPECT_EQ(Instrument->Commands.back(), 41);
+}
+
+TEST_F(TRunFixture, pauseHoldsTheNextGroupUntilReleased)
+{
+    Instrument->DuringRun = [this] {
+        if (Instrument->Runs == 1) {
+            Shell->PauseBtnClick();
+            int yields = 0;
+            Ui.OnYield = [this, &yields](int waitMs) {
+                Clock.Advance(waitMs);
+                if (++yields == 20 && Shell->State.RunState == TRunState::Paused)
+                    Shell->PauseBtnClick();
+            };
+        }
+    };
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    const QStringList log = Log();
+    EXPECT_TRUE(log.contains("Paused by user"));
+    EXPECT_TRUE(log.contains("Restarted by user"));
+    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 30 * 304);
+}
+
+TEST_F(TRunFixture, healthAlarmAtTheSecondCheckAbortsBeforeTheDataFile)
+{
+    int checks = 0;
+    auto inner = Port->OnWrite;
+    Port->OnWrite = [&](std::uint8_t b) {
+        if (b == 45 && ++checks == 3) // dispatcher check, first and second pre-run checks
+            Instrument->Health = {9.4f, 12.0f, 30.0f};
+        inner(b);
+    };
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(Shell->LastRunEnd, TShell::TRunEnd::Aborted);
+    EXPECT_FALSE(QFileInfo::exists(Shell->State.AcquisitionFile));
+    EXPECT_EQ(Read(Tmp.path() + "/QuadInUsed.bt"), QByteArray(40, ' '));
+    const QStringList log = Log();
+    EXPECT_TRUE(log.contains("< STOP DATA ACQUISITION >"));
+    EXPECT_FALSE(log.contains("Standard acquisition Ended"));
+    EXPECT_EQ(View.Page, TPage::Script);
+}
+
+TEST_F(TRunFixture, spOnlyAppendsToTheExistingFileWithoutANewHeader)
+{
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    Shell->State.MeasMode = 2;
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 60 * 304);
+    EXPECT_EQ(Log().last(), "SP only acquisition Ended");
+}
+
+TEST_F(TRunFixture, declinedOverwriteRunsIntoTheChosenFileOrNowhere)
+{
+    QFile(Shell->State.AcquisitionFile).open(QIODevice::WriteOnly);
+    View.Overwrite = false;
+    View.NewFile = Tmp.path() + "/second.bin";
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(Shell->State.AcquisitionFile, View.NewFile);
+    EXPECT_EQ(FileSize(View.NewFile), 1029 + 30 * 304);
+    EXPECT_EQ(FileSize(Tmp.path() + "/run.bin"), 0);
+
+    // Cancelling the dialog: no acquisition, but the log is still saved.
+    View.NewFile.clear();
+    const auto runs = Instrument->Runs;
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(Instrument->Runs, runs);
+    EXPECT_TRUE(QFileInfo::exists(Tmp.path() + "/second_Log.txt"));
+    EXPECT_EQ(Shell->State.RunState, TRunState::Idle);
+}
+
+TEST_F(TRunFixture, duplicateGoesToTheFirstFreeNumberedName)
+{
+    QDir().mkpath(Tmp.path() + "/backup");
+    for (const char *name : {"/backup/Line1.bin", "/backup/Line11.bin"})
+        QFile(Tmp.path() + name).open(QIODevice::WriteOnly);
+    Shell->State.DuplicateAcquisitionFile = Tmp.path() + "/backup/Line1.bin";
+    Shell->State.DuplicateAcquisition = true;
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(FileSize(Tmp.path() + "/backup/Line12.bin"), 1029 + 30 * 304);
+    EXPECT_EQ(FileSize(Tmp.path() + "/backup/Line1.bin"), 0);
+}
+
+TEST_F(TRunFixture, startPreselectsTheActionOfThePageInFront)
+{
+    View.Action = -1;
+    const struct {
+        TPage page;
+        int action;
+    } cases[] = {{TPage::Resistance, 1}, {TPage::Script, 2}, {TPage::Rho, 0}, {TPage::Configuration, 0}};
+    for (const auto &c : cases) {
+        View.Page = c.page;
+        Shell->NewGpsBtnClick();
+        EXPECT_EQ(View.Preselected, c.action);
+    }
+    EXPECT_TRUE(Instrument->Commands.empty()) << "cancel: no health check, nothing sent";
+}
+
+TEST_F(TRunFixture, stopAndPauseOutsideAnAction)
+{
+    Shell->EventLog.Clear();
+    Shell->PauseBtnClick();
+    EXPECT_FALSE(View.PauseDown);
+    EXPECT_TRUE(Log().isEmpty());
+    Shell->StopBtnClick();
+    Shell->StopBtnClick();
+    EXPECT_EQ(Log(), QStringList{"Stopped by user"});
+    EXPECT_EQ(Shell->State.RunState, TRunState::StopRequested);
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 30 * 304) << "the next Start runs again";
+}
+
+TEST_F(TRunFixture, anErrorInsideAnActionStillRestoresTheWindow)
+{
+    Shell->State.AcquisitionFile = Tmp.path() + "/no/such/folder/run.bin";
+    EXPECT_THROW(Shell->RunStartAction(TShell::ActionAcquisition), ETarnelError);
+    EXPECT_EQ(Shell->State.RunState, TRunState::Idle);
+    EXPECT_FALSE(View.Running);
+    EXPECT_TRUE(View.HealthTimer);
+}
+
+TEST_F(TRunFixture, lineResistanceDerivesEachNodesOwnResistance)
+{
+    const struct {
+        std::vector<float> answers;
+        float first, second, third;
+    } cases[] = {
+        {{3, 4, 5, 3, 4, 6}, 1, 2, 3},
+        {{700, 700, 200, 700, 700, 700}, 600, 700, 700}, // an open first line is not subtracted
+    };
+    TVoltixPro &m = *Shell->Model;
+    m.QuadCount = 1;
+    m.Quads[0] = Quadripole{1, 2, 3, 4, 0};
+    Shell->State.StoreResistance = true;
+    for (const auto &c : cases) {
+        Instrument->Floats = c.answers;
+        Shell->CheckLineResistance();
+        EXPECT_EQ(m.LineResistance[1], c.first);
+        EXPECT_EQ(m.LineResistance[2], c.second);
+        EXPECT_EQ(m.LineResistance[3], c.third);
+    }
+    EXPECT_EQ(Log().last(), "Line resistance check ended");
+    Shell->State.StoreResistance = false;
+    Shell->CheckLineResistance();
+    EXPECT_EQ(m.LineResistance[1], 0.0f) << "the table is cleared at every start";
+}
+
+TEST_F(TRunFixture, electrodeCheckRepeatsAHighPairUntilSkipped)
+{
+    TVoltixPro &m = *Shell->Model;
+    m.QuadCount = 1;
+    m.Quads[0] = Quadripole{1, 2, 3, 4, 0};
+    View.Maximum = 1.0f;
+    Instrument->Floats = {0.5f, 1.5f, 1.5f, 1.5f, 1.0f};
+    int reads = 0;
+    auto inner = Port->OnWrite;
+    Port->OnWrite = [&](std::uint8_t b) {
+        if (b == 43 && ++reads == 4)
+            Shell->SkipBtnClick();
+        inner(b);
+    };
+    Shell->State.RunState = TRunState::Running;
+    Shell->CheckElectrodes();
+    // Pair (1,2) at 0.5; pair (2,3) read 1.5 until skipped; pair (3,4) at exactly the maximum.
+    EXPECT_EQ(reads, 5);
+    EXPECT_EQ(Shell->State.RunState, TRunState::Idle);
+    EXPECT_EQ(Instrument->Commands.back(), 41);
+    float maxShown = 0;
+    for (const auto &s : View.Shown)
+        if (s[0] == 2)
+            maxShown = s[1];
+    EXPECT_EQ(maxShown, 1.5f);
+    EXPECT_FALSE(View.SkipShown);
+}
