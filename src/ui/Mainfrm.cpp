@@ -3,7 +3,10 @@
 #include "app/Guard.h"
 #include "base/Clock.h"
 #include "base/Folders.h"
+#include "ui/Acqpage.h"
 #include "ui/Configpage.h"
+#include "ui/Respage.h"
+#include "ui/Startfrm.h"
 #include "ui/Portimages.h"
 
 #include <QAction>
@@ -13,6 +16,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
@@ -103,10 +107,12 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     ConfigurationTb = new TConfigPage(*Shell, PageControl1);
     PageControl1->addTab(ConfigurationTb, QStringLiteral("Configuration"));
-    PageControl1->addTab(BuildAcquisitionPage(), QStringLiteral("Acquisition"));
+    AcquisitonDataTb = new TAcqPage(PageControl1);
+    PageControl1->addTab(AcquisitonDataTb, QStringLiteral("Acquisition"));
     PageControl1->addTab(BuildStatePage(), QStringLiteral("Progress status"));
     PageControl1->addTab(BuildRhoPage(), QStringLiteral("Rho pseudo section"));
-    PageControl1->addTab(BuildResistancePage(), QStringLiteral("Resistance"));
+    ResistanceTb = new TResPage(PageControl1);
+    PageControl1->addTab(ResistanceTb, QStringLiteral("Resistance"));
     PageControl1->addTab(BuildScriptPage(), QStringLiteral("Script / Event log"));
     column->addWidget(PageControl1, 1);
 
@@ -138,6 +144,10 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
         Communicationspeed1->setChecked(Shell->State.HighSpeedChecked);
     });
     Shell->StartProgram = [](const QString &program) { QProcess::startDetached(program, {}); };
+    connect(NewGpsBtn, &QPushButton::clicked, this, [this] { Guarded(UiServices, [&] { Shell->NewGpsBtnClick(); }); });
+    connect(StopBtn, &QPushButton::clicked, this, [this] { Shell->StopBtnClick(); });
+    connect(PauseBtn, &QPushButton::clicked, this, [this] { Shell->PauseBtnClick(); });
+    connect(ResistanceTb->SkipBtn, &QPushButton::clicked, this, [this] { Shell->SkipBtnClick(); });
 
     connect(PageControl1, &QTabWidget::currentChanged, this, &TMainFrm::PageControl1Change);
 
@@ -327,17 +337,6 @@ QWidget *TMainFrm::BuildStatusBar()
     return bar;
 }
 
-QWidget *TMainFrm::BuildAcquisitionPage()
-{
-    QWidget *page = Page("AcquisitonDataTb");
-    auto *l = new QVBoxLayout(page);
-    auto *hint = new QLabel(QStringLiteral("The values of the last measured group are shown here during an acquisition."), page);
-    hint->setObjectName(QStringLiteral("AcquisitionHintLbl"));
-    hint->setAlignment(Qt::AlignCenter);
-    l->addWidget(hint);
-    return page;
-}
-
 QWidget *TMainFrm::BuildStatePage()
 {
     QWidget *page = Page("StateTb");
@@ -357,27 +356,6 @@ QWidget *TMainFrm::BuildRhoPage()
     hint->setObjectName(QStringLiteral("RhoHintLbl"));
     hint->setAlignment(Qt::AlignCenter);
     l->addWidget(hint);
-    return page;
-}
-
-QWidget *TMainFrm::BuildResistancePage()
-{
-    QWidget *page = Page("ResistanceTb");
-    auto *grid = new QGridLayout(page);
-    grid->addWidget(new QLabel(QStringLiteral("Maximun  resistance value acceptable :"), page), 0, 0);
-    MaxResValueCb = new QComboBox(page);
-    MaxResValueCb->setObjectName(QStringLiteral("MaxResValueCb"));
-    MaxResValueCb->addItems({QStringLiteral("Line open"), QStringLiteral("100 kOhm "), QStringLiteral("50 kOhm"),
-                             QStringLiteral("20 kOhm "), QStringLiteral("10 kOhm"), QStringLiteral("5 kOhm"),
-                             QStringLiteral("2 kOhm "), QStringLiteral("1 kOhm  ")});
-    MaxResValueCb->setCurrentIndex(0);
-    grid->addWidget(MaxResValueCb, 0, 1);
-    ResistanceCheckedLbl = new QLabel(QStringLiteral("Resistance check ended"), page);
-    ResistanceCheckedLbl->setObjectName(QStringLiteral("ResistanceCheckedLbl"));
-    ResistanceCheckedLbl->hide();
-    grid->addWidget(ResistanceCheckedLbl, 1, 0, 1, 2);
-    grid->setColumnStretch(2, 1);
-    grid->setRowStretch(2, 1);
     return page;
 }
 
@@ -465,6 +443,70 @@ void TMainFrm::TickPortItem(int selector)
     Communicationspeed1->setChecked(false);
 }
 
+int TMainFrm::ChooseAction(int preselected)
+{
+    TStartFrm dialog(this, preselected);
+    return dialog.exec() == QDialog::Accepted ? dialog.Selected() : -1;
+}
+
+bool TMainFrm::AskOverwrite(const QString &path)
+{
+    return QMessageBox::warning(this, QStringLiteral("File exist"), QStringLiteral("Overwrite file : ") + path,
+                                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+QString TMainFrm::ChooseAcquisitionFileDialog(const QString &current)
+{
+    QFileDialog dialog(this, QStringLiteral("Acquisition data file"), current,
+                       QStringLiteral("Acquisition data file (*.bin)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("bin"));
+    dialog.selectFile(current);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
+}
+
+void TMainFrm::ShowAcquisitionFile(const QString &) { ConfigurationTb->ShowFiles(); }
+
+void TMainFrm::SetActionRunning(bool running)
+{
+    NewGpsBtn->setEnabled(!running);
+    BatterieBtn->setEnabled(!running);
+    ConfigurationTb->setEnabled(!running);
+}
+
+void TMainFrm::SetPauseDown(bool down) { PauseBtn->setChecked(down); }
+void TMainFrm::ShowModeLabel(const QString &mode) { AcquisitonDataTb->ShowMode(mode); }
+void TMainFrm::HideDataGroup() { AcquisitonDataTb->HideData(); }
+
+void TMainFrm::ShowMeasurement(const TDataRecord *records, const std::int16_t *electrodes, int n)
+{
+    AcquisitonDataTb->ShowMeasurement(records, electrodes, n, Shell->Locale);
+}
+
+void TMainFrm::ShowProgressLabel(const QString &text) { AcquisitonDataTb->ShowProgress(text); }
+void TMainFrm::ShowEstimatedTime(const QString &text) { AcquisitonDataTb->ShowEstimate(text); }
+
+void TMainFrm::SetOverallProgress(int maximum, int position)
+{
+    ProgressBar2->setRange(0, qMax(1, maximum));
+    ProgressBar2->setValue(position);
+}
+
+float TMainFrm::MaxResistance() const { return ResistanceTb->MaxResistance(); }
+int TMainFrm::NodeSelection() const { return ResistanceTb->NodeSelection(); }
+std::array<int, 2> TMainFrm::NodePair() const { return ResistanceTb->NodePair(); }
+void TMainFrm::SetNodeCheckPanelEnabled(bool enabled) { ResistanceTb->SetPanelEnabled(enabled); }
+void TMainFrm::ShowMaximumFlash(bool shown) { ResistanceTb->ShowMaximumFlash(shown); }
+void TMainFrm::ShowSkip(bool shown) { ResistanceTb->ShowSkip(shown); }
+void TMainFrm::ShowResistanceChecked(bool shown) { ResistanceTb->ShowChecked(shown); }
+
+void TMainFrm::ShowResistance(int which, const Node &p1, const Node &p2, float r)
+{
+    ResistanceTb->ShowResistance(which, p1, p2, r, Shell->Locale);
+}
+
 void TMainFrm::SetConnectPressed(bool pressed) { PowerAction->setChecked(pressed); }
 
 void TMainFrm::EnableHealthTimer(bool enabled)
@@ -516,7 +558,7 @@ void TMainFrm::ShowSurveyFiles()
 {
     ConfigurationTb->ShowSurveyFiles();
     // Electrodes checked before no longer match a new layout.
-    ResistanceCheckedLbl->hide();
+    ResistanceTb->ShowChecked(false);
 }
 
 void TMainFrm::ShowSettings()

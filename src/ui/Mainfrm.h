@@ -21,6 +21,8 @@ class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class TConfigPage;
+class TAcqPage;
+class TResPage;
 class QTextEdit;
 class QTimer;
 class QToolButton;
@@ -50,6 +52,26 @@ public:
     void CommitEdits() override;
     void ShowSurveyFiles() override;
     void ShowSettings() override;
+    int ChooseAction(int preselected) override;
+    bool AskOverwrite(const QString &path) override;
+    QString ChooseAcquisitionFileDialog(const QString &current) override;
+    void ShowAcquisitionFile(const QString &path) override;
+    void SetActionRunning(bool running) override;
+    void SetPauseDown(bool down) override;
+    void ShowModeLabel(const QString &mode) override;
+    void HideDataGroup() override;
+    void ShowMeasurement(const TDataRecord *records, const std::int16_t *electrodes, int n) override;
+    void ShowProgressLabel(const QString &text) override;
+    void ShowEstimatedTime(const QString &text) override;
+    void SetOverallProgress(int maximum, int position) override;
+    float MaxResistance() const override;
+    int NodeSelection() const override;
+    std::array<int, 2> NodePair() const override;
+    void SetNodeCheckPanelEnabled(bool enabled) override;
+    void ShowMaximumFlash(bool shown) override;
+    void ShowSkip(bool shown) override;
+    void ShowResistanceChecked(bool shown) override;
+    void ShowResistance(int which, const Node &p1, const Node &p2, float r) override;
     TGraph2D &PseudoSectionGraph() override { return PseudoGraph; }
     TGraph3D &ProgressGraph() override { return StateGraph; }
 
@@ -75,10 +97,8 @@ protected:
 private:
     void BuildMenus();
     QWidget *BuildStatusBar();
-    QWidget *BuildAcquisitionPage();
     QWidget *BuildStatePage();
     QWidget *BuildRhoPage();
-    QWidget *BuildResistancePage();
     QWidget *BuildScriptPage();
     void ConnectEventLog();
 
@@ -123,8 +143,8 @@ private:
     QTabWidget *PageControl1 = nullptr;
     QProgressBar *ProgressBar2 = nullptr;
     TConfigPage *ConfigurationTb = nullptr;
-    QLabel *ResistanceCheckedLbl = nullptr;
-    QComboBox *MaxResValueCb = nullptr;
+    TAcqPage *AcquisitonDataTb = nullptr;
+    TResPage *ResistanceTb = nullptr;
     QTextEdit *EditJournal = nullptr;
 
     // Menus
