@@ -10,6 +10,7 @@
 #include "instrument/Voltixpro.h"
 #include "link/Portvirt.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -44,6 +45,7 @@ class TProgressFile {
 public:
     TProgressFile() : File(DataFolder() + QStringLiteral("QuadInUsed.bt"))
     {
+        QDir().mkpath(DataFolder());
         if (File.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             File.write(QByteArray(40, ' '));
             File.flush();

@@ -7,6 +7,8 @@
 #include "base/Uiservices.h"
 #include "graph/Graphintf.h"
 #include "instrument/Voltixpro.h"
+#include "link/Portcom.h"
+#include "link/Portip.h"
 #include "link/Portvirt.h"
 
 #include <QFile>
@@ -16,6 +18,13 @@ TShell::TShell(TUserInterface &ui, TMainView &view, TClock &clock, TOptions opti
     : Model(std::make_unique<TVoltixPro>(ui, clock)), Ui(ui), View(view), Clock(clock), Options(options)
 {
     Model->ShownHealth = [this] { return LastHealth; };
+    MakePort = [this](int selector) -> std::unique_ptr<TPortVirt> {
+        if (selector == IPPortSelector)
+            return std::make_unique<TPortIP>(Ui, Clock);
+        if (selector == UsbPortSelector)
+            return nullptr;
+        return std::make_unique<TPortCOM>(Ui, Clock);
+    };
 }
 
 TShell::~TShell() = default;
@@ -138,6 +147,7 @@ bool TShell::LoadConfiguration(const QString &path)
 
     State.PortSelector = v.Port;
     State.IPAddress = v.IPAddress;
+    TPortCOM::SetDeviceMap(v.Devices);
     State.HighSpeedChecked = false;
     View.TickPortItem(State.PortSelector);
     ShowPortImage(true);

@@ -14,7 +14,15 @@ void Usage()
     std::fputs("usage: tarnelpro-cli <command> [options]\n"
                "commands:\n"
                "  survey --quadripoles Q.txt [--coordinates C.txt] [--groups N]\n"
-               "         load a survey and print its quadripole table or its groups\n",
+               "         load a survey and print its quadripole table or its groups\n"
+               "  identify --link LINK [--yes]\n"
+               "         connect, identify the instrument, read its batteries, disconnect\n"
+               "  acquire --config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite] [--yes]\n"
+               "         run the acquisition of a configuration (SIGINT/SIGTERM stop it cleanly)\n"
+               "  check-resistance --config FILE.ini [--nodes used|defined|P1,P2] [--max KOHM]\n"
+               "                   [--retries N] [--link LINK] [--yes]\n"
+               "         measure electrode pair resistances, one line P1,P2,kOhm per pair\n"
+               "LINK: serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT] (default port 29461, baud 19200)\n",
                stderr);
 }
 } // namespace
@@ -31,6 +39,9 @@ int main(int argc, char **argv)
     }
     const std::map<QString, std::function<int(const QStringList &)>> commands = {
         {QStringLiteral("survey"), RunSurveyCommand},
+        {QStringLiteral("identify"), RunIdentifyCommand},
+        {QStringLiteral("acquire"), RunAcquireCommand},
+        {QStringLiteral("check-resistance"), RunCheckResistanceCommand},
     };
     const QString name = args.takeFirst();
     const auto it = commands.find(name);

@@ -4,3 +4,6 @@
 #include <QStringList>
 
 int RunSurveyCommand(const QStringList &args);
+int RunIdentifyCommand(const QStringList &args);
+int RunAcquireCommand(const QStringList &args);
+int RunCheckResistanceCommand(const QStringList &args);
