@@ -1,12 +1,32 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and starts Tarnel Pro 2 (with the simulated
-# instrument once it is built).
+# Installs what is missing, builds and starts Tarnel Pro 2 on the simulated
+# instrument: voltix-sim plays a VOLTIX on a pseudo-terminal that the demo
+# configuration maps to "Com 1", with a 48-electrode demo line.
+#   TARNELPRO_DATA_DIR   demo data folder (default: ~/Voltix/TarnelPro Demo)
+#   VOLTIX_SIM_PTY       where the simulator's port appears (default: /tmp/voltix-sim-tty)
+#   VOLTIX_SIM_SCALE     simulated measurement time scale (default: 0.05)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+ROOT=$(pwd)
 
 bash scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C build -j"$(nproc)" tarnelpro tarnelpro-cli $( [ -d src/sim ] && [ -f src/sim/CMakeLists.txt ] && echo voltix-sim )
+ninja -C build -j"$(nproc)" tarnelpro tarnelpro-cli voltix-sim
+
+DEMO=${TARNELPRO_DATA_DIR:-$HOME/Voltix/TarnelPro Demo}
+PTY=${VOLTIX_SIM_PTY:-/tmp/voltix-sim-tty}
+mkdir -p "$DEMO"
+cp -n resources/demo/Demo_Quadripoles.txt resources/demo/Demo_Coordinates.txt "$DEMO"/ 2>/dev/null || true
+if [ ! -f "$DEMO/Setup.ini" ]; then
+  # The template with the demo survey, data file and link filled in.
+  {
+    sed -e "s#^\[Name\]\r\$#[Name]\r\nQuadripoleFile=$DEMO/Demo_Quadripoles.txt\r\nCoordinateFile=$DEMO/Demo_Coordinates.txt\r#" \
+        -e "s#^\[Parameters\]\r\$#[Parameters]\r\nAcquisitionFile=$DEMO/Demo.bin\r#" \
+        -e "s#^CommentMemo=\r\$#CommentMemo=Demo line on the simulated instrument\r#" \
+        -e "s#^; Com<n>=.*\$#Com1=$PTY\r#" \
+        resources/Setup.ini
+  } >"$DEMO/Setup.ini"
+fi
 
 RUNNER=()
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
@@ -15,14 +35,12 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 SIM_PID=""
-cleanup() { [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null || true; }
+cleanup() { if [ -n "$SIM_PID" ]; then kill "$SIM_PID" 2>/dev/null || true; fi; }
 trap cleanup EXIT
+build/bin/voltix-sim --pty "$PTY" --coordinates "$DEMO/Demo_Coordinates.txt" \
+  --time-scale "${VOLTIX_SIM_SCALE:-0.05}" --model anomaly:100,20,110,12,8 &
+SIM_PID=$!
+echo "demo: simulated instrument on $PTY (\"Com 1\" in the demo configuration); data in $DEMO" >&2
+echo "demo: press Connect (F2), answer OK twice, then Start." >&2
 
-if [ -x build/bin/voltix-sim ]; then
-  PTY=${VOLTIX_SIM_PTY:-/tmp/voltix-sim-tty}
-  build/bin/voltix-sim --pty "$PTY" &
-  SIM_PID=$!
-  echo "demo: simulated instrument on $PTY (map it with [Devices] Com1=$PTY in Setup.ini)" >&2
-fi
-
-"${RUNNER[@]}" build/bin/tarnelpro "$@"
+TARNELPRO_DATA_DIR="$DEMO" "${RUNNER[@]}" "$ROOT/build/bin/tarnelpro" "$@"

@@ -1,0 +1,166 @@
+// tarnelpro-cli against the simulated instrument over loopback TCP: what a
+// field crew runs from a terminal, end to end.
+#include "link/Simprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace {
+struct TResult {
+    int Status = -1;
+    QString Out, Err;
+};
+
+struct TCliFixture : ::testing::Test {
+    QTemporaryDir Tmp;
+
+    TResult Run(const QStringList &args, int timeoutMs = 120000)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TARNELPRO_DATA_DIR"), Tmp.path() + "/data");
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(TARNELPRO_CLI_PATH), args);
+        p.waitForFinished(timeoutMs);
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
+                QString::fromLocal8Bit(p.readAllStandardError())};
+    }
+    // A line of 40 nodes every 5 m and three groups of ten chained dipoles.
+    QString Survey(const QString &link)
+    {
+        QFile c(Tmp.path() + "/coords.txt");
+        EXPECT_TRUE(c.open(QIODevice::WriteOnly));
+        c.write("# Num X Y Z\r\n");
+        for (int i = 1; i <= 40; ++i)
+            c.write(QStringLiteral("%1 %2 0 0\r\n").arg(i).arg(5 * i).toLatin1());
+        c.close();
+        QFile q(Tmp.path() + "/quads.txt");
+        EXPECT_TRUE(q.open(QIODevice::WriteOnly));
+        q.write("# Num A B M N\r\n");
+        int n = 1;
+        for (int g = 0; g < 3; ++g)
+            for (int k = 0; k < 10; ++k, ++n)
+                q.write(QStringLiteral("%1 %2 %3 %4 %5\r\n").arg(n).arg(13 * g + 1).arg(13 * g + 2).arg(13 * g + 3 + k).arg(13 * g + 4 + k).toLatin1());
+        q.close();
+        const QString ini = Tmp.path() + "/run.ini";
+        QFile f(ini);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("[Name]\r\nQuadripoleFile=%1/quads.txt\r\nCoordinateFile=%1/coords.txt\r\n"
+                               "[Parameters]\r\nAcquisitionFile=%1/out.bin\r\n[Communication]\r\nPort=100\r\nIPAddress=%2\r\n")
+                    .arg(Tmp.path(), link)
+                    .toLatin1());
+        return ini;
+    }
+    qint64 Size(const QString &path) { return QFileInfo(path).size(); }
+};
+} // namespace
+
+TEST_F(TCliFixture, identifyPrintsTheInstrumentAndItsHealth)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--battery", "12.6,12.4", "--temperature", "31"});
+    ASSERT_FALSE(sim.Where().isEmpty());
+    const TResult r = Run({"identify", "--link", "tcp:" + sim.TcpAddress(), "--yes"});
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    const QStringList lines = r.Out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 7) << r.Out.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("Identification: "));
+    EXPECT_EQ(lines[1], "TypeCode: 0x10000002");
+    EXPECT_EQ(lines[2], "Generation: 2");
+    EXPECT_EQ(lines[3], "Channels: 10");
+    EXPECT_EQ(lines[4], "TxBattery: 12.6");
+    EXPECT_EQ(lines[5], "RxBattery: 12.4");
+    EXPECT_EQ(lines[6], "Temperature: 31");
+}
+
+TEST_F(TCliFixture, usageAndConnectionErrors)
+{
+    EXPECT_EQ(Run({"identify"}).Status, 2);
+    EXPECT_EQ(Run({"identify", "--link", "bogus"}).Status, 2);
+    // Nobody listens on this port.
+    const TResult r = Run({"identify", "--link", "tcp:127.0.0.1:1", "--yes"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains("Unable to connect to ")) << r.Err.toStdString();
+}
+
+TEST_F(TCliFixture, acquireMeasuresTheSurveyAndRefusesToOverwrite)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Survey(sim.TcpAddress());
+    TResult r = Run({"acquire", "--config", ini, "--yes"});
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 1029 + 30 * 304);
+    EXPECT_TRUE(r.Err.contains("21 .. 30 / 30")) << r.Err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(Tmp.path() + "/out_Log.txt"));
+
+    QFile::resize(Tmp.path() + "/out.bin", 1029);
+    r = Run({"acquire", "--config", ini, "--yes"});
+    EXPECT_EQ(r.Status, 3);
+    EXPECT_TRUE(r.Err.contains("exists")) << r.Err.toStdString();
+    EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 1029) << "nothing touched";
+
+    r = Run({"acquire", "--config", ini, "--yes", "--output", Tmp.path() + "/second.bin"});
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(Size(Tmp.path() + "/second.bin"), 1029 + 30 * 304);
+}
+
+TEST_F(TCliFixture, aBatteryAlarmEndsTheRunWithStatusFour)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--battery", "9.2,12.5"});
+    const QString ini = Survey(sim.TcpAddress());
+    const TResult r = Run({"acquire", "--config", ini, "--yes"});
+    EXPECT_EQ(r.Status, 4) << r.Err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(Tmp.path() + "/out.bin")) << "no data file before the pre-run checks pass";
+    QFile log(Tmp.path() + "/out_Log.txt");
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("Batteries TX : 9.2"));
+}
+
+TEST_F(TCliFixture, sigtermStopsAfterTheGroupInProgress)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--fault", "slow-ms=400"});
+    const QString ini = Survey(sim.TcpAddress());
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TARNELPRO_DATA_DIR"), Tmp.path() + "/data");
+    p.setProcessEnvironment(env);
+    p.setReadChannel(QProcess::StandardError);
+    p.start(QStringLiteral(TARNELPRO_CLI_PATH), {"acquire", "--config", ini, "--yes"});
+    ASSERT_TRUE(p.waitForStarted());
+    // Wait for the first group, then ask to stop.
+    QByteArray err;
+    while (!err.contains("1 .. 10 / 30") && p.waitForReadyRead(60000))
+        err += p.readAllStandardError();
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(120000));
+    EXPECT_EQ(p.exitCode(), 0) << (err + p.readAllStandardError()).toStdString();
+    const qint64 size = Size(Tmp.path() + "/out.bin");
+    EXPECT_GE(size, 1029 + 10 * 304);
+    EXPECT_LT(size, 1029 + 30 * 304);
+    QFile log(Tmp.path() + "/out_Log.txt");
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    EXPECT_TRUE(text.contains("Stopped by user"));
+    EXPECT_TRUE(text.contains("Standard acquisition Ended"));
+}
+
+TEST_F(TCliFixture, checkResistancePrintsEachPairAndSkipsAHighOne)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--bad-electrodes", "5"});
+    const QString ini = Survey(sim.TcpAddress());
+    const TResult r = Run({"check-resistance", "--config", ini, "--nodes", "3,5", "--max", "20", "--retries", "2", "--yes"});
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    const QStringList lines = r.Out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1) << r.Out.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("3,5,")) << lines[0].toStdString();
+    EXPECT_GT(lines[0].section(',', 2).toDouble(), 20.0);
+
+    const TResult all = Run({"check-resistance", "--config", ini, "--max", "1000", "--yes"});
+    EXPECT_EQ(all.Status, 0) << all.Err.toStdString();
+    EXPECT_EQ(all.Out.count('\n'), 38) << "39 used nodes, 38 consecutive pairs";
+}
