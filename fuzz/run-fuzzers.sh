@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs each survey fuzzer for SECONDS from a seed corpus of the survey test
-# fixtures; fails on the first crash or sanitizer report.
+# Runs each fuzzer for SECONDS, the survey ones from a seed corpus of the
+# survey test fixtures; fails on a crash or sanitizer report.
 # usage: fuzz/run-fuzzers.sh BUILD_DIR SECONDS
 set -euo pipefail
 if [ $# -ne 2 ]; then
@@ -14,7 +14,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 status=0
-for target in fuzz_quadripole_file fuzz_coordinate_file; do
+for target in fuzz_quadripole_file fuzz_coordinate_file fuzz_link fuzz_config_file; do
   exe="$build/bin/$target"
   if [ ! -x "$exe" ]; then
     echo "run-fuzzers: $exe is missing (configure with CXX=clang++ -DTARNEL_FUZZ=ON)" >&2
@@ -22,7 +22,10 @@ for target in fuzz_quadripole_file fuzz_coordinate_file; do
   fi
   corpus="$work/$target"
   mkdir -p "$corpus" "$work/artifacts-$target"
-  cp "$src"/tests/data/survey/* "$corpus"/
+  case $target in
+    fuzz_quadripole_file|fuzz_coordinate_file) cp "$src"/tests/data/survey/* "$corpus"/ ;;
+    fuzz_config_file) cp "$src"/resources/Setup.ini "$corpus"/ ;;
+  esac
   echo "run-fuzzers: $target for ${seconds}s" >&2
   if ! "$exe" -max_total_time="$seconds" -max_len=16384 -timeout=10 -rss_limit_mb=2048 \
         -artifact_prefix="$work/artifacts-$target/" -print_final_stats=1 "$corpus" \

@@ -294,11 +294,13 @@ bool TPortVirt::Identify(QByteArray &secondLine, QByteArray &firstLine)
             if (answer == WakeUp)
                 break;
         }
-        if (!ReadLine(secondLine, IdentifyLineMax, IdentifyLineTimeoutMs))
-            return false;
+        // The instrument's first line goes into the second argument; a failure
+        // there leaves the first argument untouched for the caller's retry.
         if (!ReadLine(firstLine, IdentifyLineMax, IdentifyLineTimeoutMs))
             return false;
-        IdentifyFinish(secondLine);
+        if (!ReadLine(secondLine, IdentifyLineMax, IdentifyLineTimeoutMs))
+            return false;
+        IdentifyFinish(firstLine);
         return true;
     } catch (const ETarnelError &) {
         UiServices.Message("Unknown Baudrate");

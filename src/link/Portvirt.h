@@ -131,7 +131,7 @@ protected:
     // True when the line reported framing/parity/overrun/break errors (cleared).
     virtual bool ClearLineErrors() { return false; }
     // TCP/IP shows its host address in place of the first identification line.
-    virtual void IdentifyFinish(QByteArray &secondLine) { (void)secondLine; }
+    virtual void IdentifyFinish(QByteArray &firstLine) { (void)firstLine; }
     // What WaitForText does when the link goes down: false, or raise.
     virtual bool WaitForTextLinkDown();
     // Message of the read errors ("Port err. Getcom" or "Port err. get IP").

@@ -176,21 +176,24 @@ TEST_F(TRunFixture, stopDuringAGroupStoresItThenEndsNormally)
 
 TEST_F(TRunFixture, pauseHoldsTheNextGroupUntilReleased)
 {
-    Instrument->DuringRun = [this] {
-        if (Instrument->Runs == 1) {
-            Shell->PauseBtnClick();
-            int yields = 0;
-            Ui.OnYield = [this, &yields](int waitMs) {
-                Clock.Advance(waitMs);
-                if (++yields == 20 && Shell->State.RunState == TRunState::Paused)
-                    Shell->PauseBtnClick();
-            };
-        }
+    // Pause during the first group; release it after twenty waits.
+    auto yields = std::make_shared<int>(0);
+    const auto original = Ui.OnYield;
+    Instrument->DuringRun = [this, yields, original] {
+        if (Instrument->Runs != 1)
+            return;
+        Shell->PauseBtnClick();
+        Ui.OnYield = [this, yields, original](int waitMs) {
+            original(waitMs);
+            if (++*yields == 20 && Shell->State.RunState == TRunState::Paused)
+                Shell->PauseBtnClick();
+        };
     };
     Shell->RunStartAction(TShell::ActionAcquisition);
     const QStringList log = Log();
     EXPECT_TRUE(log.contains("Paused by user"));
     EXPECT_TRUE(log.contains("Restarted by user"));
+    EXPECT_GE(*yields, 20) << "the run waited while paused";
     EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 30 * 304);
 }
 

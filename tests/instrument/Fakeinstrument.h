@@ -66,7 +66,7 @@ private:
                 Port.Feed({'@'});
                 if (Identifying) {
                     Identifying = false;
-                    Port.Feed(QByteArrayView(SecondLine + "\r\n" + FirstLine + "\r\n"));
+                    Port.Feed(QByteArrayView(FirstLine + "\r\n" + SecondLine + "\r\n"));
                     Port.Feed(QByteArrayView(Le(TypeCode)));
                     Prompt();
                 }

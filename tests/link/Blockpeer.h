@@ -6,7 +6,13 @@
 #include <set>
 #include <vector>
 
-inline QByteArray Le16Bytes(unsigned v) { return QByteArray({char(v & 0xFF), char((v >> 8) & 0xFF)}); }
+inline QByteArray Le16Bytes(unsigned v)
+{
+    QByteArray b(2, 0);
+    b[0] = char(v & 0xFF);
+    b[1] = char((v >> 8) & 0xFF);
+    return b;
+}
 inline unsigned Le16At(const QByteArray &b, int i) { return std::uint8_t(b[i]) | std::uint8_t(b[i + 1]) << 8; }
 inline unsigned Sum16(QByteArrayView b)
 {
@@ -28,6 +34,8 @@ class TInstrumentSends {
 public:
     QByteArray Payload;
     bool AnnounceSize = true;
+    std::optional<std::uint32_t> SizeOverride;
+    int GarbledEchoes = 0;                // answer this many requests with a wrong echo only
     std::set<int> CorruptTransmissions;   // 1-based count of block transmissions
     std::optional<unsigned> LengthWord;   // replaces length << 6 on every block
     std::vector<unsigned> Requests;       // block numbers asked, including the closing one
@@ -47,8 +55,9 @@ private:
                 return;
             Synced = true;
             Port->Feed({0});
+            const std::uint32_t size = SizeOverride ? *SizeOverride : std::uint32_t(Payload.size());
             if (AnnounceSize)
-                Port->Feed(QByteArrayView(Le16Bytes(Payload.size() & 0xFFFF) + Le16Bytes(Payload.size() >> 16)));
+                Port->Feed(QByteArrayView(Le16Bytes(size & 0xFFFF) + Le16Bytes(size >> 16)));
             return;
         }
         Pending.append(char(b));
@@ -57,6 +66,11 @@ private:
         const unsigned n = Le16At(Pending, 0);
         Pending.clear();
         Requests.push_back(n);
+        if (GarbledEchoes > 0) {
+            --GarbledEchoes;
+            Port->Feed({7, 7});
+            return;
+        }
         Port->Feed(QByteArrayView(Le16Bytes(n)));
         if (n != LastNumber) {
             if (Offset >= Payload.size())
@@ -88,7 +102,8 @@ public:
     QByteArray Received;
     qint64 AnnouncedSize = -1;
     std::set<int> RejectTransmissions;    // request the block again although it passed
-    std::set<int> BogusRequestBefore;     // ask for block 99 before this transmission
+    static constexpr unsigned BogusNumber = 200;
+    std::set<int> BogusRequestBefore;     // ask for block 200 before this transmission
     std::vector<unsigned> Requests;
     int Transmissions = 0;
     int BadChecks = 0;
@@ -119,7 +134,7 @@ private:
         if (BogusRequestBefore.count(Transmissions + 1) && !Closing) {
             BogusRequestBefore.erase(Transmissions + 1);
             RealRequest = n;
-            Request(99);
+            Request(BogusNumber);
             return;
         }
         Request(n);
@@ -144,7 +159,7 @@ private:
             if (Pending.size() < 2)
                 return;
             Pending.clear();
-            if (Asked == 99) {
+            if (Asked == BogusNumber) {
                 Request(RealRequest);
             } else if (Closing) {
                 Step = Finished;

@@ -21,6 +21,8 @@ public:
             FakeClock.Advance(waitMs);
             if (OnIdle)
                 OnIdle();
+            if (DropWhenDry && waitMs > 0 && Rx.empty())
+                State = 0;
             if (FakeClock.Now > GiveUpMs)
                 State = 0;
         };
@@ -32,6 +34,8 @@ public:
     std::function<void()> OnIdle;                    // called on every yield
     int State = 1;
     int Baud = 19200;
+    bool DropWhenDry = false;                        // the peer has nothing more to say
+    bool KeepOnFlush = false;                        // input counts as arriving after each flush
     int StuckTx = 0;                                 // TxCount reports this until the link drops
     int Flushes = 0;
     std::optional<TIdentifyValues> Values;           // other links' Identify values
@@ -49,7 +53,12 @@ public:
 
     int Connect(int, int, const QString &, bool, const QString &, int) override { return State; }
     void Disconnect() override { State = 0; }
-    void FlushInput() override { Rx.clear(); ++Flushes; }
+    void FlushInput() override
+    {
+        if (!KeepOnFlush)
+            Rx.clear();
+        ++Flushes;
+    }
     void FlushOutput() override {}
     int RawWriteByte(std::uint8_t byte) override
     {

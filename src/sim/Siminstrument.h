@@ -1,0 +1,90 @@
+#pragma once
+// The instrument's side of every exchange, over one byte connection.
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+// One connection to the program (pty master or accepted TCP client).
+class TSimWire {
+public:
+    virtual ~TSimWire() = default;
+    // A byte, -1 after timeoutMs (negative: wait for ever), -2 when the peer is gone.
+    virtual int ReadByte(int timeoutMs) = 0;
+    virtual bool Write(const QByteArray &bytes) = 0;
+    // Ends the connection from the instrument's side.
+    virtual void HangUp() = 0;
+};
+
+struct TSimFaults {
+    int CrcEvery = 0;
+    int FfReplies = 0;
+    int SilentWakeUps = 0;
+    int DropAfterGroups = 0;
+    int BatteryLowAtGroup = 0;
+    int OverheatAtGroup = 0;
+    int BadTokenEvery = 0;
+    double Noise = 0;
+    int SlowMs = 0;
+};
+
+struct TSimOptions {
+    int Generation = 2;
+    std::uint32_t TypeCode = 0x10000002;
+    int Channels = 10;
+    double TimeScale = 1.0;
+    int Baud = 0;
+    unsigned Seed = 1;
+    double RhoBackground = 100;
+    // Anomaly: a sphere of RhoBody at (X, Z) with Radius; Radius 0 = homogeneous.
+    double RhoBody = 0, BodyX = 0, BodyZ = 0, BodyRadius = 0;
+    double TxBattery = 12.4, RxBattery = 12.1, Temperature = 35;
+    std::vector<int> BadElectrodes;
+    // Node positions (x, y, z) by node number; empty: node n at x = n metres.
+    std::vector<std::array<float, 3>> Nodes;
+    TSimFaults Faults;
+};
+
+class TSimInstrument {
+public:
+    explicit TSimInstrument(TSimOptions options);
+
+    // Serves one connection until the peer goes or the instrument hangs up.
+    void Serve(TSimWire &wire);
+
+    int RecordSize() const { return Opt.Generation == 1 ? 224 : 260; }
+    int ParameterSize() const { return Opt.Generation == 1 ? 196 : 216; }
+
+private:
+    enum class TState { Identification, Remote };
+
+    bool Handle(int command);
+    bool Send(const QByteArray &bytes);
+    bool Prompt() { return Send(":>"); }
+    QByteArray ReadN(int count, int timeoutMs);
+    void Pause(int ms);
+    // Block transfer with the instrument as sender / receiver.
+    bool SendBlock(const QByteArray &payload);
+    bool ReceiveBlock(QByteArray &payload);
+    bool RunMeasurement();
+    QByteArray Records();
+    QByteArray Description() const;
+    float Float(double v) const { return static_cast<float>(v); }
+    std::array<double, 3> NodePos(int node) const;
+    double ApparentResistivityAt(double x, double depth) const;
+
+    TSimOptions Opt;
+    TSimWire *Wire = nullptr;
+    TState State = TState::Identification;
+    std::mt19937 Random;
+    QByteArray Parameters;
+    std::array<std::int16_t, 13> Electrodes{};
+    int Groups = 0;
+    int Measurement = 0;
+    int Wakeups = 0;
+    int CommandPairs = 0;
+    int BlocksSent = 0;
+    bool Dropped = false;
+};
