@@ -9,6 +9,8 @@
 #include "instrument/Voltixpro.h"
 #include "link/Portcom.h"
 #include "link/Portip.h"
+#include "link/Portusb.h"
+#include "link/Ftdidevice.h"
 #include "link/Portvirt.h"
 
 #include <QFile>
@@ -18,11 +20,12 @@ TShell::TShell(TUserInterface &ui, TMainView &view, TClock &clock, TOptions opti
     : Model(std::make_unique<TVoltixPro>(ui, clock)), Ui(ui), View(view), Clock(clock), Options(options)
 {
     Model->ShownHealth = [this] { return LastHealth; };
+    UsbDeviceCount = [] { return ::UsbDeviceCount(); };
     MakePort = [this](int selector) -> std::unique_ptr<TPortVirt> {
         if (selector == IPPortSelector)
             return std::make_unique<TPortIP>(Ui, Clock);
         if (selector == UsbPortSelector)
-            return nullptr;
+            return std::make_unique<TPortUSB>(Ui, Clock, MakeLibFtdiDevice());
         return std::make_unique<TPortCOM>(Ui, Clock);
     };
 }

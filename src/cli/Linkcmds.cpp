@@ -10,6 +10,7 @@
 #include "instrument/Voltixprogen.h"
 #include "link/Portcom.h"
 #include "link/Portip.h"
+#include "link/Portusb.h"
 #include "survey/Sequence.h"
 
 #include <QCoreApplication>
@@ -106,7 +107,7 @@ struct TSession {
 };
 
 // Makes the port of a link string and sets the shell up to open it.
-bool UseLink(TSession &s, const TLinkSpec &link, QString &dial, int &baud, QString &error)
+void UseLink(TSession &s, const TLinkSpec &link, QString &dial, int &baud)
 {
     baud = link.Baud;
     switch (link.Kind) {
@@ -122,26 +123,24 @@ bool UseLink(TSession &s, const TLinkSpec &link, QString &dial, int &baud, QStri
         s.Shell.MakePort = [&s](int) -> std::unique_ptr<TPortVirt> { return std::make_unique<TPortIP>(s.Ui); };
         break;
     case TLinkSpec::Usb:
-        error = QStringLiteral("the USB link is not available in this build");
-        return false;
+        s.Shell.State.PortSelector = UsbPortSelector;
+        s.Shell.MakePort = [&s](int) -> std::unique_ptr<TPortVirt> { return std::make_unique<TPortUSB>(s.Ui); };
+        break;
     }
     s.Shell.Model->Port = nullptr;
     s.Shell.Port.reset();
     s.Shell.ShowPortImage(true);
-    return true;
 }
 
 // The link of a loaded configuration, as the Link menu chose it.
-bool UseConfiguredLink(TSession &s, const TConfigValues &config, QString &dial, int &baud, QString &error)
+void UseConfiguredLink(TSession &s, const TConfigValues &config, QString &dial, int &baud)
 {
     baud = config.Speed;
     const int selector = config.Port;
-    if (selector == UsbPortSelector) {
-        error = QStringLiteral("the USB link is not available in this build");
-        return false;
-    }
     s.Shell.State.PortSelector = selector;
-    if (selector == IPPortSelector) {
+    if (selector == UsbPortSelector) {
+        s.Shell.MakePort = [&s](int) -> std::unique_ptr<TPortVirt> { return std::make_unique<TPortUSB>(s.Ui); };
+    } else if (selector == IPPortSelector) {
         dial = config.IPAddress;
         s.Shell.MakePort = [&s](int) -> std::unique_ptr<TPortVirt> { return std::make_unique<TPortIP>(s.Ui); };
     } else {
@@ -152,11 +151,16 @@ bool UseConfiguredLink(TSession &s, const TConfigValues &config, QString &dial, 
     s.Shell.Model->Port = nullptr;
     s.Shell.Port.reset();
     s.Shell.ShowPortImage(true);
-    return true;
 }
 
 bool Open(TSession &s, const QString &dial, int baud, const QString &modem, int delay, const QString &what)
 {
+    // The USB link asks again and again for a cable; without one there is
+    // nobody at a terminal to plug it in.
+    if (s.Shell.State.PortSelector == UsbPortSelector && s.Shell.UsbDeviceCount() == 0) {
+        PrintError(QStringLiteral("Unable to connect to %1: no FTDI USB cable found").arg(what));
+        return false;
+    }
     s.Shell.Model->RestartFlag = TVoltixPro::RestartRequested(QCoreApplication::arguments());
     const qsizetype before = s.Ui.Messages.size();
     if (s.Shell.OpenAndIdentify(baud, dial, modem, delay))
@@ -247,15 +251,9 @@ int Connect(TSession &s, const TOptions &o, const TConfigValues *config)
             PrintError(QStringLiteral("tarnelpro-cli: %1").arg(error));
             return 2;
         }
-        if (!UseLink(s, *link, dial, baud, error)) {
-            PrintError(QStringLiteral("tarnelpro-cli: %1").arg(error));
-            return 1;
-        }
+        UseLink(s, *link, dial, baud);
     } else if (config) {
-        if (!UseConfiguredLink(s, *config, dial, baud, error)) {
-            PrintError(QStringLiteral("tarnelpro-cli: %1").arg(error));
-            return 1;
-        }
+        UseConfiguredLink(s, *config, dial, baud);
         what = QStringLiteral("the configured link (port %1)").arg(config->Port);
     } else {
         PrintError(QStringLiteral("tarnelpro-cli: --link is required; %1").arg(QString::fromLatin1(LinkHelp)));
