@@ -13,6 +13,7 @@
 #include "link/Ftdidevice.h"
 #include "link/Portvirt.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
@@ -41,6 +42,8 @@ void TShell::Construct()
     if (Options.KeepAwake)
         Awake = std::make_unique<TKeepAwake>();
     State.ScriptDelimiters = {QStringLiteral(" -<X: "), QStringLiteral(" @ "), QStringLiteral(" >-")};
+    if (QCoreApplication::instance())
+        Model->RestartFlag = TVoltixPro::RestartRequested(QCoreApplication::arguments());
 }
 
 void TShell::FormCreate()

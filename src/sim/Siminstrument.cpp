@@ -33,15 +33,18 @@ QByteArray F32(float v)
 }
 void PutF32(QByteArray &b, int offset, float v) { b.replace(offset, 4, F32(v)); }
 void PutU16(QByteArray &b, int offset, unsigned v) { b.replace(offset, 2, Le16(v)); }
-std::int32_t I32At(const QByteArray &b, int offset) { return qFromLittleEndian<qint32>(b.constData() + offset); }
-unsigned U16At(const QByteArray &b, int offset) { return qFromLittleEndian<quint16>(b.constData() + offset); }
-float F32At(const QByteArray &b, int offset)
+// Values outside the bytes read as 0.
+template <class T>
+T ValueAt(const QByteArray &b, int offset)
 {
-    const std::uint32_t bits = qFromLittleEndian<quint32>(b.constData() + offset);
-    float v = 0;
-    std::memcpy(&v, &bits, 4);
+    T v{};
+    if (offset >= 0 && offset + qsizetype(sizeof(T)) <= b.size())
+        std::memcpy(&v, b.constData() + offset, sizeof(T));
     return v;
 }
+std::int32_t I32At(const QByteArray &b, int offset) { return ValueAt<std::int32_t>(b, offset); }
+unsigned U16At(const QByteArray &b, int offset) { return ValueAt<std::uint16_t>(b, offset); }
+float F32At(const QByteArray &b, int offset) { return ValueAt<float>(b, offset); }
 unsigned Sum16(QByteArrayView b)
 {
     unsigned s = 0;

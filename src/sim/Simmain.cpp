@@ -1,8 +1,11 @@
 // voltix-sim: plays the instrument over a pty or a loopback TCP port.
+#include "base/Uiservices.h"
 #include "sim/Siminstrument.h"
+#include "survey/Sequence.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
@@ -13,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -159,30 +163,42 @@ bool ParseFault(const QString &text, TSimFaults &f)
     return true;
 }
 
-// Node lines "number x y z" (extra columns and other lines ignored).
+// A user interface that answers nothing: the simulator reads the survey's
+// coordinate file with the program's own loader, without a window.
+class TSilentUi : public TUserInterface {
+public:
+    QStringList Messages;
+    void Yield() override {}
+    void WaitEvents(int) override {}
+    void BusyIndicator(bool) override {}
+    bool Confirm(const QString &, const QString &) override { return true; }
+    void Message(const QString &text) override { Messages << text; }
+    void ErrorBox(const QString &, const QString &text) override { Messages << text; }
+    bool InputPrompt(const QString &, const QString &, QString &) override { return false; }
+    void SetProgressRange(int, int) override {}
+    void SetProgressPosition(int) override {}
+    int ProgressPosition() const override { return 0; }
+    int ProgressMaximum() const override { return 0; }
+    void ShowErrorIndicator(bool) override {}
+    void Beep() override {}
+};
+
+// The node positions of a coordinate file in the program's format (a
+// combined survey file works too).
 bool LoadCoordinates(const QString &file, TSimOptions &o)
 {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
+    if (!QFileInfo(file).isFile())
         return false;
-    while (!f.atEnd()) {
-        const auto fields = QString::fromLatin1(f.readLine()).simplified().split(QRegularExpression("[ ,;\t]+"),
-                                                                                 Qt::SkipEmptyParts);
-        if (fields.size() < 3)
-            continue;
-        bool ok[4] = {};
-        const int n = fields[0].toInt(&ok[0]);
-        const float x = fields[1].toFloat(&ok[1]), y = fields[2].toFloat(&ok[2]);
-        const float z = fields.size() > 3 ? fields[3].toFloat(&ok[3]) : 0;
-        if (!ok[0] || !ok[1] || !ok[2] || n < 0 || n > 2047)
-            continue;
-        if (int(o.Nodes.size()) <= n) {
-            const auto old = o.Nodes.size();
-            o.Nodes.resize(n + 1);
-            for (auto i = old; i < o.Nodes.size(); ++i)
-                o.Nodes[i] = {float(i), 0, 0};
-        }
-        o.Nodes[n] = {x, y, z};
+    TSilentUi ui;
+    auto survey = std::make_unique<TSequence>();
+    TLoadReport report;
+    survey->LoadCoordinateFile(file, ui, QLocale::system(), &report);
+    if (!report.Found || (report.Count == 0 && report.Failed))
+        return false;
+    o.Nodes.assign(TSequence::NodeTableSize, {0, 0, 0});
+    for (int n = 0; n < TSequence::NodeTableSize; ++n) {
+        const Node &node = survey->Nodes[std::size_t(n)];
+        o.Nodes[std::size_t(n)] = {node.X, node.Y, node.Z};
     }
     return true;
 }

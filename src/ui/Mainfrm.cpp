@@ -132,6 +132,14 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(20000);
     connect(Timer1, &QTimer::timeout, this, [this] { Guarded(UiServices, [&] { Shell->Timer1Timer(); }); });
+    // Plugging or pulling a USB cable changes the picture of the USB link.
+    auto *devices = new QTimer(this);
+    devices->setObjectName(QStringLiteral("DeviceWatch"));
+    connect(devices, &QTimer::timeout, this, [this] {
+        if (Shell->State.PortSelector == UsbPortSelector)
+            Shell->ShowPortImage(false);
+    });
+    devices->start(2000);
     connect(PowerAction, &QAction::triggered, this, [this] { Guarded(UiServices, [&] { Shell->ConnectBtnClick(); }); });
     connect(BatterieBtn, &QToolButton::clicked, this, [this] { Guarded(UiServices, [&] { Shell->BatterieBtnClick(); }); });
     for (QAction *a : PortGroup->actions()) {

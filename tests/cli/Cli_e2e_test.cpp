@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <cstring>
 
 namespace {
 struct TResult {
@@ -107,6 +108,26 @@ TEST_F(TCliFixture, acquireMeasuresTheSurveyAndRefusesToOverwrite)
     r = Run({"acquire", "--config", ini, "--yes", "--output", Tmp.path() + "/second.bin"});
     EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
     EXPECT_EQ(Size(Tmp.path() + "/second.bin"), 1029 + 30 * 304);
+}
+
+TEST_F(TCliFixture, firstGenerationInstrumentsWriteVersionTwoRecords)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--generation", "1"});
+    TResult r = Run({"identify", "--link", "tcp:" + sim.TcpAddress(), "--yes"});
+    EXPECT_TRUE(r.Out.contains("TypeCode: 0x10000001\nGeneration: 1\n")) << r.Out.toStdString();
+    const QString ini = Survey(sim.TcpAddress());
+    r = Run({"acquire", "--config", ini, "--yes"});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    QFile f(Tmp.path() + "/out.bin");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray data = f.readAll();
+    ASSERT_EQ(data.size(), 1029 + 30 * 304);
+    const char *record = data.constData() + 1029;
+    EXPECT_EQ(record[2], 2) << "record version of the first generation";
+    EXPECT_EQ(QByteArray(record + 280, 24), QByteArray(24, '\0')) << "no voltage, batteries, temperature or date";
+    float rho = 0;
+    std::memcpy(&rho, record + 76, 4);
+    EXPECT_NEAR(rho, 100.0f, 5.0f) << "homogeneous 100 Ohm.m ground";
 }
 
 TEST_F(TCliFixture, aBatteryAlarmEndsTheRunWithStatusFour)
