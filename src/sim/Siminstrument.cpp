@@ -200,8 +200,10 @@ bool TSimInstrument::Handle(int command)
         }
         if (!Send(answer))
             return false;
+        // The PC closes with 0x00; the prompt then tells it the next group may come.
         Wire->ReadByte(ExchangeTimeoutMs);
-        return true;
+        ++Groups;
+        return Prompt();
     }
     case 37: {
         const QByteArray mode = ReadN(4, ExchangeTimeoutMs);

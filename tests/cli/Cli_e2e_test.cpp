@@ -110,9 +110,35 @@ TEST_F(TCliFixture, acquireMeasuresTheSurveyAndRefusesToOverwrite)
     EXPECT_EQ(Size(Tmp.path() + "/second.bin"), 1029 + 30 * 304);
 }
 
+TEST_F(TCliFixture, highSpeedRunUsesTheFastMeasurement)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Survey(sim.TcpAddress());
+    {
+        QFile f(ini);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write("[SpeedStartParameters]\r\nSpeedStartChannel=5\r\n[Parameters]\r\nMeasModeFlag=1\r\n");
+    }
+    const TResult r = Run({"acquire", "--config", ini, "--yes"});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("26 .. 30 / 30")) << "groups of at most five channels";
+    QFile f(Tmp.path() + "/out.bin");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray data = f.readAll();
+    ASSERT_EQ(data.size(), 1029 + 30 * 304);
+    const char *record = data.constData() + 1029;
+    EXPECT_EQ(std::uint8_t(record[248]), 0x50) << "channel 1 of a group of five";
+    EXPECT_EQ(std::uint8_t(record[249]), 2) << "fast-measurement records carry flag 2";
+    float in = 0;
+    std::memcpy(&in, record + 72, 4);
+    EXPECT_NEAR(in, 50.0f, 0.01f) << "current of both pulses averaged";
+}
+
 TEST_F(TCliFixture, firstGenerationInstrumentsWriteVersionTwoRecords)
 {
-    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--generation", "1"});
+    Survey(QString()); // the simulator measures on the survey's own electrode positions
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--generation", "1", "--coordinates",
+                     Tmp.path() + "/coords.txt"});
     TResult r = Run({"identify", "--link", "tcp:" + sim.TcpAddress(), "--yes"});
     EXPECT_TRUE(r.Out.contains("TypeCode: 0x10000001\nGeneration: 1\n")) << r.Out.toStdString();
     const QString ini = Survey(sim.TcpAddress());
