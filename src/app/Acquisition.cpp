@@ -24,10 +24,12 @@ public:
     {
         Shell.View.EnableHealthTimer(false);
         Shell.View.SetActionRunning(true);
+        Shell.ActionRunning = true;
         Shell.State.RunState = TRunState::Running;
     }
     ~TActionScope()
     {
+        Shell.ActionRunning = false;
         Shell.View.SetActionRunning(false);
         Shell.State.RunState = TRunState::Idle;
         if (Shell.LinkOpen())
@@ -126,7 +128,7 @@ void TShell::RunStartAction(int action)
             EventLog.Add(QStringLiteral("============= Script start at ") + EventLog.DateTimeText() +
                          QStringLiteral(" =============="));
             View.EnableScriptTools(false);
-            SaveConfiguration(State.ConfigLoaded ? State.ConfigFile : QString());
+            SaveConfiguration(State.ConfigFile);
             Ui.Yield();
             if (RunScript)
                 RunScript();
@@ -142,7 +144,7 @@ void TShell::RunStartAction(int action)
             bool proceed = true;
             if (QFileInfo::exists(State.AcquisitionFile) && !View.AskOverwrite(State.AcquisitionFile))
                 proceed = ChooseAcquisitionFile();
-            SaveConfiguration(State.ConfigLoaded ? State.ConfigFile : QString());
+            SaveConfiguration(State.ConfigFile);
             Ui.Yield();
             if (proceed) {
                 RunAcquisition();
@@ -245,11 +247,11 @@ TShell::TRunEnd TShell::RunAcquisition()
     if (State.MeasMode >= 0 && State.MeasMode <= 2) {
         const bool highSpeed = State.MeasMode == 1;
         const bool spOnly = State.MeasMode == 2;
-        TVoltixProVxx &protocol = m.Protocol();
+        // The protocol object is fetched at each use: a reconnection replaces it.
         if (!spOnly) {
-            protocol.CreateDataFile(State.AcquisitionFile, State.CommentText());
-            protocol.ChangeMode(0);
-            protocol.SetParameters(m.StartParameters);
+            m.Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText());
+            m.Protocol().ChangeMode(0);
+            m.Protocol().SetParameters(m.StartParameters);
         }
         std::int64_t t0 = Clock.Ms();
         std::int64_t h0 = t0;
@@ -268,19 +270,19 @@ TShell::TRunEnd TShell::RunAcquisition()
             if (n <= 0)
                 break; // nothing more can be grouped from here
             if (highSpeed) {
-                protocol.SpeedMeasure(electrodes, State.MeasMode == 1);
+                m.Protocol().SpeedMeasure(electrodes, State.MeasMode == 1);
                 State.BlockCount = n;
-                protocol.AppendRecords(State.AcquisitionFile, n, done, records, State.LowCurrent);
+                m.Protocol().AppendRecords(State.AcquisitionFile, n, done, records, State.LowCurrent);
                 View.ShowMeasurement(records.data(), electrodes.data(), n);
                 View.UpdateProgressGraph(State.BlockCount, done);
             } else {
                 if (!spOnly)
-                    protocol.SwitchElectrodes(electrodes);
+                    m.Protocol().SwitchElectrodes(electrodes);
                 View.UpdateProgressGraph(n, done);
-                protocol.SetChannelCount(n);
-                State.BlockCount = protocol.RunMeasurement();
+                m.Protocol().SetChannelCount(n);
+                State.BlockCount = m.Protocol().RunMeasurement();
                 if (State.BlockCount > 0) {
-                    protocol.AppendRecords(State.AcquisitionFile, State.BlockCount, done, records, State.LowCurrent);
+                    m.Protocol().AppendRecords(State.AcquisitionFile, State.BlockCount, done, records, State.LowCurrent);
                     const int shown = std::min(State.BlockCount, static_cast<int>(records.size()));
                     View.ShowMeasurement(records.data(), electrodes.data(), shown);
                     View.UpdatePseudoSection(records.data(), done, shown);

@@ -69,6 +69,13 @@ int Truncated(double v)
 
 void TShell::ComCheck(int item)
 {
+    // Replacing the port while an action or an exchange waits on it would
+    // pull the link out from under the waiting code.
+    if (ActionRunning || Exchanges > 0) {
+        View.TickPortItem(State.PortSelector);
+        Ui.Message(QStringLiteral("The link cannot be changed while the instrument is busy; press Stop first."));
+        return;
+    }
     View.TickPortItem(item == BtItem ? -1 : item);
     int selector = item;
     if (item == BtItem) {
@@ -125,6 +132,11 @@ void TShell::ConnectBtnClick()
         return;
     }
 
+    if (ActionRunning || Exchanges > 0) {
+        // Connect during an action only disconnects.
+        View.SetConnectPressed(false);
+        return;
+    }
     if (!Port)
         ShowPortImage(true);
     if (!Port) {
@@ -235,7 +247,7 @@ bool TShell::CheckInstrumentHealth()
     d.GaugePositions = {Truncated(double(tx) * 10.0), Truncated(double(rx) * 10.0), Truncated(100.0 - double(temp))};
     LastHealth = values;
     // Lines only while Start is disabled: during an action or right after connecting.
-    const bool logLines = !(RunControls && State.RunState == TRunState::Idle);
+    const bool logLines = ActionRunning || !RunControls;
 
     const std::array<bool, 3> alarm = {!(tx >= 9.5f), !(rx >= 9.5f), !(temp <= 65.0f)};
     const std::array<bool, 3> good = {tx >= 10.5f, rx >= 10.5f, temp <= 55.0f};

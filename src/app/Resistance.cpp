@@ -44,7 +44,6 @@ bool Step(const TVoltixPro &m, bool used, int &cursor, Node &out)
 void TShell::CheckElectrodes()
 {
     TVoltixPro &m = *Model;
-    TVoltixProVxx &protocol = m.Protocol();
     int cursor = -1;
     SkipFlag = false;
     TExtremes extremes;
@@ -85,8 +84,8 @@ void TShell::CheckElectrodes()
                 SkipFlag = false;
                 break;
             }
-            protocol.SwitchElectrodes(list);
-            protocol.ReadResistance();
+            m.Protocol().SwitchElectrodes(list);
+            m.Protocol().ReadResistance();
             View.ShowResistance(0, m.P1, m.P2, m.Resistance);
             if (m.Resistance > maximum) {
                 View.ShowMaximumFlash(true);
@@ -102,7 +101,7 @@ void TShell::CheckElectrodes()
     }
     View.ShowResistanceChecked(true);
     View.SetNodeCheckPanelEnabled(true);
-    protocol.ReleaseElectrodes();
+    m.Protocol().ReleaseElectrodes();
     View.ShowSkip(false);
     State.RunState = TRunState::Idle;
 }
@@ -110,7 +109,6 @@ void TShell::CheckElectrodes()
 void TShell::CheckLineResistance()
 {
     TVoltixPro &m = *Model;
-    TVoltixProVxx &protocol = m.Protocol();
     int cursor = -1;
     TExtremes extremes;
     m.LineResistance.fill(0.0f);
@@ -123,8 +121,8 @@ void TShell::CheckLineResistance()
     const auto measure = [&](const Node &a, const Node &b) {
         m.P1 = a;
         m.P2 = b;
-        protocol.SwitchElectrodes(PairList(a, b));
-        protocol.ReadResistance();
+        m.Protocol().SwitchElectrodes(PairList(a, b));
+        m.Protocol().ReadResistance();
         return m.Resistance;
     };
     Node u1{}, u2{}, u3{};

@@ -132,8 +132,10 @@ bool TShell::LoadConfiguration(const QString &path)
     Model->LoadCoordinateFile(v.CoordinateFile, Ui, Locale);
     View.ShowSurveyFiles();
 
+    // The field holds what is typed (at most 1000 characters); the data file
+    // header takes the stored text up to its own limit.
     State.CommentMemo = v.CommentMemo.left(1000);
-    State.SetComment(ToCp1252(State.CommentMemo));
+    State.SetComment(ToCp1252(v.CommentMemo));
 
     Model->SpeedStartTxVoltage = v.SpeedStartTxVoltage;
     Model->SpeedStartTime = v.SpeedStartTime;
@@ -147,9 +149,10 @@ bool TShell::LoadConfiguration(const QString &path)
     if (!State.AcquisitionFile.isEmpty())
         CreateFolders(State.AcquisitionFile, Ui);
     State.DuplicateAcquisitionFile = v.DuplicateAcquisitionFile;
-    State.DuplicateAcquisition = v.DuplicateAcquisition;
+    // The folder follows the duplicate box as it is before the file sets it.
     if (State.DuplicateAcquisition && !State.DuplicateAcquisitionFile.isEmpty())
         CreateFolders(State.DuplicateAcquisitionFile, Ui);
+    State.DuplicateAcquisition = v.DuplicateAcquisition;
 
     State.PortSelector = v.Port;
     State.IPAddress = v.IPAddress;
@@ -158,6 +161,7 @@ bool TShell::LoadConfiguration(const QString &path)
     View.TickPortItem(State.PortSelector);
     ShowPortImage(true);
     View.ShowSettings();
+    View.InitProgressGraph();
     return true;
 }
 

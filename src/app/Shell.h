@@ -120,6 +120,8 @@ public:
     // that report progress elsewhere.
     std::function<void(const QString &label, const QString &estimate)> OnProgress;
     bool SkipFlag = false;
+    // True from Start until the action's end (Start disabled).
+    bool ActionRunning = false;
 
     // Run controls shown and enabled (Start, Pause, Stop, batteries).
     void ShowRunControls(bool visible);

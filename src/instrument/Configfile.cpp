@@ -224,7 +224,8 @@ QString TConfigFile::Write(const QString &path, const TConfigValues &values, con
     w.Int("StartParameters", "CrenMin", s.CrenMin);
     w.Int("StartParameters", "CrenMax", s.CrenMax);
     w.Float("StartParameters", "CrenEt", s.CrenEt);
-    w.Int("StartParameters", "Config", static_cast<long>(s.ConfigValue()));
+    // Stored as a signed 32-bit integer, as other readers of these files expect.
+    w.Int("StartParameters", "Config", static_cast<std::int32_t>(s.ConfigValue()));
     w.Int("StartParameters", "Time", s.Time);
     w.Int("StartParameters", "VDly", s.VDly);
     w.Int("StartParameters", "MDly", s.MDly);

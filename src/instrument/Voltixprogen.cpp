@@ -86,7 +86,9 @@ void TVoltixProGen::AppendRecords(const QString &fileName, int count, int first,
 {
     // A record count from the instrument beyond the ten channel records would
     // read past them: only what exists is converted.
-    count = std::clamp(count, 0, ChannelRecordCount);
+    // ... and never past the last quadripole of the survey.
+    const int available = std::max(0, std::min(ChannelRecordCount, Owner.QuadCount - first));
+    count = std::clamp(count, 0, available);
     const double day = DayNumber(Owner.Now());
     for (int k = 0; k < count; ++k)
         ConvertChannelRecord(Gen, ChannelRecord(k), Owner, first + k, lowCurrent, day,
@@ -112,7 +114,11 @@ void TVoltixProGen::SetParameters(TStartParameters parameters)
     SendParameters();
 }
 
-void TVoltixProGen::Escape() { Command(27); }
+void TVoltixProGen::Escape()
+{
+    TBusy busy(Owner.Ui);
+    Command(27);
+}
 
 void TVoltixProGen::GetParameters()
 {

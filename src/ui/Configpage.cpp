@@ -330,10 +330,10 @@ QWidget *TConfigPage::BuildHighSpeed()
     l->addWidget(TxVoltageEdt, 0, 3);
     l->addWidget(new QLabel(QStringLiteral("Channel :"), HighSpeedGb), 1, 0);
     l->addWidget(ChannelEdn, 1, 1);
-    connect(TimeEdt, &QLineEdit::editingFinished, this, [this, &m] {
+    OnLeave(TimeEdt, [this, &m] {
         TimeEdt->setText(ParameterRules::SpeedTime(m.SpeedStartTime, TimeEdt->text()).Text);
     });
-    connect(TxVoltageEdt, &QLineEdit::editingFinished, this, [this, &m] {
+    OnLeave(TxVoltageEdt, [this, &m] {
         const TEditOutcome o = ParameterRules::SpeedTxVoltage(m.SpeedStartTxVoltage, TxVoltageEdt->text(), Shell.Locale);
         TxVoltageEdt->setText(o.Text);
         if (o.Beep)
@@ -359,7 +359,8 @@ QWidget *TConfigPage::BuildPosition()
     LongitudeLblx = new QLineEdit(g);
     LongitudeLblx->setObjectName(QStringLiteral("LongitudeLblx"));
     for (QLineEdit *e : {LatitudeLblx, LongitudeLblx}) {
-        e->setInputMask(QStringLiteral("999:99.999 A;_"));
+        // Optional positions, so a half-typed entry still reaches the check.
+        e->setInputMask(QStringLiteral("000:00.000 a;_"));
         e->setFixedWidth(104);
     }
     l->addWidget(new QLabel(QStringLiteral("Latitude :"), g));
@@ -370,15 +371,17 @@ QWidget *TConfigPage::BuildPosition()
     auto commit = [this](QLineEdit *edit, bool latitude) {
         TStartParameters &p = Shell.Model->StartParameters;
         float &value = latitude ? p.Latitude : p.Longitude;
-        if (!Position::Parse(edit->text(), latitude, value)) {
+        QString text = edit->displayText();
+        text.replace(QLatin1Char('_'), QLatin1Char(' '));
+        if (!Position::Parse(text, latitude, value)) {
             Shell.Ui.Message(QStringLiteral("\"%1\" is not a valid %2 (DDD:MM.mmm and N/S or E/W); the previous "
                                             "position is kept.")
                                  .arg(edit->displayText(), latitude ? QStringLiteral("latitude") : QStringLiteral("longitude")));
         }
         edit->setText(Position::Text(value, latitude));
     };
-    connect(LatitudeLblx, &QLineEdit::editingFinished, this, [commit, this] { commit(LatitudeLblx, true); });
-    connect(LongitudeLblx, &QLineEdit::editingFinished, this, [commit, this] { commit(LongitudeLblx, false); });
+    OnLeave(LatitudeLblx, [commit, this] { commit(LatitudeLblx, true); });
+    OnLeave(LongitudeLblx, [commit, this] { commit(LongitudeLblx, false); });
     return g;
 }
 
@@ -512,6 +515,8 @@ void TConfigPage::ShowParameters()
     StackMaxEdn->SetText(QString::number(p.CrenMax));
     StackMaxEdn->SetRange(p.CrenMin, 999);
     QMaxEdn->SetText(QString::number(double(p.CrenEt)));
+    // Showing "Rho only" applies its rule to the option bits.
+    ParameterRules::SetRhoOnly(Shell.Model->StartParameters, p.RhoOnly());
     TimeCB->setCurrentIndex(qBound(0, p.TimeIndex(), 5));
     IPModeCB->setCurrentIndex(qBound(0, p.IPMode(), 4));
     VabMaxEdt->SetText(QString::number(p.VabMax() * 10));

@@ -448,7 +448,6 @@ void TMainFrm::TickPortItem(int selector)
         const int value = a->data().toInt();
         a->setChecked(known ? value == selector : value == 0);
     }
-    Communicationspeed1->setChecked(false);
 }
 
 int TMainFrm::ChooseAction(int preselected)
@@ -479,6 +478,9 @@ void TMainFrm::ShowAcquisitionFile(const QString &) { ConfigurationTb->ShowFiles
 
 void TMainFrm::SetActionRunning(bool running)
 {
+    // The link cannot change under a running action.
+    for (QAction *a : PortGroup->actions())
+        a->setEnabled(!running);
     NewGpsBtn->setEnabled(!running);
     BatterieBtn->setEnabled(!running);
     ConfigurationTb->setEnabled(!running);
@@ -571,6 +573,7 @@ void TMainFrm::ShowSurveyFiles()
 
 void TMainFrm::ShowSettings()
 {
+    Communicationspeed1->setChecked(Shell->State.HighSpeedChecked);
     ConfigurationTb->ShowFiles();
     ConfigurationTb->ShowParameters();
 }

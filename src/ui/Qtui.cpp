@@ -43,7 +43,7 @@ void TQtUserInterface::BusyIndicator(bool on)
 
 bool TQtUserInterface::Confirm(const QString &text, const QString &title)
 {
-    return QMessageBox::question(Owner, title, text, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) ==
+    return QMessageBox::information(Owner, title, text, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) ==
            QMessageBox::Ok;
 }
 

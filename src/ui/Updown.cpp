@@ -1,8 +1,31 @@
 #include "ui/Updown.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+namespace {
+class TLeaveFilter : public QObject {
+public:
+    TLeaveFilter(QLineEdit *edit, std::function<void()> rule) : QObject(edit), Rule(std::move(rule)) {}
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::FocusOut && Rule)
+            Rule();
+        return false;
+    }
+
+private:
+    std::function<void()> Rule;
+};
+} // namespace
+
+void OnLeave(QLineEdit *edit, std::function<void()> rule)
+{
+    edit->installEventFilter(new TLeaveFilter(edit, rule));
+    QObject::connect(edit, &QLineEdit::returnPressed, edit, rule);
+}
 
 TUpDownEdit::TUpDownEdit(const QString &editName, int minimum, int maximum, int step, QWidget *parent)
     : QWidget(parent), Min(minimum), Max(maximum), StepSize(step)
@@ -31,7 +54,7 @@ TUpDownEdit::TUpDownEdit(const QString &editName, int minimum, int maximum, int 
     row->addStretch(1);
     connect(Up, &QToolButton::clicked, this, [this] { Step(+1); });
     connect(Down, &QToolButton::clicked, this, [this] { Step(-1); });
-    connect(Line, &QLineEdit::editingFinished, this, [this] {
+    OnLeave(Line, [this] {
         if (OnExit)
             OnExit();
     });

@@ -10,6 +10,10 @@
 
 class QToolButton;
 
+// Runs rule when the operator leaves the edit (focus moves away) or presses
+// Enter, whether or not the text was typed or set by a spinner.
+void OnLeave(QLineEdit *edit, std::function<void()> rule);
+
 class TUpDownEdit : public QWidget {
     Q_OBJECT
 public:

@@ -163,6 +163,10 @@ TEST_F(TDataFileFixture, tenRecordsAppendedAfterTheHeader)
     }
     gen.CreateDataFile(Path, "comment");
     TRecordArray records{};
+    // Ten quadripoles sharing the Wenner geometry of the fixture.
+    Model->QuadCount = 10;
+    for (int q = 2; q < 10; ++q)
+        Model->Quads[std::size_t(q)] = Model->Quads[0];
     gen.AppendRecords(Path, 10, 0, records, false);
     const QByteArray file = Read(Path);
     ASSERT_EQ(file.size(), 1029 + 3040);
@@ -182,10 +186,15 @@ TEST_F(TDataFileFixture, aCountBeyondTheChannelRecordsWritesOnlyWhatExists)
     auto &gen = static_cast<TVoltixProGen &>(Model->Protocol());
     gen.CreateDataFile(Path, "");
     TRecordArray records{};
+    Model->QuadCount = 40;
     gen.AppendRecords(Path, 1000, 0, records, false);
-    EXPECT_EQ(Read(Path).size(), 1029 + 10 * 304);
+    EXPECT_EQ(Read(Path).size(), 1029 + 10 * 304) << "ten channel records at most";
     gen.AppendRecords(Path, -5, 0, records, false);
     EXPECT_EQ(Read(Path).size(), 1029 + 10 * 304);
+    gen.AppendRecords(Path, 10, 37, records, false);
+    EXPECT_EQ(Read(Path).size(), 1029 + 13 * 304) << "nothing past the last quadripole";
+    gen.AppendRecords(Path, 10, 45, records, false);
+    EXPECT_EQ(Read(Path).size(), 1029 + 13 * 304);
 }
 
 TEST_F(TDataFileFixture, fileErrorsCarryTheSystemsMessageAndCreateNothing)

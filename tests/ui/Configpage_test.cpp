@@ -50,7 +50,7 @@ struct TConfigPageFixture : ::testing::Test {
     {
         auto *e = Find<QLineEdit>(edit);
         e->setText(text);
-        emit e->editingFinished();
+        emit e->returnPressed();
     }
     QByteArray Config()
     {

@@ -1,0 +1,71 @@
+// AppendRecords of one group of ten channels, file open, seek, write and
+// close included, with the geometric factor of each quadripole.
+#include "base/Clock.h"
+#include "base/Uiservices.h"
+#include "instrument/Voltixprogen.h"
+#include "instrument/Wire.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QTemporaryDir>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+class TNoUi : public TUserInterface {
+public:
+    void Yield() override {}
+    void WaitEvents(int) override {}
+    void BusyIndicator(bool) override {}
+    bool Confirm(const QString &, const QString &) override { return true; }
+    void Message(const QString &) override {}
+    void ErrorBox(const QString &, const QString &) override {}
+    bool InputPrompt(const QString &, const QString &, QString &) override { return false; }
+    void SetProgressRange(int, int) override {}
+    void SetProgressPosition(int) override {}
+    int ProgressPosition() const override { return 0; }
+    int ProgressMaximum() const override { return 0; }
+    void ShowErrorIndicator(bool) override {}
+    void Beep() override {}
+};
+
+void AppendGroup(benchmark::State &state)
+{
+    TNoUi ui;
+    auto model = std::make_unique<TVoltixPro>(ui, SystemClock());
+    model->NodeCount = 48;
+    for (int n = 1; n <= 48; ++n)
+        model->Nodes[std::size_t(n)] = Node{5.0f * float(n), 0.0f, 0.1f * float(n), n};
+    model->QuadCount = 10;
+    for (int k = 0; k < 10; ++k)
+        model->Quads[std::size_t(k)] = Quadripole{1, 2, 3 + k, 4 + k, 0};
+    model->ChooseProtocol(TypeCodeV2);
+    auto &gen = static_cast<TVoltixProGen &>(model->Protocol());
+    for (int k = 0; k < 10; ++k) {
+        auto r = gen.ChannelRecord(k);
+        r[0] = std::uint8_t(0xA0 + k);
+        PutLE<float>(r, Generation2.OffVp, 123.4f);
+        PutLE<float>(r, Generation2.OffIn, 87.6f);
+    }
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/bench.bin");
+    gen.CreateDataFile(path, "benchmark");
+    TRecordArray records{};
+    long groups = 0;
+    for (auto _ : state) {
+        gen.AppendRecords(path, 10, 0, records, false);
+        benchmark::DoNotOptimize(records[9].Rho);
+        // Keeps the file small so the figure is the per-group cost, not the disk's.
+        if (++groups % 1000 == 0) {
+            state.PauseTiming();
+            gen.CreateDataFile(path, "benchmark");
+            state.ResumeTiming();
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * 10);
+}
+BENCHMARK(AppendGroup)->Unit(benchmark::kMicrosecond);
+} // namespace
+
+BENCHMARK_MAIN();
