@@ -297,6 +297,9 @@ QByteArray TSimInstrument::Records()
         PutU16(out, r + 16, U16At(Parameters, 36));
         for (int w = 0; w < 20; ++w)
             PutU16(out, r + 18 + 2 * w, U16At(Parameters, 38 + 2 * w));
+        // The site position the PC sent travels with every record.
+        PutF32(out, r + 60, F32At(Parameters, 80));
+        PutF32(out, r + 64, F32At(Parameters, 84));
         const auto a = pos(Electrodes[0]), b = pos(Electrodes[1]);
         const auto m = pos(Electrodes[2 + k] ? Electrodes[2 + k] : 0), nn = pos(Electrodes[3 + k < 13 ? 3 + k : 12]);
         const double g = 1 / dist(a, m) - 1 / dist(b, m) - 1 / dist(a, nn) + 1 / dist(b, nn);
