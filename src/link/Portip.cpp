@@ -52,6 +52,8 @@ int TPortIP::Connect(int portSelector, int, const QString &address, bool, const 
     }
 
     State = 0;
+    // Commands go out a byte at a time and wait for their echo: no batching.
+    Socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     Socket->connectToHost(RemoteHost, static_cast<quint16>(RemotePort));
     const std::int64_t start = Clock.Ms();
     while (State != LinkSelector) {
@@ -63,6 +65,7 @@ int TPortIP::Connect(int portSelector, int, const QString &address, bool, const 
             return 0;
         }
     }
+    Socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     return portSelector;
 }
 

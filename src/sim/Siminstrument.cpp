@@ -55,7 +55,8 @@ unsigned Sum16(QByteArrayView b)
 unsigned Next(unsigned n) { return n >= 127 ? 1 : n + 1; }
 } // namespace
 
-TSimInstrument::TSimInstrument(TSimOptions options) : Opt(std::move(options)), Random(Opt.Seed)
+TSimInstrument::TSimInstrument(TSimOptions options)
+    : Opt(std::move(options)), Random(Opt.Seed), FaultRandom(Opt.Seed ^ 0x5A5A5A5Au)
 {
     Parameters = QByteArray(ParameterSize(), 0);
     Parameters.replace(0, 4, Le32(std::uint32_t(Opt.Channels)));
@@ -140,9 +141,9 @@ void TSimInstrument::Serve(TSimWire &wire)
             return;
         if (!Handle(b))
             return;
-        if (Opt.Faults.Noise > 0 && chance(Random) < Opt.Faults.Noise) {
+        if (Opt.Faults.Noise > 0 && chance(FaultRandom) < Opt.Faults.Noise) {
             // A stray byte between exchanges; never a wake-up echo or a zero.
-            if (!Wire->Write(QByteArray(1, char(0x80 + Random() % 64))))
+            if (!Wire->Write(QByteArray(1, char(0x80 + FaultRandom() % 64))))
                 return;
         }
     }

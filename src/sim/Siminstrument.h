@@ -79,6 +79,8 @@ private:
     TSimWire *Wire = nullptr;
     TState State = TState::Identification;
     std::mt19937 Random;
+    // Faults draw from their own stream: the measured values stay the same with or without them.
+    std::mt19937 FaultRandom;
     QByteArray Parameters;
     std::array<std::int16_t, 13> Electrodes{};
     int Groups = 0;
