@@ -111,6 +111,13 @@ void TSimInstrument::Serve(TSimWire &wire)
             return;
         if (b < 0)
             continue;
+        // The line goes dead once the given number of groups has been measured,
+        // when the PC next speaks: those groups reached the PC whole.
+        if (Opt.Faults.DropAfterGroups > 0 && Groups >= Opt.Faults.DropAfterGroups) {
+            Dropped = true;
+            Wire->HangUp();
+            return;
+        }
         if (b == '@') {
             if (++Wakeups <= Opt.Faults.SilentWakeUps)
                 continue;
@@ -351,11 +358,6 @@ bool TSimInstrument::RunMeasurement()
     ++Measurement;
     if (!Send("OK") || !SendBlock(records))
         return false;
-    if (Opt.Faults.DropAfterGroups > 0 && Groups >= Opt.Faults.DropAfterGroups) {
-        Dropped = true;
-        Wire->HangUp();
-        return false;
-    }
     const bool badToken = Opt.Faults.BadTokenEvery > 0 && Groups % Opt.Faults.BadTokenEvery == 0;
     return Send(badToken ? "XX" : "ST") && Prompt();
 }

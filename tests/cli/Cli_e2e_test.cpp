@@ -156,6 +156,78 @@ TEST_F(TCliFixture, firstGenerationInstrumentsWriteVersionTwoRecords)
     EXPECT_NEAR(rho, 100.0f, 5.0f) << "homogeneous 100 Ohm.m ground";
 }
 
+// Records without their time stamp, for comparing runs.
+QByteArray RecordsWithoutDates(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray data = f.readAll().mid(1029);
+    for (qsizetype r = 0; r + 304 <= data.size(); r += 304)
+        data.replace(r + 296, 8, QByteArray(8, '\0'));
+    return data;
+}
+
+TEST_F(TCliFixture, linkFaultsLeaveTheSameData)
+{
+    Survey(QString());
+    const QStringList base = {"--tcp", "127.0.0.1:0", "--time-scale", "0", "--seed", "7", "--coordinates",
+                              Tmp.path() + "/coords.txt"};
+    QByteArray reference;
+    {
+        TSimProcess sim(base);
+        const QString ini = Survey(sim.TcpAddress());
+        const TResult r = Run({"acquire", "--config", ini, "--yes", "--output", Tmp.path() + "/clean.bin"});
+        ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+        reference = RecordsWithoutDates(Tmp.path() + "/clean.bin");
+        ASSERT_EQ(reference.size(), 30 * 304);
+    }
+    for (const char *fault : {"crc-every=3", "ff-replies=2", "noise=0.05"}) {
+        SCOPED_TRACE(fault);
+        TSimProcess sim(base + QStringList{"--fault", fault});
+        const QString ini = Survey(sim.TcpAddress());
+        const QString out = Tmp.path() + "/" + QString::fromLatin1(fault).section('=', 0, 0) + ".bin";
+        const TResult r = Run({"acquire", "--config", ini, "--yes", "--output", out});
+        ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+        EXPECT_EQ(RecordsWithoutDates(out), reference);
+    }
+}
+
+TEST_F(TCliFixture, aDroppedLinkEndsWithThePortErrorAndKeepsTheMeasuredGroups)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--fault", "drop-after-groups=2"});
+    const QString ini = Survey(sim.TcpAddress());
+    const TResult r = Run({"acquire", "--config", ini, "--yes"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains("Port err.")) << r.Err.toStdString();
+    EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 1029 + 20 * 304) << "exactly the two groups measured";
+}
+
+TEST_F(TCliFixture, groupsEndedWithoutStAreMeasuredAgain)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--fault", "bad-token-every=2"});
+    const QString ini = Survey(sim.TcpAddress());
+    const TResult r = Run({"acquire", "--config", ini, "--yes"});
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 1029 + 30 * 304);
+    EXPECT_TRUE(r.Err.contains("11 .. 10 / 30")) << "a failed group shows no new quadripole: " << r.Err.toStdString();
+}
+
+TEST_F(TCliFixture, spOnlyAppendsToTheExistingFile)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Survey(sim.TcpAddress());
+    ASSERT_EQ(Run({"acquire", "--config", ini, "--yes"}).Status, 0);
+    {
+        QFile f(ini);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write("[Parameters]\r\nMeasModeFlag=2\r\n");
+    }
+    const TResult r = Run({"acquire", "--config", ini, "--yes", "--overwrite"});
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 1029 + 60 * 304) << "no new header, the records follow the first run's";
+}
+
 TEST_F(TCliFixture, aBatteryAlarmEndsTheRunWithStatusFour)
 {
     TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--battery", "9.2,12.5"});
