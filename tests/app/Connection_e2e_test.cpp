@@ -1,0 +1,128 @@
+// The connection workflow against voltix-sim over a pty and TCP, with the
+// operator's answers scripted: cancels, a failed connection, type codes.
+#include "app/Recordingview.h"
+#include "app/Shell.h"
+#include "base/Clock.h"
+#include "instrument/Generation.h"
+#include "instrument/Voltixpro.h"
+#include "link/Eventloopui.h"
+#include "link/Portvirt.h"
+#include "link/Simprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace {
+struct TLink {
+    const char *name;
+    bool pty;
+};
+
+class TConnectE2e : public ::testing::TestWithParam<TLink> {
+protected:
+    QTemporaryDir Tmp;
+    TEventLoopUi Ui;
+    TRecordingView View;
+    std::unique_ptr<TShell> Shell;
+
+    void SetUp() override
+    {
+        qputenv("TARNELPRO_DATA_DIR", Tmp.path().toLocal8Bit());
+        Shell = std::make_unique<TShell>(Ui, View, SystemClock(), TShell::TOptions{false});
+        Shell->EventLog.Locale = QLocale::c();
+    }
+    void TearDown() override { qunsetenv("TARNELPRO_DATA_DIR"); }
+
+    // A configuration selecting the simulator's link; starts the simulator.
+    std::unique_ptr<TSimProcess> Start(const QStringList &extra)
+    {
+        QStringList args = {"--time-scale", "0"};
+        args << extra;
+        if (GetParam().pty)
+            args << "--pty" << Tmp.path() + "/tty";
+        else
+            args << "--tcp" << "127.0.0.1:0";
+        auto sim = std::make_unique<TSimProcess>(args);
+        QFile ini(Tmp.path() + "/Setup.ini");
+        EXPECT_TRUE(ini.open(QIODevice::WriteOnly));
+        if (GetParam().pty)
+            ini.write(QStringLiteral("[Communication]\r\nPort=1\r\n[Devices]\r\nCom1=%1/tty\r\n").arg(Tmp.path()).toLatin1());
+        else
+            ini.write(QStringLiteral("[Communication]\r\nPort=100\r\nIPAddress=%1\r\n").arg(sim->TcpAddress()).toLatin1());
+        ini.close();
+        EXPECT_TRUE(Shell->LoadConfiguration(Tmp.path() + "/Setup.ini"));
+        return sim;
+    }
+};
+} // namespace
+
+TEST_P(TConnectE2e, cancellingEitherPromptLeavesTheLinkClosed)
+{
+    auto sim = Start({});
+    // The "Remote process" question, then the link's own prompt.
+    for (int cancelled = 0; cancelled < 2; ++cancelled) {
+        Ui.ConfirmAnswers.clear();
+        for (int i = 0; i < cancelled; ++i)
+            Ui.ConfirmAnswers.push_back(true);
+        Ui.ConfirmAnswers.push_back(false);
+        Shell->ConnectBtnClick();
+        EXPECT_FALSE(Shell->LinkOpen()) << cancelled;
+        EXPECT_FALSE(View.ConnectPressed);
+        EXPECT_FALSE(View.HealthTimer);
+        EXPECT_GE(Ui.Confirms.size(), cancelled + 1);
+    }
+    EXPECT_EQ(Ui.Confirms.first(), "Select < Remote > on VOLTIX/KELVO menu and press < OK >");
+}
+
+TEST_P(TConnectE2e, typeCodesChooseTheGeneration)
+{
+    const struct {
+        const char *code;
+        int generation; // 0: the object in place stays
+    } cases[] = {{"0x10000003", 2}, {"0x10000001", 1}, {"0x12345678", 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.code);
+        auto sim = Start({"--type-code", c.code});
+        const TVoltixProVxx *before = &Shell->Model->Protocol();
+        Shell->ConnectBtnClick();
+        ASSERT_TRUE(Shell->LinkOpen());
+        EXPECT_TRUE(View.HealthTimer);
+        EXPECT_TRUE(View.RunControls);
+        EXPECT_TRUE(View.Status.contains("SN 0042")) << View.Status.toStdString();
+        if (c.generation == 0)
+            EXPECT_EQ(&Shell->Model->Protocol(), before);
+        else
+            EXPECT_EQ(Shell->Model->Protocol().Table()->Generation, c.generation);
+        Shell->ConnectBtnClick();
+        EXPECT_FALSE(Shell->LinkOpen());
+        Shell->Port.reset();
+        Shell->Model->Port = nullptr;
+    }
+}
+
+TEST_P(TConnectE2e, aLinkThatCannotOpenLeavesOpenCom)
+{
+    if (GetParam().pty) {
+        QFile ini(Tmp.path() + "/Setup.ini");
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write(QStringLiteral("[Communication]\r\nPort=1\r\n[Devices]\r\nCom1=%1/no-such-tty\r\n").arg(Tmp.path()).toLatin1());
+    } else {
+        QFile ini(Tmp.path() + "/Setup.ini");
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write("[Communication]\r\nPort=100\r\nIPAddress=127.0.0.1:1\r\n");
+    }
+    ASSERT_TRUE(Shell->LoadConfiguration(Tmp.path() + "/Setup.ini"));
+    Shell->ConnectBtnClick();
+    EXPECT_FALSE(Shell->LinkOpen());
+    EXPECT_EQ(View.Status, "Open Com");
+    EXPECT_FALSE(View.HealthTimer);
+    if (!GetParam().pty) {
+        const QString shown = Ui.Messages.join(QLatin1Char('|'));
+        EXPECT_TRUE(shown.contains("Unable to connect to 127.0.0.1")) << shown.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, TConnectE2e, ::testing::Values(TLink{"pty", true}, TLink{"tcp", false}),
+                         [](const auto &caseInfo) { return std::string(caseInfo.param.name); });
