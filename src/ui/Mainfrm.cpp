@@ -394,7 +394,8 @@ void TMainFrm::ConnectEventLog()
         cursor.movePosition(QTextCursor::End);
         QTextCharFormat format;
         format.setForeground(FromTColor(line.Color));
-        if (!EditJournal->document()->isEmpty())
+        // Every line but the first starts a new block, empty lines included.
+        if (Shell->EventLog.Lines().size() > 1)
             cursor.insertBlock();
         cursor.insertText(line.Text, format);
         EditJournal->ensureCursorVisible();
@@ -587,8 +588,28 @@ void TMainFrm::EnableChildControls(QWidget *container, bool enable, bool deep)
         child->setEnabled(enable);
 }
 
+namespace {
+// Shortens the label's path again whenever the label changes size.
+class TElideOnResize : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize) {
+            auto *label = static_cast<QLabel *>(watched);
+            const QString path = label->property("fullPath").toString();
+            label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, qMax(20, label->width() - 4)));
+        }
+        return false;
+    }
+};
+} // namespace
+
 void TMainFrm::ShowShortPath(QLabel *label, const QString &path)
 {
+    if (!label->property("fullPath").isValid())
+        label->installEventFilter(new TElideOnResize(label));
+    label->setProperty("fullPath", path);
     label->setToolTip(path);
     const int width = qMax(20, label->width() - 4);
     label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, width));

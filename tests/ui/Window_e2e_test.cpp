@@ -100,6 +100,12 @@ TEST(WindowWithSimulator, connectAcquireAndDisconnect)
     EXPECT_TRUE(log.contains("Standard acquisition Ended")) << log.toStdString();
     EXPECT_TRUE(w.findChild<QPushButton *>("NewGpsBtn")->isEnabled());
 
+    // For the documentation: TARNEL_SHOTS_DIR=docs keeps a picture of each page.
+    const QString shots = qEnvironmentVariable("TARNEL_SHOTS_DIR");
+    if (!shots.isEmpty()) {
+        EXPECT_TRUE(w.GrabPages(shots));
+    }
+
     power->trigger();
     EXPECT_TRUE(w.findChild<QLabel *>("RsOffImg")->isVisible());
     EXPECT_TRUE(w.findChild<QTextEdit *>("EditJournal")->toPlainText().contains("Disconnected"));
