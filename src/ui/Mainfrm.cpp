@@ -598,7 +598,7 @@ public:
         if (event->type() == QEvent::Resize) {
             auto *label = static_cast<QLabel *>(watched);
             const QString path = label->property("fullPath").toString();
-            label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, qMax(20, label->width() - 4)));
+            label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, qMax(20, label->contentsRect().width() - 4)));
         }
         return false;
     }
@@ -611,7 +611,7 @@ void TMainFrm::ShowShortPath(QLabel *label, const QString &path)
         label->installEventFilter(new TElideOnResize(label));
     label->setProperty("fullPath", path);
     label->setToolTip(path);
-    const int width = qMax(20, label->width() - 4);
+    const int width = qMax(20, label->contentsRect().width() - 4);
     label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, width));
 }
 
