@@ -45,6 +45,10 @@ QString TEventLog::LogFileFor(const QString &acquisitionFile)
 
 bool TEventLog::Save(const QString &acquisitionFile)
 {
+    // Without a data file the log has nowhere to sit beside (a bare
+    // identification from the command line): it stays in the pane.
+    if (acquisitionFile.isEmpty())
+        return true;
     const QString path = LogFileFor(acquisitionFile);
     QByteArray bytes;
     for (const auto &e : Entries) {

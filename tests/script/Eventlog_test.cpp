@@ -79,4 +79,7 @@ TEST(EventLog, unwritableLogIsReportedOncePerPathAndTheLogGoesOn)
     EXPECT_FALSE(log.Save(tmp.path() + "/other/missing/x.bin"));
     EXPECT_EQ(reports.size(), 2);
     EXPECT_TRUE(log.Save(tmp.path() + "/x.bin"));
+    // No data file named: nothing is written, least of all into the working folder.
+    EXPECT_TRUE(log.Save(QString()));
+    EXPECT_FALSE(QFile::exists("_Log.txt"));
 }
