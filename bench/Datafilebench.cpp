@@ -1,7 +1,7 @@
 // AppendRecords of one group of ten channels, file open, seek, write and
 // close included, with the geometric factor of each quadripole.
 #include "base/Clock.h"
-#include "base/Uiservices.h"
+#include "base/Silentui.h"
 #include "instrument/Voltixprogen.h"
 #include "instrument/Wire.h"
 
@@ -13,26 +13,9 @@
 #include <memory>
 
 namespace {
-class TNoUi : public TUserInterface {
-public:
-    void Yield() override {}
-    void WaitEvents(int) override {}
-    void BusyIndicator(bool) override {}
-    bool Confirm(const QString &, const QString &) override { return true; }
-    void Message(const QString &) override {}
-    void ErrorBox(const QString &, const QString &) override {}
-    bool InputPrompt(const QString &, const QString &, QString &) override { return false; }
-    void SetProgressRange(int, int) override {}
-    void SetProgressPosition(int) override {}
-    int ProgressPosition() const override { return 0; }
-    int ProgressMaximum() const override { return 0; }
-    void ShowErrorIndicator(bool) override {}
-    void Beep() override {}
-};
-
 void AppendGroup(benchmark::State &state)
 {
-    TNoUi ui;
+    TSilentUi ui;
     auto model = std::make_unique<TVoltixPro>(ui, SystemClock());
     model->NodeCount = 48;
     for (int n = 1; n <= 48; ++n)

@@ -2,7 +2,7 @@
 // separator, then the defined-node walk and the node lookups.
 #include "survey/Sequence.h"
 
-#include "Quietui.h"
+#include "base/Silentui.h"
 
 #include <QLocale>
 
@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static const auto sequence = std::make_unique<TSequence>();
     static const QLocale point = QLocale::c();
     static const QLocale comma(QLocale::French, QLocale::France);
-    TQuietUi ui;
+    TSilentUi ui;
     TSequence &s = *sequence;
     // The first byte picks the locale so that both separators get explored.
     const QLocale &locale = size > 0 && (data[0] & 1) ? comma : point;

@@ -3,7 +3,7 @@
 #include "survey/Geometry.h"
 #include "survey/Sequence.h"
 
-#include "Quietui.h"
+#include "base/Silentui.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     static const auto sequence = std::make_unique<TSequence>();
-    TQuietUi ui;
+    TSilentUi ui;
     TSequence &s = *sequence;
     const int count = s.ReadQuadripoleText(QByteArrayView(data, qsizetype(size)), ui);
     if (count < 0 || count > TSequence::MaxQuadCount || count != s.QuadCount)

@@ -1,5 +1,7 @@
 #include "cli/Console.h"
 
+#include "base/Eventwait.h"
+
 #include <QCoreApplication>
 #include <QTextStream>
 #include <QTimer>
@@ -24,19 +26,9 @@ void PrintOut(const QString &text)
     std::fflush(stdout);
 }
 
-void TConsoleUi::Yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TConsoleUi::Yield() { WaitForEvents(0); }
 
-void TConsoleUi::WaitEvents(int maxWaitMs)
-{
-    if (maxWaitMs <= 0) {
-        Yield();
-        return;
-    }
-    QTimer guard;
-    guard.setSingleShot(true);
-    guard.start(maxWaitMs);
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-}
+void TConsoleUi::WaitEvents(int maxWaitMs) { WaitForEvents(maxWaitMs); }
 
 bool TConsoleUi::Confirm(const QString &text, const QString &title)
 {

@@ -5,7 +5,7 @@
 #include "base/Tarnelerror.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
-#include "cli/Linkspec.h"
+#include "cli/Linkaddress.h"
 #include "instrument/Configfile.h"
 #include "instrument/Voltixprogen.h"
 #include "link/Portcom.h"
@@ -107,22 +107,22 @@ struct TSession {
 };
 
 // Makes the port of a link string and sets the shell up to open it.
-void UseLink(TSession &s, const TLinkSpec &link, QString &dial, int &baud)
+void UseLink(TSession &s, const TLinkAddress &link, QString &dial, int &baud)
 {
     baud = link.Baud;
     switch (link.Kind) {
-    case TLinkSpec::Serial:
+    case TLinkAddress::Serial:
         TPortCOM::SetDeviceMap({{1, link.Device}});
         s.Shell.State.PortSelector = 1;
         s.Shell.MakePort = [&s](int) -> std::unique_ptr<TPortVirt> { return std::make_unique<TPortCOM>(s.Ui); };
         break;
-    case TLinkSpec::Tcp:
+    case TLinkAddress::Tcp:
         s.Shell.State.PortSelector = IPPortSelector;
         dial = link.Host + QLatin1Char(':') + QString::number(link.Port);
         s.Shell.State.IPAddress = dial;
         s.Shell.MakePort = [&s](int) -> std::unique_ptr<TPortVirt> { return std::make_unique<TPortIP>(s.Ui); };
         break;
-    case TLinkSpec::Usb:
+    case TLinkAddress::Usb:
         s.Shell.State.PortSelector = UsbPortSelector;
         s.Shell.MakePort = [&s](int) -> std::unique_ptr<TPortVirt> { return std::make_unique<TPortUSB>(s.Ui); };
         break;
@@ -246,7 +246,7 @@ int Connect(TSession &s, const TOptions &o, const TConfigValues *config)
     QString what;
     if (o.Values.contains(QStringLiteral("--link"))) {
         what = o.Values[QStringLiteral("--link")];
-        const auto link = ParseLinkSpec(what, error);
+        const auto link = ParseLinkAddress(what, error);
         if (!link) {
             PrintError(QStringLiteral("tarnelpro-cli: %1").arg(error));
             return 2;

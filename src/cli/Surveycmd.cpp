@@ -3,7 +3,7 @@
 // check a survey before going out.
 #include "cli/Commands.h"
 
-#include "base/Uiservices.h"
+#include "cli/Console.h"
 #include "survey/Geometry.h"
 #include "survey/Sequence.h"
 
@@ -16,27 +16,6 @@
 #include <string>
 
 namespace {
-
-// Loader messages go to stderr; there is nothing to ask in this command.
-class TConsoleUi final : public TUserInterface {
-public:
-    void Yield() override {}
-    void WaitEvents(int) override {}
-    void BusyIndicator(bool) override {}
-    bool Confirm(const QString &, const QString &) override { return false; }
-    void Message(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    void ErrorBox(const QString &title, const QString &text) override
-    {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-    }
-    bool InputPrompt(const QString &, const QString &, QString &) override { return false; }
-    void SetProgressRange(int, int) override {}
-    void SetProgressPosition(int) override {}
-    int ProgressPosition() const override { return 0; }
-    int ProgressMaximum() const override { return 0; }
-    void ShowErrorIndicator(bool) override {}
-    void Beep() override {}
-};
 
 constexpr const char *SurveyUsage =
     "usage: tarnelpro-cli survey --quadripoles Q.txt [--coordinates C.txt] [--groups N]\n"

@@ -1,5 +1,5 @@
 // voltix-sim: plays the instrument over a pty or a loopback TCP port.
-#include "base/Uiservices.h"
+#include "base/Silentui.h"
 #include "sim/Siminstrument.h"
 #include "survey/Sequence.h"
 
@@ -162,26 +162,6 @@ bool ParseFault(const QString &text, TSimFaults &f)
     else return false;
     return true;
 }
-
-// A user interface that answers nothing: the simulator reads the survey's
-// coordinate file with the program's own loader, without a window.
-class TSilentUi : public TUserInterface {
-public:
-    QStringList Messages;
-    void Yield() override {}
-    void WaitEvents(int) override {}
-    void BusyIndicator(bool) override {}
-    bool Confirm(const QString &, const QString &) override { return true; }
-    void Message(const QString &text) override { Messages << text; }
-    void ErrorBox(const QString &, const QString &text) override { Messages << text; }
-    bool InputPrompt(const QString &, const QString &, QString &) override { return false; }
-    void SetProgressRange(int, int) override {}
-    void SetProgressPosition(int) override {}
-    int ProgressPosition() const override { return 0; }
-    int ProgressMaximum() const override { return 0; }
-    void ShowErrorIndicator(bool) override {}
-    void Beep() override {}
-};
 
 // The node positions of a coordinate file in the program's format (a
 // combined survey file works too).

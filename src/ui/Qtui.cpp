@@ -1,5 +1,7 @@
 #include "ui/Qtui.h"
 
+#include "base/Eventwait.h"
+
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QInputDialog>
@@ -14,21 +16,9 @@ void TQtUserInterface::Attach(QProgressBar *progress, QLabel *errorIndicator)
     ErrorLabel = errorIndicator;
 }
 
-void TQtUserInterface::Yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TQtUserInterface::Yield() { WaitForEvents(0); }
 
-void TQtUserInterface::WaitEvents(int maxWaitMs)
-{
-    if (maxWaitMs <= 0) {
-        Yield();
-        return;
-    }
-    // Sleeps in the event dispatcher until something happens or the guard
-    // timer fires, so a wait costs no CPU while the window stays live.
-    QTimer guard;
-    guard.setSingleShot(true);
-    guard.start(maxWaitMs);
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-}
+void TQtUserInterface::WaitEvents(int maxWaitMs) { WaitForEvents(maxWaitMs); }
 
 void TQtUserInterface::BusyIndicator(bool on)
 {

@@ -1,4 +1,4 @@
-#include "cli/Linkspec.h"
+#include "cli/Linkaddress.h"
 
 namespace {
 bool ParseBaud(const QString &text, int &baud)
@@ -12,12 +12,12 @@ bool ParseBaud(const QString &text, int &baud)
 }
 } // namespace
 
-std::optional<TLinkSpec> ParseLinkSpec(const QString &text, QString &error)
+std::optional<TLinkAddress> ParseLinkAddress(const QString &text, QString &error)
 {
-    TLinkSpec spec;
+    TLinkAddress spec;
     const QString usage = QStringLiteral("expected serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT]");
     if (text.startsWith(QLatin1String("serial:"))) {
-        spec.Kind = TLinkSpec::Serial;
+        spec.Kind = TLinkAddress::Serial;
         QString rest = text.mid(7);
         const qsizetype at = rest.lastIndexOf(QLatin1Char('@'));
         if (at >= 0) {
@@ -35,7 +35,7 @@ std::optional<TLinkSpec> ParseLinkSpec(const QString &text, QString &error)
         return spec;
     }
     if (text == QLatin1String("usb") || text.startsWith(QLatin1String("usb@"))) {
-        spec.Kind = TLinkSpec::Usb;
+        spec.Kind = TLinkAddress::Usb;
         if (text.size() > 3 && !ParseBaud(text.mid(4), spec.Baud)) {
             error = QStringLiteral("bad baud rate in \"%1\"").arg(text);
             return std::nullopt;
@@ -43,7 +43,7 @@ std::optional<TLinkSpec> ParseLinkSpec(const QString &text, QString &error)
         return spec;
     }
     if (text.startsWith(QLatin1String("tcp:"))) {
-        spec.Kind = TLinkSpec::Tcp;
+        spec.Kind = TLinkAddress::Tcp;
         QString rest = text.mid(4);
         // A bracketed IPv6 address keeps its colons.
         qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));

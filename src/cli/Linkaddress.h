@@ -1,11 +1,11 @@
 #pragma once
-// Link strings of the command line: serial:/dev/ttyUSB0[@BAUD], usb[@BAUD],
+// Link addresses of the command line: serial:/dev/ttyUSB0[@BAUD], usb[@BAUD],
 // tcp:HOST[:PORT].
 #include <QString>
 
 #include <optional>
 
-struct TLinkSpec {
+struct TLinkAddress {
     enum TKind { Serial, Usb, Tcp };
     TKind Kind = Serial;
     QString Device;   // serial device path
@@ -15,4 +15,4 @@ struct TLinkSpec {
 };
 
 // The link of text, or nothing with error set to a message for the user.
-std::optional<TLinkSpec> ParseLinkSpec(const QString &text, QString &error);
+std::optional<TLinkAddress> ParseLinkAddress(const QString &text, QString &error);
