@@ -255,7 +255,6 @@ TShell::TRunEnd TShell::RunAcquisition()
         }
         std::int64_t t0 = Clock.Ms();
         std::int64_t h0 = t0;
-        View.SetOverallProgress(m.QuadCount, 0);
         const int limit = highSpeed ? m.SpeedStartChannel : m.StartParameters.Channel;
         const double interval = highSpeed ? 60.0 : 120.0;
         TRecordArray records{};

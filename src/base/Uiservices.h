@@ -34,3 +34,15 @@ public:
     virtual void ShowErrorIndicator(bool visible) = 0;
     virtual void Beep() = 0;
 };
+
+// Shows the busy indicator for as long as it lives, however the operation ends.
+class TBusyScope {
+public:
+    explicit TBusyScope(TUserInterface &ui) : Ui(ui) { Ui.BusyIndicator(true); }
+    ~TBusyScope() { Ui.BusyIndicator(false); }
+    TBusyScope(const TBusyScope &) = delete;
+    TBusyScope &operator=(const TBusyScope &) = delete;
+
+private:
+    TUserInterface &Ui;
+};

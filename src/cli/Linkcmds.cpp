@@ -9,8 +9,6 @@
 #include "instrument/Configfile.h"
 #include "instrument/Voltixprogen.h"
 #include "link/Portcom.h"
-#include "link/Portip.h"
-#include "link/Portusb.h"
 #include "survey/Sequence.h"
 
 #include <QCoreApplication>
@@ -106,7 +104,8 @@ struct TSession {
     TSession() { View.Shell = &Shell; }
 };
 
-// Makes the port of a link string and sets the shell up to open it.
+// Chooses the link of a link string; the controller makes its port as the
+// Link menu would.
 void UseLink(TSession &s, const TLinkAddress &link, QString &dial, int &baud)
 {
     baud = link.Baud;
@@ -114,17 +113,14 @@ void UseLink(TSession &s, const TLinkAddress &link, QString &dial, int &baud)
     case TLinkAddress::Serial:
         TPortCOM::SetDeviceMap({{1, link.Device}});
         s.Shell.State.PortSelector = 1;
-        s.Shell.MakePort = [&s](int) -> std::unique_ptr<TPortVirt> { return std::make_unique<TPortCOM>(s.Ui); };
         break;
     case TLinkAddress::Tcp:
         s.Shell.State.PortSelector = IPPortSelector;
         dial = link.Host + QLatin1Char(':') + QString::number(link.Port);
         s.Shell.State.IPAddress = dial;
-        s.Shell.MakePort = [&s](int) -> std::unique_ptr<TPortVirt> { return std::make_unique<TPortIP>(s.Ui); };
         break;
     case TLinkAddress::Usb:
         s.Shell.State.PortSelector = UsbPortSelector;
-        s.Shell.MakePort = [&s](int) -> std::unique_ptr<TPortVirt> { return std::make_unique<TPortUSB>(s.Ui); };
         break;
     }
     s.Shell.Model->Port = nullptr;
@@ -132,25 +128,12 @@ void UseLink(TSession &s, const TLinkAddress &link, QString &dial, int &baud)
     s.Shell.ShowPortImage(true);
 }
 
-// The link of a loaded configuration, as the Link menu chose it.
-void UseConfiguredLink(TSession &s, const TConfigValues &config, QString &dial, int &baud)
+// The link of the loaded configuration: its port already exists; the baud
+// rate and the dial text come from the file as at a connection in the window.
+void UseConfiguredLink(const TConfigValues &config, QString &dial, int &baud)
 {
     baud = config.Speed;
-    const int selector = config.Port;
-    s.Shell.State.PortSelector = selector;
-    if (selector == UsbPortSelector) {
-        s.Shell.MakePort = [&s](int) -> std::unique_ptr<TPortVirt> { return std::make_unique<TPortUSB>(s.Ui); };
-    } else if (selector == IPPortSelector) {
-        dial = config.IPAddress;
-        s.Shell.MakePort = [&s](int) -> std::unique_ptr<TPortVirt> { return std::make_unique<TPortIP>(s.Ui); };
-    } else {
-        dial = config.DialNumber;
-        TPortCOM::SetDeviceMap(config.Devices);
-        s.Shell.MakePort = [&s](int) -> std::unique_ptr<TPortVirt> { return std::make_unique<TPortCOM>(s.Ui); };
-    }
-    s.Shell.Model->Port = nullptr;
-    s.Shell.Port.reset();
-    s.Shell.ShowPortImage(true);
+    dial = config.Port == IPPortSelector ? config.IPAddress : config.DialNumber;
 }
 
 bool Open(TSession &s, const QString &dial, int baud, const QString &modem, int delay, const QString &what)
@@ -253,7 +236,7 @@ int Connect(TSession &s, const TOptions &o, const TConfigValues *config)
         }
         UseLink(s, *link, dial, baud);
     } else if (config) {
-        UseConfiguredLink(s, *config, dial, baud);
+        UseConfiguredLink(*config, dial, baud);
         what = QStringLiteral("the configured link (port %1)").arg(config->Port);
     } else {
         PrintError(QStringLiteral("tarnelpro-cli: --link is required; %1").arg(QString::fromLatin1(LinkHelp)));

@@ -15,18 +15,6 @@
 namespace {
 constexpr int CommandTimeoutMs = 2000;
 
-// Clears the busy indicator however the operation ends.
-class TBusy {
-public:
-    explicit TBusy(TUserInterface &ui) : Ui(ui) { Ui.BusyIndicator(true); }
-    ~TBusy() { Ui.BusyIndicator(false); }
-    TBusy(const TBusy &) = delete;
-    TBusy &operator=(const TBusy &) = delete;
-
-private:
-    TUserInterface &Ui;
-};
-
 TBlockProgress ProgressIf(bool on) { return on ? TBlockProgress::ProgressBar : TBlockProgress::None; }
 } // namespace
 
@@ -116,13 +104,13 @@ void TVoltixProGen::SetParameters(TStartParameters parameters)
 
 void TVoltixProGen::Escape()
 {
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     Command(27);
 }
 
 void TVoltixProGen::GetParameters()
 {
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     Command(28);
     Port().ReceiveBlockInto(Parameters, ProgressIf(Gen.BlockProgress), TBlockErrors::ErrorIndicator);
     Port().WaitPrompt();
@@ -130,7 +118,7 @@ void TVoltixProGen::GetParameters()
 
 void TVoltixProGen::SendParameters()
 {
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     if (Gen.RestartFlag) {
         Parameters[27] &= 0x7F;
         if (Owner.RestartFlag)
@@ -144,7 +132,7 @@ void TVoltixProGen::SendParameters()
 
 void TVoltixProGen::GetDescription()
 {
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     Command(30);
     Port().ReceiveBlockInto(Description, ProgressIf(Gen.BlockProgress), TBlockErrors::ErrorIndicator);
     Port().WaitPrompt();
@@ -152,7 +140,7 @@ void TVoltixProGen::GetDescription()
 
 void TVoltixProGen::GetLastMeasure()
 {
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     Command(31);
     Port().ReceiveBlockInto(Records, ProgressIf(Gen.BlockProgress), TBlockErrors::ErrorIndicator);
     Port().WaitPrompt();
@@ -160,7 +148,7 @@ void TVoltixProGen::GetLastMeasure()
 
 void TVoltixProGen::RecallData()
 {
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     Command(33);
     Port().ReceiveBlockInto(Records, TBlockProgress::ProgressBar, TBlockErrors::ErrorIndicator);
     Port().WaitPrompt();
@@ -168,7 +156,7 @@ void TVoltixProGen::RecallData()
 
 int TVoltixProGen::RunMeasurement()
 {
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     TUserInterface &ui = Owner.Ui;
     Command(32);
     std::int32_t count = 0;
@@ -205,7 +193,7 @@ void TVoltixProGen::SpeedMeasure(const TElectrodeList &electrodes, bool useVolta
     const float voltage = useVoltage ? Owner.SpeedStartTxVoltage : 0.0f;
     Owner.SpeedFlag = 1;
     Owner.SpeedDelay = 12;
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     if (Gen.RetrySpeedCommand) {
         while (!Port().SendCommand(34, CommandTimeoutMs)) {
             Port().FlushOutput();
@@ -273,7 +261,7 @@ void TVoltixProGen::SpeedMeasure(const TElectrodeList &electrodes, bool useVolta
 
 void TVoltixProGen::ChangeMode(std::int32_t mode)
 {
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     Command(37);
     SendValue<std::int32_t>(mode);
     Owner.Clock.Sleep(500);
@@ -284,7 +272,7 @@ void TVoltixProGen::ChangeMode(std::int32_t mode)
 
 void TVoltixProGen::SwitchElectrodes(const TElectrodeList &electrodes)
 {
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     Command(41);
     SendValue<std::uint16_t>(1);
     std::array<std::uint8_t, 26> list{};
@@ -297,7 +285,7 @@ void TVoltixProGen::SwitchElectrodes(const TElectrodeList &electrodes)
 
 void TVoltixProGen::ReleaseElectrodes()
 {
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     Command(41);
     SendValue<std::uint16_t>(1);
     SendRaw(std::array<std::uint8_t, 26>{});
@@ -306,7 +294,7 @@ void TVoltixProGen::ReleaseElectrodes()
 
 void TVoltixProGen::GetGpsData(std::array<std::uint8_t, 4> &out)
 {
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     out.fill(0);
     Command(42);
     QString sentence = QStringLiteral("GPGGA");
@@ -323,7 +311,7 @@ void TVoltixProGen::GetGpsData(std::array<std::uint8_t, 4> &out)
 
 void TVoltixProGen::ReadRxResistances()
 {
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     for (int i = 0; i < ChannelRecordCount; ++i) {
         if (i == 0)
             Command(43);
@@ -337,7 +325,7 @@ void TVoltixProGen::ReadRxResistances()
 
 void TVoltixProGen::ReadResistance()
 {
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     Command(43);
     SendValue<std::int32_t>(0);
     Owner.Resistance = ReadValue<float>();
@@ -346,7 +334,7 @@ void TVoltixProGen::ReadResistance()
 
 float TVoltixProGen::ReadTxResistance()
 {
-    TBusy busy(Owner.Ui);
+    TBusyScope busy(Owner.Ui);
     Command(44);
     const float value = ReadValue<float>();
     Port().WaitPrompt();

@@ -23,17 +23,6 @@ const QString CoordinateFileError = QStringLiteral("Coordinate file error");
 // (a disk image, a device) from exhausting memory.
 constexpr qint64 MaxFileBytes = 64 * 1024 * 1024;
 
-class TBusy {
-public:
-    explicit TBusy(TUserInterface &ui) : Ui(ui) { Ui.BusyIndicator(true); }
-    ~TBusy() { Ui.BusyIndicator(false); }
-    TBusy(const TBusy &) = delete;
-    TBusy &operator=(const TBusy &) = delete;
-
-private:
-    TUserInterface &Ui;
-};
-
 // False for a directory, an unreadable or an oversized file.
 bool ReadWholeFile(const QString &path, QByteArray &data)
 {
@@ -230,7 +219,7 @@ int TSequence::LoadQuadripoleFile(const QString &path, TUserInterface &ui, TLoad
         Report(report, false, false, 0);
         return 0;
     }
-    TBusy busy(ui);
+    TBusyScope busy(ui);
     QByteArray data;
     if (!ReadWholeFile(path, data)) {
         std::memset(Quads.data(), 0xFF, sizeof(Quads));
@@ -317,7 +306,7 @@ int TSequence::ReadQuadripoleText(QByteArrayView bytes, TUserInterface &ui, TLoa
 int TSequence::LoadCoordinateFile(const QString &path, TUserInterface &ui, const QLocale &locale,
                                   TLoadReport *report)
 {
-    TBusy busy(ui);
+    TBusyScope busy(ui);
     ResetNodes();
     if (!QFileInfo::exists(path)) {
         NodeCount = 0;

@@ -623,12 +623,7 @@ void TMainFrm::ShowHelp()
 
 void TMainFrm::PageControl1Change(int)
 {
-    // The colour range of the pseudo-section is re-applied here once it exists;
-    // paths are shortened to the width their labels have now.
-    if (Shell && ConfigurationTb) {
-        ConfigurationTb->ShowSurveyFiles();
-        ConfigurationTb->ShowFiles();
-    }
+    // The colour range of the pseudo-section is re-applied here once it exists.
 }
 
 void TMainFrm::BitBtn1Click()

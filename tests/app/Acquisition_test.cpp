@@ -1,3 +1,4 @@
+#include "app/Openingport.h"
 #include "app/Recordingview.h"
 #include "app/Shell.h"
 #include "base/Tarnelerror.h"
@@ -11,12 +12,6 @@
 #include <QTemporaryDir>
 
 namespace {
-class TOpenPort : public TFakePort {
-public:
-    using TFakePort::TFakePort;
-    int Connect(int selector, int, const QString &, bool, const QString &, int) override { return State = selector; }
-};
-
 // A view that records what an action shows and answers its questions.
 class TActionView : public TRecordingView {
 public:
@@ -59,7 +54,7 @@ struct TRunFixture : ::testing::Test {
     TActionView View;
     TFakeClock Clock;
     std::unique_ptr<TShell> Shell;
-    TOpenPort *Port = nullptr;
+    TOpeningPort *Port = nullptr;
     std::unique_ptr<TFakeInstrument> Instrument;
 
     void SetUp() override
@@ -67,7 +62,7 @@ struct TRunFixture : ::testing::Test {
         qputenv("TARNELPRO_DATA_DIR", Tmp.path().toLocal8Bit());
         Shell = std::make_unique<TShell>(Ui, View, Clock, TShell::TOptions{false});
         Shell->MakePort = [this](int) -> std::unique_ptr<TPortVirt> {
-            auto port = std::make_unique<TOpenPort>(Ui, Clock);
+            auto port = std::make_unique<TOpeningPort>(Ui, Clock);
             port->State = 0;
             Port = port.get();
             Instrument = std::make_unique<TFakeInstrument>(*port);

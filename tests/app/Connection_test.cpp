@@ -1,4 +1,5 @@
 #include "app/Recordingview.h"
+#include "app/Openingport.h"
 #include "app/Shell.h"
 #include "instrument/Fakeinstrument.h"
 #include "instrument/Generation.h"
@@ -10,20 +11,6 @@
 #include <QTemporaryDir>
 
 namespace {
-// A fake link that opens on Connect unless told to fail.
-class TOpeningPort : public TFakePort {
-public:
-    using TFakePort::TFakePort;
-    bool Refuse = false;
-    int Connects = 0;
-    int Connect(int selector, int, const QString &, bool, const QString &, int) override
-    {
-        ++Connects;
-        State = Refuse ? 0 : selector;
-        return State;
-    }
-};
-
 struct TConnectFixture : ::testing::Test {
     QTemporaryDir Tmp;
     TScriptedUi Ui;
