@@ -453,7 +453,7 @@ void TMainFrm::TickPortItem(int selector)
 
 int TMainFrm::ChooseAction(int preselected)
 {
-    TStartFrm dialog(this, preselected);
+    TStartFrm dialog(this, preselected, static_cast<bool>(Shell->RunScript));
     return dialog.exec() == QDialog::Accepted ? dialog.Selected() : -1;
 }
 

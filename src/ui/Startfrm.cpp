@@ -7,7 +7,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-TStartFrm::TStartFrm(QWidget *parent, int preselected) : QDialog(parent)
+TStartFrm::TStartFrm(QWidget *parent, int preselected, bool scriptsAvailable) : QDialog(parent)
 {
     setObjectName(QStringLiteral("StartFrm"));
     setWindowTitle(QStringLiteral("Start"));
@@ -24,6 +24,9 @@ TStartFrm::TStartFrm(QWidget *parent, int preselected) : QDialog(parent)
         StartGb->addButton(b, i);
         g->addWidget(b);
     }
+    StartGb->button(2)->setEnabled(scriptsAvailable);
+    if (!scriptsAvailable && preselected == 2)
+        preselected = 0;
     if (QAbstractButton *b = StartGb->button(preselected))
         b->setChecked(true);
     column->addWidget(group);

@@ -7,7 +7,8 @@ class QButtonGroup;
 class TStartFrm : public QDialog {
     Q_OBJECT
 public:
-    TStartFrm(QWidget *parent, int preselected);
+    // Without a script runner "Run Script" is shown but cannot be chosen.
+    TStartFrm(QWidget *parent, int preselected, bool scriptsAvailable);
     int Selected() const;
 
 private:
