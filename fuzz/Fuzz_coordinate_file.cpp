@@ -2,7 +2,7 @@
 // separator, then the defined-node walk and the node lookups.
 #include "survey/Sequence.h"
 
-#include "base/Silentui.h"
+#include "base/SilentUi.h"
 
 #include <QLocale>
 

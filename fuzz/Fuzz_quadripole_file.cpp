@@ -3,7 +3,7 @@
 #include "survey/Geometry.h"
 #include "survey/Sequence.h"
 
-#include "base/Silentui.h"
+#include "base/SilentUi.h"
 
 #include <cstddef>
 #include <cstdint>

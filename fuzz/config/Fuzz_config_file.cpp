@@ -1,6 +1,6 @@
 // Arbitrary bytes as a configuration file: reading must never crash, and
 // writing the values back must keep every key readable.
-#include "instrument/Configfile.h"
+#include "instrument/ConfigFile.h"
 
 #include <QFile>
 #include <QTemporaryDir>

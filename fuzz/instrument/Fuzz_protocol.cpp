@@ -1,9 +1,9 @@
 // Arbitrary instrument answers to the run dialogue, the fast measurement and
 // the GPS command: no crash, no write outside a buffer, no endless wait.
-#include "link/Fakeport.h"
+#include "link/FakePort.h"
 
-#include "base/Tarnelerror.h"
-#include "instrument/Voltixprogen.h"
+#include "base/TarnelError.h"
+#include "instrument/VoltixProGen.h"
 
 #include <QCoreApplication>
 

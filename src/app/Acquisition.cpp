@@ -1,14 +1,14 @@
 // Start, Stop and Pause, and the acquisition run of the controller.
 #include "app/Shell.h"
 
-#include "app/Mainview.h"
+#include "app/MainView.h"
 #include "base/Clock.h"
 #include "base/Folders.h"
-#include "base/Tarnelerror.h"
-#include "base/Uiservices.h"
-#include "instrument/Datarecord.h"
-#include "instrument/Voltixpro.h"
-#include "link/Portvirt.h"
+#include "base/TarnelError.h"
+#include "base/UserInterface.h"
+#include "instrument/DataRecord.h"
+#include "instrument/VoltixPro.h"
+#include "link/PortVirt.h"
 
 #include <QDir>
 #include <QFile>

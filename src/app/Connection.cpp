@@ -2,14 +2,14 @@
 // checks of the controller.
 #include "app/Shell.h"
 
-#include "app/Mainview.h"
+#include "app/MainView.h"
 #include "base/Cp1252.h"
 #include "base/Folders.h"
-#include "base/Tarnelerror.h"
-#include "base/Uiservices.h"
-#include "instrument/Configfile.h"
-#include "instrument/Voltixpro.h"
-#include "link/Portvirt.h"
+#include "base/TarnelError.h"
+#include "base/UserInterface.h"
+#include "instrument/ConfigFile.h"
+#include "instrument/VoltixPro.h"
+#include "link/PortVirt.h"
 
 #include <algorithm>
 #include <array>

@@ -2,8 +2,8 @@
 // The top-level error report: every event handler runs its body through
 // Guarded, so an error from the core ends the handler with a message box and
 // never reaches the event loop.
-#include "base/Tarnelerror.h"
-#include "base/Uiservices.h"
+#include "base/TarnelError.h"
+#include "base/UserInterface.h"
 
 #include <exception>
 #include <utility>

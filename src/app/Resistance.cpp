@@ -1,9 +1,9 @@
 // The electrode and line resistance checks of the controller.
 #include "app/Shell.h"
 
-#include "app/Mainview.h"
-#include "base/Uiservices.h"
-#include "instrument/Voltixpro.h"
+#include "app/MainView.h"
+#include "base/UserInterface.h"
+#include "instrument/VoltixPro.h"
 
 #include <cmath>
 

@@ -1,17 +1,17 @@
 #include "app/Shell.h"
 
-#include "app/Keepawake.h"
-#include "app/Mainview.h"
+#include "app/KeepAwake.h"
+#include "app/MainView.h"
 #include "base/Cp1252.h"
 #include "base/Folders.h"
-#include "base/Uiservices.h"
-#include "graph/Graphintf.h"
-#include "instrument/Voltixpro.h"
-#include "link/Portcom.h"
-#include "link/Portip.h"
-#include "link/Portusb.h"
-#include "link/Ftdidevice.h"
-#include "link/Portvirt.h"
+#include "base/UserInterface.h"
+#include "graph/GraphIntf.h"
+#include "instrument/VoltixPro.h"
+#include "link/PortCOM.h"
+#include "link/PortIP.h"
+#include "link/PortUSB.h"
+#include "link/FtdiDevice.h"
+#include "link/PortVirt.h"
 
 #include <QCoreApplication>
 #include <QFile>

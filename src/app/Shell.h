@@ -3,9 +3,9 @@
 // configuration, the instrument model and the event log. It reaches the window
 // only through TMainView and TUserInterface, so everything runs the same in
 // tarnelpro-cli and in tests.
-#include "app/Appstate.h"
-#include "instrument/Configfile.h"
-#include "script/Eventlog.h"
+#include "app/AppState.h"
+#include "instrument/ConfigFile.h"
+#include "script/EventLog.h"
 
 #include <QLocale>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "base/Folders.h"
 
-#include "base/Uiservices.h"
+#include "base/UserInterface.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "cli/Console.h"
 
-#include "base/Eventwait.h"
+#include "base/EventWait.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -1,9 +1,9 @@
 #pragma once
 // The console front end's user-interface services and main view: prompts on
 // the terminal (or answered by --yes), messages and progress on stderr.
-#include "app/Mainview.h"
-#include "base/Uiservices.h"
-#include "graph/Memorygraph.h"
+#include "app/MainView.h"
+#include "base/UserInterface.h"
+#include "graph/MemoryGraph.h"
 
 #include <QString>
 

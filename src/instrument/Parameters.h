@@ -3,7 +3,7 @@
 // each entry is checked, an invalid one is replaced by a fixed value with a
 // beep, and the record follows the replacement. Headless, so the CLI and the
 // tests apply exactly what the window does.
-#include "instrument/Startparams.h"
+#include "instrument/StartParameters.h"
 
 #include <QLocale>
 #include <QString>

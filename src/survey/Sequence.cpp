@@ -1,7 +1,7 @@
 #include "survey/Sequence.h"
 
 #include "base/Cp1252.h"
-#include "base/Uiservices.h"
+#include "base/UserInterface.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 // tarnelpro: the window.
 #include "app/Guard.h"
-#include "ui/Mainfrm.h"
+#include "ui/MainFrm.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,9 +1,9 @@
-#include "app/Openingport.h"
-#include "app/Recordingview.h"
+#include "app/OpeningPort.h"
+#include "app/RecordingView.h"
 #include "app/Shell.h"
-#include "base/Tarnelerror.h"
-#include "instrument/Fakeinstrument.h"
-#include "instrument/Voltixpro.h"
+#include "base/TarnelError.h"
+#include "instrument/FakeInstrument.h"
+#include "instrument/VoltixPro.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // The connection workflow against voltix-sim over a pty and TCP, with the
 // operator's answers scripted: cancels, a failed connection, type codes.
-#include "app/Recordingview.h"
+#include "app/RecordingView.h"
 #include "app/Shell.h"
 #include "base/Clock.h"
 #include "instrument/Generation.h"
-#include "instrument/Voltixpro.h"
-#include "link/Eventloopui.h"
-#include "link/Portvirt.h"
-#include "link/Simprocess.h"
+#include "instrument/VoltixPro.h"
+#include "link/EventLoopUi.h"
+#include "link/PortVirt.h"
+#include "link/SimProcess.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "app/Recordingview.h"
-#include "app/Openingport.h"
+#include "app/RecordingView.h"
+#include "app/OpeningPort.h"
 #include "app/Shell.h"
-#include "instrument/Fakeinstrument.h"
+#include "instrument/FakeInstrument.h"
 #include "instrument/Generation.h"
-#include "instrument/Voltixpro.h"
+#include "instrument/VoltixPro.h"
 
 #include <gtest/gtest.h>
 

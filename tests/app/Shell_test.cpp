@@ -1,8 +1,8 @@
-#include "app/Recordingview.h"
+#include "app/RecordingView.h"
 #include "app/Shell.h"
-#include "link/Portvirt.h"
-#include "support/Fakeclock.h"
-#include "support/Scriptedui.h"
+#include "link/PortVirt.h"
+#include "support/FakeClock.h"
+#include "support/ScriptedUi.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "base/Folders.h"
-#include "support/Scriptedui.h"
+#include "support/ScriptedUi.h"
 
 #include <gtest/gtest.h>
 

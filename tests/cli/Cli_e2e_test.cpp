@@ -1,6 +1,6 @@
 // tarnelpro-cli against the simulated instrument over loopback TCP: what a
 // field crew runs from a terminal, end to end.
-#include "link/Simprocess.h"
+#include "link/SimProcess.h"
 
 #include <gtest/gtest.h>
 

@@ -1,15 +1,15 @@
 // The protocol objects of both generations against voltix-sim, over a pty
 // and over TCP: identification, parameter merge, one measured group, and its
 // data records checked field by field.
-#include "link/Eventloopui.h"
-#include "link/Simprocess.h"
+#include "link/EventLoopUi.h"
+#include "link/SimProcess.h"
 
 #include "base/Clock.h"
-#include "instrument/Datafile.h"
-#include "instrument/Voltixprogen.h"
+#include "instrument/DataFile.h"
+#include "instrument/VoltixProGen.h"
 #include "instrument/Wire.h"
-#include "link/Portcom.h"
-#include "link/Portip.h"
+#include "link/PortCOM.h"
+#include "link/PortIP.h"
 #include "survey/Geometry.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "instrument/Fakeinstrument.h"
-#include "instrument/Voltixprogen.h"
+#include "instrument/FakeInstrument.h"
+#include "instrument/VoltixProGen.h"
 #include "instrument/Wire.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Node and quadripole tables: the two loaders, grouping and node walks.
 #include "survey/Sequence.h"
 
-#include "support/Scriptedui.h"
+#include "support/ScriptedUi.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The window against the simulated instrument on a pseudo-terminal: Connect,
 // Start an acquisition, see the values, disconnect, as an operator would.
-#include "link/Simprocess.h"
-#include "ui/Mainfrm.h"
+#include "link/SimProcess.h"
+#include "ui/MainFrm.h"
 
 #include <gtest/gtest.h>
 

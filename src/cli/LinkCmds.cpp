@@ -1,0 +1,383 @@
+// The commands that talk to an instrument: identify, acquire and
+// check-resistance. They drive the same controller as the window.
+#include "app/Shell.h"
+#include "base/Clock.h"
+#include "base/TarnelError.h"
+#include "cli/Commands.h"
+#include "cli/Console.h"
+#include "cli/LinkAddress.h"
+#include "instrument/ConfigFile.h"
+#include "instrument/VoltixProGen.h"
+#include "link/PortCOM.h"
+#include "survey/Sequence.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+const char *const LinkHelp = "LINK is serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT]";
+
+// Reads "--name value" and "--flag" options; anything else is a usage error.
+class TOptions {
+public:
+    TOptions(const QStringList &args, const QStringList &valued, const QStringList &flags)
+    {
+        for (int i = 0; i < args.size(); ++i) {
+            const QString &a = args[i];
+            if (valued.contains(a) && i + 1 < args.size()) {
+                Values[a] = args[++i];
+            } else if (flags.contains(a)) {
+                Flags << a;
+            } else {
+                Error = QStringLiteral("unexpected argument \"%1\"").arg(a);
+                return;
+            }
+        }
+    }
+    QString Error;
+    QMap<QString, QString> Values;
+    QStringList Flags;
+    bool Has(const QString &flag) const { return Flags.contains(flag); }
+};
+
+// A console view that also carries the answers of the command line.
+class TCommandView : public TConsoleView {
+public:
+    TShell *Shell = nullptr;
+    bool Overwrite = false;
+    float Maximum = 500.0f;
+    int Selection = 0;
+    std::array<int, 2> Pair{0, 0};
+    int Retries = 3;
+
+    bool AskOverwrite(const QString &) override { return Overwrite; }
+    float MaxResistance() const override { return Maximum; }
+    int NodeSelection() const override { return Selection; }
+    std::array<int, 2> NodePair() const override { return Pair; }
+    void ShowResistance(int which, const Node &p1, const Node &p2, float r) override
+    {
+        if (which != 0)
+            return;
+        if (HavePair && (p1.Number != P1 || p2.Number != P2))
+            PrintPair();
+        if (!HavePair || p1.Number != P1 || p2.Number != P2) {
+            Attempts = 0;
+            HavePair = true;
+            P1 = p1.Number;
+            P2 = p2.Number;
+        } else {
+            ++Attempts;
+        }
+        Value = r;
+        // A pair still above the maximum after its retries is skipped.
+        if (r > Maximum && Attempts >= Retries && Shell)
+            Shell->SkipBtnClick();
+    }
+    void ShowResistanceChecked(bool shown) override
+    {
+        if (shown && HavePair)
+            PrintPair();
+        HavePair = false;
+    }
+
+private:
+    void PrintPair()
+    {
+        PrintOut(QStringLiteral("%1,%2,%3").arg(P1).arg(P2).arg(QString::number(double(Value), 'f', 2)));
+    }
+    bool HavePair = false;
+    int P1 = 0, P2 = 0, Attempts = 0;
+    float Value = 0;
+};
+
+struct TSession {
+    TConsoleUi Ui;
+    TCommandView View;
+    TShell Shell{Ui, View, SystemClock(), TShell::TOptions{false}};
+    TSession() { View.Shell = &Shell; }
+};
+
+// Chooses the link of a link string; the controller makes its port as the
+// Link menu would.
+void UseLink(TSession &s, const TLinkAddress &link, QString &dial, int &baud)
+{
+    baud = link.Baud;
+    switch (link.Kind) {
+    case TLinkAddress::Serial:
+        TPortCOM::SetDeviceMap({{1, link.Device}});
+        s.Shell.State.PortSelector = 1;
+        break;
+    case TLinkAddress::Tcp:
+        s.Shell.State.PortSelector = IPPortSelector;
+        dial = link.Host + QLatin1Char(':') + QString::number(link.Port);
+        s.Shell.State.IPAddress = dial;
+        break;
+    case TLinkAddress::Usb:
+        s.Shell.State.PortSelector = UsbPortSelector;
+        break;
+    }
+    s.Shell.Model->Port = nullptr;
+    s.Shell.Port.reset();
+    s.Shell.ShowPortImage(true);
+}
+
+// The link of the loaded configuration: its port already exists; the baud
+// rate and the dial text come from the file as at a connection in the window.
+void UseConfiguredLink(const TConfigValues &config, QString &dial, int &baud)
+{
+    baud = config.Speed;
+    dial = config.Port == IPPortSelector ? config.IPAddress : config.DialNumber;
+}
+
+bool Open(TSession &s, const QString &dial, int baud, const QString &modem, int delay, const QString &what)
+{
+    // The USB link asks again and again for a cable; without one there is
+    // nobody at a terminal to plug it in.
+    if (s.Shell.State.PortSelector == UsbPortSelector && s.Shell.UsbDeviceCount() == 0) {
+        PrintError(QStringLiteral("Unable to connect to %1: no FTDI USB cable found").arg(what));
+        return false;
+    }
+    s.Shell.Model->RestartFlag = TVoltixPro::RestartRequested(QCoreApplication::arguments());
+    const qsizetype before = s.Ui.Messages.size();
+    if (s.Shell.OpenAndIdentify(baud, dial, modem, delay))
+        return true;
+    if (s.Ui.Messages.size() == before)
+        PrintError(QStringLiteral("Unable to connect to %1").arg(what));
+    return false;
+}
+
+void Close(TSession &s)
+{
+    if (s.Shell.LinkOpen())
+        s.Shell.DisconnectInstrument();
+}
+
+QString Health(float v, int decimals)
+{
+    return QString::number(double(v), 'f', decimals);
+}
+
+// SIGINT and SIGTERM press Stop: the group in progress completes, then the
+// normal end runs.
+class TStopOnSignal {
+public:
+    explicit TStopOnSignal(TShell &shell)
+    {
+        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, Fds) != 0)
+            return;
+        Write = Fds[0];
+        Notifier = std::make_unique<QSocketNotifier>(Fds[1], QSocketNotifier::Read);
+        QObject::connect(Notifier.get(), &QSocketNotifier::activated, [this, &shell] {
+            char c = 0;
+            if (::read(Fds[1], &c, 1) == 1 && shell.State.RunState != TRunState::Idle) {
+                PrintError(QStringLiteral("Stop requested: the group in progress completes."));
+                shell.StopBtnClick();
+            }
+        });
+        struct sigaction sa {};
+        sa.sa_handler = [](int) {
+            const char c = 1;
+            [[maybe_unused]] const auto n = ::write(Write, &c, 1);
+        };
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGTERM, &sa, nullptr);
+    }
+    ~TStopOnSignal()
+    {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        Notifier.reset();
+        if (Write >= 0) {
+            ::close(Fds[0]);
+            ::close(Fds[1]);
+        }
+        Write = -1;
+    }
+
+private:
+    static inline int Write = -1;
+    int Fds[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> Notifier;
+};
+
+// Loads --config; false with a message when it cannot be read.
+bool LoadConfig(TSession &s, const QString &path, TConfigValues &config)
+{
+    if (!QFileInfo(path).isFile()) {
+        PrintError(QStringLiteral("tarnelpro-cli: configuration file \"%1\" not found").arg(path));
+        return false;
+    }
+    s.Shell.LoadConfiguration(path);
+    TConfigFile::Read(path, s.Shell.CurrentValues(), config, s.Shell.Locale);
+    return true;
+}
+
+// Link from --link or from the configuration; returns the exit status on failure.
+int Connect(TSession &s, const TOptions &o, const TConfigValues *config)
+{
+    QString dial, error;
+    int baud = 19200;
+    QString what;
+    if (o.Values.contains(QStringLiteral("--link"))) {
+        what = o.Values[QStringLiteral("--link")];
+        const auto link = ParseLinkAddress(what, error);
+        if (!link) {
+            PrintError(QStringLiteral("tarnelpro-cli: %1").arg(error));
+            return 2;
+        }
+        UseLink(s, *link, dial, baud);
+    } else if (config) {
+        UseConfiguredLink(*config, dial, baud);
+        what = QStringLiteral("the configured link (port %1)").arg(config->Port);
+    } else {
+        PrintError(QStringLiteral("tarnelpro-cli: --link is required; %1").arg(QString::fromLatin1(LinkHelp)));
+        return 2;
+    }
+    const QString modem = config ? config->ModemConfig : QString();
+    const int delay = config ? config->Delay : 0;
+    return Open(s, dial, baud, modem, delay, what) ? 0 : 1;
+}
+} // namespace
+
+int RunIdentifyCommand(const QStringList &args)
+{
+    const TOptions o(args, {QStringLiteral("--link")}, {QStringLiteral("--yes")});
+    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--link"))) {
+        PrintError(QStringLiteral("usage: tarnelpro-cli identify --link LINK [--yes]\n%1").arg(QString::fromLatin1(LinkHelp)));
+        return 2;
+    }
+    TSession s;
+    s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
+    try {
+        if (const int status = Connect(s, o, nullptr); status != 0)
+            return status;
+        s.Shell.CheckInstrumentHealth();
+        const auto *gen = dynamic_cast<TVoltixProGen *>(&s.Shell.Model->Protocol());
+        PrintOut(QStringLiteral("Identification: %1 / %2").arg(s.Shell.IdentificationLines[0], s.Shell.IdentificationLines[1]));
+        PrintOut(QStringLiteral("TypeCode: 0x%1").arg(s.Shell.Model->InstrumentType, 8, 16, QLatin1Char('0')));
+        PrintOut(QStringLiteral("Generation: %1").arg(gen ? QString::number(gen->Table()->Generation) : QStringLiteral("unknown")));
+        PrintOut(QStringLiteral("Channels: %1").arg(gen ? gen->InstrumentChannels() : 0));
+        const auto &h = s.Shell.LastHealth;
+        PrintOut(QStringLiteral("TxBattery: %1").arg(Health(h[0], 1)));
+        PrintOut(QStringLiteral("RxBattery: %1").arg(Health(h[1], 1)));
+        PrintOut(QStringLiteral("Temperature: %1").arg(Health(h[2], 0)));
+        Close(s);
+        return 0;
+    } catch (const ETarnelError &e) {
+        PrintError(e.Message());
+        return 1;
+    }
+}
+
+int RunAcquireCommand(const QStringList &args)
+{
+    const TOptions o(args, {QStringLiteral("--config"), QStringLiteral("--link"), QStringLiteral("--output")},
+                     {QStringLiteral("--overwrite"), QStringLiteral("--yes")});
+    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config"))) {
+        PrintError(QStringLiteral("usage: tarnelpro-cli acquire --config FILE.ini [--link LINK] [--output FILE.bin] "
+                                  "[--overwrite] [--yes]\n%1")
+                       .arg(QString::fromLatin1(LinkHelp)));
+        return 2;
+    }
+    TSession s;
+    s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
+    TConfigValues config;
+    if (!LoadConfig(s, o.Values[QStringLiteral("--config")], config))
+        return 1;
+    if (o.Values.contains(QStringLiteral("--output")))
+        s.Shell.State.AcquisitionFile = QFileInfo(o.Values[QStringLiteral("--output")]).absoluteFilePath();
+    if (s.Shell.Model->QuadCount == 0) {
+        PrintError(QStringLiteral("tarnelpro-cli: the configuration names no quadripole to measure"));
+        return 1;
+    }
+    if (QFileInfo::exists(s.Shell.State.AcquisitionFile) && !o.Has(QStringLiteral("--overwrite"))) {
+        PrintError(QStringLiteral("tarnelpro-cli: data file \"%1\" exists; nothing was changed. Use --overwrite to "
+                                  "replace it or --output to write another file.")
+                       .arg(s.Shell.State.AcquisitionFile));
+        return 3;
+    }
+    s.View.Overwrite = true;
+    s.Shell.OnProgress = [](const QString &label, const QString &estimate) {
+        PrintError(estimate.isEmpty() ? label : label + QStringLiteral("  remaining ") + estimate);
+    };
+    try {
+        if (const int status = Connect(s, o, &config); status != 0)
+            return status;
+        TStopOnSignal stop(s.Shell);
+        s.Shell.RunStartAction(TShell::ActionAcquisition);
+        const bool alarm = s.Shell.LastRunEnd == TShell::TRunEnd::Aborted;
+        Close(s);
+        if (alarm) {
+            PrintError(QStringLiteral("Acquisition stopped by a battery or temperature alarm."));
+            return 4;
+        }
+        return 0;
+    } catch (const ETarnelError &e) {
+        PrintError(e.Message());
+        return 1;
+    }
+}
+
+int RunCheckResistanceCommand(const QStringList &args)
+{
+    const TOptions o(args,
+                     {QStringLiteral("--config"), QStringLiteral("--nodes"), QStringLiteral("--max"),
+                      QStringLiteral("--retries"), QStringLiteral("--link")},
+                     {QStringLiteral("--yes")});
+    const auto usage = [] {
+        PrintError(QStringLiteral("usage: tarnelpro-cli check-resistance --config FILE.ini [--nodes used|defined|P1,P2] "
+                                  "[--max KOHM] [--retries N] [--link LINK] [--yes]\n%1")
+                       .arg(QString::fromLatin1(LinkHelp)));
+        return 2;
+    };
+    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config")))
+        return usage();
+    TSession s;
+    s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
+    const QString nodes = o.Values.value(QStringLiteral("--nodes"), QStringLiteral("used"));
+    if (nodes == QLatin1String("used")) {
+        s.View.Selection = 0;
+    } else if (nodes == QLatin1String("defined")) {
+        s.View.Selection = 1;
+    } else {
+        const QStringList pair = nodes.split(QLatin1Char(','));
+        bool ok1 = false, ok2 = false;
+        if (pair.size() == 2)
+            s.View.Pair = {pair[0].toInt(&ok1), pair[1].toInt(&ok2)};
+        if (!ok1 || !ok2)
+            return usage();
+        s.View.Selection = 2;
+    }
+    bool ok = true;
+    if (o.Values.contains(QStringLiteral("--max")))
+        s.View.Maximum = o.Values[QStringLiteral("--max")].toFloat(&ok);
+    if (!ok || s.View.Maximum <= 0)
+        return usage();
+    if (o.Values.contains(QStringLiteral("--retries")))
+        s.View.Retries = o.Values[QStringLiteral("--retries")].toInt(&ok);
+    if (!ok || s.View.Retries < 0)
+        return usage();
+    TConfigValues config;
+    if (!LoadConfig(s, o.Values[QStringLiteral("--config")], config))
+        return 1;
+    try {
+        if (const int status = Connect(s, o, &config); status != 0)
+            return status;
+        TStopOnSignal stop(s.Shell);
+        s.Shell.RunStartAction(TShell::ActionResistance);
+        Close(s);
+        return 0;
+    } catch (const ETarnelError &e) {
+        PrintError(e.Message());
+        return 1;
+    }
+}

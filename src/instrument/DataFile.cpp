@@ -1,0 +1,128 @@
+#include "instrument/DataFile.h"
+
+#include "base/DateText.h"
+#include "base/TarnelError.h"
+#include "instrument/VoltixPro.h"
+#include "instrument/Wire.h"
+#include "survey/Geometry.h"
+
+#include <QFile>
+
+#include <cmath>
+#include <cstring>
+
+
+namespace {
+[[noreturn]] void FileError(const QString &path, const QFile &file)
+{
+    throw ETarnelError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+}
+
+void Sync(QFile &file)
+{
+    // Handed to the system before the file closes: a crash of the program
+    // loses nothing already appended.
+    file.flush();
+}
+} // namespace
+
+QByteArray DataFileHeader(const QByteArray &headerText, const QDateTime &when, const QLocale &locale)
+{
+    QByteArray header(DataHeaderSize, '\0');
+    const std::uint32_t magic = DataFileMagic;
+    std::memcpy(header.data(), &magic, 4);
+    header[4] = 9;
+    QByteArray text = LocalDateTimeText(when, locale).toLatin1() + "\r\n";
+    // The comment stops at its first 0 byte like the 8-bit text it is.
+    const qsizetype nul = headerText.indexOf('\0');
+    text += nul >= 0 ? headerText.left(nul) : headerText;
+    text.truncate(DataHeaderTextSize - 1);
+    std::memcpy(header.data() + 5, text.constData(), static_cast<std::size_t>(text.size()));
+    return header;
+}
+
+void WriteDataFileHeader(const QString &path, const QByteArray &headerText, const QDateTime &when,
+                         const QLocale &locale)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        FileError(path, file);
+    const QByteArray header = DataFileHeader(headerText, when, locale);
+    if (file.write(header) != header.size())
+        FileError(path, file);
+    Sync(file);
+}
+
+void ConvertChannelRecord(const TGenerationTable &gen, std::span<const std::uint8_t> channel,
+                          const TVoltixPro &model, int quad, bool lowCurrent, double dayNumber, TDataRecord &out)
+{
+    out.Ten = 10;
+    out.Version = gen.RecordVersion;
+    out.One = 1;
+    out.PulseTime = float(GetLE<std::uint16_t>(channel, ChannelOffset::PulseTime)) * 10.0f;
+    out.WindowDelay = float(GetLE<std::uint16_t>(channel, ChannelOffset::WindowDelay)) * 10.0f;
+    out.Coords = GetQuadCoords(model, quad);
+    out.Sp = GetLE<float>(channel, gen.OffSp);
+    out.Vp = GetLE<float>(channel, gen.OffVp);
+    float in = GetLE<float>(channel, gen.OffIn);
+    if (gen.LowCurrentScaling && lowCurrent)
+        in *= 0.01f;
+    out.In = in;
+
+    const bool validQuad = quad >= 0 && quad < model.QuadCount && quad < TSequence::QuadTableSize;
+    const Quadripole q = validQuad ? model.Quads[static_cast<std::size_t>(quad)] : Quadripole{0, 0, 0, 0, 0};
+    out.LineResistance = model.LineResistanceOf(q.M) + model.LineResistanceOf(q.N);
+
+    const bool current = gen.RhoCurrentThreshold > 0.0f ? std::fabs(in) > gen.RhoCurrentThreshold : in != 0.0f;
+    out.Rho = current ? static_cast<float>(GeometricFactor(model, quad) * double(out.Vp) / double(in)) : 0.0f;
+
+    out.M = GetLE<float>(channel, gen.OffM);
+    out.Q = GetLE<float>(channel, gen.OffQ);
+    for (int i = 0; i < 20; ++i) {
+        out.Windows[static_cast<std::size_t>(i)] =
+            float(GetLE<std::uint16_t>(channel, ChannelOffset::Windows + 2 * i)) * 10.0f;
+        out.Chargeabilities[static_cast<std::size_t>(i)] = GetLE<float>(channel, gen.OffChargeabilities + 4 * i);
+    }
+    out.Channel = GetLE<std::uint8_t>(channel, ChannelOffset::Channel);
+    out.Flags = GetLE<std::uint8_t>(channel, ChannelOffset::Flags);
+    if (q.Level < 0)
+        out.Flags |= TDataRecord::LevelFlag;
+    else
+        out.Flags &= std::uint8_t(~TDataRecord::LevelFlag);
+    out.Counter = GetLE<std::uint16_t>(channel, ChannelOffset::Counter);
+    out.Spare.fill(0);
+    out.Latitude = GetLE<float>(channel, ChannelOffset::Latitude);
+    out.Longitude = GetLE<float>(channel, ChannelOffset::Longitude);
+    out.Value = GetLE<float>(channel, gen.OffValue);
+    if (gen.WritesInstrumentState) {
+        out.Vab = GetLE<float>(channel, gen.OffVab);
+        out.TxBattery = GetLE<float>(channel, gen.OffTxBattery);
+        out.RxBattery = GetLE<float>(channel, gen.OffRxBattery);
+        out.Temperature = GetLE<float>(channel, gen.OffTemperature);
+        out.Date = dayNumber;
+    }
+}
+
+void AppendDataRecords(const QString &path, std::span<const TDataRecord> records)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        FileError(path, file);
+    const qint64 before = file.size();
+    if (!file.seek(before))
+        FileError(path, file);
+    for (const TDataRecord &r : records) {
+        if (file.write(reinterpret_cast<const char *>(&r), sizeof r) != static_cast<qint64>(sizeof r)) {
+            // A full disk must not leave half a record that shifts every later one.
+            const QString message = file.errorString();
+            file.resize(before);
+            throw ETarnelError(QStringLiteral("%1: %2").arg(path, message));
+        }
+    }
+    if (!file.flush()) {
+        const QString message = file.errorString();
+        file.resize(before);
+        throw ETarnelError(QStringLiteral("%1: %2").arg(path, message));
+    }
+    Sync(file);
+}

@@ -1,0 +1,57 @@
+#include "instrument/VoltixPro.h"
+
+#include "instrument/VoltixProGen.h"
+
+#include <QStringList>
+
+void TVoltixProVxx::CreateDataFile(const QString &, const QByteArray &) {}
+void TVoltixProVxx::AppendRecords(const QString &, int, int, TRecordArray &, bool) {}
+void TVoltixProVxx::SetChannelCount(int) {}
+void TVoltixProVxx::SetParameters(TStartParameters) {}
+void TVoltixProVxx::Escape() {}
+void TVoltixProVxx::GetParameters() {}
+void TVoltixProVxx::SendParameters() {}
+void TVoltixProVxx::GetDescription() {}
+void TVoltixProVxx::GetLastMeasure() {}
+int TVoltixProVxx::RunMeasurement() { return 0; }
+void TVoltixProVxx::SpeedMeasure(const TElectrodeList &, bool) {}
+void TVoltixProVxx::RecallData() {}
+void TVoltixProVxx::ChangeMode(std::int32_t) {}
+void TVoltixProVxx::SwitchElectrodes(const TElectrodeList &) {}
+void TVoltixProVxx::ReleaseElectrodes() {}
+void TVoltixProVxx::GetGpsData(std::array<std::uint8_t, 4> &) {}
+void TVoltixProVxx::ReadRxResistances() {}
+void TVoltixProVxx::ReadResistance() {}
+float TVoltixProVxx::ReadTxResistance() { return 0.0f; }
+
+TVoltixPro::TVoltixPro(TUserInterface &ui, TClock &clock)
+    : Ui(ui), Clock(clock), ProtocolObject(std::make_unique<TVoltixProVxx>())
+{
+}
+
+TVoltixPro::~TVoltixPro() = default;
+
+bool TVoltixPro::ChooseProtocol(std::uint32_t typeCode)
+{
+    InstrumentType = typeCode;
+    const TGenerationTable *gen = GenerationOf(typeCode);
+    if (!gen)
+        return false;
+    if (gen->Generation == 1)
+        ProtocolObject = std::make_unique<TVoltixProV1>(*this);
+    else
+        ProtocolObject = std::make_unique<TVoltixProV2>(*this);
+    return true;
+}
+
+float TVoltixPro::LineResistanceOf(int node) const noexcept
+{
+    if (node < 0 || node >= NodeTableSize)
+        return 0.0f;
+    return LineResistance[static_cast<std::size_t>(node)];
+}
+
+bool TVoltixPro::RestartRequested(const QStringList &arguments)
+{
+    return arguments.size() > 1 && arguments[1].contains(QStringLiteral("RESTART"));
+}

@@ -1,0 +1,521 @@
+#include "link/PortVirt.h"
+
+#include "base/Clock.h"
+#include "base/TarnelError.h"
+#include "base/UserInterface.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+
+namespace {
+// Longest single block on the user-interface event loop while the device is silent.
+constexpr int IdleSliceMs = 10;
+constexpr std::uint8_t WakeUp = '@';
+constexpr std::uint8_t EscapeCommand = 27;
+constexpr int WakeUpSends = 82;
+constexpr int WakeUpUnansweredLimit = 78;
+constexpr int CommandAttempts = 6;
+constexpr int IdentifyLineMax = 40;
+constexpr int IdentifyLineTimeoutMs = 15000;
+constexpr int BlockSizeTimeoutMs = 3000;
+
+std::array<std::uint8_t, 2> Le16(unsigned value)
+{
+    return {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>((value >> 8) & 0xFF)};
+}
+
+unsigned FromLe16(std::span<const std::uint8_t, 2> b) { return b[0] | (b[1] << 8); }
+
+std::uint16_t NextBlockNumber(std::uint16_t n) { return n >= 127 ? 1 : static_cast<std::uint16_t>(n + 1); }
+} // namespace
+
+void TBufferStream::Clear()
+{
+    Bytes.clear();
+    Pos = 0;
+}
+
+void TBufferStream::Write(std::span<const std::uint8_t> data)
+{
+    const qsizetype end = Pos + static_cast<qsizetype>(data.size());
+    if (end > Bytes.size())
+        Bytes.resize(end);
+    std::copy(data.begin(), data.end(), reinterpret_cast<std::uint8_t *>(Bytes.data()) + Pos);
+    Pos = end;
+}
+
+qsizetype TBufferStream::Read(std::span<std::uint8_t> out)
+{
+    const qsizetype n = std::min<qsizetype>(static_cast<qsizetype>(out.size()), Bytes.size() - Pos);
+    if (n <= 0)
+        return 0;
+    const auto *src = reinterpret_cast<const std::uint8_t *>(Bytes.constData()) + Pos;
+    std::copy(src, src + n, out.begin());
+    Pos += n;
+    return n;
+}
+
+TPortVirt::TPortVirt(TUserInterface &ui, TClock &clock) : UiServices(ui), Clock(clock) {}
+
+TPortVirt::~TPortVirt() = default;
+
+void TPortVirt::Fail(const char *message)
+{
+    UiServices.BusyIndicator(false);
+    throw ETarnelError(message);
+}
+
+void TPortVirt::IdleWait(int ms) { UiServices.WaitEvents(std::clamp(ms, 0, IdleSliceMs)); }
+
+bool TPortVirt::WaitForRx(int count, int timeoutMs)
+{
+    const std::int64_t start = Clock.Ms();
+    for (;;) {
+        if (LinkDown())
+            return false;
+        const int waiting = RxCount();
+        if (waiting >= count)
+            return true;
+        const std::int64_t left = timeoutMs - (Clock.Ms() - start);
+        if (left < 0)
+            return false;
+        IdleWait(static_cast<int>(std::max<std::int64_t>(left, 1)));
+    }
+}
+
+int TPortVirt::WriteBlock(std::span<const std::uint8_t> data)
+{
+    for (std::uint8_t b : data)
+        PutByte(b);
+    return static_cast<int>(data.size());
+}
+
+std::uint8_t TPortVirt::GetByte()
+{
+    while (!LinkDown()) {
+        if (RxCount() > 0) {
+            const int b = RawReadByteTimed(WaitTimeoutMs);
+            if (b >= 0)
+                return static_cast<std::uint8_t>(b);
+            // A byte that was announced but could not be read means the link failed:
+            // handing 0xFF on as data would corrupt the transfer.
+            break;
+        }
+        IdleWait(IdleSliceMs);
+    }
+    Fail(ReadErrorText());
+}
+
+bool TPortVirt::ReadLine(QByteArray &text, int maximum, int timeoutMs)
+{
+    if (LinkDown())
+        Fail("Port err. getstring");
+    text.clear();
+    for (;;) {
+        std::uint8_t b = 0;
+        if (RawRead(std::span(&b, 1), timeoutMs) < 1) {
+            text.clear();
+            return false;
+        }
+        --maximum;
+        if (b != 13 && b != 10)
+            text.append(static_cast<char>(b));
+        if (b == 10 || maximum == 0)
+            return true;
+    }
+}
+
+bool TPortVirt::WaitPrompt() { return WaitForText(":>"); }
+
+bool TPortVirt::WaitForTextLinkDown()
+{
+    UiServices.BusyIndicator(false);
+    return false;
+}
+
+bool TPortVirt::WaitForText(QByteArrayView text)
+{
+    // Only the last text.size() bytes can still complete a match, so the
+    // accumulator stays small however much noise arrives.
+    QByteArray tail;
+    const std::int64_t start = Clock.Ms();
+    for (;;) {
+        if (RxCount() <= 0) {
+            IdleWait(IdleSliceMs);
+            if (LinkDown())
+                return WaitForTextLinkDown();
+            if (Clock.Ms() - start > WaitTimeoutMs)
+                return true;
+            continue;
+        }
+        const int b = RawReadByte();
+        if (b < 0)
+            continue;
+        tail.append(static_cast<char>(b));
+        if (tail.size() > text.size())
+            tail.remove(0, tail.size() - text.size());
+        if (tail == text)
+            return true;
+    }
+}
+
+void TPortVirt::PutByte(std::uint8_t byte)
+{
+    for (;;) {
+        if (LinkDown())
+            Fail("Port err. putcom");
+        UiServices.Yield();
+        if (RawWriteByte(byte) != -1)
+            break;
+        IdleWait(1);
+    }
+    while (TxCount() != 0) {
+        if (LinkDown())
+            Fail("Port err.");
+        IdleWait(1);
+    }
+    if (ByteDelayMs > 0)
+        Clock.Sleep(ByteDelayMs);
+}
+
+void TPortVirt::WriteCommandByte(std::uint8_t byte)
+{
+    for (;;) {
+        if (LinkDown())
+            Fail("Port err. Setcmd");
+        UiServices.Yield();
+        if (RawWriteByte(byte) != -1)
+            return;
+        IdleWait(1);
+    }
+}
+
+bool TPortVirt::SendCommand(std::uint8_t command, int timeoutMs)
+{
+    UiServices.BusyIndicator(true);
+    if (LinkDown())
+        Fail("Port err. Setcmd");
+    FlushInput();
+
+    int unanswered = 0;
+    for (int i = 0; i < WakeUpSends; ++i) {
+        PutByte(WakeUp);
+        if (RawReadByteTimed(timeoutMs) == WakeUp)
+            break;
+        ++unanswered;
+    }
+    FlushOutput();
+    if (unanswered >= WakeUpUnansweredLimit) {
+        UiServices.BusyIndicator(false);
+        return false;
+    }
+
+    int reply = -1;
+    for (int attempt = 0; attempt < CommandAttempts; ++attempt) {
+        FlushInput();
+        WriteCommandByte(command);
+        Clock.Sleep(10);
+        WriteCommandByte(static_cast<std::uint8_t>(command ^ 0xFF));
+        reply = RawReadByteTimed(timeoutMs);
+        UiServices.Yield();
+        if (reply != 0xFF && reply != -1)
+            break;
+    }
+    UiServices.BusyIndicator(false);
+    if (reply != command)
+        return false;
+    Clock.Sleep(20);
+    return true;
+}
+
+bool TPortVirt::PromptAndSendCommand(std::uint8_t command, int timeoutMs)
+{
+    return WaitPrompt() && SendCommand(command, timeoutMs);
+}
+
+int TPortVirt::ReadBytes(std::span<std::uint8_t> buffer, int timeoutMs)
+{
+    int stored = 0;
+    for (auto &slot : buffer) {
+        if (LinkDown())
+            Fail(ReadErrorText());
+        std::uint8_t b = 0;
+        if (RawRead(std::span(&b, 1), timeoutMs) < 1)
+            break;
+        slot = b;
+        ++stored;
+    }
+    return stored;
+}
+
+TPortVirt::TIdentifyValues TPortVirt::IdentifyValues() const
+{
+    return {.DrainTimeoutMs = 5000, .AnswerTimeoutMs = 5000, .FallbackBaud = 38400, .EscapePass = 20,
+            .EscapeFailureFails = false};
+}
+
+bool TPortVirt::Identify(QByteArray &secondLine, QByteArray &firstLine)
+{
+    try {
+        const TIdentifyValues v = IdentifyValues();
+        int pass = 0;
+        int savedBaud = 0;
+        for (;;) {
+            UiServices.Yield();
+            while (RxCount() != 0 && !LinkDown()) {
+                std::uint8_t junk = 0;
+                RawRead(std::span(&junk, 1), v.DrainTimeoutMs);
+            }
+            PutByte(WakeUp);
+            Clock.Sleep(100);
+
+            int answer = 0;
+            if (!ClearLineErrors()) {
+                std::uint8_t b = 0;
+                if (RawRead(std::span(&b, 1), v.AnswerTimeoutMs) == 1)
+                    answer = b;
+            }
+
+            ++pass;
+            if (v.FallbackBaud > 0 && pass == 11) {
+                savedBaud = GetBaudRate();
+                SetBaudRate(v.FallbackBaud);
+            }
+            if (pass == v.EscapePass) {
+                if (v.FallbackBaud > 0)
+                    SetBaudRate(savedBaud);
+                Clock.Sleep(100);
+                if (!SendCommand(EscapeCommand, 2000) && v.EscapeFailureFails)
+                    return false;
+                Clock.Sleep(1000);
+                pass = 0;
+            }
+            if (answer == WakeUp)
+                break;
+        }
+        // The instrument's first line goes into the second argument; a failure
+        // there leaves the first argument untouched for the caller's retry.
+        if (!ReadLine(firstLine, IdentifyLineMax, IdentifyLineTimeoutMs))
+            return false;
+        if (!ReadLine(secondLine, IdentifyLineMax, IdentifyLineTimeoutMs))
+            return false;
+        IdentifyFinish(firstLine);
+        return true;
+    } catch (const ETarnelError &) {
+        UiServices.Message("Unknown Baudrate");
+        return false;
+    }
+}
+
+void TPortVirt::ReadExact(std::span<std::uint8_t> buffer)
+{
+    for (auto &b : buffer)
+        b = GetByte();
+}
+
+void TPortVirt::SetLatency(int) {}
+
+void TPortVirt::PauseSeconds(int seconds) { Clock.Sleep(seconds * 1000); }
+
+std::uint16_t TPortVirt::BlockChecksum(std::span<const std::uint8_t> bytes)
+{
+    unsigned sum = 0;
+    for (std::uint8_t b : bytes)
+        sum += b;
+    return static_cast<std::uint16_t>(sum & 0xFFFF);
+}
+
+void TPortVirt::AdvanceProgress(int by)
+{
+    int pos = UiServices.ProgressPosition() + by;
+    if (pos > UiServices.ProgressMaximum())
+        pos = 0;
+    UiServices.SetProgressPosition(pos);
+}
+
+void TPortVirt::ReceiveBlock(TBlockProgress progress, TBlockErrors errors)
+{
+    const bool withBar = progress == TBlockProgress::ProgressBar;
+    const bool withIndicator = errors == TBlockErrors::ErrorIndicator;
+
+    UiServices.BusyIndicator(true);
+    Buffer.Clear();
+    if (GetState() < 1)
+        Fail("Port err. xbtCload");
+    FlushOutput();
+
+    do {
+        FlushInput();
+        PutByte(0);
+    } while (GetByte() != 0);
+
+    std::uint16_t block = 1;
+    // The size is unsigned on the wire; 64 bits keep the countdown from wrapping.
+    std::int64_t total = 0;
+    std::array<std::uint8_t, 4> size{};
+    if (RawRead(size, BlockSizeTimeoutMs) == 4)
+        total = std::int64_t(size[0]) | std::int64_t(size[1]) << 8 | std::int64_t(size[2]) << 16 |
+                std::int64_t(size[3]) << 24;
+
+    if (withBar) {
+        UiServices.SetProgressRange(0, total == 0 ? MaxBlockPayload : static_cast<int>(std::min<std::int64_t>(total, INT_MAX)));
+        UiServices.SetProgressPosition(0);
+    }
+
+    std::array<std::uint8_t, MaxBlockPayload> payload{};
+    for (;;) {
+        const auto request = Le16(block);
+        std::array<std::uint8_t, 2> echo{};
+        do {
+            FlushInput();
+            WriteBlock(request);
+            ReadExact(echo);
+        } while (echo != request);
+
+        std::array<std::uint8_t, 2> word{};
+        ReadExact(word);
+        // The clamp keeps every length inside the block buffer, whatever the
+        // instrument announced.
+        std::int64_t length = FromLe16(word) >> 6;
+        if (length > MaxBlockPayload)
+            length = total >= MaxBlockPayload ? MaxBlockPayload : std::max<std::int64_t>(total, 0);
+        if (length == 0)
+            break;
+
+        const auto lengthBytes = Le16(static_cast<unsigned>(length));
+        unsigned sum = BlockChecksum(lengthBytes);
+        const auto data = std::span(payload).first(static_cast<std::size_t>(length));
+        ReadExact(data);
+        sum += BlockChecksum(data);
+        std::array<std::uint8_t, 2> check{};
+        ReadExact(check);
+
+        if ((sum & 0xFFFF) == FromLe16(check)) {
+            if (withIndicator)
+                UiServices.ShowErrorIndicator(false);
+            block = NextBlockNumber(block);
+            if (withBar)
+                AdvanceProgress(static_cast<int>(length));
+            Buffer.Write(data);
+            UiServices.Yield();
+            total -= length;
+        } else if (withIndicator) {
+            UiServices.ShowErrorIndicator(true);
+        }
+        if (total <= 0)
+            break;
+    }
+
+    std::array<std::uint8_t, 2> closingEcho{};
+    WriteBlock(Le16(block));
+    ReadExact(closingEcho);
+
+    if (withBar)
+        UiServices.SetProgressPosition(0);
+    UiServices.BusyIndicator(false);
+    UiServices.Yield();
+}
+
+int TPortVirt::ReceiveBlockInto(std::span<std::uint8_t> destination, TBlockProgress progress,
+                                TBlockErrors errors)
+{
+    ReceiveBlock(progress, errors);
+    if (destination.empty())
+        return 0;
+    // An instrument announcing more than the caller's record area gets truncated
+    // rather than written past its end.
+    Buffer.Rewind();
+    return static_cast<int>(Buffer.Read(destination));
+}
+
+void TPortVirt::SendBlock(TBlockProgress progress, TBlockErrors errors)
+{
+    const bool withBar = progress == TBlockProgress::ProgressBar;
+    const bool withIndicator = errors == TBlockErrors::ErrorIndicator;
+
+    UiServices.BusyIndicator(true);
+    if (withBar) {
+        UiServices.SetProgressRange(0, static_cast<int>(std::min<qsizetype>(Buffer.Size(), INT_MAX)));
+        UiServices.SetProgressPosition(0);
+    }
+    Buffer.Rewind();
+    std::int64_t remaining = Buffer.Size();
+
+    std::uint8_t sync = 0;
+    do {
+        sync = GetByte();
+        PutByte(sync);
+    } while (sync != 0);
+
+    std::uint16_t expected = 1;
+    std::uint16_t lastSent = 1;
+    unsigned headerSum = 0;
+    Clock.Sleep(10);
+    const std::array<std::uint8_t, 4> size = {
+        static_cast<std::uint8_t>(remaining & 0xFF), static_cast<std::uint8_t>((remaining >> 8) & 0xFF),
+        static_cast<std::uint8_t>((remaining >> 16) & 0xFF), static_cast<std::uint8_t>((remaining >> 24) & 0xFF)};
+    WriteBlock(size);
+
+    std::array<std::uint8_t, MaxBlockPayload> payload{};
+    int length = 0;
+    for (;;) {
+        std::array<std::uint8_t, 2> request{};
+        ReadExact(request);
+        FlushInput();
+        WriteBlock(request);
+        const unsigned asked = FromLe16(request);
+        if (asked != expected && asked != lastSent) {
+            if (withIndicator)
+                UiServices.ShowErrorIndicator(true);
+            continue;
+        }
+        if (withIndicator)
+            UiServices.ShowErrorIndicator(false);
+
+        const bool fresh = asked == expected;
+        if (fresh) {
+            if (remaining <= 0)
+                break;
+            length = static_cast<int>(std::min<std::int64_t>(remaining, MaxBlockPayload));
+            headerSum = BlockChecksum(Le16(static_cast<unsigned>(length)));
+            Buffer.Read(std::span(payload).first(static_cast<std::size_t>(length)));
+            UiServices.Yield();
+            remaining -= length;
+            lastSent = expected;
+            expected = NextBlockNumber(expected);
+        }
+        const auto data = std::span<const std::uint8_t>(payload).first(static_cast<std::size_t>(length));
+        WriteBlock(Le16(static_cast<unsigned>(length) << 6));
+        Clock.Sleep(10);
+        if (fresh && withBar) {
+            for (std::uint8_t b : data) {
+                PutByte(b);
+                AdvanceProgress(1);
+                UiServices.Yield();
+            }
+        } else {
+            WriteBlock(data);
+        }
+        WriteBlock(Le16((headerSum + BlockChecksum(data)) & 0xFFFF));
+    }
+
+    if (withBar)
+        UiServices.SetProgressPosition(0);
+    UiServices.BusyIndicator(false);
+    UiServices.Yield();
+}
+
+void TPortVirt::SendBlockFrom(std::optional<std::span<const std::uint8_t>> data, TBlockErrors errors,
+                              TBlockProgress progress)
+{
+    if (data) {
+        Buffer.Clear();
+        Buffer.Write(*data);
+    }
+    if (Buffer.Size() == 0) {
+        UiServices.Message("Err. Buffer");
+        return;
+    }
+    SendBlock(progress, errors);
+}

@@ -1,0 +1,450 @@
+#include "sim/SimInstrument.h"
+
+#include <QtEndian>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+namespace {
+constexpr int ExchangeTimeoutMs = 5000;
+constexpr int DescriptionSize = 176;
+constexpr int MaxBlock = 528;
+
+QByteArray Le16(unsigned v)
+{
+    QByteArray b(2, 0);
+    qToLittleEndian<quint16>(static_cast<quint16>(v), b.data());
+    return b;
+}
+QByteArray Le32(std::uint32_t v)
+{
+    QByteArray b(4, 0);
+    qToLittleEndian<quint32>(v, b.data());
+    return b;
+}
+QByteArray F32(float v)
+{
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &v, 4);
+    return Le32(bits);
+}
+void PutF32(QByteArray &b, int offset, float v) { b.replace(offset, 4, F32(v)); }
+void PutU16(QByteArray &b, int offset, unsigned v) { b.replace(offset, 2, Le16(v)); }
+// Values outside the bytes read as 0.
+template <class T>
+T ValueAt(const QByteArray &b, int offset)
+{
+    T v{};
+    if (offset >= 0 && offset + qsizetype(sizeof(T)) <= b.size())
+        std::memcpy(&v, b.constData() + offset, sizeof(T));
+    return v;
+}
+std::int32_t I32At(const QByteArray &b, int offset) { return ValueAt<std::int32_t>(b, offset); }
+unsigned U16At(const QByteArray &b, int offset) { return ValueAt<std::uint16_t>(b, offset); }
+float F32At(const QByteArray &b, int offset) { return ValueAt<float>(b, offset); }
+unsigned Sum16(QByteArrayView b)
+{
+    unsigned s = 0;
+    for (char c : b)
+        s += static_cast<std::uint8_t>(c);
+    return s & 0xFFFF;
+}
+unsigned Next(unsigned n) { return n >= 127 ? 1 : n + 1; }
+} // namespace
+
+TSimInstrument::TSimInstrument(TSimOptions options)
+    : Opt(std::move(options)), Random(Opt.Seed), FaultRandom(Opt.Seed ^ 0x5A5A5A5Au)
+{
+    Parameters = QByteArray(ParameterSize(), 0);
+    Parameters.replace(0, 4, Le32(std::uint32_t(Opt.Channels)));
+    Parameters.replace(4, 4, Le32(1));
+    Parameters.replace(8, 4, Le32(1023));
+    Parameters.replace(12, 4, Le32(4));
+    Parameters.replace(16, 4, Le32(16));
+    PutF32(Parameters, 20, 1.0f);
+    Parameters.replace(24, 4, Le32(328225));
+    PutU16(Parameters, 32, 200);
+    PutU16(Parameters, 34, 126);
+    PutU16(Parameters, 36, 24);
+    for (int w = 0; w < 20; ++w)
+        PutU16(Parameters, 38 + 2 * w, 8);
+    // The instrument's own part of the block, echoed back by the program untouched.
+    for (int i = 92; i < Parameters.size(); ++i)
+        Parameters[i] = char(i & 0xFF);
+}
+
+void TSimInstrument::Pause(int ms)
+{
+    if (ms > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+bool TSimInstrument::Send(const QByteArray &bytes)
+{
+    Pause(Opt.Faults.SlowMs);
+    return Wire->Write(bytes);
+}
+
+QByteArray TSimInstrument::ReadN(int count, int timeoutMs)
+{
+    QByteArray out;
+    while (out.size() < count) {
+        const int b = Wire->ReadByte(timeoutMs);
+        if (b < 0)
+            return {};
+        out.append(char(b));
+    }
+    return out;
+}
+
+void TSimInstrument::Serve(TSimWire &wire)
+{
+    Wire = &wire;
+    Dropped = false;
+    std::uniform_real_distribution<double> chance(0, 1);
+    for (;;) {
+        const int b = Wire->ReadByte(-1);
+        if (b == -2 || Dropped)
+            return;
+        if (b < 0)
+            continue;
+        // The line goes dead once the given number of groups has been measured,
+        // when the PC next speaks: those groups reached the PC whole.
+        if (Opt.Faults.DropAfterGroups > 0 && Groups >= Opt.Faults.DropAfterGroups) {
+            Dropped = true;
+            Wire->HangUp();
+            return;
+        }
+        if (b == '@') {
+            if (++Wakeups <= Opt.Faults.SilentWakeUps)
+                continue;
+            QByteArray answer("@");
+            if (State == TState::Identification) {
+                answer += "VOLTIX PRO " + QByteArray::number(Opt.Channels) + "\r\n";
+                answer += "SN 0042 V" + QByteArray::number(Opt.Generation) + ".10 SIM\r\n";
+                answer += Le32(Opt.TypeCode);
+                answer += ":>";
+                State = TState::Remote;
+            }
+            if (!Send(answer))
+                return;
+            continue;
+        }
+        // A command: its byte, then the complement.
+        const int complement = Wire->ReadByte(1000);
+        if (complement == -2)
+            return;
+        if (complement != (b ^ 0xFF))
+            continue;
+        if (++CommandPairs <= Opt.Faults.FfReplies) {
+            if (!Send(QByteArray(1, char(0xFF))))
+                return;
+            continue;
+        }
+        if (!Send(QByteArray(1, char(b))))
+            return;
+        if (!Handle(b))
+            return;
+        if (Opt.Faults.Noise > 0 && chance(FaultRandom) < Opt.Faults.Noise) {
+            // A stray byte between exchanges; never a wake-up echo or a zero.
+            if (!Wire->Write(QByteArray(1, char(0x80 + FaultRandom() % 64))))
+                return;
+        }
+    }
+}
+
+// Returns false when the connection is gone.
+bool TSimInstrument::Handle(int command)
+{
+    switch (command) {
+    case 27:
+        State = TState::Identification;
+        return true;
+    case 28:
+        return SendBlock(Parameters) && Prompt();
+    case 29: {
+        QByteArray block;
+        if (!ReceiveBlock(block))
+            return true; // a broken transfer; a lost peer shows at the next read
+        if (block.size() >= ParameterSize())
+            Parameters = block.left(ParameterSize());
+        return Prompt();
+    }
+    case 30:
+        return SendBlock(Description()) && Prompt();
+    case 31:
+    case 33:
+        return SendBlock(Records()) && Prompt();
+    case 32:
+        return RunMeasurement();
+    case 34: {
+        // voltage, time, delay, flag, 26-byte electrode list, 0x55
+        const QByteArray head = ReadN(4 + 2 + 2 + 2, ExchangeTimeoutMs);
+        if (head.isEmpty())
+            return true;
+        if (U16At(head, 8) != 0) {
+            const QByteArray list = ReadN(26, ExchangeTimeoutMs);
+            for (int i = 0; i < 13 && list.size() == 26; ++i)
+                Electrodes[i] = static_cast<std::int16_t>(U16At(list, 2 * i));
+        }
+        if (Wire->ReadByte(ExchangeTimeoutMs) != 0x55)
+            return true;
+        const QByteArray recs = Records();
+        QByteArray answer;
+        for (int pulse = 0; pulse < 2; ++pulse) {
+            const double sign = pulse == 0 ? 1 : -1;
+            for (int k = 0; k < Opt.Channels; ++k) {
+                const int r = k * RecordSize();
+                const bool used = r + RecordSize() <= recs.size();
+                const int sp = Opt.Generation == 1 ? 128 : 164;
+                const double spv = used ? F32At(recs, r + sp) : 0;
+                const double vp = used ? F32At(recs, r + sp + 4) : 0;
+                answer += F32(Float(spv + sign * vp));
+            }
+            answer += F32(Float(sign * 50.0));
+        }
+        if (!Send(answer))
+            return false;
+        // The PC closes with 0x00; the prompt then tells it the next group may come.
+        Wire->ReadByte(ExchangeTimeoutMs);
+        ++Groups;
+        return Prompt();
+    }
+    case 37: {
+        const QByteArray mode = ReadN(4, ExchangeTimeoutMs);
+        if (mode.size() == 4 && I32At(mode, 0) != 0)
+            ReadN(2, ExchangeTimeoutMs);
+        return Prompt();
+    }
+    case 41: {
+        const QByteArray head = ReadN(2 + 26, ExchangeTimeoutMs);
+        for (int i = 0; i < 13 && head.size() == 28; ++i)
+            Electrodes[i] = static_cast<std::int16_t>(U16At(head, 2 + 2 * i));
+        return Prompt();
+    }
+    case 42: {
+        ReadN(5, ExchangeTimeoutMs);
+        return Send(Le32(4) + QByteArray("4512")) && Prompt();
+    }
+    case 43: {
+        const QByteArray index = ReadN(4, ExchangeTimeoutMs);
+        if (index.size() < 4)
+            return true;
+        const int i = I32At(index, 0);
+        // Contact resistance (kOhm) of the pair the index designates; bad nodes read high.
+        // Index i designates the receiving dipole of channel i: M = P(i+1), N = P(i+2).
+        const int nodeA = Electrodes[std::clamp(2 + i, 2, 12)], nodeB = Electrodes[std::clamp(3 + i, 2, 12)];
+        double r = 1.2 + 0.1 * i + 0.01 * (Random() % 10);
+        for (int bad : Opt.BadElectrodes)
+            if (bad != 0 && (bad == nodeA || bad == nodeB))
+                r = 250.0;
+        return Send(F32(Float(r))) && Prompt();
+    }
+    case 44:
+        return Send(F32(2.5f)) && Prompt();
+    case 45: {
+        double tx = Opt.TxBattery, rx = Opt.RxBattery, temp = Opt.Temperature;
+        if (Opt.Faults.BatteryLowAtGroup > 0 && Groups >= Opt.Faults.BatteryLowAtGroup)
+            tx = rx = 9.0;
+        if (Opt.Faults.OverheatAtGroup > 0 && Groups >= Opt.Faults.OverheatAtGroup)
+            temp = 70;
+        return Send(F32(Float(tx)) + F32(Float(rx)) + F32(Float(temp))) && Prompt();
+    }
+    default:
+        return true;
+    }
+}
+
+QByteArray TSimInstrument::Description() const
+{
+    QByteArray d(DescriptionSize, 0);
+    d.replace(0, 4, Le32(std::uint32_t(Opt.Channels)));
+    return d;
+}
+
+std::array<double, 3> TSimInstrument::NodePos(int node) const
+{
+    if (node >= 0 && node < int(Opt.Nodes.size()))
+        return {Opt.Nodes[node][0], Opt.Nodes[node][1], Opt.Nodes[node][2]};
+    if (node == 0)
+        return {99999, 99999, 0};
+    return {double(node), 0, 0};
+}
+
+double TSimInstrument::ApparentResistivityAt(double x, double depth) const
+{
+    if (Opt.BodyRadius <= 0)
+        return Opt.RhoBackground;
+    // A smooth bump over the body, weighted by how close the sounding point is.
+    const double d = std::hypot(x - Opt.BodyX, depth - Opt.BodyZ);
+    const double w = std::exp(-(d * d) / (2 * Opt.BodyRadius * Opt.BodyRadius));
+    return Opt.RhoBackground + (Opt.RhoBody - Opt.RhoBackground) * w;
+}
+
+QByteArray TSimInstrument::Records()
+{
+    const int n = std::clamp(I32At(Parameters, 0), 1, 10);
+    const bool gen1 = Opt.Generation == 1;
+    QByteArray out(n * RecordSize(), 0);
+    const int stacks = std::clamp(I32At(Parameters, 16), 1, 999);
+    auto pos = [this](int node) { return NodePos(node); };
+    auto dist = [](const std::array<double, 3> &p, const std::array<double, 3> &q) {
+        return std::max(1e-3, std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]));
+    };
+    std::normal_distribution<double> jitter(0, 1);
+    const double in = 120.0 + 5.0 * jitter(Random);
+    for (int k = 0; k < n; ++k) {
+        const int r = k * RecordSize();
+        out[r] = char(((n % 16) << 4) | (k % 16));
+        out[r + 1] = 0;
+        PutU16(out, r + 2, unsigned(Measurement) & 0xFFFF);
+        PutU16(out, r + 12, U16At(Parameters, 32));
+        PutU16(out, r + 16, U16At(Parameters, 36));
+        for (int w = 0; w < 20; ++w)
+            PutU16(out, r + 18 + 2 * w, U16At(Parameters, 38 + 2 * w));
+        // The site position the PC sent travels with every record.
+        PutF32(out, r + 60, F32At(Parameters, 80));
+        PutF32(out, r + 64, F32At(Parameters, 84));
+        const auto a = pos(Electrodes[0]), b = pos(Electrodes[1]);
+        const auto m = pos(Electrodes[2 + k] ? Electrodes[2 + k] : 0), nn = pos(Electrodes[3 + k < 13 ? 3 + k : 12]);
+        const double g = 1 / dist(a, m) - 1 / dist(b, m) - 1 / dist(a, nn) + 1 / dist(b, nn);
+        const double kf = std::abs(g) > 1e-12 ? 2 * M_PI / g : 0;
+        const double centre = (a[0] + b[0] + m[0] + nn[0]) / 4;
+        const double depth = std::abs(a[0] - nn[0]) / 4;
+        const double rho = ApparentResistivityAt(centre, depth);
+        const double vp = kf != 0 ? rho * in / kf : 0;
+        const double sp = 3.0 + 0.5 * jitter(Random);
+        const double chargeability = 8.0 + 0.2 * jitter(Random);
+        const double q = 5.0 / std::sqrt(double(stacks));
+        const int base = gen1 ? 112 : 132;
+        PutF32(out, r + base, Float(in != 0 ? vp / in : 0));
+        PutF32(out, r + base + 4, Float(q));
+        PutF32(out, r + base + 8, 0);
+        PutF32(out, r + base + 12, 1.5f);
+        int values = gen1 ? 128 : 164;
+        if (!gen1) {
+            PutF32(out, r + 148, 100);
+            PutF32(out, r + 152, Float(Opt.TxBattery));
+            PutF32(out, r + 156, Float(Opt.RxBattery));
+            PutF32(out, r + 160, Float(Opt.Temperature));
+        }
+        PutF32(out, r + values, Float(sp));
+        PutF32(out, r + values + 4, Float(vp));
+        PutF32(out, r + values + 8, Float(in));
+        PutF32(out, r + values + 12, Float(chargeability));
+        for (int w = 0; w < 20; ++w)
+            PutF32(out, r + values + 16 + 4 * w, Float(chargeability * std::exp(-0.15 * w)));
+    }
+    return out;
+}
+
+bool TSimInstrument::RunMeasurement()
+{
+    const int count = std::clamp(I32At(Parameters, 0), 1, 10);
+    const int stacks = std::clamp(I32At(Parameters, 16), 1, 999);
+    const int pulseMs = int(U16At(Parameters, 32)) * 10;
+    ++Groups;
+    if (!Send("GO" + Le32(std::uint32_t(count))))
+        return false;
+    for (int s = 0; s < stacks; ++s) {
+        Pause(int(4 * pulseMs * Opt.TimeScale));
+        if (!Send("+-"))
+            return false;
+    }
+    const QByteArray records = Records();
+    ++Measurement;
+    if (!Send("OK") || !SendBlock(records))
+        return false;
+    const bool badToken = Opt.Faults.BadTokenEvery > 0 && Groups % Opt.Faults.BadTokenEvery == 0;
+    return Send(badToken ? "XX" : "ST") && Prompt();
+}
+
+bool TSimInstrument::SendBlock(const QByteArray &payload)
+{
+    // Synchronisation: echo every byte until the zero.
+    for (;;) {
+        const int b = Wire->ReadByte(ExchangeTimeoutMs);
+        if (b < 0)
+            return b != -2;
+        if (!Wire->Write(QByteArray(1, char(b))))
+            return false;
+        if (b == 0)
+            break;
+    }
+    if (!Send(Le32(std::uint32_t(payload.size()))))
+        return false;
+    unsigned expected = 1, last = 0;
+    QByteArray chunk;
+    int offset = 0;
+    for (;;) {
+        const QByteArray request = ReadN(2, ExchangeTimeoutMs);
+        if (request.size() < 2)
+            return true;
+        if (!Wire->Write(request))
+            return false;
+        const unsigned n = U16At(request, 0);
+        bool corrupt = false;
+        if (n == expected && n != last) {
+            if (offset >= payload.size())
+                return true; // the closing request
+            chunk = payload.mid(offset, MaxBlock);
+            offset += int(chunk.size());
+            last = n;
+            expected = Next(n);
+            ++BlocksSent;
+            corrupt = Opt.Faults.CrcEvery > 0 && BlocksSent % Opt.Faults.CrcEvery == 0;
+        } else if (n != last) {
+            continue;
+        }
+        unsigned check = (Sum16(Le16(unsigned(chunk.size()))) + Sum16(chunk)) & 0xFFFF;
+        if (corrupt)
+            check ^= 0x5A5A;
+        if (!Wire->Write(Le16(unsigned(chunk.size()) << 6) + chunk + Le16(check)))
+            return false;
+    }
+}
+
+bool TSimInstrument::ReceiveBlock(QByteArray &payload)
+{
+    payload.clear();
+    // Synchronisation: send zero until it comes back.
+    for (int tries = 0;; ++tries) {
+        if (tries > 50 || !Wire->Write(QByteArray(1, 0)))
+            return false;
+        const int b = Wire->ReadByte(2000);
+        if (b == -2)
+            return false;
+        if (b == 0)
+            break;
+    }
+    const QByteArray size = ReadN(4, ExchangeTimeoutMs);
+    if (size.size() < 4)
+        return false;
+    const qint64 total = qFromLittleEndian<quint32>(size.constData());
+    unsigned n = 1;
+    while (payload.size() < total) {
+        if (!Wire->Write(Le16(n)))
+            return false;
+        if (ReadN(2, ExchangeTimeoutMs) != Le16(n))
+            return false;
+        const QByteArray word = ReadN(2, ExchangeTimeoutMs);
+        if (word.size() < 2)
+            return false;
+        const int length = std::min<int>(int(U16At(word, 0) >> 6), MaxBlock);
+        const QByteArray data = ReadN(length, ExchangeTimeoutMs);
+        const QByteArray check = ReadN(2, ExchangeTimeoutMs);
+        if (data.size() < length || check.size() < 2)
+            return false;
+        if (U16At(check, 0) == ((Sum16(Le16(unsigned(length))) + Sum16(data)) & 0xFFFF)) {
+            payload += data;
+            n = Next(n);
+        }
+    }
+    if (!Wire->Write(Le16(n)))
+        return false;
+    ReadN(2, ExchangeTimeoutMs);
+    return true;
+}

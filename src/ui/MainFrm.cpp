@@ -1,0 +1,665 @@
+#include "ui/MainFrm.h"
+
+#include "app/Guard.h"
+#include "base/Clock.h"
+#include "base/Folders.h"
+#include "ui/AcqPage.h"
+#include "ui/ConfigPage.h"
+#include "ui/ResPage.h"
+#include "ui/StartFrm.h"
+#include "ui/PortImages.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <cstdio>
+
+namespace {
+constexpr int ClientWidth = 902;
+constexpr int ClientHeight = 505;
+constexpr int PortImageSize = 26;
+
+const char *const HomePageUrl = "https://tarnelpro.example.org/";
+const char *const SupportPageUrl = "https://tarnelpro.example.org/support/";
+
+QColor FromTColor(TColor c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+
+QLabel *ValueBox(QWidget *parent, const char *name, int width)
+{
+    auto *l = new QLabel(parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setFrameShape(QFrame::StyledPanel);
+    l->setFrameShadow(QFrame::Sunken);
+    l->setAlignment(Qt::AlignCenter);
+    l->setFixedWidth(width);
+    l->setAutoFillBackground(true);
+    return l;
+}
+
+QProgressBar *Gauge(QWidget *parent, const char *name, int minimum, int maximum)
+{
+    auto *g = new QProgressBar(parent);
+    g->setObjectName(QString::fromLatin1(name));
+    g->setOrientation(Qt::Vertical);
+    g->setRange(minimum, maximum);
+    g->setValue(minimum);
+    g->setTextVisible(false);
+    g->setFixedWidth(9);
+    return g;
+}
+
+QFrame *Panel(QWidget *parent, const char *name)
+{
+    auto *f = new QFrame(parent);
+    f->setObjectName(QString::fromLatin1(name));
+    f->setFrameShape(QFrame::StyledPanel);
+    f->setFrameShadow(QFrame::Raised);
+    return f;
+}
+
+QWidget *Page(const char *name)
+{
+    auto *w = new QWidget;
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+}
+} // namespace
+
+TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("MainFrm"));
+    setWindowTitle(QStringLiteral("Tarnel Pro 2"));
+    Shell = std::make_unique<TShell>(UiServices, *this, SystemClock(), options);
+
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("Client"));
+    auto *column = new QVBoxLayout(client);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    PageControl1 = new QTabWidget(client);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    ConfigurationTb = new TConfigPage(*Shell, PageControl1);
+    PageControl1->addTab(ConfigurationTb, QStringLiteral("Configuration"));
+    AcquisitonDataTb = new TAcqPage(PageControl1);
+    PageControl1->addTab(AcquisitonDataTb, QStringLiteral("Acquisition"));
+    PageControl1->addTab(BuildStatePage(), QStringLiteral("Progress status"));
+    PageControl1->addTab(BuildRhoPage(), QStringLiteral("Rho pseudo section"));
+    ResistanceTb = new TResPage(PageControl1);
+    PageControl1->addTab(ResistanceTb, QStringLiteral("Resistance"));
+    PageControl1->addTab(BuildScriptPage(), QStringLiteral("Script / Event log"));
+    column->addWidget(PageControl1, 1);
+
+    ProgressBar2 = new QProgressBar(client);
+    ProgressBar2->setObjectName(QStringLiteral("ProgressBar2"));
+    ProgressBar2->setFixedHeight(10);
+    ProgressBar2->setTextVisible(false);
+    ProgressBar2->setValue(0);
+    column->addWidget(ProgressBar2);
+    column->addWidget(BuildStatusBar());
+    setCentralWidget(client);
+
+    BuildMenus();
+    UiServices.Attach(ProgressBar1, ErrorSetUp);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(20000);
+    connect(Timer1, &QTimer::timeout, this, [this] { Guarded(UiServices, [&] { Shell->Timer1Timer(); }); });
+    // Plugging or pulling a USB cable changes the picture of the USB link.
+    auto *devices = new QTimer(this);
+    devices->setObjectName(QStringLiteral("DeviceWatch"));
+    connect(devices, &QTimer::timeout, this, [this] {
+        if (Shell->State.PortSelector == UsbPortSelector)
+            Shell->ShowPortImage(false);
+    });
+    devices->start(2000);
+    connect(PowerAction, &QAction::triggered, this, [this] { Guarded(UiServices, [&] { Shell->ConnectBtnClick(); }); });
+    connect(BatterieBtn, &QToolButton::clicked, this, [this] { Guarded(UiServices, [&] { Shell->BatterieBtnClick(); }); });
+    for (QAction *a : PortGroup->actions()) {
+        connect(a, &QAction::triggered, this, [this, a] {
+            Guarded(UiServices, [&] { Shell->ComCheck(a->data().toInt()); });
+        });
+    }
+    connect(Communicationspeed1, &QAction::triggered, this, [this] {
+        Shell->Communicationspeed1Click();
+        Communicationspeed1->setChecked(Shell->State.HighSpeedChecked);
+    });
+    Shell->StartProgram = [](const QString &program) { QProcess::startDetached(program, {}); };
+    connect(NewGpsBtn, &QPushButton::clicked, this, [this] { Guarded(UiServices, [&] { Shell->NewGpsBtnClick(); }); });
+    connect(StopBtn, &QPushButton::clicked, this, [this] { Shell->StopBtnClick(); });
+    connect(PauseBtn, &QPushButton::clicked, this, [this] { Shell->PauseBtnClick(); });
+    connect(ResistanceTb->SkipBtn, &QPushButton::clicked, this, [this] { Shell->SkipBtnClick(); });
+
+    connect(PageControl1, &QTabWidget::currentChanged, this, &TMainFrm::PageControl1Change);
+
+    ConnectEventLog();
+    Guarded(UiServices, [&] { Shell->Construct(); });
+
+    // FormCreate: the design size is the smallest the window may take.
+    resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
+    Guarded(UiServices, [&] { Shell->FormCreate(); });
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+TMainFrm::~TMainFrm() = default;
+
+void TMainFrm::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!SizeFixed) {
+        SizeFixed = true;
+        setMinimumSize(size());
+    }
+}
+
+void TMainFrm::BuildMenus()
+{
+    PowerAction = new QAction(QStringLiteral("Connect"), this);
+    PowerAction->setObjectName(QStringLiteral("PowerAction"));
+    PowerAction->setToolTip(QStringLiteral("Connect to  VOLTIX"));
+    PowerAction->setStatusTip(QStringLiteral("Connect to  VOLTIX"));
+    PowerAction->setShortcut(QKeySequence(Qt::Key_F2));
+    PowerAction->setCheckable(true);
+    PowerAction->setEnabled(false);
+    ConnectBtn->setDefaultAction(PowerAction);
+
+    QMenu *link = menuBar()->addMenu(QStringLiteral("Link"));
+    link->setObjectName(QStringLiteral("Link1"));
+    link->addAction(PowerAction);
+    link->addSeparator();
+    QMenu *ports = link->addMenu(QStringLiteral("Communication port"));
+    ports->setObjectName(QStringLiteral("Communicationport1"));
+    PortGroup = new QActionGroup(this);
+    PortGroup->setExclusive(true);
+    const struct {
+        const char *name;
+        const char *caption;
+        int selector;
+    } items[] = {
+        {"Com11", "Com 1", 1}, {"Com21", "Com 2", 2}, {"Com31", "Com 3", 3},   {"Com41", "Com 4", 4},
+        {"Com51", "Com 5", 5}, {"Com61", "Com 6", 6}, {"USB1", "USB", 99},     {"BT1", "BT", 0},
+        {"Wavenode1", "Wavenode", 100},
+    };
+    for (const auto &item : items) {
+        QAction *a = ports->addAction(QString::fromLatin1(item.caption));
+        a->setObjectName(QString::fromLatin1(item.name));
+        a->setCheckable(true);
+        a->setData(item.selector);
+        PortGroup->addAction(a);
+    }
+    Communicationspeed1 = link->addAction(QStringLiteral("High communication speed (USB Only)"));
+    Communicationspeed1->setObjectName(QStringLiteral("Communicationspeed1"));
+    Communicationspeed1->setCheckable(true);
+    QAction *usbCheck = link->addAction(QStringLiteral("USB Check"));
+    usbCheck->setObjectName(QStringLiteral("ZIREriva1"));
+    connect(usbCheck, &QAction::triggered, this, [this] { Shell->ZIREriva1Click(); });
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
+    help->setObjectName(QStringLiteral("Help1"));
+    QAction *topics = help->addAction(QStringLiteral("Help topics"));
+    topics->setObjectName(QStringLiteral("Rubriquedaide1"));
+    topics->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(topics, &QAction::triggered, this, &TMainFrm::ShowHelp);
+    help->addSeparator();
+    QMenu *web = help->addMenu(QStringLiteral("Orvo Radudazozav on the web"));
+    web->setObjectName(QStringLiteral("Web1"));
+    QAction *home = web->addAction(QStringLiteral("Home page"));
+    home->setObjectName(QStringLiteral("Homepage1"));
+    connect(home, &QAction::triggered, this, &TMainFrm::Homepage1Click);
+    QAction *support = web->addAction(QStringLiteral("Product support"));
+    support->setObjectName(QStringLiteral("Productsupport1"));
+    connect(support, &QAction::triggered, this, &TMainFrm::Productsupport1Click);
+    help->addSeparator();
+    QAction *about = help->addAction(QStringLiteral("About"));
+    about->setObjectName(QStringLiteral("Apropos1"));
+    connect(about, &QAction::triggered, this, &TMainFrm::Apropos1Click);
+}
+
+QWidget *TMainFrm::BuildStatusBar()
+{
+    auto *bar = new QWidget;
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    bar->setFixedHeight(41);
+    auto *row = new QHBoxLayout(bar);
+    row->setContentsMargins(2, 1, 2, 1);
+    row->setSpacing(3);
+
+    ConnectPannel = Panel(bar, "ConnectPannel");
+    auto *cp = new QHBoxLayout(ConnectPannel);
+    cp->setContentsMargins(3, 2, 3, 2);
+    ConnectBtn = new QToolButton(ConnectPannel);
+    ConnectBtn->setObjectName(QStringLiteral("ConnectBtn"));
+    ConnectBtn->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    ConnectBtn->setMinimumWidth(80);
+    cp->addWidget(ConnectBtn);
+    row->addWidget(ConnectPannel);
+
+    StartButtonPanel = Panel(bar, "StartButtonPanel");
+    auto *sp = new QHBoxLayout(StartButtonPanel);
+    sp->setContentsMargins(3, 2, 3, 2);
+    NewGpsBtn = new QPushButton(QStringLiteral("Start"), StartButtonPanel);
+    NewGpsBtn->setObjectName(QStringLiteral("NewGpsBtn"));
+    NewGpsBtn->setToolTip(QStringLiteral("Start action"));
+    PauseBtn = new QPushButton(QStringLiteral("Pause"), StartButtonPanel);
+    PauseBtn->setObjectName(QStringLiteral("PauseBtn"));
+    PauseBtn->setCheckable(true);
+    StopBtn = new QPushButton(QStringLiteral("Stop"), StartButtonPanel);
+    StopBtn->setObjectName(QStringLiteral("StopBtn"));
+    for (QPushButton *b : {NewGpsBtn, PauseBtn, StopBtn}) {
+        b->setFixedWidth(62);
+        sp->addWidget(b);
+    }
+    row->addWidget(StartButtonPanel);
+    row->addStretch(1);
+
+    BatPannel = Panel(bar, "BatPannel");
+    auto *bp = new QHBoxLayout(BatPannel);
+    bp->setContentsMargins(3, 2, 3, 2);
+    bp->setSpacing(2);
+    BatterieBtn = new QToolButton(BatPannel);
+    BatterieBtn->setObjectName(QStringLiteral("BatterieBtn"));
+    BatterieBtn->setText(QStringLiteral("Bat."));
+    BatterieBtn->setToolTip(QStringLiteral("Read batteries and temperature"));
+    bp->addWidget(BatterieBtn);
+    TxBatLblx = ValueBox(BatPannel, "TxBatLblx", 38);
+    TxBatLblx->setToolTip(QStringLiteral("Transmitter battery (V)"));
+    TxGauge = Gauge(BatPannel, "TxGauge", 90, 130);
+    RxBatLblx = ValueBox(BatPannel, "RxBatLblx", 38);
+    RxBatLblx->setToolTip(QStringLiteral("Receiver battery (V)"));
+    RxGauge = Gauge(BatPannel, "RxGauge", 90, 130);
+    RxTempLblx = ValueBox(BatPannel, "RxTempLblx", 32);
+    RxTempLblx->setToolTip(QStringLiteral("Receiver temperature"));
+    TempGauge = Gauge(BatPannel, "TempGauge", 40, 80);
+    for (QWidget *w : std::initializer_list<QWidget *>{TxBatLblx, TxGauge, RxBatLblx, RxGauge, RxTempLblx, TempGauge})
+        bp->addWidget(w);
+    row->addWidget(BatPannel);
+
+    ProgressGB = Panel(bar, "ProgressGB");
+    auto *pg = new QHBoxLayout(ProgressGB);
+    pg->setContentsMargins(2, 0, 2, 0);
+    MainGB = new QGroupBox(ProgressGB);
+    MainGB->setObjectName(QStringLiteral("MainGB"));
+    MainGB->setFixedWidth(300);
+    MainGB->setEnabled(false);
+    auto *mg = new QHBoxLayout(MainGB);
+    mg->setContentsMargins(4, 0, 4, 2);
+    mg->setSpacing(4);
+    ProgressBar1 = new QProgressBar(MainGB);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setFixedHeight(12);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setValue(0);
+    ErrorSetUp = new QLabel(QStringLiteral("Crc error"), MainGB);
+    ErrorSetUp->setObjectName(QStringLiteral("ErrorSetUp"));
+    ErrorSetUp->setStyleSheet(QStringLiteral("color: red; font-weight: bold;"));
+    ErrorSetUp->hide();
+    mg->addWidget(ProgressBar1, 1);
+    mg->addWidget(ErrorSetUp);
+    pg->addWidget(MainGB);
+    RsOffImg = new QLabel(ProgressGB);
+    RsOffImg->setObjectName(QStringLiteral("RsOffImg"));
+    RsOffImg->setPixmap(LinkLamp(false, 14));
+    RsOffImg->setToolTip(QStringLiteral("Link closed"));
+    RsOnImg = new QLabel(ProgressGB);
+    RsOnImg->setObjectName(QStringLiteral("RsOnImg"));
+    RsOnImg->setPixmap(LinkLamp(true, 14));
+    RsOnImg->setToolTip(QStringLiteral("Link open"));
+    RsOnImg->hide();
+    Image2 = new QLabel(ProgressGB);
+    Image2->setObjectName(QStringLiteral("Image2"));
+    Image2->setFixedSize(PortImageSize, PortImageSize);
+    pg->addWidget(RsOffImg);
+    pg->addWidget(RsOnImg);
+    pg->addWidget(Image2);
+    row->addWidget(ProgressGB);
+    return bar;
+}
+
+QWidget *TMainFrm::BuildStatePage()
+{
+    QWidget *page = Page("StateTb");
+    auto *l = new QVBoxLayout(page);
+    auto *hint = new QLabel(QStringLiteral("Progress of the survey in 3-D."), page);
+    hint->setObjectName(QStringLiteral("StateHintLbl"));
+    hint->setAlignment(Qt::AlignCenter);
+    l->addWidget(hint);
+    return page;
+}
+
+QWidget *TMainFrm::BuildRhoPage()
+{
+    QWidget *page = Page("RhoTb");
+    auto *l = new QVBoxLayout(page);
+    auto *hint = new QLabel(QStringLiteral("Apparent resistivity pseudo-section."), page);
+    hint->setObjectName(QStringLiteral("RhoHintLbl"));
+    hint->setAlignment(Qt::AlignCenter);
+    l->addWidget(hint);
+    return page;
+}
+
+QWidget *TMainFrm::BuildScriptPage()
+{
+    QWidget *page = Page("ScriptTb");
+    auto *l = new QVBoxLayout(page);
+    auto *group = new QGroupBox(QStringLiteral("Event log"), page);
+    group->setObjectName(QStringLiteral("EventLogGb"));
+    auto *gl = new QVBoxLayout(group);
+    EditJournal = new QTextEdit(group);
+    EditJournal->setObjectName(QStringLiteral("EditJournal"));
+    EditJournal->setReadOnly(true);
+    EditJournal->setAcceptRichText(false);
+    EditJournal->setLineWrapMode(QTextEdit::NoWrap);
+    EditJournal->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    EditJournal->setStyleSheet(QStringLiteral("QTextEdit { background: white; }"));
+    gl->addWidget(EditJournal);
+    l->addWidget(group, 1);
+    return page;
+}
+
+void TMainFrm::ConnectEventLog()
+{
+    TEventLog &log = Shell->EventLog;
+    log.OnLine = [this](const TLogLine &line) {
+        QTextCursor cursor(EditJournal->document());
+        cursor.movePosition(QTextCursor::End);
+        QTextCharFormat format;
+        format.setForeground(FromTColor(line.Color));
+        // Every line but the first starts a new block, empty lines included.
+        if (Shell->EventLog.Lines().size() > 1)
+            cursor.insertBlock();
+        cursor.insertText(line.Text, format);
+        EditJournal->ensureCursorVisible();
+    };
+    log.OnClear = [this] { EditJournal->clear(); };
+    log.OnSaveError = [this](const QString &path, const QString &error) {
+        const QString text = QStringLiteral("Event log not saved: %1 (%2)").arg(path, error);
+        SetStatusText(text);
+        std::fprintf(stderr, "tarnelpro: %s\n", qPrintable(text));
+    };
+}
+
+void TMainFrm::EnableConnect(bool enabled)
+{
+    PowerAction->setEnabled(enabled);
+    ConnectBtn->setEnabled(enabled);
+    MainGB->setEnabled(enabled);
+}
+
+void TMainFrm::SetStatusText(const QString &text) { MainGB->setTitle(text); }
+
+void TMainFrm::ShowLinkIndicator(bool on)
+{
+    RsOnImg->setVisible(on);
+    RsOffImg->setVisible(!on);
+}
+
+void TMainFrm::ShowRunControls(bool visible)
+{
+    StartButtonPanel->setVisible(visible);
+    for (QWidget *w : std::initializer_list<QWidget *>{PauseBtn, NewGpsBtn, StopBtn, BatterieBtn})
+        w->setEnabled(visible);
+}
+
+void TMainFrm::ShowPage(TPage page) { PageControl1->setCurrentIndex(static_cast<int>(page)); }
+
+void TMainFrm::ShowPortImage(int image)
+{
+    CurrentPortImage = image;
+    Image2->setPixmap(PortImage(image, PortImageSize));
+    static const char *const tips[] = {"USB (no device)", "USB", "Com 1", "Com 2", "Com 3",
+                                       "Com 4", "Com 5", "Com 6", "Bluetooth", "Wavenode (Wi-Fi)"};
+    if (image >= 0 && image < 10)
+        Image2->setToolTip(QString::fromLatin1(tips[image]));
+}
+
+void TMainFrm::TickPortItem(int selector)
+{
+    const bool known = (selector >= 1 && selector <= 6) || selector == UsbPortSelector || selector == IPPortSelector;
+    for (QAction *a : PortGroup->actions()) {
+        const int value = a->data().toInt();
+        a->setChecked(known ? value == selector : value == 0);
+    }
+}
+
+int TMainFrm::ChooseAction(int preselected)
+{
+    TStartFrm dialog(this, preselected, static_cast<bool>(Shell->RunScript));
+    return dialog.exec() == QDialog::Accepted ? dialog.Selected() : -1;
+}
+
+bool TMainFrm::AskOverwrite(const QString &path)
+{
+    return QMessageBox::warning(this, QStringLiteral("File exist"), QStringLiteral("Overwrite file : ") + path,
+                                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+QString TMainFrm::ChooseAcquisitionFileDialog(const QString &current)
+{
+    QFileDialog dialog(this, QStringLiteral("Acquisition data file"), current,
+                       QStringLiteral("Acquisition data file (*.bin)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("bin"));
+    dialog.selectFile(current);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
+}
+
+void TMainFrm::ShowAcquisitionFile(const QString &) { ConfigurationTb->ShowFiles(); }
+
+void TMainFrm::SetActionRunning(bool running)
+{
+    // The link cannot change under a running action.
+    for (QAction *a : PortGroup->actions())
+        a->setEnabled(!running);
+    NewGpsBtn->setEnabled(!running);
+    BatterieBtn->setEnabled(!running);
+    ConfigurationTb->setEnabled(!running);
+}
+
+void TMainFrm::SetPauseDown(bool down) { PauseBtn->setChecked(down); }
+void TMainFrm::ShowModeLabel(const QString &mode) { AcquisitonDataTb->ShowMode(mode); }
+void TMainFrm::HideDataGroup() { AcquisitonDataTb->HideData(); }
+
+void TMainFrm::ShowMeasurement(const TDataRecord *records, const std::int16_t *electrodes, int n)
+{
+    AcquisitonDataTb->ShowMeasurement(records, electrodes, n, Shell->Locale);
+}
+
+void TMainFrm::ShowProgressLabel(const QString &text) { AcquisitonDataTb->ShowProgress(text); }
+void TMainFrm::ShowEstimatedTime(const QString &text) { AcquisitonDataTb->ShowEstimate(text); }
+
+void TMainFrm::SetOverallProgress(int maximum, int position)
+{
+    ProgressBar2->setRange(0, qMax(1, maximum));
+    ProgressBar2->setValue(position);
+}
+
+float TMainFrm::MaxResistance() const { return ResistanceTb->MaxResistance(); }
+int TMainFrm::NodeSelection() const { return ResistanceTb->NodeSelection(); }
+std::array<int, 2> TMainFrm::NodePair() const { return ResistanceTb->NodePair(); }
+void TMainFrm::SetNodeCheckPanelEnabled(bool enabled) { ResistanceTb->SetPanelEnabled(enabled); }
+void TMainFrm::ShowMaximumFlash(bool shown) { ResistanceTb->ShowMaximumFlash(shown); }
+void TMainFrm::ShowSkip(bool shown) { ResistanceTb->ShowSkip(shown); }
+void TMainFrm::ShowResistanceChecked(bool shown) { ResistanceTb->ShowChecked(shown); }
+
+void TMainFrm::ShowResistance(int which, const Node &p1, const Node &p2, float r)
+{
+    ResistanceTb->ShowResistance(which, p1, p2, r, Shell->Locale);
+}
+
+void TMainFrm::SetConnectPressed(bool pressed) { PowerAction->setChecked(pressed); }
+
+void TMainFrm::EnableHealthTimer(bool enabled)
+{
+    if (enabled)
+        Timer1->start();
+    else
+        Timer1->stop();
+}
+
+namespace {
+QColor HealthColor(THealthColor c)
+{
+    switch (c) {
+    case THealthColor::Lime:
+        return QColor(0, 255, 0);
+    case THealthColor::Orange:
+        return QColor(255, 128, 0);
+    case THealthColor::Red:
+        return QColor(255, 0, 0);
+    default:
+        return QColor(0, 0, 0);
+    }
+}
+} // namespace
+
+void TMainFrm::ShowHealth(const THealthDisplay &display)
+{
+    QLabel *boxes[] = {TxBatLblx, RxBatLblx, RxTempLblx};
+    QProgressBar *gauges[] = {TxGauge, RxGauge, TempGauge};
+    for (std::size_t i = 0; i < 3; ++i) {
+        boxes[i]->setText(display.Texts[i]);
+        boxes[i]->setStyleSheet(QStringLiteral("QLabel { color: rgb(0,255,0); background: %1; }")
+                                    .arg(HealthColor(display.BoxColors[i]).name()));
+        gauges[i]->setValue(qBound(gauges[i]->minimum(), display.GaugePositions[i], gauges[i]->maximum()));
+        if (display.BarColors[i] != THealthColor::Keep)
+            gauges[i]->setStyleSheet(QStringLiteral("QProgressBar::chunk { background: %1; }")
+                                         .arg(HealthColor(display.BarColors[i]).name()));
+    }
+}
+
+void TMainFrm::SetBatteryButtonVisible(bool visible) { BatterieBtn->setVisible(visible); }
+
+TPage TMainFrm::CurrentPage() const { return static_cast<TPage>(PageControl1->currentIndex()); }
+
+void TMainFrm::CommitEdits() { ConfigurationTb->CommitEdits(); }
+
+void TMainFrm::ShowSurveyFiles()
+{
+    ConfigurationTb->ShowSurveyFiles();
+    // Electrodes checked before no longer match a new layout.
+    ResistanceTb->ShowChecked(false);
+}
+
+void TMainFrm::ShowSettings()
+{
+    Communicationspeed1->setChecked(Shell->State.HighSpeedChecked);
+    ConfigurationTb->ShowFiles();
+    ConfigurationTb->ShowParameters();
+}
+
+void TMainFrm::EnableChildControls(QWidget *container, bool enable, bool deep)
+{
+    if (!container)
+        return;
+    const auto options = deep ? Qt::FindChildrenRecursively : Qt::FindDirectChildrenOnly;
+    for (QWidget *child : container->findChildren<QWidget *>(QString(), options))
+        child->setEnabled(enable);
+}
+
+namespace {
+// Shortens the label's path again whenever the label changes size.
+class TElideOnResize : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize) {
+            auto *label = static_cast<QLabel *>(watched);
+            const QString path = label->property("fullPath").toString();
+            label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, qMax(20, label->contentsRect().width() - 4)));
+        }
+        return false;
+    }
+};
+} // namespace
+
+void TMainFrm::ShowShortPath(QLabel *label, const QString &path)
+{
+    if (!label->property("fullPath").isValid())
+        label->installEventFilter(new TElideOnResize(label));
+    label->setProperty("fullPath", path);
+    label->setToolTip(path);
+    const int width = qMax(20, label->contentsRect().width() - 4);
+    label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, width));
+}
+
+void TMainFrm::ShowHelp()
+{
+    const QString manual = ProgramFolder() + QStringLiteral("TarnelPro.html");
+    QDesktopServices::openUrl(QUrl::fromLocalFile(manual));
+}
+
+void TMainFrm::PageControl1Change(int)
+{
+    // The colour range of the pseudo-section is re-applied here once it exists.
+}
+
+void TMainFrm::BitBtn1Click()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Shell->State.AcquisitionFile));
+}
+
+void TMainFrm::Homepage1Click() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(HomePageUrl))); }
+
+void TMainFrm::Productsupport1Click() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(SupportPageUrl))); }
+
+void TMainFrm::Apropos1Click()
+{
+    QMessageBox::about(this, QStringLiteral("About"),
+                       QStringLiteral("<b>Tarnel Pro 2</b><br>Version %1<br>Acquisition program for the VOLTIX "
+                                      "resistivity and IP instruments.")
+                           .arg(QCoreApplication::applicationVersion()));
+}
+
+bool TMainFrm::GrabPages(const QString &folder)
+{
+    QDir().mkpath(folder);
+    bool ok = true;
+    for (int i = 0; i < PageControl1->count(); ++i) {
+        PageControl1->setCurrentIndex(i);
+        for (int k = 0; k < 5; ++k)
+            QCoreApplication::processEvents();
+        const QString name = PageControl1->widget(i)->objectName();
+        ok = grab().save(QStringLiteral("%1/page-%2-%3.png").arg(folder).arg(i + 1).arg(name)) && ok;
+    }
+    PageControl1->setCurrentIndex(0);
+    return ok;
+}
+
+void TMainFrm::closeEvent(QCloseEvent *event)
+{
+    Guarded(UiServices, [&] { Shell->FormCloseQuery(); });
+    event->accept();
+}

@@ -1,0 +1,155 @@
+#pragma once
+// The main window: status bar, the six pages, the menus. It draws what the
+// controllers tell it through TMainView and offers TUserInterface on widgets.
+#include "app/MainView.h"
+#include "app/Shell.h"
+#include "graph/MemoryGraph.h"
+#include "ui/QtUserInterface.h"
+
+#include <QMainWindow>
+
+#include <memory>
+
+class QAction;
+class QActionGroup;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class TConfigPage;
+class TAcqPage;
+class TResPage;
+class QTextEdit;
+class QTimer;
+class QToolButton;
+
+class TMainFrm : public QMainWindow, public TMainView {
+    Q_OBJECT
+public:
+    explicit TMainFrm(TShell::TOptions options = {}, QWidget *parent = nullptr);
+    ~TMainFrm() override;
+
+    TShell &Controller() { return *Shell; }
+    TUserInterface &Ui() { return UiServices; }
+
+    // TMainView
+    void EnableConnect(bool enabled) override;
+    void SetStatusText(const QString &text) override;
+    void ShowLinkIndicator(bool on) override;
+    void ShowRunControls(bool visible) override;
+    void ShowPage(TPage page) override;
+    void ShowPortImage(int image) override;
+    void TickPortItem(int selector) override;
+    void SetConnectPressed(bool pressed) override;
+    void EnableHealthTimer(bool enabled) override;
+    void ShowHealth(const THealthDisplay &display) override;
+    void SetBatteryButtonVisible(bool visible) override;
+    TPage CurrentPage() const override;
+    void CommitEdits() override;
+    void ShowSurveyFiles() override;
+    void ShowSettings() override;
+    int ChooseAction(int preselected) override;
+    bool AskOverwrite(const QString &path) override;
+    QString ChooseAcquisitionFileDialog(const QString &current) override;
+    void ShowAcquisitionFile(const QString &path) override;
+    void SetActionRunning(bool running) override;
+    void SetPauseDown(bool down) override;
+    void ShowModeLabel(const QString &mode) override;
+    void HideDataGroup() override;
+    void ShowMeasurement(const TDataRecord *records, const std::int16_t *electrodes, int n) override;
+    void ShowProgressLabel(const QString &text) override;
+    void ShowEstimatedTime(const QString &text) override;
+    void SetOverallProgress(int maximum, int position) override;
+    float MaxResistance() const override;
+    int NodeSelection() const override;
+    std::array<int, 2> NodePair() const override;
+    void SetNodeCheckPanelEnabled(bool enabled) override;
+    void ShowMaximumFlash(bool shown) override;
+    void ShowSkip(bool shown) override;
+    void ShowResistanceChecked(bool shown) override;
+    void ShowResistance(int which, const Node &p1, const Node &p2, float r) override;
+    TGraph2D &PseudoSectionGraph() override { return PseudoGraph; }
+    TGraph3D &ProgressGraph() override { return StateGraph; }
+
+    // Sets the enabled state of every child control of container, and of
+    // their children when deep.
+    static void EnableChildControls(QWidget *container, bool enable, bool deep);
+    // Path shortened with an ellipsis to fit label's width less 4 pixels.
+    static void ShowShortPath(QLabel *label, const QString &path);
+
+    // Saves a PNG of the window on each page into folder; false on a write error.
+    bool GrabPages(const QString &folder);
+
+    int PortImageIndex() const { return CurrentPortImage; }
+    TConfigPage *ConfigPage() const { return ConfigurationTb; }
+
+    // Opens the acquisition file with the application registered for it.
+    void BitBtn1Click();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void BuildMenus();
+    QWidget *BuildStatusBar();
+    QWidget *BuildStatePage();
+    QWidget *BuildRhoPage();
+    QWidget *BuildScriptPage();
+    void ConnectEventLog();
+
+    void ShowHelp();
+    void PageControl1Change(int index);
+    void Homepage1Click();
+    void Productsupport1Click();
+    void Apropos1Click();
+
+    TQtUserInterface UiServices{this};
+    TMemoryGraph2D PseudoGraph;
+    TMemoryGraph3D StateGraph;
+    std::unique_ptr<TShell> Shell;
+    int CurrentPortImage = -1;
+    bool SizeFixed = false;
+
+    // Status bar
+    QAction *PowerAction = nullptr;
+    QFrame *ConnectPannel = nullptr;
+    QToolButton *ConnectBtn = nullptr;
+    QFrame *StartButtonPanel = nullptr;
+    QPushButton *NewGpsBtn = nullptr;
+    QPushButton *PauseBtn = nullptr;
+    QPushButton *StopBtn = nullptr;
+    QFrame *ProgressGB = nullptr;
+    QGroupBox *MainGB = nullptr;
+    QProgressBar *ProgressBar1 = nullptr;
+    QLabel *ErrorSetUp = nullptr;
+    QLabel *RsOffImg = nullptr;
+    QLabel *RsOnImg = nullptr;
+    QLabel *Image2 = nullptr;
+    QFrame *BatPannel = nullptr;
+    QToolButton *BatterieBtn = nullptr;
+    QLabel *TxBatLblx = nullptr;
+    QLabel *RxBatLblx = nullptr;
+    QLabel *RxTempLblx = nullptr;
+    QProgressBar *TxGauge = nullptr;
+    QProgressBar *RxGauge = nullptr;
+    QProgressBar *TempGauge = nullptr;
+
+    // Pages
+    QTabWidget *PageControl1 = nullptr;
+    QProgressBar *ProgressBar2 = nullptr;
+    TConfigPage *ConfigurationTb = nullptr;
+    TAcqPage *AcquisitonDataTb = nullptr;
+    TResPage *ResistanceTb = nullptr;
+    QTextEdit *EditJournal = nullptr;
+
+    // Menus
+    QActionGroup *PortGroup = nullptr;
+    QAction *Communicationspeed1 = nullptr;
+
+    QTimer *Timer1 = nullptr;
+};

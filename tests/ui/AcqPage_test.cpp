@@ -1,0 +1,54 @@
+#include "instrument/DataRecord.h"
+#include "ui/AcqPage.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLocale>
+
+namespace {
+QString Text(TAcqPage &page, const char *name)
+{
+    auto *l = page.findChild<QLabel *>(name);
+    return l ? l->text() : QStringLiteral("<missing %1>").arg(name);
+}
+bool Shown(TAcqPage &page, const char *name)
+{
+    auto *l = page.findChild<QLabel *>(name);
+    return l && l->isVisibleTo(&page);
+}
+} // namespace
+
+TEST(LiveDisplay, aThreeChannelGroupShowsItsColumnsAndRowsWithTheirFormats)
+{
+    TAcqPage page;
+    page.show();
+    TRecordArray records{};
+    records[0].Vp = 12.3456f;
+    records[0].M = 3.14159f;
+    records[0].Q = 0.04f;
+    records[0].In = 250.0f;
+    records[0].Coords = {99999.0f, 10.0f, 20.0f, 30.0f, 99999.0f, 0, 0, 0, 0, 0, 0, 0};
+    records[1].Coords[3] = 40.0f;
+    std::array<std::int16_t, 13> electrodes{0, 2, 3, 4, 5, 6, -1};
+    page.ShowMeasurement(records.data(), electrodes.data(), 3, QLocale::c());
+
+    EXPECT_EQ(Text(page, "V1Lblx"), "12.35");
+    EXPECT_EQ(Text(page, "M1Lblx"), "3.142");
+    EXPECT_EQ(Text(page, "Q1Lblx"), "0.0");
+    EXPECT_EQ(Text(page, "InLblx"), "250.000");
+    EXPECT_EQ(Text(page, "NaLblx"), "0");
+    EXPECT_EQ(Text(page, "XaLblx"), "99999.00") << "the remote electrode";
+    EXPECT_EQ(Text(page, "X1Lblx"), "20.00") << "P1 is M of the first record";
+    EXPECT_EQ(Text(page, "X2Lblx"), "30.00") << "P2 is N of the first record";
+    EXPECT_EQ(Text(page, "X3Lblx"), "40.00") << "P3 is N of the second record";
+    EXPECT_EQ(Text(page, "N5Lblx"), "65535") << "node numbers are unsigned 16-bit";
+    for (const char *on : {"V3Lblx", "Rho3Lblx", "N4Lblx", "Z4Lblx", "N1Lblx"})
+        EXPECT_TRUE(Shown(page, on)) << on;
+    for (const char *off : {"V4Lblx", "Q10Lblx", "N5Lblx", "X11Lblx"})
+        EXPECT_FALSE(Shown(page, off)) << off;
+
+    page.ShowMeasurement(records.data(), electrodes.data(), 10, QLocale::c());
+    EXPECT_TRUE(Shown(page, "Q10Lblx"));
+    EXPECT_TRUE(Shown(page, "X11Lblx"));
+}
