@@ -166,14 +166,19 @@ bool TShell::ChooseAcquisitionFile()
     return true;
 }
 
-QString TShell::CopyDuplicate()
+QString TShell::FreeFileName(const QString &base)
 {
-    const QString base = State.DuplicateAcquisitionFile;
     QString candidate = base;
     for (int n = 1; QFileInfo::exists(candidate); ++n) {
         candidate = ReplaceExtension(base, QString::number(n) + QStringLiteral(".bin"));
         Ui.Yield();
     }
+    return candidate;
+}
+
+QString TShell::CopyDuplicate()
+{
+    const QString candidate = FreeFileName(State.DuplicateAcquisitionFile);
     if (!QFile::copy(State.AcquisitionFile, candidate))
         return QString();
     return candidate;

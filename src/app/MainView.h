@@ -84,6 +84,9 @@ public:
     virtual void BuildPseudoSection() {}
     virtual void UpdatePseudoSection(const TDataRecord *, int, int) {}
     virtual void EnableScriptTools(bool) {}
+    // "Stop acquisition and script" (Yes/No) after a stopped acquisition of a
+    // script; true for Yes.
+    virtual bool AskStopScript() { return true; }
 
     // --- Resistance page.
     // Maximum acceptable resistance in kOhm.

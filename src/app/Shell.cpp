@@ -21,6 +21,7 @@ TShell::TShell(TUserInterface &ui, TMainView &view, TClock &clock, TOptions opti
     : Model(std::make_unique<TVoltixPro>(ui, clock)), Ui(ui), View(view), Clock(clock), Options(options)
 {
     Model->ShownHealth = [this] { return LastHealth; };
+    RunScript = [this] { RunScriptLines(); };
     UsbDeviceCount = [] { return ::UsbDeviceCount(); };
     MakePort = [this](int selector) -> std::unique_ptr<TPortVirt> {
         if (selector == IPPortSelector)

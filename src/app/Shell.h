@@ -6,6 +6,8 @@
 #include "app/AppState.h"
 #include "instrument/ConfigFile.h"
 #include "script/EventLog.h"
+#include "script/Script.h"
+#include "script/ScriptRunner.h"
 
 #include <QLocale>
 #include <QString>
@@ -114,8 +116,17 @@ public:
     // Time left in days as the window shows it ("00:02:30", "06:00:00 and 1 Day(s)").
     static QString EstimateText(double days);
 
-    // Runs a script (filled in by the script runner).
+    // Runs a script (set to RunScriptLines at construction).
     std::function<void()> RunScript;
+    // The script of the "Script" view, and the runner's work on it (the
+    // event log's clock is the runner's clock).
+    TScript Script;
+    TScriptRunner::TEnd RunScriptLines();
+    TScriptRunner::TEnd LastScriptEnd = TScriptRunner::TEnd::Completed;
+    // Called with the reason behind a "Start configuration Error".
+    std::function<void(const QString &)> OnScriptFailure;
+    // First free name: base, then base without extension + 1, 2, ... + ".bin".
+    QString FreeFileName(const QString &base);
     // Called after each stored group and with the estimate, for front ends
     // that report progress elsewhere.
     std::function<void(const QString &label, const QString &estimate)> OnProgress;

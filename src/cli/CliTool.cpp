@@ -22,6 +22,10 @@ void Usage()
                "  check-resistance --config FILE.ini [--nodes used|defined|P1,P2] [--max KOHM]\n"
                "                   [--retries N] [--link LINK] [--yes]\n"
                "         measure electrode pair resistances, one line P1,P2,kOhm per pair\n"
+               "  script FILE.scp [--link LINK] [--yes]\n"
+               "         run a script, printing the event log (SIGINT/SIGTERM end it)\n"
+               "  script FILE.scp --list | --plan [--from \"YYYY-MM-DD HH:MM:SS\"] [--duration MINUTES] [--limit N]\n"
+               "         print the script's lines as read, or its schedule on a virtual clock\n"
                "LINK: serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT] (default port 29461, baud 19200)\n",
                stderr);
 }
@@ -42,6 +46,7 @@ int main(int argc, char **argv)
         {QStringLiteral("identify"), RunIdentifyCommand},
         {QStringLiteral("acquire"), RunAcquireCommand},
         {QStringLiteral("check-resistance"), RunCheckResistanceCommand},
+        {QStringLiteral("script"), RunScriptCommand},
     };
     const QString name = args.takeFirst();
     const auto it = commands.find(name);

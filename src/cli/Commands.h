@@ -7,3 +7,5 @@ int RunSurveyCommand(const QStringList &args);
 int RunIdentifyCommand(const QStringList &args);
 int RunAcquireCommand(const QStringList &args);
 int RunCheckResistanceCommand(const QStringList &args);
+// script FILE.scp: run, --list or --plan (exit 4 after a health alarm ended the last acquisition).
+int RunScriptCommand(const QStringList &args);

@@ -4,26 +4,19 @@
 #include "base/Clock.h"
 #include "base/TarnelError.h"
 #include "cli/Commands.h"
+#include "cli/CliLink.h"
 #include "cli/Console.h"
 #include "cli/LinkAddress.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/VoltixProGen.h"
-#include "link/PortCOM.h"
 #include "survey/Sequence.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
-const char *const LinkHelp = "LINK is serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT]";
-
 // Reads "--name value" and "--flag" options; anything else is a usage error.
 class TOptions {
 public:
@@ -104,55 +97,6 @@ struct TSession {
     TSession() { View.Shell = &Shell; }
 };
 
-// Chooses the link of a link string; the controller makes its port as the
-// Link menu would.
-void UseLink(TSession &s, const TLinkAddress &link, QString &dial, int &baud)
-{
-    baud = link.Baud;
-    switch (link.Kind) {
-    case TLinkAddress::Serial:
-        TPortCOM::SetDeviceMap({{1, link.Device}});
-        s.Shell.State.PortSelector = 1;
-        break;
-    case TLinkAddress::Tcp:
-        s.Shell.State.PortSelector = IPPortSelector;
-        dial = link.Host + QLatin1Char(':') + QString::number(link.Port);
-        s.Shell.State.IPAddress = dial;
-        break;
-    case TLinkAddress::Usb:
-        s.Shell.State.PortSelector = UsbPortSelector;
-        break;
-    }
-    s.Shell.Model->Port = nullptr;
-    s.Shell.Port.reset();
-    s.Shell.ShowPortImage(true);
-}
-
-// The link of the loaded configuration: its port already exists; the baud
-// rate and the dial text come from the file as at a connection in the window.
-void UseConfiguredLink(const TConfigValues &config, QString &dial, int &baud)
-{
-    baud = config.Speed;
-    dial = config.Port == IPPortSelector ? config.IPAddress : config.DialNumber;
-}
-
-bool Open(TSession &s, const QString &dial, int baud, const QString &modem, int delay, const QString &what)
-{
-    // The USB link asks again and again for a cable; without one there is
-    // nobody at a terminal to plug it in.
-    if (s.Shell.State.PortSelector == UsbPortSelector && s.Shell.UsbDeviceCount() == 0) {
-        PrintError(QStringLiteral("Unable to connect to %1: no FTDI USB cable found").arg(what));
-        return false;
-    }
-    s.Shell.Model->RestartFlag = TVoltixPro::RestartRequested(QCoreApplication::arguments());
-    const qsizetype before = s.Ui.Messages.size();
-    if (s.Shell.OpenAndIdentify(baud, dial, modem, delay))
-        return true;
-    if (s.Ui.Messages.size() == before)
-        PrintError(QStringLiteral("Unable to connect to %1").arg(what));
-    return false;
-}
-
 void Close(TSession &s)
 {
     if (s.Shell.LinkOpen())
@@ -163,51 +107,6 @@ QString Health(float v, int decimals)
 {
     return QString::number(double(v), 'f', decimals);
 }
-
-// SIGINT and SIGTERM press Stop: the group in progress completes, then the
-// normal end runs.
-class TStopOnSignal {
-public:
-    explicit TStopOnSignal(TShell &shell)
-    {
-        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, Fds) != 0)
-            return;
-        Write = Fds[0];
-        Notifier = std::make_unique<QSocketNotifier>(Fds[1], QSocketNotifier::Read);
-        QObject::connect(Notifier.get(), &QSocketNotifier::activated, [this, &shell] {
-            char c = 0;
-            if (::read(Fds[1], &c, 1) == 1 && shell.State.RunState != TRunState::Idle) {
-                PrintError(QStringLiteral("Stop requested: the group in progress completes."));
-                shell.StopBtnClick();
-            }
-        });
-        struct sigaction sa {};
-        sa.sa_handler = [](int) {
-            const char c = 1;
-            [[maybe_unused]] const auto n = ::write(Write, &c, 1);
-        };
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &sa, nullptr);
-        sigaction(SIGTERM, &sa, nullptr);
-    }
-    ~TStopOnSignal()
-    {
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
-        Notifier.reset();
-        if (Write >= 0) {
-            ::close(Fds[0]);
-            ::close(Fds[1]);
-        }
-        Write = -1;
-    }
-
-private:
-    static inline int Write = -1;
-    int Fds[2] = {-1, -1};
-    std::unique_ptr<QSocketNotifier> Notifier;
-};
 
 // Loads --config; false with a message when it cannot be read.
 bool LoadConfig(TSession &s, const QString &path, TConfigValues &config)
@@ -224,27 +123,9 @@ bool LoadConfig(TSession &s, const QString &path, TConfigValues &config)
 // Link from --link or from the configuration; returns the exit status on failure.
 int Connect(TSession &s, const TOptions &o, const TConfigValues *config)
 {
-    QString dial, error;
-    int baud = 19200;
-    QString what;
-    if (o.Values.contains(QStringLiteral("--link"))) {
-        what = o.Values[QStringLiteral("--link")];
-        const auto link = ParseLinkAddress(what, error);
-        if (!link) {
-            PrintError(QStringLiteral("tarnelpro-cli: %1").arg(error));
-            return 2;
-        }
-        UseLink(s, *link, dial, baud);
-    } else if (config) {
-        UseConfiguredLink(*config, dial, baud);
-        what = QStringLiteral("the configured link (port %1)").arg(config->Port);
-    } else {
-        PrintError(QStringLiteral("tarnelpro-cli: --link is required; %1").arg(QString::fromLatin1(LinkHelp)));
-        return 2;
-    }
-    const QString modem = config ? config->ModemConfig : QString();
-    const int delay = config ? config->Delay : 0;
-    return Open(s, dial, baud, modem, delay, what) ? 0 : 1;
+    const bool given = o.Values.contains(QStringLiteral("--link"));
+    const QString link = o.Values.value(QStringLiteral("--link"));
+    return ConnectLink(s.Shell, s.Ui, given ? &link : nullptr, config);
 }
 } // namespace
 

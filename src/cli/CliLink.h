@@ -1,0 +1,34 @@
+#pragma once
+// Connecting the controller from the command line, and Stop on signals: shared
+// by the commands that talk to an instrument.
+#include <QString>
+
+#include <memory>
+
+class QSocketNotifier;
+class TConsoleUi;
+class TShell;
+struct TConfigValues;
+
+extern const char *const LinkHelp;
+
+// Connects with the link string linkText (serial:..., usb..., tcp:...) or,
+// without one, with the link of config. Returns 0, 1 when the link did not
+// open, 2 for a bad or missing link string.
+int ConnectLink(TShell &shell, TConsoleUi &ui, const QString *linkText, const TConfigValues *config);
+
+// SIGINT and SIGTERM press Stop while an action runs; the message says what
+// happens next.
+class TStopOnSignal {
+public:
+    explicit TStopOnSignal(TShell &shell,
+                           const QString &message = QStringLiteral("Stop requested: the group in progress completes."));
+    ~TStopOnSignal();
+    TStopOnSignal(const TStopOnSignal &) = delete;
+    TStopOnSignal &operator=(const TStopOnSignal &) = delete;
+
+private:
+    static inline int Write = -1;
+    int Fds[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> Notifier;
+};

@@ -1,0 +1,268 @@
+// tarnelpro-cli script: runs a script file with the console as its window,
+// lists its lines as the runner reads them, or previews its schedule on a
+// virtual clock with the same runner.
+#include "app/Shell.h"
+#include "base/Clock.h"
+#include "base/SilentUi.h"
+#include "base/TarnelError.h"
+#include "base/TextCodec.h"
+#include "cli/CliLink.h"
+#include "cli/Commands.h"
+#include "cli/Console.h"
+#include "instrument/ConfigFile.h"
+#include "script/EventLog.h"
+#include "script/Script.h"
+#include "script/ScriptRunner.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+#include <climits>
+#include <cmath>
+
+namespace {
+int Usage()
+{
+    PrintError(QStringLiteral(
+        "usage: tarnelpro-cli script FILE.scp [--link LINK] [--yes]\n"
+        "       tarnelpro-cli script FILE.scp --list\n"
+        "       tarnelpro-cli script FILE.scp --plan [--from \"YYYY-MM-DD HH:MM:SS\"] [--duration MINUTES] [--limit N]\n%1")
+                   .arg(QString::fromLatin1(LinkHelp)));
+    return 2;
+}
+
+struct TScriptArgs {
+    QString File;
+    QMap<QString, QString> Values;
+    QStringList Flags;
+    bool Has(const char *flag) const { return Flags.contains(QLatin1String(flag)); }
+};
+
+bool ParseArgs(const QStringList &args, TScriptArgs &out)
+{
+    const QStringList valued = {"--link", "--from", "--duration", "--limit"};
+    const QStringList flags = {"--yes", "--list", "--plan"};
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        if (valued.contains(a) && i + 1 < args.size())
+            out.Values[a] = args[++i];
+        else if (flags.contains(a))
+            out.Flags << a;
+        else if (!a.startsWith(QLatin1String("--")) && out.File.isEmpty())
+            out.File = a;
+        else
+            return false;
+    }
+    return !out.File.isEmpty() && !(out.Has("--list") && out.Has("--plan"));
+}
+
+bool ReadScript(const QString &path, QStringList &lines)
+{
+    QString error;
+    bool ok = false;
+    lines = TScript::ReadLines(path, error, &ok);
+    if (!ok)
+        PrintError(QStringLiteral("tarnelpro-cli: cannot read script \"%1\": %2").arg(path, error));
+    return ok;
+}
+
+int ListScript(const QStringList &lines)
+{
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const TScriptLine p = ParseScriptLine(lines[i]);
+        QString out = QString::number(i + 1);
+        if (p.IsEvent) {
+            out += QStringLiteral(" event ") + QString::number(p.Code);
+            if (!p.Argument.isEmpty())
+                out += QLatin1Char(' ') + p.Argument;
+        } else {
+            out += QStringLiteral(" memo");
+            if (!lines[i].isEmpty())
+                out += QLatin1Char(' ') + lines[i];
+        }
+        PrintOut(out);
+    }
+    return 0;
+}
+
+// Virtual time: it moves only when the runner waits or an acquisition "runs".
+class TVirtualClock final : public TClock {
+public:
+    std::int64_t Now = 0;
+    std::int64_t Ms() override { return Now; }
+    void Sleep(int ms) override { Now += std::max(0, ms); }
+};
+
+class TPlanUi final : public TSilentUi {
+public:
+    explicit TPlanUi(TVirtualClock &clock) : Clock(clock) {}
+    void WaitEvents(int maxWaitMs) override { Clock.Sleep(maxWaitMs); }
+
+private:
+    TVirtualClock &Clock;
+};
+
+class TPlanHost final : public TScriptHost {
+public:
+    TPlanHost(TVirtualClock &clock, std::int64_t durationMs) : Clock(clock), DurationMs(durationMs) {}
+    bool StopRequested() override { return false; }
+    bool Paused() override { return false; }
+    void SaveLog() override {}
+    bool StartConfiguration(const QString &) override
+    {
+        Clock.Now += DurationMs;
+        return true;
+    }
+    bool AskStopScript() override { return false; }
+    void ConfigurationDone() override {}
+
+private:
+    TVirtualClock &Clock;
+    std::int64_t DurationMs;
+};
+
+QString PlanTime(const QDateTime &t)
+{
+    const qint64 ms = t.toMSecsSinceEpoch();
+    const qint64 rounded = ms >= 0 ? (ms + 500) / 1000 * 1000 : -((-ms + 499) / 1000 * 1000);
+    return QDateTime::fromMSecsSinceEpoch(rounded).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+int PlanScript(const QStringList &lines, const TScriptArgs &a)
+{
+    QDateTime from = QDateTime::currentDateTime();
+    if (a.Values.contains("--from")) {
+        from = QDateTime::fromString(a.Values["--from"], QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        if (!from.isValid()) {
+            PrintError(QStringLiteral("tarnelpro-cli: --from wants \"YYYY-MM-DD HH:MM:SS\""));
+            return 2;
+        }
+    }
+    bool ok = true;
+    const double minutes = a.Values.contains("--duration") ? ParseFileReal(a.Values["--duration"], &ok) : 0.0;
+    if (!ok || minutes < 0 || minutes > 1e9) {
+        PrintError(QStringLiteral("tarnelpro-cli: --duration wants a number of minutes"));
+        return 2;
+    }
+    const qint64 limit = a.Values.contains("--limit") ? ParseFileInteger(a.Values["--limit"], &ok) : 1000;
+    if (!ok || limit < 0) {
+        PrintError(QStringLiteral("tarnelpro-cli: --limit wants a whole number"));
+        return 2;
+    }
+
+    TVirtualClock clock;
+    TPlanUi ui(clock);
+    TPlanHost host(clock, std::llround(minutes * 60000.0));
+    TEventLog log;
+    TScriptRunner runner(ui, log, host);
+    runner.Now = TScriptRunner::ClockTime(clock, from);
+    log.Now = runner.Now;
+    runner.MaxWaitMs = INT_MAX;
+    qint64 executed = 0;
+    const auto now = [&] { return PlanTime(runner.Now()); };
+    runner.MayExecute = [&](const TScriptEvent &) {
+        if (executed >= limit) {
+            PrintOut(now() + QStringLiteral(" limit"));
+            return false;
+        }
+        ++executed;
+        return true;
+    };
+    runner.OnExecute = [&](const TScriptEvent &e) {
+        PrintOut(QStringLiteral("%1 %2 %3 %4").arg(now()).arg(e.Position).arg(e.Code).arg(e.Argument));
+    };
+    runner.OnError = [&](const TScriptEvent &e, const QString &line) {
+        PrintOut(QStringLiteral("%1 %2 error %3").arg(now()).arg(e.Position).arg(line));
+    };
+    if (runner.Run(lines) != TScriptRunner::TEnd::Limit)
+        PrintOut(now() + QStringLiteral(" end"));
+    return 0;
+}
+
+class TScriptView final : public TConsoleView {
+public:
+    // Only a signal stops a script here, and it means the whole script.
+    bool AskStopScript() override
+    {
+        PrintError(QStringLiteral("Stop acquisition and script: Yes"));
+        return true;
+    }
+};
+
+int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
+{
+    TConsoleUi ui;
+    TScriptView view;
+    TShell shell(ui, view, SystemClock(), TShell::TOptions{false});
+    ui.AssumeYes = a.Has("--yes");
+    shell.Script.Lines = lines;
+    shell.EventLog.OnLine = [](const TLogLine &line) { PrintOut(line.Text); };
+    shell.OnScriptFailure = [](const QString &reason) { PrintError(reason); };
+    shell.OnProgress = [](const QString &label, const QString &estimate) {
+        PrintError(estimate.isEmpty() ? label : label + QStringLiteral("  remaining ") + estimate);
+    };
+
+    // Without --link the script's first configuration names the link, as
+    // the window would have it after loading that configuration.
+    TConfigValues config;
+    bool haveConfig = false;
+    if (!a.Values.contains("--link")) {
+        for (const QString &line : lines) {
+            const TScriptLine p = ParseScriptLine(line);
+            if (!p.IsEvent || p.Code != StartCode || p.Argument.isEmpty())
+                continue;
+            if (!QFileInfo(p.Argument).isFile() || !shell.LoadConfiguration(p.Argument)) {
+                PrintError(QStringLiteral("tarnelpro-cli: configuration file \"%1\" cannot be read for its link; "
+                                          "give --link").arg(p.Argument));
+                return 1;
+            }
+            TConfigFile::Read(p.Argument, shell.CurrentValues(), config, shell.Locale);
+            haveConfig = true;
+            break;
+        }
+    }
+    try {
+        const QString link = a.Values.value("--link");
+        if (const int status = ConnectLink(shell, ui, a.Values.contains("--link") ? &link : nullptr,
+                                           haveConfig ? &config : nullptr);
+            status != 0)
+            return status;
+        {
+            TStopOnSignal stop(shell, QStringLiteral("Stop requested."));
+            shell.RunStartAction(TShell::ActionScript);
+        }
+        if (shell.LinkOpen())
+            shell.DisconnectInstrument();
+    } catch (const ETarnelError &e) {
+        PrintError(e.Message());
+        return 1;
+    }
+    if (shell.LastScriptEnd == TScriptRunner::TEnd::GotoError)
+        return 1;
+    if (shell.LastRunEnd == TShell::TRunEnd::Aborted) {
+        PrintError(QStringLiteral("The last acquisition was stopped by a battery or temperature alarm."));
+        return 4;
+    }
+    return 0;
+}
+} // namespace
+
+int RunScriptCommand(const QStringList &args)
+{
+    TScriptArgs a;
+    if (!ParseArgs(args, a))
+        return Usage();
+    const bool runOnly = a.Values.contains("--link") || a.Has("--yes");
+    const bool planOnly = a.Values.contains("--from") || a.Values.contains("--duration") || a.Values.contains("--limit");
+    if ((a.Has("--list") && (runOnly || planOnly)) || (a.Has("--plan") && runOnly) ||
+        (!a.Has("--plan") && planOnly))
+        return Usage();
+    QStringList lines;
+    if (!ReadScript(a.File, lines))
+        return 1;
+    if (a.Has("--list"))
+        return ListScript(lines);
+    if (a.Has("--plan"))
+        return PlanScript(lines, a);
+    return RunScriptFile(lines, a);
+}
