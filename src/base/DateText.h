@@ -10,3 +10,6 @@ QString LocalDateTimeText(const QDateTime &when, const QLocale &locale);
 
 // Days since 1899-12-30 with the time of day as the fraction.
 double DayNumber(const QDateTime &when);
+
+// The local date and time of a day number (to the millisecond).
+QDateTime FromDayNumber(double day);

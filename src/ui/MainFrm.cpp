@@ -6,6 +6,7 @@
 #include "ui/AcqPage.h"
 #include "ui/ConfigPage.h"
 #include "ui/ResPage.h"
+#include "ui/ScriptPage.h"
 #include "ui/StartFrm.h"
 #include "ui/PortImages.h"
 
@@ -371,6 +372,8 @@ QWidget *TMainFrm::BuildScriptPage()
 {
     QWidget *page = Page("ScriptTb");
     auto *l = new QVBoxLayout(page);
+    ScriptPanel = new TScriptPage(*Shell, UiServices, page);
+    l->addWidget(ScriptPanel, 1);
     auto *group = new QGroupBox(QStringLiteral("Event log"), page);
     group->setObjectName(QStringLiteral("EventLogGb"));
     auto *gl = new QVBoxLayout(group);
@@ -455,6 +458,14 @@ int TMainFrm::ChooseAction(int preselected)
 {
     TStartFrm dialog(this, preselected, static_cast<bool>(Shell->RunScript));
     return dialog.exec() == QDialog::Accepted ? dialog.Selected() : -1;
+}
+
+void TMainFrm::EnableScriptTools(bool enabled) { ScriptPanel->EnableTools(enabled); }
+
+bool TMainFrm::AskStopScript()
+{
+    return QMessageBox::question(this, QStringLiteral("Stop"), QStringLiteral("Stop acquisition and script"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 bool TMainFrm::AskOverwrite(const QString &path)

@@ -23,6 +23,7 @@ class QTabWidget;
 class TConfigPage;
 class TAcqPage;
 class TResPage;
+class TScriptPage;
 class QTextEdit;
 class QTimer;
 class QToolButton;
@@ -54,6 +55,8 @@ public:
     void ShowSettings() override;
     int ChooseAction(int preselected) override;
     bool AskOverwrite(const QString &path) override;
+    void EnableScriptTools(bool enabled) override;
+    bool AskStopScript() override;
     QString ChooseAcquisitionFileDialog(const QString &current) override;
     void ShowAcquisitionFile(const QString &path) override;
     void SetActionRunning(bool running) override;
@@ -145,6 +148,7 @@ private:
     TConfigPage *ConfigurationTb = nullptr;
     TAcqPage *AcquisitonDataTb = nullptr;
     TResPage *ResistanceTb = nullptr;
+    TScriptPage *ScriptPanel = nullptr;
     QTextEdit *EditJournal = nullptr;
 
     // Menus
