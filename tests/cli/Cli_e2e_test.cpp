@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -282,4 +283,102 @@ TEST_F(TCliFixture, checkResistancePrintsEachPairAndSkipsAHighOne)
     const TResult all = Run({"check-resistance", "--config", ini, "--max", "1000", "--yes"});
     EXPECT_EQ(all.Status, 0) << all.Err.toStdString();
     EXPECT_EQ(all.Out.count('\n'), 38) << "39 used nodes, 38 consecutive pairs";
+}
+
+namespace {
+// A script file of the given lines (CR LF, as the window writes it).
+QString WriteScript(const QString &path, const QStringList &lines)
+{
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    for (const QString &l : lines)
+        f.write(l.toUtf8() + "\r\n");
+    return path;
+}
+
+QString Start(int n, const QString &ini) { return QStringLiteral("%1 : Start configuration %2 -<X: 2 @ %2 >-").arg(n).arg(ini); }
+} // namespace
+
+TEST_F(TCliFixture, scriptRunsTwoConfigurationsTwiceIntoNumberedFiles)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString a = Survey(sim.TcpAddress());
+    // B: the same survey into another file, with a duplicate copy.
+    const QString b = Tmp.path() + "/b.ini";
+    {
+        QFile in(a), out(b);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly));
+        QByteArray text = in.readAll();
+        text.replace("out.bin", "b.bin");
+        text += QStringLiteral("[Parameters]\r\nDuplicateAcquisitionFile=%1/copy/b.bin\r\nDuplicateAcquisition=1\r\n").arg(Tmp.path()).toUtf8();
+        out.write(text);
+    }
+    QDir().mkpath(Tmp.path() + "/copy");
+    QFile::copy(a, Tmp.path() + "/keep.ini");
+    { QFile old(Tmp.path() + "/out.bin"); ASSERT_TRUE(old.open(QIODevice::WriteOnly)); old.write("earlier run"); }
+    const QString script = WriteScript(Tmp.path() + "/s.scp", {"field test: two configurations, twice", Start(2, a),
+                                                                Start(3, b), "4 : Restart from event -<X: 3 @ 2:2 >-",
+                                                                "5 : unknown -<X: 7 @ x >-"});
+    const TResult r = Run({"script", script, "--yes"});
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+
+    const qint64 full = 1029 + 30 * 304;
+    EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 11) << "the earlier file is kept";
+    EXPECT_EQ(Size(Tmp.path() + "/out1.bin"), full);
+    EXPECT_EQ(Size(Tmp.path() + "/out2.bin"), full);
+    EXPECT_EQ(Size(Tmp.path() + "/b.bin"), full);
+    EXPECT_EQ(Size(Tmp.path() + "/b1.bin"), full);
+    EXPECT_EQ(Size(Tmp.path() + "/copy/b.bin"), full);
+    EXPECT_EQ(Size(Tmp.path() + "/copy/b1.bin"), full);
+    EXPECT_FALSE(QFileInfo::exists(Tmp.path() + "/b2.bin"));
+
+    // The log follows the data file: the last one holds the whole run.
+    QFile log(Tmp.path() + "/b1_Log.txt");
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromLatin1(log.readAll());
+    EXPECT_TRUE(text.contains("\r\n============= Script start at ")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\r\nfield test: two configurations, twice\r\n"));
+    EXPECT_EQ(text.count("Standard acquisition Ended"), 4);
+    EXPECT_TRUE(text.contains("Aquisition filename " + Tmp.path() + "/out2.bin"));
+    EXPECT_TRUE(text.contains("\r\nprevious command not recognized\r\n"));
+    EXPECT_TRUE(text.contains("============= Script ended at ")) << text.toStdString();
+    EXPECT_EQ(text.count("> 4 : Restart from event"), 2);
+    // stdout carries the same lines as they are added.
+    EXPECT_TRUE(r.Out.contains("previous command not recognized"));
+    EXPECT_TRUE(r.Out.contains("> 3 : Start configuration"));
+}
+
+TEST_F(TCliFixture, scriptListAndPlanFollowTheRunnerRules)
+{
+    const double eight = 46366.0 + 8.0 / 24.0; // 2026-12-10 08:00
+    const QString script = WriteScript(
+        Tmp.path() + "/s.scp",
+        {QStringLiteral("1 : Wake up -<X: 0 @ %1 >-").arg(eight, 0, 'g', 15), Start(2, "/x/A.ini"),
+         "3 : latency -<X: 1 @ 0,0833333333333333 >-", Start(4, "/x/B.ini"), "5 : latency -<X: 1 @ 0.0833333333333333 >-",
+         "6 : Restart from event -<X: 3 @ 2:3 >-", "7 : no argument -<X: 2 @ >-", "memo: done", "9 : back -<X: 3 @ 0 >-"});
+    TResult r = Run({"script", script, "--list"});
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out.split('\n', Qt::SkipEmptyParts),
+              (QStringList{QStringLiteral("1 event 0 %1").arg(eight, 0, 'g', 15), "2 event 2 /x/A.ini", "3 event 1 0,0833333333333333",
+                           "4 event 2 /x/B.ini", "5 event 1 0.0833333333333333", "6 event 3 2:3", "7 event 2",
+                           "8 memo memo: done", "9 event 3 0"}));
+
+    r = Run({"script", script, "--plan", "--from", "2026-12-10 07:00:00", "--duration", "30"});
+    EXPECT_EQ(r.Status, 0);
+    QStringList starts;
+    for (const QString &l : r.Out.split('\n', Qt::SkipEmptyParts))
+        if (l.contains(" 2 /x/"))
+            starts << l.left(19) + " " + l.right(5);
+    EXPECT_EQ(starts, (QStringList{"2026-12-10 08:00:00 A.ini", "2026-12-10 10:00:00 B.ini", "2026-12-10 12:00:00 A.ini",
+                                   "2026-12-10 14:00:00 B.ini", "2026-12-10 16:00:00 A.ini", "2026-12-10 18:00:00 B.ini"}));
+    EXPECT_TRUE(r.Out.endsWith("2026-12-10 20:00:00 9 3 0\n2026-12-10 20:00:00 9 error Goto Error\n"
+                               "2026-12-10 20:00:00 end\n"))
+        << r.Out.toStdString();
+
+    // A wake-up in the past does not wait; the limit stops before the next event.
+    r = Run({"script", script, "--plan", "--from", "2026-12-10 09:00:00", "--limit", "2"});
+    EXPECT_EQ(r.Out, QStringLiteral("2026-12-10 09:00:00 1 0 %1\n2026-12-10 09:00:00 2 2 /x/A.ini\n"
+                                    "2026-12-10 09:00:00 limit\n").arg(eight, 0, 'g', 15));
+    EXPECT_EQ(Run({"script", Tmp.path() + "/missing.scp", "--plan"}).Status, 1);
+    EXPECT_EQ(Run({"script", script, "--plan", "--from", "tomorrow"}).Status, 2);
 }
