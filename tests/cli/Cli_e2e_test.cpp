@@ -382,3 +382,27 @@ TEST_F(TCliFixture, scriptListAndPlanFollowTheRunnerRules)
     EXPECT_EQ(Run({"script", Tmp.path() + "/missing.scp", "--plan"}).Status, 1);
     EXPECT_EQ(Run({"script", script, "--plan", "--from", "tomorrow"}).Status, 2);
 }
+
+TEST_F(TCliFixture, sigtermEndsAScriptDuringItsWaitAtOnce)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString a = Survey(sim.TcpAddress());
+    const QString script = WriteScript(Tmp.path() + "/s.scp", {Start(1, a), "2 : a day -<X: 1 @ 1 >-", Start(3, a)});
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TARNELPRO_DATA_DIR"), Tmp.path() + "/data");
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(TARNELPRO_CLI_PATH), {"script", script, "--yes"});
+    ASSERT_TRUE(p.waitForStarted());
+    QByteArray out;
+    while (!out.contains("> 2 : a day") && p.waitForReadyRead(60000))
+        out += p.readAllStandardOutput();
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(20000));
+    out += p.readAllStandardOutput();
+    EXPECT_EQ(p.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("Stopped by user"));
+    EXPECT_TRUE(out.contains("============= Script ended at "));
+    EXPECT_FALSE(out.contains("> 3 : Start configuration"));
+    EXPECT_FALSE(QFileInfo::exists(Tmp.path() + "/out1.bin"));
+}
