@@ -155,7 +155,7 @@ void TShell::ConnectBtnClick()
 
     TConfigValues link;
     if (State.ConfigLoaded)
-        TConfigFile::Read(State.ConfigFile, CurrentValues(), link, Locale);
+        TConfigFile::Read(State.ConfigFile, CurrentValues(), link);
     const int baud = State.HighSpeedChecked ? link.HighSpeed : link.Speed;
     const QString dial = State.PortSelector == IPPortSelector ? State.IPAddress : link.DialNumber;
     if (!OpenAndIdentify(baud, dial, link.ModemConfig, link.Delay))

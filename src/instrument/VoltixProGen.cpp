@@ -162,11 +162,14 @@ int TVoltixProGen::RunMeasurement()
     std::int32_t count = 0;
     for (;;) {
         std::array<std::uint8_t, 2> token = {'0', '0'};
-        ui.SetProgressRange(0, GetLE<std::int32_t>(Parameters, 16) + 3);
+        // Maximum stacks + 3; the stack count as sent may be anything.
+        ui.SetProgressRange(0, std::clamp(GetLE<std::int32_t>(Parameters, 16), 0, 999) + 3);
         ui.SetProgressPosition(0);
         Port().RawRead(token, Gen.TokenTimeoutMs);
+        // A count beyond the channel records would push the run's counters
+        // past the survey (and past the integer range).
         if (token == std::array<std::uint8_t, 2>{'S', 'T'})
-            return count;
+            return std::clamp<std::int32_t>(count, 0, ChannelRecordCount);
         if (token != std::array<std::uint8_t, 2>{'G', 'O'})
             return 0;
         std::array<std::uint8_t, 4> countBytes{};
