@@ -8,3 +8,4 @@ int RunIdentifyCommand(const QStringList &args);
 int RunAcquireCommand(const QStringList &args);
 int RunCheckResistanceCommand(const QStringList &args);
 int RunConfigCommand(const QStringList &args);
+int RunExportCommand(const QStringList &args);
