@@ -146,9 +146,16 @@ std::optional<QString> TIniDocument::Value(const QString &section, const QString
 
 void TIniDocument::Insert(std::size_t at, const QString &text)
 {
+    // New lines end as the file's first line does (CR LF in a new file).
+    QString end = CrLf;
+    for (const auto &line : Lines)
+        if (!line.End.isEmpty()) {
+            end = line.End;
+            break;
+        }
     if (at > 0 && Lines[at - 1].End.isEmpty())
-        Lines[at - 1].End = CrLf;
-    Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(at), TLine{text, CrLf});
+        Lines[at - 1].End = end;
+    Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(at), TLine{text, end});
 }
 
 void TIniDocument::SetValue(const QString &section, const QString &key, const QString &value)

@@ -27,7 +27,8 @@ TEST(IniDocument, newKeysGoAfterTheSectionsLastKeyAndNewSectionsAtTheEnd)
     doc.SetValue("b", "Y", "5");
     doc.SetValue("A", "only_later", "7");
     doc.SetValue("C", "z", "9");
-    EXPECT_EQ(doc.Text().toStdString(), "[A]\nx=1\nnew=n\r\n\n; about B\n[B]\ny=5\n; closing\n\n[a]\nx=3\nonly_later=7\r\n\r\n[C]\r\nz=9\r\n");
+    EXPECT_EQ(doc.Text().toStdString(), "[A]\nx=1\nnew=n\n\n; about B\n[B]\ny=5\n; closing\n\n[a]\nx=3\nonly_later=7\n\n[C]\nz=9\n")
+        << "new lines end as the file's lines do";
 }
 
 TEST(IniDocument, commentsSectionLinesAndBlankKeysAreNotKeys)
