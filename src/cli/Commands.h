@@ -8,3 +8,4 @@ int RunSectionCommand(const QStringList &args);
 int RunIdentifyCommand(const QStringList &args);
 int RunAcquireCommand(const QStringList &args);
 int RunCheckResistanceCommand(const QStringList &args);
+int RunExportCommand(const QStringList &args);
