@@ -5,6 +5,7 @@
 
 #include "base/TarnelError.h"
 #include "cli/Console.h"
+#include "cli/OptionParser.h"
 #include "graph/PseudoSection.h"
 #include "graph/SectionPresenter.h"
 #include "instrument/DataFileReader.h"
@@ -23,16 +24,6 @@ namespace {
 
 constexpr const char *SectionUsage = "usage: tarnelpro-cli section --quadripoles Q.txt --coordinates C.txt "
                                      "[--data FILE.bin]\n";
-
-int UsageError(const char *why, const QString &what = {})
-{
-    if (what.isEmpty())
-        std::fprintf(stderr, "tarnelpro-cli section: %s\n", why);
-    else
-        std::fprintf(stderr, "tarnelpro-cli section: %s '%s'\n", why, qPrintable(what));
-    std::fputs(SectionUsage, stderr);
-    return 2;
-}
 
 // Whatever the process locale: the output is read by other tools.
 std::string Fixed3(double v)
@@ -89,28 +80,17 @@ void PrintModel(const TPseudoSection &model, int quadCount)
 
 int RunSectionCommand(const QStringList &args)
 {
-    QString quadripoles, coordinates, data;
-    bool haveQuadripoles = false, haveCoordinates = false, haveData = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &option = args[i];
-        bool *seen = option == "--quadripoles"   ? &haveQuadripoles
-                     : option == "--coordinates" ? &haveCoordinates
-                     : option == "--data"        ? &haveData
-                                                 : nullptr;
-        if (!seen)
-            return UsageError("unknown argument", option);
-        if (*seen)
-            return UsageError("repeated option", option);
-        if (i + 1 >= args.size())
-            return UsageError("missing value after", option);
-        *seen = true;
-        const QString &value = args[++i];
-        (option == "--quadripoles" ? quadripoles : option == "--coordinates" ? coordinates : data) = value;
-    }
-    if (!haveQuadripoles)
-        return UsageError("--quadripoles is required");
-    if (!haveCoordinates)
-        return UsageError("--coordinates is required");
+    TOptionParser options("section", SectionUsage);
+    if (!options.Parse(args, {"--quadripoles", "--coordinates", "--data"}))
+        return 2;
+    if (!options.Has("--quadripoles"))
+        return options.UsageError("--quadripoles is required");
+    if (!options.Has("--coordinates"))
+        return options.UsageError("--coordinates is required");
+    const QString quadripoles = options.Value("--quadripoles");
+    const QString coordinates = options.Value("--coordinates");
+    const QString data = options.Value("--data");
+    const bool haveData = options.Has("--data");
 
     // The window silently ignores a missing survey file; here it is the mistake to report.
     for (const QString &path : {quadripoles, coordinates}) {
