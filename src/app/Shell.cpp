@@ -54,6 +54,7 @@ void TShell::FormCreate()
     View.SetStatusText(QString());
     ShowRunControls(false);
 
+    View.InitProgressGraph();
     TGraph3D &progress = View.ProgressGraph();
     progress.Appearance(QStringLiteral("RenderEngine"), QStringLiteral("tdHybrid"));
     progress.Appearance(QStringLiteral("AntiAliasText"), true);

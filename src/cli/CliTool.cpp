@@ -15,6 +15,9 @@ void Usage()
                "commands:\n"
                "  survey --quadripoles Q.txt [--coordinates C.txt] [--groups N]\n"
                "         load a survey and print its quadripole table or its groups\n"
+               "  section --quadripoles Q.txt --coordinates C.txt [--data FILE.bin]\n"
+               "         print the pseudo-section planes, sections and cells of a survey, and the\n"
+               "         Rho values and colour range of a data file\n"
                "  identify --link LINK | --config FILE.ini [--yes]\n"
                "         connect, identify the instrument, read its batteries, disconnect\n"
                "  acquire --config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite] [--save-config] [--yes]\n"
@@ -43,6 +46,7 @@ int main(int argc, char **argv)
     }
     const std::map<QString, std::function<int(const QStringList &)>> commands = {
         {QStringLiteral("survey"), RunSurveyCommand},
+        {QStringLiteral("section"), RunSectionCommand},
         {QStringLiteral("identify"), RunIdentifyCommand},
         {QStringLiteral("acquire"), RunAcquireCommand},
         {QStringLiteral("check-resistance"), RunCheckResistanceCommand},

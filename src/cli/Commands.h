@@ -4,6 +4,7 @@
 #include <QStringList>
 
 int RunSurveyCommand(const QStringList &args);
+int RunSectionCommand(const QStringList &args);
 int RunIdentifyCommand(const QStringList &args);
 int RunAcquireCommand(const QStringList &args);
 int RunCheckResistanceCommand(const QStringList &args);

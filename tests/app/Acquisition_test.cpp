@@ -46,6 +46,15 @@ public:
     }
     bool SkipShown = false;
     void ShowSkip(bool shown) override { SkipShown = shown; }
+    // The graph hooks in the order the controller called them.
+    QStringList Graphs;
+    void InitProgressGraph() override { Graphs << "init"; }
+    void UpdateProgressGraph(int n, int s) override { Graphs << QStringLiteral("progress %1 %2").arg(n).arg(s); }
+    void BuildPseudoSection() override { Graphs << "build"; }
+    void UpdatePseudoSection(const TDataRecord *records, int first, int count) override
+    {
+        Graphs << QStringLiteral("section %1 %2%3").arg(first).arg(count).arg(records ? "" : " none");
+    }
 };
 
 struct TRunFixture : ::testing::Test {
@@ -143,6 +152,28 @@ TEST_F(TRunFixture, standardRunMeasuresEveryGroupAndStoresEveryRecord)
     EXPECT_EQ(Shell->State.RunState, TRunState::Idle);
     EXPECT_FALSE(View.Running);
     EXPECT_TRUE(View.HealthTimer);
+}
+
+TEST_F(TRunFixture, graphsFollowEveryGroupInTheModesThatDrawThem)
+{
+    const struct {
+        int Mode;
+        QStringList Calls;
+    } cases[] = {
+        {0, {"build", "init", "progress 10 0", "section 0 10", "progress 10 10", "section 10 10", "progress 10 20",
+             "section 20 10", "progress 10 30"}},
+        // High speed: the progress graph after each group, no pseudo-section.
+        {1, {"build", "init", "progress 10 0", "progress 10 10", "progress 10 20", "progress 10 30"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Mode);
+        Shell->State.MeasMode = c.Mode;
+        Shell->Model->SpeedStartChannel = 10;
+        Instrument->SpeedAnswer = std::vector<float>(22, 1.0f);
+        View.Graphs.clear();
+        Shell->NewGpsBtnClick();
+        EXPECT_EQ(View.Graphs, c.Calls);
+    }
 }
 
 TEST_F(TRunFixture, aFailedRunDialogueMeasuresTheSameGroupAgain)
