@@ -197,7 +197,8 @@ void TShell::RunStartAction(int action)
                 EventLog.Add(QStringLiteral("============= Script start at ") + EventLog.DateTimeText() +
                              QStringLiteral(" =============="));
                 View.EnableScriptTools(false);
-                SaveConfiguration(State.ConfigFile);
+                if (SaveConfigurationOnStart)
+                    SaveConfiguration(State.ConfigFile);
                 Ui.Yield();
                 if (RunScript)
                     RunScript();
@@ -213,7 +214,8 @@ void TShell::RunStartAction(int action)
                 bool proceed = true;
                 if (QFileInfo::exists(State.AcquisitionFile) && !View.AskOverwrite(State.AcquisitionFile))
                     proceed = ChooseAcquisitionFile();
-                SaveConfiguration(State.ConfigFile);
+                if (SaveConfigurationOnStart)
+                    SaveConfiguration(State.ConfigFile);
                 Ui.Yield();
                 if (proceed) {
                     RunAcquisition();

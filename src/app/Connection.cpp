@@ -163,7 +163,7 @@ void TShell::ConnectBtnClick()
 
     TConfigValues link;
     if (State.ConfigLoaded)
-        TConfigFile::Read(State.ConfigFile, CurrentValues(), link, Locale);
+        TConfigFile::Read(State.ConfigFile, CurrentValues(), link);
     const int baud = State.HighSpeedChecked ? link.HighSpeed : link.Speed;
     const QString dial = State.PortSelector == IPPortSelector ? State.IPAddress : link.DialNumber;
     try {

@@ -116,7 +116,7 @@ int TShell::OpenCoordinateFile(const QString &path)
 bool TShell::LoadConfiguration(const QString &path)
 {
     TConfigValues v;
-    if (!QFileInfo(path).isFile() || !TConfigFile::Read(path, CurrentValues(), v, Locale)) {
+    if (!QFileInfo(path).isFile() || !TConfigFile::Read(path, CurrentValues(), v)) {
         State.ConfigLoaded = false;
         View.EnableConnect(false);
         return false;
@@ -184,7 +184,7 @@ bool TShell::SaveConfiguration(const QString &path)
 {
     if (path.isEmpty())
         return true;
-    const QString error = TConfigFile::Write(path, CurrentValues(), Locale);
+    const QString error = TConfigFile::Write(path, CurrentValues());
     if (error.isEmpty())
         return true;
     Ui.ErrorBox(QStringLiteral("TarnelPro"), QStringLiteral("Can't save configuration \"%1\": %2").arg(path, error));

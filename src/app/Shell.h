@@ -143,6 +143,9 @@ public:
     // that report progress elsewhere.
     std::function<void(const QString &label, const QString &estimate)> OnProgress;
     bool SkipFlag = false;
+    // Start saves the configuration before an acquisition or a script; the
+    // command line turns this off so that its overrides stay out of the file.
+    bool SaveConfigurationOnStart = true;
     // True from Start until the action's end (Start disabled).
     bool ActionRunning = false;
 

@@ -5,6 +5,7 @@
 #include "base/TarnelError.h"
 #include "base/UserInterface.h"
 #include "instrument/DataFile.h"
+#include "instrument/SpeedAnswer.h"
 #include "instrument/Wire.h"
 #include "link/PortVirt.h"
 
@@ -168,7 +169,8 @@ int TVoltixProGen::RunMeasurement()
     int received = -1; // bytes of the records block after the last "GO"; -1 when none came
     for (;;) {
         std::array<std::uint8_t, 2> token = {'0', '0'};
-        ui.SetProgressRange(0, GetLE<std::int32_t>(Parameters, 16) + 3);
+        // Maximum stacks + 3; the stack count as sent may be anything.
+        ui.SetProgressRange(0, std::clamp(GetLE<std::int32_t>(Parameters, 16), 0, 999) + 3);
         ui.SetProgressPosition(0);
         Port().RawRead(token, Gen.TokenTimeoutMs);
         if (token == std::array<std::uint8_t, 2>{'S', 'T'})
@@ -257,17 +259,19 @@ void TVoltixProGen::SpeedMeasure(const TElectrodeList &electrodes, bool useVolta
     Port().PutByte(0x55);
 
     // The answer holds two values per channel plus the currents; an absurd
-    // channel count in the description is bounded, and values the decoding
-    // needs but the instrument did not send read as 0.
-    const int announced = std::clamp<std::int32_t>(InstrumentChannels(), 0, 64);
-    std::vector<std::uint8_t> answer(static_cast<std::size_t>(8 * announced + 8), 0);
+    // channel count in the description is bounded.
+    const TSpeedAnswer layout{std::clamp<std::int32_t>(InstrumentChannels(), 0, 64)};
+    std::vector<std::uint8_t> answer(layout.ByteCount(), 0);
     Port().ReadExact(answer);
-    std::vector<float> values(std::max<std::size_t>(answer.size() / 4, 22), 0.0f);
+    std::vector<float> values(std::size_t(layout.ValueCount()), 0.0f);
     std::memcpy(values.data(), answer.data(), answer.size());
+    // A channel the instrument does not have reads as 0.
+    const auto value = [&](int i) { return i >= 0 && i < int(values.size()) ? values[std::size_t(i)] : 0.0f; };
+    const auto channelValue = [&](int k, int i) { return k < layout.Channels ? value(i) : 0.0f; };
 
     const int channels = std::clamp<std::int32_t>(Owner.SpeedStartChannel, 0, ChannelRecordCount);
     const std::array<float, 3> health = Owner.ShownHealth();
-    const float in = (values[10] - values[21]) * 0.5f;
+    const float in = (value(layout.CurrentPositive()) - value(layout.CurrentNegative())) * 0.5f;
     for (int k = 0; k < channels; ++k) {
         std::span<std::uint8_t> r = ChannelRecord(k);
         r[0] = std::uint8_t((Owner.SpeedStartChannel % 16) * 16 + (k % 16));
@@ -276,9 +280,9 @@ void TVoltixProGen::SpeedMeasure(const TElectrodeList &electrodes, bool useVolta
         PutLE<float>(r, ChannelOffset::Latitude, Owner.StartParameters.Latitude);
         PutLE<float>(r, ChannelOffset::Longitude, Owner.StartParameters.Longitude);
         PutLE<std::uint16_t>(r, ChannelOffset::PulseTime, Owner.SpeedStartTime);
-        const auto ks = static_cast<std::size_t>(k);
-        const float sp = (values[ks] + values[ks + 11]) * 0.5f;
-        const float vp = (values[ks] - values[ks + 11]) * 0.5f;
+        const float plus = channelValue(k, layout.Positive(k)), minus = channelValue(k, layout.Negative(k));
+        const float sp = (plus + minus) * 0.5f;
+        const float vp = (plus - minus) * 0.5f;
         PutLE<float>(r, Gen.OffSp, sp);
         PutLE<float>(r, Gen.OffVp, vp);
         PutLE<float>(r, Gen.OffIn, in);
