@@ -317,6 +317,8 @@ TEST_F(TCliFixture, aGroupNotReceivedWholeIsMeasuredAgainAndNeverStored)
         {{"count-inflate-at-group=2"}, false, 0, 30},
         {{"short-block-at-group=2"}, true, 0, 30},
         {{"short-block-at-group=1"}, false, 0, 30},
+        // The PC gives up the block; the group is measured again on the same link.
+        {{"crc-forever-at-group=2"}, false, 0, 30},
         // The second measurement of the same group fails too: the run ends there.
         {{"count-inflate-at-group=2", "short-block-at-group=3"}, true, 1, 10},
     };
