@@ -32,7 +32,7 @@ public:
                 return;
             Asked << modal->windowTitle();
             if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-                Boxes << TBox{box->windowTitle(), box->text(), box->icon()};
+                Boxes.push_back(TBox{box->windowTitle(), box->text(), box->icon()});
                 QAbstractButton *b = box->button(QMessageBox::Ok);
                 if (!b)
                     b = box->defaultButton();
