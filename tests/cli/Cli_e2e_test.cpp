@@ -400,4 +400,66 @@ TEST_F(TCliFixture, acquireRewritesTheConfigurationOnlyWithSaveConfig)
     const QByteArray saved = Bytes(ini);
     EXPECT_TRUE(saved.contains(("AcquisitionFile=" + Tmp.path() + output + "\r\n").toUtf8())) << saved.toStdString();
     EXPECT_TRUE(saved.startsWith(before.left(before.indexOf("[Parameters]")))) << "the lines before stay as they were";
+
+namespace {
+// Checks the data file record by record: each record is a whole channel of
+// its group, at the quadripole it belongs to, with a measured Rho.
+void ExpectWholeGroupsInSequence(const QString &path, int records)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray data = f.readAll();
+    ASSERT_EQ(data.size(), 1029 + records * 304);
+    for (int i = 0; i < records; ++i) {
+        const char *r = data.constData() + 1029 + i * 304;
+        const int g = i / 10, k = i % 10;
+        EXPECT_EQ(std::uint8_t(r[248]), 0xA0 + k) << "record " << i;
+        float xm = 0, rho = 0;
+        std::memcpy(&xm, r + 16 + 8, 4);
+        std::memcpy(&rho, r + 76, 4);
+        EXPECT_EQ(xm, 5.0f * float(13 * g + 3 + k)) << "record " << i << " belongs to quadripole " << i + 1;
+        EXPECT_TRUE(rho > 1.0f && rho < 10000.0f) << "record " << i << ": Rho " << rho;
+    }
+}
+} // namespace
+
+TEST_F(TCliFixture, aGroupNotReceivedWholeIsMeasuredAgainAndNeverStored)
+{
+    const struct {
+        QStringList faults;
+        bool pty;
+        int status;
+        int records;
+    } cases[] = {
+        {{"count-inflate-at-group=2"}, false, 0, 30},
+        {{"short-block-at-group=2"}, true, 0, 30},
+        {{"short-block-at-group=1"}, false, 0, 30},
+        // The PC gives up the block; the group is measured again on the same link.
+        {{"crc-forever-at-group=2"}, false, 0, 30},
+        // The second measurement of the same group fails too: the run ends there.
+        {{"count-inflate-at-group=2", "short-block-at-group=3"}, true, 1, 10},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.faults.join(' ').toStdString() + (c.pty ? " over a pty" : " over TCP"));
+        QStringList args = {"--time-scale", "0", "--coordinates", Tmp.path() + "/coords.txt"};
+        args += c.pty ? QStringList{"--pty", Tmp.path() + "/tty"} : QStringList{"--tcp", "127.0.0.1:0"};
+        for (const QString &f : c.faults)
+            args += {"--fault", f};
+        Survey(QString());
+        TSimProcess sim(args);
+        ASSERT_FALSE(sim.Where().isEmpty());
+        const QString link = c.pty ? "serial:" + Tmp.path() + "/tty" : "tcp:" + sim.TcpAddress();
+        const QString ini = Survey(sim.TcpAddress());
+        const TResult r = Run({"acquire", "--config", ini, "--yes", "--overwrite", "--link", link});
+        EXPECT_EQ(r.Status, c.status) << r.Err.toStdString();
+        ExpectWholeGroupsInSequence(Tmp.path() + "/out.bin", c.records);
+        QFile log(Tmp.path() + "/out_Log.txt");
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QByteArray text = log.readAll();
+        EXPECT_TRUE(text.contains("not received whole")) << text.toStdString();
+        if (c.status != 0) {
+            EXPECT_TRUE(r.Err.contains("not received whole twice")) << r.Err.toStdString();
+            EXPECT_TRUE(text.contains("acquisition ended at quadripoles 11 .. 20 / 30")) << text.toStdString();
+        }
+    }
 }
