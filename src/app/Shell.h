@@ -91,6 +91,11 @@ public:
     // to the caller).
     void RunStartAction(int action);
     void StopBtnClick();
+    // A port made for the window watches its exchanges: after the default
+    // silence it says so in MainGB and the event log; Stop or Connect then
+    // ends the stalled exchange through the link-loss path.
+    void WatchPort();
+    void EndStalledExchange();
     void PauseBtnClick();
     void SkipBtnClick() { SkipFlag = true; }
     // The save dialog for a new data file name; false when cancelled.
