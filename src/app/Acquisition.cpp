@@ -259,6 +259,7 @@ QString TShell::CopyDuplicate()
 
 void TShell::StopBtnClick()
 {
+    EndStalledExchange();
     if (State.RunState == TRunState::StopRequested)
         return;
     View.RedrawProgressGraph();

@@ -208,6 +208,7 @@ void TShell::ShowPortImage(bool create)
     if (create && !Port && MakePort) {
         Port = MakePort(State.PortSelector);
         Model->Port = Port.get();
+        WatchPort();
     }
     const int usb = State.PortSelector == UsbPortSelector ? UsbDeviceCount() : 0;
     View.ShowPortImage(PortImageFor(State.PortSelector, usb));

@@ -110,6 +110,11 @@ public:
     void CheckActionPossible(int action) const;
     static QString UnknownTypeText(std::uint32_t typeCode);
     void StopBtnClick();
+    // A port made for the window watches its exchanges: after the default
+    // silence it says so in MainGB and the event log; Stop or Connect then
+    // ends the stalled exchange through the link-loss path.
+    void WatchPort();
+    void EndStalledExchange();
     void PauseBtnClick();
     void SkipBtnClick() { SkipFlag = true; }
     // The save dialog for a new data file name; false when cancelled.

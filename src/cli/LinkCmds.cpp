@@ -9,6 +9,7 @@
 #include "instrument/ConfigFile.h"
 #include "instrument/VoltixProGen.h"
 #include "link/PortCOM.h"
+#include "link/PortVirt.h"
 #include "survey/Sequence.h"
 
 #include <QCoreApplication>
@@ -101,8 +102,25 @@ struct TSession {
     TConsoleUi Ui;
     TCommandView View;
     TShell Shell{Ui, View, SystemClock(), TShell::TOptions{false}};
+    // Seconds an exchange may go without progress before the command ends.
+    int Timeout = TPortVirt::DefaultSilenceSeconds;
     TSession() { View.Shell = &Shell; }
 };
+
+// Identification rounds (wake-up passes up to an Escape) before a silent
+// instrument ends the command; nobody is there to press Connect again.
+constexpr int IdentifyRounds = 2;
+
+// "--timeout SECONDS": a whole number of seconds, at least 1.
+bool ReadTimeout(const QMap<QString, QString> &values, int &timeout)
+{
+    const auto it = values.find(QStringLiteral("--timeout"));
+    if (it == values.end())
+        return true;
+    bool ok = false;
+    timeout = it->toInt(&ok);
+    return ok && timeout >= 1 && timeout <= 86400;
+}
 
 // Chooses the link of a link string; the controller makes its port as the
 // Link menu would.
@@ -145,6 +163,11 @@ bool Open(TSession &s, const QString &dial, int baud, const QString &modem, int 
         return false;
     }
     s.Shell.Model->RestartFlag = TVoltixPro::RestartRequested(QCoreApplication::arguments());
+    if (s.Shell.Port) {
+        // The exchanges end with an error when the instrument stops answering.
+        s.Shell.Port->SetSilenceLimit(s.Timeout, TPortVirt::TSilenceAction::Raise);
+        s.Shell.Port->SetIdentifyRounds(IdentifyRounds);
+    }
     const qsizetype before = s.Ui.Messages.size();
     if (s.Shell.OpenAndIdentify(baud, dial, modem, delay))
         return true;
@@ -285,14 +308,16 @@ int Connect(TSession &s, const TOptions &o, const TConfigValues *config)
 
 int RunIdentifyCommand(const QStringList &args)
 {
-    const TOptions o(args, {QStringLiteral("--link"), QStringLiteral("--config")}, {QStringLiteral("--yes")});
+    const TOptions o(args, {QStringLiteral("--link"), QStringLiteral("--config"), QStringLiteral("--timeout")},
+                     {QStringLiteral("--yes")});
     const bool configured = o.Values.contains(QStringLiteral("--config"));
-    if (!o.Error.isEmpty() || (!o.Values.contains(QStringLiteral("--link")) && !configured)) {
-        PrintError(QStringLiteral("usage: tarnelpro-cli identify --link LINK | --config FILE.ini [--yes]\n%1")
+    TSession s;
+    if (!o.Error.isEmpty() || (!o.Values.contains(QStringLiteral("--link")) && !configured) ||
+        !ReadTimeout(o.Values, s.Timeout)) {
+        PrintError(QStringLiteral("usage: tarnelpro-cli identify --link LINK | --config FILE.ini [--timeout SECONDS] [--yes]\n%1")
                        .arg(QString::fromLatin1(LinkHelp)));
         return 2;
     }
-    TSession s;
     s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
     TConfigValues config;
     if (configured && !LoadLinkConfig(s, o.Values[QStringLiteral("--config")], config))
@@ -320,15 +345,17 @@ int RunIdentifyCommand(const QStringList &args)
 
 int RunAcquireCommand(const QStringList &args)
 {
-    const TOptions o(args, {QStringLiteral("--config"), QStringLiteral("--link"), QStringLiteral("--output")},
+    const TOptions o(args,
+                     {QStringLiteral("--config"), QStringLiteral("--link"), QStringLiteral("--output"),
+                      QStringLiteral("--timeout")},
                      {QStringLiteral("--overwrite"), QStringLiteral("--yes"), QStringLiteral("--save-config")});
-    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config"))) {
+    TSession s;
+    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config")) || !ReadTimeout(o.Values, s.Timeout)) {
         PrintError(QStringLiteral("usage: tarnelpro-cli acquire --config FILE.ini [--link LINK] [--output FILE.bin] "
-                                  "[--overwrite] [--save-config] [--yes]\n%1")
+                                  "[--overwrite] [--save-config] [--timeout SECONDS] [--yes]\n%1")
                        .arg(QString::fromLatin1(LinkHelp)));
         return 2;
     }
-    TSession s;
     s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
     TConfigValues config;
     if (!LoadConfig(s, o.Values[QStringLiteral("--config")], config))
@@ -372,17 +399,17 @@ int RunCheckResistanceCommand(const QStringList &args)
 {
     const TOptions o(args,
                      {QStringLiteral("--config"), QStringLiteral("--nodes"), QStringLiteral("--max"),
-                      QStringLiteral("--retries"), QStringLiteral("--link")},
+                      QStringLiteral("--retries"), QStringLiteral("--link"), QStringLiteral("--timeout")},
                      {QStringLiteral("--yes"), QStringLiteral("--save-config")});
     const auto usage = [] {
         PrintError(QStringLiteral("usage: tarnelpro-cli check-resistance --config FILE.ini [--nodes used|defined|P1,P2] "
-                                  "[--max KOHM] [--retries N] [--link LINK] [--save-config] [--yes]\n%1")
+                                  "[--max KOHM] [--retries N] [--link LINK] [--save-config] [--timeout SECONDS] [--yes]\n%1")
                        .arg(QString::fromLatin1(LinkHelp)));
         return 2;
     };
-    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config")))
-        return usage();
     TSession s;
+    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config")) || !ReadTimeout(o.Values, s.Timeout))
+        return usage();
     s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
     const QString nodes = o.Values.value(QStringLiteral("--nodes"), QStringLiteral("used"));
     if (nodes == QLatin1String("used")) {
