@@ -17,11 +17,13 @@ void Usage()
                "         load a survey and print its quadripole table or its groups\n"
                "  identify --link LINK [--yes]\n"
                "         connect, identify the instrument, read its batteries, disconnect\n"
-               "  acquire --config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite] [--yes]\n"
+               "  acquire --config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite | --resume] [--yes]\n"
                "         run the acquisition of a configuration (SIGINT/SIGTERM stop it cleanly)\n"
                "  check-resistance --config FILE.ini [--nodes used|defined|P1,P2] [--max KOHM]\n"
                "                   [--retries N] [--link LINK] [--yes]\n"
                "         measure electrode pair resistances, one line P1,P2,kOhm per pair\n"
+               "  export FILE.bin --format csv|unified|protocol|res2dinv [-o OUT]\n"
+               "         write a data file for processing tools (OUT: FILE with the format's extension; - for stdout)\n"
                "LINK: serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT] (default port 29461, baud 19200)\n",
                stderr);
 }
@@ -42,6 +44,7 @@ int main(int argc, char **argv)
         {QStringLiteral("identify"), RunIdentifyCommand},
         {QStringLiteral("acquire"), RunAcquireCommand},
         {QStringLiteral("check-resistance"), RunCheckResistanceCommand},
+        {QStringLiteral("export"), RunExportCommand},
     };
     const QString name = args.takeFirst();
     const auto it = commands.find(name);
