@@ -20,7 +20,7 @@ void Usage()
                "         Rho values and colour range of a data file\n"
                "  identify --link LINK | --config FILE.ini [--yes]\n"
                "         connect, identify the instrument, read its batteries, disconnect\n"
-               "  acquire --config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite] [--save-config] [--yes]\n"
+               "  acquire --config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite | --resume] [--save-config] [--yes]\n"
                "         run the acquisition of a configuration (SIGINT/SIGTERM stop it cleanly)\n"
                "  check-resistance --config FILE.ini [--nodes used|defined|P1,P2] [--max KOHM]\n"
                "                   [--retries N] [--link LINK] [--save-config] [--yes]\n"
@@ -29,6 +29,8 @@ void Usage()
                "         print the effective configuration, or save it (unknown keys kept)\n"
                "--save-config writes --link and --output into the configuration file; without it\n"
                "they hold for the run only\n"
+               "  export FILE.bin --format csv|unified|protocol|res2dinv [-o OUT]\n"
+               "         write a data file for processing tools (OUT: FILE with the format's extension; - for stdout)\n"
                "LINK: serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT] (default port 29461, baud 19200)\n",
                stderr);
 }
@@ -51,6 +53,7 @@ int main(int argc, char **argv)
         {QStringLiteral("acquire"), RunAcquireCommand},
         {QStringLiteral("check-resistance"), RunCheckResistanceCommand},
         {QStringLiteral("config"), RunConfigCommand},
+        {QStringLiteral("export"), RunExportCommand},
     };
     const QString name = args.takeFirst();
     const auto it = commands.find(name);

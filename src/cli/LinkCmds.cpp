@@ -1,5 +1,6 @@
 // The commands that talk to an instrument: identify, acquire and
 // check-resistance. They drive the same controller as the window.
+#include "app/AcquisitionResume.h"
 #include "app/Shell.h"
 #include "base/Clock.h"
 #include "base/TarnelError.h"
@@ -348,11 +349,13 @@ int RunAcquireCommand(const QStringList &args)
     const TOptions o(args,
                      {QStringLiteral("--config"), QStringLiteral("--link"), QStringLiteral("--output"),
                       QStringLiteral("--timeout")},
-                     {QStringLiteral("--overwrite"), QStringLiteral("--yes"), QStringLiteral("--save-config")});
+                     {QStringLiteral("--overwrite"), QStringLiteral("--resume"), QStringLiteral("--yes"),
+                      QStringLiteral("--save-config")});
     TSession s;
-    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config")) || !ReadTimeout(o.Values, s.Timeout)) {
+    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config")) || !ReadTimeout(o.Values, s.Timeout)
+        || (o.Has(QStringLiteral("--resume")) && o.Has(QStringLiteral("--overwrite")))) {
         PrintError(QStringLiteral("usage: tarnelpro-cli acquire --config FILE.ini [--link LINK] [--output FILE.bin] "
-                                  "[--overwrite] [--save-config] [--timeout SECONDS] [--yes]\n%1")
+                                  "[--overwrite | --resume] [--save-config] [--timeout SECONDS] [--yes]\n%1")
                        .arg(QString::fromLatin1(LinkHelp)));
         return 2;
     }
@@ -366,7 +369,17 @@ int RunAcquireCommand(const QStringList &args)
         PrintError(QStringLiteral("tarnelpro-cli: the configuration names no quadripole to measure"));
         return 1;
     }
-    if (QFileInfo::exists(s.Shell.State.AcquisitionFile) && !o.Has(QStringLiteral("--overwrite"))) {
+    if (o.Has(QStringLiteral("--resume"))) {
+        // Checked before connecting: a file of another survey is refused
+        // without touching it or the instrument.
+        try {
+            s.Shell.Resume = TAcquisitionResume::Plan(s.Shell.State.AcquisitionFile, *s.Shell.Model);
+        } catch (const ETarnelError &e) {
+            PrintError(QStringLiteral("tarnelpro-cli: cannot resume: %1").arg(e.Message()));
+            return 1;
+        }
+        PrintError(s.Shell.Resume->Description(s.Shell.Model->QuadCount));
+    } else if (QFileInfo::exists(s.Shell.State.AcquisitionFile) && !o.Has(QStringLiteral("--overwrite"))) {
         PrintError(QStringLiteral("tarnelpro-cli: data file \"%1\" exists; nothing was changed. Use --overwrite to "
                                   "replace it or --output to write another file.")
                        .arg(s.Shell.State.AcquisitionFile));

@@ -463,6 +463,22 @@ bool TMainFrm::AskOverwrite(const QString &path)
                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
+TMainView::TExistingFile TMainFrm::AskExistingFile(const QString &path)
+{
+    // The overwrite question with a third way: continue the interrupted run in this file.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("File exist"), QStringLiteral("Overwrite file : ") + path,
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("ExistingFileBox"));
+    QPushButton *resume = box.addButton(QStringLiteral("Resume"), QMessageBox::AcceptRole);
+    resume->setObjectName(QStringLiteral("ResumeBtn"));
+    resume->setToolTip(QStringLiteral("Continue the acquisition after the last complete group of this file"));
+    box.setDefaultButton(QMessageBox::No);
+    box.exec();
+    if (box.clickedButton() == resume)
+        return TExistingFile::Resume;
+    return box.clickedButton() == box.button(QMessageBox::Yes) ? TExistingFile::Overwrite : TExistingFile::ChooseOther;
+}
+
 QString TMainFrm::ChooseAcquisitionFileDialog(const QString &current)
 {
     QFileDialog dialog(this, QStringLiteral("Acquisition data file"), current,

@@ -54,6 +54,7 @@ public:
     void ShowSettings() override;
     int ChooseAction(int preselected) override;
     bool AskOverwrite(const QString &path) override;
+    TExistingFile AskExistingFile(const QString &path) override;
     QString ChooseAcquisitionFileDialog(const QString &current) override;
     void ShowAcquisitionFile(const QString &path) override;
     void SetActionRunning(bool running) override;

@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <optional>
+
 namespace {
 // A view that records what an action shows and answers its questions.
 class TActionView : public TRecordingView {
@@ -30,6 +32,11 @@ public:
     }
     int Preselected = -2;
     bool AskOverwrite(const QString &) override { return Overwrite; }
+    std::optional<TExistingFile> Existing; // unset: the overwrite question
+    TExistingFile AskExistingFile(const QString &path) override
+    {
+        return Existing ? *Existing : TRecordingView::AskExistingFile(path);
+    }
     QString ChooseAcquisitionFileDialog(const QString &) override { return NewFile; }
     void SetActionRunning(bool running) override { Running = running; }
     void SetPauseDown(bool down) override { PauseDown = down; }
@@ -523,4 +530,30 @@ TEST_F(TRunFixture, aDataFileThatCannotBeWrittenEndsTheRunWithTheElectrodesRelea
     EXPECT_EQ(Instrument->Commands.back(), 41);
     EXPECT_EQ(Instrument->Sent[41].mid(2), QByteArray(26, '\0'));
     EXPECT_TRUE(Shell->LinkOpen());
+}
+
+TEST_F(TRunFixture, resumeChoiceContinuesTheFileOrRefusesAnotherSurveys)
+{
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    const QString path = Shell->State.AcquisitionFile;
+    ASSERT_TRUE(QFile::resize(path, 1029 + 15 * 304)); // one group and a half
+    const auto runs = Instrument->Runs;
+    View.Existing = TMainView::TExistingFile::Resume;
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(Instrument->Runs - runs, 2) << "the half group and the last one";
+    EXPECT_EQ(FileSize(path), 1029 + 30 * 304);
+    EXPECT_TRUE(Log().contains("Resumed at quadripole 11 / 30 (measured again: 5 record(s) of an incomplete group)"))
+        << Log().join('\n').toStdString();
+
+    // The survey changed: nothing measured, nothing written, the reason shown in red.
+    ASSERT_TRUE(QFile::resize(path, 1029 + 10 * 304));
+    const QByteArray before = Read(path);
+    Shell->Model->Nodes[3].X += 1;
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(Instrument->Runs - runs, 2);
+    EXPECT_EQ(Read(path), before);
+    ASSERT_EQ(Ui.Errors.size(), 1);
+    EXPECT_TRUE(Ui.Errors[0].startsWith("Resume|")) << Ui.Errors[0].toStdString();
+    EXPECT_TRUE(Log().last().startsWith("Resume refused: ")) << Log().last().toStdString();
+    EXPECT_FALSE(Shell->Resume);
 }
