@@ -15,10 +15,13 @@ bool Guarded(TUserInterface &ui, F &&body)
         std::forward<F>(body)();
         return true;
     } catch (const ETarnelError &e) {
+        // A transfer cut short must not leave its bar half full.
         ui.BusyIndicator(false);
+        ui.SetProgressPosition(0);
         ui.Message(e.Message());
     } catch (const std::exception &e) {
         ui.BusyIndicator(false);
+        ui.SetProgressPosition(0);
         ui.Message(QString::fromLocal8Bit(e.what()));
     }
     return false;
