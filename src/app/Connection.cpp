@@ -15,6 +15,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 const QByteArray TShell::PlaceholderId(40, 'Z');
 
@@ -112,8 +113,10 @@ void TShell::ComCheck(int item)
 
 void TShell::ZIREriva1Click()
 {
-    if (StartProgram)
-        StartProgram(ProgramFolder() + QStringLiteral("ZIREriva"));
+    // Without the tool nothing is reported, as before.
+    const QString tool = UsbToolPath();
+    if (StartProgram && !tool.isEmpty())
+        StartProgram(tool);
 }
 
 void TShell::ConnectBtnClick()
@@ -268,6 +271,9 @@ bool TShell::CheckInstrumentHealth()
         throw ETarnelError("Port err.");
     TExchange exchange(Exchanges);
     View.SetBatteryButtonVisible(false);
+    // The button comes back however the exchange ends, a failed one included.
+    const std::unique_ptr<TMainView, void (*)(TMainView *)> restoreButton(
+        &View, [](TMainView *v) { v->SetBatteryButtonVisible(true); });
     Port->SendCommand(BatteryCommand, CommandTimeoutMs);
     std::array<float, 3> values{};
     for (float &v : values) {
@@ -324,7 +330,6 @@ bool TShell::CheckInstrumentHealth()
         }
     }
     View.ShowHealth(d);
-    View.SetBatteryButtonVisible(true);
     EventLog.Save(State.AcquisitionFile);
     return !anyAlarm;
 }
