@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -58,7 +59,7 @@ TScatterGraph::TPointStyle TScatterGraph::StyleOf(int type)
     // draws fast; the few highlighted ones get shapes that stand out.
     switch (type) {
     case 0:
-        return {QAbstract3DSeries::MeshPoint, 0.05f};
+        return {QAbstract3DSeries::MeshPoint, 0.12f};
     case 3:
         return {QAbstract3DSeries::MeshCube, 0.06f};
     case 5:
@@ -66,7 +67,7 @@ TScatterGraph::TPointStyle TScatterGraph::StyleOf(int type)
     case 11:
         return {QAbstract3DSeries::MeshPyramid, 0.09f};
     default:
-        return {QAbstract3DSeries::MeshPoint, 0.05f};
+        return {QAbstract3DSeries::MeshPoint, 0.16f};
     }
 }
 
@@ -118,7 +119,8 @@ TScatterGraph::TScatterGraph(QWidget *parent) : QWidget(parent), D(std::make_uni
     // that they read the way the survey is laid out.
     graph->axisX()->setReversed(true);
     graph->axisZ()->setReversed(true);
-    graph->scene()->activeCamera()->setCameraPreset(Q3DCamera::CameraPresetIsometricRightHigh);
+    // Nearly along the lines, a little from above: a line's section shows.
+    graph->scene()->activeCamera()->setCameraPosition(-25.0f, 15.0f, 120.0f);
 }
 
 TScatterGraph::~TScatterGraph() = default;
@@ -283,6 +285,30 @@ void TScatterGraph::RebuildNow()
         series->dataProxy()->resetArray(array);
     }
     D->Drawn = drawn;
+    // An axis over a single value (a line along X has one Y) gets a unit
+    // range around it; the others follow the data.
+    for (int a = 0; a < 3; ++a) {
+        QValue3DAxis *axis = a == 0 ? D->Graph->axisX() : a == 1 ? D->Graph->axisY() : D->Graph->axisZ();
+        float lo = 0, hi = 0;
+        bool any = false;
+        for (int s = 0; s < SubsetCount; ++s)
+            for (int p = 0; p < PointCount; ++p) {
+                const float x = XData(s, p), y = YData(s, p), z = ZData(s, p);
+                if (x == NullValue || y == NullValue || z == NullValue)
+                    continue;
+                const float v = a == 0 ? x : a == 1 ? y : z;
+                lo = any ? std::min(lo, v) : v;
+                hi = any ? std::max(hi, v) : v;
+                any = true;
+            }
+        if (any && hi - lo < 1e-3f) {
+            axis->setRange(lo - 1.0f, hi + 1.0f);
+            axis->setSegmentCount(2);
+        } else {
+            axis->setAutoAdjustRange(true);
+            axis->setSegmentCount(5);
+        }
+    }
 }
 
 int TScatterGraph::SeriesCount() const { return int(D->Series.size()); }
