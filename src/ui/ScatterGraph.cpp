@@ -59,7 +59,7 @@ TScatterGraph::TPointStyle TScatterGraph::StyleOf(int type)
     // draws fast; the few highlighted ones get shapes that stand out.
     switch (type) {
     case 0:
-        return {QAbstract3DSeries::MeshPoint, 0.12f};
+        return {QAbstract3DSeries::MeshPoint, 0.08f};
     case 3:
         return {QAbstract3DSeries::MeshCube, 0.06f};
     case 5:
@@ -67,7 +67,7 @@ TScatterGraph::TPointStyle TScatterGraph::StyleOf(int type)
     case 11:
         return {QAbstract3DSeries::MeshPyramid, 0.09f};
     default:
-        return {QAbstract3DSeries::MeshPoint, 0.16f};
+        return {QAbstract3DSeries::MeshPoint, 0.10f};
     }
 }
 
