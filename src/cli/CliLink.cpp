@@ -6,6 +6,7 @@
 #include "instrument/ConfigFile.h"
 #include "instrument/VoltixPro.h"
 #include "link/PortCOM.h"
+#include "link/PortVirt.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -18,6 +19,10 @@
 const char *const LinkHelp = "LINK is serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT]";
 
 namespace {
+// Identification rounds (wake-up passes up to an Escape) before a silent
+// instrument ends the command; nobody is there to press Connect again.
+constexpr int IdentifyRounds = 2;
+
 // Chooses the link of a link string; the controller makes its port as the
 // Link menu would.
 void UseLink(TShell &shell, const TLinkAddress &link, QString &dial, int &baud)
@@ -51,7 +56,7 @@ void UseConfiguredLink(const TConfigValues &config, QString &dial, int &baud)
 }
 
 bool Open(TShell &shell, TConsoleUi &ui, const QString &dial, int baud, const QString &modem, int delay,
-          const QString &what)
+          const QString &what, int timeoutSeconds)
 {
     // The USB link asks again and again for a cable; without one there is
     // nobody at a terminal to plug it in.
@@ -60,6 +65,11 @@ bool Open(TShell &shell, TConsoleUi &ui, const QString &dial, int baud, const QS
         return false;
     }
     shell.Model->RestartFlag = TVoltixPro::RestartRequested(QCoreApplication::arguments());
+    if (shell.Port) {
+        // The exchanges end with an error when the instrument stops answering.
+        shell.Port->SetSilenceLimit(timeoutSeconds, TPortVirt::TSilenceAction::Raise);
+        shell.Port->SetIdentifyRounds(IdentifyRounds);
+    }
     const qsizetype before = ui.Messages.size();
     if (shell.OpenAndIdentify(baud, dial, modem, delay))
         return true;
@@ -69,7 +79,18 @@ bool Open(TShell &shell, TConsoleUi &ui, const QString &dial, int baud, const QS
 }
 } // namespace
 
-int ConnectLink(TShell &shell, TConsoleUi &ui, const QString *linkText, const TConfigValues *config)
+bool ReadTimeout(const QMap<QString, QString> &values, int &timeout)
+{
+    const auto it = values.find(QStringLiteral("--timeout"));
+    if (it == values.end())
+        return true;
+    bool ok = false;
+    timeout = it->toInt(&ok);
+    return ok && timeout >= 1 && timeout <= 86400;
+}
+
+int ConnectLink(TShell &shell, TConsoleUi &ui, const QString *linkText, const TConfigValues *config,
+                int timeoutSeconds)
 {
     QString dial, error;
     int baud = 19200;
@@ -91,7 +112,7 @@ int ConnectLink(TShell &shell, TConsoleUi &ui, const QString *linkText, const TC
     }
     const QString modem = config ? config->ModemConfig : QString();
     const int delay = config ? config->Delay : 0;
-    return Open(shell, ui, dial, baud, modem, delay, what) ? 0 : 1;
+    return Open(shell, ui, dial, baud, modem, delay, what, timeoutSeconds) ? 0 : 1;
 }
 
 TStopOnSignal::TStopOnSignal(TShell &shell, const QString &message)

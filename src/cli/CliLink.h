@@ -1,6 +1,7 @@
 #pragma once
 // Connecting the controller from the command line, and Stop on signals: shared
 // by the commands that talk to an instrument.
+#include <QMap>
 #include <QString>
 
 #include <memory>
@@ -13,9 +14,15 @@ struct TConfigValues;
 extern const char *const LinkHelp;
 
 // Connects with the link string linkText (serial:..., usb..., tcp:...) or,
-// without one, with the link of config. Returns 0, 1 when the link did not
-// open, 2 for a bad or missing link string.
-int ConnectLink(TShell &shell, TConsoleUi &ui, const QString *linkText, const TConfigValues *config);
+// without one, with the link of config. An exchange without progress for
+// timeoutSeconds ends the command. Returns 0, 1 when the link did not open,
+// 2 for a bad or missing link string.
+int ConnectLink(TShell &shell, TConsoleUi &ui, const QString *linkText, const TConfigValues *config,
+                int timeoutSeconds);
+
+// "--timeout SECONDS" of values, if present: a whole number of seconds, at
+// least 1. False when it is not.
+bool ReadTimeout(const QMap<QString, QString> &values, int &timeout);
 
 // SIGINT and SIGTERM press Stop while an action runs; the message says what
 // happens next.

@@ -4,8 +4,11 @@
 #include <QStringList>
 
 int RunSurveyCommand(const QStringList &args);
+int RunSectionCommand(const QStringList &args);
 int RunIdentifyCommand(const QStringList &args);
 int RunAcquireCommand(const QStringList &args);
 int RunCheckResistanceCommand(const QStringList &args);
 // script FILE.scp: run, --list or --plan (exit 4 after a health alarm ended the last acquisition).
 int RunScriptCommand(const QStringList &args);
+int RunConfigCommand(const QStringList &args);
+int RunExportCommand(const QStringList &args);

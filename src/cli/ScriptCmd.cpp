@@ -10,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "instrument/ConfigFile.h"
+#include "link/PortVirt.h"
 #include "script/EventLog.h"
 #include "script/Script.h"
 #include "script/ScriptRunner.h"
@@ -24,7 +25,7 @@ namespace {
 int Usage()
 {
     PrintError(QStringLiteral(
-        "usage: tarnelpro-cli script FILE.scp [--link LINK] [--yes]\n"
+        "usage: tarnelpro-cli script FILE.scp [--link LINK] [--timeout SECONDS] [--yes]\n"
         "       tarnelpro-cli script FILE.scp --list\n"
         "       tarnelpro-cli script FILE.scp --plan [--from \"YYYY-MM-DD HH:MM:SS\"] [--duration MINUTES] [--limit N]\n%1")
                    .arg(QString::fromLatin1(LinkHelp)));
@@ -40,7 +41,7 @@ struct TScriptArgs {
 
 bool ParseArgs(const QStringList &args, TScriptArgs &out)
 {
-    const QStringList valued = {"--link", "--from", "--duration", "--limit"};
+    const QStringList valued = {"--link", "--timeout", "--from", "--duration", "--limit"};
     const QStringList flags = {"--yes", "--list", "--plan"};
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
@@ -194,6 +195,9 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
     TConsoleUi ui;
     TScriptView view;
     TShell shell(ui, view, SystemClock(), TShell::TOptions{false});
+    int timeout = TPortVirt::DefaultSilenceSeconds;
+    if (!ReadTimeout(a.Values, timeout))
+        return Usage();
     ui.AssumeYes = a.Has("--yes");
     shell.Script.Lines = lines;
     shell.EventLog.OnLine = [](const TLogLine &line) { PrintOut(line.Text); };
@@ -216,7 +220,7 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
                                           "give --link").arg(p.Argument));
                 return 1;
             }
-            TConfigFile::Read(p.Argument, shell.CurrentValues(), config, shell.Locale);
+            TConfigFile::Read(p.Argument, shell.CurrentValues(), config);
             haveConfig = true;
             break;
         }
@@ -224,7 +228,7 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
     try {
         const QString link = a.Values.value("--link");
         if (const int status = ConnectLink(shell, ui, a.Values.contains("--link") ? &link : nullptr,
-                                           haveConfig ? &config : nullptr);
+                                           haveConfig ? &config : nullptr, timeout);
             status != 0)
             return status;
         {
@@ -252,7 +256,7 @@ int RunScriptCommand(const QStringList &args)
     TScriptArgs a;
     if (!ParseArgs(args, a))
         return Usage();
-    const bool runOnly = a.Values.contains("--link") || a.Has("--yes");
+    const bool runOnly = a.Values.contains("--link") || a.Values.contains("--timeout") || a.Has("--yes");
     const bool planOnly = a.Values.contains("--from") || a.Values.contains("--duration") || a.Values.contains("--limit");
     if ((a.Has("--list") && (runOnly || planOnly)) || (a.Has("--plan") && runOnly) ||
         (!a.Has("--plan") && planOnly))

@@ -1,5 +1,7 @@
 #include "sim/SimInstrument.h"
 
+#include "instrument/SpeedAnswer.h"
+
 #include <QtEndian>
 
 #include <algorithm>
@@ -7,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace {
 constexpr int ExchangeTimeoutMs = 5000;
@@ -100,13 +103,44 @@ QByteArray TSimInstrument::ReadN(int count, int timeoutMs)
     return out;
 }
 
+int TSimInstrument::NextByte(int timeoutMs)
+{
+    if (PutBack >= 0)
+        return std::exchange(PutBack, -1);
+    return Wire->ReadByte(timeoutMs);
+}
+
+void TSimInstrument::Drain(int quietMs)
+{
+    while (Wire->ReadByte(quietMs) >= 0) {
+    }
+}
+
+void TSimInstrument::Misbehave()
+{
+    for (;;) {
+        const int b = Wire->ReadByte(Opt.Faults.GarbageAfterIdentify ? 20 : -1);
+        if (b == -2)
+            return;
+        if (!Opt.Faults.GarbageAfterIdentify)
+            continue;
+        // Bytes that never complete an exchange: no wake-up echo, no zero, no prompt.
+        QByteArray junk(64, 0);
+        for (char &c : junk)
+            c = char(0x80 + FaultRandom() % 0x7F);
+        if (!Wire->Write(junk))
+            return;
+    }
+}
+
 void TSimInstrument::Serve(TSimWire &wire)
 {
     Wire = &wire;
     Dropped = false;
+    PutBack = -1;
     std::uniform_real_distribution<double> chance(0, 1);
     for (;;) {
-        const int b = Wire->ReadByte(-1);
+        const int b = NextByte(-1);
         if (b == -2 || Dropped)
             return;
         if (b < 0)
@@ -118,11 +152,16 @@ void TSimInstrument::Serve(TSimWire &wire)
             Wire->HangUp();
             return;
         }
+        if (Opt.Faults.SilentAfterGroups > 0 && Groups >= Opt.Faults.SilentAfterGroups) {
+            Misbehave();
+            return;
+        }
         if (b == '@') {
             if (++Wakeups <= Opt.Faults.SilentWakeUps)
                 continue;
             QByteArray answer("@");
-            if (State == TState::Identification) {
+            const bool identified = State == TState::Identification;
+            if (identified) {
                 answer += "VOLTIX PRO " + QByteArray::number(Opt.Channels) + "\r\n";
                 answer += "SN 0042 V" + QByteArray::number(Opt.Generation) + ".10 SIM\r\n";
                 answer += Le32(Opt.TypeCode);
@@ -131,14 +170,25 @@ void TSimInstrument::Serve(TSimWire &wire)
             }
             if (!Send(answer))
                 return;
+            if (identified && (Opt.Faults.GarbageAfterIdentify || Opt.Faults.SilentAfterIdentify)) {
+                Misbehave();
+                return;
+            }
             continue;
         }
+        // The PC's zero before identifying is no command.
+        if (b == 0)
+            continue;
         // A command: its byte, then the complement.
-        const int complement = Wire->ReadByte(1000);
+        const int complement = NextByte(1000);
         if (complement == -2)
             return;
-        if (complement != (b ^ 0xFF))
+        if (complement != (b ^ 0xFF)) {
+            // A stray byte followed by a wake-up: the wake-up still counts.
+            if (complement == '@')
+                PutBack = complement;
             continue;
+        }
         if (++CommandPairs <= Opt.Faults.FfReplies) {
             if (!Send(QByteArray(1, char(0xFF))))
                 return;
@@ -193,19 +243,26 @@ bool TSimInstrument::Handle(int command)
         if (Wire->ReadByte(ExchangeTimeoutMs) != 0x55)
             return true;
         const QByteArray recs = Records();
-        QByteArray answer;
-        for (int pulse = 0; pulse < 2; ++pulse) {
-            const double sign = pulse == 0 ? 1 : -1;
-            for (int k = 0; k < Opt.Channels; ++k) {
-                const int r = k * RecordSize();
-                const bool used = r + RecordSize() <= recs.size();
-                const int sp = Opt.Generation == 1 ? 128 : 164;
-                const double spv = used ? F32At(recs, r + sp) : 0;
-                const double vp = used ? F32At(recs, r + sp + 4) : 0;
-                answer += F32(Float(spv + sign * vp));
-            }
-            answer += F32(Float(sign * 50.0));
+        // The values of the model's records: Vp / In of the answer is the
+        // record's resistance, so the apparent resistivity is the model's.
+        const TSpeedAnswer layout{Opt.Channels};
+        std::vector<float> values(std::size_t(layout.ValueCount()), 0.0f);
+        const int sp = Opt.Generation == 1 ? 128 : 164;
+        double in = 0;
+        for (int k = 0; k < Opt.Channels; ++k) {
+            const int r = k * RecordSize();
+            if (r + RecordSize() > recs.size())
+                continue;
+            const double spv = F32At(recs, r + sp), vp = F32At(recs, r + sp + 4);
+            in = F32At(recs, r + sp + 8);
+            values[std::size_t(layout.Positive(k))] = Float(spv + vp);
+            values[std::size_t(layout.Negative(k))] = Float(spv - vp);
         }
+        values[std::size_t(layout.CurrentPositive())] = Float(in);
+        values[std::size_t(layout.CurrentNegative())] = Float(-in);
+        QByteArray answer;
+        for (float v : values)
+            answer += F32(v);
         if (!Send(answer))
             return false;
         // The PC closes with 0x00; the prompt then tells it the next group may come.
@@ -284,6 +341,12 @@ double TSimInstrument::ApparentResistivityAt(double x, double depth) const
     return Opt.RhoBackground + (Opt.RhoBody - Opt.RhoBackground) * w;
 }
 
+std::mt19937 TSimInstrument::QuadRandom(int a, int b, int m, int n) const
+{
+    std::seed_seq seq{Opt.Seed, unsigned(a), unsigned(b), unsigned(m), unsigned(n)};
+    return std::mt19937(seq);
+}
+
 QByteArray TSimInstrument::Records()
 {
     const int n = std::clamp(I32At(Parameters, 0), 1, 10);
@@ -295,9 +358,14 @@ QByteArray TSimInstrument::Records()
         return std::max(1e-3, std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]));
     };
     std::normal_distribution<double> jitter(0, 1);
-    const double in = 120.0 + 5.0 * jitter(Random);
+    // Values depend on the seed and the electrodes only, never on how many
+    // groups came before: a resumed survey measures what an uninterrupted one does.
+    std::mt19937 injection = QuadRandom(Electrodes[0], Electrodes[1], 0, 0);
+    const double in = 120.0 + 5.0 * jitter(injection);
     for (int k = 0; k < n; ++k) {
         const int r = k * RecordSize();
+        std::mt19937 quad = QuadRandom(Electrodes[0], Electrodes[1], Electrodes[std::size_t(2 + k)],
+                                       Electrodes[std::size_t(3 + k < 13 ? 3 + k : 12)]);
         out[r] = char(((n % 16) << 4) | (k % 16));
         out[r + 1] = 0;
         PutU16(out, r + 2, unsigned(Measurement) & 0xFFFF);
@@ -316,8 +384,8 @@ QByteArray TSimInstrument::Records()
         const double depth = std::abs(a[0] - nn[0]) / 4;
         const double rho = ApparentResistivityAt(centre, depth);
         const double vp = kf != 0 ? rho * in / kf : 0;
-        const double sp = 3.0 + 0.5 * jitter(Random);
-        const double chargeability = 8.0 + 0.2 * jitter(Random);
+        const double sp = 3.0 + 0.5 * jitter(quad);
+        const double chargeability = 8.0 + 0.2 * jitter(quad);
         const double q = 5.0 / std::sqrt(double(stacks));
         const int base = gen1 ? 112 : 132;
         PutF32(out, r + base, Float(in != 0 ? vp / in : 0));
@@ -347,7 +415,8 @@ bool TSimInstrument::RunMeasurement()
     const int stacks = std::clamp(I32At(Parameters, 16), 1, 999);
     const int pulseMs = int(U16At(Parameters, 32)) * 10;
     ++Groups;
-    if (!Send("GO" + Le32(std::uint32_t(count))))
+    const bool inflate = Opt.Faults.CountInflateAtGroup > 0 && Groups == Opt.Faults.CountInflateAtGroup;
+    if (!Send("GO" + Le32(std::uint32_t(inflate ? count + 4 : count))))
         return false;
     for (int s = 0; s < stacks; ++s) {
         Pause(int(4 * pulseMs * Opt.TimeScale));
@@ -356,14 +425,22 @@ bool TSimInstrument::RunMeasurement()
     }
     const QByteArray records = Records();
     ++Measurement;
-    if (!Send("OK") || !SendBlock(records))
+    TBlockFault fault = TBlockFault::None;
+    if (Opt.Faults.ShortBlockAtGroup > 0 && Groups == Opt.Faults.ShortBlockAtGroup)
+        fault = TBlockFault::Short;
+    if (Opt.Faults.CrcForeverAtGroup > 0 && Groups == Opt.Faults.CrcForeverAtGroup)
+        fault = TBlockFault::CrcForever;
+    if (!Send("OK") || !SendBlock(records, fault))
         return false;
     const bool badToken = Opt.Faults.BadTokenEvery > 0 && Groups % Opt.Faults.BadTokenEvery == 0;
     return Send(badToken ? "XX" : "ST") && Prompt();
 }
 
-bool TSimInstrument::SendBlock(const QByteArray &payload)
+bool TSimInstrument::SendBlock(const QByteArray &payload, TBlockFault fault)
 {
+    // A short transfer announces the whole payload but ends after half of it.
+    const qsizetype sent = fault == TBlockFault::Short ? payload.size() / 2 : payload.size();
+    bool ended = false;
     // Synchronisation: echo every byte until the zero.
     for (;;) {
         const int b = Wire->ReadByte(ExchangeTimeoutMs);
@@ -385,17 +462,25 @@ bool TSimInstrument::SendBlock(const QByteArray &payload)
             return true;
         if (!Wire->Write(request))
             return false;
+        if (ended)
+            return true; // the closing request after the early end
         const unsigned n = U16At(request, 0);
-        bool corrupt = false;
+        bool corrupt = fault == TBlockFault::CrcForever;
         if (n == expected && n != last) {
             if (offset >= payload.size())
                 return true; // the closing request
-            chunk = payload.mid(offset, MaxBlock);
+            if (offset >= sent) {
+                ended = true;
+                if (!Wire->Write(Le16(0)))
+                    return false;
+                continue;
+            }
+            chunk = payload.mid(offset, std::min<qsizetype>(MaxBlock, sent - offset));
             offset += int(chunk.size());
             last = n;
             expected = Next(n);
             ++BlocksSent;
-            corrupt = Opt.Faults.CrcEvery > 0 && BlocksSent % Opt.Faults.CrcEvery == 0;
+            corrupt = corrupt || (Opt.Faults.CrcEvery > 0 && BlocksSent % Opt.Faults.CrcEvery == 0);
         } else if (n != last) {
             continue;
         }
@@ -425,11 +510,23 @@ bool TSimInstrument::ReceiveBlock(QByteArray &payload)
         return false;
     const qint64 total = qFromLittleEndian<quint32>(size.constData());
     unsigned n = 1;
+    // Consecutive requests that brought no good block; a PC that never
+    // answers right is given up on.
+    int failures = 0;
     while (payload.size() < total) {
+        if (++failures > 50)
+            return false;
         if (!Wire->Write(Le16(n)))
             return false;
-        if (ReadN(2, ExchangeTimeoutMs) != Le16(n))
+        const QByteArray echo = ReadN(2, ExchangeTimeoutMs);
+        if (echo.size() < 2)
             return false;
+        if (echo != Le16(n)) {
+            // The PC answers a request it misread with a block of its own:
+            // let it pass, then ask again for the same block.
+            Drain(100);
+            continue;
+        }
         const QByteArray word = ReadN(2, ExchangeTimeoutMs);
         if (word.size() < 2)
             return false;
@@ -438,9 +535,11 @@ bool TSimInstrument::ReceiveBlock(QByteArray &payload)
         const QByteArray check = ReadN(2, ExchangeTimeoutMs);
         if (data.size() < length || check.size() < 2)
             return false;
-        if (U16At(check, 0) == ((Sum16(Le16(unsigned(length))) + Sum16(data)) & 0xFFFF)) {
+        const bool rejected = Opt.Faults.PcCrcEvery > 0 && ++BlocksReceived % Opt.Faults.PcCrcEvery == 0;
+        if (!rejected && U16At(check, 0) == ((Sum16(Le16(unsigned(length))) + Sum16(data)) & 0xFFFF)) {
             payload += data;
             n = Next(n);
+            failures = 0;
         }
     }
     if (!Wire->Write(Le16(n)))

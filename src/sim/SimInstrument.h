@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -28,6 +29,17 @@ struct TSimFaults {
     int BadTokenEvery = 0;
     double Noise = 0;
     int SlowMs = 0;
+    // Per-group faults of the measurement (1 = the first group measured).
+    int CountInflateAtGroup = 0; // "GO" announces more records than the group holds
+    int ShortBlockAtGroup = 0;   // the record transfer ends after half the payload
+    int CrcForeverAtGroup = 0;   // every block of that record transfer is corrupt
+    // After the identification answer the instrument floods garbage / says nothing.
+    bool GarbageAfterIdentify = false;
+    bool SilentAfterIdentify = false;
+    // Says nothing more once this many groups were measured (when the PC next speaks).
+    int SilentAfterGroups = 0;
+    // Every Nth block the PC sends is rejected and asked for again.
+    int PcCrcEvery = 0;
 };
 
 struct TSimOptions {
@@ -66,13 +78,22 @@ private:
     QByteArray ReadN(int count, int timeoutMs);
     void Pause(int ms);
     // Block transfer with the instrument as sender / receiver.
-    bool SendBlock(const QByteArray &payload);
+    enum class TBlockFault { None, Short, CrcForever };
+    bool SendBlock(const QByteArray &payload, TBlockFault fault = TBlockFault::None);
     bool ReceiveBlock(QByteArray &payload);
     bool RunMeasurement();
+    // Reads the next byte: one put back first, else from the wire.
+    int NextByte(int timeoutMs);
+    // Never answers again on this connection: says nothing or floods garbage.
+    void Misbehave();
+    // Reads and drops whatever arrives until the line stays quiet for quietMs.
+    void Drain(int quietMs);
     QByteArray Records();
     QByteArray Description() const;
     float Float(double v) const { return static_cast<float>(v); }
     std::array<double, 3> NodePos(int node) const;
+    // The random stream of one quadripole's values.
+    std::mt19937 QuadRandom(int a, int b, int m, int n) const;
     double ApparentResistivityAt(double x, double depth) const;
 
     TSimOptions Opt;
@@ -88,5 +109,7 @@ private:
     int Wakeups = 0;
     int CommandPairs = 0;
     int BlocksSent = 0;
+    int BlocksReceived = 0;
+    int PutBack = -1;
     bool Dropped = false;
 };
