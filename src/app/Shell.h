@@ -5,6 +5,7 @@
 // tarnelpro-cli and in tests.
 #include "app/AppState.h"
 #include "instrument/ConfigFile.h"
+#include "instrument/DataRecord.h"
 #include "script/EventLog.h"
 
 #include <QLocale>
@@ -186,6 +187,9 @@ public:
     // Event log line and message for a survey file the configuration names
     // but that is not there.
     void ReportMissingFile(const QString &text, const QString &path);
+    // Appends the group's records to the data file; a file error names the
+    // quadripoles that were measured but not stored.
+    void StoreGroup(int count, int first, TRecordArray &records);
     // Runs the disconnection a Connect during an action asked for.
     void DisconnectIfPending();
 

@@ -18,13 +18,17 @@ void Usage()
                "  section --quadripoles Q.txt --coordinates C.txt [--data FILE.bin]\n"
                "         print the pseudo-section planes, sections and cells of a survey, and the\n"
                "         Rho values and colour range of a data file\n"
-               "  identify --link LINK [--yes]\n"
+               "  identify --link LINK | --config FILE.ini [--yes]\n"
                "         connect, identify the instrument, read its batteries, disconnect\n"
-               "  acquire --config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite] [--yes]\n"
+               "  acquire --config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite] [--save-config] [--yes]\n"
                "         run the acquisition of a configuration (SIGINT/SIGTERM stop it cleanly)\n"
                "  check-resistance --config FILE.ini [--nodes used|defined|P1,P2] [--max KOHM]\n"
-               "                   [--retries N] [--link LINK] [--yes]\n"
+               "                   [--retries N] [--link LINK] [--save-config] [--yes]\n"
                "         measure electrode pair resistances, one line P1,P2,kOhm per pair\n"
+               "  config FILE.ini --print | --save OUT.ini\n"
+               "         print the effective configuration, or save it (unknown keys kept)\n"
+               "--save-config writes --link and --output into the configuration file; without it\n"
+               "they hold for the run only\n"
                "LINK: serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT] (default port 29461, baud 19200)\n",
                stderr);
 }
@@ -46,6 +50,7 @@ int main(int argc, char **argv)
         {QStringLiteral("identify"), RunIdentifyCommand},
         {QStringLiteral("acquire"), RunAcquireCommand},
         {QStringLiteral("check-resistance"), RunCheckResistanceCommand},
+        {QStringLiteral("config"), RunConfigCommand},
     };
     const QString name = args.takeFirst();
     const auto it = commands.find(name);

@@ -221,6 +221,41 @@ bool LoadConfig(TSession &s, const QString &path, TConfigValues &config)
     return true;
 }
 
+// Only the link of a configuration, as the window takes it at a connection:
+// port number (with its [Devices] mapping), USB or TCP and the address.
+bool LoadLinkConfig(TSession &s, const QString &path, TConfigValues &config)
+{
+    QString error;
+    if (!TConfigFile::Read(path, s.Shell.CurrentValues(), config, &error)) {
+        PrintError(QStringLiteral("tarnelpro-cli: cannot read \"%1\": %2").arg(path, error));
+        return false;
+    }
+    s.Shell.State.PortSelector = config.Port;
+    s.Shell.State.IPAddress = config.IPAddress;
+    TPortCOM::SetDeviceMap(config.Devices);
+    s.Shell.ShowPortImage(true);
+    return true;
+}
+
+// Values given on the command line in place of the configuration's: in the
+// event log, and in the file only with --save-config (as Start saves it).
+void UseOverrides(TSession &s, const TOptions &o)
+{
+    const bool save = o.Has(QStringLiteral("--save-config"));
+    s.Shell.SaveConfigurationOnStart = save;
+    QStringList overridden;
+    if (o.Values.contains(QStringLiteral("--output")))
+        overridden << QStringLiteral("AcquisitionFile=") + s.Shell.State.AcquisitionFile;
+    if (o.Values.contains(QStringLiteral("--link")))
+        overridden << QStringLiteral("link ") + o.Values[QStringLiteral("--link")];
+    if (overridden.isEmpty())
+        return;
+    s.Shell.EventLog.AddStamped(QStringLiteral("Command line overrides: %1 (%2)")
+                                    .arg(overridden.join(QStringLiteral(", ")),
+                                         save ? QStringLiteral("saved to the configuration file")
+                                              : QStringLiteral("for this run only; the configuration file is unchanged")));
+}
+
 // Link from --link or from the configuration; returns the exit status on failure.
 int Connect(TSession &s, const TOptions &o, const TConfigValues *config)
 {
@@ -250,15 +285,20 @@ int Connect(TSession &s, const TOptions &o, const TConfigValues *config)
 
 int RunIdentifyCommand(const QStringList &args)
 {
-    const TOptions o(args, {QStringLiteral("--link")}, {QStringLiteral("--yes")});
-    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--link"))) {
-        PrintError(QStringLiteral("usage: tarnelpro-cli identify --link LINK [--yes]\n%1").arg(QString::fromLatin1(LinkHelp)));
+    const TOptions o(args, {QStringLiteral("--link"), QStringLiteral("--config")}, {QStringLiteral("--yes")});
+    const bool configured = o.Values.contains(QStringLiteral("--config"));
+    if (!o.Error.isEmpty() || (!o.Values.contains(QStringLiteral("--link")) && !configured)) {
+        PrintError(QStringLiteral("usage: tarnelpro-cli identify --link LINK | --config FILE.ini [--yes]\n%1")
+                       .arg(QString::fromLatin1(LinkHelp)));
         return 2;
     }
     TSession s;
     s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
+    TConfigValues config;
+    if (configured && !LoadLinkConfig(s, o.Values[QStringLiteral("--config")], config))
+        return 1;
     try {
-        if (const int status = Connect(s, o, nullptr); status != 0)
+        if (const int status = Connect(s, o, configured ? &config : nullptr); status != 0)
             return status;
         s.Shell.CheckInstrumentHealth();
         const auto *gen = dynamic_cast<TVoltixProGen *>(&s.Shell.Model->Protocol());
@@ -281,10 +321,10 @@ int RunIdentifyCommand(const QStringList &args)
 int RunAcquireCommand(const QStringList &args)
 {
     const TOptions o(args, {QStringLiteral("--config"), QStringLiteral("--link"), QStringLiteral("--output")},
-                     {QStringLiteral("--overwrite"), QStringLiteral("--yes")});
+                     {QStringLiteral("--overwrite"), QStringLiteral("--yes"), QStringLiteral("--save-config")});
     if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config"))) {
         PrintError(QStringLiteral("usage: tarnelpro-cli acquire --config FILE.ini [--link LINK] [--output FILE.bin] "
-                                  "[--overwrite] [--yes]\n%1")
+                                  "[--overwrite] [--save-config] [--yes]\n%1")
                        .arg(QString::fromLatin1(LinkHelp)));
         return 2;
     }
@@ -306,6 +346,7 @@ int RunAcquireCommand(const QStringList &args)
         return 3;
     }
     s.View.Overwrite = true;
+    UseOverrides(s, o);
     s.Shell.OnProgress = [](const QString &label, const QString &estimate) {
         PrintError(estimate.isEmpty() ? label : label + QStringLiteral("  remaining ") + estimate);
     };
@@ -332,10 +373,10 @@ int RunCheckResistanceCommand(const QStringList &args)
     const TOptions o(args,
                      {QStringLiteral("--config"), QStringLiteral("--nodes"), QStringLiteral("--max"),
                       QStringLiteral("--retries"), QStringLiteral("--link")},
-                     {QStringLiteral("--yes")});
+                     {QStringLiteral("--yes"), QStringLiteral("--save-config")});
     const auto usage = [] {
         PrintError(QStringLiteral("usage: tarnelpro-cli check-resistance --config FILE.ini [--nodes used|defined|P1,P2] "
-                                  "[--max KOHM] [--retries N] [--link LINK] [--yes]\n%1")
+                                  "[--max KOHM] [--retries N] [--link LINK] [--save-config] [--yes]\n%1")
                        .arg(QString::fromLatin1(LinkHelp)));
         return 2;
     };
@@ -372,6 +413,11 @@ int RunCheckResistanceCommand(const QStringList &args)
     try {
         if (const int status = Connect(s, o, &config); status != 0)
             return status;
+        UseOverrides(s, o);
+        // Start saves nothing before a resistance check; asked for, the
+        // configuration is saved here.
+        if (s.Shell.SaveConfigurationOnStart && !s.Shell.SaveConfiguration(s.Shell.State.ConfigFile))
+            return 1;
         TStopOnSignal stop(s.Shell);
         s.Shell.RunStartAction(TShell::ActionResistance);
         Close(s);

@@ -523,3 +523,18 @@ TEST_F(TRunFixture, aLinkThatDroppedWhileIdleIsShownAtTheNextTick)
     Shell->Timer1Timer();
     EXPECT_EQ(Shell->EventLog.Lines().size(), lines) << "said once";
 }
+
+TEST_F(TRunFixture, aDataFileThatCannotBeWrittenEndsTheRunWithTheElectrodesReleased)
+{
+    Instrument->DuringRun = [this] {
+        if (Instrument->Runs == 2)
+            QFile::remove(Shell->State.AcquisitionFile); // a removed stick
+    };
+    EXPECT_THROW(Shell->RunStartAction(TShell::ActionAcquisition), ETarnelError);
+    const auto &last = Shell->EventLog.Lines().back();
+    EXPECT_EQ(last.Color, LogColor::Red);
+    EXPECT_TRUE(last.Text.contains("Quadripoles 11 .. 20 / 30 measured but not stored")) << last.Text.toStdString();
+    EXPECT_EQ(Instrument->Commands.back(), 41);
+    EXPECT_EQ(Instrument->Sent[41].mid(2), QByteArray(26, '\0'));
+    EXPECT_TRUE(Shell->LinkOpen());
+}
