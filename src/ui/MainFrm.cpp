@@ -3,8 +3,10 @@
 #include "app/Guard.h"
 #include "base/Clock.h"
 #include "base/Folders.h"
+#include "ui/AboutBoxFrm.h"
 #include "ui/AcqPage.h"
 #include "ui/ConfigPage.h"
+#include "ui/DesktopOpen.h"
 #include "graph/ProgressGraph.h"
 #include "instrument/VoltixPro.h"
 #include "graph/PseudoSection.h"
@@ -272,6 +274,11 @@ QWidget *TMainFrm::BuildStatusBar()
     ConnectBtn->setObjectName(QStringLiteral("ConnectBtn"));
     ConnectBtn->setToolButtonStyle(Qt::ToolButtonTextOnly);
     ConnectBtn->setMinimumWidth(80);
+    // Pressed (connected) must be plain to see at a glance in the field.
+    ConnectBtn->setStyleSheet(QStringLiteral(
+        "QToolButton#ConnectBtn { padding: 2px 8px; }"
+        "QToolButton#ConnectBtn:checked { background: #2e7d32; color: white; font-weight: bold;"
+        " border: 2px inset #1b5e20; border-radius: 3px; }"));
     cp->addWidget(ConnectBtn);
     row->addWidget(ConnectPannel);
 
@@ -286,10 +293,17 @@ QWidget *TMainFrm::BuildStatusBar()
     PauseBtn->setCheckable(true);
     StopBtn = new QPushButton(QStringLiteral("Stop"), StartButtonPanel);
     StopBtn->setObjectName(QStringLiteral("StopBtn"));
+    PauseBtn->setStyleSheet(QStringLiteral(
+        "QPushButton#PauseBtn:checked { background: #ffb300; color: black; font-weight: bold; }"));
     for (QPushButton *b : {NewGpsBtn, PauseBtn, StopBtn}) {
         b->setFixedWidth(62);
         sp->addWidget(b);
     }
+    PausedLbl = new QLabel(QStringLiteral("Paused"), StartButtonPanel);
+    PausedLbl->setObjectName(QStringLiteral("PausedLbl"));
+    PausedLbl->setStyleSheet(QStringLiteral("QLabel { color: #b26a00; font-weight: bold; }"));
+    PausedLbl->hide();
+    sp->addWidget(PausedLbl);
     row->addWidget(StartButtonPanel);
     row->addStretch(1);
 
@@ -334,7 +348,14 @@ QWidget *TMainFrm::BuildStatusBar()
     ErrorSetUp->setObjectName(QStringLiteral("ErrorSetUp"));
     ErrorSetUp->setStyleSheet(QStringLiteral("color: red; font-weight: bold;"));
     ErrorSetUp->hide();
+    NoticeLbl = new QLabel(MainGB);
+    NoticeLbl->setObjectName(QStringLiteral("NoticeLbl"));
+    NoticeLbl->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
+    NoticeLbl->setMinimumWidth(0);
+    NoticeLbl->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    NoticeLbl->hide();
     mg->addWidget(ProgressBar1, 1);
+    mg->addWidget(NoticeLbl, 2);
     mg->addWidget(ErrorSetUp);
     pg->addWidget(MainGB);
     RsOffImg = new QLabel(ProgressGB);
@@ -429,7 +450,16 @@ void TMainFrm::ConnectEventLog()
     log.OnClear = [this] { EditJournal->clear(); };
     log.OnSaveError = [this](const QString &path, const QString &error) {
         const QString text = QStringLiteral("Event log not saved: %1 (%2)").arg(path, error);
-        SetStatusText(text);
+        ShowNotice(text);
+        // Shown in the pane, not added to the log: it is the log that failed.
+        QTextCursor cursor(EditJournal->document());
+        cursor.movePosition(QTextCursor::End);
+        QTextCharFormat format;
+        format.setForeground(Qt::red);
+        if (!EditJournal->document()->isEmpty())
+            cursor.insertBlock();
+        cursor.insertText(text, format);
+        EditJournal->ensureCursorVisible();
         std::fprintf(stderr, "tarnelpro: %s\n", qPrintable(text));
     };
 }
@@ -447,13 +477,30 @@ void TMainFrm::ShowLinkIndicator(bool on)
 {
     RsOnImg->setVisible(on);
     RsOffImg->setVisible(!on);
+    LinkOn = on;
+    if (!on) {
+        // Values of an instrument no longer connected would mislead.
+        for (QLabel *box : {TxBatLblx, RxBatLblx, RxTempLblx}) {
+            box->clear();
+            box->setStyleSheet(QString());
+        }
+        for (QProgressBar *gauge : {TxGauge, RxGauge, TempGauge}) {
+            gauge->setValue(gauge->minimum());
+            gauge->setStyleSheet(QString());
+        }
+        HealthReading = false;
+    }
+    UpdateBatteryButton();
 }
+
+void TMainFrm::UpdateBatteryButton() { BatterieBtn->setEnabled(LinkOn && !ActionBusy && !HealthReading); }
 
 void TMainFrm::ShowRunControls(bool visible)
 {
     StartButtonPanel->setVisible(visible);
-    for (QWidget *w : std::initializer_list<QWidget *>{PauseBtn, NewGpsBtn, StopBtn, BatterieBtn})
+    for (QWidget *w : std::initializer_list<QWidget *>{PauseBtn, NewGpsBtn, StopBtn})
         w->setEnabled(visible);
+    UpdateBatteryButton();
 }
 
 void TMainFrm::ShowPage(TPage page) { PageControl1->setCurrentIndex(static_cast<int>(page)); }
@@ -489,6 +536,22 @@ bool TMainFrm::AskOverwrite(const QString &path)
                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
+TMainView::TExistingFile TMainFrm::AskExistingFile(const QString &path)
+{
+    // The overwrite question with a third way: continue the interrupted run in this file.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("File exist"), QStringLiteral("Overwrite file : ") + path,
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("ExistingFileBox"));
+    QPushButton *resume = box.addButton(QStringLiteral("Resume"), QMessageBox::AcceptRole);
+    resume->setObjectName(QStringLiteral("ResumeBtn"));
+    resume->setToolTip(QStringLiteral("Continue the acquisition after the last complete group of this file"));
+    box.setDefaultButton(QMessageBox::No);
+    box.exec();
+    if (box.clickedButton() == resume)
+        return TExistingFile::Resume;
+    return box.clickedButton() == box.button(QMessageBox::Yes) ? TExistingFile::Overwrite : TExistingFile::ChooseOther;
+}
+
 QString TMainFrm::ChooseAcquisitionFileDialog(const QString &current)
 {
     QFileDialog dialog(this, QStringLiteral("Acquisition data file"), current,
@@ -509,11 +572,16 @@ void TMainFrm::SetActionRunning(bool running)
     for (QAction *a : PortGroup->actions())
         a->setEnabled(!running);
     NewGpsBtn->setEnabled(!running);
-    BatterieBtn->setEnabled(!running);
+    ActionBusy = running;
+    UpdateBatteryButton();
     ConfigurationTb->setEnabled(!running);
 }
 
-void TMainFrm::SetPauseDown(bool down) { PauseBtn->setChecked(down); }
+void TMainFrm::SetPauseDown(bool down)
+{
+    PauseBtn->setChecked(down);
+    PausedLbl->setVisible(down);
+}
 void TMainFrm::ShowModeLabel(const QString &mode) { AcquisitonDataTb->ShowMode(mode); }
 void TMainFrm::HideDataGroup() { AcquisitonDataTb->HideData(); }
 
@@ -585,7 +653,12 @@ void TMainFrm::ShowHealth(const THealthDisplay &display)
     }
 }
 
-void TMainFrm::SetBatteryButtonVisible(bool visible) { BatterieBtn->setVisible(visible); }
+void TMainFrm::SetBatteryButtonVisible(bool visible)
+{
+    // Greyed while the values are read; it never leaves the status bar.
+    HealthReading = !visible;
+    UpdateBatteryButton();
+}
 
 TPage TMainFrm::CurrentPage() const { return static_cast<TPage>(PageControl1->currentIndex()); }
 
@@ -624,7 +697,7 @@ public:
         if (event->type() == QEvent::Resize) {
             auto *label = static_cast<QLabel *>(watched);
             const QString path = label->property("fullPath").toString();
-            label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, qMax(20, label->contentsRect().width() - 4)));
+            label->setText(TMainFrm::ShortPath(path, label->fontMetrics(), qMax(20, label->contentsRect().width() - 4)));
         }
         return false;
     }
@@ -638,14 +711,34 @@ void TMainFrm::ShowShortPath(QLabel *label, const QString &path)
     label->setProperty("fullPath", path);
     label->setToolTip(path);
     const int width = qMax(20, label->contentsRect().width() - 4);
-    label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, width));
+    label->setText(ShortPath(path, label->fontMetrics(), width));
 }
 
-void TMainFrm::ShowHelp()
+QString TMainFrm::ShortPath(const QString &path, const QFontMetrics &metrics, int width)
 {
-    const QString manual = ProgramFolder() + QStringLiteral("TarnelPro.html");
-    QDesktopServices::openUrl(QUrl::fromLocalFile(manual));
+    if (metrics.horizontalAdvance(path) <= width)
+        return path;
+    const QStringList parts = path.split(QLatin1Char('/'));
+    const QString ellipsis = QStringLiteral("\u2026/");
+    for (qsizetype first = 1; first < parts.size(); ++first) {
+        const QString candidate = ellipsis + parts.sliced(first).join(QLatin1Char('/'));
+        if (metrics.horizontalAdvance(candidate) <= width)
+            return candidate;
+    }
+    return metrics.elidedText(parts.last(), Qt::ElideMiddle, width);
 }
+
+void TMainFrm::ShowNotice(const QString &text)
+{
+    NoticeLbl->setToolTip(text);
+    NoticeLbl->setText(NoticeLbl->fontMetrics().elidedText(text, Qt::ElideRight, qMax(40, NoticeLbl->width())));
+    NoticeLbl->setProperty("fullText", text);
+    NoticeLbl->setVisible(!text.isEmpty());
+}
+
+QString TMainFrm::NoticeText() const { return NoticeLbl->property("fullText").toString(); }
+
+void TMainFrm::ShowHelp() { ShowNotice(OpenManual()); }
 
 void TMainFrm::PageControl1Change(int)
 {
@@ -654,19 +747,31 @@ void TMainFrm::PageControl1Change(int)
 
 void TMainFrm::BitBtn1Click()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(Shell->State.AcquisitionFile));
+    const QString file = Shell->State.AcquisitionFile;
+    if (!QFileInfo(file).isFile())
+        ShowNotice(QStringLiteral("No acquisition file yet: %1").arg(file));
+    else if (!OpenWithDesktop(QUrl::fromLocalFile(file)))
+        ShowNotice(QStringLiteral("No program to open %1").arg(file));
+    else
+        ShowNotice(QString());
 }
 
-void TMainFrm::Homepage1Click() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(HomePageUrl))); }
+void TMainFrm::Homepage1Click()
+{
+    if (!OpenWithDesktop(QUrl(QString::fromLatin1(HomePageUrl))))
+        ShowNotice(QStringLiteral("No browser to open %1").arg(QString::fromLatin1(HomePageUrl)));
+}
 
-void TMainFrm::Productsupport1Click() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(SupportPageUrl))); }
+void TMainFrm::Productsupport1Click()
+{
+    if (!OpenWithDesktop(QUrl(QString::fromLatin1(SupportPageUrl))))
+        ShowNotice(QStringLiteral("No browser to open %1").arg(QString::fromLatin1(SupportPageUrl)));
+}
 
 void TMainFrm::Apropos1Click()
 {
-    QMessageBox::about(this, QStringLiteral("About"),
-                       QStringLiteral("<b>Tarnel Pro 2</b><br>Version %1<br>Acquisition program for the VOLTIX "
-                                      "resistivity and IP instruments.")
-                           .arg(QCoreApplication::applicationVersion()));
+    TAboutBoxFrm about(this);
+    about.exec();
 }
 
 bool TMainFrm::GrabPages(const QString &folder)

@@ -12,6 +12,7 @@
 class QAction;
 class QActionGroup;
 class QComboBox;
+class QFontMetrics;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -59,6 +60,7 @@ public:
     void ShowSettings() override;
     int ChooseAction(int preselected) override;
     bool AskOverwrite(const QString &path) override;
+    TExistingFile AskExistingFile(const QString &path) override;
     QString ChooseAcquisitionFileDialog(const QString &current) override;
     void ShowAcquisitionFile(const QString &path) override;
     void SetActionRunning(bool running) override;
@@ -88,8 +90,16 @@ public:
     // Sets the enabled state of every child control of container, and of
     // their children when deep.
     static void EnableChildControls(QWidget *container, bool enable, bool deep);
-    // Path shortened with an ellipsis to fit label's width less 4 pixels.
+    // Path shortened to fit label's width less 4 pixels.
     static void ShowShortPath(QLabel *label, const QString &path);
+    // Drops leading folders ("…/folder/name") until the path fits width, so
+    // the file name stays visible; a name too long alone is cut in its middle.
+    static QString ShortPath(const QString &path, const QFontMetrics &metrics, int width);
+
+    // A short notice in MainGB beside the transfer bar (the title keeps the
+    // instrument's identification).
+    void ShowNotice(const QString &text);
+    QString NoticeText() const;
 
     // Saves a PNG of the window on each page into folder; false on a write error.
     bool GrabPages(const QString &folder);
@@ -116,6 +126,7 @@ private:
     void ConnectEventLog();
 
     void ShowHelp();
+    void UpdateBatteryButton();
     void PageControl1Change(int index);
     void Homepage1Click();
     void Productsupport1Click();
@@ -128,6 +139,9 @@ private:
     std::unique_ptr<TProgressGraph> Progress;
     int CurrentPortImage = -1;
     bool SizeFixed = false;
+    bool LinkOn = false;
+    bool ActionBusy = false;
+    bool HealthReading = false;
 
     // Status bar
     QAction *PowerAction = nullptr;
@@ -141,6 +155,8 @@ private:
     QGroupBox *MainGB = nullptr;
     QProgressBar *ProgressBar1 = nullptr;
     QLabel *ErrorSetUp = nullptr;
+    QLabel *NoticeLbl = nullptr;
+    QLabel *PausedLbl = nullptr;
     QLabel *RsOffImg = nullptr;
     QLabel *RsOnImg = nullptr;
     QLabel *Image2 = nullptr;
