@@ -64,7 +64,8 @@ TEST_F(TCliFixture, acquireMeasuresTheSurveyAndRefusesToOverwrite)
 
 TEST_F(TCliFixture, highSpeedRunUsesTheFastMeasurement)
 {
-    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    Survey(QString()); // the simulator measures on the survey's own electrode positions
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--coordinates", Tmp.path() + "/coords.txt"});
     const QString ini = Survey(sim.TcpAddress());
     {
         QFile f(ini);
@@ -81,9 +82,11 @@ TEST_F(TCliFixture, highSpeedRunUsesTheFastMeasurement)
     const char *record = data.constData() + 1029;
     EXPECT_EQ(std::uint8_t(record[248]), 0x50) << "channel 1 of a group of five";
     EXPECT_EQ(std::uint8_t(record[249]), 2) << "fast-measurement records carry flag 2";
-    float in = 0;
+    float in = 0, rho = 0;
     std::memcpy(&in, record + 72, 4);
-    EXPECT_NEAR(in, 50.0f, 0.01f) << "current of both pulses averaged";
+    std::memcpy(&rho, record + 76, 4);
+    EXPECT_NEAR(in, 120.0f, 30.0f) << "the current the simulator injects, both pulses averaged";
+    EXPECT_NEAR(rho, 100.0f, 2.0f) << "the simulator's homogeneous ground";
 }
 
 TEST_F(TCliFixture, firstGenerationInstrumentsWriteVersionTwoRecords)
