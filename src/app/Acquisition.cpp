@@ -7,6 +7,7 @@
 #include "base/TarnelError.h"
 #include "base/UserInterface.h"
 #include "instrument/DataRecord.h"
+#include "instrument/Generation.h"
 #include "instrument/VoltixPro.h"
 #include "link/PortVirt.h"
 
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 // Puts the window back after an action, however it ends.
@@ -30,10 +32,16 @@ public:
     ~TActionScope()
     {
         Shell.ActionRunning = false;
+        Shell.Measuring = false;
         Shell.View.SetActionRunning(false);
         Shell.State.RunState = TRunState::Idle;
         if (Shell.LinkOpen())
             Shell.View.EnableHealthTimer(true);
+        try {
+            Shell.DisconnectIfPending();
+        } catch (const std::exception &) {
+            // Closing a link that failed is best effort here.
+        }
     }
     TActionScope(const TActionScope &) = delete;
     TActionScope &operator=(const TActionScope &) = delete;
@@ -118,41 +126,136 @@ void TShell::NewGpsBtnClick()
     RunStartAction(action);
 }
 
-void TShell::RunStartAction(int action)
+QString TShell::UnknownTypeText(std::uint32_t typeCode)
 {
-    {
-        TActionScope scope(*this);
-        CheckInstrumentHealth();
-        if (action == ActionScript) {
-            View.ShowPage(TPage::Script);
-            EventLog.Add(QStringLiteral("============= Script start at ") + EventLog.DateTimeText() +
-                         QStringLiteral(" =============="));
-            View.EnableScriptTools(false);
-            SaveConfiguration(State.ConfigFile);
-            Ui.Yield();
-            if (RunScript)
-                RunScript();
-            View.EnableScriptTools(true);
-            EventLog.Add(QStringLiteral("============= Script ended at ") + EventLog.DateTimeText() +
-                         QStringLiteral(" =============="));
-        } else if (action == ActionResistance) {
-            View.ShowPage(TPage::Resistance);
-            EventLog.AddStamped(QStringLiteral("Start check resistance"));
-            CheckElectrodes();
-            EventLog.AddStamped(QStringLiteral("Check resistance ended"));
-        } else {
-            bool proceed = true;
-            if (QFileInfo::exists(State.AcquisitionFile) && !View.AskOverwrite(State.AcquisitionFile))
-                proceed = ChooseAcquisitionFile();
-            SaveConfiguration(State.ConfigFile);
-            Ui.Yield();
-            if (proceed) {
-                RunAcquisition();
-                if (!State.DuplicateAcquisitionFile.isEmpty() && State.DuplicateAcquisition)
-                    CopyDuplicate();
+    return QStringLiteral("unknown instrument type 0x%1").arg(typeCode, 8, 16, QLatin1Char('0'));
+}
+
+void TShell::CheckActionPossible(int action) const
+{
+    // The do-nothing protocol of an unknown instrument would wait out every
+    // group's timeout without measuring anything.
+    if (!GenerationOf(Model->InstrumentType))
+        throw ETarnelError(UnknownTypeText(Model->InstrumentType));
+    if (action == ActionAcquisition && Model->QuadCount <= 0)
+        throw ETarnelError(QStringLiteral("No quadripole to measure: load a quadripole file first"));
+}
+
+void TShell::ActionFailed(const QString &message)
+{
+    Ui.BusyIndicator(false);
+    QString where;
+    if (Measuring) {
+        where = QStringLiteral(" (acquisition ended at quadripoles %1)")
+                    .arg(ProgressLabel(GroupFirst, GroupSize, Model->QuadCount));
+        // Electrodes left switched would keep the line live.
+        if (LinkOpen()) {
+            try {
+                Model->Protocol().ReleaseElectrodes();
+            } catch (const ETarnelError &) {
+                // The error already reported is the one that counts.
             }
         }
+    }
+    Measuring = false;
+    EventLog.SetColor(LogColor::Red);
+    EventLog.AddStamped(message + where);
+    EventLog.SetColor(LogColor::Black);
+    EventLog.Save(State.AcquisitionFile);
+    if (Port && !LinkOpen() && RunControlsEnabled())
+        LinkLost();
+}
+
+void TShell::DisconnectIfPending()
+{
+    if (!DisconnectPending && !ClosingDuringAction)
+        return;
+    DisconnectPending = false;
+    if (!LinkOpen())
+        return;
+    DisconnectInstrument();
+    EventLog.SetColor(LogColor::Orange);
+    EventLog.AddStamped(QStringLiteral("Disconnected"));
+    EventLog.SetColor(LogColor::Black);
+    EventLog.Save(State.AcquisitionFile);
+    View.SetConnectPressed(false);
+}
+
+void TShell::RunStartAction(int action)
+{
+    try {
+        CheckActionPossible(action);
+    } catch (const ETarnelError &e) {
+        ActionFailed(e.Message());
+        throw;
+    }
+    {
+        TActionScope scope(*this);
+        try {
+            CheckInstrumentHealth();
+            if (action == ActionScript) {
+                View.ShowPage(TPage::Script);
+                EventLog.Add(QStringLiteral("============= Script start at ") + EventLog.DateTimeText() +
+                             QStringLiteral(" =============="));
+                View.EnableScriptTools(false);
+                if (SaveConfigurationOnStart)
+                    SaveConfiguration(State.ConfigFile);
+                Ui.Yield();
+                if (RunScript)
+                    RunScript();
+                View.EnableScriptTools(true);
+                EventLog.Add(QStringLiteral("============= Script ended at ") + EventLog.DateTimeText() +
+                             QStringLiteral(" =============="));
+            } else if (action == ActionResistance) {
+                View.ShowPage(TPage::Resistance);
+                EventLog.AddStamped(QStringLiteral("Start check resistance"));
+                CheckElectrodes();
+                EventLog.AddStamped(QStringLiteral("Check resistance ended"));
+            } else {
+                bool proceed = true;
+                if (!Resume && QFileInfo::exists(State.AcquisitionFile)) {
+                    switch (View.AskExistingFile(State.AcquisitionFile)) {
+                    case TMainView::TExistingFile::Overwrite:
+                        break;
+                    case TMainView::TExistingFile::Resume:
+                        proceed = PrepareResume();
+                        break;
+                    case TMainView::TExistingFile::ChooseOther:
+                        proceed = ChooseAcquisitionFile();
+                        break;
+                    }
+                }
+                if (SaveConfigurationOnStart)
+                    SaveConfiguration(State.ConfigFile);
+                Ui.Yield();
+                if (proceed) {
+                    RunAcquisition();
+                    if (!State.DuplicateAcquisitionFile.isEmpty() && State.DuplicateAcquisition)
+                        CopyDuplicate();
+                }
+            }
+        } catch (const ETarnelError &e) {
+            ActionFailed(e.Message());
+            throw;
+        } catch (const std::exception &e) {
+            ActionFailed(QString::fromLocal8Bit(e.what()));
+            throw;
+        }
         EventLog.Save(State.AcquisitionFile);
+    }
+}
+
+bool TShell::PrepareResume()
+{
+    try {
+        Resume = TAcquisitionResume::Plan(State.AcquisitionFile, *Model);
+        return true;
+    } catch (const ETarnelError &e) {
+        EventLog.SetColor(LogColor::Red);
+        EventLog.AddStamped(QStringLiteral("Resume refused: ") + e.Message());
+        EventLog.SetColor(LogColor::Black);
+        Ui.ErrorBox(QStringLiteral("Resume"), e.Message());
+        return false;
     }
 }
 
@@ -213,20 +316,36 @@ void TShell::WaitWhilePaused()
         Ui.WaitEvents(50);
 }
 
+void TShell::StoreGroup(int count, int first, TRecordArray &records)
+{
+    try {
+        Model->Protocol().AppendRecords(State.AcquisitionFile, count, first, records, State.LowCurrent);
+    } catch (const ETarnelError &e) {
+        // The instrument measured the group: say which quadripoles are missing from the file.
+        throw ETarnelError(QStringLiteral("Quadripoles %1 measured but not stored: %2")
+                               .arg(ProgressLabel(first, count, Model->QuadCount), e.Message()));
+    }
+}
+
 TShell::TRunEnd TShell::RunAcquisition()
 {
     TVoltixPro &m = *Model;
+    const std::optional<TAcquisitionResume> resume = std::exchange(Resume, std::nullopt);
+    CheckActionPossible(ActionAcquisition);
     const QString mode = ModeName(State.MeasMode);
     TProgressFile progress;
     View.HideDataGroup();
     EventLog.SetColor(LogColor::Teal);
     EventLog.AddStamped(QStringLiteral("Start ") + mode + QStringLiteral(" acquisition"));
     EventLog.Add(QStringLiteral("Aquisition filename ") + State.AcquisitionFile);
+    if (resume)
+        EventLog.AddStamped(resume->Description(m.QuadCount));
     EventLog.SetColor(LogColor::Black);
     EventLog.Save(State.AcquisitionFile);
     View.ShowModeLabel(mode);
 
     const auto abort = [&] {
+        Measuring = false;
         Ui.BusyIndicator(false);
         LastRunEnd = TRunEnd::Aborted;
         return TRunEnd::Aborted;
@@ -242,15 +361,18 @@ TShell::TRunEnd TShell::RunAcquisition()
     View.ShowPage(TPage::Acquisition);
     View.InitProgressGraph();
     View.SetOverallProgress(m.QuadCount, 0);
-    int done = 0;
-    int d0 = 0;
+    int done = resume ? resume->NextQuad : 0;
+    int d0 = done;
 
     if (State.MeasMode >= 0 && State.MeasMode <= 2) {
         const bool highSpeed = State.MeasMode == 1;
         const bool spOnly = State.MeasMode == 2;
         // The protocol object is fetched at each use: a reconnection replaces it.
         if (!spOnly) {
-            m.Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText());
+            if (resume)
+                resume->CutFile(State.AcquisitionFile);
+            else
+                m.Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText());
             m.Protocol().ChangeMode(0);
             m.Protocol().SetParameters(m.StartParameters);
         }
@@ -259,6 +381,9 @@ TShell::TRunEnd TShell::RunAcquisition()
         const int limit = highSpeed ? m.SpeedStartChannel : m.StartParameters.Channel;
         const double interval = highSpeed ? 60.0 : 120.0;
         TRecordArray records{};
+        // A group whose records did not arrive whole is measured once more;
+        // a second such failure ends the run rather than store guesses.
+        int wrongGroups = 0;
 
         while (done < m.QuadCount && State.RunState != TRunState::StopRequested) {
             WaitWhilePaused();
@@ -269,10 +394,13 @@ TShell::TRunEnd TShell::RunAcquisition()
             m.GroupChannels(done, n, electrodes);
             if (n <= 0)
                 break; // nothing more can be grouped from here
+            GroupFirst = done;
+            GroupSize = n;
+            Measuring = true;
             if (highSpeed) {
                 m.Protocol().SpeedMeasure(electrodes, State.MeasMode == 1);
                 State.BlockCount = n;
-                m.Protocol().AppendRecords(State.AcquisitionFile, n, done, records, State.LowCurrent);
+                StoreGroup(n, done, records);
                 View.ShowMeasurement(records.data(), electrodes.data(), n);
                 View.UpdateProgressGraph(State.BlockCount, done);
             } else {
@@ -281,8 +409,18 @@ TShell::TRunEnd TShell::RunAcquisition()
                 View.UpdateProgressGraph(n, done);
                 m.Protocol().SetChannelCount(n);
                 State.BlockCount = m.Protocol().RunMeasurement();
-                if (State.BlockCount > 0) {
-                    m.Protocol().AppendRecords(State.AcquisitionFile, State.BlockCount, done, records, State.LowCurrent);
+                if (State.BlockCount == TVoltixProVxx::WrongGroup) {
+                    State.BlockCount = 0;
+                    const QString group = ProgressLabel(done, n, m.QuadCount);
+                    const QString fault = m.Protocol().MeasurementFault();
+                    if (++wrongGroups >= 2)
+                        throw ETarnelError(QStringLiteral("Quadripoles %1 not received whole twice: %2").arg(group, fault));
+                    EventLog.SetColor(LogColor::Maroon);
+                    EventLog.AddStamped(QStringLiteral("Quadripoles %1 not received whole (%2): measured again").arg(group, fault));
+                    EventLog.SetColor(LogColor::Black);
+                } else if (State.BlockCount > 0) {
+                    wrongGroups = 0;
+                    StoreGroup(State.BlockCount, done, records);
                     const int shown = std::min(State.BlockCount, static_cast<int>(records.size()));
                     View.ShowMeasurement(records.data(), electrodes.data(), shown);
                     View.UpdatePseudoSection(records.data(), done, shown);
@@ -318,6 +456,7 @@ TShell::TRunEnd TShell::RunAcquisition()
         }
     }
 
+    Measuring = false;
     View.SetOverallProgress(m.QuadCount, 0);
     View.UpdateProgressGraph(State.BlockCount, done);
     View.ShowEstimatedTime(QStringLiteral("00:00:00"));

@@ -8,6 +8,9 @@
 #include <exception>
 #include <utility>
 
+// Title of the program's message and error boxes.
+inline constexpr const char *ProgramTitle = "Tarnel Pro 2";
+
 template <class F>
 bool Guarded(TUserInterface &ui, F &&body)
 {
@@ -15,11 +18,14 @@ bool Guarded(TUserInterface &ui, F &&body)
         std::forward<F>(body)();
         return true;
     } catch (const ETarnelError &e) {
+        // A transfer cut short must not leave its bar half full.
         ui.BusyIndicator(false);
-        ui.Message(e.Message());
+        ui.SetProgressPosition(0);
+        ui.ErrorBox(QString::fromLatin1(ProgramTitle), e.Message());
     } catch (const std::exception &e) {
         ui.BusyIndicator(false);
-        ui.Message(QString::fromLocal8Bit(e.what()));
+        ui.SetProgressPosition(0);
+        ui.ErrorBox(QString::fromLatin1(ProgramTitle), QString::fromLocal8Bit(e.what()));
     }
     return false;
 }

@@ -159,25 +159,44 @@ int TVoltixProGen::RunMeasurement()
 {
     TBusyScope busy(Owner.Ui);
     TUserInterface &ui = Owner.Ui;
+    Fault.clear();
+    // The group size SetChannelCount sent bounds what the run may announce.
+    const int group = std::clamp<std::int32_t>(GetLE<std::int32_t>(Parameters, 0), 0, ChannelRecordCount);
+    // A group that arrives short must not be completed by an earlier group's records.
+    std::fill(Records.begin(), Records.end(), std::uint8_t(0));
     Command(32);
     std::int32_t count = 0;
+    int received = -1; // bytes of the records block after the last "GO"; -1 when none came
     for (;;) {
         std::array<std::uint8_t, 2> token = {'0', '0'};
-        ui.SetProgressRange(0, GetLE<std::int32_t>(Parameters, 16) + 3);
+        // Maximum stacks + 3; the stack count as sent may be anything.
+        ui.SetProgressRange(0, std::clamp(GetLE<std::int32_t>(Parameters, 16), 0, 999) + 3);
         ui.SetProgressPosition(0);
         Port().RawRead(token, Gen.TokenTimeoutMs);
         if (token == std::array<std::uint8_t, 2>{'S', 'T'})
-            return count;
+            return CheckedCount(count, received, group);
         if (token != std::array<std::uint8_t, 2>{'G', 'O'})
             return 0;
         std::array<std::uint8_t, 4> countBytes{};
         Port().RawRead(countBytes, Gen.CountTimeoutMs);
         std::memcpy(&count, countBytes.data(), 4);
+        received = -1;
         for (;;) {
             token = {'0', '0'};
             Port().RawRead(token, Gen.TokenTimeoutMs);
             if (token == std::array<std::uint8_t, 2>{'O', 'K'}) {
-                Port().ReceiveBlockInto(Records, ProgressIf(Gen.BlockProgress), TBlockErrors::ErrorIndicator);
+                try {
+                    received = Port().ReceiveBlockInto(Records, ProgressIf(Gen.BlockProgress),
+                                                       TBlockErrors::ErrorIndicator);
+                } catch (const ETarnelError &e) {
+                    // A block that could not be received on a live link is a
+                    // failed measurement of the group, not a lost link.
+                    if (e.Message() != QLatin1String("Port err. block transfer") || Port().GetState() <= 0)
+                        throw;
+                    Port().FlushInput();
+                    Fault = QStringLiteral("the records block failed");
+                    return WrongGroup;
+                }
                 break;
             }
             if (token == std::array<std::uint8_t, 2>{'+', '-'}) {
@@ -187,6 +206,31 @@ int TVoltixProGen::RunMeasurement()
             break;
         }
     }
+}
+
+int TVoltixProGen::CheckedCount(std::int32_t count, int receivedBytes, int group)
+{
+    if (count == 0)
+        return 0;
+    if (count < 0 || count > group) {
+        Fault = QStringLiteral("record count %1 for a group of %2").arg(count).arg(group);
+        return WrongGroup;
+    }
+    if (receivedBytes < count * Gen.RecordSize) {
+        Fault = receivedBytes < 0 ? QStringLiteral("no records block for %1 records").arg(count)
+                                  : QStringLiteral("records block of %1 bytes for %2 records")
+                                        .arg(receivedBytes)
+                                        .arg(count);
+        return WrongGroup;
+    }
+    for (int k = 0; k < count; ++k) {
+        const int index = ChannelRecord(k)[ChannelOffset::Channel] & 0x0F;
+        if (index >= group) {
+            Fault = QStringLiteral("record %1 has channel %2 outside the group of %3").arg(k + 1).arg(index + 1).arg(group);
+            return WrongGroup;
+        }
+    }
+    return count;
 }
 
 void TVoltixProGen::SpeedMeasure(const TElectrodeList &electrodes, bool useVoltage)

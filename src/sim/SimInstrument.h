@@ -92,6 +92,8 @@ private:
     QByteArray Description() const;
     float Float(double v) const { return static_cast<float>(v); }
     std::array<double, 3> NodePos(int node) const;
+    // The random stream of one quadripole's values.
+    std::mt19937 QuadRandom(int a, int b, int m, int n) const;
     double ApparentResistivityAt(double x, double depth) const;
 
     TSimOptions Opt;

@@ -15,12 +15,16 @@ struct TResult {
 
 struct TCliFixture : ::testing::Test {
     QTemporaryDir Tmp;
+    // More environment for the runs (a locale, say).
+    QMap<QString, QString> Env;
 
     TResult Run(const QStringList &args, int timeoutMs = 120000)
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("TARNELPRO_DATA_DIR"), Tmp.path() + "/data");
+        for (auto it = Env.cbegin(); it != Env.cend(); ++it)
+            env.insert(it.key(), it.value());
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(TARNELPRO_CLI_PATH), args);
         p.waitForFinished(timeoutMs);
