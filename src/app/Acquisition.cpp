@@ -16,6 +16,7 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 // Puts the window back after an action, however it ends.
@@ -212,8 +213,18 @@ void TShell::RunStartAction(int action)
                 EventLog.AddStamped(QStringLiteral("Check resistance ended"));
             } else {
                 bool proceed = true;
-                if (QFileInfo::exists(State.AcquisitionFile) && !View.AskOverwrite(State.AcquisitionFile))
-                    proceed = ChooseAcquisitionFile();
+                if (!Resume && QFileInfo::exists(State.AcquisitionFile)) {
+                    switch (View.AskExistingFile(State.AcquisitionFile)) {
+                    case TMainView::TExistingFile::Overwrite:
+                        break;
+                    case TMainView::TExistingFile::Resume:
+                        proceed = PrepareResume();
+                        break;
+                    case TMainView::TExistingFile::ChooseOther:
+                        proceed = ChooseAcquisitionFile();
+                        break;
+                    }
+                }
                 if (SaveConfigurationOnStart)
                     SaveConfiguration(State.ConfigFile);
                 Ui.Yield();
@@ -231,6 +242,20 @@ void TShell::RunStartAction(int action)
             throw;
         }
         EventLog.Save(State.AcquisitionFile);
+    }
+}
+
+bool TShell::PrepareResume()
+{
+    try {
+        Resume = TAcquisitionResume::Plan(State.AcquisitionFile, *Model);
+        return true;
+    } catch (const ETarnelError &e) {
+        EventLog.SetColor(LogColor::Red);
+        EventLog.AddStamped(QStringLiteral("Resume refused: ") + e.Message());
+        EventLog.SetColor(LogColor::Black);
+        Ui.ErrorBox(QStringLiteral("Resume"), e.Message());
+        return false;
     }
 }
 
@@ -259,6 +284,7 @@ QString TShell::CopyDuplicate()
 
 void TShell::StopBtnClick()
 {
+    EndStalledExchange();
     if (State.RunState == TRunState::StopRequested)
         return;
     View.RedrawProgressGraph();
@@ -304,6 +330,7 @@ void TShell::StoreGroup(int count, int first, TRecordArray &records)
 TShell::TRunEnd TShell::RunAcquisition()
 {
     TVoltixPro &m = *Model;
+    const std::optional<TAcquisitionResume> resume = std::exchange(Resume, std::nullopt);
     CheckActionPossible(ActionAcquisition);
     const QString mode = ModeName(State.MeasMode);
     TProgressFile progress;
@@ -311,6 +338,8 @@ TShell::TRunEnd TShell::RunAcquisition()
     EventLog.SetColor(LogColor::Teal);
     EventLog.AddStamped(QStringLiteral("Start ") + mode + QStringLiteral(" acquisition"));
     EventLog.Add(QStringLiteral("Aquisition filename ") + State.AcquisitionFile);
+    if (resume)
+        EventLog.AddStamped(resume->Description(m.QuadCount));
     EventLog.SetColor(LogColor::Black);
     EventLog.Save(State.AcquisitionFile);
     View.ShowModeLabel(mode);
@@ -332,15 +361,18 @@ TShell::TRunEnd TShell::RunAcquisition()
     View.ShowPage(TPage::Acquisition);
     View.InitProgressGraph();
     View.SetOverallProgress(m.QuadCount, 0);
-    int done = 0;
-    int d0 = 0;
+    int done = resume ? resume->NextQuad : 0;
+    int d0 = done;
 
     if (State.MeasMode >= 0 && State.MeasMode <= 2) {
         const bool highSpeed = State.MeasMode == 1;
         const bool spOnly = State.MeasMode == 2;
         // The protocol object is fetched at each use: a reconnection replaces it.
         if (!spOnly) {
-            m.Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText());
+            if (resume)
+                resume->CutFile(State.AcquisitionFile);
+            else
+                m.Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText());
             m.Protocol().ChangeMode(0);
             m.Protocol().SetParameters(m.StartParameters);
         }
