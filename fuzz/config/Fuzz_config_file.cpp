@@ -19,10 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         f.write(reinterpret_cast<const char *>(data), static_cast<qint64>(size));
     }
     TConfigValues v;
-    if (TConfigFile::Read(path, TConfigValues{}, v, QLocale::c())) {
-        TConfigFile::Write(path, v, QLocale::c());
+    if (TConfigFile::Read(path, TConfigValues{}, v)) {
+        TConfigFile::Write(path, v);
         TConfigValues back;
-        TConfigFile::Read(path, TConfigValues{}, back, QLocale::c());
+        TConfigFile::Read(path, TConfigValues{}, back);
     }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "base/TarnelError.h"
 #include "base/UserInterface.h"
 #include "instrument/DataRecord.h"
+#include "instrument/Generation.h"
 #include "instrument/VoltixPro.h"
 #include "link/PortVirt.h"
 
@@ -30,10 +31,16 @@ public:
     ~TActionScope()
     {
         Shell.ActionRunning = false;
+        Shell.Measuring = false;
         Shell.View.SetActionRunning(false);
         Shell.State.RunState = TRunState::Idle;
         if (Shell.LinkOpen())
             Shell.View.EnableHealthTimer(true);
+        try {
+            Shell.DisconnectIfPending();
+        } catch (const std::exception &) {
+            // Closing a link that failed is best effort here.
+        }
     }
     TActionScope(const TActionScope &) = delete;
     TActionScope &operator=(const TActionScope &) = delete;
@@ -118,39 +125,110 @@ void TShell::NewGpsBtnClick()
     RunStartAction(action);
 }
 
+QString TShell::UnknownTypeText(std::uint32_t typeCode)
+{
+    return QStringLiteral("unknown instrument type 0x%1").arg(typeCode, 8, 16, QLatin1Char('0'));
+}
+
+void TShell::CheckActionPossible(int action) const
+{
+    // The do-nothing protocol of an unknown instrument would wait out every
+    // group's timeout without measuring anything.
+    if (!GenerationOf(Model->InstrumentType))
+        throw ETarnelError(UnknownTypeText(Model->InstrumentType));
+    if (action == ActionAcquisition && Model->QuadCount <= 0)
+        throw ETarnelError(QStringLiteral("No quadripole to measure: load a quadripole file first"));
+}
+
+void TShell::ActionFailed(const QString &message)
+{
+    Ui.BusyIndicator(false);
+    QString where;
+    if (Measuring) {
+        where = QStringLiteral(" (acquisition ended at quadripoles %1)")
+                    .arg(ProgressLabel(GroupFirst, GroupSize, Model->QuadCount));
+        // Electrodes left switched would keep the line live.
+        if (LinkOpen()) {
+            try {
+                Model->Protocol().ReleaseElectrodes();
+            } catch (const ETarnelError &) {
+                // The error already reported is the one that counts.
+            }
+        }
+    }
+    Measuring = false;
+    EventLog.SetColor(LogColor::Red);
+    EventLog.AddStamped(message + where);
+    EventLog.SetColor(LogColor::Black);
+    EventLog.Save(State.AcquisitionFile);
+    if (Port && !LinkOpen() && RunControlsEnabled())
+        LinkLost();
+}
+
+void TShell::DisconnectIfPending()
+{
+    if (!DisconnectPending && !ClosingDuringAction)
+        return;
+    DisconnectPending = false;
+    if (!LinkOpen())
+        return;
+    DisconnectInstrument();
+    EventLog.SetColor(LogColor::Orange);
+    EventLog.AddStamped(QStringLiteral("Disconnected"));
+    EventLog.SetColor(LogColor::Black);
+    EventLog.Save(State.AcquisitionFile);
+    View.SetConnectPressed(false);
+}
+
 void TShell::RunStartAction(int action)
 {
+    try {
+        CheckActionPossible(action);
+    } catch (const ETarnelError &e) {
+        ActionFailed(e.Message());
+        throw;
+    }
     {
         TActionScope scope(*this);
-        CheckInstrumentHealth();
-        if (action == ActionScript) {
-            View.ShowPage(TPage::Script);
-            EventLog.Add(QStringLiteral("============= Script start at ") + EventLog.DateTimeText() +
-                         QStringLiteral(" =============="));
-            View.EnableScriptTools(false);
-            SaveConfiguration(State.ConfigFile);
-            Ui.Yield();
-            if (RunScript)
-                RunScript();
-            View.EnableScriptTools(true);
-            EventLog.Add(QStringLiteral("============= Script ended at ") + EventLog.DateTimeText() +
-                         QStringLiteral(" =============="));
-        } else if (action == ActionResistance) {
-            View.ShowPage(TPage::Resistance);
-            EventLog.AddStamped(QStringLiteral("Start check resistance"));
-            CheckElectrodes();
-            EventLog.AddStamped(QStringLiteral("Check resistance ended"));
-        } else {
-            bool proceed = true;
-            if (QFileInfo::exists(State.AcquisitionFile) && !View.AskOverwrite(State.AcquisitionFile))
-                proceed = ChooseAcquisitionFile();
-            SaveConfiguration(State.ConfigFile);
-            Ui.Yield();
-            if (proceed) {
-                RunAcquisition();
-                if (!State.DuplicateAcquisitionFile.isEmpty() && State.DuplicateAcquisition)
-                    CopyDuplicate();
+        try {
+            CheckInstrumentHealth();
+            if (action == ActionScript) {
+                View.ShowPage(TPage::Script);
+                EventLog.Add(QStringLiteral("============= Script start at ") + EventLog.DateTimeText() +
+                             QStringLiteral(" =============="));
+                View.EnableScriptTools(false);
+                if (SaveConfigurationOnStart)
+                    SaveConfiguration(State.ConfigFile);
+                Ui.Yield();
+                if (RunScript)
+                    RunScript();
+                View.EnableScriptTools(true);
+                EventLog.Add(QStringLiteral("============= Script ended at ") + EventLog.DateTimeText() +
+                             QStringLiteral(" =============="));
+            } else if (action == ActionResistance) {
+                View.ShowPage(TPage::Resistance);
+                EventLog.AddStamped(QStringLiteral("Start check resistance"));
+                CheckElectrodes();
+                EventLog.AddStamped(QStringLiteral("Check resistance ended"));
+            } else {
+                bool proceed = true;
+                if (QFileInfo::exists(State.AcquisitionFile) && !View.AskOverwrite(State.AcquisitionFile))
+                    proceed = ChooseAcquisitionFile();
+                if (SaveConfigurationOnStart)
+                    SaveConfiguration(State.ConfigFile);
+                Ui.Yield();
+                if (proceed) {
+                    RunAcquisition();
+                    if (!State.DuplicateAcquisitionFile.isEmpty() && State.DuplicateAcquisition)
+                        CopyDuplicate();
+                }
             }
+        } catch (const ETarnelError &e) {
+            ActionFailed(e.Message());
+            throw;
+        } catch (const std::exception &e) {
+            ActionFailed(QString::fromLocal8Bit(e.what()));
+            throw;
         }
         EventLog.Save(State.AcquisitionFile);
     }
@@ -215,6 +293,7 @@ void TShell::WaitWhilePaused()
 TShell::TRunEnd TShell::RunAcquisition()
 {
     TVoltixPro &m = *Model;
+    CheckActionPossible(ActionAcquisition);
     const QString mode = ModeName(State.MeasMode);
     TProgressFile progress;
     View.HideDataGroup();
@@ -226,6 +305,7 @@ TShell::TRunEnd TShell::RunAcquisition()
     View.ShowModeLabel(mode);
 
     const auto abort = [&] {
+        Measuring = false;
         Ui.BusyIndicator(false);
         LastRunEnd = TRunEnd::Aborted;
         return TRunEnd::Aborted;
@@ -258,6 +338,9 @@ TShell::TRunEnd TShell::RunAcquisition()
         const int limit = highSpeed ? m.SpeedStartChannel : m.StartParameters.Channel;
         const double interval = highSpeed ? 60.0 : 120.0;
         TRecordArray records{};
+        // A group whose records did not arrive whole is measured once more;
+        // a second such failure ends the run rather than store guesses.
+        int wrongGroups = 0;
 
         while (done < m.QuadCount && State.RunState != TRunState::StopRequested) {
             WaitWhilePaused();
@@ -268,6 +351,9 @@ TShell::TRunEnd TShell::RunAcquisition()
             m.GroupChannels(done, n, electrodes);
             if (n <= 0)
                 break; // nothing more can be grouped from here
+            GroupFirst = done;
+            GroupSize = n;
+            Measuring = true;
             if (highSpeed) {
                 m.Protocol().SpeedMeasure(electrodes, State.MeasMode == 1);
                 State.BlockCount = n;
@@ -280,7 +366,17 @@ TShell::TRunEnd TShell::RunAcquisition()
                 View.UpdateProgressGraph(n, done);
                 m.Protocol().SetChannelCount(n);
                 State.BlockCount = m.Protocol().RunMeasurement();
-                if (State.BlockCount > 0) {
+                if (State.BlockCount == TVoltixProVxx::WrongGroup) {
+                    State.BlockCount = 0;
+                    const QString group = ProgressLabel(done, n, m.QuadCount);
+                    const QString fault = m.Protocol().MeasurementFault();
+                    if (++wrongGroups >= 2)
+                        throw ETarnelError(QStringLiteral("Quadripoles %1 not received whole twice: %2").arg(group, fault));
+                    EventLog.SetColor(LogColor::Maroon);
+                    EventLog.AddStamped(QStringLiteral("Quadripoles %1 not received whole (%2): measured again").arg(group, fault));
+                    EventLog.SetColor(LogColor::Black);
+                } else if (State.BlockCount > 0) {
+                    wrongGroups = 0;
                     m.Protocol().AppendRecords(State.AcquisitionFile, State.BlockCount, done, records, State.LowCurrent);
                     const int shown = std::min(State.BlockCount, static_cast<int>(records.size()));
                     View.ShowMeasurement(records.data(), electrodes.data(), shown);
@@ -317,6 +413,7 @@ TShell::TRunEnd TShell::RunAcquisition()
         }
     }
 
+    Measuring = false;
     View.SetOverallProgress(m.QuadCount, 0);
     View.UpdateProgressGraph(State.BlockCount, done);
     View.ShowEstimatedTime(QStringLiteral("00:00:00"));

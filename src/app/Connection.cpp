@@ -125,6 +125,14 @@ void TShell::ConnectBtnClick()
         View.CommitEdits();
     Ui.Yield();
 
+    if (LinkOpen() && ActionRunning) {
+        // The action ends its group (and releases the electrodes) first;
+        // closing the link under it would leave them switched.
+        StopBtnClick();
+        DisconnectPending = true;
+        View.SetConnectPressed(true);
+        return;
+    }
     if (LinkOpen()) {
         DisconnectInstrument();
         EventLog.SetColor(LogColor::Orange);
@@ -158,12 +166,24 @@ void TShell::ConnectBtnClick()
 
     TConfigValues link;
     if (State.ConfigLoaded)
-        TConfigFile::Read(State.ConfigFile, CurrentValues(), link, Locale);
+        TConfigFile::Read(State.ConfigFile, CurrentValues(), link);
     const int baud = State.HighSpeedChecked ? link.HighSpeed : link.Speed;
     const QString dial = State.PortSelector == IPPortSelector ? State.IPAddress : link.DialNumber;
-    if (!OpenAndIdentify(baud, dial, link.ModemConfig, link.Delay))
-        return;
-    CheckInstrumentHealth();
+    try {
+        if (!OpenAndIdentify(baud, dial, link.ModemConfig, link.Delay))
+            return;
+        CheckInstrumentHealth();
+    } catch (const ETarnelError &e) {
+        EventLog.SetColor(LogColor::Red);
+        EventLog.AddStamped(e.Message());
+        EventLog.SetColor(LogColor::Black);
+        if (!LinkOpen()) {
+            View.ShowLinkIndicator(false);
+            View.SetConnectPressed(false);
+            View.EnableHealthTimer(false);
+        }
+        throw;
+    }
     View.EnableHealthTimer(true);
     ShowRunControls(true);
 }
@@ -197,7 +217,7 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
     Port->ReadExact(type);
     std::uint32_t code = 0;
     std::memcpy(&code, type.data(), 4);
-    Model->ChooseProtocol(code);
+    const bool known = Model->ChooseProtocol(code);
 
     IdentificationLines = {FromCp1252(second), FromCp1252(first)};
     Identification = IdentificationLines[0] + QStringLiteral(" / ") + IdentificationLines[1] + QLatin1Char(' ');
@@ -208,6 +228,14 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
     EventLog.SetColor(LogColor::Black);
 
     Port->WaitPrompt();
+    if (!known) {
+        // Connected, but no action can run: say so where the operator looks.
+        View.SetStatusText(UnknownTypeText(code));
+        EventLog.SetColor(LogColor::Red);
+        EventLog.AddStamped(UnknownTypeText(code));
+        EventLog.SetColor(LogColor::Black);
+        return true;
+    }
     Model->Protocol().GetDescription();
     return true;
 }
@@ -215,10 +243,14 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
 void TShell::DisconnectInstrument()
 {
     View.ShowLinkIndicator(false);
-    try {
-        Model->Protocol().Escape();
-    } catch (const ETarnelError &) {
-        // A link that already dropped is closed all the same.
+    // While another exchange waits on the port, only closing the link is
+    // safe: the waiting exchange then fails at the port.
+    if (Exchanges == 0 && !ActionRunning) {
+        try {
+            Model->Protocol().Escape();
+        } catch (const ETarnelError &) {
+            // A link that already dropped is closed all the same.
+        }
     }
     View.EnableConnect(true);
     View.SetStatusText(QString());
@@ -301,9 +333,36 @@ bool TShell::CheckInstrumentHealth()
 void TShell::Timer1Timer()
 {
     // A tick during another exchange would interleave commands on the wire.
-    if (Exchanges > 0 || !LinkOpen())
+    if (Exchanges > 0 || ActionRunning)
         return;
-    CheckInstrumentHealth();
+    if (!LinkOpen()) {
+        if (Port && RunControlsEnabled())
+            LinkLost();
+        return;
+    }
+    try {
+        CheckInstrumentHealth();
+    } catch (const ETarnelError &) {
+        if (!LinkOpen())
+            LinkLost();
+        throw;
+    }
+}
+
+void TShell::LinkLost()
+{
+    View.ShowLinkIndicator(false);
+    View.SetConnectPressed(false);
+    View.EnableHealthTimer(false);
+    View.EnableConnect(true);
+    View.SetStatusText(QStringLiteral("Link lost"));
+    ShowRunControls(false);
+    if (Port)
+        Port->Disconnect();
+    EventLog.SetColor(LogColor::Red);
+    EventLog.AddStamped(QStringLiteral("Link lost"));
+    EventLog.SetColor(LogColor::Black);
+    EventLog.Save(State.AcquisitionFile);
 }
 
 void TShell::BatterieBtnClick()

@@ -8,6 +8,9 @@
 #include <exception>
 #include <utility>
 
+// Title of the program's message and error boxes.
+inline constexpr const char *ProgramTitle = "Tarnel Pro 2";
+
 template <class F>
 bool Guarded(TUserInterface &ui, F &&body)
 {
@@ -18,11 +21,11 @@ bool Guarded(TUserInterface &ui, F &&body)
         // A transfer cut short must not leave its bar half full.
         ui.BusyIndicator(false);
         ui.SetProgressPosition(0);
-        ui.Message(e.Message());
+        ui.ErrorBox(QString::fromLatin1(ProgramTitle), e.Message());
     } catch (const std::exception &e) {
         ui.BusyIndicator(false);
         ui.SetProgressPosition(0);
-        ui.Message(QString::fromLocal8Bit(e.what()));
+        ui.ErrorBox(QString::fromLatin1(ProgramTitle), QString::fromLocal8Bit(e.what()));
     }
     return false;
 }

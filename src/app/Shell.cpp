@@ -4,6 +4,7 @@
 #include "app/MainView.h"
 #include "base/Cp1252.h"
 #include "base/Folders.h"
+#include "base/TarnelError.h"
 #include "base/UserInterface.h"
 #include "graph/GraphIntf.h"
 #include "instrument/VoltixPro.h"
@@ -115,7 +116,7 @@ int TShell::OpenCoordinateFile(const QString &path)
 bool TShell::LoadConfiguration(const QString &path)
 {
     TConfigValues v;
-    if (!QFileInfo(path).isFile() || !TConfigFile::Read(path, CurrentValues(), v, Locale)) {
+    if (!QFileInfo(path).isFile() || !TConfigFile::Read(path, CurrentValues(), v)) {
         State.ConfigLoaded = false;
         View.EnableConnect(false);
         return false;
@@ -131,6 +132,10 @@ bool TShell::LoadConfiguration(const QString &path)
     State.CoordinateFile = v.CoordinateFile;
     Model->LoadCoordinateFile(v.CoordinateFile, Ui, Locale);
     View.ShowSurveyFiles();
+    // A survey file that moved or was never copied would otherwise only show
+    // as "Nb quadripoles : 0".
+    ReportMissingFile(QStringLiteral("Quadripole file not found: "), v.QuadripoleFile);
+    ReportMissingFile(QStringLiteral("Coordinate file not found: "), v.CoordinateFile);
 
     // The field holds what is typed (at most 1000 characters); the data file
     // header takes the stored text up to its own limit.
@@ -165,11 +170,21 @@ bool TShell::LoadConfiguration(const QString &path)
     return true;
 }
 
+void TShell::ReportMissingFile(const QString &text, const QString &path)
+{
+    if (path.isEmpty() || QFileInfo(path).isFile())
+        return;
+    EventLog.SetColor(LogColor::Red);
+    EventLog.AddStamped(text + path);
+    EventLog.SetColor(LogColor::Black);
+    Ui.Message(text + path);
+}
+
 bool TShell::SaveConfiguration(const QString &path)
 {
     if (path.isEmpty())
         return true;
-    const QString error = TConfigFile::Write(path, CurrentValues(), Locale);
+    const QString error = TConfigFile::Write(path, CurrentValues());
     if (error.isEmpty())
         return true;
     Ui.ErrorBox(QStringLiteral("TarnelPro"), QStringLiteral("Can't save configuration \"%1\": %2").arg(path, error));
@@ -201,11 +216,36 @@ bool TShell::LinkOpen() const { return Port && Port->GetState() > 0; }
 
 bool TShell::FormCloseQuery()
 {
+    if (ActionRunning) {
+        // The action on the stack below ends its group, releases the
+        // electrodes and closes the link when it returns.
+        if (!ClosingDuringAction) {
+            EventLog.SetColor(LogColor::Red);
+            EventLog.AddStamped(Measuring ? QStringLiteral("closed during acquisition at quadripole %1").arg(GroupFirst + 1)
+                                          : QStringLiteral("closed during an action"));
+            EventLog.SetColor(LogColor::Black);
+            EventLog.Save(State.AcquisitionFile);
+        }
+        ClosingDuringAction = true;
+        State.RunState = TRunState::StopRequested;
+        return true;
+    }
     if (LinkOpen()) {
         DisconnectInstrument();
         ShowRunControls(false);
     }
     return true;
+}
+
+void TShell::AbandonAction()
+{
+    if (!ActionRunning || !Port)
+        return;
+    EventLog.SetColor(LogColor::Red);
+    EventLog.AddStamped(QStringLiteral("Acquisition abandoned at quadripole %1").arg(GroupFirst + 1));
+    EventLog.SetColor(LogColor::Black);
+    EventLog.Save(State.AcquisitionFile);
+    Port->Disconnect();
 }
 
 void TShell::ShowRunControls(bool visible)

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -57,8 +58,15 @@ public:
     void ShowPortImage(bool create);
     static int PortImageFor(int selector, int usbDeviceCount);
 
-    // Close request: drops the link if it is open. Closing is never refused.
+    // Close request: drops the link if it is open. Closing is never refused;
+    // during an action the group in progress ends first (see ClosingDuringAction).
     bool FormCloseQuery();
+    // Set by a close during an action: the action stops after its group and
+    // the link is closed when it has returned.
+    bool ClosingDuringAction = false;
+    // Gives up the running action at once by closing the link under it (a
+    // close that could not wait for the group to end).
+    void AbandonAction();
 
     // Link menu: choose the link of a "Communication port" item (1..6, 99,
     // 100, or BtItem for "BT", which asks for the port number).
@@ -75,6 +83,12 @@ public:
     // description. False when the port did not open.
     bool OpenAndIdentify(int baud, const QString &dial, const QString &modem, int byteDelayMs);
     void DisconnectInstrument();
+    // The link dropped by itself: lamp, toggle, timer and run controls follow,
+    // and the event log says so.
+    void LinkLost();
+    // Connect pressed while an action waits on the instrument: the link is
+    // closed once the action has returned.
+    bool DisconnectPending = false;
     // Reads batteries and temperature; false on an alarm.
     bool CheckInstrumentHealth();
     // The periodic check and the battery button; skipped while another
@@ -87,9 +101,13 @@ public:
     // The Start button: asks for the action, then runs it.
     void NewGpsBtnClick();
     // Runs an action as Start does once it is chosen; the window is restored
-    // afterwards even when an error ends the action (the error then goes on
-    // to the caller).
+    // afterwards even when an error ends the action (the error is written to
+    // the event log, then goes on to the caller).
     void RunStartAction(int action);
+    // Raises the reason an action cannot start: an instrument of unknown type,
+    // or an acquisition with no quadripole loaded.
+    void CheckActionPossible(int action) const;
+    static QString UnknownTypeText(std::uint32_t typeCode);
     void StopBtnClick();
     void PauseBtnClick();
     void SkipBtnClick() { SkipFlag = true; }
@@ -107,6 +125,11 @@ public:
     void CheckLineResistance();
     // Waits while paused.
     void WaitWhilePaused();
+    // The group of the acquisition being measured (first quadripole index and
+    // size), for the lines that say where a run ended.
+    int GroupFirst = 0;
+    int GroupSize = 0;
+    bool Measuring = false;
 
     static QString ModeName(int mode);
     // "21 .. 30 / 480".
@@ -120,6 +143,9 @@ public:
     // that report progress elsewhere.
     std::function<void(const QString &label, const QString &estimate)> OnProgress;
     bool SkipFlag = false;
+    // Start saves the configuration before an acquisition or a script; the
+    // command line turns this off so that its overrides stay out of the file.
+    bool SaveConfigurationOnStart = true;
     // True from Start until the action's end (Start disabled).
     bool ActionRunning = false;
 
@@ -152,6 +178,16 @@ public:
 
     // Counts exchanges with the instrument in progress.
     int Exchanges = 0;
+
+    // Writes the error that ended an action in red, with the group reached,
+    // leaves the electrodes released when the link still answers, and shows
+    // the link as it really is.
+    void ActionFailed(const QString &message);
+    // Event log line and message for a survey file the configuration names
+    // but that is not there.
+    void ReportMissingFile(const QString &text, const QString &path);
+    // Runs the disconnection a Connect during an action asked for.
+    void DisconnectIfPending();
 
     TUserInterface &Ui;
     TMainView &View;

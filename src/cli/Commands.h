@@ -7,3 +7,4 @@ int RunSurveyCommand(const QStringList &args);
 int RunIdentifyCommand(const QStringList &args);
 int RunAcquireCommand(const QStringList &args);
 int RunCheckResistanceCommand(const QStringList &args);
+int RunExportCommand(const QStringList &args);

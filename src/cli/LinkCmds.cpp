@@ -217,7 +217,7 @@ bool LoadConfig(TSession &s, const QString &path, TConfigValues &config)
         return false;
     }
     s.Shell.LoadConfiguration(path);
-    TConfigFile::Read(path, s.Shell.CurrentValues(), config, s.Shell.Locale);
+    TConfigFile::Read(path, s.Shell.CurrentValues(), config);
     return true;
 }
 

@@ -90,6 +90,7 @@ public:
 // The progress graph: quadripoles and nodes as points in 3-D.
 class TGraph3D : public TGraphData {
 public:
+    // Every point of the subset takes this type; earlier point types are dropped.
     virtual void SubsetPointTypes(int subset, int type) = 0;
     virtual void PointTypes(int subset, int point, int type) = 0;
     virtual void PointColors(int subset, int point, TGraphColor color) = 0;

@@ -46,6 +46,12 @@ void TMemoryGraph2D::GraphAnnotationText(int index, const QString &text)
         a->Text = text;
 }
 
+void TMemoryGraph3D::SubsetPointTypes(int subset, int type)
+{
+    SubsetTypes[subset] = type;
+    std::erase_if(Types, [subset](const auto &entry) { return entry.first.first == subset; });
+}
+
 int TMemoryGraph3D::PointType(int subset, int point) const
 {
     if (auto it = Types.find({subset, point}); it != Types.end())

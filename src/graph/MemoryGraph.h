@@ -119,7 +119,7 @@ private:
 
 class TMemoryGraph3D : public TGraphDataImpl<TGraph3D> {
 public:
-    void SubsetPointTypes(int subset, int type) override { SubsetTypes[subset] = type; }
+    void SubsetPointTypes(int subset, int type) override;
     void PointTypes(int subset, int point, int type) override { Types[{subset, point}] = type; }
     void PointColors(int subset, int point, TGraphColor color) override { ColorsOf[{subset, point}] = color; }
     void ZDistance(float distance) override { Distance = distance; }

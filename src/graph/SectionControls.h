@@ -36,5 +36,8 @@ public:
     // ProgressBar2 and the main page
     virtual int ProgressPosition() const = 0;
     virtual int ProgressMaximum() const = 0;
+    // The build sets the bar to 0 of 1, so that filling the section list
+    // never draws before the grids exist.
+    virtual void SetProgress(int position, int maximum) = 0;
     virtual bool RhoPageShowing() const = 0;
 };

@@ -1,134 +1,150 @@
 #include "instrument/ConfigFile.h"
 
-#include "base/Cp1252.h"
+#include "base/IniDocument.h"
+#include "base/TextCodec.h"
 
-#include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
 
-#define SI_NO_CONVERSION
-#include <SimpleIni.h>
-
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
-#include <string>
+#include <limits>
 
 namespace {
-// The start-parameter keys with their fields, in the order they are written.
 const char *const TMKeys[20] = {"TM1",  "TM2",  "TM3",  "TM4",  "TM5",  "TM6",  "TM7",
                                 "TM8",  "TM9",  "TM10", "TM11", "TM12", "TM13", "TM14",
                                 "TM15", "TM16", "TM17", "TM18", "TM19", "TM20"};
 
-bool LoadIni(const QString &path, CSimpleIniA &ini, QString *error)
-{
-    ini.SetUnicode(false);
-    ini.SetMultiKey(false);
-    ini.SetSpaces(false);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (ini.LoadData(bytes.constData(), static_cast<size_t>(bytes.size())) < 0) {
-        if (error)
-            *error = QStringLiteral("not a configuration file");
-        return false;
-    }
-    return true;
-}
-
-QString SaveIni(const QString &path, CSimpleIniA &ini)
-{
-    std::string text;
-    if (ini.Save(text) < 0)
-        return QStringLiteral("cannot format the configuration");
-    QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(text.size() + text.size() / 16));
-    for (char c : text) {
-        if (c == '\n')
-            bytes += "\r\n";
-        else if (c != '\r')
-            bytes += c;
-    }
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return file.errorString();
-    return {};
-}
-
 class TReader {
 public:
-    TReader(const CSimpleIniA &ini, const QLocale &locale) : Ini(ini), Locale(locale) {}
+    explicit TReader(const TIniDocument &doc) : Doc(doc) {}
 
     QString Text(const char *section, const char *key, const QString &fallback) const
     {
-        const char *v = Ini.GetValue(section, key, nullptr);
-        return v ? FromCp1252(QByteArrayView(v)) : fallback;
+        return Doc.Value(QString::fromLatin1(section), QString::fromLatin1(key)).value_or(fallback);
     }
-    long Int(const char *section, const char *key, long fallback) const
+    // A value that is not a whole number, or one its field cannot hold, takes
+    // the fallback.
+    template <typename T>
+    T Int(const char *section, const char *key, T fallback, qint64 lo = std::numeric_limits<T>::min(),
+          qint64 hi = std::numeric_limits<T>::max()) const
     {
-        const char *v = Ini.GetValue(section, key, nullptr);
-        if (!v)
+        const auto text = Doc.Value(QString::fromLatin1(section), QString::fromLatin1(key));
+        if (!text)
             return fallback;
         bool ok = false;
-        const long value = QByteArray(v).trimmed().toLong(&ok);
-        return ok ? value : fallback;
+        const qint64 v = ParseFileInteger(*text, &ok);
+        return ok && v >= lo && v <= hi ? static_cast<T>(v) : fallback;
     }
     float Float(const char *section, const char *key, float fallback) const
     {
-        const char *v = Ini.GetValue(section, key, nullptr);
-        if (!v)
+        const auto text = Doc.Value(QString::fromLatin1(section), QString::fromLatin1(key));
+        if (!text)
             return fallback;
         bool ok = false;
-        const float value = Locale.toFloat(QString::fromLatin1(v).trimmed(), &ok);
-        return ok && std::isfinite(value) ? value : fallback;
+        const double v = ParseFileReal(*text, &ok);
+        // Beyond the float range the conversion itself would be undefined.
+        return ok && std::fabs(v) <= double(FLT_MAX) ? float(v) : fallback;
     }
 
 private:
-    const CSimpleIniA &Ini;
-    const QLocale &Locale;
+    const TIniDocument &Doc;
 };
 
-class TWriter {
-public:
-    TWriter(CSimpleIniA &ini, const QLocale &locale) : Ini(ini), Locale(locale) {}
-    void Text(const char *section, const char *key, const QString &value)
-    {
-        Ini.SetValue(section, key, ToCp1252(value).constData());
-    }
-    void Int(const char *section, const char *key, long value)
-    {
-        Ini.SetValue(section, key, QByteArray::number(static_cast<qlonglong>(value)).constData());
-    }
-    void Float(const char *section, const char *key, float value)
-    {
-        Ini.SetValue(section, key, TConfigFile::FloatText(value, Locale).toLatin1().constData());
-    }
-
-private:
-    CSimpleIniA &Ini;
-    const QLocale &Locale;
-};
-} // namespace
-
-QString TConfigFile::FloatText(float value, const QLocale &locale)
+// Values the instrument and the window cannot work with are replaced the way
+// the Configuration page's controls replace a bad entry, so that no absurd
+// number reaches the instrument, the progress bar or the run's counters.
+void ApplyControlRules(TConfigValues &v)
 {
-    for (int precision = 6; precision <= 9; ++precision) {
-        QString text = locale.toString(double(value), 'g', precision);
-        bool ok = false;
-        if (locale.toFloat(text, &ok) == value && ok)
-            return text.remove(locale.groupSeparator());
-    }
-    return locale.toString(double(value), 'g', 9).remove(locale.groupSeparator());
+    TStartParameters &s = v.Start;
+    if (s.Channel < 1 || s.Channel > 10)
+        s.Channel = 10;
+    if (s.ChannelSynchro < 0 || s.ChannelSynchro > s.Channel - 1)
+        s.ChannelSynchro = 0;
+    if (s.CrenMin < 1 || s.CrenMin > 999)
+        s.CrenMin = 4;
+    if (s.CrenMax < s.CrenMin || s.CrenMax > 999)
+        s.CrenMax = s.CrenMin;
+    if (!(s.CrenEt >= 0.0f && s.CrenEt <= 99.0f))
+        s.CrenEt = 0.0f;
+    v.SpeedStartTime = std::clamp<std::uint16_t>(v.SpeedStartTime, 15, 800);
+    if (v.SpeedStartChannel < 1 || v.SpeedStartChannel > 10)
+        v.SpeedStartChannel = 10;
+    // No transmitter goes beyond 800 V (the Vab maximum's limit).
+    if (!(v.SpeedStartTxVoltage >= 0.0f && v.SpeedStartTxVoltage <= 800.0f))
+        v.SpeedStartTxVoltage = 12.0f;
+    if (v.MeasModeFlag < 0 || v.MeasModeFlag > 2)
+        v.MeasModeFlag = 0;
 }
 
-bool TConfigFile::Read(const QString &path, const TConfigValues &current, TConfigValues &out, const QLocale &locale)
+void Fill(TIniDocument &doc, const TConfigValues &values)
 {
-    CSimpleIniA ini;
-    if (!LoadIni(path, ini, nullptr))
+    const auto text = [&doc](const char *section, const char *key, const QString &value) {
+        doc.SetValue(QString::fromLatin1(section), QString::fromLatin1(key), value);
+    };
+    const auto integer = [&text](const char *section, const char *key, qint64 value) {
+        text(section, key, QString::number(value));
+    };
+    const auto real = [&text](const char *section, const char *key, float value) {
+        text(section, key, TConfigFile::FloatText(value));
+    };
+    integer("Parameters", "MeasModeFlag", values.MeasModeFlag);
+    integer("Parameters", "StoreResistanceFlag", values.StoreResistanceFlag ? 1 : 0);
+    text("Parameters", "AcquisitionFile", values.AcquisitionFile);
+    text("Parameters", "DuplicateAcquisitionFile", values.DuplicateAcquisitionFile);
+    integer("Parameters", "DuplicateAcquisition", values.DuplicateAcquisition ? 1 : 0);
+    // A comment of several lines is stored on one line, as the profile format requires.
+    QString comment = values.CommentMemo;
+    comment.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    text("Comment", "CommentMemo", comment);
+    text("Name", "CoordinateFile", values.CoordinateFile);
+    text("Name", "QuadripoleFile", values.QuadripoleFile);
+    integer("Communication", "Port", values.Port);
+    integer("Communication", "Speed", 19200);
+    integer("Communication", "HighSpeed", 115200);
+    integer("Communication", "HighSpeedChecked", values.HighSpeedChecked ? 1 : 0);
+    text("Communication", "IPAddress", values.IPAddress);
+
+    real("SpeedStartParameters", "SpeedStartTxVoltage", values.SpeedStartTxVoltage);
+    integer("SpeedStartParameters", "SpeedStartTime", values.SpeedStartTime);
+    integer("SpeedStartParameters", "SpeedStartDelay", values.SpeedStartDelay);
+    integer("SpeedStartParameters", "SpeedStartChannel", values.SpeedStartChannel);
+
+    const TStartParameters &s = values.Start;
+    integer("StartParameters", "Channel", s.Channel);
+    integer("StartParameters", "ChannelSynchro", s.ChannelSynchro);
+    integer("StartParameters", "CrenMin", s.CrenMin);
+    integer("StartParameters", "CrenMax", s.CrenMax);
+    real("StartParameters", "CrenEt", s.CrenEt);
+    // Stored as a signed 32-bit integer, as other readers of these files expect.
+    integer("StartParameters", "Config", static_cast<std::int32_t>(s.ConfigValue()));
+    integer("StartParameters", "Time", s.Time);
+    integer("StartParameters", "VDly", s.VDly);
+    integer("StartParameters", "MDly", s.MDly);
+    for (std::size_t i = 0; i < 20; ++i)
+        integer("StartParameters", TMKeys[i], s.TM[i]);
+    real("StartParameters", "Latitude", s.Latitude);
+    real("StartParameters", "Longitude", s.Longitude);
+}
+} // namespace
+
+QString TConfigFile::FloatText(float value)
+{
+    for (int digits = 6; digits <= 9; ++digits) {
+        const QString text = FormatFileReal(double(value), digits);
+        bool ok = false;
+        if (float(ParseFileReal(text, &ok)) == value && ok)
+            return text;
+    }
+    return FormatFileReal(double(value), 9);
+}
+
+bool TConfigFile::Read(const QString &path, const TConfigValues &current, TConfigValues &out, QString *error)
+{
+    TIniDocument doc;
+    if (!doc.Load(path, error))
         return false;
-    const TReader r(ini, locale);
+    const TReader r(doc);
     TConfigValues v = current;
     const TConfigValues defaults;
 
@@ -137,111 +153,90 @@ bool TConfigFile::Read(const QString &path, const TConfigValues &current, TConfi
     v.CommentMemo = r.Text("Comment", "CommentMemo", QString());
 
     v.SpeedStartTxVoltage = r.Float("SpeedStartParameters", "SpeedStartTxVoltage", defaults.SpeedStartTxVoltage);
-    v.SpeedStartTime = std::uint16_t(r.Int("SpeedStartParameters", "SpeedStartTime", defaults.SpeedStartTime));
-    v.SpeedStartDelay = std::uint16_t(r.Int("SpeedStartParameters", "SpeedStartDelay", defaults.SpeedStartDelay));
-    v.SpeedStartChannel = std::int32_t(r.Int("SpeedStartParameters", "SpeedStartChannel", defaults.SpeedStartChannel));
+    v.SpeedStartTime = r.Int("SpeedStartParameters", "SpeedStartTime", defaults.SpeedStartTime);
+    v.SpeedStartDelay = r.Int("SpeedStartParameters", "SpeedStartDelay", defaults.SpeedStartDelay);
+    v.SpeedStartChannel = r.Int("SpeedStartParameters", "SpeedStartChannel", defaults.SpeedStartChannel);
 
     TStartParameters &s = v.Start;
     const TStartParameters d;
-    s.Channel = std::int32_t(r.Int("StartParameters", "Channel", d.Channel));
-    s.ChannelSynchro = std::int32_t(r.Int("StartParameters", "ChannelSynchro", d.ChannelSynchro));
+    s.Channel = r.Int("StartParameters", "Channel", d.Channel);
+    s.ChannelSynchro = r.Int("StartParameters", "ChannelSynchro", d.ChannelSynchro);
     s.ChannelMask = 1023;
-    s.CrenMin = std::int32_t(r.Int("StartParameters", "CrenMin", d.CrenMin));
-    s.CrenMax = std::int32_t(r.Int("StartParameters", "CrenMax", d.CrenMax));
+    s.CrenMin = r.Int("StartParameters", "CrenMin", d.CrenMin);
+    s.CrenMax = r.Int("StartParameters", "CrenMax", d.CrenMax);
     s.CrenEt = r.Float("StartParameters", "CrenEt", d.CrenEt);
-    s.SetConfigValue(std::uint32_t(r.Int("StartParameters", "Config", long(d.ConfigValue()))));
+    // Written signed; files from elsewhere may hold the unsigned form.
+    s.SetConfigValue(static_cast<std::uint32_t>(r.Int<qint64>(
+        "StartParameters", "Config", d.ConfigValue(), std::numeric_limits<std::int32_t>::min(),
+        std::numeric_limits<std::uint32_t>::max())));
     s.Reserved = 0;
-    s.Time = std::uint16_t(r.Int("StartParameters", "Time", d.Time));
-    s.VDly = std::uint16_t(r.Int("StartParameters", "VDly", d.VDly));
-    s.MDly = std::uint16_t(r.Int("StartParameters", "MDly", d.MDly));
+    s.Time = r.Int("StartParameters", "Time", d.Time);
+    s.VDly = r.Int("StartParameters", "VDly", d.VDly);
+    s.MDly = r.Int("StartParameters", "MDly", d.MDly);
     for (std::size_t i = 0; i < 20; ++i)
-        s.TM[i] = std::uint16_t(r.Int("StartParameters", TMKeys[i], d.TM[i]));
+        s.TM[i] = r.Int("StartParameters", TMKeys[i], d.TM[i]);
     s.Latitude = r.Float("StartParameters", "Latitude", 0.0f);
     s.Longitude = r.Float("StartParameters", "Longitude", 0.0f);
 
-    v.MeasModeFlag = int(r.Int("Parameters", "MeasModeFlag", 0));
-    v.StoreResistanceFlag = r.Int("Parameters", "StoreResistanceFlag", 0) != 0;
+    v.MeasModeFlag = r.Int("Parameters", "MeasModeFlag", 0);
+    v.StoreResistanceFlag = r.Int<qint64>("Parameters", "StoreResistanceFlag", 0) != 0;
     v.AcquisitionFile = r.Text("Parameters", "AcquisitionFile", current.AcquisitionFile);
     v.DuplicateAcquisitionFile = r.Text("Parameters", "DuplicateAcquisitionFile", current.DuplicateAcquisitionFile);
-    v.DuplicateAcquisition = r.Int("Parameters", "DuplicateAcquisition", 0) != 0;
+    v.DuplicateAcquisition = r.Int<qint64>("Parameters", "DuplicateAcquisition", 0) != 0;
 
-    v.Port = int(r.Int("Communication", "Port", 1));
+    v.Port = r.Int("Communication", "Port", 1);
     v.IPAddress = r.Text("Communication", "IPAddress", current.IPAddress);
-    v.Speed = int(r.Int("Communication", "Speed", 19200));
-    v.HighSpeed = int(r.Int("Communication", "HighSpeed", 115200));
+    v.Speed = r.Int("Communication", "Speed", 19200, 1);
+    v.HighSpeed = r.Int("Communication", "HighSpeed", 115200, 1);
     v.HighSpeedChecked = false;
     v.DialNumber = r.Text("Communication", "DialNumber", QString());
     v.ModemConfig = r.Text("Communication", "ModemConfig", QString());
-    v.Delay = int(r.Int("Communication", "Delay", 0));
+    // A pause after each byte sent; more than a second is no link at all.
+    v.Delay = r.Int("Communication", "Delay", 0, 0, 1000);
 
     v.Devices.clear();
-    CSimpleIniA::TNamesDepend keys;
-    ini.GetAllKeys("Devices", keys);
-    for (const auto &k : keys) {
-        const QByteArray name = QByteArray(k.pItem);
-        if (!name.toLower().startsWith("com"))
+    for (const QString &key : doc.Keys(QStringLiteral("Devices"))) {
+        if (!key.startsWith(QLatin1String("com"), Qt::CaseInsensitive))
             continue;
         bool ok = false;
-        const int n = name.mid(3).toInt(&ok);
-        const QString device = r.Text("Devices", k.pItem, QString()).trimmed();
+        const qint64 n = ParseFileInteger(QStringView(key).mid(3), &ok);
+        const QString device = doc.Value(QStringLiteral("Devices"), key).value_or(QString());
         if (ok && n >= 1 && n <= 98 && !device.isEmpty())
-            v.Devices[n] = device;
+            v.Devices[int(n)] = device;
     }
+    ApplyControlRules(v);
     out = v;
     return true;
 }
 
-QString TConfigFile::Write(const QString &path, const TConfigValues &values, const QLocale &locale)
+QString TConfigFile::WriteFrom(const QString &source, const QString &target, const TConfigValues &values)
 {
-    CSimpleIniA ini;
-    LoadIni(path, ini, nullptr); // a new file starts empty
-    TWriter w(ini, locale);
-    w.Int("Parameters", "MeasModeFlag", values.MeasModeFlag);
-    w.Int("Parameters", "StoreResistanceFlag", values.StoreResistanceFlag ? 1 : 0);
-    w.Text("Parameters", "AcquisitionFile", values.AcquisitionFile);
-    w.Text("Parameters", "DuplicateAcquisitionFile", values.DuplicateAcquisitionFile);
-    w.Int("Parameters", "DuplicateAcquisition", values.DuplicateAcquisition ? 1 : 0);
-    // A comment of several lines is stored on one line, as the profile format requires.
-    QString comment = values.CommentMemo;
-    comment.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    w.Text("Comment", "CommentMemo", comment);
-    w.Text("Name", "CoordinateFile", values.CoordinateFile);
-    w.Text("Name", "QuadripoleFile", values.QuadripoleFile);
-    w.Int("Communication", "Port", values.Port);
-    w.Int("Communication", "Speed", 19200);
-    w.Int("Communication", "HighSpeed", 115200);
-    w.Int("Communication", "HighSpeedChecked", values.HighSpeedChecked ? 1 : 0);
-    w.Text("Communication", "IPAddress", values.IPAddress);
+    TIniDocument doc;
+    QString error;
+    // A new file starts empty; one that is there but unreadable is not replaced.
+    if (!doc.Load(source, &error) && QFileInfo::exists(source))
+        return error;
+    Fill(doc, values);
+    return doc.Save(target);
+}
 
-    w.Float("SpeedStartParameters", "SpeedStartTxVoltage", values.SpeedStartTxVoltage);
-    w.Int("SpeedStartParameters", "SpeedStartTime", values.SpeedStartTime);
-    w.Int("SpeedStartParameters", "SpeedStartDelay", values.SpeedStartDelay);
-    w.Int("SpeedStartParameters", "SpeedStartChannel", values.SpeedStartChannel);
+QString TConfigFile::Write(const QString &path, const TConfigValues &values) { return WriteFrom(path, path, values); }
 
-    const TStartParameters &s = values.Start;
-    w.Int("StartParameters", "Channel", s.Channel);
-    w.Int("StartParameters", "ChannelSynchro", s.ChannelSynchro);
-    w.Int("StartParameters", "CrenMin", s.CrenMin);
-    w.Int("StartParameters", "CrenMax", s.CrenMax);
-    w.Float("StartParameters", "CrenEt", s.CrenEt);
-    // Stored as a signed 32-bit integer, as other readers of these files expect.
-    w.Int("StartParameters", "Config", static_cast<std::int32_t>(s.ConfigValue()));
-    w.Int("StartParameters", "Time", s.Time);
-    w.Int("StartParameters", "VDly", s.VDly);
-    w.Int("StartParameters", "MDly", s.MDly);
-    for (std::size_t i = 0; i < 20; ++i)
-        w.Int("StartParameters", TMKeys[i], s.TM[i]);
-    w.Float("StartParameters", "Latitude", s.Latitude);
-    w.Float("StartParameters", "Longitude", s.Longitude);
-    return SaveIni(path, ini);
+QString TConfigFile::Text(const TConfigValues &values)
+{
+    TIniDocument doc;
+    Fill(doc, values);
+    return doc.Text();
 }
 
 QString TConfigFile::WriteKey(const QString &path, const char *section, const char *key, const QString &value)
 {
-    CSimpleIniA ini;
-    LoadIni(path, ini, nullptr);
-    ini.SetValue(section, key, ToCp1252(value).constData());
-    return SaveIni(path, ini);
+    TIniDocument doc;
+    QString error;
+    if (!doc.Load(path, &error) && QFileInfo::exists(path))
+        return error;
+    doc.SetValue(QString::fromLatin1(section), QString::fromLatin1(key), value);
+    return doc.Save(path);
 }
 
 QString TConfigFile::DeviceForPort(const TConfigValues &values, int n)

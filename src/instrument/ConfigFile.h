@@ -1,12 +1,12 @@
 #pragma once
 // Configuration files (INI): everything an acquisition needs besides the
 // instrument. Read with the defaults of each key (a missing key or a value
-// that is not a number takes the default); written back with the sections and
-// keys the program does not know kept as they were, CR LF line ends and
-// Windows-1252 text.
+// that is not a number takes the default, a number outside what its control
+// accepts is replaced as the control would); written back with everything the
+// program does not know kept in place. Numbers never follow the locale; text
+// follows the one file text rule (Windows-1252 or UTF-8).
 #include "instrument/StartParameters.h"
 
-#include <QLocale>
 #include <QString>
 
 #include <cstdint>
@@ -48,13 +48,17 @@ class TConfigFile {
 public:
     // Reads path; keys missing from the file keep the values of `current`
     // (the program's current paths) or the key's fixed default. False when the
-    // file cannot be read.
-    static bool Read(const QString &path, const TConfigValues &current, TConfigValues &out,
-                     const QLocale &locale = QLocale::system());
+    // file cannot be read, with the system's message in error.
+    static bool Read(const QString &path, const TConfigValues &current, TConfigValues &out, QString *error = nullptr);
 
     // Writes the program's keys into path, keeping everything else the file
     // holds. Returns an empty string on success, else the system's message.
-    static QString Write(const QString &path, const TConfigValues &values, const QLocale &locale = QLocale::system());
+    static QString Write(const QString &path, const TConfigValues &values);
+    // The same keys written into target on top of the content of source
+    // (which may be target itself); a missing source starts empty.
+    static QString WriteFrom(const QString &source, const QString &target, const TConfigValues &values);
+    // The keys as Write puts them into an empty file, in the same order.
+    static QString Text(const TConfigValues &values);
 
     // Writes single keys (the link menu's "Port" and "IPAddress").
     static QString WriteKey(const QString &path, const char *section, const char *key, const QString &value);
@@ -62,6 +66,7 @@ public:
     // Device of serial port number n: [Devices] Com<n>, else /dev/ttyS<n-1>.
     static QString DeviceForPort(const TConfigValues &values, int n);
 
-    // Float text that reads back as the same float in locale.
-    static QString FloatText(float value, const QLocale &locale);
+    // Shortest file text ("." and no group separator) that reads back as the
+    // same float.
+    static QString FloatText(float value);
 };

@@ -230,7 +230,9 @@ TEditOutcome SpeedTxVoltage(float &voltage, const QString &text, const QLocale &
     TEditOutcome o;
     bool ok = false;
     const float v = locale.toFloat(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(v)) {
+    // No transmitter goes beyond 800 V; a larger number is as bad as no number
+    // (and would not fit the integer shown).
+    if (!ok || !(v >= 0.0f && v <= 800.0f)) {
         voltage = 12.0f;
         o.Beep = true;
         o.Text = QStringLiteral("12");

@@ -5,6 +5,7 @@
 #include "base/TarnelError.h"
 #include "base/UserInterface.h"
 #include "instrument/DataFile.h"
+#include "instrument/SpeedAnswer.h"
 #include "instrument/Wire.h"
 #include "link/PortVirt.h"
 
@@ -158,25 +159,46 @@ int TVoltixProGen::RunMeasurement()
 {
     TBusyScope busy(Owner.Ui);
     TUserInterface &ui = Owner.Ui;
+    Fault.clear();
+    // The group size SetChannelCount sent bounds what the run may announce.
+    const int group = std::clamp<std::int32_t>(GetLE<std::int32_t>(Parameters, 0), 0, ChannelRecordCount);
+    // A group that arrives short must not be completed by an earlier group's records.
+    std::fill(Records.begin(), Records.end(), std::uint8_t(0));
     Command(32);
     std::int32_t count = 0;
+    int received = -1; // bytes of the records block after the last "GO"; -1 when none came
     for (;;) {
         std::array<std::uint8_t, 2> token = {'0', '0'};
-        ui.SetProgressRange(0, GetLE<std::int32_t>(Parameters, 16) + 3);
+        // Maximum stacks + 3; the stack count as sent may be anything.
+        ui.SetProgressRange(0, std::clamp(GetLE<std::int32_t>(Parameters, 16), 0, 999) + 3);
         ui.SetProgressPosition(0);
         Port().RawRead(token, Gen.TokenTimeoutMs);
+        // A count beyond the channel records would push the run's counters
+        // past the survey (and past the integer range).
         if (token == std::array<std::uint8_t, 2>{'S', 'T'})
-            return count;
+            return CheckedCount(count, received, group);
         if (token != std::array<std::uint8_t, 2>{'G', 'O'})
             return 0;
         std::array<std::uint8_t, 4> countBytes{};
         Port().RawRead(countBytes, Gen.CountTimeoutMs);
         std::memcpy(&count, countBytes.data(), 4);
+        received = -1;
         for (;;) {
             token = {'0', '0'};
             Port().RawRead(token, Gen.TokenTimeoutMs);
             if (token == std::array<std::uint8_t, 2>{'O', 'K'}) {
-                Port().ReceiveBlockInto(Records, ProgressIf(Gen.BlockProgress), TBlockErrors::ErrorIndicator);
+                try {
+                    received = Port().ReceiveBlockInto(Records, ProgressIf(Gen.BlockProgress),
+                                                       TBlockErrors::ErrorIndicator);
+                } catch (const ETarnelError &e) {
+                    // A block that could not be received on a live link is a
+                    // failed measurement of the group, not a lost link.
+                    if (e.Message() != QLatin1String("Port err. block transfer") || Port().GetState() <= 0)
+                        throw;
+                    Port().FlushInput();
+                    Fault = QStringLiteral("the records block failed");
+                    return WrongGroup;
+                }
                 break;
             }
             if (token == std::array<std::uint8_t, 2>{'+', '-'}) {
@@ -186,6 +208,31 @@ int TVoltixProGen::RunMeasurement()
             break;
         }
     }
+}
+
+int TVoltixProGen::CheckedCount(std::int32_t count, int receivedBytes, int group)
+{
+    if (count == 0)
+        return 0;
+    if (count < 0 || count > group) {
+        Fault = QStringLiteral("record count %1 for a group of %2").arg(count).arg(group);
+        return WrongGroup;
+    }
+    if (receivedBytes < count * Gen.RecordSize) {
+        Fault = receivedBytes < 0 ? QStringLiteral("no records block for %1 records").arg(count)
+                                  : QStringLiteral("records block of %1 bytes for %2 records")
+                                        .arg(receivedBytes)
+                                        .arg(count);
+        return WrongGroup;
+    }
+    for (int k = 0; k < count; ++k) {
+        const int index = ChannelRecord(k)[ChannelOffset::Channel] & 0x0F;
+        if (index >= group) {
+            Fault = QStringLiteral("record %1 has channel %2 outside the group of %3").arg(k + 1).arg(index + 1).arg(group);
+            return WrongGroup;
+        }
+    }
+    return count;
 }
 
 void TVoltixProGen::SpeedMeasure(const TElectrodeList &electrodes, bool useVoltage)
@@ -214,17 +261,19 @@ void TVoltixProGen::SpeedMeasure(const TElectrodeList &electrodes, bool useVolta
     Port().PutByte(0x55);
 
     // The answer holds two values per channel plus the currents; an absurd
-    // channel count in the description is bounded, and values the decoding
-    // needs but the instrument did not send read as 0.
-    const int announced = std::clamp<std::int32_t>(InstrumentChannels(), 0, 64);
-    std::vector<std::uint8_t> answer(static_cast<std::size_t>(8 * announced + 8), 0);
+    // channel count in the description is bounded.
+    const TSpeedAnswer layout{std::clamp<std::int32_t>(InstrumentChannels(), 0, 64)};
+    std::vector<std::uint8_t> answer(layout.ByteCount(), 0);
     Port().ReadExact(answer);
-    std::vector<float> values(std::max<std::size_t>(answer.size() / 4, 22), 0.0f);
+    std::vector<float> values(std::size_t(layout.ValueCount()), 0.0f);
     std::memcpy(values.data(), answer.data(), answer.size());
+    // A channel the instrument does not have reads as 0.
+    const auto value = [&](int i) { return i >= 0 && i < int(values.size()) ? values[std::size_t(i)] : 0.0f; };
+    const auto channelValue = [&](int k, int i) { return k < layout.Channels ? value(i) : 0.0f; };
 
     const int channels = std::clamp<std::int32_t>(Owner.SpeedStartChannel, 0, ChannelRecordCount);
     const std::array<float, 3> health = Owner.ShownHealth();
-    const float in = (values[10] - values[21]) * 0.5f;
+    const float in = (value(layout.CurrentPositive()) - value(layout.CurrentNegative())) * 0.5f;
     for (int k = 0; k < channels; ++k) {
         std::span<std::uint8_t> r = ChannelRecord(k);
         r[0] = std::uint8_t((Owner.SpeedStartChannel % 16) * 16 + (k % 16));
@@ -233,9 +282,9 @@ void TVoltixProGen::SpeedMeasure(const TElectrodeList &electrodes, bool useVolta
         PutLE<float>(r, ChannelOffset::Latitude, Owner.StartParameters.Latitude);
         PutLE<float>(r, ChannelOffset::Longitude, Owner.StartParameters.Longitude);
         PutLE<std::uint16_t>(r, ChannelOffset::PulseTime, Owner.SpeedStartTime);
-        const auto ks = static_cast<std::size_t>(k);
-        const float sp = (values[ks] + values[ks + 11]) * 0.5f;
-        const float vp = (values[ks] - values[ks + 11]) * 0.5f;
+        const float plus = channelValue(k, layout.Positive(k)), minus = channelValue(k, layout.Negative(k));
+        const float sp = (plus + minus) * 0.5f;
+        const float vp = (plus - minus) * 0.5f;
         PutLE<float>(r, Gen.OffSp, sp);
         PutLE<float>(r, Gen.OffVp, vp);
         PutLE<float>(r, Gen.OffIn, in);

@@ -24,6 +24,7 @@ public:
     void GetDescription() override;
     void GetLastMeasure() override;
     int RunMeasurement() override;
+    QString MeasurementFault() const override { return Fault; }
     void SpeedMeasure(const TElectrodeList &electrodes, bool useVoltage) override;
     void RecallData() override;
     void ChangeMode(std::int32_t mode) override;
@@ -57,6 +58,11 @@ protected:
     std::vector<std::uint8_t> Records;
     std::vector<std::uint8_t> Parameters;
     std::vector<std::uint8_t> Description;
+
+private:
+    // Checks what a run dialogue announced and received against the group.
+    int CheckedCount(std::int32_t count, int receivedBytes, int group);
+    QString Fault;
 };
 
 class TVoltixProV2 final : public TVoltixProGen {

@@ -3,6 +3,8 @@
 #include "base/Clock.h"
 #include "base/UserInterface.h"
 
+#include <array>
+
 #include <QSerialPort>
 #include <QTimer>
 
@@ -134,12 +136,12 @@ int TPortCOM::Connect(int portSelector, int baudRate, const QString &dialNumber,
     SetState(portSelector);
 
     if (!dialNumber.isEmpty()) {
-        if (!ModemCommand("ATZ", "OK"))
+        // A refused dial leaves no link open behind the failure.
+        if (!ModemCommand("ATZ", "OK") || (!modemInit.isEmpty() && !ModemCommand(modemInit.toLatin1(), "OK")) ||
+            !ModemCommand("ATDT" + dialNumber.toLatin1(), "CONNECT")) {
+            Disconnect();
             return 0;
-        if (!modemInit.isEmpty() && !ModemCommand(modemInit.toLatin1(), "OK"))
-            return 0;
-        if (!ModemCommand("ATDT" + dialNumber.toLatin1(), "CONNECT"))
-            return 0;
+        }
         PauseSeconds(1);
     }
     FlushOutput();
@@ -149,9 +151,41 @@ int TPortCOM::Connect(int portSelector, int baudRate, const QString &dialNumber,
 
 bool TPortCOM::ModemCommand(const QByteArray &command, QByteArrayView answer)
 {
+    // Result lines that end the command without the awaited answer.
+    static const std::array<QByteArrayView, 5> Refusals = {"NO CARRIER", "BUSY", "NO DIALTONE", "NO ANSWER",
+                                                           "ERROR"};
     Serial->write(command + "\r\n");
     Serial->flush();
-    return WaitForText(answer) && WaitForText("\n");
+    QByteArray line;
+    const std::int64_t start = Clock.Ms();
+    for (;;) {
+        if (LinkDown())
+            return false;
+        const int b = RxCount() > 0 ? RawReadByte() : -1;
+        if (b < 0) {
+            if (Clock.Ms() - start > WaitTimeoutMs) {
+                UiServices.Message(QStringLiteral("No answer from the modem"));
+                return false;
+            }
+            IdleWait(10);
+            continue;
+        }
+        if (b != '\n') {
+            if (b != '\r' && line.size() < 256)
+                line.append(char(b));
+            continue;
+        }
+        const QByteArray text = line.trimmed();
+        line.clear();
+        for (QByteArrayView refusal : Refusals) {
+            if (text.startsWith(refusal.toByteArray())) {
+                UiServices.Message(QString::fromLatin1(text));
+                return false;
+            }
+        }
+        if (text.contains(answer.toByteArray()))
+            return true;
+    }
 }
 
 void TPortCOM::Disconnect()

@@ -71,7 +71,9 @@ public:
 private:
     bool Open();
     void ApplyFlowControl();
-    // Writes a modem command and waits for its answer; false when the link closed.
+    // Writes a modem command and waits for its answer; false when the link
+    // closed, or the modem refused ("NO CARRIER", "BUSY", ...: the text is
+    // shown) or said nothing for the wait timeout.
     bool ModemCommand(const QByteArray &command, QByteArrayView answer);
 
     std::unique_ptr<QSerialPort> Serial;

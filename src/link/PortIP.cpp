@@ -152,10 +152,10 @@ void TPortIP::PutByte(std::uint8_t byte)
 void TPortIP::ReadExact(std::span<std::uint8_t> buffer)
 {
     const int n = RawRead(buffer, ReadExactTimeoutMs);
-    // A dropped link must end the transfer, not feed it stale buffer bytes.
-    if (n < 0 || (n < static_cast<int>(buffer.size()) && LinkDown()))
+    // A dropped link or a timeout ends the transfer: zero-filled bytes would
+    // pass for data.
+    if (n < static_cast<int>(buffer.size()))
         Fail("Port err. get IP");
-    std::fill(buffer.begin() + n, buffer.end(), std::uint8_t{0});
 }
 
 TPortVirt::TIdentifyValues TPortIP::IdentifyValues() const

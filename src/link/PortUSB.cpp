@@ -70,8 +70,13 @@ int TPortUSB::Connect(int portSelector, int baudRate, const QString &, bool, con
 
 void TPortUSB::Disconnect()
 {
-    if (State <= 0)
+    if (State <= 0) {
+        // A device that failed is let go without touching its lines.
+        if (HandleHeld)
+            Device->Close();
+        HandleHeld = false;
         return;
+    }
     SetDtr(0);
     SetRts(0);
     PauseSeconds(1);
@@ -89,12 +94,23 @@ void TPortUSB::FlushInput()
 
 void TPortUSB::FlushOutput() { Device->Purge(TFtdiDevice::PurgeTx); }
 
+int TPortUSB::DeviceFailed()
+{
+    // The next port operation raises its error at once instead of polling a
+    // device that will never answer again; the handle is closed on the next
+    // Connect or at the end.
+    SetState(-1);
+    return -1;
+}
+
 int TPortUSB::RawWriteByte(std::uint8_t byte)
 {
     if (LinkDown())
         return -1;
     int written = 0;
-    return Device->Write(std::span(&byte, 1), written) == TFtdiDevice::Ok && written == 1 ? 0 : -1;
+    if (Device->Write(std::span(&byte, 1), written) != TFtdiDevice::Ok)
+        return DeviceFailed();
+    return written == 1 ? 0 : -1;
 }
 
 int TPortUSB::RawRead(std::span<std::uint8_t> buffer, int timeoutMs)
@@ -103,9 +119,12 @@ int TPortUSB::RawRead(std::span<std::uint8_t> buffer, int timeoutMs)
         return -1;
     // Waiting happens here, yielding, rather than blocked inside the device read.
     WaitForRx(static_cast<int>(buffer.size()), timeoutMs);
+    if (LinkDown())
+        return -1;
     Device->SetTimeouts(0, 500);
     int read = 0;
-    Device->Read(buffer, read);
+    if (Device->Read(buffer, read) != TFtdiDevice::Ok)
+        return DeviceFailed();
     return read;
 }
 
@@ -121,7 +140,8 @@ int TPortUSB::RawReadByte()
         return -1;
     std::uint8_t b = 0;
     int read = 0;
-    Device->Read(std::span(&b, 1), read);
+    if (Device->Read(std::span(&b, 1), read) != TFtdiDevice::Ok)
+        return DeviceFailed();
     return read == 1 ? b : -1;
 }
 
@@ -131,7 +151,7 @@ int TPortUSB::RxCount()
         return -1;
     int received = 0;
     if (Device->GetQueueStatus(received) != TFtdiDevice::Ok)
-        return -1;
+        return DeviceFailed();
     return received;
 }
 
@@ -141,7 +161,7 @@ int TPortUSB::TxCount()
         return -1;
     int received = 0, toSend = 0, events = 0;
     if (Device->GetStatus(received, toSend, events) != TFtdiDevice::Ok)
-        return -1;
+        return DeviceFailed();
     return toSend;
 }
 

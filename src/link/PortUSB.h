@@ -59,6 +59,8 @@ protected:
 
 private:
     void ApplyDataCharacteristics();
+    // A failed read, write or status call: the cable is gone, the link is down.
+    int DeviceFailed();
     void ApplyFlow(int mode, int &flag, int value);
 
     std::unique_ptr<TFtdiDevice> Device;

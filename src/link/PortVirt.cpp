@@ -19,6 +19,9 @@ constexpr int CommandAttempts = 6;
 constexpr int IdentifyLineMax = 40;
 constexpr int IdentifyLineTimeoutMs = 15000;
 constexpr int BlockSizeTimeoutMs = 3000;
+// A port left alone this long was between exchanges: the next wait starts a
+// new one. Longer than any pause inside an operation (the longest is 1 s).
+constexpr int ExchangeGapMs = 3000;
 
 std::array<std::uint8_t, 2> Le16(unsigned value)
 {
@@ -66,7 +69,62 @@ void TPortVirt::Fail(const char *message)
     throw ETarnelError(message);
 }
 
-void TPortVirt::IdleWait(int ms) { UiServices.WaitEvents(std::clamp(ms, 0, IdleSliceMs)); }
+void TPortVirt::IdleWait(int ms)
+{
+    CheckProgress();
+    UiServices.WaitEvents(std::clamp(ms, 0, IdleSliceMs));
+}
+
+QString TPortVirt::SilenceText(int seconds)
+{
+    return QStringLiteral("no answer from the instrument for %1 s").arg(seconds);
+}
+
+void TPortVirt::SetSilenceLimit(int seconds, TSilenceAction action)
+{
+    SilenceLimitMs = std::max(seconds, 0) * 1000;
+    SilenceAction = action;
+    Watching = false;
+    IsStalled = false;
+}
+
+void TPortVirt::NoteProgress()
+{
+    LastProgressMs = Clock.Ms();
+    IsStalled = false;
+}
+
+void TPortVirt::CheckProgress()
+{
+    if (SilenceLimitMs <= 0)
+        return;
+    const std::int64_t now = Clock.Ms();
+    if (!Watching || now - LastCheckMs > ExchangeGapMs) {
+        Watching = true;
+        LastProgressMs = now;
+        IsStalled = false;
+    }
+    LastCheckMs = now;
+    if (now - LastProgressMs < SilenceLimitMs)
+        return;
+    const int seconds = SilenceLimitMs / 1000;
+    if (SilenceAction == TSilenceAction::Raise) {
+        UiServices.BusyIndicator(false);
+        throw ENoAnswerError(SilenceText(seconds));
+    }
+    if (!IsStalled) {
+        IsStalled = true;
+        if (OnSilence)
+            OnSilence(seconds);
+    }
+}
+
+void TPortVirt::BlockFailure(int &failures)
+{
+    CheckProgress();
+    if (++failures >= BlockFailureLimit)
+        Fail("Port err. block transfer");
+}
 
 bool TPortVirt::WaitForRx(int count, int timeoutMs)
 {
@@ -93,6 +151,7 @@ int TPortVirt::WriteBlock(std::span<const std::uint8_t> data)
 
 std::uint8_t TPortVirt::GetByte()
 {
+    CheckProgress();
     while (!LinkDown()) {
         if (RxCount() > 0) {
             const int b = RawReadByteTimed(WaitTimeoutMs);
@@ -121,8 +180,10 @@ bool TPortVirt::ReadLine(QByteArray &text, int maximum, int timeoutMs)
         --maximum;
         if (b != 13 && b != 10)
             text.append(static_cast<char>(b));
-        if (b == 10 || maximum == 0)
+        if (b == 10 || maximum == 0) {
+            NoteProgress();
             return true;
+        }
     }
 }
 
@@ -149,14 +210,17 @@ bool TPortVirt::WaitForText(QByteArrayView text)
                 return true;
             continue;
         }
+        CheckProgress();
         const int b = RawReadByte();
         if (b < 0)
             continue;
         tail.append(static_cast<char>(b));
         if (tail.size() > text.size())
             tail.remove(0, tail.size() - text.size());
-        if (tail == text)
+        if (tail == text) {
+            NoteProgress();
             return true;
+        }
     }
 }
 
@@ -200,6 +264,7 @@ bool TPortVirt::SendCommand(std::uint8_t command, int timeoutMs)
 
     int unanswered = 0;
     for (int i = 0; i < WakeUpSends; ++i) {
+        CheckProgress();
         PutByte(WakeUp);
         if (RawReadByteTimed(timeoutMs) == WakeUp)
             break;
@@ -225,6 +290,7 @@ bool TPortVirt::SendCommand(std::uint8_t command, int timeoutMs)
     UiServices.BusyIndicator(false);
     if (reply != command)
         return false;
+    NoteProgress();
     Clock.Sleep(20);
     return true;
 }
@@ -260,10 +326,13 @@ bool TPortVirt::Identify(QByteArray &secondLine, QByteArray &firstLine)
     try {
         const TIdentifyValues v = IdentifyValues();
         int pass = 0;
+        int rounds = 0;
         int savedBaud = 0;
         for (;;) {
             UiServices.Yield();
+            CheckProgress();
             while (RxCount() != 0 && !LinkDown()) {
+                CheckProgress();
                 std::uint8_t junk = 0;
                 RawRead(std::span(&junk, 1), v.DrainTimeoutMs);
             }
@@ -290,6 +359,10 @@ bool TPortVirt::Identify(QByteArray &secondLine, QByteArray &firstLine)
                     return false;
                 Clock.Sleep(1000);
                 pass = 0;
+                if (IdentifyRounds > 0 && ++rounds >= IdentifyRounds) {
+                    UiServices.BusyIndicator(false);
+                    throw ENoAnswerError("no answer from the instrument");
+                }
             }
             if (answer == WakeUp)
                 break;
@@ -301,7 +374,10 @@ bool TPortVirt::Identify(QByteArray &secondLine, QByteArray &firstLine)
         if (!ReadLine(secondLine, IdentifyLineMax, IdentifyLineTimeoutMs))
             return false;
         IdentifyFinish(firstLine);
+        NoteProgress();
         return true;
+    } catch (const ENoAnswerError &) {
+        throw;
     } catch (const ETarnelError &) {
         UiServices.Message("Unknown Baudrate");
         return false;
@@ -345,10 +421,12 @@ void TPortVirt::ReceiveBlock(TBlockProgress progress, TBlockErrors errors)
         Fail("Port err. xbtCload");
     FlushOutput();
 
-    do {
+    for (int failures = 0;; BlockFailure(failures)) {
         FlushInput();
         PutByte(0);
-    } while (GetByte() != 0);
+        if (GetByte() == 0)
+            break;
+    }
 
     std::uint16_t block = 1;
     // The size is unsigned on the wire; 64 bits keep the countdown from wrapping.
@@ -364,20 +442,25 @@ void TPortVirt::ReceiveBlock(TBlockProgress progress, TBlockErrors errors)
     }
 
     std::array<std::uint8_t, MaxBlockPayload> payload{};
+    int badBlocks = 0;
     for (;;) {
         const auto request = Le16(block);
         std::array<std::uint8_t, 2> echo{};
-        do {
+        for (int failures = 0;; BlockFailure(failures)) {
             FlushInput();
             WriteBlock(request);
             ReadExact(echo);
-        } while (echo != request);
+            if (echo == request)
+                break;
+        }
 
         std::array<std::uint8_t, 2> word{};
         ReadExact(word);
         // The clamp keeps every length inside the block buffer, whatever the
         // instrument announced.
         std::int64_t length = FromLe16(word) >> 6;
+        // An over-long length word is a garbled block; its check value fails
+        // and it counts among the bad blocks.
         if (length > MaxBlockPayload)
             length = total >= MaxBlockPayload ? MaxBlockPayload : std::max<std::int64_t>(total, 0);
         if (length == 0)
@@ -398,10 +481,14 @@ void TPortVirt::ReceiveBlock(TBlockProgress progress, TBlockErrors errors)
             if (withBar)
                 AdvanceProgress(static_cast<int>(length));
             Buffer.Write(data);
+            NoteProgress();
+            badBlocks = 0;
             UiServices.Yield();
             total -= length;
-        } else if (withIndicator) {
-            UiServices.ShowErrorIndicator(true);
+        } else {
+            if (withIndicator)
+                UiServices.ShowErrorIndicator(true);
+            BlockFailure(badBlocks);
         }
         if (total <= 0)
             break;
@@ -442,11 +529,12 @@ void TPortVirt::SendBlock(TBlockProgress progress, TBlockErrors errors)
     Buffer.Rewind();
     std::int64_t remaining = Buffer.Size();
 
-    std::uint8_t sync = 0;
-    do {
-        sync = GetByte();
+    for (int failures = 0;; BlockFailure(failures)) {
+        const std::uint8_t sync = GetByte();
         PutByte(sync);
-    } while (sync != 0);
+        if (sync == 0)
+            break;
+    }
 
     std::uint16_t expected = 1;
     std::uint16_t lastSent = 1;
@@ -459,6 +547,9 @@ void TPortVirt::SendBlock(TBlockProgress progress, TBlockErrors errors)
 
     std::array<std::uint8_t, MaxBlockPayload> payload{};
     int length = 0;
+    // Requests in a row that were not for a new block: unknown numbers and
+    // the same block asked for again.
+    int failures = 0;
     for (;;) {
         std::array<std::uint8_t, 2> request{};
         ReadExact(request);
@@ -468,6 +559,7 @@ void TPortVirt::SendBlock(TBlockProgress progress, TBlockErrors errors)
         if (asked != expected && asked != lastSent) {
             if (withIndicator)
                 UiServices.ShowErrorIndicator(true);
+            BlockFailure(failures);
             continue;
         }
         if (withIndicator)
@@ -475,6 +567,8 @@ void TPortVirt::SendBlock(TBlockProgress progress, TBlockErrors errors)
 
         const bool fresh = asked == expected;
         if (fresh) {
+            NoteProgress();
+            failures = 0;
             if (remaining <= 0)
                 break;
             length = static_cast<int>(std::min<std::int64_t>(remaining, MaxBlockPayload));
@@ -498,6 +592,8 @@ void TPortVirt::SendBlock(TBlockProgress progress, TBlockErrors errors)
             WriteBlock(data);
         }
         WriteBlock(Le16((headerSum + BlockChecksum(data)) & 0xFFFF));
+        if (!fresh)
+            BlockFailure(failures);
     }
 
     if (withBar)

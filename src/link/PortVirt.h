@@ -6,12 +6,23 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include "base/TarnelError.h"
+
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 
 class TUserInterface;
 class TClock;
+
+// The instrument stopped answering: the progress watchdog ran out, or the
+// wake-up rounds of the identification were used up. Never taken for an
+// ordinary port error that a retry could mend.
+class ENoAnswerError : public ETarnelError {
+public:
+    using ETarnelError::ETarnelError;
+};
 
 // Growable byte stream holding the payload of one block transfer.
 class TBufferStream {
@@ -38,6 +49,13 @@ class TPortVirt {
 public:
     static constexpr int MaxBlockPayload = 528;
     static constexpr int WaitTimeoutMs = 300000;
+    // Consecutive failures of one step of a block transfer (sync, block-number
+    // echo, check value) before it gives up with "Port err. block transfer". A
+    // sound line fails a few times in a row at most; at 528 bytes a block, 20
+    // bad ones in a row is a line that no longer carries data.
+    static constexpr int BlockFailureLimit = 20;
+    static constexpr int DefaultSilenceSeconds = 120;
+    enum class TSilenceAction { Raise, Report };
 
     TPortVirt(TUserInterface &ui, TClock &clock);
     virtual ~TPortVirt();
@@ -103,6 +121,19 @@ public:
     // Sleeps without yielding to the user interface.
     void PauseSeconds(int seconds);
 
+    // Progress watchdog (0 seconds: off). An exchange that has made no
+    // progress for that long, with no byte at all or only bytes that do not
+    // advance it, either raises ENoAnswerError (Raise) or calls OnSilence once
+    // and stays Stalled until it progresses again (Report).
+    void SetSilenceLimit(int seconds, TSilenceAction action);
+    int SilenceLimitSeconds() const { return SilenceLimitMs / 1000; }
+    std::function<void(int seconds)> OnSilence;
+    bool Stalled() const { return IsStalled; }
+    static QString SilenceText(int seconds);
+    // Rounds of wake-up passes Identify makes (each ends with an Escape)
+    // before it raises "no answer from the instrument"; 0: until it answers.
+    void SetIdentifyRounds(int rounds) { IdentifyRounds = rounds; }
+
     static std::uint16_t BlockChecksum(std::span<const std::uint8_t> bytes);
     void ReceiveBlock(TBlockProgress progress, TBlockErrors errors);
     // Copies at most destination.size() bytes; an empty destination copies nothing.
@@ -145,6 +176,12 @@ protected:
     bool WaitForRx(int count, int timeoutMs);
     // Writes one command byte of the handshake, retrying while the device refuses it.
     void WriteCommandByte(std::uint8_t byte);
+    // The watchdog: every waiting or resynchronising loop calls CheckProgress;
+    // NoteProgress marks a step that advanced the exchange.
+    void CheckProgress();
+    void NoteProgress();
+    // Counts one more consecutive failure of a block-transfer step.
+    void BlockFailure(int &failures);
 
     TUserInterface &UiServices;
     TClock &Clock;
@@ -154,4 +191,11 @@ private:
     void AdvanceProgress(int by);
 
     TBufferStream Buffer;
+    int SilenceLimitMs = 0;
+    TSilenceAction SilenceAction = TSilenceAction::Raise;
+    bool Watching = false;
+    bool IsStalled = false;
+    std::int64_t LastCheckMs = 0;
+    std::int64_t LastProgressMs = 0;
+    int IdentifyRounds = 0;
 };

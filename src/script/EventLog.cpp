@@ -1,6 +1,6 @@
 #include "script/EventLog.h"
 
-#include "base/Cp1252.h"
+#include "base/TextCodec.h"
 #include "base/DateText.h"
 #include "base/Folders.h"
 
@@ -50,11 +50,13 @@ bool TEventLog::Save(const QString &acquisitionFile)
     if (acquisitionFile.isEmpty())
         return true;
     const QString path = LogFileFor(acquisitionFile);
-    QByteArray bytes;
+    QString text;
     for (const auto &e : Entries) {
-        bytes += ToCp1252(e.Text);
-        bytes += "\r\n";
+        text += e.Text;
+        text += QStringLiteral("\r\n");
     }
+    // A path or comment outside Windows-1252 makes the whole log UTF-8.
+    const QByteArray bytes = EncodeText(text);
     QSaveFile file(path);
     // An existing log in a folder where no temporary file can be made is
     // still rewritten in place.

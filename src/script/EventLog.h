@@ -50,7 +50,7 @@ public:
     QString Text() const;
 
     // Writes the whole log to the log file of acquisitionFile, replacing it
-    // (Windows-1252, CR LF). A failure is reported through OnSaveError only the
+    // (Windows-1252 when every character fits, else UTF-8; CR LF). A failure is reported through OnSaveError only the
     // first time for a given path; the log itself keeps working.
     bool Save(const QString &acquisitionFile);
     static QString LogFileFor(const QString &acquisitionFile);

@@ -1,5 +1,7 @@
 #include "sim/SimInstrument.h"
 
+#include "instrument/SpeedAnswer.h"
+
 #include <QtEndian>
 
 #include <algorithm>
@@ -7,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace {
 constexpr int ExchangeTimeoutMs = 5000;
@@ -100,13 +103,44 @@ QByteArray TSimInstrument::ReadN(int count, int timeoutMs)
     return out;
 }
 
+int TSimInstrument::NextByte(int timeoutMs)
+{
+    if (PutBack >= 0)
+        return std::exchange(PutBack, -1);
+    return Wire->ReadByte(timeoutMs);
+}
+
+void TSimInstrument::Drain(int quietMs)
+{
+    while (Wire->ReadByte(quietMs) >= 0) {
+    }
+}
+
+void TSimInstrument::Misbehave()
+{
+    for (;;) {
+        const int b = Wire->ReadByte(Opt.Faults.GarbageAfterIdentify ? 20 : -1);
+        if (b == -2)
+            return;
+        if (!Opt.Faults.GarbageAfterIdentify)
+            continue;
+        // Bytes that never complete an exchange: no wake-up echo, no zero, no prompt.
+        QByteArray junk(64, 0);
+        for (char &c : junk)
+            c = char(0x80 + FaultRandom() % 0x7F);
+        if (!Wire->Write(junk))
+            return;
+    }
+}
+
 void TSimInstrument::Serve(TSimWire &wire)
 {
     Wire = &wire;
     Dropped = false;
+    PutBack = -1;
     std::uniform_real_distribution<double> chance(0, 1);
     for (;;) {
-        const int b = Wire->ReadByte(-1);
+        const int b = NextByte(-1);
         if (b == -2 || Dropped)
             return;
         if (b < 0)
@@ -122,7 +156,8 @@ void TSimInstrument::Serve(TSimWire &wire)
             if (++Wakeups <= Opt.Faults.SilentWakeUps)
                 continue;
             QByteArray answer("@");
-            if (State == TState::Identification) {
+            const bool identified = State == TState::Identification;
+            if (identified) {
                 answer += "VOLTIX PRO " + QByteArray::number(Opt.Channels) + "\r\n";
                 answer += "SN 0042 V" + QByteArray::number(Opt.Generation) + ".10 SIM\r\n";
                 answer += Le32(Opt.TypeCode);
@@ -131,14 +166,25 @@ void TSimInstrument::Serve(TSimWire &wire)
             }
             if (!Send(answer))
                 return;
+            if (identified && (Opt.Faults.GarbageAfterIdentify || Opt.Faults.SilentAfterIdentify)) {
+                Misbehave();
+                return;
+            }
             continue;
         }
+        // The PC's zero before identifying is no command.
+        if (b == 0)
+            continue;
         // A command: its byte, then the complement.
-        const int complement = Wire->ReadByte(1000);
+        const int complement = NextByte(1000);
         if (complement == -2)
             return;
-        if (complement != (b ^ 0xFF))
+        if (complement != (b ^ 0xFF)) {
+            // A stray byte followed by a wake-up: the wake-up still counts.
+            if (complement == '@')
+                PutBack = complement;
             continue;
+        }
         if (++CommandPairs <= Opt.Faults.FfReplies) {
             if (!Send(QByteArray(1, char(0xFF))))
                 return;
@@ -193,19 +239,26 @@ bool TSimInstrument::Handle(int command)
         if (Wire->ReadByte(ExchangeTimeoutMs) != 0x55)
             return true;
         const QByteArray recs = Records();
-        QByteArray answer;
-        for (int pulse = 0; pulse < 2; ++pulse) {
-            const double sign = pulse == 0 ? 1 : -1;
-            for (int k = 0; k < Opt.Channels; ++k) {
-                const int r = k * RecordSize();
-                const bool used = r + RecordSize() <= recs.size();
-                const int sp = Opt.Generation == 1 ? 128 : 164;
-                const double spv = used ? F32At(recs, r + sp) : 0;
-                const double vp = used ? F32At(recs, r + sp + 4) : 0;
-                answer += F32(Float(spv + sign * vp));
-            }
-            answer += F32(Float(sign * 50.0));
+        // The values of the model's records: Vp / In of the answer is the
+        // record's resistance, so the apparent resistivity is the model's.
+        const TSpeedAnswer layout{Opt.Channels};
+        std::vector<float> values(std::size_t(layout.ValueCount()), 0.0f);
+        const int sp = Opt.Generation == 1 ? 128 : 164;
+        double in = 0;
+        for (int k = 0; k < Opt.Channels; ++k) {
+            const int r = k * RecordSize();
+            if (r + RecordSize() > recs.size())
+                continue;
+            const double spv = F32At(recs, r + sp), vp = F32At(recs, r + sp + 4);
+            in = F32At(recs, r + sp + 8);
+            values[std::size_t(layout.Positive(k))] = Float(spv + vp);
+            values[std::size_t(layout.Negative(k))] = Float(spv - vp);
         }
+        values[std::size_t(layout.CurrentPositive())] = Float(in);
+        values[std::size_t(layout.CurrentNegative())] = Float(-in);
+        QByteArray answer;
+        for (float v : values)
+            answer += F32(v);
         if (!Send(answer))
             return false;
         // The PC closes with 0x00; the prompt then tells it the next group may come.
@@ -347,7 +400,8 @@ bool TSimInstrument::RunMeasurement()
     const int stacks = std::clamp(I32At(Parameters, 16), 1, 999);
     const int pulseMs = int(U16At(Parameters, 32)) * 10;
     ++Groups;
-    if (!Send("GO" + Le32(std::uint32_t(count))))
+    const bool inflate = Opt.Faults.CountInflateAtGroup > 0 && Groups == Opt.Faults.CountInflateAtGroup;
+    if (!Send("GO" + Le32(std::uint32_t(inflate ? count + 4 : count))))
         return false;
     for (int s = 0; s < stacks; ++s) {
         Pause(int(4 * pulseMs * Opt.TimeScale));
@@ -356,14 +410,22 @@ bool TSimInstrument::RunMeasurement()
     }
     const QByteArray records = Records();
     ++Measurement;
-    if (!Send("OK") || !SendBlock(records))
+    TBlockFault fault = TBlockFault::None;
+    if (Opt.Faults.ShortBlockAtGroup > 0 && Groups == Opt.Faults.ShortBlockAtGroup)
+        fault = TBlockFault::Short;
+    if (Opt.Faults.CrcForeverAtGroup > 0 && Groups == Opt.Faults.CrcForeverAtGroup)
+        fault = TBlockFault::CrcForever;
+    if (!Send("OK") || !SendBlock(records, fault))
         return false;
     const bool badToken = Opt.Faults.BadTokenEvery > 0 && Groups % Opt.Faults.BadTokenEvery == 0;
     return Send(badToken ? "XX" : "ST") && Prompt();
 }
 
-bool TSimInstrument::SendBlock(const QByteArray &payload)
+bool TSimInstrument::SendBlock(const QByteArray &payload, TBlockFault fault)
 {
+    // A short transfer announces the whole payload but ends after half of it.
+    const qsizetype sent = fault == TBlockFault::Short ? payload.size() / 2 : payload.size();
+    bool ended = false;
     // Synchronisation: echo every byte until the zero.
     for (;;) {
         const int b = Wire->ReadByte(ExchangeTimeoutMs);
@@ -385,17 +447,25 @@ bool TSimInstrument::SendBlock(const QByteArray &payload)
             return true;
         if (!Wire->Write(request))
             return false;
+        if (ended)
+            return true; // the closing request after the early end
         const unsigned n = U16At(request, 0);
-        bool corrupt = false;
+        bool corrupt = fault == TBlockFault::CrcForever;
         if (n == expected && n != last) {
             if (offset >= payload.size())
                 return true; // the closing request
-            chunk = payload.mid(offset, MaxBlock);
+            if (offset >= sent) {
+                ended = true;
+                if (!Wire->Write(Le16(0)))
+                    return false;
+                continue;
+            }
+            chunk = payload.mid(offset, std::min<qsizetype>(MaxBlock, sent - offset));
             offset += int(chunk.size());
             last = n;
             expected = Next(n);
             ++BlocksSent;
-            corrupt = Opt.Faults.CrcEvery > 0 && BlocksSent % Opt.Faults.CrcEvery == 0;
+            corrupt = corrupt || (Opt.Faults.CrcEvery > 0 && BlocksSent % Opt.Faults.CrcEvery == 0);
         } else if (n != last) {
             continue;
         }
@@ -425,11 +495,23 @@ bool TSimInstrument::ReceiveBlock(QByteArray &payload)
         return false;
     const qint64 total = qFromLittleEndian<quint32>(size.constData());
     unsigned n = 1;
+    // Consecutive requests that brought no good block; a PC that never
+    // answers right is given up on.
+    int failures = 0;
     while (payload.size() < total) {
+        if (++failures > 50)
+            return false;
         if (!Wire->Write(Le16(n)))
             return false;
-        if (ReadN(2, ExchangeTimeoutMs) != Le16(n))
+        const QByteArray echo = ReadN(2, ExchangeTimeoutMs);
+        if (echo.size() < 2)
             return false;
+        if (echo != Le16(n)) {
+            // The PC answers a request it misread with a block of its own:
+            // let it pass, then ask again for the same block.
+            Drain(100);
+            continue;
+        }
         const QByteArray word = ReadN(2, ExchangeTimeoutMs);
         if (word.size() < 2)
             return false;
@@ -438,9 +520,11 @@ bool TSimInstrument::ReceiveBlock(QByteArray &payload)
         const QByteArray check = ReadN(2, ExchangeTimeoutMs);
         if (data.size() < length || check.size() < 2)
             return false;
-        if (U16At(check, 0) == ((Sum16(Le16(unsigned(length))) + Sum16(data)) & 0xFFFF)) {
+        const bool rejected = Opt.Faults.PcCrcEvery > 0 && ++BlocksReceived % Opt.Faults.PcCrcEvery == 0;
+        if (!rejected && U16At(check, 0) == ((Sum16(Le16(unsigned(length))) + Sum16(data)) & 0xFFFF)) {
             payload += data;
             n = Next(n);
+            failures = 0;
         }
     }
     if (!Wire->Write(Le16(n)))

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -28,6 +29,15 @@ struct TSimFaults {
     int BadTokenEvery = 0;
     double Noise = 0;
     int SlowMs = 0;
+    // Per-group faults of the measurement (1 = the first group measured).
+    int CountInflateAtGroup = 0; // "GO" announces more records than the group holds
+    int ShortBlockAtGroup = 0;   // the record transfer ends after half the payload
+    int CrcForeverAtGroup = 0;   // every block of that record transfer is corrupt
+    // After the identification answer the instrument floods garbage / says nothing.
+    bool GarbageAfterIdentify = false;
+    bool SilentAfterIdentify = false;
+    // Every Nth block the PC sends is rejected and asked for again.
+    int PcCrcEvery = 0;
 };
 
 struct TSimOptions {
@@ -66,9 +76,16 @@ private:
     QByteArray ReadN(int count, int timeoutMs);
     void Pause(int ms);
     // Block transfer with the instrument as sender / receiver.
-    bool SendBlock(const QByteArray &payload);
+    enum class TBlockFault { None, Short, CrcForever };
+    bool SendBlock(const QByteArray &payload, TBlockFault fault = TBlockFault::None);
     bool ReceiveBlock(QByteArray &payload);
     bool RunMeasurement();
+    // Reads the next byte: one put back first, else from the wire.
+    int NextByte(int timeoutMs);
+    // Never answers again on this connection: says nothing or floods garbage.
+    void Misbehave();
+    // Reads and drops whatever arrives until the line stays quiet for quietMs.
+    void Drain(int quietMs);
     QByteArray Records();
     QByteArray Description() const;
     float Float(double v) const { return static_cast<float>(v); }
@@ -88,5 +105,7 @@ private:
     int Wakeups = 0;
     int CommandPairs = 0;
     int BlocksSent = 0;
+    int BlocksReceived = 0;
+    int PutBack = -1;
     bool Dropped = false;
 };

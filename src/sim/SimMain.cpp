@@ -37,7 +37,9 @@ namespace {
                  "  [--seed S] [--model homogeneous:RHO | anomaly:RHO_BG,RHO_BODY,X,Z,RADIUS]\n"
                  "  [--coordinates FILE] [--battery TX,RX] [--temperature T] [--bad-electrodes LIST]\n"
                  "  [--fault crc-every=N|ff-replies=K|silent-wakeups=K|drop-after-groups=N|\n"
-                 "           battery-low-at-group=N|overheat-at-group=N|bad-token-every=N|noise=P|slow-ms=T]...\n",
+                 "           battery-low-at-group=N|overheat-at-group=N|bad-token-every=N|noise=P|slow-ms=T|\n"
+                 "           count-inflate-at-group=N|short-block-at-group=N|crc-forever-at-group=N|\n"
+                 "           pc-crc-every=N|garbage-after-identify|silent-after-identify]...\n",
                  why);
     std::exit(2);
 }
@@ -139,6 +141,14 @@ struct TPty {
 
 bool ParseFault(const QString &text, TSimFaults &f)
 {
+    if (text == "garbage-after-identify") {
+        f.GarbageAfterIdentify = true;
+        return true;
+    }
+    if (text == "silent-after-identify") {
+        f.SilentAfterIdentify = true;
+        return true;
+    }
     const auto parts = text.split('=');
     if (parts.size() != 2)
         return false;
@@ -159,6 +169,10 @@ bool ParseFault(const QString &text, TSimFaults &f)
     else if (key == "overheat-at-group") f.OverheatAtGroup = v;
     else if (key == "bad-token-every") f.BadTokenEvery = v;
     else if (key == "slow-ms") f.SlowMs = v;
+    else if (key == "count-inflate-at-group") f.CountInflateAtGroup = v;
+    else if (key == "short-block-at-group") f.ShortBlockAtGroup = v;
+    else if (key == "crc-forever-at-group") f.CrcForeverAtGroup = v;
+    else if (key == "pc-crc-every") f.PcCrcEvery = v;
     else return false;
     return true;
 }

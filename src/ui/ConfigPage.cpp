@@ -25,6 +25,9 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 QLabel *PathLabel(QWidget *parent, const char *name)
 {
@@ -510,7 +513,8 @@ void TConfigPage::ShowParameters()
 {
     const TVoltixPro &m = *Shell.Model;
     const TStartParameters &p = m.StartParameters;
-    TxVoltageEdt->setText(QString::number(qRound(m.SpeedStartTxVoltage)));
+    // "##0": rounded, in a range an int holds whatever the model was given.
+    TxVoltageEdt->setText(QString::number(std::lround(std::clamp(double(m.SpeedStartTxVoltage), -1e9, 1e9))));
     TimeEdt->setText(QString::number(m.SpeedStartTime * 10));
     ChannelEdn->SetText(QString::number(m.SpeedStartChannel));
     StdChannelEdn->SetText(QString::number(p.Channel));

@@ -18,9 +18,9 @@ public:
         try {
             return QApplication::notify(receiver, event);
         } catch (const ETarnelError &e) {
-            QMessageBox::critical(activeWindow(), applicationName(), e.Message());
+            QMessageBox::critical(activeWindow(), QString::fromLatin1(ProgramTitle), e.Message());
         } catch (const std::exception &e) {
-            QMessageBox::critical(activeWindow(), applicationName(), QString::fromLocal8Bit(e.what()));
+            QMessageBox::critical(activeWindow(), QString::fromLatin1(ProgramTitle), QString::fromLocal8Bit(e.what()));
         }
         return false;
     }

@@ -750,5 +750,14 @@ bool TMainFrm::GrabPages(const QString &folder)
 void TMainFrm::closeEvent(QCloseEvent *event)
 {
     Guarded(UiServices, [&] { Shell->FormCloseQuery(); });
+    if (Shell->ActionRunning && !AbandonTimer) {
+        UiServices.Closed = true;
+        // The action ends its group by itself; one that still waits on the
+        // instrument after a few seconds is given up by closing the link.
+        AbandonTimer = new QTimer(this);
+        AbandonTimer->setSingleShot(true);
+        connect(AbandonTimer, &QTimer::timeout, this, [this] { Shell->AbandonAction(); });
+        AbandonTimer->start(AbandonAfterCloseMs);
+    }
     event->accept();
 }

@@ -167,4 +167,7 @@ private:
     QAction *Communicationspeed1 = nullptr;
 
     QTimer *Timer1 = nullptr;
+    // Started when the window closes during an action.
+    QTimer *AbandonTimer = nullptr;
+    static constexpr int AbandonAfterCloseMs = 5000;
 };

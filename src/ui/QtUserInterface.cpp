@@ -10,6 +10,8 @@
 #include <QProgressBar>
 #include <QTimer>
 
+#include <cstdio>
+
 void TQtUserInterface::Attach(QProgressBar *progress, QLabel *errorIndicator)
 {
     Progress = progress;
@@ -39,11 +41,19 @@ bool TQtUserInterface::Confirm(const QString &text, const QString &title)
 
 void TQtUserInterface::Message(const QString &text)
 {
-    QMessageBox::information(Owner, QApplication::applicationName(), text);
+    if (Closed) {
+        std::fprintf(stderr, "tarnelpro: %s\n", qPrintable(text));
+        return;
+    }
+    QMessageBox::information(Owner, Owner ? Owner->windowTitle() : QApplication::applicationName(), text);
 }
 
 void TQtUserInterface::ErrorBox(const QString &title, const QString &text)
 {
+    if (Closed) {
+        std::fprintf(stderr, "tarnelpro: %s\n", qPrintable(text));
+        return;
+    }
     QMessageBox::critical(Owner, title, text);
 }
 

@@ -28,6 +28,10 @@ public:
     void ShowErrorIndicator(bool visible) override;
     void Beep() override;
 
+    // Once the window has closed, messages go to stderr: a modal box on a
+    // closed window would hold the program open.
+    bool Closed = false;
+
 private:
     QWidget *Owner;
     QPointer<QProgressBar> Progress;

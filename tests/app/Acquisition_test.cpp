@@ -342,3 +342,139 @@ TEST_F(TRunFixture, electrodeCheckRepeatsAHighPairUntilSkipped)
     EXPECT_EQ(maxShown, 1.5f);
     EXPECT_FALSE(View.SkipShown);
 }
+
+TEST_F(TRunFixture, aGroupNotReceivedWholeIsMeasuredOnceMoreThenEndsTheRun)
+{
+    const struct {
+        const char *name;
+        int badRuns; // from the second group on
+        std::function<void(std::int32_t &, QByteArray &)> tamper;
+    } cases[] = {
+        {"count inflated", 1, [](std::int32_t &n, QByteArray &) { n += 2; }},
+        {"short block", 1, [](std::int32_t &, QByteArray &r) { r.truncate(5 * 260); }},
+        {"count inflated twice", 2, [](std::int32_t &n, QByteArray &) { n += 2; }},
+        {"short block twice", 2, [](std::int32_t &, QByteArray &r) { r.truncate(5 * 260); }},
+    };
+    for (const auto &c : cases) {
+        auto bad = std::make_shared<int>(c.badRuns);
+        const int runsBefore = Instrument->Runs;
+        Instrument->TamperRun = [&, bad](std::int32_t &n, QByteArray &r) {
+            if (Instrument->Runs - runsBefore >= 2 && *bad > 0) {
+                --*bad;
+                c.tamper(n, r);
+            }
+        };
+        Shell->EventLog.Clear();
+        if (c.badRuns < 2) {
+            Shell->RunStartAction(TShell::ActionAcquisition);
+            EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 30 * 304) << c.name;
+            EXPECT_EQ(Log().filter("11 .. 20 / 30 not received whole").size(), 1) << c.name;
+            EXPECT_EQ(Log().last(), "Standard acquisition Ended") << c.name;
+            continue;
+        }
+        EXPECT_THROW(Shell->RunStartAction(TShell::ActionAcquisition), ETarnelError) << c.name;
+        // Only the first group, whole; nothing of the group that failed.
+        EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 10 * 304) << c.name;
+        const QByteArray data = Read(Shell->State.AcquisitionFile);
+        for (int k = 0; k < 10; ++k)
+            EXPECT_EQ(std::uint8_t(data[1029 + k * 304 + 248]), 0xA0 + k) << c.name;
+        const auto &last = Shell->EventLog.Lines().back();
+        EXPECT_EQ(last.Color, LogColor::Red) << c.name;
+        EXPECT_TRUE(last.Text.contains("acquisition ended at quadripoles 11 .. 20 / 30")) << last.Text.toStdString();
+        EXPECT_TRUE(Read(Tmp.path() + "/run_Log.txt").contains("acquisition ended at quadripoles 11 .. 20 / 30"));
+        EXPECT_EQ(Instrument->Commands.back(), 41) << c.name << ": electrodes released";
+        EXPECT_EQ(Instrument->Sent[41].mid(2), QByteArray(26, '\0')) << c.name;
+        EXPECT_EQ(Shell->State.RunState, TRunState::Idle);
+        EXPECT_TRUE(Shell->LinkOpen());
+    }
+}
+
+TEST_F(TRunFixture, startRefusesAnUnknownInstrumentAndAnEmptySurvey)
+{
+    QFile f(Shell->State.AcquisitionFile);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("earlier data");
+    f.close();
+    Shell->DisconnectInstrument();
+    Instrument->TypeCode = 0x12345678;
+    Instrument->Identifying = true;
+    Shell->ConnectBtnClick();
+    EXPECT_EQ(View.Status, "unknown instrument type 0x12345678");
+    EXPECT_EQ(Log().last(), "unknown instrument type 0x12345678");
+    Instrument->Commands.clear();
+    try {
+        Shell->RunStartAction(TShell::ActionAcquisition);
+        ADD_FAILURE() << "no refusal";
+    } catch (const ETarnelError &e) {
+        EXPECT_EQ(e.Message(), "unknown instrument type 0x12345678");
+    }
+    EXPECT_TRUE(Instrument->Commands.empty());
+
+    Shell->DisconnectInstrument();
+    Instrument->TypeCode = 0x10000002;
+    Instrument->Identifying = true;
+    Shell->ConnectBtnClick();
+    Shell->Model->QuadCount = 0;
+    Instrument->Commands.clear();
+    EXPECT_THROW(Shell->RunStartAction(TShell::ActionAcquisition), ETarnelError);
+    EXPECT_TRUE(Instrument->Commands.empty());
+    EXPECT_EQ(Read(Shell->State.AcquisitionFile), "earlier data");
+    EXPECT_EQ(Shell->EventLog.Lines().back().Color, LogColor::Red);
+    EXPECT_FALSE(Log().contains("Standard acquisition Ended"));
+}
+
+TEST_F(TRunFixture, connectOrCloseDuringARunEndsTheGroupThenClosesTheLink)
+{
+    for (bool closing : {false, true}) {
+        Shell->ClosingDuringAction = false;
+        if (!Shell->LinkOpen()) {
+            Instrument->Identifying = true;
+            Shell->ConnectBtnClick();
+        }
+        ASSERT_TRUE(Shell->LinkOpen());
+        std::vector<int> commandsAtPress;
+        const int base = Instrument->Runs;
+        Instrument->DuringRun = [&] {
+            if (Instrument->Runs - base != 2)
+                return;
+            commandsAtPress = Instrument->Commands;
+            if (closing)
+                Shell->FormCloseQuery();
+            else
+                Shell->ConnectBtnClick();
+            EXPECT_EQ(Instrument->Commands, commandsAtPress) << "nothing sent while the run waits";
+            EXPECT_TRUE(Shell->LinkOpen());
+        };
+        Shell->EventLog.Clear();
+        Shell->RunStartAction(TShell::ActionAcquisition);
+        EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 20 * 304) << closing;
+        EXPECT_FALSE(Shell->LinkOpen()) << closing;
+        EXPECT_FALSE(View.ConnectPressed);
+        const QStringList log = Log();
+        EXPECT_EQ(log.contains("closed during acquisition at quadripole 11"), closing);
+        EXPECT_TRUE(log.contains("Standard acquisition Ended"));
+        EXPECT_EQ(log.last(), "Disconnected");
+        EXPECT_TRUE(Read(Tmp.path() + "/run_Log.txt").contains("Disconnected"));
+        // Release, then the escape of the orderly close.
+        EXPECT_EQ(std::vector<int>(Instrument->Commands.end() - 2, Instrument->Commands.end()), (std::vector<int>{41, 27}));
+        Instrument->DuringRun = nullptr;
+    }
+}
+
+TEST_F(TRunFixture, aLinkThatDroppedWhileIdleIsShownAtTheNextTick)
+{
+    Shell->ShowRunControls(true);
+    View.LinkOn = true;
+    Port->State = -1;
+    Shell->Timer1Timer();
+    EXPECT_FALSE(View.LinkOn);
+    EXPECT_FALSE(View.ConnectPressed);
+    EXPECT_FALSE(View.HealthTimer);
+    EXPECT_FALSE(View.RunControls);
+    EXPECT_EQ(View.Status, "Link lost");
+    EXPECT_EQ(Log().last(), "Link lost");
+    EXPECT_EQ(Shell->EventLog.Lines().back().Color, LogColor::Red);
+    const auto lines = Shell->EventLog.Lines().size();
+    Shell->Timer1Timer();
+    EXPECT_EQ(Shell->EventLog.Lines().size(), lines) << "said once";
+}

@@ -43,6 +43,8 @@ public:
     int FailRuns = 0;
     int Runs = 0;
     std::function<void()> DuringRun;         // called when a run starts
+    // Lets a test falsify what an automatic run announces and sends.
+    std::function<void(std::int32_t &count, QByteArray &records)> TamperRun;
     std::vector<float> SpeedAnswer;          // 2 * (N + 1) values
     QByteArray GpsAnswer = Le<std::int32_t>(0);
     std::vector<float> Floats = {1.5f};      // answers of 43/44, in turn
@@ -244,7 +246,10 @@ private:
                     std::memcpy(Records.data() + k * 260 + 168, &vp, 4);
                     std::memcpy(Records.data() + k * 260 + 172, &in, 4);
                 }
-                Port.Feed(QByteArrayView(QByteArray("GO") + Le<std::int32_t>(n) + "+-OK"));
+                std::int32_t announced = n;
+                if (TamperRun)
+                    TamperRun(announced, Records);
+                Port.Feed(QByteArrayView(QByteArray("GO") + Le<std::int32_t>(announced) + "+-OK"));
                 SendBlock(Records, [this] { Port.Feed(QByteArrayView("ST:>")); });
                 return;
             }

@@ -128,6 +128,12 @@ TEST(ParameterRules, highSpeedEdits)
     EXPECT_EQ(volts, 12.0f);
     ParameterRules::SpeedTxVoltage(volts, "48,5", QLocale(QLocale::French));
     EXPECT_EQ(volts, 48.5f);
+    for (const char *absurd : {"1e30", "-5", "801", "inf"}) {
+        const TEditOutcome o = ParameterRules::SpeedTxVoltage(volts, absurd, QLocale::c());
+        EXPECT_TRUE(o.Beep) << absurd;
+        EXPECT_EQ(volts, 12.0f) << absurd;
+        EXPECT_EQ(o.Value, 12) << absurd;
+    }
     std::int32_t channels = 0;
     EXPECT_TRUE(ParameterRules::SpeedChannel(channels, "0").Beep);
     EXPECT_EQ(channels, 10);

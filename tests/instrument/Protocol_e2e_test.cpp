@@ -146,6 +146,20 @@ TEST_P(TProtocolE2e, identifyMergeParametersMeasureAndStore)
             EXPECT_EQ(r.Date, 0.0);
         }
     }
+
+    // High speed on the same group: the answer's layout follows the channel
+    // count, and its Vp / In gives the model's ground too.
+    model->SpeedStartChannel = count;
+    model->ShownHealth = [] { return std::array<float, 3>{12.0f, 12.0f, 30.0f}; };
+    gen.SpeedMeasure(electrodes, true);
+    port->WaitPrompt();
+    for (int k = 0; k < count; ++k) {
+        SCOPED_TRACE(k);
+        const auto r = gen.ChannelRecord(k);
+        const float in = GetLE<float>(r, std::size_t(gen.Table()->OffIn));
+        EXPECT_NEAR(in, 120.0f, 30.0f);
+        EXPECT_NEAR(GeometricFactor(*model, k) * GetLE<float>(r, std::size_t(gen.Table()->OffResistance)), 100.0, 2.0);
+    }
     gen.Escape();
     port->Disconnect();
 }

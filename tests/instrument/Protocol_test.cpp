@@ -143,6 +143,53 @@ TEST_F(TProtocolFixture, runDialogueFailures)
     }
 }
 
+TEST_F(TProtocolFixture, recordCountAndRecordsAreCheckedAgainstTheGroup)
+{
+    // The group of 4 is what SetChannelCount sent; records carry index k of 4.
+    const auto records = [](int count, int badIndexAt = -1) {
+        QByteArray r(260 * count, '\0');
+        for (int k = 0; k < count; ++k)
+            r[k * 260] = char(4 * 16 + (k == badIndexAt ? 7 : k));
+        return r;
+    };
+    const auto go = [](std::int32_t count) { return QByteArray("GO") + Le<std::int32_t>(count) + "+-"; };
+    const struct {
+        const char *name;
+        QByteArray script; // up to "OK" when a block follows
+        QByteArray block;  // empty: no block, the script holds the end
+        int result;
+    } cases[] = {
+        {"count = group", go(4) + "OK", records(4), 4},
+        {"count below the group", go(2) + "OK", records(2), 2},
+        {"count above the group", go(5) + "OK", records(5), TVoltixProVxx::WrongGroup},
+        {"count above the ten records", go(12) + "OK", records(10), TVoltixProVxx::WrongGroup},
+        {"zero", go(0) + "ST:>", {}, 0},
+        {"negative", go(-3) + "OK", records(4), TVoltixProVxx::WrongGroup},
+        {"short block", go(4) + "OK", records(4).left(3 * 260 + 50), TVoltixProVxx::WrongGroup},
+        {"no block before ST", go(4) + "XXST:>", {}, TVoltixProVxx::WrongGroup},
+        {"channel index outside the group", go(4) + "OK", records(4, 2), TVoltixProVxx::WrongGroup},
+    };
+    auto &gen = Connect(TypeCodeV2);
+    gen.SetChannelCount(4);
+    for (const auto &c : cases) {
+        // A whole earlier group marks every byte its records fill.
+        Instrument.RunScript = go(4) + "OK";
+        Instrument.RunSendsRecords = true;
+        Instrument.Records = QByteArray(4 * 260, '\x77');
+        for (int k = 0; k < 4; ++k)
+            Instrument.Records[k * 260] = char(4 * 16 + k);
+        ASSERT_EQ(gen.RunMeasurement(), 4) << c.name;
+
+        Instrument.RunScript = c.script;
+        Instrument.RunSendsRecords = !c.block.isEmpty();
+        Instrument.Records = c.block;
+        EXPECT_EQ(gen.RunMeasurement(), c.result) << c.name;
+        EXPECT_EQ(gen.MeasurementFault().isEmpty(), c.result >= 0) << c.name;
+        EXPECT_EQ(gen.ChannelRecord(3)[200], 0) << c.name << ": nothing of the earlier group stays";
+        Port.Rx.clear(); // the prompt after "ST" is the caller's
+    }
+}
+
 TEST_F(TProtocolFixture, changeModeSendsTheModeThenTheValueOneAfterHalfASecond)
 {
     auto &gen = Connect(TypeCodeV2);

@@ -188,4 +188,152 @@ TEST(SimWire, faults_silentWakeUpsFFRepliesAndHealthAlarms)
     EXPECT_GT(wire.Float(), 65.0f);
 }
 
+QByteArray Le16(unsigned v) { return QByteArray(1, char(v & 0xFF)) + QByteArray(1, char((v >> 8) & 0xFF)); }
+
+QByteArray Frame(const QByteArray &payload)
+{
+    unsigned sum = (payload.size() & 0xFF) + ((payload.size() >> 8) & 0xFF);
+    for (char c : payload)
+        sum += std::uint8_t(c);
+    return Le16(unsigned(payload.size()) << 6) + payload + Le16(sum & 0xFFFF);
+}
+
+// One group measured by hand: the count after GO, the records received and
+// how many blocks failed their check in a row (at most giveUp).
+struct TGroup {
+    int Count = 0;
+    qsizetype Announced = 0;
+    QByteArray Records;
+    int BadChecks = 0;
+};
+
+TGroup Measure(TWire &wire, int giveUp)
+{
+    TGroup g;
+    wire.Command(32);
+    const QByteArray go = wire.Read(6);
+    g.Count = go.size() == 6 ? qFromLittleEndian<qint32>(go.constData() + 2) : -1;
+    while (wire.Read(2) == "+-") {
+    }
+    wire.Send(QByteArray(1, 0));
+    wire.Read(1);
+    const QByteArray size = wire.Read(4);
+    g.Announced = size.size() == 4 ? qFromLittleEndian<quint32>(size.constData()) : 0;
+    unsigned n = 1;
+    while (g.Records.size() < g.Announced) {
+        wire.Send(Le16(n));
+        EXPECT_EQ(wire.Read(2), Le16(n));
+        const QByteArray word = wire.Read(2);
+        const int length = qFromLittleEndian<quint16>(word.constData()) >> 6;
+        if (length == 0)
+            break;
+        const QByteArray data = wire.Read(length);
+        const QByteArray check = wire.Read(2);
+        if (Frame(data).right(2) == check) {
+            g.Records += data;
+            n = n >= 127 ? 1 : n + 1;
+            g.BadChecks = 0;
+        } else if (++g.BadChecks >= giveUp) {
+            return g;
+        }
+    }
+    wire.Send(Le16(n));
+    wire.Read(2);
+    EXPECT_EQ(wire.Read(4), "ST:>");
+    return g;
+}
+
+TEST(SimWire, theZeroBeforeIdentifyingDoesNotSwallowTheWakeUp)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0"});
+    TWire wire(sim.TcpAddress());
+    wire.Send(QByteArray(1, 0));
+    wire.Send("@");
+    EXPECT_EQ(wire.Read(IdentAnswer.size(), 500), IdentAnswer);
+}
+
+TEST(SimWire, measurementFaultsStrikeTheirGroupOnly)
+{
+    struct Case {
+        const char *fault;
+        int count;         // announced after GO in the second group
+        qsizetype records; // bytes received in the second group
+        int badChecks;
+    };
+    for (const Case &c : {Case{"count-inflate-at-group=2", 14, 2600, 0}, Case{"short-block-at-group=2", 10, 1300, 0},
+                          Case{"crc-forever-at-group=2", 10, 0, 25}}) {
+        SCOPED_TRACE(c.fault);
+        TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--fault", c.fault});
+        TWire wire(sim.TcpAddress());
+        wire.Send("@");
+        wire.Read(IdentAnswer.size());
+        const TGroup first = Measure(wire, 25);
+        EXPECT_EQ(first.Count, 10);
+        EXPECT_EQ(first.Records.size(), 2600);
+        const TGroup second = Measure(wire, 25);
+        EXPECT_EQ(second.Count, c.count);
+        EXPECT_EQ(second.Announced, 2600);
+        EXPECT_EQ(second.Records.size(), c.records);
+        EXPECT_EQ(second.BadChecks, c.badChecks);
+    }
+}
+
+TEST(SimWire, blocksFromThePcAreAskedForAgainAfterABadCheckOrAWrongEcho)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--fault", "pc-crc-every=2"});
+    TWire wire(sim.TcpAddress());
+    wire.Send("@");
+    wire.Read(IdentAnswer.size());
+    QByteArray block(216, 0);
+    block[0] = 3;
+    for (int transfer = 0; transfer < 2; ++transfer) {
+        SCOPED_TRACE(transfer);
+        wire.Command(29);
+        EXPECT_EQ(wire.Read(1), QByteArray(1, 0));
+        wire.Send(QByteArray(1, 0));
+        wire.Send(Le16(216) + QByteArray(2, 0));
+        EXPECT_EQ(wire.Read(2), Le16(1));
+        if (transfer == 0) {
+            // A misread request: the PC echoes another number and sends that block.
+            wire.Send(Le16(5) + Frame(block));
+            EXPECT_EQ(wire.Read(2), Le16(1)) << "asked again after the wrong echo";
+        } else {
+            // The second block received is rejected as if its check were wrong.
+            wire.Send(Le16(1) + Frame(block));
+            EXPECT_EQ(wire.Read(2), Le16(1)) << "asked again after the rejected block";
+        }
+        wire.Send(Le16(1) + Frame(block));
+        EXPECT_EQ(wire.Read(2), Le16(2)) << "closing request";
+        wire.Send(Le16(2));
+        EXPECT_EQ(wire.Read(2), ":>");
+    }
+    wire.Command(28);
+    wire.Send(QByteArray(1, 0));
+    wire.Read(1);
+    wire.Read(4);
+    wire.Send(Le16(1));
+    wire.Read(2);
+    wire.Read(2);
+    EXPECT_EQ(wire.Read(216).left(4), QByteArray("\x03\x00\x00\x00", 4)) << "the block was stored";
+}
+
+TEST(SimWire, afterIdentifyingTheInstrumentFallsSilentOrFloodsGarbage)
+{
+    for (const char *fault : {"silent-after-identify", "garbage-after-identify"}) {
+        SCOPED_TRACE(fault);
+        TSimProcess sim({"--tcp", "127.0.0.1:0", "--fault", fault});
+        TWire wire(sim.TcpAddress());
+        wire.Send("@");
+        EXPECT_EQ(wire.Read(IdentAnswer.size()), IdentAnswer);
+        wire.Send(QByteArray("@\x2D\xD2", 3));
+        const QByteArray after = wire.Read(300, 500);
+        if (QByteArray(fault).startsWith("silent")) {
+            EXPECT_TRUE(after.isEmpty());
+        } else {
+            EXPECT_EQ(after.size(), 300);
+            EXPECT_FALSE(after.contains('@') || after.contains(':') || after.contains('\0'));
+        }
+    }
+}
+
 } // namespace

@@ -1,0 +1,30 @@
+// Any bytes as an acquisition data file: either a clear refusal or records
+// that account for every byte after the header.
+#include "base/TarnelError.h"
+#include "instrument/DataFile.h"
+#include "instrument/DataFileReader.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    TDataFileReader reader;
+    try {
+        reader.Parse(QByteArrayView(data, qsizetype(size)), QStringLiteral("fuzz.bin"));
+    } catch (const ETarnelError &) {
+        if (!reader.Records().empty())
+            __builtin_trap();
+        return 0;
+    }
+    if (reader.TornBytes() < 0 || reader.TornBytes() >= qint64(sizeof(TDataRecord))
+        || reader.CompleteSize() + reader.TornBytes() != qint64(size)
+        || reader.HeaderText().size() >= DataHeaderTextSize)
+        __builtin_trap();
+    for (const TDataRecord &r : reader.Records())
+        if (r.Ten != 10)
+            __builtin_trap();
+    (void)reader.Comment();
+    (void)reader.DateLine();
+    return 0;
+}

@@ -1,0 +1,197 @@
+#include "base/IniDocument.h"
+
+#include "base/TextCodec.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+const QString CrLf = QStringLiteral("\r\n");
+
+bool IsComment(QStringView trimmed)
+{
+    return trimmed.startsWith(QLatin1Char(';')) || trimmed.startsWith(QLatin1Char('#'));
+}
+
+std::optional<QStringView> SectionName(QStringView line)
+{
+    const QStringView t = line.trimmed();
+    if (!t.startsWith(QLatin1Char('[')))
+        return std::nullopt;
+    const qsizetype close = t.indexOf(QLatin1Char(']'));
+    if (close < 0)
+        return std::nullopt;
+    return t.mid(1, close - 1).trimmed();
+}
+
+// Position of the "=" of a key line, -1 for any other line.
+qsizetype EqualsOf(QStringView line)
+{
+    const QStringView t = line.trimmed();
+    if (t.isEmpty() || IsComment(t) || SectionName(line))
+        return -1;
+    const qsizetype eq = line.indexOf(QLatin1Char('='));
+    if (eq < 0 || line.left(eq).trimmed().isEmpty())
+        return -1;
+    return eq;
+}
+
+bool IsQuote(QChar c) { return c == QLatin1Char('"') || c == QLatin1Char('\''); }
+
+// One line, and quoted when reading would otherwise change it (blanks at
+// either end, or surrounding quotes of its own).
+QString StoredValue(QString value)
+{
+    value.replace(CrLf, QStringLiteral(" ")).replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    if (value.isEmpty())
+        return value;
+    const bool blanks = value.front().isSpace() || value.back().isSpace();
+    const bool quoted = value.size() >= 2 && IsQuote(value.front()) && value.front() == value.back();
+    return blanks || quoted ? QLatin1Char('"') + value + QLatin1Char('"') : value;
+}
+} // namespace
+
+TIniDocument TIniDocument::FromText(const QString &text)
+{
+    TIniDocument doc;
+    QStringView rest(text);
+    if (rest.startsWith(QChar(0xFEFF)))
+        rest = rest.mid(1);
+    while (!rest.isEmpty()) {
+        const qsizetype nl = rest.indexOf(QLatin1Char('\n'));
+        if (nl < 0) {
+            doc.Lines.push_back({rest.toString(), QString()});
+            break;
+        }
+        QStringView line = rest.left(nl);
+        if (line.endsWith(QLatin1Char('\r')))
+            doc.Lines.push_back({line.chopped(1).toString(), CrLf});
+        else
+            doc.Lines.push_back({line.toString(), QStringLiteral("\n")});
+        rest = rest.mid(nl + 1);
+    }
+    return doc;
+}
+
+bool TIniDocument::Load(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    *this = FromText(DecodeText(file.readAll()));
+    return true;
+}
+
+QString TIniDocument::Text() const
+{
+    QString text;
+    for (const auto &line : Lines)
+        text += line.Text + line.End;
+    return text;
+}
+
+QString TIniDocument::Save(const QString &path) const
+{
+    const QByteArray bytes = EncodeText(Text());
+    QSaveFile file(path);
+    // A file in a folder where no temporary file can be made is still
+    // rewritten in place.
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return file.errorString();
+    return {};
+}
+
+std::optional<TIniDocument::TRange> TIniDocument::FindSection(const QString &section) const
+{
+    for (std::size_t i = 0; i < Lines.size(); ++i) {
+        const auto name = SectionName(Lines[i].Text);
+        if (!name || name->compare(section, Qt::CaseInsensitive) != 0)
+            continue;
+        std::size_t end = i + 1;
+        while (end < Lines.size() && !SectionName(Lines[end].Text))
+            ++end;
+        return TRange{i, i + 1, end};
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> TIniDocument::FindKey(const TRange &range, const QString &key) const
+{
+    for (std::size_t i = range.First; i < range.Last; ++i) {
+        const QString &text = Lines[i].Text;
+        const qsizetype eq = EqualsOf(text);
+        if (eq >= 0 && QStringView(text).left(eq).trimmed().compare(key, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> TIniDocument::Value(const QString &section, const QString &key) const
+{
+    const auto range = FindSection(section);
+    if (!range)
+        return std::nullopt;
+    const auto at = FindKey(*range, key);
+    if (!at)
+        return std::nullopt;
+    const QString &text = Lines[*at].Text;
+    QStringView value = QStringView(text).mid(EqualsOf(text) + 1).trimmed();
+    if (value.size() >= 2 && IsQuote(value.front()) && value.front() == value.back())
+        value = value.mid(1, value.size() - 2);
+    return value.toString();
+}
+
+void TIniDocument::Insert(std::size_t at, const QString &text)
+{
+    if (at > 0 && Lines[at - 1].End.isEmpty())
+        Lines[at - 1].End = CrLf;
+    Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(at), TLine{text, CrLf});
+}
+
+void TIniDocument::SetValue(const QString &section, const QString &key, const QString &value)
+{
+    const QString stored = StoredValue(value);
+    const auto range = FindSection(section);
+    if (!range) {
+        if (!Lines.empty() && !Lines.back().Text.trimmed().isEmpty())
+            Insert(Lines.size(), QString());
+        Insert(Lines.size(), QLatin1Char('[') + section + QLatin1Char(']'));
+        Insert(Lines.size(), key + QLatin1Char('=') + stored);
+        return;
+    }
+    if (const auto at = FindKey(*range, key)) {
+        // The key keeps its spelling and whatever stands before the "=".
+        QString &text = Lines[*at].Text;
+        text = text.left(EqualsOf(text) + 1) + stored;
+        return;
+    }
+    // After the section's last key, so that comments and blank lines that
+    // close the section stay below it.
+    std::size_t after = range->Header;
+    for (std::size_t i = range->First; i < range->Last; ++i)
+        if (EqualsOf(Lines[i].Text) >= 0)
+            after = i;
+    Insert(after + 1, key + QLatin1Char('=') + stored);
+}
+
+QStringList TIniDocument::Keys(const QString &section) const
+{
+    QStringList keys;
+    const auto range = FindSection(section);
+    if (!range)
+        return keys;
+    for (std::size_t i = range->First; i < range->Last; ++i) {
+        const QString &text = Lines[i].Text;
+        const qsizetype eq = EqualsOf(text);
+        if (eq < 0)
+            continue;
+        const QString name = QStringView(text).left(eq).trimmed().toString();
+        if (!keys.contains(name, Qt::CaseInsensitive))
+            keys << name;
+    }
+    return keys;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// An INI document read and written the way the Windows profile functions do,
+// so files brought from other computers survive a save: section and key names
+// match without regard to case and keep their spelling, the first of duplicate
+// keys is the one read and updated, surrounding quotes are stripped from
+// values, and comments, blank lines and lines without "=" stay where they are.
+// Lines the program does not change keep their text and line ends.
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+class TIniDocument {
+public:
+    // Parses text already decoded from the file's bytes.
+    static TIniDocument FromText(const QString &text);
+
+    // Reads path with the text file rule (UTF-8 or Windows-1252). False with
+    // the system's message when the file cannot be read.
+    bool Load(const QString &path, QString *error = nullptr);
+    // Writes the document (Windows-1252 when every character fits, else
+    // UTF-8). Returns an empty string on success, else the system's message.
+    QString Save(const QString &path) const;
+    QString Text() const;
+
+    // The value of the first key of the first section of that name, quotes
+    // stripped; nothing when either is missing.
+    std::optional<QString> Value(const QString &section, const QString &key) const;
+    // Updates the first such key in place, or adds it at the end of the
+    // section (the section at the end of the document).
+    void SetValue(const QString &section, const QString &key, const QString &value);
+    // Key names of the first section of that name, first spelling of each.
+    QStringList Keys(const QString &section) const;
+
+private:
+    struct TLine {
+        QString Text;
+        QString End; // "\r\n", "\n", or "" for a last line without one
+    };
+    struct TRange {
+        std::size_t Header, First, Last; // lines First..Last-1 follow the header
+    };
+    std::optional<TRange> FindSection(const QString &section) const;
+    std::optional<std::size_t> FindKey(const TRange &range, const QString &key) const;
+    void Insert(std::size_t at, const QString &text);
+
+    std::vector<TLine> Lines;
+};

@@ -1,0 +1,78 @@
+#include "instrument/DataFileReader.h"
+
+#include "base/TarnelError.h"
+#include "instrument/DataFile.h"
+
+#include <QFile>
+
+#include <cstring>
+
+namespace {
+[[noreturn]] void NotADataFile(const QString &name, const QString &why)
+{
+    throw ETarnelError(QStringLiteral("%1: not a data file (%2)").arg(name, why));
+}
+} // namespace
+
+void TDataFileReader::Read(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw ETarnelError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw ETarnelError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    Parse(bytes, path);
+}
+
+void TDataFileReader::Parse(QByteArrayView bytes, const QString &name)
+{
+    Header.clear();
+    Recs.clear();
+    Torn = 0;
+    if (bytes.size() < DataHeaderSize)
+        NotADataFile(name, QStringLiteral("%1 bytes, shorter than the %2-byte header")
+                               .arg(bytes.size())
+                               .arg(DataHeaderSize));
+    std::uint32_t magic = 0;
+    std::memcpy(&magic, bytes.data(), 4);
+    if (magic != DataFileMagic || std::uint8_t(bytes[4]) != 9)
+        NotADataFile(name, QStringLiteral("unknown header mark"));
+
+    const QByteArrayView text = bytes.sliced(5, DataHeaderTextSize);
+    const qsizetype end = text.indexOf('\0');
+    Header = (end >= 0 ? text.first(end) : text).toByteArray();
+
+    const qint64 body = bytes.size() - DataHeaderSize;
+    const qint64 count = body / qint64(sizeof(TDataRecord));
+    Torn = body % qint64(sizeof(TDataRecord));
+    Recs.resize(std::size_t(count));
+    for (qint64 i = 0; i < count; ++i) {
+        TDataRecord &r = Recs[std::size_t(i)];
+        std::memcpy(&r, bytes.data() + DataHeaderSize + i * qint64(sizeof r), sizeof r);
+        if (r.Ten != 10 || (r.Version != VersionGen1 && r.Version != VersionGen2)) {
+            Recs.clear();
+            Torn = 0;
+            NotADataFile(name, QStringLiteral("record %1 at byte %2 has no record mark")
+                                   .arg(i)
+                                   .arg(DataHeaderSize + i * qint64(sizeof r)));
+        }
+    }
+}
+
+QByteArray TDataFileReader::DateLine() const
+{
+    const qsizetype end = Header.indexOf("\r\n");
+    return end >= 0 ? Header.left(end) : Header;
+}
+
+QByteArray TDataFileReader::Comment() const
+{
+    const qsizetype end = Header.indexOf("\r\n");
+    return end >= 0 ? Header.mid(end + 2) : QByteArray();
+}
+
+qint64 TDataFileReader::CompleteSize() const
+{
+    return DataHeaderSize + qint64(Recs.size()) * qint64(sizeof(TDataRecord));
+}
