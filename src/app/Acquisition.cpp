@@ -16,6 +16,7 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 // Puts the window back after an action, however it ends.
@@ -212,8 +213,18 @@ void TShell::RunStartAction(int action)
                 EventLog.AddStamped(QStringLiteral("Check resistance ended"));
             } else {
                 bool proceed = true;
-                if (QFileInfo::exists(State.AcquisitionFile) && !View.AskOverwrite(State.AcquisitionFile))
-                    proceed = ChooseAcquisitionFile();
+                if (!Resume && QFileInfo::exists(State.AcquisitionFile)) {
+                    switch (View.AskExistingFile(State.AcquisitionFile)) {
+                    case TMainView::TExistingFile::Overwrite:
+                        break;
+                    case TMainView::TExistingFile::Resume:
+                        proceed = PrepareResume();
+                        break;
+                    case TMainView::TExistingFile::ChooseOther:
+                        proceed = ChooseAcquisitionFile();
+                        break;
+                    }
+                }
                 if (SaveConfigurationOnStart)
                     SaveConfiguration(State.ConfigFile);
                 Ui.Yield();
@@ -231,6 +242,20 @@ void TShell::RunStartAction(int action)
             throw;
         }
         EventLog.Save(State.AcquisitionFile);
+    }
+}
+
+bool TShell::PrepareResume()
+{
+    try {
+        Resume = TAcquisitionResume::Plan(State.AcquisitionFile, *Model);
+        return true;
+    } catch (const ETarnelError &e) {
+        EventLog.SetColor(LogColor::Red);
+        EventLog.AddStamped(QStringLiteral("Resume refused: ") + e.Message());
+        EventLog.SetColor(LogColor::Black);
+        Ui.ErrorBox(QStringLiteral("Resume"), e.Message());
+        return false;
     }
 }
 
@@ -259,6 +284,7 @@ QString TShell::CopyDuplicate()
 
 void TShell::StopBtnClick()
 {
+    EndStalledExchange();
     if (State.RunState == TRunState::StopRequested)
         return;
     View.RedrawProgressGraph();
@@ -290,9 +316,21 @@ void TShell::WaitWhilePaused()
         Ui.WaitEvents(50);
 }
 
+void TShell::StoreGroup(int count, int first, TRecordArray &records)
+{
+    try {
+        Model->Protocol().AppendRecords(State.AcquisitionFile, count, first, records, State.LowCurrent);
+    } catch (const ETarnelError &e) {
+        // The instrument measured the group: say which quadripoles are missing from the file.
+        throw ETarnelError(QStringLiteral("Quadripoles %1 measured but not stored: %2")
+                               .arg(ProgressLabel(first, count, Model->QuadCount), e.Message()));
+    }
+}
+
 TShell::TRunEnd TShell::RunAcquisition()
 {
     TVoltixPro &m = *Model;
+    const std::optional<TAcquisitionResume> resume = std::exchange(Resume, std::nullopt);
     CheckActionPossible(ActionAcquisition);
     const QString mode = ModeName(State.MeasMode);
     TProgressFile progress;
@@ -300,6 +338,8 @@ TShell::TRunEnd TShell::RunAcquisition()
     EventLog.SetColor(LogColor::Teal);
     EventLog.AddStamped(QStringLiteral("Start ") + mode + QStringLiteral(" acquisition"));
     EventLog.Add(QStringLiteral("Aquisition filename ") + State.AcquisitionFile);
+    if (resume)
+        EventLog.AddStamped(resume->Description(m.QuadCount));
     EventLog.SetColor(LogColor::Black);
     EventLog.Save(State.AcquisitionFile);
     View.ShowModeLabel(mode);
@@ -321,15 +361,18 @@ TShell::TRunEnd TShell::RunAcquisition()
     View.ShowPage(TPage::Acquisition);
     View.InitProgressGraph();
     View.SetOverallProgress(m.QuadCount, 0);
-    int done = 0;
-    int d0 = 0;
+    int done = resume ? resume->NextQuad : 0;
+    int d0 = done;
 
     if (State.MeasMode >= 0 && State.MeasMode <= 2) {
         const bool highSpeed = State.MeasMode == 1;
         const bool spOnly = State.MeasMode == 2;
         // The protocol object is fetched at each use: a reconnection replaces it.
         if (!spOnly) {
-            m.Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText());
+            if (resume)
+                resume->CutFile(State.AcquisitionFile);
+            else
+                m.Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText());
             m.Protocol().ChangeMode(0);
             m.Protocol().SetParameters(m.StartParameters);
         }
@@ -357,7 +400,7 @@ TShell::TRunEnd TShell::RunAcquisition()
             if (highSpeed) {
                 m.Protocol().SpeedMeasure(electrodes, State.MeasMode == 1);
                 State.BlockCount = n;
-                m.Protocol().AppendRecords(State.AcquisitionFile, n, done, records, State.LowCurrent);
+                StoreGroup(n, done, records);
                 View.ShowMeasurement(records.data(), electrodes.data(), n);
                 View.UpdateProgressGraph(State.BlockCount, done);
             } else {
@@ -377,7 +420,7 @@ TShell::TRunEnd TShell::RunAcquisition()
                     EventLog.SetColor(LogColor::Black);
                 } else if (State.BlockCount > 0) {
                     wrongGroups = 0;
-                    m.Protocol().AppendRecords(State.AcquisitionFile, State.BlockCount, done, records, State.LowCurrent);
+                    StoreGroup(State.BlockCount, done, records);
                     const int shown = std::min(State.BlockCount, static_cast<int>(records.size()));
                     View.ShowMeasurement(records.data(), electrodes.data(), shown);
                     View.UpdatePseudoSection(records.data(), done, shown);

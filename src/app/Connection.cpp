@@ -121,6 +121,7 @@ void TShell::ZIREriva1Click()
 
 void TShell::ConnectBtnClick()
 {
+    EndStalledExchange();
     if (View.CurrentPage() == TPage::Configuration)
         View.CommitEdits();
     Ui.Yield();
@@ -213,6 +214,9 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
         Port->SendCommand(EscapeCommand, CommandTimeoutMs);
         Port->Identify(second, first);
     }
+    // Going on with the placeholder would report a connection that never was.
+    if (second == PlaceholderId)
+        throw ETarnelError("identification failed");
     std::array<std::uint8_t, 4> type{};
     Port->ReadExact(type);
     std::uint32_t code = 0;
@@ -328,6 +332,27 @@ bool TShell::CheckInstrumentHealth()
     View.ShowHealth(d);
     EventLog.Save(State.AcquisitionFile);
     return !anyAlarm;
+}
+
+void TShell::WatchPort()
+{
+    if (!Port)
+        return;
+    Port->SetSilenceLimit(TPortVirt::DefaultSilenceSeconds, TPortVirt::TSilenceAction::Report);
+    Port->OnSilence = [this](int seconds) {
+        const QString text = QStringLiteral("No answer from the instrument for %1 s").arg(seconds);
+        View.SetStatusText(text);
+        EventLog.SetColor(LogColor::Red);
+        EventLog.AddStamped(text);
+        EventLog.SetColor(LogColor::Black);
+    };
+}
+
+void TShell::EndStalledExchange()
+{
+    // The waiting exchange sees the link lost and ends at once.
+    if (Port && Port->Stalled())
+        Port->Disconnect();
 }
 
 void TShell::Timer1Timer()

@@ -66,6 +66,12 @@ public:
     virtual int ChooseAction(int preselected) { return preselected; }
     // "Overwrite file : " question; true for Yes.
     virtual bool AskOverwrite(const QString &) { return false; }
+    // The question about an existing data file, with the choice to resume it.
+    enum class TExistingFile { Overwrite, Resume, ChooseOther };
+    virtual TExistingFile AskExistingFile(const QString &path)
+    {
+        return AskOverwrite(path) ? TExistingFile::Overwrite : TExistingFile::ChooseOther;
+    }
     // Save-as dialog for the data file; empty when cancelled.
     virtual QString ChooseAcquisitionFileDialog(const QString &) { return {}; }
     virtual void ShowAcquisitionFile(const QString &) {}

@@ -3,8 +3,10 @@
 // configuration, the instrument model and the event log. It reaches the window
 // only through TMainView and TUserInterface, so everything runs the same in
 // tarnelpro-cli and in tests.
+#include "app/AcquisitionResume.h"
 #include "app/AppState.h"
 #include "instrument/ConfigFile.h"
+#include "instrument/DataRecord.h"
 #include "script/EventLog.h"
 
 #include <QLocale>
@@ -14,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class TClock;
 class TKeepAwake;
@@ -109,6 +112,11 @@ public:
     void CheckActionPossible(int action) const;
     static QString UnknownTypeText(std::uint32_t typeCode);
     void StopBtnClick();
+    // A port made for the window watches its exchanges: after the default
+    // silence it says so in MainGB and the event log; Stop or Connect then
+    // ends the stalled exchange through the link-loss path.
+    void WatchPort();
+    void EndStalledExchange();
     void PauseBtnClick();
     void SkipBtnClick() { SkipFlag = true; }
     // The save dialog for a new data file name; false when cancelled.
@@ -118,6 +126,12 @@ public:
     // Measures the whole survey; Aborted after a health alarm.
     TRunEnd RunAcquisition();
     TRunEnd LastRunEnd = TRunEnd::Normal;
+    // Set before the run to continue the existing data file instead of
+    // creating it; the run consumes it.
+    std::optional<TAcquisitionResume> Resume;
+    // Plans the resume of the current data file into Resume; false, with the
+    // reason shown and logged in red, when the file does not fit the survey.
+    bool PrepareResume();
     // Copies the data file to the duplicate place (first free numbered name);
     // returns the path written, empty when nothing was copied.
     QString CopyDuplicate();
@@ -186,6 +200,9 @@ public:
     // Event log line and message for a survey file the configuration names
     // but that is not there.
     void ReportMissingFile(const QString &text, const QString &path);
+    // Appends the group's records to the data file; a file error names the
+    // quadripoles that were measured but not stored.
+    void StoreGroup(int count, int first, TRecordArray &records);
     // Runs the disconnection a Connect during an action asked for.
     void DisconnectIfPending();
 

@@ -34,9 +34,14 @@ QByteArray IsoDate(double days)
 {
     if (days == 0.0 || !std::isfinite(days) || std::fabs(days) > 3e6)
         return {};
-    const QDateTime epoch(QDate(1899, 12, 30), QTime(0, 0));
-    const auto ms = static_cast<qint64>(std::llround(days * 86400.0) * 1000);
-    return epoch.addMSecs(ms).toString(Qt::ISODate).toLatin1();
+    // Wall-clock arithmetic: the stored number is local time, no zone or
+    // daylight-saving shift applies.
+    const qint64 seconds = std::llround(days * 86400.0);
+    const qint64 day = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+    const int second = int(seconds - day * 86400);
+    const QDate date = QDate(1899, 12, 30).addDays(day);
+    return (date.toString(Qt::ISODate) + QLatin1Char('T') + QTime(0, 0).addSecs(second).toString(QStringLiteral("HH:mm:ss")))
+        .toLatin1();
 }
 
 bool Less(const TDataExporter::TPosition &a, const TDataExporter::TPosition &b)

@@ -152,6 +152,10 @@ void TSimInstrument::Serve(TSimWire &wire)
             Wire->HangUp();
             return;
         }
+        if (Opt.Faults.SilentAfterGroups > 0 && Groups >= Opt.Faults.SilentAfterGroups) {
+            Misbehave();
+            return;
+        }
         if (b == '@') {
             if (++Wakeups <= Opt.Faults.SilentWakeUps)
                 continue;
@@ -337,6 +341,12 @@ double TSimInstrument::ApparentResistivityAt(double x, double depth) const
     return Opt.RhoBackground + (Opt.RhoBody - Opt.RhoBackground) * w;
 }
 
+std::mt19937 TSimInstrument::QuadRandom(int a, int b, int m, int n) const
+{
+    std::seed_seq seq{Opt.Seed, unsigned(a), unsigned(b), unsigned(m), unsigned(n)};
+    return std::mt19937(seq);
+}
+
 QByteArray TSimInstrument::Records()
 {
     const int n = std::clamp(I32At(Parameters, 0), 1, 10);
@@ -348,9 +358,14 @@ QByteArray TSimInstrument::Records()
         return std::max(1e-3, std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]));
     };
     std::normal_distribution<double> jitter(0, 1);
-    const double in = 120.0 + 5.0 * jitter(Random);
+    // Values depend on the seed and the electrodes only, never on how many
+    // groups came before: a resumed survey measures what an uninterrupted one does.
+    std::mt19937 injection = QuadRandom(Electrodes[0], Electrodes[1], 0, 0);
+    const double in = 120.0 + 5.0 * jitter(injection);
     for (int k = 0; k < n; ++k) {
         const int r = k * RecordSize();
+        std::mt19937 quad = QuadRandom(Electrodes[0], Electrodes[1], Electrodes[std::size_t(2 + k)],
+                                       Electrodes[std::size_t(3 + k < 13 ? 3 + k : 12)]);
         out[r] = char(((n % 16) << 4) | (k % 16));
         out[r + 1] = 0;
         PutU16(out, r + 2, unsigned(Measurement) & 0xFFFF);
@@ -369,8 +384,8 @@ QByteArray TSimInstrument::Records()
         const double depth = std::abs(a[0] - nn[0]) / 4;
         const double rho = ApparentResistivityAt(centre, depth);
         const double vp = kf != 0 ? rho * in / kf : 0;
-        const double sp = 3.0 + 0.5 * jitter(Random);
-        const double chargeability = 8.0 + 0.2 * jitter(Random);
+        const double sp = 3.0 + 0.5 * jitter(quad);
+        const double chargeability = 8.0 + 0.2 * jitter(quad);
         const double q = 5.0 / std::sqrt(double(stacks));
         const int base = gen1 ? 112 : 132;
         PutF32(out, r + base, Float(in != 0 ? vp / in : 0));

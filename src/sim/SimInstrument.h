@@ -36,6 +36,8 @@ struct TSimFaults {
     // After the identification answer the instrument floods garbage / says nothing.
     bool GarbageAfterIdentify = false;
     bool SilentAfterIdentify = false;
+    // Says nothing more once this many groups were measured (when the PC next speaks).
+    int SilentAfterGroups = 0;
     // Every Nth block the PC sends is rejected and asked for again.
     int PcCrcEvery = 0;
 };
@@ -90,6 +92,8 @@ private:
     QByteArray Description() const;
     float Float(double v) const { return static_cast<float>(v); }
     std::array<double, 3> NodePos(int node) const;
+    // The random stream of one quadripole's values.
+    std::mt19937 QuadRandom(int a, int b, int m, int n) const;
     double ApparentResistivityAt(double x, double depth) const;
 
     TSimOptions Opt;

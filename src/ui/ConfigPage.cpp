@@ -4,6 +4,7 @@
 #include "base/UserInterface.h"
 #include "instrument/Parameters.h"
 #include "instrument/VoltixPro.h"
+#include "ui/ExportBox.h"
 #include "ui/IPTimeFrm.h"
 #include "ui/MainFrm.h"
 #include "ui/ReportFrm.h"
@@ -421,6 +422,7 @@ QWidget *TConfigPage::BuildAcquisition()
     StoreResistanceCheckBox = new QCheckBox(QStringLiteral("Store line resistance values"), g);
     StoreResistanceCheckBox->setObjectName(QStringLiteral("StoreResistanceCheckBox"));
     l->addWidget(LowCurrentCheckBox, 2, 0, 1, 3);
+    l->addWidget(new TExportBox(Shell, g), 2, 3, 2, 2, Qt::AlignRight | Qt::AlignTop);
     l->addWidget(StoreResistanceCheckBox, 3, 0, 1, 3);
     l->setColumnStretch(2, 1);
     connect(browse, &QPushButton::clicked, this, &TConfigPage::BrowseBtnClick);

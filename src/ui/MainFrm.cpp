@@ -7,6 +7,14 @@
 #include "ui/AcqPage.h"
 #include "ui/ConfigPage.h"
 #include "ui/DesktopOpen.h"
+#include "graph/ProgressGraph.h"
+#include "instrument/VoltixPro.h"
+#include "graph/PseudoSection.h"
+#include "graph/SectionPresenter.h"
+#include "ui/ContourGraph.h"
+#include "ui/RangeFrm.h"
+#include "ui/RhoPage.h"
+#include "ui/ScatterGraph.h"
 #include "ui/ResPage.h"
 #include "ui/StartFrm.h"
 #include "ui/PortImages.h"
@@ -29,6 +37,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -112,7 +121,8 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
     AcquisitonDataTb = new TAcqPage(PageControl1);
     PageControl1->addTab(AcquisitonDataTb, QStringLiteral("Acquisition"));
     PageControl1->addTab(BuildStatePage(), QStringLiteral("Progress status"));
-    PageControl1->addTab(BuildRhoPage(), QStringLiteral("Rho pseudo section"));
+    RhoTb = new TRhoPage([this] { return PageControl1->currentWidget() == RhoTb; }, PageControl1);
+    PageControl1->addTab(RhoTb, QStringLiteral("Rho pseudo section"));
     ResistanceTb = new TResPage(PageControl1);
     PageControl1->addTab(ResistanceTb, QStringLiteral("Resistance"));
     PageControl1->addTab(BuildScriptPage(), QStringLiteral("Script / Event log"));
@@ -124,6 +134,7 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
     ProgressBar2->setTextVisible(false);
     ProgressBar2->setValue(0);
     column->addWidget(ProgressBar2);
+    BuildGraphs();
     column->addWidget(BuildStatusBar());
     setCentralWidget(client);
 
@@ -368,24 +379,39 @@ QWidget *TMainFrm::BuildStatusBar()
 
 QWidget *TMainFrm::BuildStatePage()
 {
-    QWidget *page = Page("StateTb");
-    auto *l = new QVBoxLayout(page);
-    auto *hint = new QLabel(QStringLiteral("Progress of the survey in 3-D."), page);
-    hint->setObjectName(QStringLiteral("StateHintLbl"));
-    hint->setAlignment(Qt::AlignCenter);
-    l->addWidget(hint);
-    return page;
+    StateTb = Page("StateTb");
+    auto *l = new QVBoxLayout(StateTb);
+    l->setContentsMargins(2, 2, 2, 2);
+    Pe3do1 = new TScatterGraph(StateTb);
+    l->addWidget(Pe3do1);
+    return StateTb;
 }
 
-QWidget *TMainFrm::BuildRhoPage()
+// The section and progress logic on the pages' widgets; the range dialog is
+// made once and reused.
+void TMainFrm::BuildGraphs()
 {
-    QWidget *page = Page("RhoTb");
-    auto *l = new QVBoxLayout(page);
-    auto *hint = new QLabel(QStringLiteral("Apparent resistivity pseudo-section."), page);
-    hint->setObjectName(QStringLiteral("RhoHintLbl"));
-    hint->setAlignment(Qt::AlignCenter);
-    l->addWidget(hint);
-    return page;
+    RhoTb->AttachProgressBar(ProgressBar2);
+    Section = std::make_unique<TPseudoSection>(*Shell->Model);
+    Presenter = std::make_unique<TSectionPresenter>(*Section, *RhoTb->PESGraph1, *RhoTb, UiServices);
+    Presenter->Locale = Shell->Locale;
+    RhoTb->Attach(Presenter.get(), &UiServices);
+    Progress = std::make_unique<TProgressGraph>(*Shell->Model, *Pe3do1,
+                                                [this] { return PageControl1->currentWidget() == StateTb; });
+    RangeFrm = new TRangeFrm(*Presenter, UiServices, this);
+    connect(RhoTb->GraphRangeBtn, &QPushButton::clicked, RangeFrm, &TRangeFrm::ShowModeless);
+}
+
+TGraph2D &TMainFrm::PseudoSectionGraph() { return *RhoTb->PESGraph1; }
+TGraph3D &TMainFrm::ProgressGraph() { return *Pe3do1; }
+void TMainFrm::InitProgressGraph() { Progress->InitProgressGraph(); }
+void TMainFrm::UpdateProgressGraph(int n, int s) { Progress->UpdateProgressGraph(n, s); }
+void TMainFrm::RedrawProgressGraph() { Progress->RedrawProgressGraph(); }
+void TMainFrm::BuildPseudoSection() { Presenter->BuildPseudoSection(); }
+
+void TMainFrm::UpdatePseudoSection(const TDataRecord *records, int first, int count)
+{
+    Presenter->UpdatePseudoSection(records, first, count);
 }
 
 QWidget *TMainFrm::BuildScriptPage()
@@ -508,6 +534,22 @@ bool TMainFrm::AskOverwrite(const QString &path)
 {
     return QMessageBox::warning(this, QStringLiteral("File exist"), QStringLiteral("Overwrite file : ") + path,
                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+TMainView::TExistingFile TMainFrm::AskExistingFile(const QString &path)
+{
+    // The overwrite question with a third way: continue the interrupted run in this file.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("File exist"), QStringLiteral("Overwrite file : ") + path,
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("ExistingFileBox"));
+    QPushButton *resume = box.addButton(QStringLiteral("Resume"), QMessageBox::AcceptRole);
+    resume->setObjectName(QStringLiteral("ResumeBtn"));
+    resume->setToolTip(QStringLiteral("Continue the acquisition after the last complete group of this file"));
+    box.setDefaultButton(QMessageBox::No);
+    box.exec();
+    if (box.clickedButton() == resume)
+        return TExistingFile::Resume;
+    return box.clickedButton() == box.button(QMessageBox::Yes) ? TExistingFile::Overwrite : TExistingFile::ChooseOther;
 }
 
 QString TMainFrm::ChooseAcquisitionFileDialog(const QString &current)
@@ -700,7 +742,7 @@ void TMainFrm::ShowHelp() { ShowNotice(OpenManual()); }
 
 void TMainFrm::PageControl1Change(int)
 {
-    // The colour range of the pseudo-section is re-applied here once it exists.
+    Guarded(UiServices, [&] { Presenter->PageControl1Change(); });
 }
 
 void TMainFrm::BitBtn1Click()
@@ -741,7 +783,13 @@ bool TMainFrm::GrabPages(const QString &folder)
         for (int k = 0; k < 5; ++k)
             QCoreApplication::processEvents();
         const QString name = PageControl1->widget(i)->objectName();
-        ok = grab().save(QStringLiteral("%1/page-%2-%3.png").arg(folder).arg(i + 1).arg(name)) && ok;
+        QPixmap shot = grab();
+        // The 3-D view is a window of its own that a grab does not see.
+        if (PageControl1->widget(i) == StateTb && Pe3do1->CanRender()) {
+            QPainter painter(&shot);
+            painter.drawImage(Pe3do1->mapTo(this, QPoint(0, 0)), Pe3do1->Picture(Pe3do1->size()));
+        }
+        ok = shot.save(QStringLiteral("%1/page-%2-%3.png").arg(folder).arg(i + 1).arg(name)) && ok;
     }
     PageControl1->setCurrentIndex(0);
     return ok;

@@ -3,7 +3,6 @@
 // controllers tell it through TMainView and offers TUserInterface on widgets.
 #include "app/MainView.h"
 #include "app/Shell.h"
-#include "graph/MemoryGraph.h"
 #include "ui/QtUserInterface.h"
 
 #include <QMainWindow>
@@ -24,6 +23,12 @@ class QTabWidget;
 class TConfigPage;
 class TAcqPage;
 class TResPage;
+class TRhoPage;
+class TRangeFrm;
+class TScatterGraph;
+class TPseudoSection;
+class TSectionPresenter;
+class TProgressGraph;
 class QTextEdit;
 class QTimer;
 class QToolButton;
@@ -55,6 +60,7 @@ public:
     void ShowSettings() override;
     int ChooseAction(int preselected) override;
     bool AskOverwrite(const QString &path) override;
+    TExistingFile AskExistingFile(const QString &path) override;
     QString ChooseAcquisitionFileDialog(const QString &current) override;
     void ShowAcquisitionFile(const QString &path) override;
     void SetActionRunning(bool running) override;
@@ -73,8 +79,13 @@ public:
     void ShowSkip(bool shown) override;
     void ShowResistanceChecked(bool shown) override;
     void ShowResistance(int which, const Node &p1, const Node &p2, float r) override;
-    TGraph2D &PseudoSectionGraph() override { return PseudoGraph; }
-    TGraph3D &ProgressGraph() override { return StateGraph; }
+    TGraph2D &PseudoSectionGraph() override;
+    TGraph3D &ProgressGraph() override;
+    void InitProgressGraph() override;
+    void UpdateProgressGraph(int n, int s) override;
+    void RedrawProgressGraph() override;
+    void BuildPseudoSection() override;
+    void UpdatePseudoSection(const TDataRecord *records, int first, int count) override;
 
     // Sets the enabled state of every child control of container, and of
     // their children when deep.
@@ -95,6 +106,9 @@ public:
 
     int PortImageIndex() const { return CurrentPortImage; }
     TConfigPage *ConfigPage() const { return ConfigurationTb; }
+    TRhoPage *RhoPage() const { return RhoTb; }
+    TRangeFrm *RangeDialog() const { return RangeFrm; }
+    TSectionPresenter &SectionLogic() { return *Presenter; }
 
     // Opens the acquisition file with the application registered for it.
     void BitBtn1Click();
@@ -107,7 +121,7 @@ private:
     void BuildMenus();
     QWidget *BuildStatusBar();
     QWidget *BuildStatePage();
-    QWidget *BuildRhoPage();
+    void BuildGraphs();
     QWidget *BuildScriptPage();
     void ConnectEventLog();
 
@@ -119,9 +133,10 @@ private:
     void Apropos1Click();
 
     TQtUserInterface UiServices{this};
-    TMemoryGraph2D PseudoGraph;
-    TMemoryGraph3D StateGraph;
     std::unique_ptr<TShell> Shell;
+    std::unique_ptr<TPseudoSection> Section;
+    std::unique_ptr<TSectionPresenter> Presenter;
+    std::unique_ptr<TProgressGraph> Progress;
     int CurrentPortImage = -1;
     bool SizeFixed = false;
     bool LinkOn = false;
@@ -160,6 +175,10 @@ private:
     TConfigPage *ConfigurationTb = nullptr;
     TAcqPage *AcquisitonDataTb = nullptr;
     TResPage *ResistanceTb = nullptr;
+    QWidget *StateTb = nullptr;
+    TScatterGraph *Pe3do1 = nullptr;
+    TRhoPage *RhoTb = nullptr;
+    TRangeFrm *RangeFrm = nullptr;
     QTextEdit *EditJournal = nullptr;
 
     // Menus

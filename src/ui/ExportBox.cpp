@@ -1,0 +1,76 @@
+#include "ui/ExportBox.h"
+
+#include "app/Shell.h"
+#include "base/TarnelError.h"
+#include "base/UserInterface.h"
+#include "instrument/DataExporter.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QPushButton>
+
+namespace {
+struct TFormatChoice {
+    TExportFormat Format;
+    const char *Name;   // in the list
+    const char *Filter; // in the save dialog
+};
+const TFormatChoice Choices[] = {
+    {TExportFormat::Csv, "CSV", "CSV table (*.csv)"},
+    {TExportFormat::Unified, "Unified", "Unified data format (*.ohm)"},
+    {TExportFormat::Protocol, "R2 protocol", "R2 protocol (*.dat)"},
+    {TExportFormat::Res2dinv, "Res2DInv", "Res2DInv general array (*.dat)"},
+};
+} // namespace
+
+TExportBox::TExportBox(TShell &shell, QWidget *parent) : QWidget(parent), Shell(shell)
+{
+    setObjectName(QStringLiteral("ExportBox"));
+    auto *l = new QHBoxLayout(this);
+    l->setContentsMargins(0, 0, 0, 0);
+    ExportFormatCB = new QComboBox(this);
+    ExportFormatCB->setObjectName(QStringLiteral("ExportFormatCB"));
+    for (const TFormatChoice &c : Choices)
+        ExportFormatCB->addItem(QString::fromLatin1(c.Name));
+    ExportFormatCB->setToolTip(QStringLiteral("Format of the export"));
+    ExportBtn = new QPushButton(QStringLiteral("Export…"), this);
+    ExportBtn->setObjectName(QStringLiteral("ExportBtn"));
+    ExportBtn->setToolTip(QStringLiteral("Write the acquisition data file for a processing program"));
+    l->addWidget(ExportFormatCB);
+    l->addWidget(ExportBtn);
+    SaveDialog = [this](const QString &caption, const QString &start, const QString &filter, const QString &suffix) {
+        QFileDialog dialog(this, caption, start, filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(suffix);
+        dialog.selectFile(start);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().first();
+    };
+    connect(ExportBtn, &QPushButton::clicked, this, &TExportBox::ExportBtnClick);
+}
+
+void TExportBox::ExportBtnClick()
+{
+    const int index = std::max(0, ExportFormatCB->currentIndex());
+    const TFormatChoice &choice = Choices[index];
+    const QString dataFile = Shell.State.AcquisitionFile;
+    const QString path = SaveDialog(QStringLiteral("Export"), DefaultExportPath(dataFile, choice.Format),
+                                    QString::fromLatin1(choice.Filter),
+                                    TDataExporter::ExtensionOf(choice.Format).mid(1));
+    if (path.isEmpty())
+        return;
+    try {
+        const TExportResult result = ExportDataFile(dataFile, choice.Format, path);
+        QString text = QStringLiteral("Exported %1 records to %2").arg(result.Records).arg(path);
+        if (result.TornBytes > 0)
+            text += QStringLiteral(" (a partial last record of %1 bytes left out)").arg(result.TornBytes);
+        Shell.EventLog.AddStamped(text);
+    } catch (const ETarnelError &e) {
+        Shell.EventLog.SetColor(LogColor::Red);
+        Shell.EventLog.AddStamped(QStringLiteral("Export failed: ") + e.Message());
+        Shell.EventLog.SetColor(LogColor::Black);
+        Shell.Ui.ErrorBox(QStringLiteral("Export"), e.Message());
+    }
+}

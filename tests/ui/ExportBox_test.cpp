@@ -1,0 +1,132 @@
+#include "app/Shell.h"
+#include "instrument/DataFile.h"
+#include "ui/ExportBox.h"
+#include "ui/MainFrm.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+namespace {
+struct TExportWindowFixture : ::testing::Test {
+    QTemporaryDir Tmp;
+    QString Data;
+    std::unique_ptr<TMainFrm> Window;
+
+    void SetUp() override
+    {
+        Data = Tmp.path() + "/data";
+        QDir().mkpath(Data);
+        qputenv("TARNELPRO_DATA_DIR", Data.toLocal8Bit());
+        qputenv("TARNELPRO_PROGRAM_DIR", Tmp.path().toLocal8Bit());
+        Window = std::make_unique<TMainFrm>(TShell::TOptions{false});
+        Window->show();
+    }
+    void TearDown() override
+    {
+        Window.reset();
+        qunsetenv("TARNELPRO_DATA_DIR");
+        qunsetenv("TARNELPRO_PROGRAM_DIR");
+    }
+    // Clicks the button of the next modal box that `pick` chooses; returns the box's title.
+    QString Answer(const std::function<QAbstractButton *(QMessageBox &)> &pick, const std::function<void()> &action)
+    {
+        QString title;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                title = box->windowTitle();
+                pick(*box)->click();
+            }
+        });
+        timer.start(20);
+        action();
+        return title;
+    }
+    bool LogHas(const QString &text)
+    {
+        for (const auto &line : Window->Controller().EventLog.Lines())
+            if (line.Text.contains(text))
+                return true;
+        return false;
+    }
+};
+} // namespace
+
+TEST_F(TExportWindowFixture, exportWritesTheChosenFormatAndReportsAFileThatIsNotData)
+{
+    auto *box = Window->findChild<TExportBox *>("ExportBox");
+    ASSERT_NE(box, nullptr);
+    const QString bin = Tmp.path() + "/line.bin";
+    WriteDataFileHeader(bin, "", QDateTime::currentDateTime(), QLocale::c());
+    TDataRecord r;
+    r.Ten = 10;
+    r.Version = 3;
+    r.Coords = {0, 15, 5, 10, 0, 0, 0, 0, 0, 0, 0, 0};
+    r.Vp = 20;
+    r.In = 100;
+    const TDataRecord records[] = {r, r};
+    AppendDataRecords(bin, records);
+    Window->Controller().State.AcquisitionFile = bin;
+
+    QString proposed;
+    QString answer = Tmp.path() + "/out.ohm";
+    box->SaveDialog = [&](const QString &, const QString &start, const QString &, const QString &) {
+        proposed = start;
+        return answer;
+    };
+    box->ExportFormatCB->setCurrentIndex(1);
+    box->ExportBtn->click();
+    EXPECT_EQ(proposed, Tmp.path() + "/line.ohm");
+    QFile out(answer);
+    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(out.readAll().startsWith("4\n# x y z\n0 0 0\n"));
+    EXPECT_TRUE(LogHas("Exported 2 records to " + answer));
+
+    answer.clear(); // cancelled: nothing happens
+    box->ExportBtn->click();
+
+    Window->Controller().State.AcquisitionFile = Tmp.path() + "/notes.txt";
+    QFile notes(Window->Controller().State.AcquisitionFile);
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("not data");
+    notes.close();
+    answer = Tmp.path() + "/notes.csv";
+    const QString title = Answer([](QMessageBox &b) { return b.buttons().first(); }, [&] { box->ExportBtn->click(); });
+    EXPECT_EQ(title, "Export");
+    EXPECT_TRUE(LogHas("Export failed: "));
+    EXPECT_FALSE(QFile::exists(answer));
+}
+
+TEST_F(TExportWindowFixture, existingFileQuestionOffersResume)
+{
+    const struct {
+        const char *button;
+        TMainView::TExistingFile answer;
+    } cases[] = {
+        {"ResumeBtn", TMainView::TExistingFile::Resume},
+        {"yes", TMainView::TExistingFile::Overwrite},
+        {"no", TMainView::TExistingFile::ChooseOther},
+    };
+    for (const auto &c : cases) {
+        TMainView::TExistingFile got{};
+        const QString title = Answer(
+            [&](QMessageBox &b) -> QAbstractButton * {
+                if (QByteArray(c.button) == "yes")
+                    return b.button(QMessageBox::Yes);
+                if (QByteArray(c.button) == "no")
+                    return b.button(QMessageBox::No);
+                return b.findChild<QPushButton *>(c.button);
+            },
+            [&] { got = Window->AskExistingFile("/x/run.bin"); });
+        EXPECT_EQ(title, "File exist");
+        EXPECT_EQ(got, c.answer) << c.button;
+    }
+}
