@@ -14,7 +14,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 status=0
-for target in fuzz_quadripole_file fuzz_coordinate_file fuzz_link fuzz_config_file fuzz_protocol fuzz_data_file; do
+for target in fuzz_quadripole_file fuzz_coordinate_file fuzz_link fuzz_config_file fuzz_protocol fuzz_data_file fuzz_rtf_reader; do
   exe="$build/bin/$target"
   if [ ! -x "$exe" ]; then
     echo "run-fuzzers: $exe is missing (configure with CXX=clang++ -DTARNEL_FUZZ=ON)" >&2
@@ -25,6 +25,8 @@ for target in fuzz_quadripole_file fuzz_coordinate_file fuzz_link fuzz_config_fi
   case $target in
     fuzz_quadripole_file|fuzz_coordinate_file) cp "$src"/tests/data/survey/* "$corpus"/ ;;
     fuzz_config_file) cp "$src"/resources/Setup.ini "$corpus"/ ;;
+    fuzz_rtf_reader) printf '%s' '{\rtf1\ansi\deff0{\fonttbl{\f0 Arial;}}{\colortbl;\red1\green2\blue3;}\f0\fs20\b A\b0 \'"'"'e9\u8364?{\*\x y}\par}' \
+        >"$corpus"/seed.rtf ;;
   esac
   echo "run-fuzzers: $target for ${seconds}s" >&2
   if ! "$exe" -max_total_time="$seconds" -max_len=16384 -timeout=10 -rss_limit_mb=2048 \

@@ -10,7 +10,7 @@ PACKAGES=(
   libqcustomplot-dev libftdi1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils libgl1-mesa-dri fonts-dejavu-core imagemagick
-  ccache
+  ccache desktop-file-utils
 )
 
 missing=()

@@ -284,6 +284,7 @@ QString TShell::CopyDuplicate()
 
 void TShell::StopBtnClick()
 {
+    EndStalledExchange();
     if (State.RunState == TRunState::StopRequested)
         return;
     View.RedrawProgressGraph();
@@ -313,6 +314,17 @@ void TShell::WaitWhilePaused()
 {
     while (State.RunState == TRunState::Paused)
         Ui.WaitEvents(50);
+}
+
+void TShell::StoreGroup(int count, int first, TRecordArray &records)
+{
+    try {
+        Model->Protocol().AppendRecords(State.AcquisitionFile, count, first, records, State.LowCurrent);
+    } catch (const ETarnelError &e) {
+        // The instrument measured the group: say which quadripoles are missing from the file.
+        throw ETarnelError(QStringLiteral("Quadripoles %1 measured but not stored: %2")
+                               .arg(ProgressLabel(first, count, Model->QuadCount), e.Message()));
+    }
 }
 
 TShell::TRunEnd TShell::RunAcquisition()
@@ -388,7 +400,7 @@ TShell::TRunEnd TShell::RunAcquisition()
             if (highSpeed) {
                 m.Protocol().SpeedMeasure(electrodes, State.MeasMode == 1);
                 State.BlockCount = n;
-                m.Protocol().AppendRecords(State.AcquisitionFile, n, done, records, State.LowCurrent);
+                StoreGroup(n, done, records);
                 View.ShowMeasurement(records.data(), electrodes.data(), n);
                 View.UpdateProgressGraph(State.BlockCount, done);
             } else {
@@ -408,7 +420,7 @@ TShell::TRunEnd TShell::RunAcquisition()
                     EventLog.SetColor(LogColor::Black);
                 } else if (State.BlockCount > 0) {
                     wrongGroups = 0;
-                    m.Protocol().AppendRecords(State.AcquisitionFile, State.BlockCount, done, records, State.LowCurrent);
+                    StoreGroup(State.BlockCount, done, records);
                     const int shown = std::min(State.BlockCount, static_cast<int>(records.size()));
                     View.ShowMeasurement(records.data(), electrodes.data(), shown);
                     View.UpdatePseudoSection(records.data(), done, shown);

@@ -15,6 +15,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 const QByteArray TShell::PlaceholderId(40, 'Z');
 
@@ -112,12 +113,15 @@ void TShell::ComCheck(int item)
 
 void TShell::ZIREriva1Click()
 {
-    if (StartProgram)
-        StartProgram(ProgramFolder() + QStringLiteral("ZIREriva"));
+    // Without the tool nothing is reported, as before.
+    const QString tool = UsbToolPath();
+    if (StartProgram && !tool.isEmpty())
+        StartProgram(tool);
 }
 
 void TShell::ConnectBtnClick()
 {
+    EndStalledExchange();
     if (View.CurrentPage() == TPage::Configuration)
         View.CommitEdits();
     Ui.Yield();
@@ -210,6 +214,9 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
         Port->SendCommand(EscapeCommand, CommandTimeoutMs);
         Port->Identify(second, first);
     }
+    // Going on with the placeholder would report a connection that never was.
+    if (second == PlaceholderId)
+        throw ETarnelError("identification failed");
     std::array<std::uint8_t, 4> type{};
     Port->ReadExact(type);
     std::uint32_t code = 0;
@@ -264,6 +271,9 @@ bool TShell::CheckInstrumentHealth()
         throw ETarnelError("Port err.");
     TExchange exchange(Exchanges);
     View.SetBatteryButtonVisible(false);
+    // The button comes back however the exchange ends, a failed one included.
+    const std::unique_ptr<TMainView, void (*)(TMainView *)> restoreButton(
+        &View, [](TMainView *v) { v->SetBatteryButtonVisible(true); });
     Port->SendCommand(BatteryCommand, CommandTimeoutMs);
     std::array<float, 3> values{};
     for (float &v : values) {
@@ -320,9 +330,29 @@ bool TShell::CheckInstrumentHealth()
         }
     }
     View.ShowHealth(d);
-    View.SetBatteryButtonVisible(true);
     EventLog.Save(State.AcquisitionFile);
     return !anyAlarm;
+}
+
+void TShell::WatchPort()
+{
+    if (!Port)
+        return;
+    Port->SetSilenceLimit(TPortVirt::DefaultSilenceSeconds, TPortVirt::TSilenceAction::Report);
+    Port->OnSilence = [this](int seconds) {
+        const QString text = QStringLiteral("No answer from the instrument for %1 s").arg(seconds);
+        View.SetStatusText(text);
+        EventLog.SetColor(LogColor::Red);
+        EventLog.AddStamped(text);
+        EventLog.SetColor(LogColor::Black);
+    };
+}
+
+void TShell::EndStalledExchange()
+{
+    // The waiting exchange sees the link lost and ends at once.
+    if (Port && Port->Stalled())
+        Port->Disconnect();
 }
 
 void TShell::Timer1Timer()

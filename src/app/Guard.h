@@ -18,10 +18,13 @@ bool Guarded(TUserInterface &ui, F &&body)
         std::forward<F>(body)();
         return true;
     } catch (const ETarnelError &e) {
+        // A transfer cut short must not leave its bar half full.
         ui.BusyIndicator(false);
+        ui.SetProgressPosition(0);
         ui.ErrorBox(QString::fromLatin1(ProgramTitle), e.Message());
     } catch (const std::exception &e) {
         ui.BusyIndicator(false);
+        ui.SetProgressPosition(0);
         ui.ErrorBox(QString::fromLatin1(ProgramTitle), QString::fromLocal8Bit(e.what()));
     }
     return false;

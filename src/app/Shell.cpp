@@ -54,6 +54,7 @@ void TShell::FormCreate()
     View.SetStatusText(QString());
     ShowRunControls(false);
 
+    View.InitProgressGraph();
     TGraph3D &progress = View.ProgressGraph();
     progress.Appearance(QStringLiteral("RenderEngine"), QStringLiteral("tdHybrid"));
     progress.Appearance(QStringLiteral("AntiAliasText"), true);
@@ -207,6 +208,7 @@ void TShell::ShowPortImage(bool create)
     if (create && !Port && MakePort) {
         Port = MakePort(State.PortSelector);
         Model->Port = Port.get();
+        WatchPort();
     }
     const int usb = State.PortSelector == UsbPortSelector ? UsbDeviceCount() : 0;
     View.ShowPortImage(PortImageFor(State.PortSelector, usb));

@@ -6,6 +6,7 @@
 #include "app/AcquisitionResume.h"
 #include "app/AppState.h"
 #include "instrument/ConfigFile.h"
+#include "instrument/DataRecord.h"
 #include "script/EventLog.h"
 
 #include <QLocale>
@@ -111,6 +112,11 @@ public:
     void CheckActionPossible(int action) const;
     static QString UnknownTypeText(std::uint32_t typeCode);
     void StopBtnClick();
+    // A port made for the window watches its exchanges: after the default
+    // silence it says so in MainGB and the event log; Stop or Connect then
+    // ends the stalled exchange through the link-loss path.
+    void WatchPort();
+    void EndStalledExchange();
     void PauseBtnClick();
     void SkipBtnClick() { SkipFlag = true; }
     // The save dialog for a new data file name; false when cancelled.
@@ -194,6 +200,9 @@ public:
     // Event log line and message for a survey file the configuration names
     // but that is not there.
     void ReportMissingFile(const QString &text, const QString &path);
+    // Appends the group's records to the data file; a file error names the
+    // quadripoles that were measured but not stored.
+    void StoreGroup(int count, int first, TRecordArray &records);
     // Runs the disconnection a Connect during an action asked for.
     void DisconnectIfPending();
 

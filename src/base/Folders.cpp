@@ -46,6 +46,21 @@ QString ProgramFolder()
     return WithSlash(exeDir.isEmpty() ? QDir::currentPath() : exeDir);
 }
 
+QString UsbToolPath()
+{
+    const QString name = QStringLiteral("ZIREriva");
+    QStringList places;
+    if (qEnvironmentVariableIsEmpty("TARNELPRO_PROGRAM_DIR") && QCoreApplication::instance())
+        places.append(WithSlash(QCoreApplication::applicationDirPath()));
+    places.append(ProgramFolder());
+    for (const QString &folder : places) {
+        const QFileInfo tool(folder + name);
+        if (tool.isFile() && tool.isExecutable())
+            return tool.absoluteFilePath();
+    }
+    return {};
+}
+
 bool CreateFolders(const QString &path, TUserInterface &ui)
 {
     const qsizetype last = path.lastIndexOf('/');

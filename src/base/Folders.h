@@ -13,6 +13,11 @@ QString DataFolder();
 // $TARNELPRO_PROGRAM_DIR overrides it. Always ends with '/'.
 QString ProgramFolder();
 
+// The USB checking tool "ZIREriva": beside the executable, else in the
+// program folder; only in the program folder when $TARNELPRO_PROGRAM_DIR is
+// set. Empty when it is nowhere.
+QString UsbToolPath();
+
 // Creates every missing folder level of the folder part of path (everything up
 // to the last '/'), from the root down. A level that cannot be created is
 // reported with an error box titled "TarnelPro" and the next level is still

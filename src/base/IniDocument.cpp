@@ -105,8 +105,9 @@ QString TIniDocument::Save(const QString &path) const
     return {};
 }
 
-std::optional<TIniDocument::TRange> TIniDocument::FindSection(const QString &section) const
+std::vector<TIniDocument::TRange> TIniDocument::FindSections(const QString &section) const
 {
+    std::vector<TRange> ranges;
     for (std::size_t i = 0; i < Lines.size(); ++i) {
         const auto name = SectionName(Lines[i].Text);
         if (!name || name->compare(section, Qt::CaseInsensitive) != 0)
@@ -114,28 +115,26 @@ std::optional<TIniDocument::TRange> TIniDocument::FindSection(const QString &sec
         std::size_t end = i + 1;
         while (end < Lines.size() && !SectionName(Lines[end].Text))
             ++end;
-        return TRange{i, i + 1, end};
+        ranges.push_back({i, i + 1, end});
     }
-    return std::nullopt;
+    return ranges;
 }
 
-std::optional<std::size_t> TIniDocument::FindKey(const TRange &range, const QString &key) const
+std::optional<std::size_t> TIniDocument::FindKey(const std::vector<TRange> &ranges, const QString &key) const
 {
-    for (std::size_t i = range.First; i < range.Last; ++i) {
-        const QString &text = Lines[i].Text;
-        const qsizetype eq = EqualsOf(text);
-        if (eq >= 0 && QStringView(text).left(eq).trimmed().compare(key, Qt::CaseInsensitive) == 0)
-            return i;
-    }
+    for (const TRange &range : ranges)
+        for (std::size_t i = range.First; i < range.Last; ++i) {
+            const QString &text = Lines[i].Text;
+            const qsizetype eq = EqualsOf(text);
+            if (eq >= 0 && QStringView(text).left(eq).trimmed().compare(key, Qt::CaseInsensitive) == 0)
+                return i;
+        }
     return std::nullopt;
 }
 
 std::optional<QString> TIniDocument::Value(const QString &section, const QString &key) const
 {
-    const auto range = FindSection(section);
-    if (!range)
-        return std::nullopt;
-    const auto at = FindKey(*range, key);
+    const auto at = FindKey(FindSections(section), key);
     if (!at)
         return std::nullopt;
     const QString &text = Lines[*at].Text;
@@ -147,23 +146,30 @@ std::optional<QString> TIniDocument::Value(const QString &section, const QString
 
 void TIniDocument::Insert(std::size_t at, const QString &text)
 {
+    // New lines end as the file's first line does (CR LF in a new file).
+    QString end = CrLf;
+    for (const auto &line : Lines)
+        if (!line.End.isEmpty()) {
+            end = line.End;
+            break;
+        }
     if (at > 0 && Lines[at - 1].End.isEmpty())
-        Lines[at - 1].End = CrLf;
-    Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(at), TLine{text, CrLf});
+        Lines[at - 1].End = end;
+    Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(at), TLine{text, end});
 }
 
 void TIniDocument::SetValue(const QString &section, const QString &key, const QString &value)
 {
     const QString stored = StoredValue(value);
-    const auto range = FindSection(section);
-    if (!range) {
+    const auto ranges = FindSections(section);
+    if (ranges.empty()) {
         if (!Lines.empty() && !Lines.back().Text.trimmed().isEmpty())
             Insert(Lines.size(), QString());
         Insert(Lines.size(), QLatin1Char('[') + section + QLatin1Char(']'));
         Insert(Lines.size(), key + QLatin1Char('=') + stored);
         return;
     }
-    if (const auto at = FindKey(*range, key)) {
+    if (const auto at = FindKey(ranges, key)) {
         // The key keeps its spelling and whatever stands before the "=".
         QString &text = Lines[*at].Text;
         text = text.left(EqualsOf(text) + 1) + stored;
@@ -171,8 +177,9 @@ void TIniDocument::SetValue(const QString &section, const QString &key, const QS
     }
     // After the section's last key, so that comments and blank lines that
     // close the section stay below it.
-    std::size_t after = range->Header;
-    for (std::size_t i = range->First; i < range->Last; ++i)
+    const TRange &first = ranges.front();
+    std::size_t after = first.Header;
+    for (std::size_t i = first.First; i < first.Last; ++i)
         if (EqualsOf(Lines[i].Text) >= 0)
             after = i;
     Insert(after + 1, key + QLatin1Char('=') + stored);
@@ -181,17 +188,15 @@ void TIniDocument::SetValue(const QString &section, const QString &key, const QS
 QStringList TIniDocument::Keys(const QString &section) const
 {
     QStringList keys;
-    const auto range = FindSection(section);
-    if (!range)
-        return keys;
-    for (std::size_t i = range->First; i < range->Last; ++i) {
-        const QString &text = Lines[i].Text;
-        const qsizetype eq = EqualsOf(text);
-        if (eq < 0)
-            continue;
-        const QString name = QStringView(text).left(eq).trimmed().toString();
-        if (!keys.contains(name, Qt::CaseInsensitive))
-            keys << name;
-    }
+    for (const TRange &range : FindSections(section))
+        for (std::size_t i = range.First; i < range.Last; ++i) {
+            const QString &text = Lines[i].Text;
+            const qsizetype eq = EqualsOf(text);
+            if (eq < 0)
+                continue;
+            const QString name = QStringView(text).left(eq).trimmed().toString();
+            if (!keys.contains(name, Qt::CaseInsensitive))
+                keys << name;
+        }
     return keys;
 }

@@ -24,13 +24,13 @@ public:
     QString Save(const QString &path) const;
     QString Text() const;
 
-    // The value of the first key of the first section of that name, quotes
-    // stripped; nothing when either is missing.
+    // The value of the first such key in the sections of that name, quotes
+    // stripped; nothing when there is none.
     std::optional<QString> Value(const QString &section, const QString &key) const;
     // Updates the first such key in place, or adds it at the end of the
     // section (the section at the end of the document).
     void SetValue(const QString &section, const QString &key, const QString &value);
-    // Key names of the first section of that name, first spelling of each.
+    // Key names of the sections of that name, first spelling of each.
     QStringList Keys(const QString &section) const;
 
 private:
@@ -41,8 +41,10 @@ private:
     struct TRange {
         std::size_t Header, First, Last; // lines First..Last-1 follow the header
     };
-    std::optional<TRange> FindSection(const QString &section) const;
-    std::optional<std::size_t> FindKey(const TRange &range, const QString &key) const;
+    // Every section of that name, in file order: a section written twice is
+    // read as one, its first occurrence taking what is new.
+    std::vector<TRange> FindSections(const QString &section) const;
+    std::optional<std::size_t> FindKey(const std::vector<TRange> &ranges, const QString &key) const;
     void Insert(std::size_t at, const QString &text);
 
     std::vector<TLine> Lines;

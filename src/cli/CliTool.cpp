@@ -15,13 +15,20 @@ void Usage()
                "commands:\n"
                "  survey --quadripoles Q.txt [--coordinates C.txt] [--groups N]\n"
                "         load a survey and print its quadripole table or its groups\n"
-               "  identify --link LINK [--yes]\n"
+               "  section --quadripoles Q.txt --coordinates C.txt [--data FILE.bin]\n"
+               "         print the pseudo-section planes, sections and cells of a survey, and the\n"
+               "         Rho values and colour range of a data file\n"
+               "  identify --link LINK | --config FILE.ini [--yes]\n"
                "         connect, identify the instrument, read its batteries, disconnect\n"
-               "  acquire --config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite | --resume] [--yes]\n"
+               "  acquire --config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite | --resume] [--save-config] [--yes]\n"
                "         run the acquisition of a configuration (SIGINT/SIGTERM stop it cleanly)\n"
                "  check-resistance --config FILE.ini [--nodes used|defined|P1,P2] [--max KOHM]\n"
-               "                   [--retries N] [--link LINK] [--yes]\n"
+               "                   [--retries N] [--link LINK] [--save-config] [--yes]\n"
                "         measure electrode pair resistances, one line P1,P2,kOhm per pair\n"
+               "  config FILE.ini --print | --save OUT.ini\n"
+               "         print the effective configuration, or save it (unknown keys kept)\n"
+               "--save-config writes --link and --output into the configuration file; without it\n"
+               "they hold for the run only\n"
                "  export FILE.bin --format csv|unified|protocol|res2dinv [-o OUT]\n"
                "         write a data file for processing tools (OUT: FILE with the format's extension; - for stdout)\n"
                "LINK: serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT] (default port 29461, baud 19200)\n",
@@ -41,9 +48,11 @@ int main(int argc, char **argv)
     }
     const std::map<QString, std::function<int(const QStringList &)>> commands = {
         {QStringLiteral("survey"), RunSurveyCommand},
+        {QStringLiteral("section"), RunSectionCommand},
         {QStringLiteral("identify"), RunIdentifyCommand},
         {QStringLiteral("acquire"), RunAcquireCommand},
         {QStringLiteral("check-resistance"), RunCheckResistanceCommand},
+        {QStringLiteral("config"), RunConfigCommand},
         {QStringLiteral("export"), RunExportCommand},
     };
     const QString name = args.takeFirst();

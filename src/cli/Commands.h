@@ -4,7 +4,9 @@
 #include <QStringList>
 
 int RunSurveyCommand(const QStringList &args);
+int RunSectionCommand(const QStringList &args);
 int RunIdentifyCommand(const QStringList &args);
 int RunAcquireCommand(const QStringList &args);
 int RunCheckResistanceCommand(const QStringList &args);
+int RunConfigCommand(const QStringList &args);
 int RunExportCommand(const QStringList &args);

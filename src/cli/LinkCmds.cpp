@@ -10,6 +10,7 @@
 #include "instrument/ConfigFile.h"
 #include "instrument/VoltixProGen.h"
 #include "link/PortCOM.h"
+#include "link/PortVirt.h"
 #include "survey/Sequence.h"
 
 #include <QCoreApplication>
@@ -102,8 +103,25 @@ struct TSession {
     TConsoleUi Ui;
     TCommandView View;
     TShell Shell{Ui, View, SystemClock(), TShell::TOptions{false}};
+    // Seconds an exchange may go without progress before the command ends.
+    int Timeout = TPortVirt::DefaultSilenceSeconds;
     TSession() { View.Shell = &Shell; }
 };
+
+// Identification rounds (wake-up passes up to an Escape) before a silent
+// instrument ends the command; nobody is there to press Connect again.
+constexpr int IdentifyRounds = 2;
+
+// "--timeout SECONDS": a whole number of seconds, at least 1.
+bool ReadTimeout(const QMap<QString, QString> &values, int &timeout)
+{
+    const auto it = values.find(QStringLiteral("--timeout"));
+    if (it == values.end())
+        return true;
+    bool ok = false;
+    timeout = it->toInt(&ok);
+    return ok && timeout >= 1 && timeout <= 86400;
+}
 
 // Chooses the link of a link string; the controller makes its port as the
 // Link menu would.
@@ -146,6 +164,11 @@ bool Open(TSession &s, const QString &dial, int baud, const QString &modem, int 
         return false;
     }
     s.Shell.Model->RestartFlag = TVoltixPro::RestartRequested(QCoreApplication::arguments());
+    if (s.Shell.Port) {
+        // The exchanges end with an error when the instrument stops answering.
+        s.Shell.Port->SetSilenceLimit(s.Timeout, TPortVirt::TSilenceAction::Raise);
+        s.Shell.Port->SetIdentifyRounds(IdentifyRounds);
+    }
     const qsizetype before = s.Ui.Messages.size();
     if (s.Shell.OpenAndIdentify(baud, dial, modem, delay))
         return true;
@@ -222,6 +245,41 @@ bool LoadConfig(TSession &s, const QString &path, TConfigValues &config)
     return true;
 }
 
+// Only the link of a configuration, as the window takes it at a connection:
+// port number (with its [Devices] mapping), USB or TCP and the address.
+bool LoadLinkConfig(TSession &s, const QString &path, TConfigValues &config)
+{
+    QString error;
+    if (!TConfigFile::Read(path, s.Shell.CurrentValues(), config, &error)) {
+        PrintError(QStringLiteral("tarnelpro-cli: cannot read \"%1\": %2").arg(path, error));
+        return false;
+    }
+    s.Shell.State.PortSelector = config.Port;
+    s.Shell.State.IPAddress = config.IPAddress;
+    TPortCOM::SetDeviceMap(config.Devices);
+    s.Shell.ShowPortImage(true);
+    return true;
+}
+
+// Values given on the command line in place of the configuration's: in the
+// event log, and in the file only with --save-config (as Start saves it).
+void UseOverrides(TSession &s, const TOptions &o)
+{
+    const bool save = o.Has(QStringLiteral("--save-config"));
+    s.Shell.SaveConfigurationOnStart = save;
+    QStringList overridden;
+    if (o.Values.contains(QStringLiteral("--output")))
+        overridden << QStringLiteral("AcquisitionFile=") + s.Shell.State.AcquisitionFile;
+    if (o.Values.contains(QStringLiteral("--link")))
+        overridden << QStringLiteral("link ") + o.Values[QStringLiteral("--link")];
+    if (overridden.isEmpty())
+        return;
+    s.Shell.EventLog.AddStamped(QStringLiteral("Command line overrides: %1 (%2)")
+                                    .arg(overridden.join(QStringLiteral(", ")),
+                                         save ? QStringLiteral("saved to the configuration file")
+                                              : QStringLiteral("for this run only; the configuration file is unchanged")));
+}
+
 // Link from --link or from the configuration; returns the exit status on failure.
 int Connect(TSession &s, const TOptions &o, const TConfigValues *config)
 {
@@ -251,15 +309,22 @@ int Connect(TSession &s, const TOptions &o, const TConfigValues *config)
 
 int RunIdentifyCommand(const QStringList &args)
 {
-    const TOptions o(args, {QStringLiteral("--link")}, {QStringLiteral("--yes")});
-    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--link"))) {
-        PrintError(QStringLiteral("usage: tarnelpro-cli identify --link LINK [--yes]\n%1").arg(QString::fromLatin1(LinkHelp)));
+    const TOptions o(args, {QStringLiteral("--link"), QStringLiteral("--config"), QStringLiteral("--timeout")},
+                     {QStringLiteral("--yes")});
+    const bool configured = o.Values.contains(QStringLiteral("--config"));
+    TSession s;
+    if (!o.Error.isEmpty() || (!o.Values.contains(QStringLiteral("--link")) && !configured) ||
+        !ReadTimeout(o.Values, s.Timeout)) {
+        PrintError(QStringLiteral("usage: tarnelpro-cli identify --link LINK | --config FILE.ini [--timeout SECONDS] [--yes]\n%1")
+                       .arg(QString::fromLatin1(LinkHelp)));
         return 2;
     }
-    TSession s;
     s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
+    TConfigValues config;
+    if (configured && !LoadLinkConfig(s, o.Values[QStringLiteral("--config")], config))
+        return 1;
     try {
-        if (const int status = Connect(s, o, nullptr); status != 0)
+        if (const int status = Connect(s, o, configured ? &config : nullptr); status != 0)
             return status;
         s.Shell.CheckInstrumentHealth();
         const auto *gen = dynamic_cast<TVoltixProGen *>(&s.Shell.Model->Protocol());
@@ -281,16 +346,19 @@ int RunIdentifyCommand(const QStringList &args)
 
 int RunAcquireCommand(const QStringList &args)
 {
-    const TOptions o(args, {QStringLiteral("--config"), QStringLiteral("--link"), QStringLiteral("--output")},
-                     {QStringLiteral("--overwrite"), QStringLiteral("--resume"), QStringLiteral("--yes")});
-    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config"))
+    const TOptions o(args,
+                     {QStringLiteral("--config"), QStringLiteral("--link"), QStringLiteral("--output"),
+                      QStringLiteral("--timeout")},
+                     {QStringLiteral("--overwrite"), QStringLiteral("--resume"), QStringLiteral("--yes"),
+                      QStringLiteral("--save-config")});
+    TSession s;
+    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config")) || !ReadTimeout(o.Values, s.Timeout)
         || (o.Has(QStringLiteral("--resume")) && o.Has(QStringLiteral("--overwrite")))) {
         PrintError(QStringLiteral("usage: tarnelpro-cli acquire --config FILE.ini [--link LINK] [--output FILE.bin] "
-                                  "[--overwrite | --resume] [--yes]\n%1")
+                                  "[--overwrite | --resume] [--save-config] [--timeout SECONDS] [--yes]\n%1")
                        .arg(QString::fromLatin1(LinkHelp)));
         return 2;
     }
-    TSession s;
     s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
     TConfigValues config;
     if (!LoadConfig(s, o.Values[QStringLiteral("--config")], config))
@@ -318,6 +386,7 @@ int RunAcquireCommand(const QStringList &args)
         return 3;
     }
     s.View.Overwrite = true;
+    UseOverrides(s, o);
     s.Shell.OnProgress = [](const QString &label, const QString &estimate) {
         PrintError(estimate.isEmpty() ? label : label + QStringLiteral("  remaining ") + estimate);
     };
@@ -343,17 +412,17 @@ int RunCheckResistanceCommand(const QStringList &args)
 {
     const TOptions o(args,
                      {QStringLiteral("--config"), QStringLiteral("--nodes"), QStringLiteral("--max"),
-                      QStringLiteral("--retries"), QStringLiteral("--link")},
-                     {QStringLiteral("--yes")});
+                      QStringLiteral("--retries"), QStringLiteral("--link"), QStringLiteral("--timeout")},
+                     {QStringLiteral("--yes"), QStringLiteral("--save-config")});
     const auto usage = [] {
         PrintError(QStringLiteral("usage: tarnelpro-cli check-resistance --config FILE.ini [--nodes used|defined|P1,P2] "
-                                  "[--max KOHM] [--retries N] [--link LINK] [--yes]\n%1")
+                                  "[--max KOHM] [--retries N] [--link LINK] [--save-config] [--timeout SECONDS] [--yes]\n%1")
                        .arg(QString::fromLatin1(LinkHelp)));
         return 2;
     };
-    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config")))
-        return usage();
     TSession s;
+    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config")) || !ReadTimeout(o.Values, s.Timeout))
+        return usage();
     s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
     const QString nodes = o.Values.value(QStringLiteral("--nodes"), QStringLiteral("used"));
     if (nodes == QLatin1String("used")) {
@@ -384,6 +453,11 @@ int RunCheckResistanceCommand(const QStringList &args)
     try {
         if (const int status = Connect(s, o, &config); status != 0)
             return status;
+        UseOverrides(s, o);
+        // Start saves nothing before a resistance check; asked for, the
+        // configuration is saved here.
+        if (s.Shell.SaveConfigurationOnStart && !s.Shell.SaveConfiguration(s.Shell.State.ConfigFile))
+            return 1;
         TStopOnSignal stop(s.Shell);
         s.Shell.RunStartAction(TShell::ActionResistance);
         Close(s);

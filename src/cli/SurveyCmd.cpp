@@ -4,6 +4,7 @@
 #include "cli/Commands.h"
 
 #include "cli/Console.h"
+#include "cli/OptionParser.h"
 #include "survey/Geometry.h"
 #include "survey/Sequence.h"
 
@@ -20,16 +21,6 @@ namespace {
 constexpr const char *SurveyUsage =
     "usage: tarnelpro-cli survey --quadripoles Q.txt [--coordinates C.txt] [--groups N]\n"
     "  N: the most channels per group, 1 to 10\n";
-
-int UsageError(const char *why, const QString &what = {})
-{
-    if (what.isEmpty())
-        std::fprintf(stderr, "tarnelpro-cli survey: %s\n", why);
-    else
-        std::fprintf(stderr, "tarnelpro-cli survey: %s '%s'\n", why, qPrintable(what));
-    std::fputs(SurveyUsage, stderr);
-    return 2;
-}
 
 // %.6g whatever the process locale: the output is read by other tools.
 std::string Real(double v)
@@ -73,36 +64,22 @@ void PrintGroups(const TSequence &s, int most)
 
 int RunSurveyCommand(const QStringList &args)
 {
-    QString quadripoles, coordinates;
+    TOptionParser options("survey", SurveyUsage);
+    if (!options.Parse(args, {"--quadripoles", "--coordinates", "--groups"}))
+        return 2;
+    if (!options.Has("--quadripoles"))
+        return options.UsageError("--quadripoles is required");
+    const QString quadripoles = options.Value("--quadripoles");
+    const QString coordinates = options.Value("--coordinates");
+    const bool haveCoordinates = options.Has("--coordinates");
+    const bool haveGroups = options.Has("--groups");
     int groups = 0;
-    bool haveQuadripoles = false, haveCoordinates = false, haveGroups = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &option = args[i];
-        bool *seen = option == "--quadripoles"   ? &haveQuadripoles
-                     : option == "--coordinates" ? &haveCoordinates
-                     : option == "--groups"      ? &haveGroups
-                                                 : nullptr;
-        if (!seen)
-            return UsageError("unknown argument", option);
-        if (*seen)
-            return UsageError("repeated option", option);
-        if (i + 1 >= args.size())
-            return UsageError("missing value after", option);
-        *seen = true;
-        const QString &value = args[++i];
-        if (option == "--quadripoles")
-            quadripoles = value;
-        else if (option == "--coordinates")
-            coordinates = value;
-        else {
-            bool ok = false;
-            groups = value.toInt(&ok);
-            if (!ok || groups < 1 || groups > TSequence::MaxChannels)
-                return UsageError("invalid group size", value);
-        }
+    if (haveGroups) {
+        bool ok = false;
+        groups = options.Value("--groups").toInt(&ok);
+        if (!ok || groups < 1 || groups > TSequence::MaxChannels)
+            return options.UsageError("invalid group size", options.Value("--groups"));
     }
-    if (!haveQuadripoles)
-        return UsageError("--quadripoles is required");
 
     // The window silently ignores a missing file; here it is the mistake to report.
     for (const QString &path : {quadripoles, coordinates}) {

@@ -371,13 +371,8 @@ TSectionPresenter::TScale TSectionPresenter::ScaleFor(float lo, float hi)
 
 void TSectionPresenter::ApplyColorRange()
 {
-    float lo = std::floor(Model.rhoMin);
-    float hi = std::ceil(Model.rhoMax);
-    if (rangeMode == RangeManual) {
-        lo = manualMin;
-        hi = manualMax;
-    }
-    const TScale z = ScaleFor(lo, hi);
+    const TScale z = rangeMode == RangeManual ? ScaleFor(manualMin, manualMax)
+                                              : RunningScale(Model.rhoMin, Model.rhoMax);
     Graph.ManualScaleControlZ(TScaleControl::sgManualMinAndMax);
     Graph.ManualMinZ(z.Min);
     Graph.ManualMaxZ(z.Max);

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <array>
+#include <cmath>
 
 class TSectionControls;
 class TUserInterface;
@@ -71,6 +72,8 @@ public:
     };
     // What ApplyColorRange hands the graph for a range lo..hi.
     static TScale ScaleFor(float lo, float hi);
+    // The same for the running range of the measured values.
+    static TScale RunningScale(float rhoMin, float rhoMax) { return ScaleFor(std::floor(rhoMin), std::ceil(rhoMax)); }
 
     // --- Range dialog "Rho display options": the dialog widget copies its
     // controls in, calls, and shows what comes back.

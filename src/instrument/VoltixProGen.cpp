@@ -173,8 +173,6 @@ int TVoltixProGen::RunMeasurement()
         ui.SetProgressRange(0, std::clamp(GetLE<std::int32_t>(Parameters, 16), 0, 999) + 3);
         ui.SetProgressPosition(0);
         Port().RawRead(token, Gen.TokenTimeoutMs);
-        // A count beyond the channel records would push the run's counters
-        // past the survey (and past the integer range).
         if (token == std::array<std::uint8_t, 2>{'S', 'T'})
             return CheckedCount(count, received, group);
         if (token != std::array<std::uint8_t, 2>{'G', 'O'})

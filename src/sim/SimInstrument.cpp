@@ -152,6 +152,10 @@ void TSimInstrument::Serve(TSimWire &wire)
             Wire->HangUp();
             return;
         }
+        if (Opt.Faults.SilentAfterGroups > 0 && Groups >= Opt.Faults.SilentAfterGroups) {
+            Misbehave();
+            return;
+        }
         if (b == '@') {
             if (++Wakeups <= Opt.Faults.SilentWakeUps)
                 continue;

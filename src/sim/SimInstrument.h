@@ -36,6 +36,8 @@ struct TSimFaults {
     // After the identification answer the instrument floods garbage / says nothing.
     bool GarbageAfterIdentify = false;
     bool SilentAfterIdentify = false;
+    // Says nothing more once this many groups were measured (when the PC next speaks).
+    int SilentAfterGroups = 0;
     // Every Nth block the PC sends is rejected and asked for again.
     int PcCrcEvery = 0;
 };

@@ -39,7 +39,7 @@ namespace {
                  "  [--fault crc-every=N|ff-replies=K|silent-wakeups=K|drop-after-groups=N|\n"
                  "           battery-low-at-group=N|overheat-at-group=N|bad-token-every=N|noise=P|slow-ms=T|\n"
                  "           count-inflate-at-group=N|short-block-at-group=N|crc-forever-at-group=N|\n"
-                 "           pc-crc-every=N|garbage-after-identify|silent-after-identify]...\n",
+                 "           pc-crc-every=N|garbage-after-identify|silent-after-identify|silent-after-groups=N]...\n",
                  why);
     std::exit(2);
 }
@@ -173,6 +173,7 @@ bool ParseFault(const QString &text, TSimFaults &f)
     else if (key == "short-block-at-group") f.ShortBlockAtGroup = v;
     else if (key == "crc-forever-at-group") f.CrcForeverAtGroup = v;
     else if (key == "pc-crc-every") f.PcCrcEvery = v;
+    else if (key == "silent-after-groups") f.SilentAfterGroups = v;
     else return false;
     return true;
 }

@@ -49,6 +49,10 @@ TAcqPage::TAcqPage(QWidget *parent) : QWidget(parent)
     EstimatedTimeLblx = ValueLabel(this, QStringLiteral("EstimatedTimeLblx"));
     EstimatedTimeLblx->setMinimumWidth(170);
     top->addWidget(EstimatedTimeLblx);
+    // The boxes keep one line's height; with the Data group hidden they would
+    // otherwise stretch into page-high columns.
+    for (QLabel *box : {QuadripoleLblx, EstimatedTimeLblx})
+        box->setFixedHeight(box->sizeHint().height());
     column->addLayout(top);
 
     DataGB = new QGroupBox(QStringLiteral("Data"), this);
@@ -116,6 +120,7 @@ TAcqPage::TAcqPage(QWidget *parent) : QWidget(parent)
     right->addStretch(1);
     dataRow->addLayout(right, 1);
     column->addWidget(DataGB, 1);
+    column->addStretch(0);
 }
 
 void TAcqPage::HideData() { DataGB->hide(); }

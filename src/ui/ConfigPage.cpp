@@ -7,6 +7,7 @@
 #include "ui/ExportBox.h"
 #include "ui/IPTimeFrm.h"
 #include "ui/MainFrm.h"
+#include "ui/ReportFrm.h"
 #include "ui/UpDownEdit.h"
 
 #include <QApplication>
@@ -114,8 +115,7 @@ QWidget *TConfigPage::BuildNodes()
     l->addWidget(QuadripoleFileTxt, 0, 1, 1, 3);
     auto *openQ = Button(g, QStringLiteral("Open file"), "OpenQuadripoleFileBtn");
     auto *viewQ = Button(g, QStringLiteral("View"), "ViewQuadripoleFileBtn");
-    viewQ->setEnabled(false);
-    viewQ->setToolTip(QStringLiteral("The report window is not available yet"));
+    viewQ->setToolTip(QStringLiteral("View the quadripole file"));
     l->addWidget(openQ, 0, 4);
     l->addWidget(viewQ, 0, 5);
     l->addWidget(new QLabel(QStringLiteral("Nb quadripoles :"), g), 1, 0);
@@ -126,8 +126,7 @@ QWidget *TConfigPage::BuildNodes()
     l->addWidget(CoordinateFileTxt, 2, 1, 1, 3);
     auto *openC = Button(g, QStringLiteral("Open file"), "OpenCoordinateFileBtn");
     auto *viewC = Button(g, QStringLiteral("View"), "ViewCoordinateFileBtn");
-    viewC->setEnabled(false);
-    viewC->setToolTip(viewQ->toolTip());
+    viewC->setToolTip(QStringLiteral("View the coordinate file"));
     l->addWidget(openC, 2, 4);
     l->addWidget(viewC, 2, 5);
     l->addWidget(new QLabel(QStringLiteral("Nb  nodes :"), g), 3, 0);
@@ -136,6 +135,12 @@ QWidget *TConfigPage::BuildNodes()
     l->setColumnStretch(3, 1);
     connect(openQ, &QPushButton::clicked, this, &TConfigPage::OpenQuadripoleFileBtnClick);
     connect(openC, &QPushButton::clicked, this, &TConfigPage::OpenCoordinateFileBtnClick);
+    connect(viewQ, &QPushButton::clicked, this, [this] {
+        TReportFrm::Execute(window(), QStringLiteral("*.Txt"), Shell.State.QuadripoleFile);
+    });
+    connect(viewC, &QPushButton::clicked, this, [this] {
+        TReportFrm::Execute(window(), QStringLiteral("*.Txt"), Shell.State.CoordinateFile);
+    });
     return g;
 }
 

@@ -1,5 +1,6 @@
 // tarnelpro: the window.
 #include "app/Guard.h"
+#include "ui/DemoRun.h"
 #include "ui/MainFrm.h"
 
 #include <QApplication>
@@ -34,10 +35,14 @@ int main(int argc, char **argv)
     QApplication::setApplicationVersion(QStringLiteral(TARNEL_VERSION));
     TMainFrm window;
     window.show();
-    // --grab-pages DIR: saves a picture of every page (for the documentation) and quits.
+    // --grab-pages DIR: saves a picture of every page (for the documentation) and quits;
+    // with --acquire, after an acquisition on the configured link.
     const QStringList args = QApplication::arguments();
     const qsizetype grab = args.indexOf(QStringLiteral("--grab-pages"));
-    if (grab > 0 && grab + 1 < args.size())
+    if (grab > 0 && grab + 1 < args.size()) {
+        if (args.contains(QStringLiteral("--acquire")) && !TDemoRun::Run(window))
+            return 1;
         return window.GrabPages(args[grab + 1]) ? 0 : 1;
+    }
     return app.exec();
 }

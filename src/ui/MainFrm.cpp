@@ -3,8 +3,18 @@
 #include "app/Guard.h"
 #include "base/Clock.h"
 #include "base/Folders.h"
+#include "ui/AboutBoxFrm.h"
 #include "ui/AcqPage.h"
 #include "ui/ConfigPage.h"
+#include "ui/DesktopOpen.h"
+#include "graph/ProgressGraph.h"
+#include "instrument/VoltixPro.h"
+#include "graph/PseudoSection.h"
+#include "graph/SectionPresenter.h"
+#include "ui/ContourGraph.h"
+#include "ui/RangeFrm.h"
+#include "ui/RhoPage.h"
+#include "ui/ScatterGraph.h"
 #include "ui/ResPage.h"
 #include "ui/StartFrm.h"
 #include "ui/PortImages.h"
@@ -27,6 +37,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -110,7 +121,8 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
     AcquisitonDataTb = new TAcqPage(PageControl1);
     PageControl1->addTab(AcquisitonDataTb, QStringLiteral("Acquisition"));
     PageControl1->addTab(BuildStatePage(), QStringLiteral("Progress status"));
-    PageControl1->addTab(BuildRhoPage(), QStringLiteral("Rho pseudo section"));
+    RhoTb = new TRhoPage([this] { return PageControl1->currentWidget() == RhoTb; }, PageControl1);
+    PageControl1->addTab(RhoTb, QStringLiteral("Rho pseudo section"));
     ResistanceTb = new TResPage(PageControl1);
     PageControl1->addTab(ResistanceTb, QStringLiteral("Resistance"));
     PageControl1->addTab(BuildScriptPage(), QStringLiteral("Script / Event log"));
@@ -122,6 +134,7 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
     ProgressBar2->setTextVisible(false);
     ProgressBar2->setValue(0);
     column->addWidget(ProgressBar2);
+    BuildGraphs();
     column->addWidget(BuildStatusBar());
     setCentralWidget(client);
 
@@ -261,6 +274,11 @@ QWidget *TMainFrm::BuildStatusBar()
     ConnectBtn->setObjectName(QStringLiteral("ConnectBtn"));
     ConnectBtn->setToolButtonStyle(Qt::ToolButtonTextOnly);
     ConnectBtn->setMinimumWidth(80);
+    // Pressed (connected) must be plain to see at a glance in the field.
+    ConnectBtn->setStyleSheet(QStringLiteral(
+        "QToolButton#ConnectBtn { padding: 2px 8px; }"
+        "QToolButton#ConnectBtn:checked { background: #2e7d32; color: white; font-weight: bold;"
+        " border: 2px inset #1b5e20; border-radius: 3px; }"));
     cp->addWidget(ConnectBtn);
     row->addWidget(ConnectPannel);
 
@@ -275,10 +293,17 @@ QWidget *TMainFrm::BuildStatusBar()
     PauseBtn->setCheckable(true);
     StopBtn = new QPushButton(QStringLiteral("Stop"), StartButtonPanel);
     StopBtn->setObjectName(QStringLiteral("StopBtn"));
+    PauseBtn->setStyleSheet(QStringLiteral(
+        "QPushButton#PauseBtn:checked { background: #ffb300; color: black; font-weight: bold; }"));
     for (QPushButton *b : {NewGpsBtn, PauseBtn, StopBtn}) {
         b->setFixedWidth(62);
         sp->addWidget(b);
     }
+    PausedLbl = new QLabel(QStringLiteral("Paused"), StartButtonPanel);
+    PausedLbl->setObjectName(QStringLiteral("PausedLbl"));
+    PausedLbl->setStyleSheet(QStringLiteral("QLabel { color: #b26a00; font-weight: bold; }"));
+    PausedLbl->hide();
+    sp->addWidget(PausedLbl);
     row->addWidget(StartButtonPanel);
     row->addStretch(1);
 
@@ -323,7 +348,14 @@ QWidget *TMainFrm::BuildStatusBar()
     ErrorSetUp->setObjectName(QStringLiteral("ErrorSetUp"));
     ErrorSetUp->setStyleSheet(QStringLiteral("color: red; font-weight: bold;"));
     ErrorSetUp->hide();
+    NoticeLbl = new QLabel(MainGB);
+    NoticeLbl->setObjectName(QStringLiteral("NoticeLbl"));
+    NoticeLbl->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
+    NoticeLbl->setMinimumWidth(0);
+    NoticeLbl->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    NoticeLbl->hide();
     mg->addWidget(ProgressBar1, 1);
+    mg->addWidget(NoticeLbl, 2);
     mg->addWidget(ErrorSetUp);
     pg->addWidget(MainGB);
     RsOffImg = new QLabel(ProgressGB);
@@ -347,24 +379,39 @@ QWidget *TMainFrm::BuildStatusBar()
 
 QWidget *TMainFrm::BuildStatePage()
 {
-    QWidget *page = Page("StateTb");
-    auto *l = new QVBoxLayout(page);
-    auto *hint = new QLabel(QStringLiteral("Progress of the survey in 3-D."), page);
-    hint->setObjectName(QStringLiteral("StateHintLbl"));
-    hint->setAlignment(Qt::AlignCenter);
-    l->addWidget(hint);
-    return page;
+    StateTb = Page("StateTb");
+    auto *l = new QVBoxLayout(StateTb);
+    l->setContentsMargins(2, 2, 2, 2);
+    Pe3do1 = new TScatterGraph(StateTb);
+    l->addWidget(Pe3do1);
+    return StateTb;
 }
 
-QWidget *TMainFrm::BuildRhoPage()
+// The section and progress logic on the pages' widgets; the range dialog is
+// made once and reused.
+void TMainFrm::BuildGraphs()
 {
-    QWidget *page = Page("RhoTb");
-    auto *l = new QVBoxLayout(page);
-    auto *hint = new QLabel(QStringLiteral("Apparent resistivity pseudo-section."), page);
-    hint->setObjectName(QStringLiteral("RhoHintLbl"));
-    hint->setAlignment(Qt::AlignCenter);
-    l->addWidget(hint);
-    return page;
+    RhoTb->AttachProgressBar(ProgressBar2);
+    Section = std::make_unique<TPseudoSection>(*Shell->Model);
+    Presenter = std::make_unique<TSectionPresenter>(*Section, *RhoTb->PESGraph1, *RhoTb, UiServices);
+    Presenter->Locale = Shell->Locale;
+    RhoTb->Attach(Presenter.get(), &UiServices);
+    Progress = std::make_unique<TProgressGraph>(*Shell->Model, *Pe3do1,
+                                                [this] { return PageControl1->currentWidget() == StateTb; });
+    RangeFrm = new TRangeFrm(*Presenter, UiServices, this);
+    connect(RhoTb->GraphRangeBtn, &QPushButton::clicked, RangeFrm, &TRangeFrm::ShowModeless);
+}
+
+TGraph2D &TMainFrm::PseudoSectionGraph() { return *RhoTb->PESGraph1; }
+TGraph3D &TMainFrm::ProgressGraph() { return *Pe3do1; }
+void TMainFrm::InitProgressGraph() { Progress->InitProgressGraph(); }
+void TMainFrm::UpdateProgressGraph(int n, int s) { Progress->UpdateProgressGraph(n, s); }
+void TMainFrm::RedrawProgressGraph() { Progress->RedrawProgressGraph(); }
+void TMainFrm::BuildPseudoSection() { Presenter->BuildPseudoSection(); }
+
+void TMainFrm::UpdatePseudoSection(const TDataRecord *records, int first, int count)
+{
+    Presenter->UpdatePseudoSection(records, first, count);
 }
 
 QWidget *TMainFrm::BuildScriptPage()
@@ -403,7 +450,16 @@ void TMainFrm::ConnectEventLog()
     log.OnClear = [this] { EditJournal->clear(); };
     log.OnSaveError = [this](const QString &path, const QString &error) {
         const QString text = QStringLiteral("Event log not saved: %1 (%2)").arg(path, error);
-        SetStatusText(text);
+        ShowNotice(text);
+        // Shown in the pane, not added to the log: it is the log that failed.
+        QTextCursor cursor(EditJournal->document());
+        cursor.movePosition(QTextCursor::End);
+        QTextCharFormat format;
+        format.setForeground(Qt::red);
+        if (!EditJournal->document()->isEmpty())
+            cursor.insertBlock();
+        cursor.insertText(text, format);
+        EditJournal->ensureCursorVisible();
         std::fprintf(stderr, "tarnelpro: %s\n", qPrintable(text));
     };
 }
@@ -421,13 +477,30 @@ void TMainFrm::ShowLinkIndicator(bool on)
 {
     RsOnImg->setVisible(on);
     RsOffImg->setVisible(!on);
+    LinkOn = on;
+    if (!on) {
+        // Values of an instrument no longer connected would mislead.
+        for (QLabel *box : {TxBatLblx, RxBatLblx, RxTempLblx}) {
+            box->clear();
+            box->setStyleSheet(QString());
+        }
+        for (QProgressBar *gauge : {TxGauge, RxGauge, TempGauge}) {
+            gauge->setValue(gauge->minimum());
+            gauge->setStyleSheet(QString());
+        }
+        HealthReading = false;
+    }
+    UpdateBatteryButton();
 }
+
+void TMainFrm::UpdateBatteryButton() { BatterieBtn->setEnabled(LinkOn && !ActionBusy && !HealthReading); }
 
 void TMainFrm::ShowRunControls(bool visible)
 {
     StartButtonPanel->setVisible(visible);
-    for (QWidget *w : std::initializer_list<QWidget *>{PauseBtn, NewGpsBtn, StopBtn, BatterieBtn})
+    for (QWidget *w : std::initializer_list<QWidget *>{PauseBtn, NewGpsBtn, StopBtn})
         w->setEnabled(visible);
+    UpdateBatteryButton();
 }
 
 void TMainFrm::ShowPage(TPage page) { PageControl1->setCurrentIndex(static_cast<int>(page)); }
@@ -499,11 +572,16 @@ void TMainFrm::SetActionRunning(bool running)
     for (QAction *a : PortGroup->actions())
         a->setEnabled(!running);
     NewGpsBtn->setEnabled(!running);
-    BatterieBtn->setEnabled(!running);
+    ActionBusy = running;
+    UpdateBatteryButton();
     ConfigurationTb->setEnabled(!running);
 }
 
-void TMainFrm::SetPauseDown(bool down) { PauseBtn->setChecked(down); }
+void TMainFrm::SetPauseDown(bool down)
+{
+    PauseBtn->setChecked(down);
+    PausedLbl->setVisible(down);
+}
 void TMainFrm::ShowModeLabel(const QString &mode) { AcquisitonDataTb->ShowMode(mode); }
 void TMainFrm::HideDataGroup() { AcquisitonDataTb->HideData(); }
 
@@ -575,7 +653,12 @@ void TMainFrm::ShowHealth(const THealthDisplay &display)
     }
 }
 
-void TMainFrm::SetBatteryButtonVisible(bool visible) { BatterieBtn->setVisible(visible); }
+void TMainFrm::SetBatteryButtonVisible(bool visible)
+{
+    // Greyed while the values are read; it never leaves the status bar.
+    HealthReading = !visible;
+    UpdateBatteryButton();
+}
 
 TPage TMainFrm::CurrentPage() const { return static_cast<TPage>(PageControl1->currentIndex()); }
 
@@ -614,7 +697,7 @@ public:
         if (event->type() == QEvent::Resize) {
             auto *label = static_cast<QLabel *>(watched);
             const QString path = label->property("fullPath").toString();
-            label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, qMax(20, label->contentsRect().width() - 4)));
+            label->setText(TMainFrm::ShortPath(path, label->fontMetrics(), qMax(20, label->contentsRect().width() - 4)));
         }
         return false;
     }
@@ -628,35 +711,67 @@ void TMainFrm::ShowShortPath(QLabel *label, const QString &path)
     label->setProperty("fullPath", path);
     label->setToolTip(path);
     const int width = qMax(20, label->contentsRect().width() - 4);
-    label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, width));
+    label->setText(ShortPath(path, label->fontMetrics(), width));
 }
 
-void TMainFrm::ShowHelp()
+QString TMainFrm::ShortPath(const QString &path, const QFontMetrics &metrics, int width)
 {
-    const QString manual = ProgramFolder() + QStringLiteral("TarnelPro.html");
-    QDesktopServices::openUrl(QUrl::fromLocalFile(manual));
+    if (metrics.horizontalAdvance(path) <= width)
+        return path;
+    const QStringList parts = path.split(QLatin1Char('/'));
+    const QString ellipsis = QStringLiteral("\u2026/");
+    for (qsizetype first = 1; first < parts.size(); ++first) {
+        const QString candidate = ellipsis + parts.sliced(first).join(QLatin1Char('/'));
+        if (metrics.horizontalAdvance(candidate) <= width)
+            return candidate;
+    }
+    return metrics.elidedText(parts.last(), Qt::ElideMiddle, width);
 }
+
+void TMainFrm::ShowNotice(const QString &text)
+{
+    NoticeLbl->setToolTip(text);
+    NoticeLbl->setText(NoticeLbl->fontMetrics().elidedText(text, Qt::ElideRight, qMax(40, NoticeLbl->width())));
+    NoticeLbl->setProperty("fullText", text);
+    NoticeLbl->setVisible(!text.isEmpty());
+}
+
+QString TMainFrm::NoticeText() const { return NoticeLbl->property("fullText").toString(); }
+
+void TMainFrm::ShowHelp() { ShowNotice(OpenManual()); }
 
 void TMainFrm::PageControl1Change(int)
 {
-    // The colour range of the pseudo-section is re-applied here once it exists.
+    Guarded(UiServices, [&] { Presenter->PageControl1Change(); });
 }
 
 void TMainFrm::BitBtn1Click()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(Shell->State.AcquisitionFile));
+    const QString file = Shell->State.AcquisitionFile;
+    if (!QFileInfo(file).isFile())
+        ShowNotice(QStringLiteral("No acquisition file yet: %1").arg(file));
+    else if (!OpenWithDesktop(QUrl::fromLocalFile(file)))
+        ShowNotice(QStringLiteral("No program to open %1").arg(file));
+    else
+        ShowNotice(QString());
 }
 
-void TMainFrm::Homepage1Click() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(HomePageUrl))); }
+void TMainFrm::Homepage1Click()
+{
+    if (!OpenWithDesktop(QUrl(QString::fromLatin1(HomePageUrl))))
+        ShowNotice(QStringLiteral("No browser to open %1").arg(QString::fromLatin1(HomePageUrl)));
+}
 
-void TMainFrm::Productsupport1Click() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(SupportPageUrl))); }
+void TMainFrm::Productsupport1Click()
+{
+    if (!OpenWithDesktop(QUrl(QString::fromLatin1(SupportPageUrl))))
+        ShowNotice(QStringLiteral("No browser to open %1").arg(QString::fromLatin1(SupportPageUrl)));
+}
 
 void TMainFrm::Apropos1Click()
 {
-    QMessageBox::about(this, QStringLiteral("About"),
-                       QStringLiteral("<b>Tarnel Pro 2</b><br>Version %1<br>Acquisition program for the VOLTIX "
-                                      "resistivity and IP instruments.")
-                           .arg(QCoreApplication::applicationVersion()));
+    TAboutBoxFrm about(this);
+    about.exec();
 }
 
 bool TMainFrm::GrabPages(const QString &folder)
@@ -668,7 +783,13 @@ bool TMainFrm::GrabPages(const QString &folder)
         for (int k = 0; k < 5; ++k)
             QCoreApplication::processEvents();
         const QString name = PageControl1->widget(i)->objectName();
-        ok = grab().save(QStringLiteral("%1/page-%2-%3.png").arg(folder).arg(i + 1).arg(name)) && ok;
+        QPixmap shot = grab();
+        // The 3-D view is a window of its own that a grab does not see.
+        if (PageControl1->widget(i) == StateTb && Pe3do1->CanRender()) {
+            QPainter painter(&shot);
+            painter.drawImage(Pe3do1->mapTo(this, QPoint(0, 0)), Pe3do1->Picture(Pe3do1->size()));
+        }
+        ok = shot.save(QStringLiteral("%1/page-%2-%3.png").arg(folder).arg(i + 1).arg(name)) && ok;
     }
     PageControl1->setCurrentIndex(0);
     return ok;

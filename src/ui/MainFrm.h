@@ -3,7 +3,6 @@
 // controllers tell it through TMainView and offers TUserInterface on widgets.
 #include "app/MainView.h"
 #include "app/Shell.h"
-#include "graph/MemoryGraph.h"
 #include "ui/QtUserInterface.h"
 
 #include <QMainWindow>
@@ -13,6 +12,7 @@
 class QAction;
 class QActionGroup;
 class QComboBox;
+class QFontMetrics;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -23,6 +23,12 @@ class QTabWidget;
 class TConfigPage;
 class TAcqPage;
 class TResPage;
+class TRhoPage;
+class TRangeFrm;
+class TScatterGraph;
+class TPseudoSection;
+class TSectionPresenter;
+class TProgressGraph;
 class QTextEdit;
 class QTimer;
 class QToolButton;
@@ -73,20 +79,36 @@ public:
     void ShowSkip(bool shown) override;
     void ShowResistanceChecked(bool shown) override;
     void ShowResistance(int which, const Node &p1, const Node &p2, float r) override;
-    TGraph2D &PseudoSectionGraph() override { return PseudoGraph; }
-    TGraph3D &ProgressGraph() override { return StateGraph; }
+    TGraph2D &PseudoSectionGraph() override;
+    TGraph3D &ProgressGraph() override;
+    void InitProgressGraph() override;
+    void UpdateProgressGraph(int n, int s) override;
+    void RedrawProgressGraph() override;
+    void BuildPseudoSection() override;
+    void UpdatePseudoSection(const TDataRecord *records, int first, int count) override;
 
     // Sets the enabled state of every child control of container, and of
     // their children when deep.
     static void EnableChildControls(QWidget *container, bool enable, bool deep);
-    // Path shortened with an ellipsis to fit label's width less 4 pixels.
+    // Path shortened to fit label's width less 4 pixels.
     static void ShowShortPath(QLabel *label, const QString &path);
+    // Drops leading folders ("…/folder/name") until the path fits width, so
+    // the file name stays visible; a name too long alone is cut in its middle.
+    static QString ShortPath(const QString &path, const QFontMetrics &metrics, int width);
+
+    // A short notice in MainGB beside the transfer bar (the title keeps the
+    // instrument's identification).
+    void ShowNotice(const QString &text);
+    QString NoticeText() const;
 
     // Saves a PNG of the window on each page into folder; false on a write error.
     bool GrabPages(const QString &folder);
 
     int PortImageIndex() const { return CurrentPortImage; }
     TConfigPage *ConfigPage() const { return ConfigurationTb; }
+    TRhoPage *RhoPage() const { return RhoTb; }
+    TRangeFrm *RangeDialog() const { return RangeFrm; }
+    TSectionPresenter &SectionLogic() { return *Presenter; }
 
     // Opens the acquisition file with the application registered for it.
     void BitBtn1Click();
@@ -99,22 +121,27 @@ private:
     void BuildMenus();
     QWidget *BuildStatusBar();
     QWidget *BuildStatePage();
-    QWidget *BuildRhoPage();
+    void BuildGraphs();
     QWidget *BuildScriptPage();
     void ConnectEventLog();
 
     void ShowHelp();
+    void UpdateBatteryButton();
     void PageControl1Change(int index);
     void Homepage1Click();
     void Productsupport1Click();
     void Apropos1Click();
 
     TQtUserInterface UiServices{this};
-    TMemoryGraph2D PseudoGraph;
-    TMemoryGraph3D StateGraph;
     std::unique_ptr<TShell> Shell;
+    std::unique_ptr<TPseudoSection> Section;
+    std::unique_ptr<TSectionPresenter> Presenter;
+    std::unique_ptr<TProgressGraph> Progress;
     int CurrentPortImage = -1;
     bool SizeFixed = false;
+    bool LinkOn = false;
+    bool ActionBusy = false;
+    bool HealthReading = false;
 
     // Status bar
     QAction *PowerAction = nullptr;
@@ -128,6 +155,8 @@ private:
     QGroupBox *MainGB = nullptr;
     QProgressBar *ProgressBar1 = nullptr;
     QLabel *ErrorSetUp = nullptr;
+    QLabel *NoticeLbl = nullptr;
+    QLabel *PausedLbl = nullptr;
     QLabel *RsOffImg = nullptr;
     QLabel *RsOnImg = nullptr;
     QLabel *Image2 = nullptr;
@@ -146,6 +175,10 @@ private:
     TConfigPage *ConfigurationTb = nullptr;
     TAcqPage *AcquisitonDataTb = nullptr;
     TResPage *ResistanceTb = nullptr;
+    QWidget *StateTb = nullptr;
+    TScatterGraph *Pe3do1 = nullptr;
+    TRhoPage *RhoTb = nullptr;
+    TRangeFrm *RangeFrm = nullptr;
     QTextEdit *EditJournal = nullptr;
 
     // Menus

@@ -53,6 +53,15 @@ public:
     }
     bool SkipShown = false;
     void ShowSkip(bool shown) override { SkipShown = shown; }
+    // The graph hooks in the order the controller called them.
+    QStringList Graphs;
+    void InitProgressGraph() override { Graphs << "init"; }
+    void UpdateProgressGraph(int n, int s) override { Graphs << QStringLiteral("progress %1 %2").arg(n).arg(s); }
+    void BuildPseudoSection() override { Graphs << "build"; }
+    void UpdatePseudoSection(const TDataRecord *records, int first, int count) override
+    {
+        Graphs << QStringLiteral("section %1 %2%3").arg(first).arg(count).arg(records ? "" : " none");
+    }
 };
 
 struct TRunFixture : ::testing::Test {
@@ -150,6 +159,28 @@ TEST_F(TRunFixture, standardRunMeasuresEveryGroupAndStoresEveryRecord)
     EXPECT_EQ(Shell->State.RunState, TRunState::Idle);
     EXPECT_FALSE(View.Running);
     EXPECT_TRUE(View.HealthTimer);
+}
+
+TEST_F(TRunFixture, graphsFollowEveryGroupInTheModesThatDrawThem)
+{
+    const struct {
+        int Mode;
+        QStringList Calls;
+    } cases[] = {
+        {0, {"build", "init", "progress 10 0", "section 0 10", "progress 10 10", "section 10 10", "progress 10 20",
+             "section 20 10", "progress 10 30"}},
+        // High speed: the progress graph after each group, no pseudo-section.
+        {1, {"build", "init", "progress 10 0", "progress 10 10", "progress 10 20", "progress 10 30"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Mode);
+        Shell->State.MeasMode = c.Mode;
+        Shell->Model->SpeedStartChannel = 10;
+        Instrument->SpeedAnswer = std::vector<float>(22, 1.0f);
+        View.Graphs.clear();
+        Shell->NewGpsBtnClick();
+        EXPECT_EQ(View.Graphs, c.Calls);
+    }
 }
 
 TEST_F(TRunFixture, aFailedRunDialogueMeasuresTheSameGroupAgain)
@@ -484,6 +515,21 @@ TEST_F(TRunFixture, aLinkThatDroppedWhileIdleIsShownAtTheNextTick)
     const auto lines = Shell->EventLog.Lines().size();
     Shell->Timer1Timer();
     EXPECT_EQ(Shell->EventLog.Lines().size(), lines) << "said once";
+}
+
+TEST_F(TRunFixture, aDataFileThatCannotBeWrittenEndsTheRunWithTheElectrodesReleased)
+{
+    Instrument->DuringRun = [this] {
+        if (Instrument->Runs == 2)
+            QFile::remove(Shell->State.AcquisitionFile); // a removed stick
+    };
+    EXPECT_THROW(Shell->RunStartAction(TShell::ActionAcquisition), ETarnelError);
+    const auto &last = Shell->EventLog.Lines().back();
+    EXPECT_EQ(last.Color, LogColor::Red);
+    EXPECT_TRUE(last.Text.contains("Quadripoles 11 .. 20 / 30 measured but not stored")) << last.Text.toStdString();
+    EXPECT_EQ(Instrument->Commands.back(), 41);
+    EXPECT_EQ(Instrument->Sent[41].mid(2), QByteArray(26, '\0'));
+    EXPECT_TRUE(Shell->LinkOpen());
 }
 
 TEST_F(TRunFixture, resumeChoiceContinuesTheFileOrRefusesAnotherSurveys)

@@ -1,6 +1,7 @@
 #include "app/RecordingView.h"
 #include "app/OpeningPort.h"
 #include "app/Shell.h"
+#include "base/TarnelError.h"
 #include "instrument/FakeInstrument.h"
 #include "instrument/Generation.h"
 #include "instrument/VoltixPro.h"
@@ -184,12 +185,22 @@ TEST_F(TConnectFixture, bluetoothPromptReturnsUntilAValidNumber)
     EXPECT_EQ(PortsMade, 2) << "a new port object replaces the old one";
 }
 
-TEST_F(TConnectFixture, usbChoiceStartsTheUsbToolEveryTime)
+TEST_F(TConnectFixture, usbChoiceStartsTheUsbToolEveryTimeWhenItIsThere)
 {
     Shell->ComCheck(99);
+    Shell->ZIREriva1Click();
+    EXPECT_TRUE(Started.isEmpty()) << "no tool in the program folder: nothing is started";
+
+    QDir().mkpath(Tmp.path() + "/program");
+    QFile tool(Tmp.path() + "/program/ZIREriva");
+    ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+    tool.write("#!/bin/sh\n");
+    tool.close();
+    tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner);
     Shell->ComCheck(99);
-    EXPECT_EQ(Started.size(), 2);
-    EXPECT_TRUE(Started.first().endsWith("ZIREriva"));
+    Shell->ComCheck(99);
+    ASSERT_EQ(Started.size(), 2);
+    EXPECT_EQ(Started.first(), Tmp.path() + "/program/ZIREriva");
 }
 
 TEST_F(TConnectFixture, healthThresholdsColoursAndLines)
@@ -234,6 +245,14 @@ TEST_F(TConnectFixture, healthThresholdsColoursAndLines)
             EXPECT_EQ(Shell->EventLog.Color(), LogColor::Red) << "the colour stays red after an alarm";
         }
     }
+}
+
+TEST_F(TConnectFixture, aFailedHealthCheckGivesTheBatteryButtonBack)
+{
+    ConnectNow();
+    Port->State = -1;
+    EXPECT_THROW(Shell->CheckInstrumentHealth(), ETarnelError);
+    EXPECT_TRUE(View.BatteryButton);
 }
 
 TEST_F(TConnectFixture, aTimerTickDuringAnotherExchangeIsSkipped)

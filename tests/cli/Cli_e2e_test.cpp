@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -20,12 +21,16 @@ struct TResult {
 
 struct TCliFixture : ::testing::Test {
     QTemporaryDir Tmp;
+    // More environment for the runs (a locale, say).
+    QMap<QString, QString> Env;
 
     TResult Run(const QStringList &args, int timeoutMs = 120000)
     {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("TARNELPRO_DATA_DIR"), Tmp.path() + "/data");
+        for (auto it = Env.cbegin(); it != Env.cend(); ++it)
+            env.insert(it.key(), it.value());
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(TARNELPRO_CLI_PATH), args);
         p.waitForFinished(timeoutMs);
@@ -282,4 +287,179 @@ TEST_F(TCliFixture, checkResistancePrintsEachPairAndSkipsAHighOne)
     const TResult all = Run({"check-resistance", "--config", ini, "--max", "1000", "--yes"});
     EXPECT_EQ(all.Status, 0) << all.Err.toStdString();
     EXPECT_EQ(all.Out.count('\n'), 38) << "39 used nodes, 38 consecutive pairs";
+}
+
+namespace {
+QByteArray Bytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+void Put(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+// A file from another computer: Windows-1252 text, a decimal comma, quotes,
+// duplicates, keys the program does not know and a closing comment.
+const QByteArray Foreign = "; written elsewhere\r\n[startparameters]\r\nCrenEt=1,5\r\nCrenMin=6\r\ncrenmin=2\r\n"
+                           "Vendor=keep\r\n[Comment]\r\nCommentMemo=\"Profil \xE9t\xE9\"\r\n"
+                           "[Communication]\r\nPort=100\r\nModemConfig=ATZ\r\n; last line";
+} // namespace
+
+TEST_F(TCliFixture, configPrintShowsTheEffectiveConfigurationInSaveOrder)
+{
+    TResult r = Run({"config", Tmp.path() + "/missing.ini", "--print"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains("No such file or directory")) << r.Err.toStdString();
+    EXPECT_TRUE(r.Out.isEmpty());
+    EXPECT_EQ(Run({"config", "--print"}).Status, 2);
+
+    const QString ini = Tmp.path() + "/foreign.ini";
+    Put(ini, Foreign);
+    Env["LC_ALL"] = "de_DE.UTF-8";
+    r = Run({"config", ini, "--print"});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    const QString &out = r.Out;
+    const QStringList sections = [&] {
+        QStringList found;
+        for (const QString &line : out.split('\n'))
+            if (line.startsWith('['))
+                found << line;
+        return found;
+    }();
+    EXPECT_EQ(sections, QStringList({"[Parameters]", "[Comment]", "[Name]", "[Communication]", "[SpeedStartParameters]",
+                                     "[StartParameters]"}));
+    EXPECT_TRUE(out.contains(QString::fromUtf8("CommentMemo=Profil été\n"))) << out.toStdString();
+    EXPECT_TRUE(out.contains("CrenMin=6\nCrenMax=16\nCrenEt=1.5\n"));
+    EXPECT_TRUE(out.contains("Port=100\nSpeed=19200\n"));
+    EXPECT_TRUE(out.contains("AcquisitionFile=" + Tmp.path() + "/data/Tarnel.bin\n")) << "the start-up default";
+    EXPECT_FALSE(out.contains("Vendor")) << "only the program's keys";
+}
+
+TEST_F(TCliFixture, configSaveOntoItselfKeepsWhatTheProgramDoesNotKnow)
+{
+    const QString ini = Tmp.path() + "/foreign.ini";
+    Put(ini, Foreign);
+    Env["LC_ALL"] = "ar_EG.UTF-8";
+    TResult r = Run({"config", ini, "--save", ini});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    const QByteArray saved = Bytes(ini);
+    EXPECT_TRUE(saved.startsWith("; written elsewhere\r\n[startparameters]\r\nCrenEt=1.5\r\nCrenMin=6\r\ncrenmin=2\r\n"
+                                 "Vendor=keep\r\n"))
+        << saved.toStdString();
+    EXPECT_TRUE(saved.contains("CommentMemo=Profil \xE9t\xE9\r\n"));
+    EXPECT_TRUE(saved.contains("ModemConfig=ATZ\r\n"));
+    EXPECT_TRUE(saved.contains("; last line\r\n"));
+
+    // Saving again changes nothing, and another file gets the same content.
+    ASSERT_EQ(Run({"config", ini, "--save", ini}).Status, 0);
+    EXPECT_EQ(Bytes(ini), saved);
+    ASSERT_EQ(Run({"config", ini, "--save", Tmp.path() + "/copy.ini"}).Status, 0);
+    EXPECT_EQ(Bytes(Tmp.path() + "/copy.ini"), saved);
+
+    r = Run({"config", ini, "--save", Tmp.path() + "/no/such/folder/x.ini"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_FALSE(r.Err.isEmpty());
+}
+
+TEST_F(TCliFixture, identifyTakesTheLinkFromTheConfiguration)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Tmp.path() + "/link.ini";
+    Put(ini, "[Communication]\r\nPort=100\r\nIPAddress=" + sim.TcpAddress().toLatin1() + "\r\n");
+    const QByteArray before = Bytes(ini);
+    TResult r = Run({"identify", "--config", ini, "--yes"});
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_TRUE(r.Out.contains("TypeCode: 0x10000002\n")) << r.Out.toStdString();
+    EXPECT_EQ(Bytes(ini), before);
+
+    r = Run({"identify", "--config", Tmp.path() + "/missing.ini", "--yes"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains("No such file or directory")) << r.Err.toStdString();
+}
+
+TEST_F(TCliFixture, acquireRewritesTheConfigurationOnlyWithSaveConfig)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Survey(sim.TcpAddress());
+    const QByteArray before = Bytes(ini);
+    const QString output = QString::fromUtf8("/\xC5\x82\xC3\xB3\x64\xC5\xBA/x.bin"); // łódź
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(Tmp.path() + output).path()));
+    TResult r = Run({"acquire", "--config", ini, "--yes", "--output", Tmp.path() + output});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(Bytes(ini), before) << "the user's file is not touched";
+    const QString log = QString::fromUtf8(Bytes(Tmp.path() + QString::fromUtf8("/\xC5\x82\xC3\xB3\x64\xC5\xBA/x_Log.txt")));
+    EXPECT_TRUE(log.contains("Command line overrides: AcquisitionFile=" + Tmp.path() + output +
+                             " (for this run only; the configuration file is unchanged)"))
+        << log.toStdString();
+
+    r = Run({"acquire", "--config", ini, "--yes", "--overwrite", "--save-config", "--output", Tmp.path() + output});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    const QByteArray saved = Bytes(ini);
+    EXPECT_TRUE(saved.contains(("AcquisitionFile=" + Tmp.path() + output + "\r\n").toUtf8())) << saved.toStdString();
+    EXPECT_TRUE(saved.startsWith(before.left(before.indexOf("[Parameters]")))) << "the lines before stay as they were";
+
+namespace {
+// Checks the data file record by record: each record is a whole channel of
+// its group, at the quadripole it belongs to, with a measured Rho.
+void ExpectWholeGroupsInSequence(const QString &path, int records)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray data = f.readAll();
+    ASSERT_EQ(data.size(), 1029 + records * 304);
+    for (int i = 0; i < records; ++i) {
+        const char *r = data.constData() + 1029 + i * 304;
+        const int g = i / 10, k = i % 10;
+        EXPECT_EQ(std::uint8_t(r[248]), 0xA0 + k) << "record " << i;
+        float xm = 0, rho = 0;
+        std::memcpy(&xm, r + 16 + 8, 4);
+        std::memcpy(&rho, r + 76, 4);
+        EXPECT_EQ(xm, 5.0f * float(13 * g + 3 + k)) << "record " << i << " belongs to quadripole " << i + 1;
+        EXPECT_TRUE(rho > 1.0f && rho < 10000.0f) << "record " << i << ": Rho " << rho;
+    }
+}
+} // namespace
+
+TEST_F(TCliFixture, aGroupNotReceivedWholeIsMeasuredAgainAndNeverStored)
+{
+    const struct {
+        QStringList faults;
+        bool pty;
+        int status;
+        int records;
+    } cases[] = {
+        {{"count-inflate-at-group=2"}, false, 0, 30},
+        {{"short-block-at-group=2"}, true, 0, 30},
+        {{"short-block-at-group=1"}, false, 0, 30},
+        // The PC gives up the block; the group is measured again on the same link.
+        {{"crc-forever-at-group=2"}, false, 0, 30},
+        // The second measurement of the same group fails too: the run ends there.
+        {{"count-inflate-at-group=2", "short-block-at-group=3"}, true, 1, 10},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.faults.join(' ').toStdString() + (c.pty ? " over a pty" : " over TCP"));
+        QStringList args = {"--time-scale", "0", "--coordinates", Tmp.path() + "/coords.txt"};
+        args += c.pty ? QStringList{"--pty", Tmp.path() + "/tty"} : QStringList{"--tcp", "127.0.0.1:0"};
+        for (const QString &f : c.faults)
+            args += {"--fault", f};
+        Survey(QString());
+        TSimProcess sim(args);
+        ASSERT_FALSE(sim.Where().isEmpty());
+        const QString link = c.pty ? "serial:" + Tmp.path() + "/tty" : "tcp:" + sim.TcpAddress();
+        const QString ini = Survey(sim.TcpAddress());
+        const TResult r = Run({"acquire", "--config", ini, "--yes", "--overwrite", "--link", link});
+        EXPECT_EQ(r.Status, c.status) << r.Err.toStdString();
+        ExpectWholeGroupsInSequence(Tmp.path() + "/out.bin", c.records);
+        QFile log(Tmp.path() + "/out_Log.txt");
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        const QByteArray text = log.readAll();
+        EXPECT_TRUE(text.contains("not received whole")) << text.toStdString();
+        if (c.status != 0) {
+            EXPECT_TRUE(r.Err.contains("not received whole twice")) << r.Err.toStdString();
+            EXPECT_TRUE(text.contains("acquisition ended at quadripoles 11 .. 20 / 30")) << text.toStdString();
+        }
+    }
 }

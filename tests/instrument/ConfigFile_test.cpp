@@ -313,3 +313,12 @@ TEST(ConfigFile, serialPortNumbersMapToDevices)
     ASSERT_TRUE(TConfigFile::Read(path, TConfigValues{}, v));
     EXPECT_EQ(v.Port, 100);
 }
+
+TEST(ConfigFile, theShippedTemplateKeepsItsVabMaximumInRange)
+{
+    TConfigValues v;
+    ASSERT_TRUE(TConfigFile::Read(QStringLiteral(TARNEL_TEST_DATA "/../../resources/Setup.ini"), TConfigValues{}, v));
+    const int volts = v.Start.VabMax() * 10;
+    EXPECT_GE(volts, 10);
+    EXPECT_LE(volts, 800);
+}

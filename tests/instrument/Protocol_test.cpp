@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 struct TProtocolFixture : ::testing::Test {
     TScriptedUi Ui;
@@ -99,6 +101,18 @@ TEST_F(TProtocolFixture, restartFlagFollowsTheCommandLineInGenerationTwoOnly)
     v1.SetParameters(p);
     ASSERT_EQ(SentAfter(29).size(), 196);
     EXPECT_EQ(std::uint8_t(SentAfter(29)[27]), 0x85) << "generation 1 leaves the flag as it is";
+}
+
+TEST_F(TProtocolFixture, anAbsurdStackMaximumKeepsTheProgressRangeInBounds)
+{
+    TStartParameters p;
+    p.CrenMax = std::numeric_limits<std::int32_t>::max();
+    Instrument.Parameters = QByteArray(reinterpret_cast<const char *>(&p), 136) + QByteArray(80, '\0');
+    auto &gen = Connect(TypeCodeV2);
+    gen.GetParameters();
+    Instrument.RunScript = "ST";
+    gen.RunMeasurement();
+    EXPECT_EQ(Ui.ProgressMax, 999 + 3);
 }
 
 TEST_F(TProtocolFixture, runDialogueReturnsTheAnnouncedCountAndStoresTheRecords)

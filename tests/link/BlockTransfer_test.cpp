@@ -292,4 +292,60 @@ TEST_F(BlockTransfer, Send_wireImage_matchesTheExchangeLayout)
     EXPECT_EQ(Le16At(w, 7 + 2 + 528), (Sum16(Le16Bytes(528)) + Sum16(payload.left(528))) & 0xFFFF);
 }
 
+// A line that keeps failing one step of the transfer ends it with an error
+// after 20 failures in a row; failures that a good block interrupts do not add up.
+TEST_F(BlockTransfer, failuresInARow_endTheTransfer)
+{
+    const QByteArray payload = Pattern(1056);
+    std::set<int> allBad, twoRunsOf19;
+    for (int i = 1; i <= 1000; ++i)
+        allBad.insert(i);
+    for (int i = 1; i <= 39; ++i)
+        if (i != 20)
+            twoRunsOf19.insert(i);
+    TInstrumentSends sends;
+    TInstrumentReceives receives;
+    struct Case {
+        const char *what;
+        bool sending;
+        std::function<void()> attach;
+        bool fails;
+    };
+    const std::vector<Case> cases = {
+        {"receive: no zero echoed", false, [&] { Port.OnWrite = [&](std::uint8_t) { Port.Feed({5}); }; }, true},
+        {"receive: block-number echo always wrong", false,
+         [&] { sends.GarbledEchoes = 1000, sends.Attach(Port); }, true},
+        {"receive: check value always wrong", false,
+         [&] { sends.CorruptTransmissions = allBad, sends.Attach(Port); }, true},
+        {"receive: 19 bad, one good, 19 bad", false,
+         [&] { sends.CorruptTransmissions = twoRunsOf19, sends.Attach(Port); }, false},
+        {"send: garbage instead of the zero", true, [&] { receives.Attach(Port, QByteArray(30, 'g')); }, true},
+        {"send: every block asked for again", true,
+         [&] { receives.RejectTransmissions = allBad, receives.Attach(Port); }, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        sends = TInstrumentSends{};
+        sends.Payload = payload;
+        receives = TInstrumentReceives{};
+        Port.Rx.clear();
+        c.attach();
+        QString error;
+        try {
+            if (c.sending)
+                Port.SendBlockFrom(std::span(reinterpret_cast<const std::uint8_t *>(payload.constData()), 1056u),
+                                   TBlockErrors::ErrorIndicator, TBlockProgress::None);
+            else
+                Port.ReceiveBlock(TBlockProgress::None, TBlockErrors::ErrorIndicator);
+        } catch (const ETarnelError &e) {
+            error = e.Message();
+        }
+        EXPECT_EQ(error, c.fails ? "Port err. block transfer" : "");
+        EXPECT_FALSE(Ui.Busy);
+        if (!c.fails) {
+            EXPECT_EQ(c.sending ? receives.Received : Stream(), payload);
+        }
+    }
+}
+
 } // namespace

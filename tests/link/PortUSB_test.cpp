@@ -15,6 +15,7 @@ namespace {
 
 class TFakeFtdi : public TFtdiDevice {
 public:
+    static constexpr int DeviceNotFound = 2;
     QStringList Calls;
     std::deque<int> Counts{1};       // ListDevices answers; the last one repeats
     int FailOpens = 0;
@@ -22,6 +23,8 @@ public:
     int DriverStatus = Ok, LibraryStatus = Ok;
     std::uint32_t Driver = 0x021210, Library = 0x030215;
     unsigned Modem = 0;
+    int BytesBeforeUnplug = -1;      // the cable goes after this many bytes were read
+    bool Unplugged = false;
 
     int ListDevices(int &count) override
     {
@@ -39,7 +42,13 @@ public:
     int Read(std::span<std::uint8_t> buffer, int &read) override
     {
         read = 0;
+        if (Unplugged)
+            return DeviceNotFound;
         while (read < int(buffer.size()) && !Rx.empty()) {
+            if (BytesBeforeUnplug >= 0 && BytesBeforeUnplug-- == 0) {
+                Unplugged = true;
+                return DeviceNotFound;
+            }
             buffer[read++] = Rx.front();
             Rx.pop_front();
         }
@@ -47,6 +56,9 @@ public:
     }
     int Write(std::span<const std::uint8_t> data, int &written) override
     {
+        written = 0;
+        if (Unplugged)
+            return DeviceNotFound;
         written = int(data.size());
         return Log(QString("Write %1").arg(data[0]));
     }
@@ -68,13 +80,13 @@ public:
     int GetQueueStatus(int &received) override
     {
         received = int(Rx.size());
-        return Ok;
+        return Unplugged ? DeviceNotFound : Ok;
     }
     int GetStatus(int &received, int &toSend, int &events) override
     {
         received = int(Rx.size());
         toSend = events = 0;
-        return Ok;
+        return Unplugged ? DeviceNotFound : Ok;
     }
     int SetLatencyTimer(int ms) override { return Log(QString("Latency %1").arg(ms)); }
     int GetDriverVersion(std::uint32_t &v) override
@@ -230,6 +242,40 @@ TEST_F(UsbLink, Disconnect_dropsLinesAndCloses)
     Device->Calls.clear();
     Port->Disconnect();
     EXPECT_TRUE(Device->Calls.isEmpty());
+}
+
+// The cable pulled in the middle of a read: the link goes down at once and
+// every later operation raises instead of polling the dead device.
+TEST_F(UsbLink, cablePulledMidRead_linkDownAndEachOperationRaisesAtOnce)
+{
+    ASSERT_EQ(Port->Connect(99, 19200, QString(), false, QString(), 0), 99);
+    Device->Rx = {1, 2, 3, 4};
+    Device->BytesBeforeUnplug = 2;
+    const std::int64_t start = Clock.Now;
+    std::array<std::uint8_t, 4> four{};
+    QString error;
+    try {
+        Port->ReadExact(four);
+    } catch (const ETarnelError &e) {
+        error = e.Message();
+    }
+    EXPECT_EQ(error, "Port err. Getcom");
+    EXPECT_LE(Port->GetState(), 0);
+    EXPECT_LT(Clock.Now - start, 1000) << "no polling of the dead device";
+    for (const auto &[text, op] : std::vector<std::pair<QString, std::function<void()>>>{
+             {"Port err. Getcom", [this] { Port->GetByte(); }},
+             {"Port err. putcom", [this] { Port->PutByte(1); }},
+             {"Port err. Setcmd", [this] { Port->SendCommand(45, 2000); }}}) {
+        QString raised;
+        try {
+            op();
+        } catch (const ETarnelError &e) {
+            raised = e.Message();
+        }
+        EXPECT_EQ(raised, text);
+    }
+    Port->Disconnect();
+    EXPECT_EQ(Device->Calls.last(), "Close") << "the handle is let go";
 }
 
 } // namespace

@@ -356,3 +356,117 @@ TEST(BlockChecksum, isTheByteSumModulo65536)
 }
 
 } // namespace
+
+// --- Progress watchdog ---
+
+TEST_F(Identify, roundsBoundedByTheFrontEnd_endWithNoAnswer)
+{
+    Instrument.Hears = [] { return false; };
+    Port.SetIdentifyRounds(2);
+    try {
+        Port.Identify(Second, First);
+        ADD_FAILURE() << "Identify returned";
+    } catch (const ENoAnswerError &e) {
+        EXPECT_EQ(e.Message(), "no answer from the instrument");
+    }
+    EXPECT_EQ(Instrument.Commands, std::vector<int>{}) << "the Escapes found nobody either";
+    EXPECT_EQ(Port.Tx.count('@'), 2 * (20 + 82));
+    EXPECT_TRUE(Ui.Messages.isEmpty()) << "no Unknown Baudrate for a silent instrument";
+}
+
+struct Watchdog : PortVirt {
+    void SetUp() override
+    {
+        PortVirt::SetUp();
+        Port.SetSilenceLimit(5, TPortVirt::TSilenceAction::Raise);
+    }
+    // Raised text and the simulated time it took.
+    std::pair<QString, std::int64_t> Stall(const std::function<void()> &f)
+    {
+        const std::int64_t start = Clock.Now;
+        QString text = QStringLiteral("(nothing raised)");
+        try {
+            f();
+        } catch (const ENoAnswerError &e) {
+            text = e.Message();
+        } catch (const ETarnelError &e) {
+            text = QStringLiteral("other error: ") + e.Message();
+        }
+        return {text, Clock.Now - start};
+    }
+};
+
+TEST_F(Watchdog, silenceOrBytesThatDoNotAdvance_endTheWaitAfterTheLimit)
+{
+    // A peer that answers everything with garbage; bytes take time on the wire.
+    auto flood = [this](std::uint8_t) {
+        Port.Feed({0x81, 0x82, 0x83});
+        Clock.Advance(1);
+    };
+    struct Case {
+        const char *what;
+        bool garbage;
+        std::function<void()> run;
+    };
+    const std::vector<Case> cases = {
+        {"prompt, silent", false, [this] { Port.WaitPrompt(); }},
+        {"prompt, garbage", true, [this] { Port.Feed(QByteArray(100000, 'x')); Port.WaitPrompt(); }},
+        {"byte, silent", false, [this] { Port.GetByte(); }},
+        {"command, silent", false, [this] { while (!Port.SendCommand(45, 2000)) {} }},
+        {"command, garbage", true, [this] { while (!Port.SendCommand(45, 2000)) {} }},
+        {"receive block, silent", false, [this] { Port.ReceiveBlock(TBlockProgress::None, TBlockErrors::None); }},
+        {"identify, garbage", true, [this] { QByteArray a, b; Port.Identify(a, b); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Port.Rx.clear();
+        Port.KeepOnFlush = c.garbage;
+        Port.OnWrite = c.garbage ? std::function<void(std::uint8_t)>(flood) : nullptr;
+        Clock.Advance(10000); // a new exchange after a pause
+        const auto [text, took] = Stall(c.run);
+        EXPECT_EQ(text, "no answer from the instrument for 5 s");
+        EXPECT_GE(took, 5000);
+        EXPECT_LT(took, 8000);
+        EXPECT_FALSE(Ui.Busy);
+    }
+}
+
+TEST_F(Watchdog, progressKeepsASlowExchangeAliveAndAPauseStartsAFreshOne)
+{
+    // "+-" every 3 s for 30 s: slow, never silent for the limit.
+    int sent = 0;
+    Port.OnIdle = [&] {
+        if (sent < 10 && Clock.Now >= 3000 * (sent + 1)) {
+            Port.Feed(QByteArrayView("+-"));
+            ++sent;
+        }
+    };
+    for (int i = 0; i < 10; ++i)
+        EXPECT_TRUE(Port.WaitForText("+-"));
+    EXPECT_GE(Clock.Now, 30000);
+    Port.OnIdle = nullptr;
+
+    // Idle between exchanges for a minute: the next one has its full limit.
+    Clock.Advance(60000);
+    Port.Feed(QByteArrayView(":>"));
+    EXPECT_TRUE(Port.WaitPrompt());
+}
+
+TEST_F(Watchdog, reportModeTellsOnceAndLetsTheWaitGoOn)
+{
+    std::vector<int> told;
+    Port.SetSilenceLimit(120, TPortVirt::TSilenceAction::Report);
+    Port.OnSilence = [&](int seconds) { told.push_back(seconds); };
+    bool stalledSeen = false;
+    Port.OnIdle = [&] {
+        stalledSeen = stalledSeen || Port.Stalled();
+        // The operator presses Stop: the link-loss path ends the wait.
+        if (Port.Stalled() && Clock.Now > 200000)
+            Port.Disconnect();
+    };
+    EXPECT_FALSE(Port.WaitPrompt());
+    EXPECT_EQ(told, std::vector<int>{120});
+    EXPECT_TRUE(stalledSeen);
+    EXPECT_LT(Clock.Now, 201000);
+    EXPECT_EQ(TPortVirt::SilenceText(120), "no answer from the instrument for 120 s");
+}

@@ -60,6 +60,13 @@ TEST(EventLog, saveWritesTheWholePaneBesideTheDataFileInCp1252WithCrLf)
     log.Add("after clear");
     ASSERT_TRUE(log.Save(tmp.path() + "/run.bin"));
     EXPECT_EQ(ReadAll(tmp.path() + "/run_Log.txt"), QByteArray("after clear\r\n"));
+
+    // A line Windows-1252 cannot hold (a Polish folder) makes the whole log
+    // UTF-8 rather than question marks.
+    log.Add(QString::fromUtf8("Aquisition filename /home/op/łódź/été.bin"));
+    ASSERT_TRUE(log.Save(tmp.path() + "/run.bin"));
+    EXPECT_EQ(ReadAll(tmp.path() + "/run_Log.txt"),
+              QByteArray("after clear\r\nAquisition filename /home/op/\xC5\x82\xC3\xB3\x64\xC5\xBA/\xC3\xA9t\xC3\xA9.bin\r\n"));
 }
 
 TEST(EventLog, unwritableLogIsReportedOncePerPathAndTheLogGoesOn)

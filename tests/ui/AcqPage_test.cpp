@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLocale>
 
@@ -51,4 +52,22 @@ TEST(LiveDisplay, aThreeChannelGroupShowsItsColumnsAndRowsWithTheirFormats)
     page.ShowMeasurement(records.data(), electrodes.data(), 10, QLocale::c());
     EXPECT_TRUE(Shown(page, "Q10Lblx"));
     EXPECT_TRUE(Shown(page, "X11Lblx"));
+}
+
+TEST(LiveDisplay, valueBoxesKeepTheirHeightWhenTheDataGroupIsHidden)
+{
+    TAcqPage page;
+    page.resize(900, 450);
+    page.show();
+    auto *quad = page.findChild<QLabel *>("QuadripoleLblx");
+    auto *eta = page.findChild<QLabel *>("EstimatedTimeLblx");
+    QCoreApplication::processEvents();
+    const int shown = quad->height();
+    page.HideData();
+    page.resize(900, 460);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(quad->height(), shown);
+    EXPECT_EQ(eta->height(), shown);
+    EXPECT_LT(shown, 40);
+    EXPECT_LT(quad->y(), 40) << "the boxes stay at the top of the page";
 }

@@ -1,8 +1,12 @@
 #include "ui/MainFrm.h"
 
+#include "app/Guard.h"
+#include "ui/DesktopOpen.h"
+
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -108,7 +112,7 @@ TEST_F(TWindowFixture, runControlsAndEventLogPane)
 {
     TMainFrm w(TShell::TOptions{false});
     w.ShowRunControls(true);
-    for (const char *n : {"NewGpsBtn", "PauseBtn", "StopBtn", "BatterieBtn"})
+    for (const char *n : {"NewGpsBtn", "PauseBtn", "StopBtn"})
         EXPECT_TRUE(w.findChild<QWidget *>(n)->isEnabled()) << n;
     EXPECT_TRUE(w.findChild<QWidget *>("StartButtonPanel")->isVisibleTo(&w));
     w.ShowRunControls(false);
@@ -138,4 +142,135 @@ TEST_F(TWindowFixture, enableChildControlsShallowAndDeep)
     EXPECT_FALSE(inner->isEnabled());
     inner->setEnabled(true);
     EXPECT_FALSE(leaf->isEnabled()) << "deep also disables grandchildren";
+}
+
+TEST_F(TWindowFixture, batteryButtonFollowsTheLinkAndTheBoxesClearOnDisconnect)
+{
+    TMainFrm w(TShell::TOptions{false});
+    w.show();
+    auto *bat = w.findChild<QToolButton *>("BatterieBtn");
+    auto *tx = w.findChild<QLabel *>("TxBatLblx");
+    EXPECT_FALSE(bat->isEnabled()) << "no link yet";
+    w.ShowRunControls(true);
+    EXPECT_FALSE(bat->isEnabled()) << "run controls do not make a link";
+    w.ShowLinkIndicator(true);
+    EXPECT_TRUE(bat->isEnabled());
+    w.SetBatteryButtonVisible(false);
+    EXPECT_TRUE(bat->isVisible()) << "greyed while reading, never hidden";
+    EXPECT_FALSE(bat->isEnabled());
+    w.SetBatteryButtonVisible(true);
+    w.SetActionRunning(true);
+    EXPECT_FALSE(bat->isEnabled());
+    w.SetActionRunning(false);
+    EXPECT_TRUE(bat->isEnabled());
+
+    THealthDisplay d;
+    d.Texts = {"12.1", "11.9", "31"};
+    d.GaugePositions = {121, 119, 69};
+    w.ShowHealth(d);
+    EXPECT_EQ(tx->text(), "12.1");
+    w.ShowLinkIndicator(false);
+    EXPECT_FALSE(bat->isEnabled());
+    for (const char *n : {"TxBatLblx", "RxBatLblx", "RxTempLblx"})
+        EXPECT_TRUE(w.findChild<QLabel *>(n)->text().isEmpty()) << n;
+    EXPECT_EQ(w.findChild<QProgressBar *>("TxGauge")->value(), 90);
+}
+
+TEST_F(TWindowFixture, helpAndDatremSayWhyNothingOpens)
+{
+    QList<QUrl> opened;
+    bool openerWorks = true;
+    SetDesktopOpener([&](const QUrl &url) {
+        opened << url;
+        return openerWorks;
+    });
+    TMainFrm w(TShell::TOptions{false});
+    auto *topics = w.findChild<QAction *>("Rubriquedaide1");
+    EXPECT_EQ(topics->shortcut(), QKeySequence(Qt::Key_F1));
+
+    topics->trigger();
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_EQ(w.NoticeText(), "Manual not found: " + Tmp.path() + "/program/TarnelPro.html");
+
+    QFile manual(Tmp.path() + "/program/TarnelPro.html");
+    ASSERT_TRUE(manual.open(QIODevice::WriteOnly));
+    manual.close();
+    topics->trigger();
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(manual.fileName()));
+    EXPECT_TRUE(w.NoticeText().isEmpty());
+    openerWorks = false;
+    topics->trigger();
+    EXPECT_TRUE(w.NoticeText().startsWith("No browser")) << w.NoticeText().toStdString();
+
+    QFile data(w.Controller().State.AcquisitionFile);
+    ASSERT_TRUE(data.open(QIODevice::WriteOnly));
+    data.close();
+    w.BitBtn1Click();
+    EXPECT_EQ(w.NoticeText(), "No program to open " + data.fileName());
+    SetDesktopOpener({});
+}
+
+TEST_F(TWindowFixture, usbCheckWithoutTheToolDoesNothingVisible)
+{
+    TMainFrm w(TShell::TOptions{false});
+    w.show();
+    QStringList started;
+    w.Controller().StartProgram = [&](const QString &p) { started << p; };
+    const QString title = w.findChild<QGroupBox *>("MainGB")->title();
+    const auto windowsBefore = QApplication::topLevelWidgets().size();
+    w.findChild<QAction *>("ZIREriva1")->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(started.isEmpty());
+    EXPECT_EQ(QApplication::topLevelWidgets().size(), windowsBefore);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(w.findChild<QGroupBox *>("MainGB")->title(), title);
+    EXPECT_TRUE(w.NoticeText().isEmpty());
+}
+
+TEST_F(TWindowFixture, eventLogSaveFailureLeavesTheIdentificationInPlace)
+{
+    TMainFrm w(TShell::TOptions{false});
+    w.SetStatusText("VOLTIX 48 ch. V2");
+    w.Controller().EventLog.Add("line");
+    w.Controller().EventLog.Save(Tmp.path() + "/no such folder/run.bin");
+    EXPECT_EQ(w.findChild<QGroupBox *>("MainGB")->title(), "VOLTIX 48 ch. V2");
+    EXPECT_TRUE(w.NoticeText().startsWith("Event log not saved")) << w.NoticeText().toStdString();
+    EXPECT_TRUE(w.findChild<QTextEdit *>("EditJournal")->toPlainText().contains("Event log not saved"));
+}
+
+TEST_F(TWindowFixture, anErrorResetsTheTransferBarAndPauseShows)
+{
+    TMainFrm w(TShell::TOptions{false});
+    w.Ui().SetProgressRange(0, 100);
+    w.Ui().SetProgressPosition(60);
+    QTimer::singleShot(0, [] {
+        if (QWidget *box = QApplication::activeModalWidget())
+            box->close();
+    });
+    Guarded(w.Ui(), [] { throw ETarnelError("Port err. Setcmd"); });
+    EXPECT_EQ(w.findChild<QProgressBar *>("ProgressBar1")->value(), 0);
+
+    w.show();
+    w.ShowRunControls(true);
+    w.SetPauseDown(true);
+    EXPECT_TRUE(w.findChild<QLabel *>("PausedLbl")->isVisible());
+    w.SetPauseDown(false);
+    EXPECT_FALSE(w.findChild<QLabel *>("PausedLbl")->isVisible());
+}
+
+TEST(ShortPath, dropsLeadingFoldersSoTheNameStaysVisible)
+{
+    const QFontMetrics fm(QApplication::font());
+    const QString a = "/home/crew/surveys/2026/site-north/line-1/Quadripoles.txt";
+    const QString b = "/home/crew/surveys/2026/site-south/line-1/Quadripoles.txt";
+    EXPECT_EQ(TMainFrm::ShortPath("/d/q.txt", fm, 1000), "/d/q.txt");
+    const int width = fm.horizontalAdvance(QString::fromUtf8("…/site-north/line-1/Quadripoles.txt")) + 2;
+    EXPECT_EQ(TMainFrm::ShortPath(a, fm, width), QString::fromUtf8("…/site-north/line-1/Quadripoles.txt"));
+    EXPECT_NE(TMainFrm::ShortPath(a, fm, width), TMainFrm::ShortPath(b, fm, width));
+    const QString tight = TMainFrm::ShortPath(a, fm, fm.horizontalAdvance("Quadripoles.txt") + 2);
+    EXPECT_TRUE(tight.endsWith("Quadripoles.txt")) << tight.toStdString();
+    const QString tiny = TMainFrm::ShortPath(a, fm, 40);
+    EXPECT_LE(fm.horizontalAdvance(tiny), 40);
+    EXPECT_TRUE(tiny.startsWith("Q")) << "what is left is the name, not folders: " << tiny.toStdString();
 }

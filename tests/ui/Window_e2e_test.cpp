@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QDialog>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +16,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -30,6 +32,7 @@ public:
                 return;
             Asked << modal->windowTitle();
             if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                Boxes.push_back(TBox{box->windowTitle(), box->text(), box->icon()});
                 QAbstractButton *b = box->button(QMessageBox::Ok);
                 if (!b)
                     b = box->defaultButton();
@@ -44,6 +47,11 @@ public:
         Timer.start(20);
     }
     QStringList Asked;
+    struct TBox {
+        QString Title, Text;
+        QMessageBox::Icon Icon;
+    };
+    std::vector<TBox> Boxes;
 
 private:
     QTimer Timer;
@@ -109,5 +117,131 @@ TEST(WindowWithSimulator, connectAcquireAndDisconnect)
     power->trigger();
     EXPECT_TRUE(w.findChild<QLabel *>("RsOffImg")->isVisible());
     EXPECT_TRUE(w.findChild<QTextEdit *>("EditJournal")->toPlainText().contains("Disconnected"));
+    qunsetenv("TARNELPRO_DATA_DIR");
+}
+
+namespace {
+// A data folder whose Setup.ini names the survey files and the link.
+QString WriteSetup(const QString &folder, const QString &quadripoles, const QString &coords, const QString &link)
+{
+    QDir().mkpath(folder + "/data");
+    QFile ini(folder + "/data/Setup.ini");
+    if (!ini.open(QIODevice::WriteOnly))
+        return {};
+    ini.write(QStringLiteral("[Name]\r\nQuadripoleFile=%1\r\nCoordinateFile=%2\r\n[Parameters]\r\n"
+                             "AcquisitionFile=%3/run.bin\r\n[Communication]\r\n%4\r\n")
+                  .arg(quadripoles, coords, folder, link)
+                  .toLatin1());
+    return folder + "/run.bin";
+}
+
+QString WriteLine(const QString &folder, int groups)
+{
+    QFile c(folder + "/coords.txt");
+    if (!c.open(QIODevice::WriteOnly))
+        return {};
+    c.write("# Num X Y Z\r\n");
+    for (int i = 1; i <= 14 * groups; ++i)
+        c.write(QStringLiteral("%1 %2 0 0\r\n").arg(i).arg(5 * i).toLatin1());
+    QFile q(folder + "/quads.txt");
+    if (!q.open(QIODevice::WriteOnly))
+        return {};
+    q.write("# Num A B M N\r\n");
+    for (int g = 0; g < groups; ++g)
+        for (int k = 0; k < 10; ++k)
+            q.write(QStringLiteral("%1 %2 %3 %4 %5\r\n")
+                        .arg(10 * g + k + 1)
+                        .arg(14 * g + 1)
+                        .arg(14 * g + 2)
+                        .arg(14 * g + 3 + k)
+                        .arg(14 * g + 4 + k)
+                        .toLatin1());
+    return c.fileName();
+}
+
+// Colour of the last line of the event log pane.
+QColor LastLineColor(QTextEdit *pane)
+{
+    const QTextBlock last = pane->document()->lastBlock();
+    return last.begin() == last.end() ? QColor() : last.begin().fragment().charFormat().foreground().color();
+}
+} // namespace
+
+TEST(WindowWithSimulator, aMissingQuadripoleFileIsReportedAndStartTouchesNoFile)
+{
+    QTemporaryDir tmp;
+    const QString pty = tmp.path() + "/tty";
+    const QString coords = WriteLine(tmp.path(), 1);
+    const QString data = WriteSetup(tmp.path(), tmp.path() + "/moved.txt", coords,
+                                    QStringLiteral("Port=1\r\n[Devices]\r\nCom1=%1").arg(pty));
+    {
+        QFile earlier(data);
+        ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+        earlier.write("earlier run");
+    }
+    TSimProcess sim({"--pty", pty, "--time-scale", "0", "--coordinates", coords});
+    ASSERT_FALSE(sim.Where().isEmpty());
+    qputenv("TARNELPRO_DATA_DIR", (tmp.path() + "/data").toLocal8Bit());
+
+    TAutoAnswer answers;
+    TMainFrm w(TShell::TOptions{false});
+    w.show();
+    QApplication::processEvents();
+    auto *pane = w.findChild<QTextEdit *>("EditJournal");
+    EXPECT_TRUE(pane->toPlainText().contains("Quadripole file not found: " + tmp.path() + "/moved.txt"))
+        << pane->toPlainText().toStdString();
+    w.findChild<QAction *>("PowerAction")->trigger();
+    ASSERT_TRUE(w.findChild<QWidget *>("StartButtonPanel")->isVisible());
+    answers.Boxes.clear();
+
+    w.findChild<QPushButton *>("NewGpsBtn")->click();
+    ASSERT_FALSE(answers.Boxes.empty());
+    const auto &box = answers.Boxes.back();
+    EXPECT_EQ(box.Title, "Tarnel Pro 2");
+    EXPECT_EQ(box.Icon, QMessageBox::Critical);
+    EXPECT_TRUE(box.Text.contains("No quadripole")) << box.Text.toStdString();
+    QFile earlier(data);
+    ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+    EXPECT_EQ(earlier.readAll(), "earlier run");
+    EXPECT_FALSE(pane->toPlainText().contains("acquisition Ended"));
+    EXPECT_EQ(LastLineColor(pane), QColor(255, 0, 0));
+    EXPECT_TRUE(w.findChild<QPushButton *>("NewGpsBtn")->isEnabled());
+    qunsetenv("TARNELPRO_DATA_DIR");
+}
+
+TEST(WindowWithSimulator, aLinkThatDropsDuringARunIsShownAndLogged)
+{
+    QTemporaryDir tmp;
+    const QString coords = WriteLine(tmp.path(), 3);
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--coordinates", coords, "--fault", "drop-after-groups=1"});
+    ASSERT_FALSE(sim.Where().isEmpty());
+    const QString data = WriteSetup(tmp.path(), tmp.path() + "/quads.txt", coords,
+                                    QStringLiteral("Port=100\r\nIPAddress=%1").arg(sim.TcpAddress()));
+    qputenv("TARNELPRO_DATA_DIR", (tmp.path() + "/data").toLocal8Bit());
+
+    TAutoAnswer answers;
+    TMainFrm w(TShell::TOptions{false});
+    w.show();
+    w.findChild<QAction *>("PowerAction")->trigger();
+    ASSERT_TRUE(w.findChild<QLabel *>("RsOnImg")->isVisible());
+    answers.Boxes.clear();
+    w.findChild<QPushButton *>("NewGpsBtn")->click();
+
+    ASSERT_FALSE(answers.Boxes.empty());
+    EXPECT_EQ(answers.Boxes.back().Icon, QMessageBox::Critical);
+    EXPECT_EQ(answers.Boxes.back().Title, "Tarnel Pro 2");
+    EXPECT_TRUE(answers.Boxes.back().Text.startsWith("Port err.")) << answers.Boxes.back().Text.toStdString();
+    auto *pane = w.findChild<QTextEdit *>("EditJournal");
+    const QString text = pane->toPlainText();
+    EXPECT_TRUE(text.contains("acquisition ended at quadripoles ")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Link lost"));
+    EXPECT_EQ(LastLineColor(pane), QColor(255, 0, 0));
+    EXPECT_TRUE(w.findChild<QLabel *>("RsOffImg")->isVisible());
+    EXPECT_FALSE(w.findChild<QAction *>("PowerAction")->isChecked());
+    EXPECT_FALSE(w.findChild<QWidget *>("StartButtonPanel")->isVisible());
+    QFile log(tmp.path() + "/run_Log.txt");
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("acquisition ended at quadripoles "));
+    EXPECT_EQ(QFileInfo(data).size(), 1029 + 10 * 304);
     qunsetenv("TARNELPRO_DATA_DIR");
 }

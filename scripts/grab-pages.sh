@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Pictures of every page after a demo acquisition on the simulated instrument
+# (the pictures in docs/ are made this way):
+#   bash scripts/grab-pages.sh [DIR]     (default DIR: docs)
+# Needs a build (build/bin) and xvfb-run: the 3-D view needs OpenGL.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+OUT=$(realpath -m "${1:-docs}")
+PORT=${VOLTIX_SIM_PORT:-29481}
+WORK=$(mktemp -d)
+SIM_PID=""
+cleanup() { if [ -n "$SIM_PID" ]; then kill "$SIM_PID" 2>/dev/null || true; fi; rm -rf "$WORK"; }
+trap cleanup EXIT
+
+cp resources/demo/Demo_Quadripoles.txt resources/demo/Demo_Coordinates.txt "$WORK"/
+sed -e "s#^\[Name\]\r\$#[Name]\r\nQuadripoleFile=$WORK/Demo_Quadripoles.txt\r\nCoordinateFile=$WORK/Demo_Coordinates.txt\r#" \
+    -e "s#^\[Parameters\]\r\$#[Parameters]\r\nAcquisitionFile=$WORK/Demo.bin\r#" \
+    -e "s#^CommentMemo=\r\$#CommentMemo=Demo line on the simulated instrument\r#" \
+    -e "s#^Port=1\r\$#Port=100\r\nIPAddress=127.0.0.1:$PORT\r#" \
+    resources/Setup.ini >"$WORK/Setup.ini"
+
+build/bin/voltix-sim --tcp "127.0.0.1:$PORT" --coordinates "$WORK/Demo_Coordinates.txt" \
+  --time-scale 0 --model anomaly:100,1000,115,10,9 &
+SIM_PID=$!
+sleep 1
+TARNELPRO_DATA_DIR="$WORK" xvfb-run -a -s "-screen 0 1280x800x24" \
+  build/bin/tarnelpro --grab-pages "$OUT" --acquire
+echo "pictures in $OUT" >&2

@@ -1,0 +1,203 @@
+// The "Rho pseudo section" page and the "Rho display options" dialog on their
+// real widgets, driven as the operator drives them, with the section logic
+// behind them.
+#include "base/SilentUi.h"
+#include "graph/PseudoSection.h"
+#include "graph/SectionPresenter.h"
+#include "graph/SurveyBuilder.h"
+#include "ui/ContourGraph.h"
+#include "ui/MainFrm.h"
+#include "ui/RangeFrm.h"
+#include "ui/RhoPage.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+namespace {
+// Wenner soundings along X at Y = 0: positions 10, 20, 30 m at two spacings,
+// so plane XZ has one section and plane XY one per depth.
+struct TPageFixture : ::testing::Test {
+    TSurveyBuilder Survey;
+    TSilentUi Ui;
+    QProgressBar ProgressBar2;
+    std::unique_ptr<TRhoPage> Page;
+    std::unique_ptr<TPseudoSection> Model;
+    std::unique_ptr<TSectionPresenter> Presenter;
+
+    void SetUp() override
+    {
+        for (float a : {2.0f, 4.0f})
+            for (float x : {10.0f, 20.0f, 30.0f})
+                Survey.Wenner(x, 0, a);
+        Page = std::make_unique<TRhoPage>([] { return true; });
+        Page->AttachProgressBar(&ProgressBar2);
+        Model = std::make_unique<TPseudoSection>(*Survey.Survey);
+        Presenter = std::make_unique<TSectionPresenter>(*Model, *Page->PESGraph1, *Page, Ui);
+        Presenter->Locale = QLocale::c();
+        Page->Attach(Presenter.get(), &Ui);
+        Page->resize(900, 500);
+        Page->show();
+    }
+    template <class T>
+    T *Child(const char *name) const
+    {
+        return Page->findChild<T *>(QString::fromLatin1(name));
+    }
+    QStringList Sections() const
+    {
+        QStringList out;
+        auto *list = Child<QListWidget>("SectionGroup");
+        for (int i = 0; i < list->count(); ++i)
+            out << list->item(i)->text() + (list->item(i)->checkState() == Qt::Checked ? "*" : "");
+        return out;
+    }
+};
+} // namespace
+
+TEST_F(TPageFixture, designTimeControls)
+{
+    auto *sMin = Child<QSlider>("SMin");
+    auto *sMax = Child<QSlider>("SMax");
+    EXPECT_EQ(std::make_tuple(sMin->minimum(), sMin->maximum(), sMin->value()), std::make_tuple(0, 48, 0));
+    EXPECT_EQ(std::make_tuple(sMax->minimum(), sMax->maximum(), sMax->value()), std::make_tuple(2, 50, 50));
+    auto *tabs = Child<QTabBar>("TabPlane");
+    ASSERT_EQ(tabs->count(), 3);
+    EXPECT_EQ(tabs->tabText(0) + tabs->tabText(1) + tabs->tabText(2), "XZYZXY");
+    EXPECT_TRUE(Child<QPushButton>("BitBtnApplyColorScale")->isDefault());
+    for (const char *name : {"BitBtnUnZoom", "BitBtn3", "BitBtn5", "BitBtnMaximize", "GraphRangeBtn"})
+        EXPECT_NE(Child<QPushButton>(name), nullptr) << name;
+    EXPECT_EQ(Page->PESGraph1->Title("XAxisLabel"), "mid point (m)");
+    EXPECT_EQ(Page->PESGraph1->Title("YAxisLabel"), "report point  (m)");
+}
+
+TEST_F(TPageFixture, sectionListIsASingleChoiceAndRedrawsOnlyBeforeTheFirstBlock)
+{
+    Presenter->BuildPseudoSection();
+    auto *tabs = Child<QTabBar>("TabPlane");
+    ASSERT_EQ(tabs->count(), 2);
+    EXPECT_EQ(tabs->tabText(0), "XZ");
+    EXPECT_EQ(tabs->tabText(1), "XY");
+    EXPECT_EQ(Sections(), QStringList{"Y 0*"});
+    EXPECT_EQ(Model->lastSection, -1) << "the build does not draw";
+
+    // The operator picks plane XY: its sections, the first checked, no drawing.
+    tabs->setCurrentIndex(1);
+    EXPECT_EQ(Sections(), (QStringList{"Z 1.14*", "Z 2.28"}));
+    EXPECT_EQ(Model->lastSection, -1);
+
+    // A click on the second section while no run counts blocks draws it.
+    auto *list = Child<QListWidget>("SectionGroup");
+    list->setCurrentRow(1);
+    EXPECT_EQ(Sections(), (QStringList{"Z 1.14", "Z 2.28*"}));
+    EXPECT_EQ(Model->lastPlane, TPseudoSection::PlaneXY);
+    EXPECT_EQ(Model->lastSection, 1);
+    EXPECT_EQ(Page->PESGraph1->Annotations.size(), 3u);
+
+    // Once a run has counted a block the click only moves the check.
+    ProgressBar2.setRange(0, 10);
+    ProgressBar2.setValue(1);
+    list->setCurrentRow(0);
+    EXPECT_EQ(Sections(), (QStringList{"Z 1.14*", "Z 2.28"}));
+    EXPECT_EQ(Model->lastSection, 1);
+
+    // Unchecking the chosen item by its box puts the check back.
+    list->item(0)->setCheckState(Qt::Unchecked);
+    EXPECT_EQ(Sections(), (QStringList{"Z 1.14*", "Z 2.28"}));
+}
+
+TEST_F(TPageFixture, applyColorScaleMovesCrossedBarsApartAndSetsTheTable)
+{
+    auto *sMin = Child<QSlider>("SMin");
+    auto *sMax = Child<QSlider>("SMax");
+    sMin->setValue(30);
+    sMax->setValue(20);
+    Child<QPushButton>("BitBtnApplyColorScale")->click();
+    EXPECT_EQ(sMin->value(), 18);
+    EXPECT_EQ(sMax->value(), 22);
+    const auto table = TSectionPresenter::ColorTable(18, 22);
+    for (int i = 0; i < 51; ++i)
+        EXPECT_EQ(Page->PESGraph1->Colors[std::size_t(i)], table[std::size_t(i)]) << i;
+}
+
+TEST_F(TPageFixture, rangeDialogForwardsToTheColourRange)
+{
+    Presenter->BuildPseudoSection();
+    Model->StoreRho(0, 12.3f);
+    Model->StoreRho(1, 487.9f);
+    TRangeFrm dialog(*Presenter, Ui, Page.get());
+    EXPECT_EQ(dialog.windowTitle(), "Rho display options");
+    EXPECT_TRUE(dialog.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_FALSE(dialog.isModal());
+    dialog.ShowModeless();
+    // Full range: the running range shown, the edits locked.
+    EXPECT_EQ(dialog.MinEdt->text(), "12");
+    EXPECT_EQ(dialog.MaxEdt->text(), "488");
+    EXPECT_FALSE(dialog.MinEdt->isEnabled());
+    EXPECT_EQ(Page->PESGraph1->MinZ, 12);
+    EXPECT_EQ(Page->PESGraph1->MaxZ, 488);
+    EXPECT_EQ(Page->PESGraph1->ZAxisLine, 10);
+
+    dialog.AutoScaleRb->click();
+    EXPECT_TRUE(dialog.MinEdt->isEnabled());
+    dialog.MinEdt->setText("0");
+    dialog.MaxEdt->setText("1000");
+    dialog.BitBtn1->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(Page->PESGraph1->MinZ, 0);
+    EXPECT_EQ(Page->PESGraph1->MaxZ, 1000);
+    EXPECT_EQ(Page->PESGraph1->ZAxisLine, 21);
+
+    // Not a number: nothing changes and the dialog stays open.
+    dialog.ShowModeless();
+    dialog.MaxEdt->setText("lots");
+    dialog.BitBtn1->click();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(Page->PESGraph1->MaxZ, 1000);
+
+    dialog.AutoScaleRb->click();
+    EXPECT_FALSE(dialog.MaxEdt->isEnabled());
+    EXPECT_EQ(dialog.MaxEdt->text(), "488");
+    EXPECT_EQ(Page->PESGraph1->MaxZ, 488);
+}
+
+TEST(MainWindowGraphs, pagesHoldTheGraphsAndAPageChangeReappliesTheColourRange)
+{
+    QTemporaryDir tmp;
+    qputenv("TARNELPRO_DATA_DIR", (tmp.path() + "/data").toLocal8Bit());
+    QDir().mkpath(tmp.path() + "/program");
+    qputenv("TARNELPRO_PROGRAM_DIR", (tmp.path() + "/program").toLocal8Bit());
+    {
+        TMainFrm w(TShell::TOptions{false});
+        auto *graph = w.findChild<TContourGraph *>("PESGraph1");
+        ASSERT_NE(graph, nullptr);
+        EXPECT_EQ(&w.PseudoSectionGraph(), static_cast<TGraph2D *>(graph));
+        EXPECT_NE(w.findChild<QWidget *>("Pe3do1"), nullptr);
+        EXPECT_EQ(w.findChild<QWidget *>("Pe3do1")->parentWidget()->objectName(), "StateTb");
+
+        w.SectionLogic().rangeMode = TSectionPresenter::RangeManual;
+        w.SectionLogic().manualMin = 5;
+        w.SectionLogic().manualMax = 55;
+        w.findChild<QTabWidget *>("PageControl1")->setCurrentIndex(int(TPage::Resistance));
+        EXPECT_EQ(graph->MinZ, 5);
+        EXPECT_EQ(graph->MaxZ, 55);
+        EXPECT_EQ(graph->ZAxisLine, 2);
+
+        w.findChild<QPushButton *>("GraphRangeBtn")->click();
+        ASSERT_NE(w.RangeDialog(), nullptr);
+        EXPECT_TRUE(w.RangeDialog()->isVisible());
+    }
+    qunsetenv("TARNELPRO_DATA_DIR");
+    qunsetenv("TARNELPRO_PROGRAM_DIR");
+}
