@@ -317,7 +317,7 @@ TEST(ConfigFile, serialPortNumbersMapToDevices)
 TEST(ConfigFile, theShippedTemplateKeepsItsVabMaximumInRange)
 {
     TConfigValues v;
-    ASSERT_TRUE(TConfigFile::Read(QStringLiteral(TARNEL_TEST_DATA "/../../resources/Setup.ini"), TConfigValues{}, v, C));
+    ASSERT_TRUE(TConfigFile::Read(QStringLiteral(TARNEL_TEST_DATA "/../../resources/Setup.ini"), TConfigValues{}, v));
     const int volts = v.Start.VabMax() * 10;
     EXPECT_GE(volts, 10);
     EXPECT_LE(volts, 800);
