@@ -400,6 +400,7 @@ TEST_F(TCliFixture, acquireRewritesTheConfigurationOnlyWithSaveConfig)
     const QByteArray saved = Bytes(ini);
     EXPECT_TRUE(saved.contains(("AcquisitionFile=" + Tmp.path() + output + "\r\n").toUtf8())) << saved.toStdString();
     EXPECT_TRUE(saved.startsWith(before.left(before.indexOf("[Parameters]")))) << "the lines before stay as they were";
+}
 
 namespace {
 // Checks the data file record by record: each record is a whole channel of
