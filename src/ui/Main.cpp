@@ -4,6 +4,7 @@
 #include "ui/MainFrm.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 
 #include <exception>
@@ -32,6 +33,9 @@ int main(int argc, char **argv)
 {
     TTarnelApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("TarnelPro2"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/tarnelpro.svg")));
+    // Lets the desktop match the window with the installed tarnelpro.desktop.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tarnelpro"));
     QApplication::setApplicationVersion(QStringLiteral(TARNEL_VERSION));
     TMainFrm window;
     window.show();

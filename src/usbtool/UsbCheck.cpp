@@ -9,16 +9,91 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include <ftdi.h>
-#include <libusb.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
+#include <ftdi.h>
+#include <grp.h>
+#include <libusb.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace {
 struct TDevice {
     QString Manufacturer, Description, Serial;
     int Bus = 0, Address = 0;
+    QString SysName;   // "1-2.4": bus and port path, the device's folder in /sys/bus/usb/devices
+    QString Driver;    // kernel driver bound to its first interface ("ftdi_sio"), empty when none
+    QString Tty;       // "/dev/ttyUSB0" when the kernel driver made a serial port of it
+    QString Access;    // what the user may do with it, and how to fix it
 };
+
+QString GroupName(gid_t gid)
+{
+    const group *g = getgrgid(gid);
+    return g ? QString::fromLocal8Bit(g->gr_name) : QString::number(gid);
+}
+
+bool InGroup(gid_t gid)
+{
+    if (getegid() == gid)
+        return true;
+    const int n = getgroups(0, nullptr);
+    std::vector<gid_t> groups(static_cast<std::size_t>(n > 0 ? n : 0));
+    if (n > 0 && getgroups(n, groups.data()) == n)
+        for (gid_t g : groups)
+            if (g == gid)
+                return true;
+    return false;
+}
+
+// Empty when the user may read and write path; else what to do about it.
+QString AccessAdvice(const QString &path, const char *usualGroup)
+{
+    const QByteArray p = QFile::encodeName(path);
+    if (access(p.constData(), R_OK | W_OK) == 0)
+        return {};
+    struct stat st {};
+    if (stat(p.constData(), &st) != 0)
+        return QStringLiteral("%1 is missing").arg(path);
+    const QString group = GroupName(st.st_gid);
+    if (st.st_gid != 0 && (st.st_mode & S_IWGRP)) {
+        if (InGroup(st.st_gid))
+            return QStringLiteral("no access to %1: log out and in again to use the group %2").arg(path, group);
+        return QStringLiteral("no access to %1: sudo usermod -aG %2 $USER, then log out and in again").arg(path, group);
+    }
+    return QStringLiteral("no access to %1: add a udev rule SUBSYSTEM==\"usb\", ATTRS{idVendor}==\"0403\", "
+                          "MODE=\"0660\", GROUP=\"%2\" in /etc/udev/rules.d/, reload udev and plug the cable again")
+        .arg(path, QString::fromLatin1(usualGroup));
+}
+
+// The kernel's view of the device: bound driver and serial port, from sysfs.
+void DescribeKernelSide(TDevice &d)
+{
+    const QString folder = QStringLiteral("/sys/bus/usb/devices/%1:1.0").arg(d.SysName);
+    const QFileInfo driver(folder + QStringLiteral("/driver"));
+    if (driver.isSymLink())
+        d.Driver = QFileInfo(driver.symLinkTarget()).fileName();
+    const QStringList ttys = QDir(folder).entryList({QStringLiteral("ttyUSB*")}, QDir::Dirs);
+    if (!ttys.isEmpty())
+        d.Tty = QStringLiteral("/dev/") + ttys.first();
+    QStringList advice;
+    const QString usbNode = QStringLiteral("/dev/bus/usb/%1/%2").arg(d.Bus, 3, 10, QLatin1Char('0')).arg(d.Address, 3, 10, QLatin1Char('0'));
+    const QString usb = AccessAdvice(usbNode, "plugdev");
+    if (!usb.isEmpty())
+        advice << QStringLiteral("USB link: ") + usb;
+    if (!d.Tty.isEmpty()) {
+        const QString tty = AccessAdvice(d.Tty, "dialout");
+        if (!tty.isEmpty())
+            advice << QStringLiteral("serial link: ") + tty;
+    }
+    d.Access = advice.isEmpty() ? QStringLiteral("usable") : advice.join(QStringLiteral("; "));
+}
 
 QString LibraryText()
 {
@@ -51,6 +126,13 @@ QList<TDevice> Devices(QString &error)
             device.Serial = QString::fromLatin1(serial);
             device.Bus = libusb_get_bus_number(d->dev);
             device.Address = libusb_get_device_address(d->dev);
+            std::uint8_t ports[8] = {};
+            const int depth = libusb_get_port_numbers(d->dev, ports, sizeof ports);
+            QStringList path;
+            for (int i = 0; i < depth; ++i)
+                path << QString::number(ports[i]);
+            device.SysName = QStringLiteral("%1-%2").arg(device.Bus).arg(path.join(QLatin1Char('.')));
+            DescribeKernelSide(device);
             found.append(device);
         }
         ftdi_list_free(&list);
@@ -66,12 +148,12 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("USB Check"));
     QWidget window;
     window.setWindowTitle(QStringLiteral("USB Check"));
-    window.resize(560, 260);
+    window.resize(760, 280);
     auto *column = new QVBoxLayout(&window);
     auto *status = new QLabel(&window);
     auto *tree = new QTreeWidget(&window);
     tree->setHeaderLabels({QStringLiteral("Description"), QStringLiteral("Serial number"), QStringLiteral("Maker"),
-                           QStringLiteral("Bus / address")});
+                           QStringLiteral("Bus / address"), QStringLiteral("Kernel driver"), QStringLiteral("Access")});
     tree->setRootIsDecorated(false);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, &window);
     QPushButton *refresh = buttons->addButton(QStringLiteral("Refresh"), QDialogButtonBox::ActionRole);
@@ -86,9 +168,14 @@ int main(int argc, char **argv)
         const QList<TDevice> devices = Devices(error);
         for (const TDevice &d : devices)
             tree->addTopLevelItem(new QTreeWidgetItem(
-                {d.Description, d.Serial, d.Manufacturer, QStringLiteral("%1 / %2").arg(d.Bus).arg(d.Address)}));
+                {d.Description, d.Serial, d.Manufacturer, QStringLiteral("%1 / %2").arg(d.Bus).arg(d.Address),
+                 d.Driver.isEmpty() ? QStringLiteral("none")
+                                    : d.Driver + (d.Tty.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(d.Tty)),
+                 d.Access}));
         if (!error.isEmpty())
             status->setText(QStringLiteral("The USB devices cannot be listed: %1").arg(error));
+        else if (std::any_of(devices.begin(), devices.end(), [](const TDevice &d) { return d.Access != QLatin1String("usable"); }))
+            status->setText(QStringLiteral("%1 FTDI USB cable(s) found; see the Access column for what to change.").arg(devices.size()));
         else if (devices.isEmpty())
             status->setText(QStringLiteral("No FTDI USB cable found. Check the cable and its plug, then Refresh."));
         else
@@ -100,8 +187,12 @@ int main(int argc, char **argv)
     window.show();
     if (app.arguments().contains(QStringLiteral("--list"))) {
         // Headless check for scripts: print what was found and quit.
-        for (int i = 0; i < tree->topLevelItemCount(); ++i)
-            std::printf("%s\n", qPrintable(tree->topLevelItem(i)->text(0) + QLatin1Char('\t') + tree->topLevelItem(i)->text(1)));
+        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+            QStringList fields;
+            for (int c = 0; c < tree->columnCount(); ++c)
+                fields << tree->topLevelItem(i)->text(c);
+            std::printf("%s\n", qPrintable(fields.join(QLatin1Char('\t'))));
+        }
         std::printf("%s\n", qPrintable(status->text()));
         return 0;
     }
