@@ -1,5 +1,6 @@
 #include "app/Shell.h"
 
+#include "app/Guard.h"
 #include "app/KeepAwake.h"
 #include "app/MainView.h"
 #include "base/Cp1252.h"
@@ -178,7 +179,7 @@ void TShell::ReportMissingFile(const QString &text, const QString &path)
     EventLog.SetColor(LogColor::Red);
     EventLog.AddStamped(text + path);
     EventLog.SetColor(LogColor::Black);
-    Ui.Message(text + path);
+    Ui.ErrorBox(QString::fromLatin1(ProgramTitle), text + path);
 }
 
 bool TShell::SaveConfiguration(const QString &path)

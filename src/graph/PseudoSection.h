@@ -20,9 +20,11 @@ public:
     // so that both stay distinguishable.
     static constexpr float NoValue = -9e30f;          // F2E33123
     static constexpr float MeasuredNoValue = -8e30f;  // F2C9F2CA
-    // Coordinate keys at or above this (centimetres) mark an electrode far
-    // away, which puts a quadripole in both vertical planes.
-    static constexpr std::int32_t FarKey = 99999;
+    // Coordinate keys at or above this (centimetres) mark a remote electrode
+    // (placed at 99999 m), which puts a quadripole in both vertical planes.
+    // Compared in centimetres, so that a line beyond 1 km (projected
+    // coordinates) stays an ordinary line.
+    static constexpr std::int32_t FarKey = 9999900;
 
     // One section of a plane, in its sorted list.
     struct SlistPoint {

@@ -2,6 +2,7 @@
 #include "app/RecordingView.h"
 #include "app/Shell.h"
 #include "base/TarnelError.h"
+#include "instrument/DataFileReader.h"
 #include "instrument/FakeInstrument.h"
 #include "instrument/VoltixPro.h"
 
@@ -61,7 +62,10 @@ public:
     void UpdatePseudoSection(const TDataRecord *records, int first, int count) override
     {
         Graphs << QStringLiteral("section %1 %2%3").arg(first).arg(count).arg(records ? "" : " none");
+        for (int k = 0; records && k < count; ++k)
+            SectionRho.push_back(records[k].Rho);
     }
+    std::vector<float> SectionRho;
 };
 
 struct TRunFixture : ::testing::Test {
@@ -178,8 +182,18 @@ TEST_F(TRunFixture, graphsFollowEveryGroupInTheModesThatDrawThem)
         Shell->Model->SpeedStartChannel = 10;
         Instrument->SpeedAnswer = std::vector<float>(22, 1.0f);
         View.Graphs.clear();
+        View.SectionRho.clear();
         Shell->NewGpsBtnClick();
         EXPECT_EQ(View.Graphs, c.Calls);
+        if (c.Mode == 0) {
+            // The pseudo-section receives the Rho of every record stored, in quadripole order.
+            TDataFileReader file;
+            file.Read(Shell->State.AcquisitionFile);
+            ASSERT_EQ(file.Records().size(), View.SectionRho.size());
+            EXPECT_NE(View.SectionRho[0], View.SectionRho[9]) << "each quadripole its own factor";
+            for (std::size_t k = 0; k < View.SectionRho.size(); ++k)
+                EXPECT_EQ(file.Records()[k].Rho, View.SectionRho[k]) << k;
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #include "app/RecordingView.h"
 #include "app/Shell.h"
+#include "instrument/VoltixPro.h"
 #include "link/PortVirt.h"
 #include "support/FakeClock.h"
 #include "support/ScriptedUi.h"
@@ -140,4 +141,16 @@ TEST_F(TStartFixture, unpluggingTheUsbCableOnlyChangesThePicture)
     shell.ShowPortImage(false);
     EXPECT_EQ(View.PortImage, 0);
     EXPECT_EQ(created, 1) << "refreshing the picture makes no port";
+}
+
+TEST_F(TStartFixture, surveyFilesNamedButMissingAreReportedAtLoad)
+{
+    WriteFile(Program + "/Setup.ini", "[Name]\r\nQuadripoleFile=" + (Tmp.path() + "/gone.txt").toLocal8Bit() +
+                                          "\r\nCoordinateFile=\r\n[Communication]\r\nPort=1\r\n");
+    auto shell = Start();
+    EXPECT_EQ(Ui.Errors, QStringList{"Tarnel Pro 2|Quadripole file not found: " + Tmp.path() + "/gone.txt"});
+    ASSERT_FALSE(shell->EventLog.Lines().empty());
+    EXPECT_TRUE(shell->EventLog.Lines().back().Text.endsWith("Quadripole file not found: " + Tmp.path() + "/gone.txt"));
+    EXPECT_EQ(shell->EventLog.Lines().back().Color, LogColor::Red);
+    EXPECT_EQ(shell->Model->QuadCount, 0);
 }

@@ -1,5 +1,6 @@
 // tarnelpro-cli against the simulated instrument over loopback TCP: what a
 // field crew runs from a terminal, end to end.
+#include "cli/CliFixture.h"
 #include "link/SimProcess.h"
 
 #include <gtest/gtest.h>
@@ -13,59 +14,6 @@
 #include <csignal>
 #include <cstring>
 
-namespace {
-struct TResult {
-    int Status = -1;
-    QString Out, Err;
-};
-
-struct TCliFixture : ::testing::Test {
-    QTemporaryDir Tmp;
-    // More environment for the runs (a locale, say).
-    QMap<QString, QString> Env;
-
-    TResult Run(const QStringList &args, int timeoutMs = 120000)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TARNELPRO_DATA_DIR"), Tmp.path() + "/data");
-        for (auto it = Env.cbegin(); it != Env.cend(); ++it)
-            env.insert(it.key(), it.value());
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TARNELPRO_CLI_PATH), args);
-        p.waitForFinished(timeoutMs);
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
-                QString::fromLocal8Bit(p.readAllStandardError())};
-    }
-    // A line of 40 nodes every 5 m and three groups of ten chained dipoles.
-    QString Survey(const QString &link)
-    {
-        QFile c(Tmp.path() + "/coords.txt");
-        EXPECT_TRUE(c.open(QIODevice::WriteOnly));
-        c.write("# Num X Y Z\r\n");
-        for (int i = 1; i <= 40; ++i)
-            c.write(QStringLiteral("%1 %2 0 0\r\n").arg(i).arg(5 * i).toLatin1());
-        c.close();
-        QFile q(Tmp.path() + "/quads.txt");
-        EXPECT_TRUE(q.open(QIODevice::WriteOnly));
-        q.write("# Num A B M N\r\n");
-        int n = 1;
-        for (int g = 0; g < 3; ++g)
-            for (int k = 0; k < 10; ++k, ++n)
-                q.write(QStringLiteral("%1 %2 %3 %4 %5\r\n").arg(n).arg(13 * g + 1).arg(13 * g + 2).arg(13 * g + 3 + k).arg(13 * g + 4 + k).toLatin1());
-        q.close();
-        const QString ini = Tmp.path() + "/run.ini";
-        QFile f(ini);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("[Name]\r\nQuadripoleFile=%1/quads.txt\r\nCoordinateFile=%1/coords.txt\r\n"
-                               "[Parameters]\r\nAcquisitionFile=%1/out.bin\r\n[Communication]\r\nPort=100\r\nIPAddress=%2\r\n")
-                    .arg(Tmp.path(), link)
-                    .toLatin1());
-        return ini;
-    }
-    qint64 Size(const QString &path) { return QFileInfo(path).size(); }
-};
-} // namespace
 
 TEST_F(TCliFixture, identifyPrintsTheInstrumentAndItsHealth)
 {
@@ -117,7 +65,8 @@ TEST_F(TCliFixture, acquireMeasuresTheSurveyAndRefusesToOverwrite)
 
 TEST_F(TCliFixture, highSpeedRunUsesTheFastMeasurement)
 {
-    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    Survey(QString()); // the simulator measures on the survey's own electrode positions
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--coordinates", Tmp.path() + "/coords.txt"});
     const QString ini = Survey(sim.TcpAddress());
     {
         QFile f(ini);
@@ -134,9 +83,11 @@ TEST_F(TCliFixture, highSpeedRunUsesTheFastMeasurement)
     const char *record = data.constData() + 1029;
     EXPECT_EQ(std::uint8_t(record[248]), 0x50) << "channel 1 of a group of five";
     EXPECT_EQ(std::uint8_t(record[249]), 2) << "fast-measurement records carry flag 2";
-    float in = 0;
+    float in = 0, rho = 0;
     std::memcpy(&in, record + 72, 4);
-    EXPECT_NEAR(in, 50.0f, 0.01f) << "current of both pulses averaged";
+    std::memcpy(&rho, record + 76, 4);
+    EXPECT_NEAR(in, 120.0f, 30.0f) << "the current the simulator injects, both pulses averaged";
+    EXPECT_NEAR(rho, 100.0f, 2.0f) << "the simulator's homogeneous ground";
 }
 
 TEST_F(TCliFixture, firstGenerationInstrumentsWriteVersionTwoRecords)
@@ -400,6 +351,7 @@ TEST_F(TCliFixture, acquireRewritesTheConfigurationOnlyWithSaveConfig)
     const QByteArray saved = Bytes(ini);
     EXPECT_TRUE(saved.contains(("AcquisitionFile=" + Tmp.path() + output + "\r\n").toUtf8())) << saved.toStdString();
     EXPECT_TRUE(saved.startsWith(before.left(before.indexOf("[Parameters]")))) << "the lines before stay as they were";
+}
 
 namespace {
 // Checks the data file record by record: each record is a whole channel of

@@ -169,3 +169,36 @@ TEST(ContourGraph, exportWritesEachFormatAndReportsAFileItCannotWrite)
         error.clear();
     }
 }
+
+TEST(ContourGraph, fullScreenViewShowsTheSameGraphAndGivesItBack)
+{
+    TSection t;
+    auto *canvas = t.Graph.findChild<QWidget *>(QStringLiteral("Canvas"));
+    ASSERT_NE(canvas, nullptr);
+    t.Graph.PEactions(TGraph2DAction::sgMaximize);
+    QWidget *view = t.Graph.MaximizedView();
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_EQ(canvas->window(), view);
+    // Values drawn meanwhile show there.
+    t.Graph.ZData(0, 0, 250);
+    EXPECT_EQ(t.Graph.CellColor(0, 0), EntryColor(26));
+    view->close();
+    QApplication::processEvents();
+    EXPECT_EQ(t.Graph.MaximizedView(), nullptr);
+    EXPECT_EQ(canvas->parentWidget(), &t.Graph);
+}
+
+TEST(ContourGraph, sectionOnASingleDepthStillGetsAnAxisAndItsCells)
+{
+    TSection t;
+    // One row handed over twice, as the section does; both at 2 m.
+    for (int p = 0; p < 3; ++p)
+        t.Graph.YData(1, p, -2.0f);
+    t.Graph.ManualMinY(-2);
+    t.Graph.ManualMaxY(-2);
+    const QRectF range = t.Graph.VisibleRange();
+    EXPECT_GT(range.height(), 0.5);
+    const QImage image = t.Picture();
+    EXPECT_EQ(t.At(image, 20, -2, QPoint(12, 30)), EntryColor(12)) << "the later row wins where both cover";
+}
