@@ -373,10 +373,11 @@ TShell::TRunEnd TShell::RunAcquisition()
         const bool highSpeed = State.MeasMode == 1;
         const bool spOnly = State.MeasMode == 2;
         // The protocol object is fetched at each use: a reconnection replaces it.
+        // A resumed file loses its torn tail whatever the mode appends next.
+        if (resume)
+            resume->CutFile(State.AcquisitionFile);
         if (!spOnly) {
-            if (resume)
-                resume->CutFile(State.AcquisitionFile);
-            else
+            if (!resume)
                 m.Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText());
             m.Protocol().ChangeMode(0);
             m.Protocol().SetParameters(m.StartParameters);

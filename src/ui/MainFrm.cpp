@@ -355,7 +355,7 @@ QWidget *TMainFrm::BuildStatusBar()
     NoticeLbl->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     NoticeLbl->hide();
     mg->addWidget(ProgressBar1, 1);
-    mg->addWidget(NoticeLbl, 2);
+    mg->addWidget(NoticeLbl, 4);
     mg->addWidget(ErrorSetUp);
     pg->addWidget(MainGB);
     RsOffImg = new QLabel(ProgressGB);

@@ -570,4 +570,14 @@ TEST_F(TRunFixture, resumeChoiceContinuesTheFileOrRefusesAnotherSurveys)
     EXPECT_TRUE(Ui.Errors[0].startsWith("Resume|")) << Ui.Errors[0].toStdString();
     EXPECT_TRUE(Log().last().startsWith("Resume refused: ")) << Log().last().toStdString();
     EXPECT_FALSE(Shell->Resume);
+
+    // SP only appends as well: the torn tail goes first.
+    Shell->Model->Nodes[3].X -= 1;
+    QFile torn(path);
+    ASSERT_TRUE(torn.open(QIODevice::Append));
+    torn.write(QByteArray(100, '\1'));
+    torn.close();
+    Shell->State.MeasMode = 2;
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(FileSize(path), 1029 + 30 * 304);
 }

@@ -3,6 +3,7 @@
 #include "app/RecordingView.h"
 #include "app/Shell.h"
 #include "base/Clock.h"
+#include "base/TarnelError.h"
 #include "instrument/Generation.h"
 #include "instrument/VoltixPro.h"
 #include "link/EventLoopUi.h"
@@ -90,11 +91,15 @@ TEST_P(TConnectE2e, typeCodesChooseTheGeneration)
         ASSERT_TRUE(Shell->LinkOpen());
         EXPECT_TRUE(View.HealthTimer);
         EXPECT_TRUE(View.RunControls);
-        EXPECT_TRUE(View.Status.contains("SN 0042")) << View.Status.toStdString();
-        if (c.generation == 0)
+        if (c.generation == 0) {
+            // Connected, but the operator is told no action can run.
+            EXPECT_EQ(View.Status, "unknown instrument type 0x12345678");
             EXPECT_EQ(&Shell->Model->Protocol(), before);
-        else
+            EXPECT_THROW(Shell->RunStartAction(TShell::ActionAcquisition), ETarnelError);
+        } else {
+            EXPECT_TRUE(View.Status.contains("SN 0042")) << View.Status.toStdString();
             EXPECT_EQ(Shell->Model->Protocol().Table()->Generation, c.generation);
+        }
         Shell->ConnectBtnClick();
         EXPECT_FALSE(Shell->LinkOpen());
         Shell->Port.reset();

@@ -267,3 +267,35 @@ TEST_F(TConnectFixture, aTimerTickDuringAnotherExchangeIsSkipped)
     Shell->Timer1Timer();
     EXPECT_EQ(Instrument->Commands.back(), 45);
 }
+
+// The instrument falls silent during an exchange: after the default limit the
+// window says so, and Connect ends the waiting exchange at once.
+TEST_F(TConnectFixture, aSilentInstrumentIsReportedAndConnectEndsTheWait)
+{
+    ConnectNow();
+    Port->OnWrite = nullptr;
+    const std::int64_t start = Clock.Now;
+    bool pressed = false;
+    Port->OnIdle = [&] {
+        if (Port->Stalled() && !pressed) {
+            pressed = true;
+            Shell->ConnectBtnClick();
+        }
+    };
+    QString error;
+    try {
+        Shell->Timer1Timer();
+    } catch (const ETarnelError &e) {
+        error = e.Message();
+    }
+    EXPECT_TRUE(error.startsWith("Port err.")) << "the link-loss path: " << error.toStdString();
+    const auto &lines = Shell->EventLog.Lines();
+    const auto said = std::find_if(lines.begin(), lines.end(), [](const TLogLine &l) {
+        return l.Text.endsWith(" > No answer from the instrument for 120 s");
+    });
+    ASSERT_NE(said, lines.end());
+    EXPECT_EQ(said->Color, LogColor::Red);
+    EXPECT_TRUE(View.StatusHistory.contains("No answer from the instrument for 120 s"));
+    EXPECT_LT(Clock.Now - start, 125000) << "ended at the report, not after the port's own timeouts";
+    EXPECT_FALSE(Shell->LinkOpen());
+}

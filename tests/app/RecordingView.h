@@ -11,6 +11,7 @@ class TRecordingView : public TMainView {
 public:
     bool ConnectEnabled = false;
     QString Status;
+    QStringList StatusHistory; // every text MainGB showed, in order
     bool LinkOn = false;
     bool RunControls = true;
     TPage Page = TPage::Script;
@@ -20,7 +21,11 @@ public:
     TMemoryGraph3D Progress;
 
     void EnableConnect(bool enabled) override { ConnectEnabled = enabled; }
-    void SetStatusText(const QString &text) override { Status = text; }
+    void SetStatusText(const QString &text) override
+    {
+        Status = text;
+        StatusHistory << text;
+    }
     void ShowLinkIndicator(bool on) override { LinkOn = on; }
     void ShowRunControls(bool visible) override { RunControls = visible; }
     void ShowPage(TPage page) override { Page = page; }

@@ -199,6 +199,7 @@ struct SerialModem : ::testing::Test {
     int Master = -1;
     QByteArray Heard;
     QList<QByteArray> Commands;
+    QByteArray DialAnswer = "\r\nCONNECT 9600\r\n";
     void SetUp() override
     {
         Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -218,7 +219,7 @@ struct SerialModem : ::testing::Test {
                 const QByteArray line = Heard.left(end);
                 Heard.remove(0, end + 2);
                 Commands << line;
-                const QByteArray answer = line.startsWith("ATDT") ? "\r\nCONNECT 9600\r\n" : "\r\nOK\r\n";
+                const QByteArray answer = line.startsWith("ATDT") ? DialAnswer : QByteArray("\r\nOK\r\n");
                 [[maybe_unused]] const ssize_t w = ::write(Master, answer.constData(), size_t(answer.size()));
             }
         };
@@ -243,6 +244,20 @@ TEST_F(SerialModem, dialsWithAndWithoutInitString)
         ASSERT_EQ(port.Connect(5, 9600, "0123456", false, c.init, 0), 5);
         EXPECT_EQ(Commands, c.commands);
         port.Disconnect();
+    }
+}
+
+TEST_F(SerialModem, aRefusedDialFailsTheConnectionWithTheModemsText)
+{
+    for (const char *refusal : {"NO CARRIER", "BUSY", "NO DIALTONE", "NO ANSWER", "ERROR"}) {
+        SCOPED_TRACE(refusal);
+        DialAnswer = QByteArray("\r\n") + refusal + "\r\n";
+        Ui.Messages.clear();
+        TPortCOM port(Ui, Clock);
+        EXPECT_EQ(port.Connect(5, 9600, "0123456", false, "", 0), 0);
+        EXPECT_EQ(Ui.Messages, QStringList{refusal});
+        EXPECT_LE(port.GetState(), 0) << "no link left open";
+        EXPECT_LT(Clock.Now, 300000) << "not the wait timeout";
     }
 }
 
