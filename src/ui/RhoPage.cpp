@@ -137,7 +137,8 @@ void TRhoPage::Forward(void (TSectionPresenter::*handler)())
 {
     if (!Presenter)
         return;
-    Guarded(*Ui, [&] { (Presenter->*handler)(); });
+    TSectionPresenter *presenter = Presenter;
+    Guarded(*Ui, [presenter, handler] { (presenter->*handler)(); });
 }
 
 // The logic fills and selects these itself: no event goes back to it then.
