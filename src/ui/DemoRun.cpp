@@ -13,24 +13,26 @@
 
 #include <cstdio>
 
+void TDemoRun::AnswerDefault(QWidget *modal)
+{
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        QAbstractButton *b = box->button(QMessageBox::Ok);
+        if (!b)
+            b = box->defaultButton();
+        if (b)
+            b->click();
+        else
+            box->accept();
+    } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+        dialog->accept();
+    }
+}
+
 bool TDemoRun::Run(TMainFrm &window)
 {
     // Whatever the run asks (prompts, the start window) gets its default answer.
     QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            QAbstractButton *b = box->button(QMessageBox::Ok);
-            if (!b)
-                b = box->defaultButton();
-            if (b)
-                b->click();
-            else
-                box->accept();
-        } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
-            dialog->accept();
-        }
-    });
+    QObject::connect(&answer, &QTimer::timeout, [] { AnswerDefault(QApplication::activeModalWidget()); });
     answer.start(50);
     auto *power = window.findChild<QAction *>(QStringLiteral("PowerAction"));
     if (!power || !power->isEnabled()) {

@@ -1,6 +1,7 @@
 // The window against the simulated instrument on a pseudo-terminal: Connect,
 // Start an acquisition, see the values, disconnect, as an operator would.
 #include "link/SimProcess.h"
+#include "ui/DemoRun.h"
 #include "ui/MainFrm.h"
 
 #include <gtest/gtest.h>
@@ -31,18 +32,9 @@ public:
             if (!modal)
                 return;
             Asked << modal->windowTitle();
-            if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            if (auto *box = qobject_cast<QMessageBox *>(modal))
                 Boxes.push_back(TBox{box->windowTitle(), box->text(), box->icon()});
-                QAbstractButton *b = box->button(QMessageBox::Ok);
-                if (!b)
-                    b = box->defaultButton();
-                if (b)
-                    b->click();
-                else
-                    box->accept();
-            } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
-                dialog->accept();
-            }
+            TDemoRun::AnswerDefault(modal);
         });
         Timer.start(20);
     }
