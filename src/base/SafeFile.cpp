@@ -1,0 +1,166 @@
+#include "SafeFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString Reason(int error)
+{
+    return qt_error_string(error);
+}
+
+// Writes all bytes, going on after short writes and interrupted calls.
+bool WriteAll(int fd, QByteArrayView bytes, int *error)
+{
+    const char *data = bytes.data();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            *error = errno;
+            return false;
+        }
+        if (n == 0) { // nothing taken and no reason given: treat as a full device
+            *error = ENOSPC;
+            return false;
+        }
+        data += n;
+        left -= n;
+    }
+    return true;
+}
+
+// Sync that tolerates files and folders that cannot be synced (devices,
+// some special file systems): those report EINVAL or EROFS.
+bool Sync(int fd, int *error)
+{
+    while (::fsync(fd) != 0) {
+        if (errno == EINTR)
+            continue;
+        if (errno == EINVAL || errno == EROFS)
+            return true;
+        *error = errno;
+        return false;
+    }
+    return true;
+}
+
+QString ResolveTarget(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.exists()) {
+        const QString canonical = info.canonicalFilePath();
+        return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+    }
+    if (info.isSymLink()) // dangling link: create the file it names
+        return info.symLinkTarget();
+    return info.absoluteFilePath();
+}
+
+QString WriteInPlace(const QByteArray &target, QByteArrayView bytes)
+{
+    const int fd = ::open(target.constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Reason(errno);
+    int error = 0;
+    bool ok = WriteAll(fd, bytes, &error) && Sync(fd, &error);
+    if (::close(fd) != 0 && ok) {
+        error = errno;
+        ok = false;
+    }
+    return ok ? QString() : Reason(error);
+}
+
+} // namespace
+
+QString TSafeFile::Write(const QString &path, QByteArrayView bytes)
+{
+    if (path.isEmpty())
+        return Reason(ENOENT);
+    const QString targetPath = ResolveTarget(path);
+    const QByteArray target = QFile::encodeName(targetPath);
+
+    struct stat old {};
+    const bool exists = ::stat(target.constData(), &old) == 0;
+    if (exists && S_ISDIR(old.st_mode))
+        return Reason(EISDIR);
+    if (exists && !S_ISREG(old.st_mode))
+        return WriteInPlace(target, bytes);
+
+    const QFileInfo info(targetPath);
+    const QByteArray folder = QFile::encodeName(info.absolutePath());
+    QByteArray temp = folder + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return Reason(errno);
+
+    // The new file gets the old one's permissions, or the usual ones for a
+    // new file (mkstemp makes it private).
+    mode_t mode = 0;
+    if (exists) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+
+    int error = 0;
+    bool ok = ::fchmod(fd, mode) == 0 || (error = errno, false);
+    ok = ok && WriteAll(fd, bytes, &error) && Sync(fd, &error);
+    if (::close(fd) != 0 && ok) {
+        error = errno;
+        ok = false;
+    }
+    if (ok && ::rename(temp.constData(), target.constData()) != 0) {
+        error = errno;
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(temp.constData());
+        return Reason(error);
+    }
+
+    // The rename itself must reach the disk, or a power cut can bring the old
+    // name back. The new bytes are in place by now, so a folder that cannot be
+    // synced is not a failure of the write.
+    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        int ignored = 0;
+        Sync(dirFd, &ignored);
+        ::close(dirFd);
+    }
+    return {};
+}
+
+QString TSafeFile::Append(const QString &path, QByteArrayView bytes)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return Reason(errno);
+    struct stat before {};
+    int error = 0;
+    bool ok = ::fstat(fd, &before) == 0 || (error = errno, false);
+    if (ok && !WriteAll(fd, bytes, &error)) {
+        ok = false;
+        if (S_ISREG(before.st_mode) && ::ftruncate(fd, before.st_size) != 0) {
+            // The torn tail could not be cut: say so rather than the first reason.
+            error = errno;
+        }
+    }
+    ok = ok && Sync(fd, &error);
+    if (::close(fd) != 0 && ok) {
+        error = errno;
+        ok = false;
+    }
+    return ok ? QString() : Reason(error);
+}
