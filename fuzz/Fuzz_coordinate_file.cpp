@@ -14,13 +14,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     static const auto sequence = std::make_unique<TSequence>();
-    static const QLocale point = QLocale::c();
-    static const QLocale comma(QLocale::French, QLocale::France);
     TSilentUi ui;
     TSequence &s = *sequence;
-    // The first byte picks the locale so that both separators get explored.
-    const QLocale &locale = size > 0 && (data[0] & 1) ? comma : point;
-    const int count = s.ReadCoordinateText(QByteArrayView(data, qsizetype(size)), ui, locale);
+    const int count = s.ReadCoordinateText(QByteArrayView(data, qsizetype(size)), ui);
     if (count < 0 || count != s.NodeCount)
         __builtin_trap();
 

@@ -1,6 +1,8 @@
 // Start, Stop and Pause, and the acquisition run of the controller.
 #include "app/Shell.h"
 
+#include "base/SafeFile.h"
+
 #include "app/MainView.h"
 #include "base/Clock.h"
 #include "base/Folders.h"
@@ -139,6 +141,8 @@ void TShell::CheckActionPossible(int action) const
         throw ETarnelError(UnknownTypeText(Model->InstrumentType));
     if (action == ActionAcquisition && Model->QuadCount <= 0)
         throw ETarnelError(QStringLiteral("No quadripole to measure: load a quadripole file first"));
+    if (action == ActionAcquisition && !CoordinateFault.isEmpty())
+        throw ETarnelError(CoordinateFault + QStringLiteral(": no acquisition without the electrode positions"));
 }
 
 void TShell::ActionFailed(const QString &message)
@@ -191,6 +195,10 @@ void TShell::RunStartAction(int action)
     }
     {
         TActionScope scope(*this);
+        if (!CommandLine)
+            EventLog.Action = action == ActionScript       ? QStringLiteral("Run Script")
+                              : action == ActionResistance ? QStringLiteral("Check resistance")
+                                                           : QStringLiteral("Start acquisition");
         try {
             CheckInstrumentHealth();
             if (action == ActionScript) {
@@ -216,6 +224,7 @@ void TShell::RunStartAction(int action)
                 if (!Resume && QFileInfo::exists(State.AcquisitionFile)) {
                     switch (View.AskExistingFile(State.AcquisitionFile)) {
                     case TMainView::TExistingFile::Overwrite:
+                        ReplaceDataFile = true;
                         break;
                     case TMainView::TExistingFile::Resume:
                         proceed = PrepareResume();
@@ -282,9 +291,29 @@ QString TShell::FreeFileName(const QString &base)
 QString TShell::CopyDuplicate()
 {
     const QString candidate = FreeFileName(State.DuplicateAcquisitionFile);
-    if (!QFile::copy(State.AcquisitionFile, candidate))
+    QFile source(State.AcquisitionFile);
+    QString error;
+    QByteArray bytes;
+    if (!source.open(QIODevice::ReadOnly))
+        error = source.errorString();
+    else if (bytes = source.readAll(); source.error() != QFileDevice::NoError)
+        error = source.errorString();
+    else
+        error = TSafeFile::Write(candidate, bytes);
+    if (!error.isEmpty()) {
+        FileError(QStringLiteral("Duplicate file not written: %1: %2").arg(candidate, error));
         return QString();
+    }
     return candidate;
+}
+
+void TShell::FileError(const QString &text)
+{
+    FileErrors << text;
+    EventLog.SetColor(LogColor::Red);
+    EventLog.AddStamped(text);
+    EventLog.SetColor(LogColor::Black);
+    View.SetStatusText(text);
 }
 
 void TShell::StopBtnClick()
@@ -321,6 +350,23 @@ void TShell::WaitWhilePaused()
         Ui.WaitEvents(50);
 }
 
+void TShell::CreateDataFile()
+{
+    // Replaced only when the operator said so; a file that appeared since
+    // (another program, a second window) is asked about again.
+    bool replace = std::exchange(ReplaceDataFile, false);
+    for (;;) {
+        try {
+            Model->Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText(), replace);
+            return;
+        } catch (const EFileExists &e) {
+            if (replace || !View.AskOverwrite(State.AcquisitionFile))
+                throw ETarnelError(e.Message());
+            replace = true;
+        }
+    }
+}
+
 void TShell::StoreGroup(int count, int first, TRecordArray &records)
 {
     try {
@@ -343,6 +389,12 @@ TShell::TRunEnd TShell::RunAcquisition()
     EventLog.SetColor(LogColor::Teal);
     EventLog.AddStamped(QStringLiteral("Start ") + mode + QStringLiteral(" acquisition"));
     EventLog.Add(QStringLiteral("Aquisition filename ") + State.AcquisitionFile);
+    WrittenDataFile = State.AcquisitionFile;
+    if (State.CoordinateFile.isEmpty()) {
+        EventLog.SetColor(LogColor::Maroon);
+        EventLog.AddStamped(QStringLiteral("No coordinate file: Rho is Vp/In (geometric factor 1)"));
+        EventLog.SetColor(LogColor::Teal);
+    }
     if (resume)
         EventLog.AddStamped(resume->Description(m.QuadCount));
     EventLog.SetColor(LogColor::Black);
@@ -378,7 +430,7 @@ TShell::TRunEnd TShell::RunAcquisition()
             resume->CutFile(State.AcquisitionFile);
         if (!spOnly) {
             if (!resume)
-                m.Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText());
+                CreateDataFile();
             m.Protocol().ChangeMode(0);
             m.Protocol().SetParameters(m.StartParameters);
         }

@@ -122,6 +122,8 @@ void TShell::ZIREriva1Click()
 void TShell::ConnectBtnClick()
 {
     EndStalledExchange();
+    if (!CommandLine)
+        EventLog.Action = QStringLiteral("Connect");
     if (View.CurrentPage() == TPage::Configuration)
         View.CommitEdits();
     Ui.Yield();

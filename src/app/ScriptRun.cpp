@@ -12,7 +12,12 @@ public:
 
     bool StopRequested() override { return Shell.State.RunState == TRunState::StopRequested; }
     bool Paused() override { return Shell.State.RunState == TRunState::Paused; }
-    void SaveLog() override { Shell.EventLog.Save(Shell.State.AcquisitionFile); }
+    // Beside the data file the script last wrote (SurveyA3.bin: SurveyA3_Log.txt),
+    // not the configuration's name that the numbering went around.
+    void SaveLog() override
+    {
+        Shell.EventLog.Save(Shell.WrittenDataFile.isEmpty() ? Shell.State.AcquisitionFile : Shell.WrittenDataFile);
+    }
 
     bool StartConfiguration(const QString &path) override
     {

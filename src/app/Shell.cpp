@@ -110,8 +110,10 @@ int TShell::OpenQuadripoleFile(const QString &path)
 
 int TShell::OpenCoordinateFile(const QString &path)
 {
-    const int count = Model->LoadCoordinateFile(path, Ui, Locale);
+    TLoadReport report;
+    const int count = Model->LoadCoordinateFile(path, Ui, &report);
     State.CoordinateFile = count > 0 ? path : QString();
+    NoteCoordinates(State.CoordinateFile, report);
     View.ShowSurveyFiles();
     return count;
 }
@@ -133,7 +135,9 @@ bool TShell::LoadConfiguration(const QString &path)
     State.QuadripoleFile = v.QuadripoleFile;
     Model->LoadQuadripoleFile(v.QuadripoleFile, Ui);
     State.CoordinateFile = v.CoordinateFile;
-    Model->LoadCoordinateFile(v.CoordinateFile, Ui, Locale);
+    TLoadReport coordinates;
+    Model->LoadCoordinateFile(v.CoordinateFile, Ui, &coordinates);
+    NoteCoordinates(v.CoordinateFile, coordinates);
     View.ShowSurveyFiles();
     // A survey file that moved or was never copied would otherwise only show
     // as "Nb quadripoles : 0".
@@ -173,6 +177,20 @@ bool TShell::LoadConfiguration(const QString &path)
     return true;
 }
 
+void TShell::NoteCoordinates(const QString &path, const TLoadReport &report)
+{
+    // Measuring with every position at 0 would store Rho = Vp/In under the
+    // name of apparent resistivity: a named file must have been read.
+    if (path.isEmpty())
+        CoordinateFault.clear();
+    else if (!report.Found)
+        CoordinateFault = QStringLiteral("Coordinate file not found: ") + path;
+    else if (report.Failed || report.Count == 0)
+        CoordinateFault = QStringLiteral("Coordinate file error: ") + path;
+    else
+        CoordinateFault.clear();
+}
+
 void TShell::ReportMissingFile(const QString &text, const QString &path)
 {
     if (path.isEmpty() || QFileInfo(path).isFile())
@@ -190,7 +208,9 @@ bool TShell::SaveConfiguration(const QString &path)
     const QString error = TConfigFile::Write(path, CurrentValues());
     if (error.isEmpty())
         return true;
-    Ui.ErrorBox(QStringLiteral("TarnelPro"), QStringLiteral("Can't save configuration \"%1\": %2").arg(path, error));
+    const QString text = QStringLiteral("Can't save configuration \"%1\": %2").arg(path, error);
+    FileError(text);
+    Ui.ErrorBox(QStringLiteral("TarnelPro"), text);
     return false;
 }
 

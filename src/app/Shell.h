@@ -15,6 +15,8 @@
 #include <QString>
 
 #include <array>
+
+struct TLoadReport;
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -168,6 +170,9 @@ public:
     // that report progress elsewhere.
     std::function<void(const QString &label, const QString &estimate)> OnProgress;
     bool SkipFlag = false;
+    // The operator agreed to replace the existing data file (the window's
+    // question, --overwrite): the next acquisition truncates it.
+    bool ReplaceDataFile = false;
     // Start saves the configuration before an acquisition or a script; the
     // command line turns this off so that its overrides stay out of the file.
     bool SaveConfigurationOnStart = true;
@@ -214,6 +219,22 @@ public:
     // Appends the group's records to the data file; a file error names the
     // quadripoles that were measured but not stored.
     void StoreGroup(int count, int first, TRecordArray &records);
+    void CreateDataFile();
+    // Why the coordinate file the survey names cannot serve (empty when it can).
+    void NoteCoordinates(const QString &path, const TLoadReport &report);
+public:
+    // A file the program writes beside the measurements (configuration,
+    // duplicate, event log) could not be written: red in the log, in the
+    // status, and kept for the command line's exit status.
+    void FileError(const QString &text);
+    QStringList FileErrors;
+    // The data file the last acquisition wrote (a script numbers its names).
+    QString WrittenDataFile;
+    // Set when the coordinate file named is missing or unreadable: no
+    // acquisition starts then.
+    QString CoordinateFault;
+    // Driven by tarnelpro-cli: the event log's header names the command line.
+    bool CommandLine = false;
     // Runs the disconnection a Connect during an action asked for.
     void DisconnectIfPending();
 

@@ -18,3 +18,10 @@ public:
 private:
     QString Text;
 };
+
+// A file the program was to create exists already (it appeared after the
+// operator was asked): it is never replaced unasked.
+class EFileExists : public ETarnelError {
+public:
+    using ETarnelError::ETarnelError;
+};

@@ -54,6 +54,15 @@ public:
     int Retries = 3;
 
     bool AskOverwrite(const QString &) override { return Overwrite; }
+    // Asked after connecting: the data file appeared meanwhile.
+    TExistingFile AskExistingFile(const QString &path) override
+    {
+        if (Overwrite)
+            return TExistingFile::Overwrite;
+        throw ETarnelError(QStringLiteral("tarnelpro-cli: data file \"%1\" appeared while connecting; nothing was "
+                                          "changed. Use --overwrite to replace it or --output to write another file.")
+                               .arg(path));
+    }
     float MaxResistance() const override { return Maximum; }
     int NodeSelection() const override { return Selection; }
     std::array<int, 2> NodePair() const override { return Pair; }
@@ -106,6 +115,30 @@ void Close(TSession &s)
 {
     if (s.Shell.LinkOpen())
         s.Shell.DisconnectInstrument();
+}
+
+// The session's header in the event log names the command; a log, a
+// configuration or a duplicate that could not be written turns a finished
+// run into exit status 1.
+void Begin(TSession &s, const QString &command, const QStringList &args)
+{
+    s.Shell.CommandLine = true;
+    s.Shell.EventLog.Action = QStringLiteral("tarnelpro-cli %1 %2").arg(command, args.join(QLatin1Char(' '))).trimmed();
+    s.Shell.EventLog.OnSaveError = [](const QString &path, const QString &error) {
+        PrintError(QStringLiteral("tarnelpro-cli: event log not saved: %1: %2").arg(path, error));
+    };
+}
+
+int Finish(TSession &s, int status)
+{
+    if (status != 0 && status != 4)
+        return status;
+    if (s.Shell.EventLog.SaveFailed() || !s.Shell.FileErrors.isEmpty()) {
+        for (const QString &e : s.Shell.FileErrors)
+            PrintError(e);
+        return 1;
+    }
+    return status;
 }
 
 QString Health(float v, int decimals)
@@ -222,6 +255,7 @@ int RunAcquireCommand(const QStringList &args)
         return 2;
     }
     s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
+    Begin(s, QStringLiteral("acquire"), args);
     TConfigValues config;
     if (!LoadConfig(s, o.Values[QStringLiteral("--config")], config))
         return 1;
@@ -229,6 +263,10 @@ int RunAcquireCommand(const QStringList &args)
         s.Shell.State.AcquisitionFile = QFileInfo(o.Values[QStringLiteral("--output")]).absoluteFilePath();
     if (s.Shell.Model->QuadCount == 0) {
         PrintError(QStringLiteral("tarnelpro-cli: the configuration names no quadripole to measure"));
+        return 1;
+    }
+    if (!s.Shell.CoordinateFault.isEmpty()) {
+        PrintError(QStringLiteral("tarnelpro-cli: %1: nothing was measured").arg(s.Shell.CoordinateFault));
         return 1;
     }
     if (o.Has(QStringLiteral("--resume"))) {
@@ -247,7 +285,9 @@ int RunAcquireCommand(const QStringList &args)
                        .arg(s.Shell.State.AcquisitionFile));
         return 3;
     }
-    s.View.Overwrite = true;
+    // A data file that appears while connecting is replaced only with --overwrite.
+    s.View.Overwrite = o.Has(QStringLiteral("--overwrite"));
+    s.Shell.ReplaceDataFile = s.View.Overwrite;
     UseOverrides(s, o);
     s.Shell.OnProgress = [](const QString &label, const QString &estimate) {
         PrintError(estimate.isEmpty() ? label : label + QStringLiteral("  remaining ") + estimate);
@@ -261,9 +301,9 @@ int RunAcquireCommand(const QStringList &args)
         Close(s);
         if (alarm) {
             PrintError(QStringLiteral("Acquisition stopped by a battery or temperature alarm."));
-            return 4;
+            return Finish(s, 4);
         }
-        return 0;
+        return Finish(s, 0);
     } catch (const ETarnelError &e) {
         PrintError(e.Message());
         return 1;
@@ -309,6 +349,7 @@ int RunCheckResistanceCommand(const QStringList &args)
         s.View.Retries = o.Values[QStringLiteral("--retries")].toInt(&ok);
     if (!ok || s.View.Retries < 0)
         return usage();
+    Begin(s, QStringLiteral("check-resistance"), args);
     TConfigValues config;
     if (!LoadConfig(s, o.Values[QStringLiteral("--config")], config))
         return 1;
@@ -323,7 +364,7 @@ int RunCheckResistanceCommand(const QStringList &args)
         TStopOnSignal stop(s.Shell);
         s.Shell.RunStartAction(TShell::ActionResistance);
         Close(s);
-        return 0;
+        return Finish(s, 0);
     } catch (const ETarnelError &e) {
         PrintError(e.Message());
         return 1;

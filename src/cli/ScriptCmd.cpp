@@ -201,6 +201,11 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
     ui.AssumeYes = a.Has("--yes");
     shell.Script.Lines = lines;
     shell.EventLog.OnLine = [](const TLogLine &line) { PrintOut(line.Text); };
+    shell.CommandLine = true;
+    shell.EventLog.Action = QStringLiteral("tarnelpro-cli script ") + a.File;
+    shell.EventLog.OnSaveError = [](const QString &path, const QString &error) {
+        PrintError(QStringLiteral("tarnelpro-cli: event log not saved: %1: %2").arg(path, error));
+    };
     shell.OnScriptFailure = [](const QString &reason) { PrintError(reason); };
     shell.OnProgress = [](const QString &label, const QString &estimate) {
         PrintError(estimate.isEmpty() ? label : label + QStringLiteral("  remaining ") + estimate);
@@ -246,6 +251,12 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
     if (shell.LastRunEnd == TShell::TRunEnd::Aborted) {
         PrintError(QStringLiteral("The last acquisition was stopped by a battery or temperature alarm."));
         return 4;
+    }
+    // A log, configuration or duplicate that was not written is a failure of the run.
+    if (shell.EventLog.SaveFailed() || !shell.FileErrors.isEmpty()) {
+        for (const QString &e : shell.FileErrors)
+            PrintError(e);
+        return 1;
     }
     return 0;
 }
