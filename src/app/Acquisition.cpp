@@ -36,7 +36,10 @@ public:
         Shell.ActionRunning = false;
         Shell.Measuring = false;
         Shell.View.SetActionRunning(false);
+        // A Pause pressed during the last group ends with the run: the next
+        // run must not show "Paused" while the instrument measures.
         Shell.State.RunState = TRunState::Idle;
+        Shell.View.SetPauseDown(false);
         if (Shell.LinkOpen())
             Shell.View.EnableHealthTimer(true);
         try {
@@ -442,6 +445,10 @@ TShell::TRunEnd TShell::RunAcquisition()
         // A group whose records did not arrive whole is measured once more;
         // a second such failure ends the run rather than store guesses.
         int wrongGroups = 0;
+        // A run dialogue that keeps ending without records (no "ST", tokens
+        // out of place) would measure the same group for ever: a few tries,
+        // then the run ends with the reason.
+        int emptyRuns = 0;
 
         while (done < m.QuadCount && State.RunState != TRunState::StopRequested) {
             WaitWhilePaused();
@@ -476,8 +483,15 @@ TShell::TRunEnd TShell::RunAcquisition()
                     EventLog.SetColor(LogColor::Maroon);
                     EventLog.AddStamped(QStringLiteral("Quadripoles %1 not received whole (%2): measured again").arg(group, fault));
                     EventLog.SetColor(LogColor::Black);
+                } else if (State.BlockCount == 0) {
+                    if (++emptyRuns >= MaxEmptyRuns)
+                        throw ETarnelError(QStringLiteral("Quadripoles %1: the instrument ended %2 measurements in a "
+                                                          "row without records")
+                                               .arg(ProgressLabel(done, n, m.QuadCount))
+                                               .arg(emptyRuns));
                 } else if (State.BlockCount > 0) {
                     wrongGroups = 0;
+                    emptyRuns = 0;
                     StoreGroup(State.BlockCount, done, records);
                     const int shown = std::min(State.BlockCount, static_cast<int>(records.size()));
                     View.ShowMeasurement(records.data(), electrodes.data(), shown);

@@ -2,6 +2,8 @@
 // checks of the controller.
 #include "app/Shell.h"
 
+#include "base/Clock.h"
+
 #include "app/MainView.h"
 #include "base/Cp1252.h"
 #include "base/Folders.h"
@@ -191,10 +193,55 @@ void TShell::ConnectBtnClick()
     ShowRunControls(true);
 }
 
+bool TShell::Reconnect()
+{
+    if (!Port || !LastLink) {
+        EventLog.SetColor(LogColor::Red);
+        EventLog.AddStamped(QStringLiteral("No link to connect again: the instrument was never connected"));
+        EventLog.SetColor(LogColor::Black);
+        return false;
+    }
+    const TLastLink link = *LastLink;
+    for (std::size_t attempt = 0; attempt <= ReconnectPausesMs.size(); ++attempt) {
+        if (attempt > 0) {
+            // A growing pause lets an instrument that rebooted come back.
+            const std::int64_t until = Clock.Ms() + ReconnectPausesMs[attempt - 1];
+            for (std::int64_t now = Clock.Ms(); now < until; now = Clock.Ms()) {
+                if (State.RunState == TRunState::StopRequested)
+                    return false;
+                Ui.WaitEvents(int(std::min<std::int64_t>(until - now, 1000)));
+            }
+        }
+        EventLog.SetColor(LogColor::Orange);
+        EventLog.AddStamped(QStringLiteral("Link down: connecting again (attempt %1 of %2)")
+                                .arg(attempt + 1)
+                                .arg(ReconnectPausesMs.size() + 1));
+        EventLog.SetColor(LogColor::Black);
+        QString reason = QStringLiteral("the link did not open");
+        try {
+            if (OpenAndIdentify(link.Baud, link.Dial, link.Modem, link.Delay) && LinkOpen()) {
+                View.EnableHealthTimer(!ActionRunning);
+                ShowRunControls(true);
+                return true;
+            }
+        } catch (const ETarnelError &e) {
+            reason = e.Message();
+        }
+        if (Port && Port->GetState() > 0)
+            Port->Disconnect();
+        View.ShowLinkIndicator(false);
+        EventLog.SetColor(LogColor::Red);
+        EventLog.AddStamped(QStringLiteral("Connection attempt %1 failed: %2").arg(attempt + 1).arg(reason));
+        EventLog.SetColor(LogColor::Black);
+    }
+    return false;
+}
+
 bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem, int byteDelayMs)
 {
     if (!Port)
         throw ETarnelError("Port err.");
+    LastLink = TLastLink{baud, dial, modem, byteDelayMs};
     TExchange exchange(Exchanges);
     View.SetStatusText(QStringLiteral("Open Com"));
     if (Port->Connect(State.PortSelector, baud, dial, false, modem, byteDelayMs) == 0) {

@@ -22,15 +22,23 @@ public:
     bool StartConfiguration(const QString &path) override
     {
         if (!Shell.LoadConfiguration(path))
-            return false;
+            throw ETarnelError(QStringLiteral("Configuration file cannot be read: ") + path);
         Shell.View.BuildPseudoSection();
-        // Without a link the acquisition would retry its first group forever.
-        if (!Shell.LinkOpen())
-            throw ETarnelError(QStringLiteral("No instrument connected"));
+        // A link that dropped since the last event (a reboot, a loose cable)
+        // is tried again before giving this event up.
+        if (!Shell.LinkOpen() && !Shell.Reconnect())
+            throw ETarnelError(QStringLiteral("No instrument connected: the link is down"));
         Shell.State.AcquisitionFile = Shell.FreeFileName(Shell.State.AcquisitionFile);
         Shell.View.ShowAcquisitionFile(Shell.State.AcquisitionFile);
         Shell.State.RunState = TRunState::Running;
-        Shell.RunAcquisition();
+        try {
+            Shell.RunAcquisition();
+        } catch (const ETarnelError &e) {
+            // The clean-up of a plain acquisition: reason and group in red,
+            // electrodes released, the link shown as it is.
+            Shell.ActionFailed(e.Message());
+            throw EReported(e.Message());
+        }
         if (!Shell.State.DuplicateAcquisitionFile.isEmpty() && Shell.State.DuplicateAcquisition)
             Shell.CopyDuplicate();
         return true;
@@ -40,7 +48,11 @@ public:
 
     // Running, not idle: the script is still the action in progress, so
     // Pause keeps working in the waits that follow.
-    void ConfigurationDone() override { Shell.State.RunState = TRunState::Running; }
+    void ConfigurationDone() override
+    {
+        Shell.State.RunState = TRunState::Running;
+        Shell.View.SetPauseDown(false);
+    }
 
 private:
     TShell &Shell;
@@ -54,6 +66,14 @@ TScriptRunner::TEnd TShell::RunScriptLines()
     runner.Now = EventLog.Now;
     runner.OnFailure = OnScriptFailure;
     LastRunEnd = TRunEnd::Normal;
+    // Nobody is there to answer a box: each becomes a red log line.
+    struct TUnattended {
+        TUnattendedUi &Guard;
+        bool Was;
+        explicit TUnattended(TUnattendedUi &g) : Guard(g), Was(g.Unattended) { Guard.Unattended = true; }
+        ~TUnattended() { Guard.Unattended = Was; }
+    } unattended(Guard);
     LastScriptEnd = runner.Run(Script.Lines);
+    ScriptFailures = runner.FailedEvents;
     return LastScriptEnd;
 }

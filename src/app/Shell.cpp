@@ -20,8 +20,14 @@
 #include <QFileInfo>
 
 TShell::TShell(TUserInterface &ui, TMainView &view, TClock &clock, TOptions options)
-    : Model(std::make_unique<TVoltixPro>(ui, clock)), Ui(ui), View(view), Clock(clock), Options(options)
+    : Guard(ui), Model(std::make_unique<TVoltixPro>(Guard, clock)), Ui(Guard), View(view), Clock(clock),
+      Options(options)
 {
+    Guard.OnBox = [this](const QString &text) {
+        EventLog.SetColor(LogColor::Red);
+        EventLog.AddStamped(text);
+        EventLog.SetColor(LogColor::Black);
+    };
     Model->ShownHealth = [this] { return LastHealth; };
     RunScript = [this] { RunScriptLines(); };
     UsbDeviceCount = [] { return ::UsbDeviceCount(); };

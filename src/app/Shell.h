@@ -5,6 +5,7 @@
 // tarnelpro-cli and in tests.
 #include "app/AcquisitionResume.h"
 #include "app/AppState.h"
+#include "app/UnattendedUi.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/DataRecord.h"
 #include "script/EventLog.h"
@@ -21,6 +22,7 @@ struct TLoadReport;
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class TClock;
 class TKeepAwake;
@@ -90,6 +92,13 @@ public:
     // description. False when the port did not open.
     bool OpenAndIdentify(int baud, const QString &dial, const QString &modem, int byteDelayMs);
     void DisconnectInstrument();
+    // Connects again with the link of the last connection: a few attempts
+    // with growing pauses (ReconnectPausesMs between them), each logged;
+    // Stop ends the waits. True when the instrument answers again.
+    bool Reconnect();
+    std::vector<int> ReconnectPausesMs{30000, 90000};
+    // Measurements of one group in a row that may end without records.
+    static constexpr int MaxEmptyRuns = 5;
     // The link dropped by itself: lamp, toggle, timer and run controls follow,
     // and the event log says so.
     void LinkLost();
@@ -162,6 +171,8 @@ public:
     TScript Script;
     TScriptRunner::TEnd RunScriptLines();
     TScriptRunner::TEnd LastScriptEnd = TScriptRunner::TEnd::Completed;
+    // Events of the last script that ended in an error line.
+    int ScriptFailures = 0;
     // Called with the reason behind a "Start configuration Error".
     std::function<void(const QString &)> OnScriptFailure;
     // First free name: base, then base without extension + 1, 2, ... + ".bin".
@@ -195,6 +206,9 @@ public:
 
     TAppState State;
     TEventLog EventLog;
+    // Every service call of the program goes through here, so that a script
+    // never waits behind a box.
+    TUnattendedUi Guard;
     std::unique_ptr<TVoltixPro> Model;
     std::unique_ptr<TPortVirt> Port;
     QLocale Locale = QLocale::system();
@@ -233,6 +247,12 @@ public:
     // Set when the coordinate file named is missing or unreadable: no
     // acquisition starts then.
     QString CoordinateFault;
+    struct TLastLink {
+        int Baud = 0;
+        QString Dial, Modem;
+        int Delay = 0;
+    };
+    std::optional<TLastLink> LastLink;
     // Driven by tarnelpro-cli: the event log's header names the command line.
     bool CommandLine = false;
     // Runs the disconnection a Connect during an action asked for.

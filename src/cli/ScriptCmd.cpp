@@ -248,6 +248,10 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
     }
     if (shell.LastScriptEnd == TScriptRunner::TEnd::GotoError)
         return 1;
+    if (shell.ScriptFailures > 0) {
+        PrintError(QStringLiteral("tarnelpro-cli: %1 script event(s) failed").arg(shell.ScriptFailures));
+        return 1;
+    }
     if (shell.LastRunEnd == TShell::TRunEnd::Aborted) {
         PrintError(QStringLiteral("The last acquisition was stopped by a battery or temperature alarm."));
         return 4;

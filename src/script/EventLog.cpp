@@ -19,6 +19,18 @@ void TEventLog::Add(const QString &text)
     Entries.push_back({text, Current});
     if (OnLine)
         OnLine(Entries.back());
+    // A script that runs for weeks must not grow without end: the oldest
+    // lines leave memory once every log file holds them.
+    if (Entries.size() > MaxLines) {
+        std::size_t drop = Entries.size() - MaxLines + MaxLines / 10;
+        for (const auto &[path, count] : Written)
+            drop = std::min(drop, count);
+        if (drop > 0) {
+            Entries.erase(Entries.begin(), Entries.begin() + std::ptrdiff_t(drop));
+            for (auto &[path, count] : Written)
+                count -= drop;
+        }
+    }
 }
 
 QString TEventLog::DateTimeText() const { return LocalDateTimeText(Now(), Locale); }

@@ -48,6 +48,8 @@ public:
     void Clear();
 
     const std::vector<TLogLine> &Lines() const { return Entries; }
+    // Lines kept in memory (and in the pane); the files keep them all.
+    std::size_t MaxLines = 20000;
     QString Text() const;
 
     // Brings the log file of acquisitionFile up to date: the lines not yet

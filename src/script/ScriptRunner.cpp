@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/DateText.h"
+#include "base/TarnelError.h"
 #include "base/TextCodec.h"
 #include "base/UserInterface.h"
 #include "script/EventLog.h"
@@ -42,6 +43,7 @@ bool TScriptRunner::WaitUntil(double day)
 
 void TScriptRunner::LogError(const TScriptEvent &event, const QString &line)
 {
+    ++FailedEvents;
     Log.SetColor(LogColor::Red);
     Log.Add(line);
     Log.SetColor(LogColor::Black);
@@ -52,6 +54,7 @@ void TScriptRunner::LogError(const TScriptEvent &event, const QString &line)
 TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
 {
     qsizetype next = 0;
+    FailedEvents = 0;
     double reference = NowDay();
     int repeat = 0;
     const auto executed = [this](const TScriptEvent &e) {
@@ -110,14 +113,28 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
                 return TEnd::Stopped;
             executed(event);
             QString reason;
+            bool reported = false;
             try {
                 ok = Host.StartConfiguration(event.Argument);
+            } catch (const EReported &e) {
+                ok = false;
+                reported = true;
+                reason = e.Message();
+            } catch (const ETarnelError &e) {
+                ok = false;
+                reason = e.Message();
             } catch (const std::exception &e) {
                 ok = false;
                 reason = QString::fromLocal8Bit(e.what());
             }
             if (!ok) {
                 LogError(event, errorLine(StartCaption));
+                // Why, in red with its time, unless the acquisition said it already.
+                if (!reported && !reason.isEmpty()) {
+                    Log.SetColor(LogColor::Red);
+                    Log.AddStamped(reason);
+                    Log.SetColor(LogColor::Black);
+                }
                 if (OnFailure && !reason.isEmpty())
                     OnFailure(reason);
             }

@@ -65,6 +65,9 @@ public:
     // schedule preview move time by moving the clock.
     static std::function<QDateTime()> ClockTime(TClock &clock, const QDateTime &origin);
 
+    // Events of the last run that ended in an error line.
+    int FailedEvents = 0;
+
 private:
     // False when the run must end (Stop).
     bool WaitUntil(double day);

@@ -426,6 +426,8 @@ QWidget *TMainFrm::BuildScriptPage()
     EditJournal = new QTextEdit(group);
     EditJournal->setObjectName(QStringLiteral("EditJournal"));
     EditJournal->setReadOnly(true);
+    // The pane keeps the last lines of a long script; the log file keeps all.
+    EditJournal->document()->setMaximumBlockCount(int(Shell->EventLog.MaxLines));
     EditJournal->setAcceptRichText(false);
     EditJournal->setLineWrapMode(QTextEdit::NoWrap);
     EditJournal->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -228,8 +228,10 @@ TEST_F(ScriptRunnerTest, memoUnknownCodesAndErrorLinesLetTheScriptGoOn)
     EXPECT_EQ(Texts(LogColor::Green), QStringList{"note: all cables checked"});
     EXPECT_EQ(Texts(LogColor::Red),
               (QStringList{"Wake up Error", "latency after the starting of the last event Error", "Start configuration Error",
-                           "Start configuration Error", "Goto Error", "previous command not recognized"}));
+                           "Start configuration Error", "< 10/12/2026 07:00:00 > Port err. Setcmd", "Goto Error",
+                           "previous command not recognized"}));
     EXPECT_EQ(failures, QStringList{"Port err. Setcmd"});
+    EXPECT_EQ(Runner.FailedEvents, 6);
     EXPECT_EQ(Host.Starts, QStringList{"07:00 A.ini"});
     EXPECT_EQ(Log.Lines().back().Text, "< 10/12/2026 07:00:00 > 10 : good");
     EXPECT_EQ(Log.Color(), LogColor::Black);
