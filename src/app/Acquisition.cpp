@@ -205,6 +205,8 @@ void TShell::RunStartAction(int action)
         try {
             CheckInstrumentHealth();
             if (action == ActionScript) {
+                if (const QString loop = TScriptRunner::EndlessLoop(Script.Lines); !loop.isEmpty())
+                    throw ETarnelError(loop);
                 View.ShowPage(TPage::Script);
                 EventLog.Add(QStringLiteral("============= Script start at ") + EventLog.DateTimeText() +
                              QStringLiteral(" =============="));

@@ -281,6 +281,11 @@ int RunScriptCommand(const QStringList &args)
         return 1;
     if (a.Has("--list"))
         return ListScript(lines);
+    // Refused before anything runs: it would take a core and never wait.
+    if (const QString loop = TScriptRunner::EndlessLoop(lines); !loop.isEmpty()) {
+        PrintError(QStringLiteral("tarnelpro-cli: %1").arg(loop));
+        return 1;
+    }
     if (a.Has("--plan"))
         return PlanScript(lines, a);
     return RunScriptFile(lines, a);

@@ -41,6 +41,40 @@ bool TScriptRunner::WaitUntil(double day)
     return true;
 }
 
+QString TScriptRunner::EndlessLoop(const QStringList &lines)
+{
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const TScriptLine go = ParseScriptLine(lines[i]);
+        if (!go.IsEvent || go.Code != GotoCode || go.Argument.isEmpty())
+            continue;
+        const qsizetype colon = go.Argument.indexOf(QLatin1Char(':'));
+        bool ok = false;
+        const qint64 target =
+            ParseFileInteger(colon < 0 ? QStringView(go.Argument) : QStringView(go.Argument).left(colon), &ok);
+        if (!ok || target < 1 || target - 1 > i)
+            continue;
+        bool counted = false;
+        if (colon >= 0)
+            ParseFileInteger(QStringView(go.Argument).mid(colon + 1, 3), &counted);
+        if (counted)
+            continue;
+        bool waits = false;
+        for (qsizetype j = target - 1; j < i && !waits; ++j) {
+            const TScriptLine e = ParseScriptLine(lines[j]);
+            if (!e.IsEvent || e.Argument.isEmpty())
+                continue;
+            bool valid = false;
+            waits = e.Code == StartCode || (e.Code == LatencyCode && ParseFileReal(e.Argument, &valid) > 0 && valid);
+        }
+        if (!waits)
+            return QStringLiteral("Line %1 jumps back to line %2 for ever with no latency and no acquisition in "
+                                  "between: the script would turn in a circle without pause")
+                .arg(i + 1)
+                .arg(target);
+    }
+    return {};
+}
+
 void TScriptRunner::LogError(const TScriptEvent &event, const QString &line)
 {
     ++FailedEvents;

@@ -65,6 +65,11 @@ public:
     // schedule preview move time by moving the clock.
     static std::function<QDateTime()> ClockTime(TClock &clock, const QDateTime &origin);
 
+    // Why lines would run in a circle without ever waiting: a goto without a
+    // count that jumps back over neither a latency nor an acquisition (a
+    // wake-up time passes once and then waits no more). Empty when none does.
+    static QString EndlessLoop(const QStringList &lines);
+
     // Events of the last run that ended in an error line.
     int FailedEvents = 0;
 

@@ -208,6 +208,24 @@ TEST_F(ScriptRunnerTest, pauseHoldsTheScriptPastItsTarget)
     EXPECT_EQ(Host.Starts, QStringList{"09:00 A.ini"});
 }
 
+TEST(ScriptLoops, aLoopThatNeverWaitsIsFound)
+{
+    const struct {
+        QStringList Lines;
+        bool Endless;
+    } cases[] = {
+        {{"1 : wake -<X: 0 @ 46000 >-", "2 : again -<X: 3 @ 1 >-"}, true}, // a wake-up waits once only
+        {{"1 : note", "2 : again -<X: 3 @ 2 >-"}, true},
+        {{"1 : pause -<X: 1 @ 0.01 >-", "2 : again -<X: 3 @ 1 >-"}, false},
+        {{"1 : A -<X: 2 @ A.ini >-", "2 : again -<X: 3 @ 1 >-"}, false},
+        {{"1 : note", "2 : three times -<X: 3 @ 1:3 >-"}, false},
+        {{"1 : forward -<X: 3 @ 3 >-", "2 : note", "3 : note"}, false},
+        {{"1 : zero latency -<X: 1 @ 0 >-", "2 : again -<X: 3 @ 1:x >-"}, true},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(TScriptRunner::EndlessLoop(c.Lines).isEmpty(), !c.Endless) << c.Lines.join(" | ").toStdString();
+}
+
 TEST_F(ScriptRunnerTest, memoUnknownCodesAndErrorLinesLetTheScriptGoOn)
 {
     Script.Lines = {
