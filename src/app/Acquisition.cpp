@@ -351,8 +351,9 @@ void TShell::PauseBtnClick()
 
 void TShell::WaitWhilePaused()
 {
+    // Pause, Restart and Stop wake the wait; a paused station costs nothing.
     while (State.RunState == TRunState::Paused)
-        Ui.WaitEvents(50);
+        Ui.WaitEvents(250);
 }
 
 void TShell::CreateDataFile()

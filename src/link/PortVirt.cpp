@@ -10,7 +10,6 @@
 
 namespace {
 // Longest single block on the user-interface event loop while the device is silent.
-constexpr int IdleSliceMs = 10;
 constexpr std::uint8_t WakeUp = '@';
 constexpr std::uint8_t EscapeCommand = 27;
 constexpr int WakeUpSends = 82;
@@ -72,7 +71,7 @@ void TPortVirt::Fail(const char *message)
 void TPortVirt::IdleWait(int ms)
 {
     CheckProgress();
-    UiServices.WaitEvents(std::clamp(ms, 0, IdleSliceMs));
+    UiServices.WaitEvents(std::clamp(ms, 0, WaitSliceMs()));
 }
 
 QString TPortVirt::SilenceText(int seconds)
@@ -161,7 +160,7 @@ std::uint8_t TPortVirt::GetByte()
             // handing 0xFF on as data would corrupt the transfer.
             break;
         }
-        IdleWait(IdleSliceMs);
+        IdleWait(WaitSliceMs());
     }
     Fail(ReadErrorText());
 }
@@ -203,7 +202,7 @@ bool TPortVirt::WaitForText(QByteArrayView text)
     const std::int64_t start = Clock.Ms();
     for (;;) {
         if (RxCount() <= 0) {
-            IdleWait(IdleSliceMs);
+            IdleWait(WaitSliceMs());
             if (LinkDown())
                 return WaitForTextLinkDown();
             if (Clock.Ms() - start > WaitTimeoutMs)

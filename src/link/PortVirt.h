@@ -172,6 +172,10 @@ protected:
     [[noreturn]] void Fail(const char *message);
     // Blocks briefly for events instead of spinning while the device is silent.
     void IdleWait(int ms);
+    // Longest nap of a wait for the instrument. A link whose arrivals wake the
+    // event loop (a socket, a serial port) sleeps until data, a deadline or
+    // the operator; one that must be polled (the USB chip) looks often.
+    virtual int WaitSliceMs() const { return 10; }
     // Waits (yielding) until count bytes are waiting, the timeout passes or the link drops.
     bool WaitForRx(int count, int timeoutMs);
     // Writes one command byte of the handshake, retrying while the device refuses it.

@@ -142,7 +142,7 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
         }
         case StartCode: {
             while (Host.Paused())
-                Ui.WaitEvents(50);
+                Ui.WaitEvents(250);
             if (Host.StopRequested())
                 return TEnd::Stopped;
             executed(event);
