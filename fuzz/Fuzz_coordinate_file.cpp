@@ -1,10 +1,8 @@
-// Any bytes as a coordinate file, read with a point or a comma as decimal
-// separator, then the defined-node walk and the node lookups.
+// Any bytes as a coordinate file (a point or a comma as decimal separator,
+// either encoding), then the defined-node walk and the node lookups.
 #include "survey/Sequence.h"
 
 #include "base/SilentUi.h"
-
-#include <QLocale>
 
 #include <cmath>
 #include <cstddef>
