@@ -315,9 +315,10 @@ QString TShell::CopyDuplicate()
 void TShell::FileError(const QString &text)
 {
     FileErrors << text;
+    const TColor before = EventLog.Color();
     EventLog.SetColor(LogColor::Red);
     EventLog.AddStamped(text);
-    EventLog.SetColor(LogColor::Black);
+    EventLog.SetColor(before);
     View.SetStatusText(text);
 }
 

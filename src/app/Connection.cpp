@@ -94,8 +94,13 @@ void TShell::ComCheck(int item)
         }
     }
     State.PortSelector = selector;
-    if (State.ConfigLoaded)
-        TConfigFile::WriteKey(State.ConfigFile, "Communication", "Port", QString::number(selector));
+    const auto writeKey = [this](const char *key, const QString &value) {
+        if (!State.ConfigLoaded)
+            return;
+        if (const QString error = TConfigFile::WriteKey(State.ConfigFile, "Communication", key, value); !error.isEmpty())
+            FileError(QStringLiteral("Can't save configuration \"%1\": %2").arg(State.ConfigFile, error));
+    };
+    writeKey("Port", QString::number(selector));
     if (selector == UsbPortSelector)
         ZIREriva1Click();
     if (selector == IPPortSelector) {
@@ -104,8 +109,7 @@ void TShell::ComCheck(int item)
                            QStringLiteral("Enter IP address for WIFI client or leave blank for Voltix access point:"),
                            address))
             State.IPAddress = address.trimmed();
-        if (State.ConfigLoaded)
-            TConfigFile::WriteKey(State.ConfigFile, "Communication", "IPAddress", State.IPAddress);
+        writeKey("IPAddress", State.IPAddress);
     }
     // A link of another kind replaces the open one without an orderly close.
     Model->Port = nullptr;

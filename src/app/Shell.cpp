@@ -1,5 +1,7 @@
 #include "app/Shell.h"
 
+#include "base/SafeFile.h"
+
 #include "app/Guard.h"
 #include "app/KeepAwake.h"
 #include "app/MainView.h"
@@ -24,9 +26,10 @@ TShell::TShell(TUserInterface &ui, TMainView &view, TClock &clock, TOptions opti
       Options(options)
 {
     Guard.OnBox = [this](const QString &text) {
+        const TColor before = EventLog.Color();
         EventLog.SetColor(LogColor::Red);
         EventLog.AddStamped(text);
-        EventLog.SetColor(LogColor::Black);
+        EventLog.SetColor(before);
     };
     Model->ShownHealth = [this] { return LastHealth; };
     RunScript = [this] { RunScriptLines(); };
@@ -76,10 +79,14 @@ void TShell::FormCreate()
 
     State.ConfigFile = DataFolder() + QStringLiteral("Setup.ini");
     if (!QFileInfo::exists(State.ConfigFile) && CreateFolders(DataFolder(), Ui)) {
-        // QFile::copy never replaces an existing file.
-        QFile::copy(ProgramFolder() + QStringLiteral("Setup.ini"), State.ConfigFile);
-        // Keep the copy writable even when the template is installed read-only.
-        QFile::setPermissions(State.ConfigFile, QFile::permissions(State.ConfigFile) | QFile::WriteOwner);
+        // A missing template leaves Connect disabled on its own; one that
+        // cannot be copied (a full disk) is said.
+        QFile templ(ProgramFolder() + QStringLiteral("Setup.ini"));
+        if (templ.open(QIODevice::ReadOnly)) {
+            const QString error = TSafeFile::Write(State.ConfigFile, templ.readAll());
+            if (!error.isEmpty())
+                FileError(QStringLiteral("Can't copy the template to \"%1\": %2").arg(State.ConfigFile, error));
+        }
     }
     LoadConfiguration(State.ConfigFile);
 }

@@ -77,6 +77,11 @@ QString DefaultSave(QWidget *parent, const QString &caption, const QString &star
 }
 } // namespace
 
+std::function<void(const QString &)> TConfigPage::ReportSaveError()
+{
+    return [this](const QString &text) { Shell.FileError(text); };
+}
+
 TConfigPage::TConfigPage(TShell &shell, QWidget *parent) : QWidget(parent), Shell(shell)
 {
     setObjectName(QStringLiteral("ConfigurationTb"));
@@ -136,10 +141,10 @@ QWidget *TConfigPage::BuildNodes()
     connect(openQ, &QPushButton::clicked, this, &TConfigPage::OpenQuadripoleFileBtnClick);
     connect(openC, &QPushButton::clicked, this, &TConfigPage::OpenCoordinateFileBtnClick);
     connect(viewQ, &QPushButton::clicked, this, [this] {
-        TReportFrm::Execute(window(), QStringLiteral("*.Txt"), Shell.State.QuadripoleFile);
+        TReportFrm::Execute(window(), QStringLiteral("*.Txt"), Shell.State.QuadripoleFile, ReportSaveError());
     });
     connect(viewC, &QPushButton::clicked, this, [this] {
-        TReportFrm::Execute(window(), QStringLiteral("*.Txt"), Shell.State.CoordinateFile);
+        TReportFrm::Execute(window(), QStringLiteral("*.Txt"), Shell.State.CoordinateFile, ReportSaveError());
     });
     return g;
 }

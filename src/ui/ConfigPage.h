@@ -45,6 +45,8 @@ public:
     void IPModeProgBtnClick();
 
 private:
+    // A report window's save that failed: red in the event log and the status.
+    std::function<void(const QString &)> ReportSaveError();
     QWidget *BuildNodes();
     QWidget *BuildMode();
     QWidget *BuildStandard();

@@ -183,9 +183,11 @@ bool TReportFrm::Load(const QString &path)
     return true;
 }
 
-bool TReportFrm::Execute(QWidget *owner, const QString &pattern, const QString &path)
+bool TReportFrm::Execute(QWidget *owner, const QString &pattern, const QString &path,
+                         std::function<void(const QString &)> onSaveError)
 {
     TReportFrm frm(owner, pattern, path);
+    frm.OnSaveError = std::move(onSaveError);
     if (!frm.Loaded()) {
         QMessageBox::critical(owner, QStringLiteral("Report"), QStringLiteral("%1\n%2").arg(path, frm.LoadErrorText()));
         return false;
@@ -227,6 +229,8 @@ bool TReportFrm::SaveTo(const QString &path)
     }
     const QString error = TSafeFile::Write(path, bytes);
     if (!error.isEmpty()) {
+        if (OnSaveError)
+            OnSaveError(QStringLiteral("Report not saved: %1: %2").arg(path, error));
         QMessageBox::critical(this, QStringLiteral("Report"), QStringLiteral("%1\n%2").arg(path, error));
         return false;
     }

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 // "Report": a small modal viewer of a text or RTF file (the survey files'
 // "View" buttons). The text may be edited, re-formatted, saved as text or
 // RTF and printed; the viewed file is only written when saved over.
@@ -19,7 +20,10 @@ public:
 
     // Shows the window modally on path; a file that cannot be read shows the
     // system's message and no window. False then.
-    static bool Execute(QWidget *owner, const QString &pattern, const QString &path);
+    // onSaveError also hears of a save that failed (for the event log).
+    static bool Execute(QWidget *owner, const QString &pattern, const QString &path,
+                        std::function<void(const QString &)> onSaveError = {});
+    std::function<void(const QString &)> OnSaveError;
 
     bool Loaded() const { return LoadError.isEmpty(); }
     QString LoadErrorText() const { return LoadError; }

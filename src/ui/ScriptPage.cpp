@@ -146,8 +146,11 @@ void TScriptPage::SaveSriptBtnClick()
     if (path.isEmpty())
         return;
     QString error;
-    if (!Shell.Script.Save(path, error))
-        Ui.ErrorBox(QStringLiteral("TarnelPro"), QStringLiteral("Cannot write \"%1\": %2").arg(path, error));
+    if (!Shell.Script.Save(path, error)) {
+        const QString text = QStringLiteral("Cannot write \"%1\": %2").arg(path, error);
+        Shell.FileError(text);
+        Ui.ErrorBox(QStringLiteral("TarnelPro"), text);
+    }
 }
 
 void TScriptPage::CutBtnClick()
