@@ -1,5 +1,6 @@
 // Start, Stop and Pause, and the acquisition run of the controller.
 #include "app/Shell.h"
+#include "app/Guard.h"
 
 #include "base/SafeFile.h"
 
@@ -306,7 +307,11 @@ QString TShell::CopyDuplicate()
     else
         error = TSafeFile::Write(candidate, bytes);
     if (!error.isEmpty()) {
-        FileError(QStringLiteral("Duplicate file not written: %1: %2").arg(candidate, error));
+        const QString text = QStringLiteral("Duplicate file not written: %1: %2").arg(candidate, error);
+        FileError(text);
+        // The window says it in a box too; a script or the command line has the red line and the exit status.
+        if (!CommandLine && !Guard.Unattended)
+            Ui.ErrorBox(QString::fromLatin1(ProgramTitle), text);
         return QString();
     }
     return candidate;

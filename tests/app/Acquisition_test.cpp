@@ -309,6 +309,21 @@ TEST_F(TRunFixture, duplicateGoesToTheFirstFreeNumberedName)
     EXPECT_EQ(FileSize(Tmp.path() + "/backup/Line1.bin"), 0);
 }
 
+TEST_F(TRunFixture, aDuplicateThatCannotBeWrittenIsSaidAndTheDataStays)
+{
+    Shell->State.DuplicateAcquisitionFile = Tmp.path() + "/no/such/folder/Line1.bin";
+    Shell->State.DuplicateAcquisition = true;
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 30 * 304);
+    ASSERT_EQ(Ui.Errors.size(), 1);
+    EXPECT_TRUE(Ui.Errors[0].contains("Duplicate file not written: ")) << Ui.Errors[0].toStdString();
+    EXPECT_EQ(Shell->FileErrors.size(), 1);
+    bool red = false;
+    for (const auto &line : Shell->EventLog.Lines())
+        red = red || (line.Color == LogColor::Red && line.Text.contains("Duplicate file not written"));
+    EXPECT_TRUE(red);
+}
+
 TEST_F(TRunFixture, startPreselectsTheActionOfThePageInFront)
 {
     View.Action = -1;
