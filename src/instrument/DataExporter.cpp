@@ -464,7 +464,13 @@ QString DefaultExportPath(const QString &dataFile, TExportFormat format)
 
 QString ElectrodesPathFor(const QString &dataFile, const QString &outPath)
 {
-    return Beside(outPath == QLatin1String("-") ? dataFile : outPath, QStringLiteral("_electrodes.csv"));
+    // FILE_protocol.dat gets FILE_electrodes.csv; any other name OUT gets OUT_electrodes.csv.
+    const QString base = outPath == QLatin1String("-") ? dataFile : outPath;
+    QString path = Beside(base, QStringLiteral("_electrodes.csv"));
+    const QString protocolTail = QStringLiteral("_protocol_electrodes.csv");
+    if (path.endsWith(protocolTail))
+        path = path.left(path.size() - protocolTail.size()) + QStringLiteral("_electrodes.csv");
+    return path;
 }
 
 bool SameFile(const QString &a, const QString &b)

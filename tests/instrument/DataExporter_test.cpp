@@ -622,7 +622,7 @@ TEST(DataExporter, fileExportNamesDefaultsAndNeverReplacesItsInput)
         EXPECT_THROW(ExportDataFile(data, d.Format, out), ETarnelError);
         EXPECT_NO_THROW(ExportDataFile(data, d.Format, out, true));
     }
-    EXPECT_TRUE(QFile::exists(tmp.path() + "/Line_protocol_electrodes.csv"));
+    EXPECT_TRUE(QFile::exists(tmp.path() + "/Line_electrodes.csv"));
 
     // The data file itself, by name, through a link and through "./".
     ASSERT_TRUE(QFile::link(data, tmp.path() + "/link.bin"));
