@@ -27,16 +27,21 @@ public:
         Shell.View.EnableHealthTimer(false);
         Shell.View.SetActionRunning(true);
         Shell.ActionRunning = true;
+        Shell.InterruptWaits = false;
         Shell.State.RunState = TRunState::Running;
     }
     ~TActionScope()
     {
         Shell.ActionRunning = false;
         Shell.Measuring = false;
+        Shell.InterruptWaits = false;
         Shell.View.SetActionRunning(false);
         Shell.State.RunState = TRunState::Idle;
+        Shell.View.SetPauseDown(false);
         if (Shell.LinkOpen())
             Shell.View.EnableHealthTimer(true);
+        else if (!Shell.LinkShownUp)
+            Shell.ShowRunControls(false); // kept for Stop while the action ran on
         try {
             Shell.DisconnectIfPending();
         } catch (const std::exception &) {
@@ -45,6 +50,34 @@ public:
     }
     TActionScope(const TActionScope &) = delete;
     TActionScope &operator=(const TActionScope &) = delete;
+
+private:
+    TShell &Shell;
+};
+
+// While a script runs nobody answers boxes: what would be one is a red line
+// of the event log, and a silent instrument ends its exchange.
+class TUnattendedScope {
+public:
+    explicit TUnattendedScope(TShell &shell) : Shell(shell)
+    {
+        Shell.Unattended = true;
+        Shell.Ui.Unattended = [&log = Shell.EventLog](const QString &text) {
+            const TColor previous = log.Color();
+            log.SetColor(LogColor::Red);
+            log.AddStamped(text);
+            log.SetColor(previous);
+        };
+        Shell.WatchPort();
+    }
+    ~TUnattendedScope()
+    {
+        Shell.Unattended = false;
+        Shell.Ui.Unattended = nullptr;
+        Shell.WatchPort();
+    }
+    TUnattendedScope(const TUnattendedScope &) = delete;
+    TUnattendedScope &operator=(const TUnattendedScope &) = delete;
 
 private:
     TShell &Shell;
@@ -143,27 +176,79 @@ void TShell::CheckActionPossible(int action) const
 
 void TShell::ActionFailed(const QString &message)
 {
+    InterruptWaits = false;
     Ui.BusyIndicator(false);
     QString where;
-    if (Measuring) {
-        where = QStringLiteral(" (acquisition ended at quadripoles %1)")
-                    .arg(ProgressLabel(GroupFirst, GroupSize, Model->QuadCount));
-        // Electrodes left switched would keep the line live.
-        if (LinkOpen()) {
-            try {
-                Model->Protocol().ReleaseElectrodes();
-            } catch (const ETarnelError &) {
-                // The error already reported is the one that counts.
-            }
-        }
+    const bool measuring = std::exchange(Measuring, false);
+    if (measuring) {
+        where = QStringLiteral(" (acquisition ended at quadripoles %1; %2)")
+                    .arg(ProgressLabel(GroupFirst, GroupSize, Model->QuadCount),
+                         StoredQuads > 0 ? QStringLiteral("the data file ends at quadripole %1").arg(StoredQuads)
+                                         : QStringLiteral("no quadripole in the data file"));
     }
-    Measuring = false;
     EventLog.SetColor(LogColor::Red);
     EventLog.AddStamped(message + where);
     EventLog.SetColor(LogColor::Black);
+    // Electrodes left switched would keep the line live.
+    if (measuring)
+        ReleaseAfterStop();
     EventLog.Save(State.AcquisitionFile);
-    if (Port && !LinkOpen() && RunControlsEnabled())
+    if (Port && !LinkOpen() && LinkShownUp)
         LinkLost();
+    ClearPause();
+}
+
+void TShell::ReleaseAfterStop()
+{
+    InterruptWaits = false;
+    if (!LinkOpen()) {
+        // Sent when the link comes back.
+        ElectrodesPending = true;
+        return;
+    }
+    // An instrument that has said nothing for a while would only make the
+    // operator wait once more.
+    constexpr std::int64_t SilentMs = 2000;
+    QString reason;
+    if (Port->QuietMs() >= SilentMs) {
+        reason = QStringLiteral("the instrument does not answer");
+    } else {
+        constexpr int ReleaseSeconds = 5;
+        Port->SetSilenceLimit(ReleaseSeconds, TPortVirt::TSilenceAction::Raise);
+        try {
+            Model->Protocol().ReleaseElectrodes();
+        } catch (const ETarnelError &e) {
+            reason = e.Message();
+        }
+        InterruptWaits = false;
+        WatchPort();
+    }
+    if (reason.isEmpty()) {
+        ElectrodesPending = false;
+        return;
+    }
+    ElectrodesPending = true;
+    EventLog.SetColor(LogColor::Red);
+    EventLog.AddStamped(QStringLiteral("Electrodes not released: %1; they are released when the instrument answers again")
+                            .arg(reason));
+    EventLog.SetColor(LogColor::Black);
+}
+
+void TShell::ReleasePendingElectrodes()
+{
+    if (!ElectrodesPending || !LinkOpen() || !GenerationOf(Model->InstrumentType))
+        return;
+    Model->Protocol().ReleaseElectrodes();
+    ElectrodesPending = false;
+    EventLog.AddStamped(QStringLiteral("Electrodes released"));
+    EventLog.Save(State.AcquisitionFile);
+}
+
+void TShell::ClearPause()
+{
+    if (State.RunState == TRunState::Paused)
+        State.RunState = TRunState::Running;
+    View.SetPauseDown(false);
 }
 
 void TShell::DisconnectIfPending()
@@ -185,12 +270,20 @@ void TShell::RunStartAction(int action)
 {
     try {
         CheckActionPossible(action);
+        if (action == ActionScript) {
+            // A loop that never waits would fill the log as fast as the disk takes it.
+            if (const QString loop = TScriptRunner::EndlessLoop(Script.Lines); !loop.isEmpty())
+                throw ETarnelError(QStringLiteral("Script refused: ") + loop);
+        }
     } catch (const ETarnelError &e) {
         ActionFailed(e.Message());
         throw;
     }
     {
         TActionScope scope(*this);
+        std::optional<TUnattendedScope> unattended;
+        if (action == ActionScript)
+            unattended.emplace(*this);
         try {
             CheckInstrumentHealth();
             if (action == ActionScript) {
@@ -234,6 +327,14 @@ void TShell::RunStartAction(int action)
                         CopyDuplicate();
                 }
             }
+        } catch (const EInterrupted &) {
+            // Stop ended an exchange outside an acquisition: its own line says so.
+            View.EnableScriptTools(true);
+            if (action == ActionScript)
+                EventLog.Add(QStringLiteral("============= Script ended at ") + EventLog.DateTimeText() +
+                             QStringLiteral(" =============="));
+            else if (action == ActionResistance)
+                ReleaseAfterStop();
         } catch (const ETarnelError &e) {
             ActionFailed(e.Message());
             throw;
@@ -289,7 +390,12 @@ QString TShell::CopyDuplicate()
 
 void TShell::StopBtnClick()
 {
-    EndStalledExchange();
+    // The exchange waiting on the instrument ends at once; a second Stop
+    // also ends the release that follows.
+    if (ActionRunning)
+        InterruptWaits = true;
+    else
+        EndStalledExchange();
     if (State.RunState == TRunState::StopRequested)
         return;
     View.RedrawProgressGraph();
@@ -348,117 +454,153 @@ TShell::TRunEnd TShell::RunAcquisition()
     EventLog.SetColor(LogColor::Black);
     EventLog.Save(State.AcquisitionFile);
     View.ShowModeLabel(mode);
+    StoredQuads = resume ? resume->NextQuad : 0;
 
     const auto abort = [&] {
         Measuring = false;
         Ui.BusyIndicator(false);
+        ClearPause();
         LastRunEnd = TRunEnd::Aborted;
         return TRunEnd::Aborted;
     };
-    if (!CheckInstrumentHealth())
-        return abort();
-    CheckLineResistance();
-    if (State.RunState == TRunState::StopRequested)
-        State.RunState = TRunState::Running; // Stop ended the pre-check, not the run
-    if (!CheckInstrumentHealth())
-        return abort();
-
-    View.ShowPage(TPage::Acquisition);
-    View.InitProgressGraph();
-    View.SetOverallProgress(m.QuadCount, 0);
     int done = resume ? resume->NextQuad : 0;
-    int d0 = done;
-
-    if (State.MeasMode >= 0 && State.MeasMode <= 2) {
-        const bool highSpeed = State.MeasMode == 1;
-        const bool spOnly = State.MeasMode == 2;
-        // The protocol object is fetched at each use: a reconnection replaces it.
-        // A resumed file loses its torn tail whatever the mode appends next.
-        if (resume)
-            resume->CutFile(State.AcquisitionFile);
-        if (!spOnly) {
-            if (!resume)
-                m.Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText());
-            m.Protocol().ChangeMode(0);
-            m.Protocol().SetParameters(m.StartParameters);
+    // Stop ended an exchange: the group in progress is given up.
+    bool interrupted = false;
+    try {
+        if (!CheckInstrumentHealth())
+            return abort();
+        try {
+            CheckLineResistance();
+        } catch (const EInterrupted &) {
+            InterruptWaits = false;
         }
-        std::int64_t t0 = Clock.Ms();
-        std::int64_t h0 = t0;
-        const int limit = highSpeed ? m.SpeedStartChannel : m.StartParameters.Channel;
-        const double interval = highSpeed ? 60.0 : 120.0;
-        TRecordArray records{};
-        // A group whose records did not arrive whole is measured once more;
-        // a second such failure ends the run rather than store guesses.
-        int wrongGroups = 0;
+        if (State.RunState == TRunState::StopRequested)
+            State.RunState = TRunState::Running; // Stop ended the pre-check, not the run
+        if (!CheckInstrumentHealth())
+            return abort();
 
-        while (done < m.QuadCount && State.RunState != TRunState::StopRequested) {
-            WaitWhilePaused();
-            if (State.RunState == TRunState::StopRequested)
-                break;
-            int n = limit;
-            TElectrodeList electrodes{};
-            m.GroupChannels(done, n, electrodes);
-            if (n <= 0)
-                break; // nothing more can be grouped from here
-            GroupFirst = done;
-            GroupSize = n;
-            Measuring = true;
-            if (highSpeed) {
-                m.Protocol().SpeedMeasure(electrodes, State.MeasMode == 1);
-                State.BlockCount = n;
-                StoreGroup(n, done, records);
-                View.ShowMeasurement(records.data(), electrodes.data(), n);
-                View.UpdateProgressGraph(State.BlockCount, done);
-            } else {
-                if (!spOnly)
-                    m.Protocol().SwitchElectrodes(electrodes);
-                View.UpdateProgressGraph(n, done);
-                m.Protocol().SetChannelCount(n);
-                State.BlockCount = m.Protocol().RunMeasurement();
-                if (State.BlockCount == TVoltixProVxx::WrongGroup) {
-                    State.BlockCount = 0;
-                    const QString group = ProgressLabel(done, n, m.QuadCount);
-                    const QString fault = m.Protocol().MeasurementFault();
-                    if (++wrongGroups >= 2)
-                        throw ETarnelError(QStringLiteral("Quadripoles %1 not received whole twice: %2").arg(group, fault));
-                    EventLog.SetColor(LogColor::Maroon);
-                    EventLog.AddStamped(QStringLiteral("Quadripoles %1 not received whole (%2): measured again").arg(group, fault));
-                    EventLog.SetColor(LogColor::Black);
-                } else if (State.BlockCount > 0) {
-                    wrongGroups = 0;
-                    StoreGroup(State.BlockCount, done, records);
-                    const int shown = std::min(State.BlockCount, static_cast<int>(records.size()));
-                    View.ShowMeasurement(records.data(), electrodes.data(), shown);
-                    View.UpdatePseudoSection(records.data(), done, shown);
+        View.ShowPage(TPage::Acquisition);
+        View.InitProgressGraph();
+        View.SetOverallProgress(m.QuadCount, 0);
+        int d0 = done;
+
+        if (State.MeasMode >= 0 && State.MeasMode <= 2) {
+            const bool highSpeed = State.MeasMode == 1;
+            const bool spOnly = State.MeasMode == 2;
+            // The protocol object is fetched at each use: a reconnection replaces it.
+            // A resumed file loses its torn tail whatever the mode appends next.
+            if (resume)
+                resume->CutFile(State.AcquisitionFile);
+            if (!spOnly) {
+                if (!resume)
+                    m.Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText());
+                m.Protocol().ChangeMode(0);
+                m.Protocol().SetParameters(m.StartParameters);
+            }
+            std::int64_t t0 = Clock.Ms();
+            std::int64_t h0 = t0;
+            const int limit = highSpeed ? m.SpeedStartChannel : m.StartParameters.Channel;
+            const double interval = highSpeed ? 60.0 : 120.0;
+            TRecordArray records{};
+            // A group whose records did not arrive whole is measured once more;
+            // a second such failure ends the run rather than store guesses.
+            int wrongGroups = 0;
+            // Run dialogues of this group that ended without records, and when
+            // its first one began: an instrument that never ends the dialogue
+            // with "ST" must not keep the run on one group for ever.
+            int emptyRuns = 0;
+            std::int64_t groupStart = Clock.Ms();
+
+            while (done < m.QuadCount && State.RunState != TRunState::StopRequested) {
+                WaitWhilePaused();
+                if (State.RunState == TRunState::StopRequested)
+                    break;
+                int n = limit;
+                TElectrodeList electrodes{};
+                m.GroupChannels(done, n, electrodes);
+                if (n <= 0)
+                    break; // nothing more can be grouped from here
+                GroupFirst = done;
+                GroupSize = n;
+                Measuring = true;
+                if (highSpeed) {
+                    m.Protocol().SpeedMeasure(electrodes, State.MeasMode == 1);
+                    State.BlockCount = n;
+                    StoreGroup(n, done, records);
+                    View.ShowMeasurement(records.data(), electrodes.data(), n);
+                    View.UpdateProgressGraph(State.BlockCount, done);
+                } else {
+                    if (!spOnly)
+                        m.Protocol().SwitchElectrodes(electrodes);
+                    View.UpdateProgressGraph(n, done);
+                    m.Protocol().SetChannelCount(n);
+                    State.BlockCount = m.Protocol().RunMeasurement();
+                    if (State.BlockCount == TVoltixProVxx::WrongGroup) {
+                        State.BlockCount = 0;
+                        const QString group = ProgressLabel(done, n, m.QuadCount);
+                        const QString fault = m.Protocol().MeasurementFault();
+                        if (++wrongGroups >= 2)
+                            throw ETarnelError(QStringLiteral("Quadripoles %1 not received whole twice: %2").arg(group, fault));
+                        EventLog.SetColor(LogColor::Maroon);
+                        EventLog.AddStamped(QStringLiteral("Quadripoles %1 not received whole (%2): measured again").arg(group, fault));
+                        EventLog.SetColor(LogColor::Black);
+                    } else if (State.BlockCount > 0) {
+                        wrongGroups = 0;
+                        StoreGroup(State.BlockCount, done, records);
+                        const int shown = std::min(State.BlockCount, static_cast<int>(records.size()));
+                        View.ShowMeasurement(records.data(), electrodes.data(), shown);
+                        View.UpdatePseudoSection(records.data(), done, shown);
+                    } else {
+                        if (++emptyRuns >= DialogueAttempts)
+                            throw ETarnelError(QStringLiteral("Quadripoles %1 not measured in %2 attempts: the run dialogue "
+                                                              "ended without \"ST\" or without records")
+                                                   .arg(ProgressLabel(done, n, m.QuadCount))
+                                                   .arg(DialogueAttempts));
+                        if (Port)
+                            Port->CheckStalledSince(groupStart);
+                    }
                 }
-            }
-            const QString label = ProgressLabel(done, State.BlockCount, m.QuadCount);
-            View.ShowProgressLabel(label);
-            View.SetOverallProgress(m.QuadCount, done + State.BlockCount);
-            progress.Write(label);
-            EventLog.Save(State.AcquisitionFile);
-            done += std::max(0, State.BlockCount);
+                if (State.BlockCount > 0) {
+                    StoredQuads = done + State.BlockCount;
+                    emptyRuns = 0;
+                    groupStart = Clock.Ms();
+                }
+                const QString label = ProgressLabel(done, State.BlockCount, m.QuadCount);
+                View.ShowProgressLabel(label);
+                View.SetOverallProgress(m.QuadCount, done + State.BlockCount);
+                progress.Write(label);
+                EventLog.Save(State.AcquisitionFile);
+                done += std::max(0, State.BlockCount);
 
-            QString estimate;
-            if (done >= d0 + 10) {
-                const std::int64_t t = Clock.Ms();
-                const double days =
-                    double(t - t0) / (double(done - d0) * 1000.0) * double(m.QuadCount - done) / 86400.0;
-                d0 = done;
-                estimate = EstimateText(days);
-                View.ShowEstimatedTime(estimate);
-                t0 = t;
+                QString estimate;
+                if (done >= d0 + 10) {
+                    const std::int64_t t = Clock.Ms();
+                    const double days =
+                        double(t - t0) / (double(done - d0) * 1000.0) * double(m.QuadCount - done) / 86400.0;
+                    d0 = done;
+                    estimate = EstimateText(days);
+                    View.ShowEstimatedTime(estimate);
+                    t0 = t;
+                }
+                if (OnProgress)
+                    OnProgress(label, estimate);
+                if (Port)
+                    Port->WaitPrompt();
+                if (double(t0 - h0) * 0.001 > interval) {
+                    h0 = t0;
+                    if (!CheckInstrumentHealth())
+                        return abort();
+                }
+                Ui.BusyIndicator(false);
             }
-            if (OnProgress)
-                OnProgress(label, estimate);
-            if (Port)
-                Port->WaitPrompt();
-            if (double(t0 - h0) * 0.001 > interval) {
-                h0 = t0;
-                if (!CheckInstrumentHealth())
-                    return abort();
-            }
-            Ui.BusyIndicator(false);
+        }
+    } catch (const EInterrupted &) {
+        interrupted = true;
+        Ui.BusyIndicator(false);
+        if (Measuring && done == GroupFirst) {
+            EventLog.SetColor(LogColor::Red);
+            EventLog.AddStamped(QStringLiteral("Quadripoles %1 given up").arg(ProgressLabel(GroupFirst, GroupSize, m.QuadCount)));
+            EventLog.SetColor(LogColor::Black);
         }
     }
 
@@ -466,11 +608,23 @@ TShell::TRunEnd TShell::RunAcquisition()
     View.SetOverallProgress(m.QuadCount, 0);
     View.UpdateProgressGraph(State.BlockCount, done);
     View.ShowEstimatedTime(QStringLiteral("00:00:00"));
-    m.Protocol().ReleaseElectrodes();
+    if (interrupted) {
+        ReleaseAfterStop();
+    } else {
+        // Stop pressed after the last exchange ends this one at once too.
+        InterruptWaits = false;
+        try {
+            m.Protocol().ReleaseElectrodes();
+            ElectrodesPending = false;
+        } catch (const EInterrupted &) {
+            ReleaseAfterStop();
+        }
+    }
     EventLog.SetColor(LogColor::Teal);
     EventLog.AddStamped(mode + QStringLiteral(" acquisition Ended"));
     EventLog.SetColor(LogColor::Black);
     EventLog.Save(State.AcquisitionFile);
+    ClearPause();
     LastRunEnd = TRunEnd::Normal;
     return TRunEnd::Normal;
 }

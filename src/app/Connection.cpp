@@ -9,6 +9,7 @@
 #include "base/UserInterface.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/VoltixPro.h"
+#include "link/PortCOM.h"
 #include "link/PortVirt.h"
 
 #include <algorithm>
@@ -206,6 +207,8 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
     Port->SetLatency(20);
     View.SetConnectPressed(true);
     View.ShowLinkIndicator(true);
+    LinkShownUp = true;
+    ConnectedLink = LinkText(State.PortSelector, dial, TPortCOM::DeviceMap());
     Port->PutByte(0x00);
 
     QByteArray second = PlaceholderId, first = PlaceholderId;
@@ -241,15 +244,18 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
         return true;
     }
     Model->Protocol().GetDescription();
+    ReleasePendingElectrodes();
     return true;
 }
 
 void TShell::DisconnectInstrument()
 {
     View.ShowLinkIndicator(false);
+    LinkShownUp = false;
     // While another exchange waits on the port, only closing the link is
-    // safe: the waiting exchange then fails at the port.
-    if (Exchanges == 0 && !ActionRunning) {
+    // safe: the waiting exchange then fails at the port. An instrument that
+    // stopped answering would only hold the close up.
+    if (Exchanges == 0 && !ActionRunning && !ElectrodesPending) {
         try {
             Model->Protocol().Escape();
         } catch (const ETarnelError &) {
@@ -338,7 +344,11 @@ void TShell::WatchPort()
 {
     if (!Port)
         return;
-    Port->SetSilenceLimit(TPortVirt::DefaultSilenceSeconds, TPortVirt::TSilenceAction::Report);
+    // Nobody at the screen during a script: the exchange ends instead.
+    Port->SetSilenceLimit(SilenceSeconds, SilenceRaises || Unattended ? TPortVirt::TSilenceAction::Raise
+                                                                      : TPortVirt::TSilenceAction::Report);
+    Port->SetIdentifyRounds(Unattended ? std::max(IdentifyRounds, 2) : IdentifyRounds);
+    Port->InterruptRequested = [this] { return InterruptWaits; };
     Port->OnSilence = [this](int seconds) {
         const QString text = QStringLiteral("No answer from the instrument for %1 s").arg(seconds);
         View.SetStatusText(text);
@@ -367,6 +377,8 @@ void TShell::Timer1Timer()
     }
     try {
         CheckInstrumentHealth();
+        // The instrument answers again after a Stop that found it silent.
+        ReleasePendingElectrodes();
     } catch (const ETarnelError &) {
         if (!LinkOpen())
             LinkLost();
@@ -376,12 +388,15 @@ void TShell::Timer1Timer()
 
 void TShell::LinkLost()
 {
+    LinkShownUp = false;
     View.ShowLinkIndicator(false);
     View.SetConnectPressed(false);
     View.EnableHealthTimer(false);
     View.EnableConnect(true);
     View.SetStatusText(QStringLiteral("Link lost"));
-    ShowRunControls(false);
+    // Stop stays at hand while a script goes on; the action hides the
+    // controls when it ends with the link still down.
+    ShowRunControls(ActionRunning);
     if (Port)
         Port->Disconnect();
     EventLog.SetColor(LogColor::Red);

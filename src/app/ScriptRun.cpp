@@ -4,6 +4,10 @@
 
 #include "app/MainView.h"
 #include "base/TarnelError.h"
+#include "instrument/VoltixPro.h"
+#include "link/PortVirt.h"
+
+#include <QFileInfo>
 
 namespace {
 class TShellScriptHost final : public TScriptHost {
@@ -16,18 +20,7 @@ public:
 
     bool StartConfiguration(const QString &path) override
     {
-        if (!Shell.LoadConfiguration(path))
-            return false;
-        Shell.View.BuildPseudoSection();
-        // Without a link the acquisition would retry its first group forever.
-        if (!Shell.LinkOpen())
-            throw ETarnelError(QStringLiteral("No instrument connected"));
-        Shell.State.AcquisitionFile = Shell.FreeFileName(Shell.State.AcquisitionFile);
-        Shell.View.ShowAcquisitionFile(Shell.State.AcquisitionFile);
-        Shell.State.RunState = TRunState::Running;
-        Shell.RunAcquisition();
-        if (!Shell.State.DuplicateAcquisitionFile.isEmpty() && Shell.State.DuplicateAcquisition)
-            Shell.CopyDuplicate();
+        Shell.RunScriptedAcquisition(path);
         return true;
     }
 
@@ -35,12 +28,47 @@ public:
 
     // Running, not idle: the script is still the action in progress, so
     // Pause keeps working in the waits that follow.
-    void ConfigurationDone() override { Shell.State.RunState = TRunState::Running; }
+    void ConfigurationDone() override
+    {
+        Shell.State.RunState = TRunState::Running;
+        Shell.InterruptWaits = false;
+    }
 
 private:
     TShell &Shell;
 };
 } // namespace
+
+void TShell::RunScriptedAcquisition(const QString &path)
+{
+    try {
+        if (!QFileInfo(path).isFile())
+            throw ETarnelError(QStringLiteral("Configuration file not found: ") + path);
+        if (!LoadConfiguration(path))
+            throw ETarnelError(QStringLiteral("Configuration file cannot be read: ") + path);
+        View.BuildPseudoSection();
+        State.AcquisitionFile = FreeFileName(State.AcquisitionFile);
+        View.ShowAcquisitionFile(State.AcquisitionFile);
+        // Nothing to measure: no reason to wake the link for it.
+        if (Model->QuadCount <= 0)
+            throw ETarnelError(QStringLiteral("No quadripole to measure: load a quadripole file first"));
+        EnsureLink();
+        State.RunState = TRunState::Running;
+        if (RunAcquisition() == TRunEnd::Aborted)
+            throw ETarnelError(QStringLiteral("Acquisition stopped by a battery or temperature alarm"));
+        if (!State.DuplicateAcquisitionFile.isEmpty() && State.DuplicateAcquisition)
+            CopyDuplicate();
+    } catch (const EInterrupted &) {
+        // Stop during the reconnection: not a failure of the event.
+        InterruptWaits = false;
+    } catch (const ETarnelError &e) {
+        ActionFailed(e.Message());
+        throw;
+    } catch (const std::exception &e) {
+        ActionFailed(QString::fromLocal8Bit(e.what()));
+        throw;
+    }
+}
 
 TScriptRunner::TEnd TShell::RunScriptLines()
 {
@@ -50,5 +78,6 @@ TScriptRunner::TEnd TShell::RunScriptLines()
     runner.OnFailure = OnScriptFailure;
     LastRunEnd = TRunEnd::Normal;
     LastScriptEnd = runner.Run(Script.Lines);
+    LastScriptFailures = runner.FailedEvents;
     return LastScriptEnd;
 }

@@ -17,8 +17,10 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class TClock;
 class TKeepAwake;
@@ -113,11 +115,21 @@ public:
     // or an acquisition with no quadripole loaded.
     void CheckActionPossible(int action) const;
     static QString UnknownTypeText(std::uint32_t typeCode);
+    // Stop also ends the exchange waiting on the instrument at that moment:
+    // the group in progress is given up, the groups stored stay.
     void StopBtnClick();
-    // A port made for the window watches its exchanges: after the default
-    // silence it says so in MainGB and the event log; Stop or Connect then
-    // ends the stalled exchange through the link-loss path.
+    // Set by Stop during an action; every wait of the port looks at it.
+    bool InterruptWaits = false;
+    // A port made here watches its exchanges: after SilenceSeconds without
+    // progress it says so in MainGB and the event log (Connect then ends the
+    // stalled exchange through the link-loss path), or, when SilenceRaises or
+    // during an unattended script, the exchange ends with "no answer".
     void WatchPort();
+    int SilenceSeconds = 120;
+    bool SilenceRaises = false;
+    // Identification rounds before a silent instrument fails a connection
+    // (0: until it answers); unattended connections use at least 2.
+    int IdentifyRounds = 0;
     void EndStalledExchange();
     void PauseBtnClick();
     void SkipBtnClick() { SkipFlag = true; }
@@ -146,6 +158,16 @@ public:
     int GroupFirst = 0;
     int GroupSize = 0;
     bool Measuring = false;
+    // Quadripoles the data file of the run holds.
+    int StoredQuads = 0;
+    // Run dialogues of one group that may end without records before the
+    // run gives up.
+    static constexpr int DialogueAttempts = 3;
+    // After Stop gave up an exchange: the empty electrode list with a short
+    // limit, unless the instrument has gone silent.
+    void ReleaseAfterStop();
+    // Pause pressed during the last group does not outlive the run.
+    void ClearPause();
 
     static QString ModeName(int mode);
     // "21 .. 30 / 480".
@@ -155,6 +177,43 @@ public:
 
     // Runs a script (set to RunScriptLines at construction).
     std::function<void()> RunScript;
+    // True while a script runs: no modal box, no question, and a silent
+    // instrument ends the exchange instead of waiting for the operator.
+    bool Unattended = false;
+    // One start-configuration event of a script: loads the configuration,
+    // switches or reconnects the link as it asks, and runs the acquisition.
+    // A failure is logged in red with its reason and cleaned up as a plain
+    // acquisition's, then raised to the runner.
+    void RunScriptedAcquisition(const QString &configuration);
+    // Events that failed in the last script run.
+    int LastScriptFailures = 0;
+
+    // --- The link of a scripted acquisition.
+    struct TLinkChoice {
+        int Selector = 0;
+        QString Address; // TCP host:port, or the dial number of a modem
+        std::map<int, QString> Devices;
+        int Baud = 0;    // 0: the configuration's
+    };
+    // A link given on the command line; it holds for every configuration.
+    std::optional<TLinkChoice> FixedLink;
+    // Pauses between reconnection attempts (seconds; one attempt more than pauses).
+    std::vector<int> ReconnectPausesS = {30, 60};
+    // Makes the link of the loaded configuration (or FixedLink) the open
+    // one: switches links when it is another, connects when it is down, with
+    // the attempts above, each logged. Raises the reason when the instrument
+    // stays away.
+    void EnsureLink();
+    // "TCP 10.0.0.5:29461", "serial /dev/ttyUSB0", "USB": tells links apart.
+    static QString LinkText(int selector, const QString &address, const std::map<int, QString> &devices);
+    // The link of the last connection, as LinkText writes it.
+    QString ConnectedLink;
+    // A link shown as up (lamp, run controls) until Link lost or Disconnect.
+    bool LinkShownUp = false;
+    // Electrodes an interrupted acquisition could not release: sent the
+    // empty list when the instrument answers again.
+    bool ElectrodesPending = false;
+    void ReleasePendingElectrodes();
     // The script of the "Script" view, and the runner's work on it (the
     // event log's clock is the runner's clock).
     TScript Script;

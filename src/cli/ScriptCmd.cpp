@@ -9,7 +9,9 @@
 #include "cli/CliLink.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/LinkAddress.h"
 #include "instrument/ConfigFile.h"
+#include "link/PortCOM.h"
 #include "link/PortVirt.h"
 #include "script/EventLog.h"
 #include "script/Script.h"
@@ -25,7 +27,7 @@ namespace {
 int Usage()
 {
     PrintError(QStringLiteral(
-        "usage: tarnelpro-cli script FILE.scp [--link LINK] [--timeout SECONDS] [--yes]\n"
+        "usage: tarnelpro-cli script FILE.scp [--link LINK] [--timeout SECONDS] [--reconnect-pause SECONDS] [--yes]\n"
         "       tarnelpro-cli script FILE.scp --list\n"
         "       tarnelpro-cli script FILE.scp --plan [--from \"YYYY-MM-DD HH:MM:SS\"] [--duration MINUTES] [--limit N]\n%1")
                    .arg(QString::fromLatin1(LinkHelp)));
@@ -41,7 +43,7 @@ struct TScriptArgs {
 
 bool ParseArgs(const QStringList &args, TScriptArgs &out)
 {
-    const QStringList valued = {"--link", "--timeout", "--from", "--duration", "--limit"};
+    const QStringList valued = {"--link", "--timeout", "--from", "--duration", "--limit", "--reconnect-pause"};
     const QStringList flags = {"--yes", "--list", "--plan"};
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
@@ -129,6 +131,16 @@ QString PlanTime(const QDateTime &t)
     return QDateTime::fromMSecsSinceEpoch(rounded).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
+// A goto that repeats lines without any pause would spin for ever.
+bool Refused(const QStringList &lines)
+{
+    const QString loop = TScriptRunner::EndlessLoop(lines);
+    if (loop.isEmpty())
+        return false;
+    PrintError(QStringLiteral("tarnelpro-cli: script refused: %1").arg(loop));
+    return true;
+}
+
 int PlanScript(const QStringList &lines, const TScriptArgs &a)
 {
     QDateTime from = QDateTime::currentDateTime();
@@ -198,6 +210,13 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
     int timeout = TPortVirt::DefaultSilenceSeconds;
     if (!ReadTimeout(a.Values, timeout))
         return Usage();
+    if (a.Values.contains("--reconnect-pause")) {
+        bool ok = false;
+        const int pause = a.Values["--reconnect-pause"].toInt(&ok);
+        if (!ok || pause < 0 || pause > 86400)
+            return Usage();
+        shell.ReconnectPausesS = {pause, 2 * pause};
+    }
     ui.AssumeYes = a.Has("--yes");
     shell.Script.Lines = lines;
     shell.EventLog.OnLine = [](const TLogLine &line) { PrintOut(line.Text); };
@@ -231,6 +250,14 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
                                            haveConfig ? &config : nullptr, timeout);
             status != 0)
             return status;
+        if (a.Values.contains("--link")) {
+            // Every configuration of the script then uses this link.
+            QString error;
+            const auto address = ParseLinkAddress(link, error);
+            shell.FixedLink = TShell::TLinkChoice{shell.State.PortSelector,
+                                                  shell.State.PortSelector == IPPortSelector ? shell.State.IPAddress : QString(),
+                                                  TPortCOM::DeviceMap(), address ? address->Baud : 0};
+        }
         {
             TStopOnSignal stop(shell, QStringLiteral("Stop requested."));
             shell.RunStartAction(TShell::ActionScript);
@@ -241,11 +268,11 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
         PrintError(e.Message());
         return 1;
     }
-    if (shell.LastScriptEnd == TScriptRunner::TEnd::GotoError)
+    // Success only when every event did what it says; the log says why not.
+    if (shell.LastScriptFailures > 0) {
+        PrintError(QStringLiteral("tarnelpro-cli: %1 event(s) of the script failed (see the event log)")
+                       .arg(shell.LastScriptFailures));
         return 1;
-    if (shell.LastRunEnd == TShell::TRunEnd::Aborted) {
-        PrintError(QStringLiteral("The last acquisition was stopped by a battery or temperature alarm."));
-        return 4;
     }
     return 0;
 }
@@ -256,7 +283,8 @@ int RunScriptCommand(const QStringList &args)
     TScriptArgs a;
     if (!ParseArgs(args, a))
         return Usage();
-    const bool runOnly = a.Values.contains("--link") || a.Values.contains("--timeout") || a.Has("--yes");
+    const bool runOnly = a.Values.contains("--link") || a.Values.contains("--timeout") || a.Has("--yes") ||
+                         a.Values.contains("--reconnect-pause");
     const bool planOnly = a.Values.contains("--from") || a.Values.contains("--duration") || a.Values.contains("--limit");
     if ((a.Has("--list") && (runOnly || planOnly)) || (a.Has("--plan") && runOnly) ||
         (!a.Has("--plan") && planOnly))
@@ -266,6 +294,8 @@ int RunScriptCommand(const QStringList &args)
         return 1;
     if (a.Has("--list"))
         return ListScript(lines);
+    if (Refused(lines))
+        return 1;
     if (a.Has("--plan"))
         return PlanScript(lines, a);
     return RunScriptFile(lines, a);

@@ -9,8 +9,6 @@
 #include <climits>
 
 namespace {
-// Longest single block on the user-interface event loop while the device is silent.
-constexpr int IdleSliceMs = 10;
 constexpr std::uint8_t WakeUp = '@';
 constexpr std::uint8_t EscapeCommand = 27;
 constexpr int WakeUpSends = 82;
@@ -72,7 +70,20 @@ void TPortVirt::Fail(const char *message)
 void TPortVirt::IdleWait(int ms)
 {
     CheckProgress();
-    UiServices.WaitEvents(std::clamp(ms, 0, IdleSliceMs));
+    UiServices.WaitEvents(std::clamp(ms, 0, std::max(1, WaitSliceMs())));
+    CheckInterrupt();
+}
+
+std::int64_t TPortVirt::QuietMs() { return Clock.Ms() - LastHeardMs; }
+
+void TPortVirt::Heard() { LastHeardMs = Clock.Ms(); }
+
+void TPortVirt::CheckInterrupt()
+{
+    if (InterruptRequested && InterruptRequested()) {
+        UiServices.BusyIndicator(false);
+        throw EInterrupted();
+    }
 }
 
 QString TPortVirt::SilenceText(int seconds)
@@ -96,6 +107,7 @@ void TPortVirt::NoteProgress()
 
 void TPortVirt::CheckProgress()
 {
+    CheckInterrupt();
     if (SilenceLimitMs <= 0)
         return;
     const std::int64_t now = Clock.Ms();
@@ -119,6 +131,22 @@ void TPortVirt::CheckProgress()
     }
 }
 
+void TPortVirt::CheckStalledSince(std::int64_t sinceMs)
+{
+    if (SilenceLimitMs <= 0 || Clock.Ms() - sinceMs < SilenceLimitMs)
+        return;
+    const int seconds = SilenceLimitMs / 1000;
+    if (SilenceAction == TSilenceAction::Raise) {
+        UiServices.BusyIndicator(false);
+        throw ENoAnswerError(SilenceText(seconds));
+    }
+    if (!IsStalled) {
+        IsStalled = true;
+        if (OnSilence)
+            OnSilence(seconds);
+    }
+}
+
 void TPortVirt::BlockFailure(int &failures)
 {
     CheckProgress();
@@ -128,11 +156,14 @@ void TPortVirt::BlockFailure(int &failures)
 
 bool TPortVirt::WaitForRx(int count, int timeoutMs)
 {
+    CheckInterrupt();
     const std::int64_t start = Clock.Ms();
     for (;;) {
         if (LinkDown())
             return false;
         const int waiting = RxCount();
+        if (waiting > 0)
+            Heard();
         if (waiting >= count)
             return true;
         const std::int64_t left = timeoutMs - (Clock.Ms() - start);
@@ -154,6 +185,7 @@ std::uint8_t TPortVirt::GetByte()
     CheckProgress();
     while (!LinkDown()) {
         if (RxCount() > 0) {
+            Heard();
             const int b = RawReadByteTimed(WaitTimeoutMs);
             if (b >= 0)
                 return static_cast<std::uint8_t>(b);
@@ -161,7 +193,7 @@ std::uint8_t TPortVirt::GetByte()
             // handing 0xFF on as data would corrupt the transfer.
             break;
         }
-        IdleWait(IdleSliceMs);
+        IdleWait(WaitTimeoutMs);
     }
     Fail(ReadErrorText());
 }
@@ -203,13 +235,14 @@ bool TPortVirt::WaitForText(QByteArrayView text)
     const std::int64_t start = Clock.Ms();
     for (;;) {
         if (RxCount() <= 0) {
-            IdleWait(IdleSliceMs);
+            IdleWait(static_cast<int>(std::max<std::int64_t>(1, WaitTimeoutMs - (Clock.Ms() - start) + 1)));
             if (LinkDown())
                 return WaitForTextLinkDown();
             if (Clock.Ms() - start > WaitTimeoutMs)
                 return true;
             continue;
         }
+        Heard();
         CheckProgress();
         const int b = RawReadByte();
         if (b < 0)
@@ -377,6 +410,8 @@ bool TPortVirt::Identify(QByteArray &secondLine, QByteArray &firstLine)
         NoteProgress();
         return true;
     } catch (const ENoAnswerError &) {
+        throw;
+    } catch (const EInterrupted &) {
         throw;
     } catch (const ETarnelError &) {
         UiServices.Message("Unknown Baudrate");

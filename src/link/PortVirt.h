@@ -24,6 +24,13 @@ public:
     using ETarnelError::ETarnelError;
 };
 
+// The operator pressed Stop while an exchange waited on the instrument: the
+// exchange is given up where it stood.
+class EInterrupted : public ETarnelError {
+public:
+    EInterrupted() : ETarnelError("Stopped by user") {}
+};
+
 // Growable byte stream holding the payload of one block transfer.
 class TBufferStream {
 public:
@@ -130,6 +137,15 @@ public:
     std::function<void(int seconds)> OnSilence;
     bool Stalled() const { return IsStalled; }
     static QString SilenceText(int seconds);
+    // Asked at every step of a wait: true ends the waiting exchange at once
+    // with EInterrupted (Stop pressed).
+    std::function<bool()> InterruptRequested;
+    // Milliseconds since the instrument last sent a byte the link waited for.
+    std::int64_t QuietMs();
+    // The watchdog applied to a span of work the port cannot see as a whole
+    // (the retries of one measurement): no progress since sinceMs counts as
+    // silence, raised or reported as the limit's action says.
+    void CheckStalledSince(std::int64_t sinceMs);
     // Rounds of wake-up passes Identify makes (each ends with an Escape)
     // before it raises "no answer from the instrument"; 0: until it answers.
     void SetIdentifyRounds(int rounds) { IdentifyRounds = rounds; }
@@ -170,8 +186,15 @@ protected:
 
     bool LinkDown() const { return GetState() <= 0; }
     [[noreturn]] void Fail(const char *message);
-    // Blocks briefly for events instead of spinning while the device is silent.
+    // Blocks in the event loop until something happens (bytes arrive, the
+    // operator acts) or ms pass, at most one slice; then looks at Stop.
     void IdleWait(int ms);
+    // Longest single block of IdleWait. Links whose bytes arrive as events
+    // (serial, TCP) wake at once and need only a deadline now and then; a
+    // polled device needs short slices.
+    virtual int WaitSliceMs() const { return 1000; }
+    void CheckInterrupt();
+    void Heard();
     // Waits (yielding) until count bytes are waiting, the timeout passes or the link drops.
     bool WaitForRx(int count, int timeoutMs);
     // Writes one command byte of the handshake, retrying while the device refuses it.
@@ -197,5 +220,6 @@ private:
     bool IsStalled = false;
     std::int64_t LastCheckMs = 0;
     std::int64_t LastProgressMs = 0;
+    std::int64_t LastHeardMs = 0;
     int IdentifyRounds = 0;
 };

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <vector>
 
 using namespace ScriptText;
 
@@ -40,9 +41,12 @@ bool TScriptRunner::WaitUntil(double day)
     return true;
 }
 
-void TScriptRunner::LogError(const TScriptEvent &event, const QString &line)
+void TScriptRunner::LogError(const TScriptEvent &event, const QString &line, const QString &reason)
 {
+    ++FailedEvents;
     Log.SetColor(LogColor::Red);
+    if (!reason.isEmpty())
+        Log.AddStamped(reason);
     Log.Add(line);
     Log.SetColor(LogColor::Black);
     if (OnError)
@@ -52,6 +56,7 @@ void TScriptRunner::LogError(const TScriptEvent &event, const QString &line)
 TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
 {
     qsizetype next = 0;
+    FailedEvents = 0;
     double reference = NowDay();
     int repeat = 0;
     const auto executed = [this](const TScriptEvent &e) {
@@ -91,7 +96,8 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
             const double value = ParseFileReal(event.Argument, &ok);
             if (!ok) {
                 executed(event);
-                LogError(event, errorLine(parsed.Code == WakeUpCode ? WakeUpCaption : LatencyCaption));
+                LogError(event, errorLine(parsed.Code == WakeUpCode ? WakeUpCaption : LatencyCaption),
+                         QStringLiteral("Event %1: \"%2\" is not a number").arg(position).arg(event.Argument));
                 break;
             }
             // The reference moves only with wake-ups and latencies: a latency
@@ -132,7 +138,8 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
             const qsizetype colon = event.Argument.indexOf(QLatin1Char(':'));
             const qint64 target = ParseFileInteger(colon < 0 ? QStringView(event.Argument) : QStringView(event.Argument).left(colon), &ok);
             if (!ok) {
-                LogError(event, errorLine(GotoCaption));
+                LogError(event, errorLine(GotoCaption),
+                         QStringLiteral("Event %1: \"%2\" is not an event number").arg(position).arg(event.Argument));
                 break;
             }
             next = static_cast<qsizetype>(std::clamp<qint64>(target, -1, lines.size() + 1)) - 1;
@@ -151,8 +158,12 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
             } else {
                 repeat = 0;
             }
-            if (!counted || next < 0)
-                LogError(event, errorLine(GotoCaption));
+            if (next < 0)
+                LogError(event, errorLine(GotoCaption),
+                         QStringLiteral("Event %1: event %2 is outside the script").arg(position).arg(target));
+            else if (!counted)
+                LogError(event, errorLine(GotoCaption),
+                         QStringLiteral("Event %1: the repeat count of \"%2\" is not a number").arg(position).arg(event.Argument));
             // Event 0 or below is outside the script: nothing sensible to run.
             if (next < 0)
                 return TEnd::GotoError;
@@ -160,9 +171,46 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
         }
         default:
             executed(event);
-            LogError(event, QStringLiteral("previous command not recognized"));
+            LogError(event, QStringLiteral("previous command not recognized"),
+                     QStringLiteral("Event %1: unknown event code %2").arg(position).arg(parsed.Code));
             break;
         }
     }
     return TEnd::Completed;
+}
+
+QString TScriptRunner::EndlessLoop(const QStringList &lines)
+{
+    // Per line: does it pace a loop (a latency of some length, or an acquisition)?
+    std::vector<bool> paces(static_cast<std::size_t>(lines.size()), false);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const TScriptLine p = ParseScriptLine(lines[i]);
+        if (!p.IsEvent || p.Argument.isEmpty())
+            continue;
+        bool ok = false;
+        if (p.Code == StartCode)
+            paces[std::size_t(i)] = true;
+        else if (p.Code == LatencyCode)
+            paces[std::size_t(i)] = ParseFileReal(p.Argument, &ok) > 0 && ok;
+    }
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const TScriptLine p = ParseScriptLine(lines[i]);
+        if (!p.IsEvent || p.Code != GotoCode || p.Argument.isEmpty())
+            continue;
+        const qsizetype colon = p.Argument.indexOf(QLatin1Char(':'));
+        bool ok = false;
+        const qint64 target = ParseFileInteger(colon < 0 ? QStringView(p.Argument) : QStringView(p.Argument).left(colon), &ok);
+        // Forward jumps and jumps outside the script repeat nothing.
+        if (!ok || target < 1 || target > i + 1)
+            continue;
+        bool paced = false;
+        for (qsizetype k = target - 1; k <= i && !paced; ++k)
+            paced = paces[std::size_t(k)];
+        if (!paced)
+            return QStringLiteral("event %1 jumps back to event %2 with no latency and no acquisition in between: "
+                                  "the script would repeat without a pause")
+                .arg(i + 1)
+                .arg(target);
+    }
+    return {};
 }

@@ -44,6 +44,13 @@ public:
     TScriptRunner(TUserInterface &ui, TEventLog &log, TScriptHost &host);
 
     TEnd Run(const QStringList &lines);
+    // Events that failed in the last run (an error line written for them).
+    int FailedEvents = 0;
+
+    // "event N jumps back to event M ..." when a goto repeats lines among
+    // which there is no latency and no acquisition (the script would spin
+    // and fill the log), else empty.
+    static QString EndlessLoop(const QStringList &lines);
 
     // Local time; the event log's stamps should come from the same source.
     std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
@@ -68,7 +75,8 @@ public:
 private:
     // False when the run must end (Stop).
     bool WaitUntil(double day);
-    void LogError(const TScriptEvent &event, const QString &line);
+    // The reason (stamped, when there is one) and the error line, in red.
+    void LogError(const TScriptEvent &event, const QString &line, const QString &reason = {});
     double NowDay() const;
 
     TUserInterface &Ui;

@@ -207,18 +207,33 @@ TEST_F(TRunFixture, aFailedRunDialogueMeasuresTheSameGroupAgain)
     EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 30 * 304);
 }
 
-TEST_F(TRunFixture, stopDuringAGroupStoresItThenEndsNormally)
+// Stop ends the exchange waiting on the instrument at once: the group in
+// progress is given up and the whole groups stay. The instrument, busy with
+// its dialogue, cannot take the release then: it gets it when it answers again.
+TEST_F(TRunFixture, stopDuringAGroupGivesItUpAndReleasesWhenTheInstrumentAnswers)
 {
     Instrument->DuringRun = [this] {
         if (Instrument->Runs == 2)
             Shell->StopBtnClick();
     };
     Shell->RunStartAction(TShell::ActionAcquisition);
-    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 20 * 304);
+    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 10 * 304);
+    EXPECT_EQ(Instrument->Runs, 2);
     const QStringList log = Log();
     EXPECT_EQ(log.count("Stopped by user"), 1);
+    EXPECT_TRUE(log.contains("Quadripoles 11 .. 20 / 30 given up"));
+    EXPECT_TRUE(log.filter("Electrodes not released: ").size() == 1) << log.join('\n').toStdString();
     EXPECT_EQ(log.last(), "Standard acquisition Ended");
-    EXPECT_EQ(Instrument->Commands.back(), 41);
+    EXPECT_TRUE(Shell->ElectrodesPending);
+    EXPECT_FALSE(View.Running);
+
+    // The instrument ends its dialogue on its own and answers the next tick.
+    Instrument = std::make_unique<TFakeInstrument>(*Port);
+    Port->Rx.clear();
+    Shell->Timer1Timer();
+    EXPECT_EQ(Instrument->Commands, (std::vector<int>{45, 41}));
+    EXPECT_FALSE(Shell->ElectrodesPending);
+    EXPECT_EQ(Log().last(), "Electrodes released");
 }
 
 TEST_F(TRunFixture, pauseHoldsTheNextGroupUntilReleased)
@@ -499,16 +514,28 @@ TEST_F(TRunFixture, connectOrCloseDuringARunEndsTheGroupThenClosesTheLink)
         };
         Shell->EventLog.Clear();
         Shell->RunStartAction(TShell::ActionAcquisition);
-        EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 20 * 304) << closing;
+        // Connect acts as Stop: the group in progress is given up. Closing
+        // the window lets it end.
+        EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + (closing ? 20 : 10) * 304) << closing;
         EXPECT_FALSE(Shell->LinkOpen()) << closing;
         EXPECT_FALSE(View.ConnectPressed);
         const QStringList log = Log();
         EXPECT_EQ(log.contains("closed during acquisition at quadripole 11"), closing);
+        EXPECT_EQ(log.contains("Quadripoles 11 .. 20 / 30 given up"), !closing);
         EXPECT_TRUE(log.contains("Standard acquisition Ended"));
         EXPECT_EQ(log.last(), "Disconnected");
         EXPECT_TRUE(Read(Tmp.path() + "/run_Log.txt").contains("Disconnected"));
-        // Release, then the escape of the orderly close.
-        EXPECT_EQ(std::vector<int>(Instrument->Commands.end() - 2, Instrument->Commands.end()), (std::vector<int>{41, 27}));
+        if (closing) {
+            // Release, then the escape of the orderly close.
+            EXPECT_EQ(std::vector<int>(Instrument->Commands.end() - 2, Instrument->Commands.end()), (std::vector<int>{41, 27}));
+        } else {
+            // The instrument still in its dialogue is not held up with more commands.
+            EXPECT_EQ(Instrument->Commands.back(), 32);
+            EXPECT_TRUE(Shell->ElectrodesPending);
+            Shell->ElectrodesPending = false;
+            Instrument = std::make_unique<TFakeInstrument>(*Port);
+            Instrument->AutoRun = true;
+        }
         Instrument->DuringRun = nullptr;
     }
 }

@@ -226,9 +226,16 @@ TEST_F(ScriptRunnerTest, memoUnknownCodesAndErrorLinesLetTheScriptGoOn)
     Runner.OnFailure = [&](const QString &reason) { failures << reason; };
     EXPECT_EQ(Runner.Run(Script.Lines), TScriptRunner::TEnd::Completed);
     EXPECT_EQ(Texts(LogColor::Green), QStringList{"note: all cables checked"});
+    // The reason, stamped, then the error line; a failed configuration's
+    // reason is the host's to write.
+    const QString at = "< 10/12/2026 07:00:00 > ";
     EXPECT_EQ(Texts(LogColor::Red),
-              (QStringList{"Wake up Error", "latency after the starting of the last event Error", "Start configuration Error",
-                           "Start configuration Error", "Goto Error", "previous command not recognized"}));
+              (QStringList{at + "Event 2: \"soon\" is not a number", "Wake up Error",
+                           at + "Event 3: \"1.2.3\" is not a number", "latency after the starting of the last event Error",
+                           "Start configuration Error", "Start configuration Error",
+                           at + "Event 6: \"x:2\" is not an event number", "Goto Error",
+                           at + "Event 7: unknown event code 7", "previous command not recognized"}));
+    EXPECT_EQ(Runner.FailedEvents, 6);
     EXPECT_EQ(failures, QStringList{"Port err. Setcmd"});
     EXPECT_EQ(Host.Starts, QStringList{"07:00 A.ini"});
     EXPECT_EQ(Log.Lines().back().Text, "< 10/12/2026 07:00:00 > 10 : good");
@@ -261,12 +268,13 @@ TEST_F(ScriptRunnerTest, gotoTargetOutsideTheScript)
             Runner.MayExecute = [&](const TScriptEvent &) { return ++rounds < 9; };
             EXPECT_EQ(Runner.Run(lines), TScriptRunner::TEnd::Limit);
             Runner.MayExecute = nullptr;
-            EXPECT_EQ(Texts(LogColor::Red).size(), 4);
+            EXPECT_EQ(Runner.FailedEvents, 4);
             EXPECT_FALSE(Host.Starts.contains("07:00 B.ini"));
             continue;
         }
         EXPECT_EQ(Runner.Run(lines), c.end) << c.argument;
-        EXPECT_EQ(Texts(LogColor::Red).size(), c.errors) << c.argument;
+        EXPECT_EQ(Runner.FailedEvents, c.errors) << c.argument;
+        EXPECT_EQ(Texts(LogColor::Red).size(), 2 * c.errors) << c.argument;
         EXPECT_EQ(Host.Starts.size(), c.starts) << c.argument;
     }
 }
