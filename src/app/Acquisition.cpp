@@ -201,16 +201,13 @@ void TShell::ActionFailed(const QString &message)
 void TShell::ReleaseAfterStop()
 {
     InterruptWaits = false;
-    if (!LinkOpen()) {
-        // Sent when the link comes back.
-        ElectrodesPending = true;
-        return;
-    }
     // An instrument that has said nothing for a while would only make the
     // operator wait once more.
-    constexpr std::int64_t SilentMs = 2000;
+    constexpr std::int64_t SilentMs = 1000;
     QString reason;
-    if (Port->QuietMs() >= SilentMs) {
+    if (!LinkOpen()) {
+        reason = QStringLiteral("the link is down");
+    } else if (Port->QuietMs() >= SilentMs) {
         reason = QStringLiteral("the instrument does not answer");
     } else {
         constexpr int ReleaseSeconds = 5;
@@ -285,7 +282,20 @@ void TShell::RunStartAction(int action)
         if (action == ActionScript)
             unattended.emplace(*this);
         try {
-            CheckInstrumentHealth();
+            if (action != ActionScript) {
+                CheckInstrumentHealth();
+            } else if (LinkOpen()) {
+                // A script outlives a bad link: its acquisitions connect again.
+                try {
+                    CheckInstrumentHealth();
+                } catch (const EInterrupted &) {
+                    throw;
+                } catch (const ETarnelError &e) {
+                    EventLog.SetColor(LogColor::Red);
+                    EventLog.AddStamped(e.Message());
+                    EventLog.SetColor(LogColor::Black);
+                }
+            }
             if (action == ActionScript) {
                 View.ShowPage(TPage::Script);
                 EventLog.Add(QStringLiteral("============= Script start at ") + EventLog.DateTimeText() +

@@ -55,6 +55,9 @@ void TShell::EnsureLink()
     const QString wanted = LinkText(selector, address, TPortCOM::DeviceMap());
     if (LinkOpen() && wanted == ConnectedLink)
         return;
+    // Dropped since the last event: the window shows it before trying again.
+    if (Port && !LinkOpen() && LinkShownUp)
+        LinkLost();
 
     if (wanted != ConnectedLink) {
         if (!ConnectedLink.isEmpty()) {

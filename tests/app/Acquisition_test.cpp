@@ -5,6 +5,7 @@
 #include "instrument/DataFileReader.h"
 #include "instrument/FakeInstrument.h"
 #include "instrument/VoltixPro.h"
+#include "link/PortVirt.h"
 
 #include <gtest/gtest.h>
 
@@ -210,6 +211,65 @@ TEST_F(TRunFixture, aFailedRunDialogueMeasuresTheSameGroupAgain)
 // Stop ends the exchange waiting on the instrument at once: the group in
 // progress is given up and the whole groups stay. The instrument, busy with
 // its dialogue, cannot take the release then: it gets it when it answers again.
+// An instrument that never ends its run dialogue with "ST" does not keep the
+// run on one group: a few attempts, or the watchdog when they are slow.
+TEST_F(TRunFixture, aRunDialogueThatNeverEndsWithStEndsTheRun)
+{
+    // An unexpected token where "ST" belongs, then the prompt, every time.
+    Instrument->AutoRun = false;
+    Instrument->RunScript = "XX:>";
+    Instrument->RunSendsRecords = false;
+    try {
+        Shell->RunStartAction(TShell::ActionAcquisition);
+        FAIL() << "no error";
+    } catch (const ETarnelError &e) {
+        EXPECT_EQ(e.Message(), "Quadripoles 1 .. 10 / 30 not measured in 3 attempts: the run dialogue ended without \"ST\" "
+                               "or without records");
+    }
+    EXPECT_EQ(Instrument->Runs, TShell::DialogueAttempts);
+    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029);
+    EXPECT_EQ(Instrument->Commands.back(), 41) << "electrodes released by the failure's clean-up";
+    EXPECT_TRUE(Log().last().contains("(acquisition ended at quadripoles 1 .. 10 / 30; no quadripole in the data file)"))
+        << Log().last().toStdString();
+
+    // Slow failures: the watchdog's limit counts from the group's first attempt.
+    Shell->SilenceSeconds = 120;
+    Shell->SilenceRaises = true;
+    Shell->WatchPort();
+    Instrument->Runs = 0;
+    Instrument->DuringRun = [this] { Clock.Advance(70000); };
+    EXPECT_THROW(
+        {
+            try {
+                Shell->RunStartAction(TShell::ActionAcquisition);
+            } catch (const ENoAnswerError &e) {
+                EXPECT_EQ(e.Message(), "no answer from the instrument for 120 s");
+                throw;
+            }
+        },
+        ENoAnswerError);
+    EXPECT_EQ(Instrument->Runs, 2);
+}
+
+// Pause pressed during the last group ends with the run: the button comes
+// up and the next run measures.
+TEST_F(TRunFixture, pauseDuringTheLastGroupIsClearedWhenTheRunEnds)
+{
+    Instrument->DuringRun = [this] {
+        if (Instrument->Runs == 3)
+            Shell->PauseBtnClick();
+    };
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_TRUE(Log().contains("Paused by user"));
+    EXPECT_FALSE(View.PauseDown);
+    EXPECT_EQ(Shell->State.RunState, TRunState::Idle);
+    Instrument->DuringRun = nullptr;
+    const int runs = Instrument->Runs;
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(Instrument->Runs, runs + 3);
+    EXPECT_FALSE(View.PauseDown);
+}
+
 TEST_F(TRunFixture, stopDuringAGroupGivesItUpAndReleasesWhenTheInstrumentAnswers)
 {
     Instrument->DuringRun = [this] {

@@ -278,3 +278,36 @@ TEST_F(ScriptRunnerTest, gotoTargetOutsideTheScript)
         EXPECT_EQ(Host.Starts.size(), c.starts) << c.argument;
     }
 }
+
+// A goto that repeats lines with nothing among them that takes time would
+// spin and fill the log: refused before the run.
+TEST(ScriptLoops, aLoopNeedsALatencyOrAnAcquisition)
+{
+    const QString start = "2 : A -<X: 2 @ A.ini >-";
+    const QString wait = "3 : wait -<X: 1 @ 0.01 >-";
+    const QString none = "3 : no wait -<X: 1 @ 0 >-";
+    const QString wake = "1 : Wake up -<X: 0 @ 46366.3 >-";
+    const struct {
+        const char *what;
+        QStringList lines;
+        QString refusal; // empty: accepted
+    } cases[] = {
+        {"acquisition in the loop", {wake, start, "3 : again -<X: 3 @ 2 >-"}, {}},
+        {"latency in the loop", {wake, "2 : note", wait, "4 : again -<X: 3 @ 2 >-"}, {}},
+        {"a wake-up only paces once", {wake, "2 : again -<X: 3 @ 1 >-"}, "event 2 jumps back to event 1"},
+        {"zero latency", {wake, start, none, "4 : again -<X: 3 @ 3 >-"}, "event 4 jumps back to event 3"},
+        {"counted loop too", {"memo", "2 : again -<X: 3 @ 1:5 >-"}, "event 2 jumps back to event 1"},
+        {"a goto to itself", {start, "2 : self -<X: 3 @ 2 >-"}, "event 2 jumps back to event 2"},
+        {"forward jump", {"1 : skip -<X: 3 @ 3 >-", start, wait}, {}},
+        {"outside the script", {start, "2 : back -<X: 3 @ 0 >-"}, {}},
+        {"not a number", {start, "2 : back -<X: 3 @ x >-"}, {}},
+    };
+    for (const auto &c : cases) {
+        const QString text = TScriptRunner::EndlessLoop(c.lines);
+        if (c.refusal.isEmpty())
+            EXPECT_TRUE(text.isEmpty()) << c.what << ": " << text.toStdString();
+        else
+            EXPECT_TRUE(text.startsWith(c.refusal + " with no latency and no acquisition in between"))
+                << c.what << ": " << text.toStdString();
+    }
+}
