@@ -59,10 +59,9 @@ void BM_LoadSurvey(benchmark::State &state)
     const TSurveyFiles &files = Files();
     auto sequence = std::make_unique<TSequence>();
     TScriptedUi ui;
-    const QLocale locale = QLocale::c();
     for (auto _ : state) {
         sequence->LoadQuadripoleFile(files.Quadripoles, ui);
-        sequence->LoadCoordinateFile(files.Coordinates, ui, locale);
+        sequence->LoadCoordinateFile(files.Coordinates, ui);
         benchmark::DoNotOptimize(sequence->Quads.data());
     }
     if (sequence->QuadCount != TSequence::MaxQuadCount || sequence->NodeCount != TSequence::MaxNodeNumber

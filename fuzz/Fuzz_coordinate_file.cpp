@@ -1,10 +1,8 @@
-// Any bytes as a coordinate file, read with a point or a comma as decimal
-// separator, then the defined-node walk and the node lookups.
+// Any bytes as a coordinate file (a point or a comma as decimal separator,
+// either encoding), then the defined-node walk and the node lookups.
 #include "survey/Sequence.h"
 
 #include "base/SilentUi.h"
-
-#include <QLocale>
 
 #include <cmath>
 #include <cstddef>
@@ -14,13 +12,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     static const auto sequence = std::make_unique<TSequence>();
-    static const QLocale point = QLocale::c();
-    static const QLocale comma(QLocale::French, QLocale::France);
     TSilentUi ui;
     TSequence &s = *sequence;
-    // The first byte picks the locale so that both separators get explored.
-    const QLocale &locale = size > 0 && (data[0] & 1) ? comma : point;
-    const int count = s.ReadCoordinateText(QByteArrayView(data, qsizetype(size)), ui, locale);
+    const int count = s.ReadCoordinateText(QByteArrayView(data, qsizetype(size)), ui);
     if (count < 0 || count != s.NodeCount)
         __builtin_trap();
 

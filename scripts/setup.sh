@@ -10,7 +10,7 @@ PACKAGES=(
   libqcustomplot-dev libftdi1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils libgl1-mesa-dri fonts-dejavu-core imagemagick
-  ccache desktop-file-utils
+  ccache desktop-file-utils locales
 )
 
 missing=()
@@ -20,12 +20,17 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-echo "setup: installing ${missing[*]}" >&2
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}" >&2
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The locales the tests read survey files under (decimal comma, other scripts).
+for l in de_DE fr_FR ru_RU; do
+  if ! locale -a 2>/dev/null | grep -qx "$l.utf8"; then
+    $SUDO localedef -i "$l" -f UTF-8 "$l.UTF-8"
+  fi
+done

@@ -17,7 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             __builtin_trap();
         return 0;
     }
-    if (reader.TornBytes() < 0 || reader.TornBytes() >= qint64(sizeof(TDataRecord))
+    // A tail longer than a record is only ever the zeros a power cut leaves.
+    bool zeroTail = true;
+    for (qint64 i = reader.CompleteSize(); i < qint64(size) && zeroTail; ++i)
+        zeroTail = data[i] == 0;
+    if (reader.TornBytes() < 0 || (reader.TornBytes() >= qint64(sizeof(TDataRecord)) && !zeroTail)
         || reader.CompleteSize() + reader.TornBytes() != qint64(size)
         || reader.HeaderText().size() >= DataHeaderTextSize)
         __builtin_trap();

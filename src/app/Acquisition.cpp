@@ -1,6 +1,8 @@
 // Start, Stop and Pause, and the acquisition run of the controller.
 #include "app/Shell.h"
 
+#include "base/SafeFile.h"
+
 #include "app/MainView.h"
 #include "base/Clock.h"
 #include "base/Folders.h"
@@ -36,6 +38,8 @@ public:
         Shell.Measuring = false;
         Shell.InterruptWaits = false;
         Shell.View.SetActionRunning(false);
+        // A Pause pressed during the last group ends with the run: the next
+        // run must not show "Paused" while the instrument measures.
         Shell.State.RunState = TRunState::Idle;
         Shell.View.SetPauseDown(false);
         if (Shell.LinkOpen())
@@ -50,34 +54,6 @@ public:
     }
     TActionScope(const TActionScope &) = delete;
     TActionScope &operator=(const TActionScope &) = delete;
-
-private:
-    TShell &Shell;
-};
-
-// While a script runs nobody answers boxes: what would be one is a red line
-// of the event log, and a silent instrument ends its exchange.
-class TUnattendedScope {
-public:
-    explicit TUnattendedScope(TShell &shell) : Shell(shell)
-    {
-        Shell.Unattended = true;
-        Shell.Ui.Unattended = [&log = Shell.EventLog](const QString &text) {
-            const TColor previous = log.Color();
-            log.SetColor(LogColor::Red);
-            log.AddStamped(text);
-            log.SetColor(previous);
-        };
-        Shell.WatchPort();
-    }
-    ~TUnattendedScope()
-    {
-        Shell.Unattended = false;
-        Shell.Ui.Unattended = nullptr;
-        Shell.WatchPort();
-    }
-    TUnattendedScope(const TUnattendedScope &) = delete;
-    TUnattendedScope &operator=(const TUnattendedScope &) = delete;
 
 private:
     TShell &Shell;
@@ -172,6 +148,8 @@ void TShell::CheckActionPossible(int action) const
         throw ETarnelError(UnknownTypeText(Model->InstrumentType));
     if (action == ActionAcquisition && Model->QuadCount <= 0)
         throw ETarnelError(QStringLiteral("No quadripole to measure: load a quadripole file first"));
+    if (action == ActionAcquisition && !CoordinateFault.isEmpty())
+        throw ETarnelError(CoordinateFault + QStringLiteral(": no acquisition without the electrode positions"));
 }
 
 void TShell::ActionFailed(const QString &message)
@@ -278,9 +256,10 @@ void TShell::RunStartAction(int action)
     }
     {
         TActionScope scope(*this);
-        std::optional<TUnattendedScope> unattended;
-        if (action == ActionScript)
-            unattended.emplace(*this);
+        if (!CommandLine)
+            EventLog.Action = action == ActionScript       ? QStringLiteral("Run Script")
+                              : action == ActionResistance ? QStringLiteral("Check resistance")
+                                                           : QStringLiteral("Start acquisition");
         try {
             if (action != ActionScript) {
                 CheckInstrumentHealth();
@@ -319,6 +298,7 @@ void TShell::RunStartAction(int action)
                 if (!Resume && QFileInfo::exists(State.AcquisitionFile)) {
                     switch (View.AskExistingFile(State.AcquisitionFile)) {
                     case TMainView::TExistingFile::Overwrite:
+                        ReplaceDataFile = true;
                         break;
                     case TMainView::TExistingFile::Resume:
                         proceed = PrepareResume();
@@ -393,9 +373,29 @@ QString TShell::FreeFileName(const QString &base)
 QString TShell::CopyDuplicate()
 {
     const QString candidate = FreeFileName(State.DuplicateAcquisitionFile);
-    if (!QFile::copy(State.AcquisitionFile, candidate))
+    QFile source(State.AcquisitionFile);
+    QString error;
+    QByteArray bytes;
+    if (!source.open(QIODevice::ReadOnly))
+        error = source.errorString();
+    else if (bytes = source.readAll(); source.error() != QFileDevice::NoError)
+        error = source.errorString();
+    else
+        error = TSafeFile::Write(candidate, bytes);
+    if (!error.isEmpty()) {
+        FileError(QStringLiteral("Duplicate file not written: %1: %2").arg(candidate, error));
         return QString();
+    }
     return candidate;
+}
+
+void TShell::FileError(const QString &text)
+{
+    FileErrors << text;
+    EventLog.SetColor(LogColor::Red);
+    EventLog.AddStamped(text);
+    EventLog.SetColor(LogColor::Black);
+    View.SetStatusText(text);
 }
 
 void TShell::StopBtnClick()
@@ -433,8 +433,26 @@ void TShell::PauseBtnClick()
 
 void TShell::WaitWhilePaused()
 {
+    // Pause, Restart and Stop wake the wait; a paused station costs nothing.
     while (State.RunState == TRunState::Paused)
-        Ui.WaitEvents(50);
+        Ui.WaitEvents(250);
+}
+
+void TShell::CreateDataFile()
+{
+    // Replaced only when the operator said so; a file that appeared since
+    // (another program, a second window) is asked about again.
+    bool replace = std::exchange(ReplaceDataFile, false);
+    for (;;) {
+        try {
+            Model->Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText(), replace);
+            return;
+        } catch (const EFileExists &e) {
+            if (replace || !View.AskOverwrite(State.AcquisitionFile))
+                throw ETarnelError(e.Message());
+            replace = true;
+        }
+    }
 }
 
 void TShell::StoreGroup(int count, int first, TRecordArray &records)
@@ -459,6 +477,12 @@ TShell::TRunEnd TShell::RunAcquisition()
     EventLog.SetColor(LogColor::Teal);
     EventLog.AddStamped(QStringLiteral("Start ") + mode + QStringLiteral(" acquisition"));
     EventLog.Add(QStringLiteral("Aquisition filename ") + State.AcquisitionFile);
+    WrittenDataFile = State.AcquisitionFile;
+    if (State.CoordinateFile.isEmpty()) {
+        EventLog.SetColor(LogColor::Maroon);
+        EventLog.AddStamped(QStringLiteral("No coordinate file: Rho is Vp/In (geometric factor 1)"));
+        EventLog.SetColor(LogColor::Teal);
+    }
     if (resume)
         EventLog.AddStamped(resume->Description(m.QuadCount));
     EventLog.SetColor(LogColor::Black);
@@ -503,7 +527,7 @@ TShell::TRunEnd TShell::RunAcquisition()
                 resume->CutFile(State.AcquisitionFile);
             if (!spOnly) {
                 if (!resume)
-                    m.Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText());
+                    CreateDataFile();
                 m.Protocol().ChangeMode(0);
                 m.Protocol().SetParameters(m.StartParameters);
             }
@@ -515,9 +539,9 @@ TShell::TRunEnd TShell::RunAcquisition()
             // A group whose records did not arrive whole is measured once more;
             // a second such failure ends the run rather than store guesses.
             int wrongGroups = 0;
-            // Run dialogues of this group that ended without records, and when
-            // its first one began: an instrument that never ends the dialogue
-            // with "ST" must not keep the run on one group for ever.
+            // A run dialogue that keeps ending without records (no "ST", tokens
+            // out of place) would measure the same group for ever: a few tries,
+            // or as long as the watchdog allows from the group's first one.
             int emptyRuns = 0;
             std::int64_t groupStart = Clock.Ms();
 
@@ -561,11 +585,11 @@ TShell::TRunEnd TShell::RunAcquisition()
                         View.ShowMeasurement(records.data(), electrodes.data(), shown);
                         View.UpdatePseudoSection(records.data(), done, shown);
                     } else {
-                        if (++emptyRuns >= DialogueAttempts)
-                            throw ETarnelError(QStringLiteral("Quadripoles %1 not measured in %2 attempts: the run dialogue "
-                                                              "ended without \"ST\" or without records")
+                        if (++emptyRuns >= MaxEmptyRuns)
+                            throw ETarnelError(QStringLiteral("Quadripoles %1: the instrument ended %2 measurements in a "
+                                                              "row without records")
                                                    .arg(ProgressLabel(done, n, m.QuadCount))
-                                                   .arg(DialogueAttempts));
+                                                   .arg(emptyRuns));
                         if (Port)
                             Port->CheckStalledSince(groupStart);
                     }

@@ -123,6 +123,8 @@ void TShell::ZIREriva1Click()
 void TShell::ConnectBtnClick()
 {
     EndStalledExchange();
+    if (!CommandLine)
+        EventLog.Action = QStringLiteral("Connect");
     if (View.CurrentPage() == TPage::Configuration)
         View.CommitEdits();
     Ui.Yield();
@@ -345,9 +347,10 @@ void TShell::WatchPort()
     if (!Port)
         return;
     // Nobody at the screen during a script: the exchange ends instead.
-    Port->SetSilenceLimit(SilenceSeconds, SilenceRaises || Unattended ? TPortVirt::TSilenceAction::Raise
+    const bool unattended = Guard.Unattended;
+    Port->SetSilenceLimit(SilenceSeconds, SilenceRaises || unattended ? TPortVirt::TSilenceAction::Raise
                                                                       : TPortVirt::TSilenceAction::Report);
-    Port->SetIdentifyRounds(Unattended ? std::max(IdentifyRounds, 2) : IdentifyRounds);
+    Port->SetIdentifyRounds(unattended ? std::max(IdentifyRounds, 2) : IdentifyRounds);
     Port->InterruptRequested = [this] { return InterruptWaits; };
     Port->OnSilence = [this](int seconds) {
         const QString text = QStringLiteral("No answer from the instrument for %1 s").arg(seconds);

@@ -5,6 +5,7 @@
 #include "app/MainView.h"
 #include "base/Clock.h"
 #include "base/TarnelError.h"
+#include "app/UnattendedUi.h"
 #include "base/UserInterface.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/VoltixPro.h"
@@ -79,20 +80,22 @@ void TShell::EnsureLink()
         throw ETarnelError(QStringLiteral("No link for ") + wanted);
 
     // What the port says when it cannot connect ("Unable to connect to ...")
-    // is the reason of the attempt, besides its red line.
+    // is the reason of the attempt.
     QString said;
-    const auto sink = std::exchange(Ui.Unattended, [&said, previous = Ui.Unattended](const QString &text) {
-        said = text;
+    const auto sink = std::exchange(Guard.OnBox, [&said, previous = Guard.OnBox](const QString &text) {
+        // A question answered on the operator's behalf is no reason.
+        if (!text.endsWith(QLatin1String("unattended)")))
+            said = text;
         if (previous)
             previous(text);
     });
     struct TRestore {
-        TUserInterface &Ui;
+        TUnattendedUi &Guard;
         std::function<void(const QString &)> Sink;
-        ~TRestore() { Ui.Unattended = std::move(Sink); }
-    } restore{Ui, sink};
+        ~TRestore() { Guard.OnBox = std::move(Sink); }
+    } restore{Guard, sink};
 
-    const int attempts = static_cast<int>(ReconnectPausesS.size()) + 1;
+    const int attempts = static_cast<int>(ReconnectPausesMs.size()) + 1;
     QString reason;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         if (State.RunState == TRunState::StopRequested)
@@ -102,32 +105,33 @@ void TShell::EnsureLink()
         EventLog.SetColor(LogColor::Black);
         EventLog.Save(State.AcquisitionFile);
         said.clear();
+        reason = QStringLiteral("the link did not open");
         try {
             if (OpenAndIdentify(baud, address, link.ModemConfig, link.Delay)) {
                 ShowRunControls(true);
                 return;
             }
-            reason = said.isEmpty() ? QStringLiteral("the link did not open") : said;
+            if (!said.isEmpty())
+                reason = said;
         } catch (const EInterrupted &) {
             if (Port)
                 Port->Disconnect();
             throw;
         } catch (const ETarnelError &e) {
             reason = e.Message();
-            EventLog.SetColor(LogColor::Red);
-            EventLog.AddStamped(reason);
-            EventLog.SetColor(LogColor::Black);
         }
         if (Port)
             Port->Disconnect();
         LinkShownUp = false;
         View.ShowLinkIndicator(false);
         View.SetConnectPressed(false);
+        EventLog.SetColor(LogColor::Red);
+        EventLog.AddStamped(QStringLiteral("Connection attempt %1 failed: %2").arg(attempt).arg(reason));
+        EventLog.SetColor(LogColor::Black);
         EventLog.Save(State.AcquisitionFile);
         if (attempt == attempts)
             break;
-        // Longer each time: a rebooting instrument or a brown-out takes a while.
-        const std::int64_t until = Clock.Ms() + std::int64_t(std::max(0, ReconnectPausesS[std::size_t(attempt - 1)])) * 1000;
+        const std::int64_t until = Clock.Ms() + std::max(0, ReconnectPausesMs[std::size_t(attempt - 1)]);
         for (std::int64_t now = Clock.Ms(); now < until; now = Clock.Ms()) {
             if (State.RunState == TRunState::StopRequested)
                 throw EInterrupted();

@@ -16,7 +16,12 @@ public:
 
     bool StopRequested() override { return Shell.State.RunState == TRunState::StopRequested; }
     bool Paused() override { return Shell.State.RunState == TRunState::Paused; }
-    void SaveLog() override { Shell.EventLog.Save(Shell.State.AcquisitionFile); }
+    // Beside the data file the script last wrote (SurveyA3.bin: SurveyA3_Log.txt),
+    // not the configuration's name that the numbering went around.
+    void SaveLog() override
+    {
+        Shell.EventLog.Save(Shell.WrittenDataFile.isEmpty() ? Shell.State.AcquisitionFile : Shell.WrittenDataFile);
+    }
 
     bool StartConfiguration(const QString &path) override
     {
@@ -32,6 +37,7 @@ public:
     {
         Shell.State.RunState = TRunState::Running;
         Shell.InterruptWaits = false;
+        Shell.View.SetPauseDown(false);
     }
 
 private:
@@ -62,11 +68,13 @@ void TShell::RunScriptedAcquisition(const QString &path)
         // Stop during the reconnection: not a failure of the event.
         InterruptWaits = false;
     } catch (const ETarnelError &e) {
+        // The clean-up of a plain acquisition: reason and group in red,
+        // electrodes released, the link shown as it is.
         ActionFailed(e.Message());
-        throw;
+        throw EReported(e.Message());
     } catch (const std::exception &e) {
         ActionFailed(QString::fromLocal8Bit(e.what()));
-        throw;
+        throw EReported(QString::fromLocal8Bit(e.what()));
     }
 }
 
@@ -77,7 +85,23 @@ TScriptRunner::TEnd TShell::RunScriptLines()
     runner.Now = EventLog.Now;
     runner.OnFailure = OnScriptFailure;
     LastRunEnd = TRunEnd::Normal;
+    // Nobody is there to answer a box: each becomes a red log line, and a
+    // silent instrument ends its exchange instead of waiting for a click.
+    struct TUnattended {
+        TShell &Shell;
+        bool Was;
+        explicit TUnattended(TShell &s) : Shell(s), Was(s.Guard.Unattended)
+        {
+            Shell.Guard.Unattended = true;
+            Shell.WatchPort();
+        }
+        ~TUnattended()
+        {
+            Shell.Guard.Unattended = Was;
+            Shell.WatchPort();
+        }
+    } unattended(*this);
     LastScriptEnd = runner.Run(Script.Lines);
-    LastScriptFailures = runner.FailedEvents;
+    ScriptFailures = runner.FailedEvents;
     return LastScriptEnd;
 }

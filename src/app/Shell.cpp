@@ -20,8 +20,14 @@
 #include <QFileInfo>
 
 TShell::TShell(TUserInterface &ui, TMainView &view, TClock &clock, TOptions options)
-    : Model(std::make_unique<TVoltixPro>(ui, clock)), Ui(ui), View(view), Clock(clock), Options(options)
+    : Guard(ui), Model(std::make_unique<TVoltixPro>(Guard, clock)), Ui(Guard), View(view), Clock(clock),
+      Options(options)
 {
+    Guard.OnBox = [this](const QString &text) {
+        EventLog.SetColor(LogColor::Red);
+        EventLog.AddStamped(text);
+        EventLog.SetColor(LogColor::Black);
+    };
     Model->ShownHealth = [this] { return LastHealth; };
     RunScript = [this] { RunScriptLines(); };
     UsbDeviceCount = [] { return ::UsbDeviceCount(); };
@@ -110,8 +116,10 @@ int TShell::OpenQuadripoleFile(const QString &path)
 
 int TShell::OpenCoordinateFile(const QString &path)
 {
-    const int count = Model->LoadCoordinateFile(path, Ui, Locale);
+    TLoadReport report;
+    const int count = Model->LoadCoordinateFile(path, Ui, &report);
     State.CoordinateFile = count > 0 ? path : QString();
+    NoteCoordinates(State.CoordinateFile, report);
     View.ShowSurveyFiles();
     return count;
 }
@@ -133,7 +141,9 @@ bool TShell::LoadConfiguration(const QString &path)
     State.QuadripoleFile = v.QuadripoleFile;
     Model->LoadQuadripoleFile(v.QuadripoleFile, Ui);
     State.CoordinateFile = v.CoordinateFile;
-    Model->LoadCoordinateFile(v.CoordinateFile, Ui, Locale);
+    TLoadReport coordinates;
+    Model->LoadCoordinateFile(v.CoordinateFile, Ui, &coordinates);
+    NoteCoordinates(v.CoordinateFile, coordinates);
     View.ShowSurveyFiles();
     // A survey file that moved or was never copied would otherwise only show
     // as "Nb quadripoles : 0".
@@ -173,6 +183,20 @@ bool TShell::LoadConfiguration(const QString &path)
     return true;
 }
 
+void TShell::NoteCoordinates(const QString &path, const TLoadReport &report)
+{
+    // Measuring with every position at 0 would store Rho = Vp/In under the
+    // name of apparent resistivity: a named file must have been read.
+    if (path.isEmpty())
+        CoordinateFault.clear();
+    else if (!report.Found)
+        CoordinateFault = QStringLiteral("Coordinate file not found: ") + path;
+    else if (report.Failed || report.Count == 0)
+        CoordinateFault = QStringLiteral("Coordinate file error: ") + path;
+    else
+        CoordinateFault.clear();
+}
+
 void TShell::ReportMissingFile(const QString &text, const QString &path)
 {
     if (path.isEmpty() || QFileInfo(path).isFile())
@@ -181,7 +205,7 @@ void TShell::ReportMissingFile(const QString &text, const QString &path)
     EventLog.AddStamped(text + path);
     EventLog.SetColor(LogColor::Black);
     // Unattended, the red line is all there is to show.
-    if (!Ui.Unattended)
+    if (!Guard.Unattended)
         Ui.ErrorBox(QString::fromLatin1(ProgramTitle), text + path);
 }
 
@@ -192,7 +216,9 @@ bool TShell::SaveConfiguration(const QString &path)
     const QString error = TConfigFile::Write(path, CurrentValues());
     if (error.isEmpty())
         return true;
-    Ui.ErrorBox(QStringLiteral("TarnelPro"), QStringLiteral("Can't save configuration \"%1\": %2").arg(path, error));
+    const QString text = QStringLiteral("Can't save configuration \"%1\": %2").arg(path, error);
+    FileError(text);
+    Ui.ErrorBox(QStringLiteral("TarnelPro"), text);
     return false;
 }
 

@@ -5,6 +5,7 @@
 // tarnelpro-cli and in tests.
 #include "app/AcquisitionResume.h"
 #include "app/AppState.h"
+#include "app/UnattendedUi.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/DataRecord.h"
 #include "script/EventLog.h"
@@ -15,6 +16,8 @@
 #include <QString>
 
 #include <array>
+
+struct TLoadReport;
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -90,6 +93,11 @@ public:
     // description. False when the port did not open.
     bool OpenAndIdentify(int baud, const QString &dial, const QString &modem, int byteDelayMs);
     void DisconnectInstrument();
+    // Pauses between the attempts of a reconnection (one attempt more than
+    // pauses), growing: a rebooting instrument takes a while.
+    std::vector<int> ReconnectPausesMs{30000, 90000};
+    // Measurements of one group in a row that may end without records.
+    static constexpr int MaxEmptyRuns = 5;
     // The link dropped by itself: lamp, toggle, timer and run controls follow,
     // and the event log says so.
     void LinkLost();
@@ -123,7 +131,7 @@ public:
     // A port made here watches its exchanges: after SilenceSeconds without
     // progress it says so in MainGB and the event log (Connect then ends the
     // stalled exchange through the link-loss path), or, when SilenceRaises or
-    // during an unattended script, the exchange ends with "no answer".
+    // while a script runs unattended, the exchange ends with "no answer".
     void WatchPort();
     int SilenceSeconds = 120;
     bool SilenceRaises = false;
@@ -160,9 +168,6 @@ public:
     bool Measuring = false;
     // Quadripoles the data file of the run holds.
     int StoredQuads = 0;
-    // Run dialogues of one group that may end without records before the
-    // run gives up.
-    static constexpr int DialogueAttempts = 3;
     // After Stop gave up an exchange: the empty electrode list with a short
     // limit, unless the instrument has gone silent.
     void ReleaseAfterStop();
@@ -177,16 +182,11 @@ public:
 
     // Runs a script (set to RunScriptLines at construction).
     std::function<void()> RunScript;
-    // True while a script runs: no modal box, no question, and a silent
-    // instrument ends the exchange instead of waiting for the operator.
-    bool Unattended = false;
     // One start-configuration event of a script: loads the configuration,
     // switches or reconnects the link as it asks, and runs the acquisition.
     // A failure is logged in red with its reason and cleaned up as a plain
     // acquisition's, then raised to the runner.
     void RunScriptedAcquisition(const QString &configuration);
-    // Events that failed in the last script run.
-    int LastScriptFailures = 0;
 
     // --- The link of a scripted acquisition.
     struct TLinkChoice {
@@ -197,8 +197,6 @@ public:
     };
     // A link given on the command line; it holds for every configuration.
     std::optional<TLinkChoice> FixedLink;
-    // Pauses between reconnection attempts (seconds; one attempt more than pauses).
-    std::vector<int> ReconnectPausesS = {30, 60};
     // Makes the link of the loaded configuration (or FixedLink) the open
     // one: switches links when it is another, connects when it is down, with
     // the attempts above, each logged. Raises the reason when the instrument
@@ -219,6 +217,8 @@ public:
     TScript Script;
     TScriptRunner::TEnd RunScriptLines();
     TScriptRunner::TEnd LastScriptEnd = TScriptRunner::TEnd::Completed;
+    // Events of the last script that ended in an error line.
+    int ScriptFailures = 0;
     // Called with the reason behind a "Start configuration Error".
     std::function<void(const QString &)> OnScriptFailure;
     // First free name: base, then base without extension + 1, 2, ... + ".bin".
@@ -227,6 +227,9 @@ public:
     // that report progress elsewhere.
     std::function<void(const QString &label, const QString &estimate)> OnProgress;
     bool SkipFlag = false;
+    // The operator agreed to replace the existing data file (the window's
+    // question, --overwrite): the next acquisition truncates it.
+    bool ReplaceDataFile = false;
     // Start saves the configuration before an acquisition or a script; the
     // command line turns this off so that its overrides stay out of the file.
     bool SaveConfigurationOnStart = true;
@@ -249,6 +252,9 @@ public:
 
     TAppState State;
     TEventLog EventLog;
+    // Every service call of the program goes through here, so that a script
+    // never waits behind a box.
+    TUnattendedUi Guard;
     std::unique_ptr<TVoltixPro> Model;
     std::unique_ptr<TPortVirt> Port;
     QLocale Locale = QLocale::system();
@@ -273,6 +279,22 @@ public:
     // Appends the group's records to the data file; a file error names the
     // quadripoles that were measured but not stored.
     void StoreGroup(int count, int first, TRecordArray &records);
+    void CreateDataFile();
+    // Why the coordinate file the survey names cannot serve (empty when it can).
+    void NoteCoordinates(const QString &path, const TLoadReport &report);
+public:
+    // A file the program writes beside the measurements (configuration,
+    // duplicate, event log) could not be written: red in the log, in the
+    // status, and kept for the command line's exit status.
+    void FileError(const QString &text);
+    QStringList FileErrors;
+    // The data file the last acquisition wrote (a script numbers its names).
+    QString WrittenDataFile;
+    // Set when the coordinate file named is missing or unreadable: no
+    // acquisition starts then.
+    QString CoordinateFault;
+    // Driven by tarnelpro-cli: the event log's header names the command line.
+    bool CommandLine = false;
     // Runs the disconnection a Connect during an action asked for.
     void DisconnectIfPending();
 

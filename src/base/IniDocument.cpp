@@ -3,7 +3,7 @@
 #include "base/TextCodec.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include "base/SafeFile.h"
 
 namespace {
 const QString CrLf = QStringLiteral("\r\n");
@@ -81,7 +81,14 @@ bool TIniDocument::Load(const QString &path, QString *error)
             *error = file.errorString();
         return false;
     }
-    *this = FromText(DecodeText(file.readAll()));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    *this = FromText(DecodeText(bytes));
+    Utf8 = IsUtf8Text(bytes);
     return true;
 }
 
@@ -95,14 +102,8 @@ QString TIniDocument::Text() const
 
 QString TIniDocument::Save(const QString &path) const
 {
-    const QByteArray bytes = EncodeText(Text());
-    QSaveFile file(path);
-    // A file in a folder where no temporary file can be made is still
-    // rewritten in place.
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return file.errorString();
-    return {};
+    const QString text = Text();
+    return TSafeFile::Write(path, Utf8 ? text.toUtf8() : EncodeText(text));
 }
 
 std::vector<TIniDocument::TRange> TIniDocument::FindSections(const QString &section) const

@@ -19,8 +19,10 @@ public:
     // Reads path with the text file rule (UTF-8 or Windows-1252). False with
     // the system's message when the file cannot be read.
     bool Load(const QString &path, QString *error = nullptr);
-    // Writes the document (Windows-1252 when every character fits, else
-    // UTF-8). Returns an empty string on success, else the system's message.
+    // Replaces path with the document through the safe writer, in the
+    // encoding it was read in (a new document: Windows-1252 when every
+    // character fits, else UTF-8). Returns an empty string on success, else
+    // the system's message; the file keeps its previous bytes then.
     QString Save(const QString &path) const;
     QString Text() const;
 
@@ -48,4 +50,5 @@ private:
     void Insert(std::size_t at, const QString &text);
 
     std::vector<TLine> Lines;
+    bool Utf8 = false; // read from UTF-8 bytes
 };

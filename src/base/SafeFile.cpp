@@ -141,10 +141,10 @@ QString TSafeFile::Write(const QString &path, QByteArrayView bytes)
     return {};
 }
 
-QString TSafeFile::Append(const QString &path, QByteArrayView bytes)
+QString TSafeFile::Append(const QString &path, QByteArrayView bytes, bool create)
 {
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
     if (fd < 0)
         return Reason(errno);
     struct stat before {};
@@ -152,9 +152,12 @@ QString TSafeFile::Append(const QString &path, QByteArrayView bytes)
     bool ok = ::fstat(fd, &before) == 0 || (error = errno, false);
     if (ok && !WriteAll(fd, bytes, &error)) {
         ok = false;
-        if (S_ISREG(before.st_mode) && ::ftruncate(fd, before.st_size) != 0) {
+        struct stat after {};
+        if (S_ISREG(before.st_mode) &&
+            (::ftruncate(fd, before.st_size) != 0 || ::fstat(fd, &after) != 0 || after.st_size != before.st_size)) {
             // The torn tail could not be cut: say so rather than the first reason.
-            error = errno;
+            ::close(fd);
+            return QStringLiteral("%1; the file could not be cut back to %2 bytes").arg(Reason(error)).arg(before.st_size);
         }
     }
     ok = ok && Sync(fd, &error);

@@ -17,8 +17,9 @@ public:
     // as /dev/null) is written in place.
     [[nodiscard]] static QString Write(const QString &path, QByteArrayView bytes);
 
-    // Appends bytes to path (created when missing), checks the write and
-    // syncs the file. On a failed write the file is cut back to its previous
-    // length. Returns an empty string on success, else the system's reason.
-    [[nodiscard]] static QString Append(const QString &path, QByteArrayView bytes);
+    // Appends bytes to path (created when missing, unless create is false),
+    // checks the write and syncs the file. On a failed write the file is cut
+    // back to its previous length, and the cut is checked. Returns an empty
+    // string on success, else the system's reason.
+    [[nodiscard]] static QString Append(const QString &path, QByteArrayView bytes, bool create = true);
 };

@@ -18,3 +18,16 @@ public:
 private:
     QString Text;
 };
+
+// An error already written to the event log by the code that caught it.
+class EReported : public ETarnelError {
+public:
+    using ETarnelError::ETarnelError;
+};
+
+// A file the program was to create exists already (it appeared after the
+// operator was asked): it is never replaced unasked.
+class EFileExists : public ETarnelError {
+public:
+    using ETarnelError::ETarnelError;
+};

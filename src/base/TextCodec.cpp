@@ -63,6 +63,12 @@ QString DecodeText(QByteArrayView bytes)
     return FromCp1252(bytes);
 }
 
+bool IsUtf8Text(QByteArrayView bytes)
+{
+    bool nonAscii = false;
+    return IsValidUtf8(bytes, &nonAscii) && nonAscii;
+}
+
 bool FitsCp1252(const QString &text)
 {
     for (QChar ch : text) {

@@ -11,6 +11,9 @@
 #include <QString>
 
 QString DecodeText(QByteArrayView bytes);
+// True when DecodeText takes bytes for UTF-8 (valid UTF-8 holding non-ASCII
+// text): such a file is written back in UTF-8.
+bool IsUtf8Text(QByteArrayView bytes);
 QByteArray EncodeText(const QString &text);
 // True when every character of text has a Windows-1252 byte.
 bool FitsCp1252(const QString &text);

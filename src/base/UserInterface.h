@@ -4,17 +4,9 @@
 // scripted fake, so that every acquisition path runs without a window.
 #include <QString>
 
-#include <functional>
-
 class TUserInterface {
 public:
     virtual ~TUserInterface() = default;
-
-    // Set while nobody is expected at the screen (a script running
-    // unattended): the front end then opens no modal box. Confirmations count
-    // as OK, input prompts as cancelled, and the text of a message or an error
-    // box goes here instead (the event log, in red).
-    std::function<void(const QString &text)> Unattended;
 
     // Processes pending events without waiting.
     virtual void Yield() = 0;

@@ -9,7 +9,7 @@
 #include <map>
 
 namespace {
-void Usage()
+void Usage(std::FILE *to)
 {
     std::fputs("usage: tarnelpro-cli <command> [options]\n"
                "commands:\n"
@@ -32,13 +32,16 @@ void Usage()
                "         print the script's lines as read, or its schedule on a virtual clock\n"
                "  config FILE.ini --print | --save OUT.ini\n"
                "         print the effective configuration, or save it (unknown keys kept)\n"
-               "  export FILE.bin --format csv|unified|protocol|res2dinv [-o OUT]\n"
-               "         write a data file for processing tools (OUT: FILE with the format's extension; - for stdout)\n"
+               "  export FILE.bin --format csv|unified|protocol|res2dinv [-o OUT|-] [--overwrite]\n"
+               "         [--line] [--ip none|chargeability|phase:F]\n"
+               "         write a data file for processing tools (OUT beside FILE: FILE.csv, FILE.ohm,\n"
+               "         FILE_protocol.dat, FILE_res2dinv.dat; - for stdout)\n"
                "--save-config writes --link and --output into the configuration file; without it\n"
                "they hold for the run only\n"
                "--timeout: seconds without progress from the instrument before the command gives up (default 120)\n"
-               "LINK: serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT] (default port 29461, baud 19200)\n",
-               stderr);
+               "LINK: serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT] (default port 29461, baud 19200)\n"
+               "--help: this text; --version: the program's version\n",
+               to);
 }
 } // namespace
 
@@ -48,9 +51,19 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("TarnelPro2"));
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
-    if (args.isEmpty() || args.first() == "--help" || args.first() == "-h") {
-        Usage();
-        return args.isEmpty() ? 2 : 0;
+    // Asked for, the help goes to stdout; after a mistake, to stderr.
+    if (args.isEmpty()) {
+        std::fputs("tarnelpro-cli: no command given\n", stderr);
+        Usage(stderr);
+        return 2;
+    }
+    if (args.first() == "--help" || args.first() == "-h" || args.first() == "help") {
+        Usage(stdout);
+        return 0;
+    }
+    if (args.first() == "--version") {
+        std::printf("tarnelpro-cli (Tarnel Pro 2) %s\n", TARNEL_VERSION);
+        return 0;
     }
     const std::map<QString, std::function<int(const QStringList &)>> commands = {
         {QStringLiteral("survey"), RunSurveyCommand},
@@ -66,7 +79,7 @@ int main(int argc, char **argv)
     const auto it = commands.find(name);
     if (it == commands.end()) {
         std::fprintf(stderr, "tarnelpro-cli: unknown command '%s'\n", qPrintable(name));
-        Usage();
+        Usage(stderr);
         return 2;
     }
     return it->second(args);

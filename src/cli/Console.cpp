@@ -32,7 +32,7 @@ void TConsoleUi::WaitEvents(int maxWaitMs) { WaitForEvents(maxWaitMs); }
 
 bool TConsoleUi::Confirm(const QString &text, const QString &title)
 {
-    if (AssumeYes || Unattended)
+    if (AssumeYes)
         return true;
     if (!isatty(STDIN_FILENO)) {
         PrintError(QStringLiteral("%1: %2 (no terminal to answer; use --yes)").arg(title, text));
@@ -51,21 +51,17 @@ void TConsoleUi::Message(const QString &text)
 {
     Messages << text;
     PrintError(text);
-    if (Unattended)
-        Unattended(text);
 }
 
 void TConsoleUi::ErrorBox(const QString &title, const QString &text)
 {
     Messages << text;
     PrintError(title + QStringLiteral(": ") + text);
-    if (Unattended)
-        Unattended(text);
 }
 
 bool TConsoleUi::InputPrompt(const QString &caption, const QString &prompt, QString &value)
 {
-    if (Unattended || !isatty(STDIN_FILENO))
+    if (!isatty(STDIN_FILENO))
         return false;
     std::fprintf(stderr, "%s\n%s [%s] ", caption.toLocal8Bit().constData(), prompt.toLocal8Bit().constData(),
                  value.toLocal8Bit().constData());

@@ -1,39 +1,94 @@
 // tarnelpro-cli export: a data file in the format of a processing tool.
 #include "base/TarnelError.h"
+#include "base/TextCodec.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "instrument/DataExporter.h"
 
+namespace {
+// "none", "chargeability" or "phase:F" (mrad per mV/V).
+bool ParseIp(const QString &text, TExportOptions &options)
+{
+    if (text == QLatin1String("none")) {
+        options.Ip = TIpColumn::None;
+        return true;
+    }
+    if (text == QLatin1String("chargeability")) {
+        options.Ip = TIpColumn::Chargeability;
+        return true;
+    }
+    if (text.startsWith(QLatin1String("phase:"))) {
+        bool ok = false;
+        const double factor = ParseFileReal(QStringView(text).mid(6), &ok);
+        if (!ok || !(factor > 0))
+            return false;
+        options.Ip = TIpColumn::Phase;
+        options.PhasePerChargeability = factor;
+        return true;
+    }
+    return false;
+}
+} // namespace
+
 int RunExportCommand(const QStringList &args)
 {
-    const auto usage = [] {
-        PrintError(QStringLiteral("usage: tarnelpro-cli export FILE.bin --format %1 [-o OUT]")
+    const auto usage = [](const QString &why) {
+        PrintError(QStringLiteral("tarnelpro-cli export: %1").arg(why));
+        PrintError(QStringLiteral("usage: tarnelpro-cli export FILE.bin --format %1 [-o OUT|-] [--overwrite] "
+                                  "[--line] [--ip none|chargeability|phase:F]")
                        .arg(TDataExporter::FormatNames().join(QLatin1Char('|'))));
         return 2;
     };
     QString input, formatName, output;
+    bool overwrite = false;
+    TExportOptions options;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
-        if ((a == QLatin1String("--format") || a == QLatin1String("-o")) && i + 1 < args.size())
-            (a == QLatin1String("-o") ? output : formatName) = args[++i];
+        const bool takesValue = a == QLatin1String("--format") || a == QLatin1String("-o") || a == QLatin1String("--ip");
+        if (takesValue && i + 1 >= args.size())
+            return usage(QStringLiteral("%1 needs a value").arg(a));
+        if (a == QLatin1String("--format"))
+            formatName = args[++i];
+        else if (a == QLatin1String("-o"))
+            output = args[++i];
+        else if (a == QLatin1String("--ip")) {
+            if (!ParseIp(args[++i], options))
+                return usage(QStringLiteral("--ip takes none, chargeability or phase:F with F > 0 (mrad per mV/V), not \"%1\"")
+                                 .arg(args[i]));
+        } else if (a == QLatin1String("--overwrite"))
+            overwrite = true;
+        else if (a == QLatin1String("--line"))
+            options.Line = true;
         else if (input.isEmpty() && !a.startsWith(QLatin1Char('-')))
             input = a;
         else
-            return usage();
+            return usage(QStringLiteral("unexpected argument \"%1\"").arg(a));
     }
+    if (input.isEmpty())
+        return usage(QStringLiteral("no data file given"));
     const auto format = TDataExporter::FormatOf(formatName);
-    if (input.isEmpty() || !format)
-        return usage();
+    if (!format)
+        return usage(formatName.isEmpty() ? QStringLiteral("no --format given")
+                                          : QStringLiteral("unknown format \"%1\"").arg(formatName));
+    if (options.Line && *format != TExportFormat::Unified)
+        return usage(QStringLiteral("--line is for the unified format (res2dinv and protocol are always along the line)"));
+    if (options.Ip != TIpColumn::None && *format != TExportFormat::Unified)
+        return usage(QStringLiteral("--ip is for the unified format"));
     if (output.isEmpty())
         output = DefaultExportPath(input, *format);
     try {
-        const TExportResult result = ExportDataFile(input, *format, output);
+        const TExportResult result = ExportDataFile(input, *format, output, overwrite, options);
         if (result.TornBytes > 0)
-            PrintError(QStringLiteral("%1: the last %2 bytes are a partial record and were left out")
+            PrintError(QStringLiteral("%1: the last %2 bytes are a partial or zero-filled record and were left out")
                            .arg(input)
                            .arg(result.TornBytes));
+        if (result.LeftOut > 0)
+            PrintError(QStringLiteral("%1 records without a current, with Rho <= 0 or without a geometric factor left out")
+                           .arg(result.LeftOut));
+        if (!result.ElectrodesPath.isEmpty())
+            PrintError(QStringLiteral("electrode positions written to %1").arg(result.ElectrodesPath));
         if (output != QLatin1String("-"))
-            PrintError(QStringLiteral("%1 records written to %2").arg(result.Records).arg(output));
+            PrintError(QStringLiteral("%1 records written to %2").arg(result.Written).arg(output));
         return 0;
     } catch (const ETarnelError &e) {
         PrintError(e.Message());

@@ -29,6 +29,9 @@ public:
             const QString &a = args[i];
             if (valued.contains(a) && i + 1 < args.size()) {
                 Values[a] = args[++i];
+            } else if (valued.contains(a)) {
+                Error = QStringLiteral("%1 needs a value").arg(a);
+                return;
             } else if (flags.contains(a)) {
                 Flags << a;
             } else {
@@ -54,6 +57,15 @@ public:
     int Retries = 3;
 
     bool AskOverwrite(const QString &) override { return Overwrite; }
+    // Asked after connecting: the data file appeared meanwhile.
+    TExistingFile AskExistingFile(const QString &path) override
+    {
+        if (Overwrite)
+            return TExistingFile::Overwrite;
+        throw ETarnelError(QStringLiteral("tarnelpro-cli: data file \"%1\" appeared while connecting; nothing was "
+                                          "changed. Use --overwrite to replace it or --output to write another file.")
+                               .arg(path));
+    }
     float MaxResistance() const override { return Maximum; }
     int NodeSelection() const override { return Selection; }
     std::array<int, 2> NodePair() const override { return Pair; }
@@ -108,19 +120,75 @@ void Close(TSession &s)
         s.Shell.DisconnectInstrument();
 }
 
+// The session's header in the event log names the command; a log, a
+// configuration or a duplicate that could not be written turns a finished
+// run into exit status 1.
+void Begin(TSession &s, const QString &command, const QStringList &args)
+{
+    s.Shell.CommandLine = true;
+    s.Shell.EventLog.Action = QStringLiteral("tarnelpro-cli %1 %2").arg(command, args.join(QLatin1Char(' '))).trimmed();
+    s.Shell.EventLog.OnSaveError = [](const QString &path, const QString &error) {
+        PrintError(QStringLiteral("tarnelpro-cli: event log not saved: %1: %2").arg(path, error));
+    };
+}
+
+int Finish(TSession &s, int status)
+{
+    if (status != 0 && status != 4)
+        return status;
+    if (s.Shell.EventLog.SaveFailed() || !s.Shell.FileErrors.isEmpty()) {
+        for (const QString &e : s.Shell.FileErrors)
+            PrintError(e);
+        return 1;
+    }
+    return status;
+}
+
 QString Health(float v, int decimals)
 {
     return QString::number(double(v), 'f', decimals);
 }
 
+// What is wrong with a command line, or empty: the option errors, a missing
+// required option, a --timeout that is no whole number of seconds.
+QString WhatIsWrong(const TOptions &o, const QStringList &required, int &timeout)
+{
+    if (!o.Error.isEmpty())
+        return o.Error;
+    for (const QString &r : required)
+        if (!o.Values.contains(r))
+            return QStringLiteral("%1 is required").arg(r);
+    if (!ReadTimeout(o.Values, timeout))
+        return QStringLiteral("--timeout wants whole seconds from 1 to 86400, not \"%1\"")
+            .arg(o.Values.value(QStringLiteral("--timeout")));
+    return {};
+}
+
+int UsageError(const QString &command, const QString &why, const QString &usage)
+{
+    PrintError(QStringLiteral("tarnelpro-cli %1: %2").arg(command, why));
+    PrintError(QStringLiteral("usage: tarnelpro-cli %1 %2\n%3").arg(command, usage, QString::fromLatin1(LinkHelp)));
+    return 2;
+}
+
 // Loads --config; false with a message when it cannot be read.
 bool LoadConfig(TSession &s, const QString &path, TConfigValues &config)
 {
-    if (!QFileInfo(path).isFile()) {
-        PrintError(QStringLiteral("tarnelpro-cli: configuration file \"%1\" not found").arg(path));
+    const QFileInfo info(path);
+    if (!info.exists() || info.isDir()) {
+        PrintError(QStringLiteral("tarnelpro-cli: configuration file \"%1\" %2")
+                       .arg(path, info.isDir() ? QStringLiteral("is a folder") : QStringLiteral("not found")));
         return false;
     }
-    s.Shell.LoadConfiguration(path);
+    QFile probe(path);
+    if (!probe.open(QIODevice::ReadOnly)) {
+        PrintError(QStringLiteral("tarnelpro-cli: cannot read configuration file \"%1\": %2").arg(path, probe.errorString()));
+        return false;
+    }
+    if (!s.Shell.LoadConfiguration(path)) {
+        PrintError(QStringLiteral("tarnelpro-cli: cannot read configuration file \"%1\"").arg(path));
+        return false;
+    }
     TConfigFile::Read(path, s.Shell.CurrentValues(), config);
     return true;
 }
@@ -175,12 +243,12 @@ int RunIdentifyCommand(const QStringList &args)
                      {QStringLiteral("--yes")});
     const bool configured = o.Values.contains(QStringLiteral("--config"));
     TSession s;
-    if (!o.Error.isEmpty() || (!o.Values.contains(QStringLiteral("--link")) && !configured) ||
-        !ReadTimeout(o.Values, s.Timeout)) {
-        PrintError(QStringLiteral("usage: tarnelpro-cli identify --link LINK | --config FILE.ini [--timeout SECONDS] [--yes]\n%1")
-                       .arg(QString::fromLatin1(LinkHelp)));
-        return 2;
-    }
+    QString why = WhatIsWrong(o, {}, s.Timeout);
+    if (why.isEmpty() && !o.Values.contains(QStringLiteral("--link")) && !configured)
+        why = QStringLiteral("--link or --config is required");
+    if (!why.isEmpty())
+        return UsageError(QStringLiteral("identify"), why,
+                          QStringLiteral("--link LINK | --config FILE.ini [--timeout SECONDS] [--yes]"));
     s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
     TConfigValues config;
     if (configured && !LoadLinkConfig(s, o.Values[QStringLiteral("--config")], config))
@@ -214,14 +282,15 @@ int RunAcquireCommand(const QStringList &args)
                      {QStringLiteral("--overwrite"), QStringLiteral("--resume"), QStringLiteral("--yes"),
                       QStringLiteral("--save-config")});
     TSession s;
-    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config")) || !ReadTimeout(o.Values, s.Timeout)
-        || (o.Has(QStringLiteral("--resume")) && o.Has(QStringLiteral("--overwrite")))) {
-        PrintError(QStringLiteral("usage: tarnelpro-cli acquire --config FILE.ini [--link LINK] [--output FILE.bin] "
-                                  "[--overwrite | --resume] [--save-config] [--timeout SECONDS] [--yes]\n%1")
-                       .arg(QString::fromLatin1(LinkHelp)));
-        return 2;
-    }
+    QString why = WhatIsWrong(o, {QStringLiteral("--config")}, s.Timeout);
+    if (why.isEmpty() && o.Has(QStringLiteral("--resume")) && o.Has(QStringLiteral("--overwrite")))
+        why = QStringLiteral("--resume and --overwrite exclude each other");
+    if (!why.isEmpty())
+        return UsageError(QStringLiteral("acquire"), why,
+                          QStringLiteral("--config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite | --resume] "
+                                         "[--save-config] [--timeout SECONDS] [--yes]"));
     s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
+    Begin(s, QStringLiteral("acquire"), args);
     TConfigValues config;
     if (!LoadConfig(s, o.Values[QStringLiteral("--config")], config))
         return 1;
@@ -229,6 +298,10 @@ int RunAcquireCommand(const QStringList &args)
         s.Shell.State.AcquisitionFile = QFileInfo(o.Values[QStringLiteral("--output")]).absoluteFilePath();
     if (s.Shell.Model->QuadCount == 0) {
         PrintError(QStringLiteral("tarnelpro-cli: the configuration names no quadripole to measure"));
+        return 1;
+    }
+    if (!s.Shell.CoordinateFault.isEmpty()) {
+        PrintError(QStringLiteral("tarnelpro-cli: %1: nothing was measured").arg(s.Shell.CoordinateFault));
         return 1;
     }
     if (o.Has(QStringLiteral("--resume"))) {
@@ -247,7 +320,9 @@ int RunAcquireCommand(const QStringList &args)
                        .arg(s.Shell.State.AcquisitionFile));
         return 3;
     }
-    s.View.Overwrite = true;
+    // A data file that appears while connecting is replaced only with --overwrite.
+    s.View.Overwrite = o.Has(QStringLiteral("--overwrite"));
+    s.Shell.ReplaceDataFile = s.View.Overwrite;
     UseOverrides(s, o);
     s.Shell.OnProgress = [](const QString &label, const QString &estimate) {
         PrintError(estimate.isEmpty() ? label : label + QStringLiteral("  remaining ") + estimate);
@@ -261,9 +336,9 @@ int RunAcquireCommand(const QStringList &args)
         Close(s);
         if (alarm) {
             PrintError(QStringLiteral("Acquisition stopped by a battery or temperature alarm."));
-            return 4;
+            return Finish(s, 4);
         }
-        return 0;
+        return Finish(s, 0);
     } catch (const ETarnelError &e) {
         PrintError(e.Message());
         return 1;
@@ -276,14 +351,15 @@ int RunCheckResistanceCommand(const QStringList &args)
                      {QStringLiteral("--config"), QStringLiteral("--nodes"), QStringLiteral("--max"),
                       QStringLiteral("--retries"), QStringLiteral("--link"), QStringLiteral("--timeout")},
                      {QStringLiteral("--yes"), QStringLiteral("--save-config")});
-    const auto usage = [] {
-        PrintError(QStringLiteral("usage: tarnelpro-cli check-resistance --config FILE.ini [--nodes used|defined|P1,P2] "
-                                  "[--max KOHM] [--retries N] [--link LINK] [--save-config] [--timeout SECONDS] [--yes]\n%1")
-                       .arg(QString::fromLatin1(LinkHelp)));
-        return 2;
+    QString why;
+    const auto usage = [&why] {
+        return UsageError(QStringLiteral("check-resistance"), why,
+                          QStringLiteral("--config FILE.ini [--nodes used|defined|P1,P2] [--max KOHM] [--retries N] "
+                                         "[--link LINK] [--save-config] [--timeout SECONDS] [--yes]"));
     };
     TSession s;
-    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config")) || !ReadTimeout(o.Values, s.Timeout))
+    why = WhatIsWrong(o, {QStringLiteral("--config")}, s.Timeout);
+    if (!why.isEmpty())
         return usage();
     s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
     const QString nodes = o.Values.value(QStringLiteral("--nodes"), QStringLiteral("used"));
@@ -296,19 +372,26 @@ int RunCheckResistanceCommand(const QStringList &args)
         bool ok1 = false, ok2 = false;
         if (pair.size() == 2)
             s.View.Pair = {pair[0].toInt(&ok1), pair[1].toInt(&ok2)};
-        if (!ok1 || !ok2)
+        if (!ok1 || !ok2) {
+            why = QStringLiteral("--nodes takes used, defined or two electrode numbers P1,P2, not \"%1\"").arg(nodes);
             return usage();
+        }
         s.View.Selection = 2;
     }
     bool ok = true;
     if (o.Values.contains(QStringLiteral("--max")))
         s.View.Maximum = o.Values[QStringLiteral("--max")].toFloat(&ok);
-    if (!ok || s.View.Maximum <= 0)
+    if (!ok || !(s.View.Maximum > 0)) {
+        why = QStringLiteral("--max wants kOhm above 0, not \"%1\"").arg(o.Values.value(QStringLiteral("--max")));
         return usage();
+    }
     if (o.Values.contains(QStringLiteral("--retries")))
         s.View.Retries = o.Values[QStringLiteral("--retries")].toInt(&ok);
-    if (!ok || s.View.Retries < 0)
+    if (!ok || s.View.Retries < 0) {
+        why = QStringLiteral("--retries wants a whole number from 0, not \"%1\"").arg(o.Values.value(QStringLiteral("--retries")));
         return usage();
+    }
+    Begin(s, QStringLiteral("check-resistance"), args);
     TConfigValues config;
     if (!LoadConfig(s, o.Values[QStringLiteral("--config")], config))
         return 1;
@@ -323,7 +406,7 @@ int RunCheckResistanceCommand(const QStringList &args)
         TStopOnSignal stop(s.Shell);
         s.Shell.RunStartAction(TShell::ActionResistance);
         Close(s);
-        return 0;
+        return Finish(s, 0);
     } catch (const ETarnelError &e) {
         PrintError(e.Message());
         return 1;

@@ -131,16 +131,6 @@ QString PlanTime(const QDateTime &t)
     return QDateTime::fromMSecsSinceEpoch(rounded).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-// A goto that repeats lines without any pause would spin for ever.
-bool Refused(const QStringList &lines)
-{
-    const QString loop = TScriptRunner::EndlessLoop(lines);
-    if (loop.isEmpty())
-        return false;
-    PrintError(QStringLiteral("tarnelpro-cli: script refused: %1").arg(loop));
-    return true;
-}
-
 int PlanScript(const QStringList &lines, const TScriptArgs &a)
 {
     QDateTime from = QDateTime::currentDateTime();
@@ -215,11 +205,16 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
         const int pause = a.Values["--reconnect-pause"].toInt(&ok);
         if (!ok || pause < 0 || pause > 86400)
             return Usage();
-        shell.ReconnectPausesS = {pause, 2 * pause};
+        shell.ReconnectPausesMs = {pause * 1000, pause * 3000};
     }
     ui.AssumeYes = a.Has("--yes");
     shell.Script.Lines = lines;
     shell.EventLog.OnLine = [](const TLogLine &line) { PrintOut(line.Text); };
+    shell.CommandLine = true;
+    shell.EventLog.Action = QStringLiteral("tarnelpro-cli script ") + a.File;
+    shell.EventLog.OnSaveError = [](const QString &path, const QString &error) {
+        PrintError(QStringLiteral("tarnelpro-cli: event log not saved: %1: %2").arg(path, error));
+    };
     shell.OnScriptFailure = [](const QString &reason) { PrintError(reason); };
     shell.OnProgress = [](const QString &label, const QString &estimate) {
         PrintError(estimate.isEmpty() ? label : label + QStringLiteral("  remaining ") + estimate);
@@ -268,10 +263,16 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
         PrintError(e.Message());
         return 1;
     }
-    // Success only when every event did what it says; the log says why not.
-    if (shell.LastScriptFailures > 0) {
-        PrintError(QStringLiteral("tarnelpro-cli: %1 event(s) of the script failed (see the event log)")
-                       .arg(shell.LastScriptFailures));
+    // Success only when every event did what it says (an alarm that stopped
+    // an acquisition fails its event too); the log says why not.
+    if (shell.ScriptFailures > 0) {
+        PrintError(QStringLiteral("tarnelpro-cli: %1 script event(s) failed").arg(shell.ScriptFailures));
+        return 1;
+    }
+    // A log, configuration or duplicate that was not written is a failure of the run.
+    if (shell.EventLog.SaveFailed() || !shell.FileErrors.isEmpty()) {
+        for (const QString &e : shell.FileErrors)
+            PrintError(e);
         return 1;
     }
     return 0;
@@ -294,8 +295,11 @@ int RunScriptCommand(const QStringList &args)
         return 1;
     if (a.Has("--list"))
         return ListScript(lines);
-    if (Refused(lines))
+    // Refused before anything runs: it would take a core and never wait.
+    if (const QString loop = TScriptRunner::EndlessLoop(lines); !loop.isEmpty()) {
+        PrintError(QStringLiteral("tarnelpro-cli: %1").arg(loop));
         return 1;
+    }
     if (a.Has("--plan"))
         return PlanScript(lines, a);
     return RunScriptFile(lines, a);

@@ -104,7 +104,7 @@ int RunSectionCommand(const QStringList &args)
     auto survey = std::make_unique<TSequence>();
     TLoadReport quadReport, nodeReport;
     survey->LoadQuadripoleFile(quadripoles, ui, &quadReport);
-    survey->LoadCoordinateFile(coordinates, ui, QLocale::system(), &nodeReport);
+    survey->LoadCoordinateFile(coordinates, ui, &nodeReport);
     if (quadReport.Failed || nodeReport.Failed)
         return 1;
 

@@ -96,7 +96,7 @@ int RunSurveyCommand(const QStringList &args)
     TLoadReport quadReport, nodeReport;
     sequence->LoadQuadripoleFile(quadripoles, ui, &quadReport);
     if (haveCoordinates)
-        sequence->LoadCoordinateFile(coordinates, ui, QLocale::system(), &nodeReport);
+        sequence->LoadCoordinateFile(coordinates, ui, &nodeReport);
 
     std::printf("QuadCount=%d NodeCount=%d\n", int(sequence->QuadCount), int(sequence->NodeCount));
     if (haveGroups)

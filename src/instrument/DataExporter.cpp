@@ -1,28 +1,21 @@
 #include "instrument/DataExporter.h"
 
+#include "base/SafeFile.h"
 #include "base/TarnelError.h"
 #include "instrument/DataFileReader.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <sys/stat.h>
 
 namespace {
-constexpr float RemoteMark = 99999.0f;
-
-QByteArray Real(double v)
-{
-    // Seven significant digits hold every float32 value; "." whatever the locale.
-    if (!std::isfinite(v))
-        return std::isnan(v) ? "nan" : (v > 0 ? "inf" : "-inf");
-    return QByteArray::number(v, 'g', 7);
-}
+constexpr double RemoteMark = 99999.0;
 
 QByteArray Int(qint64 v)
 {
@@ -53,10 +46,34 @@ double Distance(const TDataExporter::TPosition &p, const TDataExporter::TPositio
 {
     return std::hypot(double(p[0]) - double(q[0]), double(p[1]) - double(q[1]), double(p[2]) - double(q[2]));
 }
+
+std::vector<TDataExporter::TPosition> LinePositions(const std::vector<TDataRecord> &records)
+{
+    std::vector<TDataExporter::TPosition> list;
+    for (const TDataRecord &r : records)
+        for (int e = 0; e < 4; ++e) {
+            const auto p = TDataExporter::Position(r, e);
+            if (!TDataExporter::IsRemote(p))
+                list.push_back(p);
+        }
+    return list;
+}
+
+// Why a record is left out of the inversion formats; empty when it is kept.
+QByteArray Fault(const TDataRecord &r)
+{
+    if (r.In == 0.0f)
+        return "in=0";
+    if (!(r.Rho > 0.0f))
+        return "rho<=0";
+    if (TDataExporter::GeometricFactor(r) == 0.0)
+        return "no-geometry";
+    return {};
+}
 } // namespace
 
-TDataExporter::TDataExporter(const std::vector<TDataRecord> &records, QString title)
-    : Records(records), Title(std::move(title))
+TDataExporter::TDataExporter(const std::vector<TDataRecord> &records, QString title, TExportOptions options)
+    : Records(records), Title(std::move(title)), Options(options), Line(LinePositions(records))
 {
     for (const TDataRecord &r : Records)
         for (int e = 0; e < 4; ++e) {
@@ -67,6 +84,9 @@ TDataExporter::TDataExporter(const std::vector<TDataRecord> &records, QString ti
         std::sort(list->begin(), list->end(), Less);
         list->erase(std::unique(list->begin(), list->end()), list->end());
     }
+    // Along the line when there is one: the numbers then follow the cable.
+    if (Line.IsLine())
+        Positions = Line.Ordered();
 }
 
 std::optional<TExportFormat> TDataExporter::FormatOf(const QString &name)
@@ -114,7 +134,7 @@ QStringList TDataExporter::FormatNames()
 
 bool TDataExporter::IsRemote(const TPosition &p)
 {
-    return p[0] >= RemoteMark || p[1] >= RemoteMark;
+    return std::fabs(double(p[0])) >= RemoteMark || std::fabs(double(p[1])) >= RemoteMark;
 }
 
 TDataExporter::TPosition TDataExporter::Position(const TDataRecord &r, int electrode)
@@ -126,7 +146,6 @@ TDataExporter::TPosition TDataExporter::Position(const TDataRecord &r, int elect
 double TDataExporter::GeometricFactor(const TDataRecord &r)
 {
     const TPosition a = Position(r, 0), b = Position(r, 1), m = Position(r, 2), n = Position(r, 3);
-    double g = 0;
     // +1/AM -1/BM -1/AN +1/BN; a term with a remote electrode is 0.
     const auto term = [](const TPosition &p, const TPosition &q) {
         if (IsRemote(p) || IsRemote(q))
@@ -134,19 +153,71 @@ double TDataExporter::GeometricFactor(const TDataRecord &r)
         const double d = Distance(p, q);
         return d > 0 ? 1.0 / d : 0.0;
     };
-    g = term(a, m) - term(b, m) - term(a, n) + term(b, n);
+    const double g = term(a, m) - term(b, m) - term(a, n) + term(b, n);
     return g != 0 && std::isfinite(g) ? 2.0 * std::numbers::pi / g : 0.0;
+}
+
+bool TDataExporter::Usable(const TDataRecord &r)
+{
+    return Fault(r).isEmpty();
+}
+
+QByteArray TDataExporter::Real(double v)
+{
+    if (!std::isfinite(v))
+        return std::isnan(v) ? "nan" : (v > 0 ? "inf" : "-inf");
+    if (v == 0)
+        return "0.0";
+    // Nine significant digits give back every float; readers that know only
+    // plain decimals (no exponent, a point in every real) read them all.
+    const int magnitude = int(std::floor(std::log10(std::fabs(v)))) + 1;
+    const int decimals = std::clamp(9 - magnitude, 1, 30);
+    QByteArray text = QByteArray::number(v, 'f', decimals);
+    while (text.endsWith('0') && !text.endsWith(".0"))
+        text.chop(1);
+    if (text == "-0.0")
+        text = "0.0";
+    return text;
 }
 
 int TDataExporter::Number(const TPosition &p) const
 {
     if (IsRemote(p))
         return 0;
+    if (Line.IsLine())
+        return Line.IndexOf(p) + 1;
     const auto it = std::lower_bound(Positions.begin(), Positions.end(), p, Less);
     return int(it - Positions.begin()) + 1;
 }
 
-QByteArray TDataExporter::Export(TExportFormat format) const
+int TDataExporter::ProtocolNumber(const TPosition &p, bool current) const
+{
+    if (!IsRemote(p))
+        return Number(p);
+    const auto it = std::lower_bound(Remotes.begin(), Remotes.end(), p, Less);
+    const int remote = int(it - Remotes.begin());
+    return int(Positions.size()) + 2 * remote + (current ? 1 : 2);
+}
+
+void TDataExporter::RequireElectrodes() const
+{
+    if (Records.empty())
+        throw ETarnelError(QStringLiteral("no records to export"));
+    if (Positions.empty())
+        throw ETarnelError(QStringLiteral(
+            "every electrode has |x| or |y| of 99999 m or more, the mark of a remote electrode: "
+            "give projected coordinates (UTM) relative to a local origin before exporting"));
+}
+
+void TDataExporter::RequireLine(const QString &format) const
+{
+    if (!Line.IsLine())
+        throw ETarnelError(QStringLiteral("the electrodes are not one line (%1): %2 holds a 2-D line only; "
+                                          "the unified format keeps 3-D positions")
+                               .arg(Line.NotALine(), format));
+}
+
+TExportText TDataExporter::Export(TExportFormat format) const
 {
     switch (format) {
     case TExportFormat::Csv:
@@ -161,16 +232,21 @@ QByteArray TDataExporter::Export(TExportFormat format) const
     return {};
 }
 
-QByteArray TDataExporter::Csv() const
+TExportText TDataExporter::Csv() const
 {
-    QByteArray out = "record,channel,channels,a_x,a_y,a_z,b_x,b_y,b_z,m_x,m_y,m_z,n_x,n_y,n_z,sp_mV,vp_mV,in_mA,"
-                     "rho_ohmm,m_mVV,q_pct,pulse_ms,delay_ms,vab_V,tx_battery_V,rx_battery_V,temperature_C,"
-                     "latitude,longitude,stacks,line_resistance,level_negative,date";
+    if (Records.empty())
+        throw ETarnelError(QStringLiteral("no records to export"));
+    QByteArray out = "record,channel,channels";
+    for (const char *e : {"a", "b", "m", "n"})
+        for (const char *c : {"x", "y", "z"})
+            out += QByteArray(",") + e + '_' + c + "_m";
+    out += ",sp_mV,vp_mV,in_mA,rho_ohmm,m_mVV,q_pct,pulse_ms,delay_ms,vab_V,tx_battery_V,rx_battery_V,"
+           "temperature_C,latitude_deg,longitude_deg,stacks,line_resistance_kohm,level_negative,date";
     for (int w = 1; w <= 20; ++w)
         out += ",w" + Int(w) + "_ms";
     for (int w = 1; w <= 20; ++w)
-        out += ",m" + Int(w);
-    out += ",flag\n";
+        out += ",m" + Int(w) + "_mVV";
+    out += ",instrument_value,flags,version,flag\n";
     qint64 index = 0;
     for (const TDataRecord &r : Records) {
         QByteArrayList f;
@@ -187,68 +263,154 @@ QByteArray TDataExporter::Csv() const
             f << Real(w);
         for (const float m : r.Chargeabilities)
             f << Real(m);
-        // No current: no resistance can be derived from this record.
-        f << (r.In == 0.0f ? QByteArray("in=0") : QByteArray());
+        f << Real(r.Value) << Int(r.Flags) << Int(r.Version) << Fault(r);
         out += f.join(',') + '\n';
     }
-    return out;
+    return {out, qint64(Records.size()), 0};
 }
 
-QByteArray TDataExporter::Unified() const
+TExportText TDataExporter::Unified() const
 {
-    QByteArray out = Int(qint64(Positions.size())) + "\n# x y z\n";
-    for (const TPosition &p : Positions)
-        out += Real(p[0]) + ' ' + Real(p[1]) + ' ' + Real(p[2]) + '\n';
-    out += Int(qint64(Records.size())) + "\n# a b m n rhoa r k i u ip\n";
+    RequireElectrodes();
+    if (Options.Line)
+        RequireLine(QStringLiteral("--line"));
+    QByteArray out = Int(qint64(Positions.size())) + " # electrodes, positions in m\n";
+    if (Options.Line) {
+        out += "# x z\n";
+        for (std::size_t i = 0; i < Positions.size(); ++i)
+            out += Real(Line.Distances()[i]) + ' ' + Real(Positions[i][2]) + '\n';
+    } else {
+        out += "# x y z\n";
+        for (const TPosition &p : Positions)
+            out += Real(p[0]) + ' ' + Real(p[1]) + ' ' + Real(p[2]) + '\n';
+    }
+    QByteArray note;
+    switch (Options.Ip) {
+    case TIpColumn::None:
+        note = "; ip left out (the chargeability M in mV/V is not a phase)";
+        break;
+    case TIpColumn::Chargeability:
+        note = "; ip holds the chargeability M in mV/V, not a phase in mrad";
+        break;
+    case TIpColumn::Phase:
+        note = "; ip holds a phase in mrad: " + Real(Options.PhasePerChargeability) + " x the chargeability M in mV/V";
+        break;
+    }
+    out += Int(qint64(Records.size())) + " # data; rhoa in ohm.m, r in ohm, k in m, i in A, u in V" + note + '\n';
+    out += Options.Ip == TIpColumn::None ? "# a b m n rhoa r k i u\n" : "# a b m n rhoa r k i u ip\n";
     for (const TDataRecord &r : Records) {
         const double resistance = r.In != 0.0f ? double(r.Vp) / double(r.In) : 0.0;
-        out += Int(Number(Position(r, 0))) + ' ' + Int(Number(Position(r, 1))) + ' ' + Int(Number(Position(r, 2))) +
-               ' ' + Int(Number(Position(r, 3))) + ' ' + Real(r.Rho) + ' ' + Real(resistance) + ' ' +
-               Real(GeometricFactor(r)) + ' ' + Real(double(r.In) / 1000.0) + ' ' + Real(double(r.Vp) / 1000.0) +
-               ' ' + Real(r.M) + '\n';
+        QByteArray line = Int(Number(Position(r, 0))) + ' ' + Int(Number(Position(r, 1))) + ' ' +
+                          Int(Number(Position(r, 2))) + ' ' + Int(Number(Position(r, 3))) + ' ' + Real(r.Rho) + ' ' +
+                          Real(resistance) + ' ' + Real(GeometricFactor(r)) + ' ' + Real(double(r.In) / 1000.0) +
+                          ' ' + Real(double(r.Vp) / 1000.0);
+        if (Options.Ip == TIpColumn::Chargeability)
+            line += ' ' + Real(r.M);
+        else if (Options.Ip == TIpColumn::Phase)
+            line += ' ' + Real(double(r.M) * Options.PhasePerChargeability);
+        const QByteArray fault = Fault(r);
+        if (!fault.isEmpty())
+            line += " # " + fault;
+        out += line + '\n';
     }
     out += "0\n";
-    return out;
+    return {out, qint64(Records.size()), 0};
 }
 
-QByteArray TDataExporter::Protocol() const
+TExportText TDataExporter::Protocol() const
 {
-    // Remote electrodes follow the others so that every electrode has a number.
-    const auto number = [this](const TPosition &p) {
-        if (!IsRemote(p))
-            return Number(p);
-        const auto it = std::lower_bound(Remotes.begin(), Remotes.end(), p, Less);
-        return int(Positions.size()) + int(it - Remotes.begin()) + 1;
-    };
-    QByteArray out = Int(qint64(Records.size())) + '\n';
-    qint64 index = 1;
+    RequireElectrodes();
+    TExportText result;
+    QByteArray body;
     for (const TDataRecord &r : Records) {
-        const double resistance = r.In != 0.0f ? double(r.Vp) / double(r.In) : 0.0;
-        out += Int(index++);
+        if (!Usable(r)) {
+            ++result.LeftOut;
+            continue;
+        }
+        const double resistance = double(r.Vp) / double(r.In);
+        body += Int(++result.Written);
         for (int e = 0; e < 4; ++e)
-            out += ' ' + Int(number(Position(r, e)));
-        out += ' ' + Real(resistance) + '\n';
+            body += ' ' + Int(ProtocolNumber(Position(r, e), e < 2));
+        body += ' ' + Real(resistance) + '\n';
     }
+    if (result.Written == 0)
+        throw ETarnelError(QStringLiteral("no record with a current, a positive Rho and a geometric factor"));
+    result.Text = Int(result.Written) + '\n' + body;
+    return result;
+}
+
+QByteArray TDataExporter::ProtocolElectrodes() const
+{
+    const bool line = Line.IsLine();
+    QByteArray out = line ? "number,x_m,y_m,z_m,distance_m,note\n" : "number,x_m,y_m,z_m,note\n";
+    for (std::size_t i = 0; i < Positions.size(); ++i) {
+        const TPosition &p = Positions[i];
+        out += Int(qint64(i) + 1) + ',' + Real(p[0]) + ',' + Real(p[1]) + ',' + Real(p[2]);
+        if (line)
+            out += ',' + Real(Line.Distances()[i]);
+        out += ",\n";
+    }
+    for (std::size_t i = 0; i < Remotes.size(); ++i)
+        for (const bool current : {true, false}) {
+            const TPosition &p = Remotes[i];
+            out += Int(ProtocolNumber(p, current)) + ',' + Real(p[0]) + ',' + Real(p[1]) + ',' + Real(p[2]);
+            if (line)
+                out += ',';
+            out += current ? ",remote current electrode\n" : ",remote potential electrode\n";
+        }
     return out;
 }
 
-QByteArray TDataExporter::Res2dinv() const
+TExportText TDataExporter::Res2dinv() const
 {
+    RequireElectrodes();
+    RequireLine(QStringLiteral("Res2DInv"));
+    const auto along = [this](const TPosition &p) {
+        const int i = Line.IndexOf(p);
+        return Real(Line.Distances()[std::size_t(i)]) + ' ' + Real(p[2]);
+    };
+    TExportText result;
     const bool ip = std::any_of(Records.begin(), Records.end(), [](const TDataRecord &r) { return r.M != 0.0f; });
-    // Smallest distance between two electrodes along the line.
-    double spacing = 0;
-    for (std::size_t i = 1; i < Positions.size(); ++i) {
-        const double d = double(Positions[i][0]) - double(Positions[i - 1][0]);
-        if (d > 0 && (spacing == 0 || d < spacing))
-            spacing = d;
+    QByteArray body;
+    for (const TDataRecord &r : Records) {
+        if (!Usable(r)) {
+            ++result.LeftOut;
+            continue;
+        }
+        // The general array names C1 C2 P1 P2, and with fewer electrodes the
+        // missing ones are remote currents first: "3" is C1 P1 P2 and "2" C1
+        // P1. A remote potential electrode with two real current electrodes
+        // is written through reciprocity (current and potential pairs
+        // swapped), which leaves the resistance and Rho as they are.
+        std::array<TPosition, 2> current = {Position(r, 0), Position(r, 1)};
+        std::array<TPosition, 2> potential = {Position(r, 2), Position(r, 3)};
+        const auto remotes = [](const std::array<TPosition, 2> &pair) {
+            return int(IsRemote(pair[0])) + int(IsRemote(pair[1]));
+        };
+        if (remotes(potential) > 0 && remotes(current) == 0)
+            std::swap(current, potential);
+        QByteArrayList f;
+        int count = 0;
+        for (const auto *pair : {&current, &potential})
+            for (const TPosition &p : *pair)
+                if (!IsRemote(p)) {
+                    f << along(p);
+                    ++count;
+                }
+        QByteArray line = Int(count) + ' ' + f.join(' ') + ' ' + Real(r.Rho);
+        if (ip)
+            line += ' ' + Real(r.M);
+        body += line + '\n';
+        ++result.Written;
     }
-    if (spacing == 0)
-        spacing = 1;
+    if (result.Written == 0)
+        throw ETarnelError(QStringLiteral("no record with a current, a positive Rho and a geometric factor"));
+
     QString title = Title;
     title.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
     QByteArray out = title.toLatin1() + '\n';
-    out += Real(spacing) + "\n11\n0\nType of measurement (0=app. resistivity,1=resistance)\n0\n";
-    out += Int(qint64(Records.size())) + "\n1\n" + Int(ip ? 1 : 0) + '\n';
+    out += Real(Line.MinSpacing()) + "\n11\n0\nType of measurement (0=app. resistivity,1=resistance)\n0\n";
+    out += Int(result.Written) + "\n1\n" + Int(ip ? 1 : 0) + '\n';
     if (ip) {
         // Time of the chargeability: first window delay and the window total, in seconds.
         const TDataRecord &first = *std::find_if(Records.begin(), Records.end(),
@@ -258,57 +420,104 @@ QByteArray TDataExporter::Res2dinv() const
             total += double(w);
         out += "Chargeability\nmV/V\n" + Real(double(first.WindowDelay) / 1000.0) + ',' + Real(total / 1000.0) + '\n';
     }
-    for (const TDataRecord &r : Records) {
-        QByteArrayList f;
-        for (int e = 0; e < 4; ++e) {
-            const TPosition p = Position(r, e);
-            if (!IsRemote(p))
-                f << Real(p[0]) << Real(p[2]);
-        }
-        QByteArray line = Int(f.size() / 2) + ' ' + f.join(' ') + ' ' + Real(r.Rho);
-        if (ip)
-            line += ' ' + Real(r.M);
-        out += line + '\n';
-    }
-    // Topography as a separate list of the electrodes' (x, z), true distances.
-    std::vector<std::array<float, 2>> topo;
-    for (const TPosition &p : Positions)
-        topo.push_back({p[0], p[2]});
-    std::sort(topo.begin(), topo.end());
-    topo.erase(std::unique(topo.begin(), topo.end(), [](const auto &a, const auto &b) { return a[0] == b[0]; }),
-               topo.end());
-    out += "Topography in separate list\n2\n" + Int(qint64(topo.size())) + '\n';
-    for (const auto &t : topo)
-        out += Real(t[0]) + ',' + Real(t[1]) + '\n';
+    out += body;
+    // Topography: distance along the line (true horizontal distances) and elevation.
+    out += "Topography in separate list\n2\n" + Int(qint64(Positions.size())) + '\n';
+    for (std::size_t i = 0; i < Positions.size(); ++i)
+        out += Real(Line.Distances()[i]) + ',' + Real(Positions[i][2]) + '\n';
     out += "1\n0\n0\n0\n0\n";
-    return out;
+    result.Text = out;
+    return result;
 }
 
-QString DefaultExportPath(const QString &dataFile, TExportFormat format)
+namespace {
+QString Beside(const QString &dataFile, const QString &suffix)
 {
     const QFileInfo info(dataFile);
     const QString dir = info.path() == QLatin1String(".") && !dataFile.startsWith(QLatin1String("./"))
                             ? QString()
                             : info.path() + QLatin1Char('/');
-    return dir + info.completeBaseName() + TDataExporter::ExtensionOf(format);
+    return dir + info.completeBaseName() + suffix;
 }
 
-TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, const QString &outPath)
+// Refuses to write over the data file or, without overwrite, over any file.
+void CheckTarget(const QString &dataFile, const QString &path, bool overwrite)
+{
+    if (SameFile(dataFile, path))
+        throw ETarnelError(QStringLiteral("%1: this is the data file being exported; choose another output").arg(path));
+    if (!overwrite && QFileInfo(path).exists())
+        throw ETarnelError(QStringLiteral("%1 already exists (--overwrite replaces it)").arg(path));
+}
+} // namespace
+
+QString DefaultExportPath(const QString &dataFile, TExportFormat format)
+{
+    switch (format) {
+    case TExportFormat::Protocol:
+        return Beside(dataFile, QStringLiteral("_protocol.dat"));
+    case TExportFormat::Res2dinv:
+        return Beside(dataFile, QStringLiteral("_res2dinv.dat"));
+    default:
+        return Beside(dataFile, TDataExporter::ExtensionOf(format));
+    }
+}
+
+QString ElectrodesPathFor(const QString &dataFile, const QString &outPath)
+{
+    return Beside(outPath == QLatin1String("-") ? dataFile : outPath, QStringLiteral("_electrodes.csv"));
+}
+
+bool SameFile(const QString &a, const QString &b)
+{
+    struct stat sa {}, sb {};
+    if (::stat(QFile::encodeName(a).constData(), &sa) != 0 || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, const QString &outPath, bool overwrite,
+                             const TExportOptions &options)
 {
     TDataFileReader reader;
     reader.Read(dataFile);
     QString title = QString::fromLatin1(reader.Comment()).section(QLatin1Char('\n'), 0, 0).trimmed();
     if (title.isEmpty())
         title = QFileInfo(dataFile).completeBaseName();
-    const QByteArray text = TDataExporter(reader.Records(), title).Export(format);
-    if (outPath == QLatin1String("-")) {
+    const bool toStdout = outPath == QLatin1String("-");
+    const QString electrodes =
+        format == TExportFormat::Protocol ? ElectrodesPathFor(dataFile, outPath) : QString();
+    if (!toStdout)
+        CheckTarget(dataFile, outPath, overwrite);
+    if (!electrodes.isEmpty())
+        CheckTarget(dataFile, electrodes, overwrite);
+
+    TExportResult result;
+    result.Records = qint64(reader.Records().size());
+    result.TornBytes = reader.TornBytes();
+    const TDataExporter exporter(reader.Records(), title, options);
+    TExportText text;
+    try {
+        text = exporter.Export(format);
+    } catch (const ETarnelError &e) {
+        throw ETarnelError(QStringLiteral("%1: %2").arg(dataFile, e.Message()));
+    }
+    result.Written = text.Written;
+    result.LeftOut = text.LeftOut;
+
+    if (!electrodes.isEmpty()) {
+        const QString error = TSafeFile::Write(electrodes, exporter.ProtocolElectrodes());
+        if (!error.isEmpty())
+            throw ETarnelError(QStringLiteral("%1: %2").arg(electrodes, error));
+        result.ElectrodesPath = electrodes;
+    }
+    if (toStdout) {
         QFile out;
-        if (!out.open(stdout, QIODevice::WriteOnly) || out.write(text) != text.size() || !out.flush())
+        if (!out.open(stdout, QIODevice::WriteOnly) || out.write(text.Text) != text.Text.size() || !out.flush())
             throw ETarnelError(QStringLiteral("standard output: %1").arg(out.errorString()));
     } else {
-        QSaveFile out(outPath);
-        if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.commit())
-            throw ETarnelError(QStringLiteral("%1: %2").arg(outPath, out.errorString()));
+        const QString error = TSafeFile::Write(outPath, text.Text);
+        if (!error.isEmpty())
+            throw ETarnelError(QStringLiteral("%1: %2").arg(outPath, error));
     }
-    return {qint64(reader.Records().size()), reader.TornBytes()};
+    return result;
 }

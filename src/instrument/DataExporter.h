@@ -1,12 +1,14 @@
 #pragma once
 // Converts the records of an acquisition data file into the text formats of
-// the processing tools. Electrodes are identified by position: the distinct
-// (x, y, z) of all records, sorted by x, then y, then z; a remote electrode
-// (x or y at 99999 or more) is not part of that list.
+// the processing tools. Electrodes are identified by position; a remote
+// electrode (|x| or |y| at 99999 or more) takes no place on the line. When the
+// electrodes form one line they are numbered along it, otherwise by x, y, z.
 #include "instrument/DataRecord.h"
+#include "instrument/LineLayout.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <optional>
@@ -14,12 +16,28 @@
 
 enum class TExportFormat { Csv, Unified, Protocol, Res2dinv };
 
+// What the unified format's ip column holds: the format reads ip as a phase
+// in mrad, which a chargeability in mV/V is not.
+enum class TIpColumn { None, Chargeability, Phase };
+
+struct TExportOptions {
+    bool Line = false;                 // unified: along-line distance and elevation
+    TIpColumn Ip = TIpColumn::None;    // unified's ip column
+    double PhasePerChargeability = 0;  // mrad per mV/V, with TIpColumn::Phase
+};
+
+struct TExportText {
+    QByteArray Text;
+    qint64 Written = 0; // records in the text
+    qint64 LeftOut = 0; // records without a current, with Rho <= 0 or no geometry
+};
+
 class TDataExporter {
 public:
     using TPosition = std::array<float, 3>;
 
     // title: the first line of the Res2DInv file.
-    TDataExporter(const std::vector<TDataRecord> &records, QString title);
+    TDataExporter(const std::vector<TDataRecord> &records, QString title, TExportOptions options = {});
 
     // "csv", "unified", "protocol", "res2dinv"; nullopt for anything else.
     static std::optional<TExportFormat> FormatOf(const QString &name);
@@ -28,37 +46,65 @@ public:
     static QString ExtensionOf(TExportFormat format);
     static QStringList FormatNames();
 
-    QByteArray Export(TExportFormat format) const;
+    // Raises ETarnelError when the survey cannot be written in that format
+    // (no record, every electrode remote, a grid for a 2-D format).
+    TExportText Export(TExportFormat format) const;
+    // number,x,y,z (and the distance along a line) of every electrode the
+    // protocol export numbers, remote ones included.
+    QByteArray ProtocolElectrodes() const;
 
     const std::vector<TPosition> &Electrodes() const { return Positions; }
+    const TLineLayout &Layout() const { return Line; }
     static bool IsRemote(const TPosition &p);
     static TPosition Position(const TDataRecord &r, int electrode); // 0 A, 1 B, 2 M, 3 N
     // K from the four positions, remote electrodes contributing nothing; 0
     // when the geometry gives none.
     static double GeometricFactor(const TDataRecord &r);
+    // A record the inversion programs can use: a current, a positive Rho and
+    // a geometric factor.
+    static bool Usable(const TDataRecord &r);
+    // Fixed notation with a decimal point and the digits a float needs.
+    static QByteArray Real(double v);
 
 private:
-    QByteArray Csv() const;
-    QByteArray Unified() const;
-    QByteArray Protocol() const;
-    QByteArray Res2dinv() const;
-    // 1-based number in Positions, 0 for a remote electrode.
+    TExportText Csv() const;
+    TExportText Unified() const;
+    TExportText Protocol() const;
+    TExportText Res2dinv() const;
+    void RequireElectrodes() const;
+    void RequireLine(const QString &format) const;
+    // 1-based number of a non-remote electrode.
     int Number(const TPosition &p) const;
+    // Remote electrodes in the protocol file: one number for a remote current
+    // electrode and another for a remote potential electrode.
+    int ProtocolNumber(const TPosition &p, bool current) const;
 
     const std::vector<TDataRecord> &Records;
     QString Title;
-    std::vector<TPosition> Positions;
+    TExportOptions Options;
+    std::vector<TPosition> Positions; // numbered order
     std::vector<TPosition> Remotes;
+    TLineLayout Line;
 };
 
 struct TExportResult {
-    qint64 Records = 0;
-    qint64 TornBytes = 0; // a partial last record left out
+    qint64 Records = 0;   // records in the data file
+    qint64 Written = 0;   // records in the export
+    qint64 LeftOut = 0;
+    qint64 TornBytes = 0; // a partial or zero-filled tail left out
+    QString ElectrodesPath; // beside a protocol export
 };
 
 // Reads dataFile and writes its export to outPath ("-" for the standard
-// output); the target is replaced only once the whole export is written.
-// Raises ETarnelError with the file's name and the reason.
-TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, const QString &outPath);
-// dataFile with the format's extension in place of its own.
+// output) through the safe writer. An output that is the data file itself
+// (by device and inode) is refused, and so is an existing output unless
+// overwrite is set. Raises ETarnelError with the file's name and the reason;
+// nothing is written then.
+TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, const QString &outPath,
+                             bool overwrite = false, const TExportOptions &options = {});
+// Beside the data file: FILE.csv, FILE.ohm, FILE_protocol.dat, FILE_res2dinv.dat.
 QString DefaultExportPath(const QString &dataFile, TExportFormat format);
+// The electrode list written beside a protocol export.
+QString ElectrodesPathFor(const QString &dataFile, const QString &outPath);
+// True when both paths name one existing file (symbolic links followed).
+bool SameFile(const QString &a, const QString &b);

@@ -6,25 +6,18 @@
 #include "instrument/Wire.h"
 #include "survey/Geometry.h"
 
+#include "base/SafeFile.h"
+
 #include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
 
 
-namespace {
-[[noreturn]] void FileError(const QString &path, const QFile &file)
-{
-    throw ETarnelError(QStringLiteral("%1: %2").arg(path, file.errorString()));
-}
-
-void Sync(QFile &file)
-{
-    // Handed to the system before the file closes: a crash of the program
-    // loses nothing already appended.
-    file.flush();
-}
-} // namespace
 
 QByteArray DataFileHeader(const QByteArray &headerText, const QDateTime &when, const QLocale &locale)
 {
@@ -42,15 +35,22 @@ QByteArray DataFileHeader(const QByteArray &headerText, const QDateTime &when, c
 }
 
 void WriteDataFileHeader(const QString &path, const QByteArray &headerText, const QDateTime &when,
-                         const QLocale &locale)
+                         const QLocale &locale, bool replace)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        FileError(path, file);
-    const QByteArray header = DataFileHeader(headerText, when, locale);
-    if (file.write(header) != header.size())
-        FileError(path, file);
-    Sync(file);
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL), 0666);
+    if (fd < 0) {
+        if (errno == EEXIST)
+            throw EFileExists(QStringLiteral("%1: the file appeared after the question; it was not replaced").arg(path));
+        throw ETarnelError(QStringLiteral("%1: %2").arg(path, qt_error_string(errno)));
+    }
+    ::close(fd);
+    const QString error = TSafeFile::Append(path, DataFileHeader(headerText, when, locale), false);
+    if (!error.isEmpty()) {
+        // A header that did not fit leaves no file that looks like data.
+        ::unlink(name.constData());
+        throw ETarnelError(QStringLiteral("%1: %2").arg(path, error));
+    }
 }
 
 void ConvertChannelRecord(const TGenerationTable &gen, std::span<const std::uint8_t> channel,
@@ -105,24 +105,9 @@ void ConvertChannelRecord(const TGenerationTable &gen, std::span<const std::uint
 
 void AppendDataRecords(const QString &path, std::span<const TDataRecord> records)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
-        FileError(path, file);
-    const qint64 before = file.size();
-    if (!file.seek(before))
-        FileError(path, file);
-    for (const TDataRecord &r : records) {
-        if (file.write(reinterpret_cast<const char *>(&r), sizeof r) != static_cast<qint64>(sizeof r)) {
-            // A full disk must not leave half a record that shifts every later one.
-            const QString message = file.errorString();
-            file.resize(before);
-            throw ETarnelError(QStringLiteral("%1: %2").arg(path, message));
-        }
-    }
-    if (!file.flush()) {
-        const QString message = file.errorString();
-        file.resize(before);
-        throw ETarnelError(QStringLiteral("%1: %2").arg(path, message));
-    }
-    Sync(file);
+    const QByteArray bytes(reinterpret_cast<const char *>(records.data()),
+                           qsizetype(records.size() * sizeof(TDataRecord)));
+    const QString error = TSafeFile::Append(path, bytes, false);
+    if (!error.isEmpty())
+        throw ETarnelError(QStringLiteral("%1: %2").arg(path, error));
 }

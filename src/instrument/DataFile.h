@@ -23,10 +23,12 @@ inline constexpr int DataHeaderSize = 4 + 1 + DataHeaderTextSize;
 // text cut so its terminating 0 stays inside, zeros).
 QByteArray DataFileHeader(const QByteArray &headerText, const QDateTime &when, const QLocale &locale);
 
-// Creates or truncates the file and writes the header. Raises ETarnelError
-// with the system's message on failure.
+// Creates the file and writes the header, synced to the disk. With replace
+// an existing file is truncated; without it the file is created exclusively
+// and an existing one raises EFileExists, untouched. Raises ETarnelError with
+// the system's message on failure (no half header is left behind).
 void WriteDataFileHeader(const QString &path, const QByteArray &headerText, const QDateTime &when,
-                         const QLocale &locale);
+                         const QLocale &locale, bool replace = true);
 
 // Converts one channel record of the given generation into record `out`
 // (fields the generation does not write keep their values). quad is the
@@ -35,6 +37,8 @@ void ConvertChannelRecord(const TGenerationTable &gen, std::span<const std::uint
                           const TVoltixPro &model, int quad, bool lowCurrent, double dayNumber,
                           TDataRecord &out);
 
-// Appends records to an existing data file and flushes them to the disk.
-// Raises ETarnelError with the system's message on failure.
+// Appends records to an existing data file and syncs them to the disk. On a
+// failure (a full disk) the file is cut back to its length before the call,
+// so it still ends on a whole group, and ETarnelError carries the system's
+// message.
 void AppendDataRecords(const QString &path, std::span<const TDataRecord> records);

@@ -5,6 +5,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -51,6 +52,15 @@ void TDataFileReader::Parse(QByteArrayView bytes, const QString &name)
         TDataRecord &r = Recs[std::size_t(i)];
         std::memcpy(&r, bytes.data() + DataHeaderSize + i * qint64(sizeof r), sizeof r);
         if (r.Ten != 10 || (r.Version != VersionGen1 && r.Version != VersionGen2)) {
+            // A power cut can leave the end of the file filled with zeros
+            // (space given to the file whose data never reached the disk):
+            // that is a torn tail like a partial record, not a foreign file.
+            const QByteArrayView rest = bytes.sliced(DataHeaderSize + i * qint64(sizeof r));
+            if (std::all_of(rest.begin(), rest.end(), [](char c) { return c == 0; })) {
+                Recs.resize(std::size_t(i));
+                Torn = rest.size();
+                return;
+            }
             Recs.clear();
             Torn = 0;
             NotADataFile(name, QStringLiteral("record %1 at byte %2 has no record mark")

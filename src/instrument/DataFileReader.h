@@ -1,8 +1,9 @@
 #pragma once
 // Reads an acquisition data file: ours or any file of the same layout, with
 // records of either generation. A run that was killed while appending leaves
-// a partial last record; it is reported (TornBytes) and left out, never taken
-// for an error, so everything measured before it stays readable.
+// a partial last record, and a power cut a tail of zeros; either is reported
+// (TornBytes) and left out, never taken for an error, so everything measured
+// before it stays readable.
 #include "instrument/DataRecord.h"
 
 #include <QByteArray>
@@ -27,7 +28,8 @@ public:
     QByteArray Comment() const;
 
     const std::vector<TDataRecord> &Records() const { return Recs; }
-    // Bytes of a partial last record (0 when the file ends on a record).
+    // Bytes of a partial last record or a zero-filled tail (0 when the file
+    // ends on a record).
     qint64 TornBytes() const { return Torn; }
     // Size of the file without its partial last record.
     qint64 CompleteSize() const;

@@ -4,7 +4,7 @@
 
 #include <QStringList>
 
-void TVoltixProVxx::CreateDataFile(const QString &, const QByteArray &) {}
+void TVoltixProVxx::CreateDataFile(const QString &, const QByteArray &, bool) {}
 void TVoltixProVxx::AppendRecords(const QString &, int, int, TRecordArray &, bool) {}
 void TVoltixProVxx::SetChannelCount(int) {}
 void TVoltixProVxx::SetParameters(TStartParameters) {}

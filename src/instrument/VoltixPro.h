@@ -28,7 +28,7 @@ class TVoltixProVxx {
 public:
     virtual ~TVoltixProVxx() = default;
 
-    virtual void CreateDataFile(const QString &fileName, const QByteArray &headerText);
+    virtual void CreateDataFile(const QString &fileName, const QByteArray &headerText, bool replace = true);
     virtual void AppendRecords(const QString &fileName, int count, int first, TRecordArray &records, bool lowCurrent);
     virtual void SetChannelCount(int n);
     virtual void SetParameters(TStartParameters parameters);

@@ -66,9 +66,9 @@ T TVoltixProGen::ReadValue()
     return value;
 }
 
-void TVoltixProGen::CreateDataFile(const QString &fileName, const QByteArray &headerText)
+void TVoltixProGen::CreateDataFile(const QString &fileName, const QByteArray &headerText, bool replace)
 {
-    WriteDataFileHeader(fileName, headerText, Owner.Now(), Owner.Locale);
+    WriteDataFileHeader(fileName, headerText, Owner.Now(), Owner.Locale, replace);
 }
 
 void TVoltixProGen::AppendRecords(const QString &fileName, int count, int first, TRecordArray &records, bool lowCurrent)

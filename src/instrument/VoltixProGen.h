@@ -14,7 +14,7 @@ class TVoltixProGen : public TVoltixProVxx {
 public:
     TVoltixProGen(TVoltixPro &owner, const TGenerationTable &table);
 
-    void CreateDataFile(const QString &fileName, const QByteArray &headerText) override;
+    void CreateDataFile(const QString &fileName, const QByteArray &headerText, bool replace = true) override;
     void AppendRecords(const QString &fileName, int count, int first, TRecordArray &records, bool lowCurrent) override;
     void SetChannelCount(int n) override;
     void SetParameters(TStartParameters parameters) override;

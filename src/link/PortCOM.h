@@ -68,6 +68,10 @@ public:
     // The device the link opened (or will open).
     QString DevicePath() const;
 
+protected:
+    // The serial port's notifier wakes the wait when bytes arrive.
+    int WaitSliceMs() const override { return 250; }
+
 private:
     bool Open();
     void ApplyFlowControl();

@@ -68,6 +68,8 @@ protected:
     TIdentifyValues IdentifyValues() const override;
     void IdentifyFinish(QByteArray &firstLine) override;
     const char *ReadErrorText() const override { return "Port err. get IP"; }
+    // The socket's notifier wakes the wait when bytes arrive.
+    int WaitSliceMs() const override { return 250; }
 
 private:
     std::unique_ptr<QTcpSocket> Socket;

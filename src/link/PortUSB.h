@@ -55,8 +55,6 @@ public:
 
 protected:
     TIdentifyValues IdentifyValues() const override;
-    // The FTDI library is polled: no event tells that bytes arrived.
-    int WaitSliceMs() const override { return 10; }
     bool WaitForTextLinkDown() override;
 
 private:

@@ -193,7 +193,7 @@ std::uint8_t TPortVirt::GetByte()
             // handing 0xFF on as data would corrupt the transfer.
             break;
         }
-        IdleWait(WaitTimeoutMs);
+        IdleWait(WaitSliceMs());
     }
     Fail(ReadErrorText());
 }
@@ -235,7 +235,7 @@ bool TPortVirt::WaitForText(QByteArrayView text)
     const std::int64_t start = Clock.Ms();
     for (;;) {
         if (RxCount() <= 0) {
-            IdleWait(static_cast<int>(std::max<std::int64_t>(1, WaitTimeoutMs - (Clock.Ms() - start) + 1)));
+            IdleWait(WaitSliceMs());
             if (LinkDown())
                 return WaitForTextLinkDown();
             if (Clock.Ms() - start > WaitTimeoutMs)

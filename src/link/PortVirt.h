@@ -189,10 +189,10 @@ protected:
     // Blocks in the event loop until something happens (bytes arrive, the
     // operator acts) or ms pass, at most one slice; then looks at Stop.
     void IdleWait(int ms);
-    // Longest single block of IdleWait. Links whose bytes arrive as events
-    // (serial, TCP) wake at once and need only a deadline now and then; a
-    // polled device needs short slices.
-    virtual int WaitSliceMs() const { return 1000; }
+    // Longest nap of a wait for the instrument. A link whose arrivals wake the
+    // event loop (a socket, a serial port) sleeps until data, a deadline or
+    // the operator; one that must be polled (the USB chip) looks often.
+    virtual int WaitSliceMs() const { return 10; }
     void CheckInterrupt();
     void Heard();
     // Waits (yielding) until count bytes are waiting, the timeout passes or the link drops.

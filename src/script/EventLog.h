@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -47,12 +48,24 @@ public:
     void Clear();
 
     const std::vector<TLogLine> &Lines() const { return Entries; }
+    // Lines kept in memory (and in the pane); the files keep them all.
+    std::size_t MaxLines = 20000;
     QString Text() const;
 
-    // Writes the whole log to the log file of acquisitionFile, replacing it
-    // (Windows-1252 when every character fits, else UTF-8; CR LF). A failure is reported through OnSaveError only the
-    // first time for a given path; the log itself keeps working.
+    // Brings the log file of acquisitionFile up to date: the lines not yet
+    // written there are appended (Windows-1252 when every character fits,
+    // else UTF-8; CR LF). The first time this program run writes to a log
+    // file, a blank line and a header line (program, version, date and time,
+    // Action) go first, so the field record of earlier sessions is never
+    // replaced. A failure is reported through OnSaveError the first time for a
+    // given path (and remembered in SaveFailed); the log itself keeps working
+    // and the lines are tried again at the next save.
     bool Save(const QString &acquisitionFile);
+    // What started this session, for the header line: "Connect", the command
+    // line of tarnelpro-cli, …
+    QString Action = QStringLiteral("Start");
+    // True once a save has failed during this program run.
+    bool SaveFailed() const { return !FailedPaths.empty() || EverFailed; }
     static QString LogFileFor(const QString &acquisitionFile);
 
     // Injectable for tests.
@@ -68,4 +81,10 @@ private:
     std::vector<TLogLine> Entries;
     TColor Current = LogColor::Black;
     std::set<QString> FailedPaths;
+    bool EverFailed = false;
+    enum class TFileEncoding { Ascii, Cp1252, Utf8 };
+    std::map<QString, TFileEncoding> Encodings;
+    QString AppendKeepingEncoding(const QString &path, const QString &text);
+    // Per log file: how many of Entries are in it already.
+    std::map<QString, std::size_t> Written;
 };

@@ -5,7 +5,7 @@
 #include "base/UserInterface.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include "base/SafeFile.h"
 
 #include <climits>
 
@@ -188,12 +188,6 @@ bool TScript::Save(const QString &path, QString &error) const
     QString text;
     for (const QString &line : Lines)
         text += line + QStringLiteral("\r\n");
-    const QByteArray bytes = EncodeText(text);
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
+    error = TSafeFile::Write(path, EncodeText(text));
+    return error.isEmpty();
 }

@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/DateText.h"
+#include "base/TarnelError.h"
 #include "base/TextCodec.h"
 #include "base/UserInterface.h"
 #include "script/EventLog.h"
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
-#include <vector>
 
 using namespace ScriptText;
 
@@ -39,6 +39,40 @@ bool TScriptRunner::WaitUntil(double day)
             Ui.WaitEvents(static_cast<int>(std::clamp(ms, 1.0, double(std::max(1, MaxWaitMs)))));
     }
     return true;
+}
+
+QString TScriptRunner::EndlessLoop(const QStringList &lines)
+{
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const TScriptLine go = ParseScriptLine(lines[i]);
+        if (!go.IsEvent || go.Code != GotoCode || go.Argument.isEmpty())
+            continue;
+        const qsizetype colon = go.Argument.indexOf(QLatin1Char(':'));
+        bool ok = false;
+        const qint64 target =
+            ParseFileInteger(colon < 0 ? QStringView(go.Argument) : QStringView(go.Argument).left(colon), &ok);
+        if (!ok || target < 1 || target - 1 > i)
+            continue;
+        bool counted = false;
+        if (colon >= 0)
+            ParseFileInteger(QStringView(go.Argument).mid(colon + 1, 3), &counted);
+        if (counted)
+            continue;
+        bool waits = false;
+        for (qsizetype j = target - 1; j < i && !waits; ++j) {
+            const TScriptLine e = ParseScriptLine(lines[j]);
+            if (!e.IsEvent || e.Argument.isEmpty())
+                continue;
+            bool valid = false;
+            waits = e.Code == StartCode || (e.Code == LatencyCode && ParseFileReal(e.Argument, &valid) > 0 && valid);
+        }
+        if (!waits)
+            return QStringLiteral("Line %1 jumps back to line %2 for ever with no latency and no acquisition in "
+                                  "between: the script would turn in a circle without pause")
+                .arg(i + 1)
+                .arg(target);
+    }
+    return {};
 }
 
 void TScriptRunner::LogError(const TScriptEvent &event, const QString &line, const QString &reason)
@@ -111,19 +145,28 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
         }
         case StartCode: {
             while (Host.Paused())
-                Ui.WaitEvents(50);
+                Ui.WaitEvents(250);
             if (Host.StopRequested())
                 return TEnd::Stopped;
             executed(event);
             QString reason;
+            bool reported = false;
             try {
                 ok = Host.StartConfiguration(event.Argument);
+            } catch (const EReported &e) {
+                ok = false;
+                reported = true;
+                reason = e.Message();
+            } catch (const ETarnelError &e) {
+                ok = false;
+                reason = e.Message();
             } catch (const std::exception &e) {
                 ok = false;
                 reason = QString::fromLocal8Bit(e.what());
             }
             if (!ok) {
-                LogError(event, errorLine(StartCaption));
+                // Why, in red with its time, unless the acquisition said it already.
+                LogError(event, errorLine(StartCaption), reported ? QString() : reason);
                 if (OnFailure && !reason.isEmpty())
                     OnFailure(reason);
             }
@@ -177,40 +220,4 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
         }
     }
     return TEnd::Completed;
-}
-
-QString TScriptRunner::EndlessLoop(const QStringList &lines)
-{
-    // Per line: does it pace a loop (a latency of some length, or an acquisition)?
-    std::vector<bool> paces(static_cast<std::size_t>(lines.size()), false);
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const TScriptLine p = ParseScriptLine(lines[i]);
-        if (!p.IsEvent || p.Argument.isEmpty())
-            continue;
-        bool ok = false;
-        if (p.Code == StartCode)
-            paces[std::size_t(i)] = true;
-        else if (p.Code == LatencyCode)
-            paces[std::size_t(i)] = ParseFileReal(p.Argument, &ok) > 0 && ok;
-    }
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const TScriptLine p = ParseScriptLine(lines[i]);
-        if (!p.IsEvent || p.Code != GotoCode || p.Argument.isEmpty())
-            continue;
-        const qsizetype colon = p.Argument.indexOf(QLatin1Char(':'));
-        bool ok = false;
-        const qint64 target = ParseFileInteger(colon < 0 ? QStringView(p.Argument) : QStringView(p.Argument).left(colon), &ok);
-        // Forward jumps and jumps outside the script repeat nothing.
-        if (!ok || target < 1 || target > i + 1)
-            continue;
-        bool paced = false;
-        for (qsizetype k = target - 1; k <= i && !paced; ++k)
-            paced = paces[std::size_t(k)];
-        if (!paced)
-            return QStringLiteral("event %1 jumps back to event %2 with no latency and no acquisition in between: "
-                                  "the script would repeat without a pause")
-                .arg(i + 1)
-                .arg(target);
-    }
-    return {};
 }

@@ -44,13 +44,6 @@ public:
     TScriptRunner(TUserInterface &ui, TEventLog &log, TScriptHost &host);
 
     TEnd Run(const QStringList &lines);
-    // Events that failed in the last run (an error line written for them).
-    int FailedEvents = 0;
-
-    // "event N jumps back to event M ..." when a goto repeats lines among
-    // which there is no latency and no acquisition (the script would spin
-    // and fill the log), else empty.
-    static QString EndlessLoop(const QStringList &lines);
 
     // Local time; the event log's stamps should come from the same source.
     std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
@@ -71,6 +64,14 @@ public:
     // A local time driven by a tick counter from origin: tests and the
     // schedule preview move time by moving the clock.
     static std::function<QDateTime()> ClockTime(TClock &clock, const QDateTime &origin);
+
+    // Why lines would run in a circle without ever waiting: a goto without a
+    // count that jumps back over neither a latency nor an acquisition (a
+    // wake-up time passes once and then waits no more). Empty when none does.
+    static QString EndlessLoop(const QStringList &lines);
+
+    // Events of the last run that ended in an error line.
+    int FailedEvents = 0;
 
 private:
     // False when the run must end (Stop).

@@ -187,7 +187,7 @@ bool LoadCoordinates(const QString &file, TSimOptions &o)
     TSilentUi ui;
     auto survey = std::make_unique<TSequence>();
     TLoadReport report;
-    survey->LoadCoordinateFile(file, ui, QLocale::system(), &report);
+    survey->LoadCoordinateFile(file, ui, &report);
     if (!report.Found || (report.Count == 0 && report.Failed))
         return false;
     o.Nodes.assign(TSequence::NodeTableSize, {0, 0, 0});

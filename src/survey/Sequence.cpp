@@ -1,6 +1,7 @@
 #include "survey/Sequence.h"
 
 #include "base/Cp1252.h"
+#include "base/TextCodec.h"
 #include "base/UserInterface.h"
 
 #include <QFile>
@@ -67,6 +68,12 @@ public:
         const qsizetype n = line.size();
         qsizetype i = 0;
         const auto blank = [&](qsizetype k) { return k < n && line[k].unicode() <= u' '; };
+        // In a line whose fields are set apart by blanks, a comma inside a
+        // field ("12,5") is a decimal separator, as files written on a
+        // machine with a decimal comma have it; elsewhere it separates fields.
+        bool blankSeparated = false;
+        for (qsizetype k = 1; k + 1 < n && !blankSeparated; ++k)
+            blankSeparated = blank(k) && !blank(k - 1) && line[k - 1] != u',' && !blank(k + 1) && line[k + 1] != u',';
         while (blank(i))
             ++i;
         while (i < n) {
@@ -74,7 +81,8 @@ public:
                 i = Quoted(line, i);
             else {
                 const qsizetype start = i;
-                while (i < n && line[i].unicode() > u' ' && line[i] != u',')
+                while (i < n && line[i].unicode() > u' ' &&
+                       (line[i] != u',' || (blankSeparated && i > start && i + 1 < n && !blank(i + 1) && line[i + 1] != u',')))
                     ++i;
                 Views.push_back(line.sliced(start, i - start));
             }
@@ -182,10 +190,12 @@ bool ParseElectrode(QStringView s, int &node)
 
 // A coordinate must be a finite single-precision value; "nan", "inf" or an
 // overflowing exponent would poison every geometric factor.
-bool ParseReal(QStringView s, const QLocale &locale, float &value)
+bool ParseReal(QStringView s, float &value)
 {
+    // "." or "," as decimal separator whatever the machine's locale: a file
+    // reads back the same everywhere.
     bool ok = false;
-    const double v = locale.toDouble(s, &ok);
+    const double v = ParseFileReal(s, &ok);
     if (!ok || !std::isfinite(v) || std::fabs(v) > FLT_MAX)
         return false;
     value = static_cast<float>(v);
@@ -234,7 +244,7 @@ int TSequence::LoadQuadripoleFile(const QString &path, TUserInterface &ui, TLoad
 int TSequence::ReadQuadripoleText(QByteArrayView bytes, TUserInterface &ui, TLoadReport *report)
 {
     std::memset(Quads.data(), 0xFF, sizeof(Quads));
-    const QString text = FromCp1252(bytes);
+    const QString text = DecodeText(bytes);
     const std::vector<QStringView> lines = SplitLines(text);
 
     // Skip comments and a coordinate section's header up to the column header.
@@ -303,8 +313,7 @@ int TSequence::ReadQuadripoleText(QByteArrayView bytes, TUserInterface &ui, TLoa
     return count;
 }
 
-int TSequence::LoadCoordinateFile(const QString &path, TUserInterface &ui, const QLocale &locale,
-                                  TLoadReport *report)
+int TSequence::LoadCoordinateFile(const QString &path, TUserInterface &ui, TLoadReport *report)
 {
     TBusyScope busy(ui);
     ResetNodes();
@@ -320,14 +329,13 @@ int TSequence::LoadCoordinateFile(const QString &path, TUserInterface &ui, const
         Report(report, true, true, 0);
         return 0;
     }
-    return ReadCoordinateText(data, ui, locale, report);
+    return ReadCoordinateText(data, ui, report);
 }
 
-int TSequence::ReadCoordinateText(QByteArrayView bytes, TUserInterface &ui, const QLocale &locale,
-                                  TLoadReport *report)
+int TSequence::ReadCoordinateText(QByteArrayView bytes, TUserInterface &ui, TLoadReport *report)
 {
     ResetNodes();
-    const QString text = FromCp1252(bytes);
+    const QString text = DecodeText(bytes);
     const std::vector<QStringView> lines = SplitLines(text);
 
     // Skip comments and a quadripole section's header up to the column header.
@@ -357,8 +365,6 @@ int TSequence::ReadCoordinateText(QByteArrayView bytes, TUserInterface &ui, cons
     if (!header || pos >= lines.size())
         return fail(0);
 
-    QLocale numbers = locale;
-    numbers.setNumberOptions(numbers.numberOptions() | QLocale::RejectGroupSeparator);
     TFields fields;
     int count = 0;
     for (std::size_t l = pos; l < lines.size(); ++l) {
@@ -369,8 +375,7 @@ int TSequence::ReadCoordinateText(QByteArrayView bytes, TUserInterface &ui, cons
         if (number < 0 || number > MaxNodeNumber)
             continue;
         Node node{0.0f, 0.0f, 0.0f, number};
-        if (!ParseReal(fields[1], numbers, node.X) || !ParseReal(fields[2], numbers, node.Y)
-            || !ParseReal(fields[3], numbers, node.Z))
+        if (!ParseReal(fields[1], node.X) || !ParseReal(fields[2], node.Y) || !ParseReal(fields[3], node.Z))
             return fail(count);
         Nodes[std::size_t(number)] = node;
         ++count;

@@ -63,18 +63,18 @@ public:
     // header, or that cannot be read, shows "Quadripole file error".
     // Returns the new QuadCount.
     int LoadQuadripoleFile(const QString &path, TUserInterface &ui, TLoadReport *report = nullptr);
-    // Loads a coordinate file; reals use the decimal separator of locale.
+    // Loads a coordinate file; reals take "." or "," as decimal separator
+    // whatever the machine's locale, so a file reads the same everywhere.
     // The node table is reset first, even when the file is missing. Errors show
     // "Coordinate file error" and keep the nodes read before the faulty line.
     // Returns the new NodeCount.
-    int LoadCoordinateFile(const QString &path, TUserInterface &ui,
-                           const QLocale &locale = QLocale::system(), TLoadReport *report = nullptr);
+    int LoadCoordinateFile(const QString &path, TUserInterface &ui, TLoadReport *report = nullptr);
 
-    // The same loads from the file's bytes (Windows-1252 text), as if an
-    // existing file had been read; the hourglass is left to the caller.
+    // The same loads from the file's bytes (UTF-8 when valid, else
+    // Windows-1252), as if an existing file had been read; the hourglass is
+    // left to the caller.
     int ReadQuadripoleText(QByteArrayView text, TUserInterface &ui, TLoadReport *report = nullptr);
-    int ReadCoordinateText(QByteArrayView text, TUserInterface &ui,
-                           const QLocale &locale = QLocale::system(), TLoadReport *report = nullptr);
+    int ReadCoordinateText(QByteArrayView text, TUserInterface &ui, TLoadReport *report = nullptr);
 
     // Groups the quadripoles from `first` that share A and B and chain their
     // dipoles (each M is the previous N) into one multi-channel measurement.

@@ -14,7 +14,9 @@
 #include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QSaveFile>
+#include "base/SafeFile.h"
+
+#include <QBuffer>
 #include <QShortcut>
 #include <QSvgGenerator>
 #include <QVBoxLayout>
@@ -566,42 +568,46 @@ bool TContourGraph::ExportTo(const QString &path, TExportFormat format, QString 
     const QSize size = D->Canvas->size().expandedTo(QSize(400, 300));
     QString reason;
     switch (format) {
+    // Each picture is drawn into memory first, then written through the safe
+    // writer: a full disk never leaves a half picture over an earlier one.
     case TExportFormat::Png: {
         QImage image(size, QImage::Format_RGB32);
         image.fill(Qt::white);
         Render(&image, size);
-        if (!image.save(path, "PNG"))
-            reason = QStringLiteral("cannot write the picture");
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        if (!image.save(&buffer, "PNG"))
+            reason = QStringLiteral("cannot encode the picture");
+        else
+            reason = TSafeFile::Write(path, buffer.data());
         break;
     }
     case TExportFormat::Pdf: {
-        QFile probe(path);
-        if (!probe.open(QIODevice::WriteOnly)) {
-            reason = probe.errorString();
-            break;
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        {
+            QPdfWriter pdf(&buffer);
+            pdf.setResolution(96);
+            pdf.setPageSize(QPageSize(QSizeF(size), QPageSize::Point));
+            pdf.setPageMargins(QMarginsF());
+            pdf.setTitle(QStringLiteral("Rho pseudo section"));
+            Render(&pdf, QSize(pdf.width(), pdf.height()));
         }
-        probe.close();
-        QPdfWriter pdf(path);
-        pdf.setResolution(96);
-        pdf.setPageSize(QPageSize(QSizeF(size), QPageSize::Point));
-        pdf.setPageMargins(QMarginsF());
-        pdf.setTitle(QStringLiteral("Rho pseudo section"));
-        Render(&pdf, QSize(pdf.width(), pdf.height()));
+        reason = TSafeFile::Write(path, buffer.data());
         break;
     }
     case TExportFormat::Svg: {
-        QFile probe(path);
-        if (!probe.open(QIODevice::WriteOnly)) {
-            reason = probe.errorString();
-            break;
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        {
+            QSvgGenerator svg;
+            svg.setOutputDevice(&buffer);
+            svg.setSize(size);
+            svg.setViewBox(QRect(QPoint(0, 0), size));
+            svg.setTitle(QStringLiteral("Rho pseudo section"));
+            Render(&svg, size);
         }
-        probe.close();
-        QSvgGenerator svg;
-        svg.setFileName(path);
-        svg.setSize(size);
-        svg.setViewBox(QRect(QPoint(0, 0), size));
-        svg.setTitle(QStringLiteral("Rho pseudo section"));
-        Render(&svg, size);
+        reason = TSafeFile::Write(path, buffer.data());
         break;
     }
     case TExportFormat::Csv: {
@@ -621,9 +627,7 @@ bool TContourGraph::ExportTo(const QString &path, TExportFormat format, QString 
                     out += FormatFileReal(z, 7).toLatin1();
                 out += "\r\n";
             }
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit())
-            reason = file.errorString();
+        reason = TSafeFile::Write(path, out);
         break;
     }
     }

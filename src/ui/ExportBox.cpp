@@ -6,6 +6,7 @@
 #include "instrument/DataExporter.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -19,8 +20,8 @@ struct TFormatChoice {
 const TFormatChoice Choices[] = {
     {TExportFormat::Csv, "CSV", "CSV table (*.csv)"},
     {TExportFormat::Unified, "Unified", "Unified data format (*.ohm)"},
-    {TExportFormat::Protocol, "R2 protocol", "R2 protocol (*.dat)"},
-    {TExportFormat::Res2dinv, "Res2DInv", "Res2DInv general array (*.dat)"},
+    {TExportFormat::Protocol, "R2 protocol", "R2 protocol (*_protocol.dat *.dat)"},
+    {TExportFormat::Res2dinv, "Res2DInv", "Res2DInv general array (*_res2dinv.dat *.dat)"},
 };
 } // namespace
 
@@ -61,12 +62,26 @@ void TExportBox::ExportBtnClick()
                                     TDataExporter::ExtensionOf(choice.Format).mid(1));
     if (path.isEmpty())
         return;
+    // The save dialog has asked about replacing the chosen file; the electrode
+    // list written beside a protocol export is asked about here.
+    if (choice.Format == TExportFormat::Protocol) {
+        const QString electrodes = ElectrodesPathFor(dataFile, path);
+        if (QFileInfo::exists(electrodes) && !SameFile(electrodes, dataFile) &&
+            !Shell.Ui.Confirm(QStringLiteral("%1 already exists.\nReplace it?").arg(electrodes),
+                              QStringLiteral("Export")))
+            return;
+    }
     try {
-        const TExportResult result = ExportDataFile(dataFile, choice.Format, path);
-        QString text = QStringLiteral("Exported %1 records to %2").arg(result.Records).arg(path);
+        const TExportResult result = ExportDataFile(dataFile, choice.Format, path, true);
+        QString text = QStringLiteral("Exported %1 records to %2").arg(result.Written).arg(path);
+        if (result.LeftOut > 0)
+            text += QStringLiteral(" (%1 records without a current, with Rho <= 0 or without a geometric factor left out)")
+                        .arg(result.LeftOut);
         if (result.TornBytes > 0)
             text += QStringLiteral(" (a partial last record of %1 bytes left out)").arg(result.TornBytes);
         Shell.EventLog.AddStamped(text);
+        if (!result.ElectrodesPath.isEmpty())
+            Shell.EventLog.AddStamped(QStringLiteral("Electrode positions written to %1").arg(result.ElectrodesPath));
     } catch (const ETarnelError &e) {
         Shell.EventLog.SetColor(LogColor::Red);
         Shell.EventLog.AddStamped(QStringLiteral("Export failed: ") + e.Message());

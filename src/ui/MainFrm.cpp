@@ -426,6 +426,8 @@ QWidget *TMainFrm::BuildScriptPage()
     EditJournal = new QTextEdit(group);
     EditJournal->setObjectName(QStringLiteral("EditJournal"));
     EditJournal->setReadOnly(true);
+    // The pane keeps the last lines of a long script; the log file keeps all.
+    EditJournal->document()->setMaximumBlockCount(int(Shell->EventLog.MaxLines));
     EditJournal->setAcceptRichText(false);
     EditJournal->setLineWrapMode(QTextEdit::NoWrap);
     EditJournal->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -438,6 +440,13 @@ QWidget *TMainFrm::BuildScriptPage()
 void TMainFrm::ConnectEventLog()
 {
     TEventLog &log = Shell->EventLog;
+    // A section picture or table that could not be written: red in the log
+    // besides the page's own box.
+    connect(RhoTb->PESGraph1, &TContourGraph::ExportFailed, this, [this](const QString &message) {
+        Shell->EventLog.SetColor(LogColor::Red);
+        Shell->EventLog.AddStamped(message);
+        Shell->EventLog.SetColor(LogColor::Black);
+    });
     log.OnLine = [this](const TLogLine &line) {
         QTextCursor cursor(EditJournal->document());
         cursor.movePosition(QTextCursor::End);

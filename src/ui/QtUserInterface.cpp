@@ -35,18 +35,12 @@ void TQtUserInterface::BusyIndicator(bool on)
 
 bool TQtUserInterface::Confirm(const QString &text, const QString &title)
 {
-    if (Unattended)
-        return true;
     return QMessageBox::information(Owner, title, text, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) ==
            QMessageBox::Ok;
 }
 
 void TQtUserInterface::Message(const QString &text)
 {
-    if (Unattended) {
-        Unattended(text);
-        return;
-    }
     if (Closed) {
         std::fprintf(stderr, "tarnelpro: %s\n", qPrintable(text));
         return;
@@ -56,10 +50,6 @@ void TQtUserInterface::Message(const QString &text)
 
 void TQtUserInterface::ErrorBox(const QString &title, const QString &text)
 {
-    if (Unattended) {
-        Unattended(text);
-        return;
-    }
     if (Closed) {
         std::fprintf(stderr, "tarnelpro: %s\n", qPrintable(text));
         return;
@@ -69,8 +59,6 @@ void TQtUserInterface::ErrorBox(const QString &title, const QString &text)
 
 bool TQtUserInterface::InputPrompt(const QString &caption, const QString &prompt, QString &value)
 {
-    if (Unattended)
-        return false;
     bool ok = false;
     const QString answer = QInputDialog::getText(Owner, caption, prompt, QLineEdit::Normal, value, &ok);
     if (ok)

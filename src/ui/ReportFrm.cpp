@@ -15,7 +15,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
-#include <QSaveFile>
+#include "base/SafeFile.h"
 #include <QScreen>
 #include <QStyle>
 #include <QTextBlock>
@@ -225,9 +225,9 @@ bool TReportFrm::SaveTo(const QString &path)
             text.replace(QLatin1Char('\n'), LineEnd);
         bytes = EncodeText(text);
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        QMessageBox::critical(this, QStringLiteral("Report"), QStringLiteral("%1\n%2").arg(path, file.errorString()));
+    const QString error = TSafeFile::Write(path, bytes);
+    if (!error.isEmpty()) {
+        QMessageBox::critical(this, QStringLiteral("Report"), QStringLiteral("%1\n%2").arg(path, error));
         return false;
     }
     return true;

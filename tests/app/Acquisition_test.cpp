@@ -6,6 +6,7 @@
 #include "instrument/FakeInstrument.h"
 #include "instrument/VoltixPro.h"
 #include "link/PortVirt.h"
+#include "support/SmallFs.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +34,12 @@ public:
         return Action;
     }
     int Preselected = -2;
-    bool AskOverwrite(const QString &) override { return Overwrite; }
+    int OverwriteQuestions = 0;
+    bool AskOverwrite(const QString &) override
+    {
+        ++OverwriteQuestions;
+        return Overwrite;
+    }
     std::optional<TExistingFile> Existing; // unset: the overwrite question
     TExistingFile AskExistingFile(const QString &path) override
     {
@@ -223,10 +229,9 @@ TEST_F(TRunFixture, aRunDialogueThatNeverEndsWithStEndsTheRun)
         Shell->RunStartAction(TShell::ActionAcquisition);
         FAIL() << "no error";
     } catch (const ETarnelError &e) {
-        EXPECT_EQ(e.Message(), "Quadripoles 1 .. 10 / 30 not measured in 3 attempts: the run dialogue ended without \"ST\" "
-                               "or without records");
+        EXPECT_EQ(e.Message(), "Quadripoles 1 .. 10 / 30: the instrument ended 5 measurements in a row without records");
     }
-    EXPECT_EQ(Instrument->Runs, TShell::DialogueAttempts);
+    EXPECT_EQ(Instrument->Runs, TShell::MaxEmptyRuns);
     EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029);
     EXPECT_EQ(Instrument->Commands.back(), 41) << "electrodes released by the failure's clean-up";
     EXPECT_TRUE(Log().last().contains("(acquisition ended at quadripoles 1 .. 10 / 30; no quadripole in the data file)"))
@@ -631,6 +636,50 @@ TEST_F(TRunFixture, aDataFileThatCannotBeWrittenEndsTheRunWithTheElectrodesRelea
     EXPECT_EQ(Instrument->Commands.back(), 41);
     EXPECT_EQ(Instrument->Sent[41].mid(2), QByteArray(26, '\0'));
     EXPECT_TRUE(Shell->LinkOpen());
+}
+
+TEST_F(TRunFixture, startOnAFullDiskSaysTheConfigurationWasNotSavedAndKeepsIt)
+{
+    TSmallFs fs(16 * 1024);
+    if (!fs.Mounted())
+        GTEST_SKIP() << TSmallFs::SkipReason;
+    const QString ini = fs.File("Setup.ini");
+    QFile f(ini);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[Name]\r\nComment=before\r\n");
+    f.close();
+    fs.Fill();
+    Shell->State.ConfigFile = ini;
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(Read(ini), "[Name]\r\nComment=before\r\n");
+    ASSERT_FALSE(Ui.Errors.isEmpty());
+    EXPECT_TRUE(Ui.Errors[0].contains("Can't save configuration")) << Ui.Errors[0].toStdString();
+    EXPECT_TRUE(Ui.Errors[0].endsWith("No space left on device")) << Ui.Errors[0].toStdString();
+    bool red = false;
+    for (const auto &line : Shell->EventLog.Lines())
+        red = red || (line.Color == LogColor::Red && line.Text.contains("Can't save configuration"));
+    EXPECT_TRUE(red);
+}
+
+TEST_F(TRunFixture, aDataFileThatAppearedAfterTheQuestionIsAskedAboutAgain)
+{
+    // Absent at Start, there when the header is written (another program).
+    Shell->SaveConfigurationOnStart = false;
+    Shell->EventLog.OnLine = [this](const TLogLine &line) {
+        if (line.Text.startsWith("Aquisition filename ")) {
+            QFile f(Shell->State.AcquisitionFile);
+            if (f.open(QIODevice::WriteOnly))
+                f.write("someone else's");
+        }
+    };
+    View.Overwrite = false;
+    EXPECT_THROW(Shell->RunStartAction(TShell::ActionAcquisition), ETarnelError);
+    EXPECT_EQ(Read(Shell->State.AcquisitionFile), "someone else's");
+    EXPECT_EQ(View.OverwriteQuestions, 1);
+    View.Overwrite = true;
+    QFile::remove(Shell->State.AcquisitionFile);
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 30 * 304);
 }
 
 TEST_F(TRunFixture, resumeChoiceContinuesTheFileOrRefusesAnotherSurveys)

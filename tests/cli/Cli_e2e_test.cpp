@@ -32,6 +32,38 @@ TEST_F(TCliFixture, identifyPrintsTheInstrumentAndItsHealth)
     EXPECT_EQ(lines[6], "Temperature: 31");
 }
 
+TEST_F(TCliFixture, usageErrorsSayWhatWasWrong)
+{
+    QDir().mkpath(Tmp.path() + "/folder.ini");
+    const struct {
+        QStringList Args;
+        int Status;
+        const char *Err;
+    } cases[] = {
+        {{"acquire", "--bogus"}, 2, "tarnelpro-cli acquire: unexpected argument \"--bogus\""},
+        {{"acquire", "--config", "x.ini", "--timeout", "abc"}, 2, "--timeout wants whole seconds from 1 to 86400, not \"abc\""},
+        {{"acquire", "--config"}, 2, "--config needs a value"},
+        {{"acquire", "--yes"}, 2, "--config is required"},
+        {{"check-resistance", "--config", "x.ini", "--nodes", "1-2"}, 2, "--nodes takes used, defined or two"},
+        {{"identify"}, 2, "--link or --config is required"},
+        {{"acquire", "--config", Tmp.path() + "/folder.ini"}, 1, "is a folder"},
+        {{"acquire", "--config", Tmp.path() + "/none.ini"}, 1, "not found"},
+        {{"frobnicate"}, 2, "unknown command 'frobnicate'"},
+    };
+    for (const auto &c : cases) {
+        const TResult r = Run(c.Args);
+        EXPECT_EQ(r.Status, c.Status) << c.Args.join(' ').toStdString();
+        EXPECT_TRUE(r.Err.contains(c.Err)) << r.Err.toStdString();
+    }
+    // Asked for, help and version go to stdout.
+    TResult r = Run({"--help"});
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_TRUE(r.Out.startsWith("usage: tarnelpro-cli <command>")) << r.Out.toStdString();
+    r = Run({"--version"});
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_TRUE(r.Out.startsWith("tarnelpro-cli (Tarnel Pro 2) ")) << r.Out.toStdString();
+}
+
 TEST_F(TCliFixture, usageAndConnectionErrors)
 {
     EXPECT_EQ(Run({"identify"}).Status, 2);
@@ -451,9 +483,9 @@ TEST_F(TCliFixture, scriptRunsTwoConfigurationsTwiceIntoNumberedFiles)
                                                                 Start(3, b), "4 : Restart from event -<X: 3 @ 2:2 >-",
                                                                 "5 : unknown -<X: 7 @ x >-"});
     const TResult r = Run({"script", script, "--yes"});
-    // The unknown event 5 is the one failure: status 1, and stderr counts it.
+    // The unknown event is the one that failed.
     EXPECT_EQ(r.Status, 1) << r.Err.toStdString();
-    EXPECT_TRUE(r.Err.contains("1 event(s) of the script failed")) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("1 script event(s) failed")) << r.Err.toStdString();
 
     const qint64 full = 1029 + 30 * 304;
     EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 11) << "the earlier file is kept";

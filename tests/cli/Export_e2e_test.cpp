@@ -37,14 +37,21 @@ QByteArray DataFile()
         std::memcpy(r.data() + 2, &version, 2);
         const float x[] = {0, 15, 5, 10};
         std::memcpy(r.data() + 16, x, sizeof x);
-        const float vp = 40, in = i == 0 ? 100 : 0;
+        const float vp = 40, in = i == 0 ? 100 : 0, rho = i == 0 ? 12.5663706f : 0;
         std::memcpy(r.data() + 68, &vp, 4);
         std::memcpy(r.data() + 72, &in, 4);
+        std::memcpy(r.data() + 76, &rho, 4);
         file += r;
     }
     return file + QByteArray(150, '\x01');
 }
 } // namespace
+
+QByteArray Read(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
 
 TEST(ExportCommand, writesBesideTheDataFileOrToStdoutAndRefusesOtherFiles)
 {
@@ -57,23 +64,66 @@ TEST(ExportCommand, writesBesideTheDataFileOrToStdoutAndRefusesOtherFiles)
 
     TRun r = Cli({bin, "--format", "protocol"});
     ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
-    QFile dat(tmp.path() + "/Line 4.dat");
-    ASSERT_TRUE(dat.open(QIODevice::ReadOnly));
-    EXPECT_EQ(dat.readAll(), "2\n1 1 4 2 3 0.4\n2 1 4 2 3 0\n");
-    EXPECT_TRUE(r.Err.contains("150 bytes are a partial record")) << r.Err.toStdString();
+    EXPECT_EQ(Read(tmp.path() + "/Line 4_protocol.dat"), "1\n1 1 4 2 3 0.4\n");
+    EXPECT_EQ(Read(tmp.path() + "/Line 4_protocol_electrodes.csv"),
+              "number,x_m,y_m,z_m,distance_m,note\n1,0.0,0.0,0.0,0.0,\n2,5.0,0.0,0.0,5.0,\n"
+              "3,10.0,0.0,0.0,10.0,\n4,15.0,0.0,0.0,15.0,\n");
+    EXPECT_TRUE(r.Err.contains("150 bytes are a partial or zero-filled record")) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("1 records without a current")) << r.Err.toStdString();
+
+    // A second export is refused until --overwrite; res2dinv gets its own name.
+    r = Cli({bin, "--format", "protocol"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains("already exists (--overwrite replaces it)")) << r.Err.toStdString();
+    EXPECT_EQ(Cli({bin, "--format", "protocol", "--overwrite"}).Status, 0);
+    EXPECT_EQ(Cli({bin, "--format", "res2dinv"}).Status, 0);
+    EXPECT_TRUE(QFileInfo::exists(tmp.path() + "/Line 4_res2dinv.dat"));
 
     r = Cli({bin, "--format", "csv", "-o", "-"});
     ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
     const QList<QByteArray> lines = r.Out.split('\n');
     ASSERT_EQ(lines.size(), 4);
-    EXPECT_TRUE(lines[0].startsWith("record,channel,channels,a_x,"));
+    EXPECT_TRUE(lines[0].startsWith("record,channel,channels,a_x_m,"));
     EXPECT_TRUE(lines[2].endsWith(",in=0")) << lines[2].toStdString();
     EXPECT_FALSE(QFileInfo::exists(tmp.path() + "/Line 4.csv"));
 
-    EXPECT_EQ(Cli({bin, "--format", "xlsx"}).Status, 2);
-    EXPECT_EQ(Cli({"--format", "csv"}).Status, 2);
-    r = Cli({tmp.path() + "/Line 4.dat", "--format", "csv", "-o", tmp.path() + "/x.csv"});
+    // Usage errors say what was wrong.
+    for (const QStringList &args : {QStringList{bin, "--format", "xlsx"}, QStringList{"--format", "csv"},
+                                    QStringList{bin, "--format", "csv", "--line"},
+                                    QStringList{bin, "--format", "unified", "--ip", "phase:x"}}) {
+        r = Cli(args);
+        EXPECT_EQ(r.Status, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.Err.startsWith("tarnelpro-cli export: ")) << r.Err.toStdString();
+    }
+    r = Cli({tmp.path() + "/Line 4_protocol.dat", "--format", "csv", "-o", tmp.path() + "/x.csv"});
     EXPECT_EQ(r.Status, 1);
     EXPECT_TRUE(r.Err.contains("not a data file")) << r.Err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(tmp.path() + "/x.csv"));
+}
+
+TEST(ExportCommand, neverWritesOntoItsInput)
+{
+    QTemporaryDir tmp;
+    const QString bin = tmp.path() + "/Line1.dat"; // a data file with the name of an export
+    QFile f(bin);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(DataFile());
+    f.close();
+    ASSERT_TRUE(QFile::link(bin, tmp.path() + "/link.dat"));
+    for (const QString &out : {bin, tmp.path() + "/link.dat", tmp.path() + "/./Line1.dat"}) {
+        const TRun r = Cli({bin, "--format", "protocol", "-o", out, "--overwrite"});
+        EXPECT_EQ(r.Status, 1) << out.toStdString();
+        EXPECT_TRUE(r.Err.contains("data file being exported")) << r.Err.toStdString();
+    }
+    EXPECT_EQ(Read(bin), DataFile());
+
+    // A header without records exports nothing.
+    QFile empty(tmp.path() + "/Empty.bin");
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.write(DataFile().left(1029));
+    empty.close();
+    const TRun r = Cli({tmp.path() + "/Empty.bin", "--format", "unified"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains("no records to export")) << r.Err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(tmp.path() + "/Empty.ohm"));
 }

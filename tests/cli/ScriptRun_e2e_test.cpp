@@ -94,7 +94,7 @@ TEST_F(TScriptRun, aSimulatorKilledMidAcquisitionFailsThatEventOnly)
     ASSERT_TRUE(WaitFor("Start configuration Error")) << Text().toStdString();
     sim = std::make_unique<TSimProcess>(QStringList{"--tcp", address, "--time-scale", "0"});
     EXPECT_EQ(Finish(), 1) << Text().toStdString();
-    EXPECT_TRUE(Err.contains("1 event(s) of the script failed")) << Err.toStdString();
+    EXPECT_TRUE(Err.contains("1 script event(s) failed")) << Err.toStdString();
     EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 1029 + 10 * 304) << "the whole group measured before";
     EXPECT_EQ(Size(Tmp.path() + "/out1.bin"), 1029 + 30 * 304);
 
@@ -122,7 +122,8 @@ TEST_F(TScriptRun, aRunDialogueNeverEndedWithStEndsTheRun)
     t.start();
     const TResult r = Run({"acquire", "--config", ini, "--yes", "--timeout", "10"}, 120000);
     EXPECT_EQ(r.Status, 1) << r.Err.toStdString();
-    EXPECT_TRUE(r.Err.contains("Quadripoles 1 .. 10 / 30 not measured in 3 attempts")) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("Quadripoles 1 .. 10 / 30: the instrument ended 5 measurements in a row without records"))
+        << r.Err.toStdString();
     EXPECT_LT(t.elapsed(), 60000);
     EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 1029);
 }
@@ -158,7 +159,7 @@ TEST_F(TScriptRun, aLoopWithoutAPauseIsRefusedByPlanAndRun)
     for (const QStringList &extra : {QStringList{"--plan"}, QStringList{"--link", "tcp:127.0.0.1:1", "--yes"}}) {
         const TResult r = Run(QStringList{"script", script} + extra);
         EXPECT_EQ(r.Status, 1) << extra.join(' ').toStdString();
-        EXPECT_TRUE(r.Err.contains("script refused: event 2 jumps back to event 1 with no latency and no acquisition"))
+        EXPECT_TRUE(r.Err.contains("tarnelpro-cli: Line 2 jumps back to line 1 for ever with no latency and no acquisition"))
             << r.Err.toStdString();
         EXPECT_TRUE(r.Out.isEmpty());
     }

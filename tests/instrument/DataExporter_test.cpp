@@ -3,10 +3,12 @@
 #include "base/TarnelError.h"
 #include "instrument/DataExporter.h"
 #include "instrument/DataFile.h"
+#include "support/SmallFs.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -26,7 +28,7 @@ struct TSpec {
 
 double K(const TPos &a, const TPos &b, const TPos &m, const TPos &n)
 {
-    const auto remote = [](const TPos &p) { return p[0] >= Far || p[1] >= Far; };
+    const auto remote = [](const TPos &p) { return std::fabs(p[0]) >= Far || std::fabs(p[1]) >= Far; };
     const auto inv = [&](const TPos &p, const TPos &q) {
         return remote(p) || remote(q) ? 0.0 : 1.0 / std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
     };
@@ -43,10 +45,12 @@ TDataRecord Make(const TSpec &s, int channel, int channels)
     for (int e = 0; e < 4; ++e)
         for (int axis = 0; axis < 3; ++axis)
             r.Coords[std::size_t(4 * axis + e)] = float((*p[e])[std::size_t(axis)]);
-    r.Vp = s.Vp;
+    // In a uniform ground the potential difference has the sign of K, so Rho > 0.
+    const double k = K(s.A, s.B, s.M, s.N);
+    r.Vp = k < 0 ? -s.Vp : s.Vp;
     r.In = s.In;
     r.M = s.M_;
-    r.Rho = s.In != 0 ? float(K(s.A, s.B, s.M, s.N) * s.Vp / s.In) : 0.0f;
+    r.Rho = s.In != 0 ? float(k * r.Vp / s.In) : 0.0f;
     r.Channel = std::uint8_t((channels << 4) | channel);
     r.Flags = std::uint8_t(2 | (s.NegativeLevel ? TDataRecord::LevelFlag : 0));
     r.PulseTime = 2000;
@@ -57,35 +61,6 @@ TDataRecord Make(const TSpec &s, int channel, int channels)
     r.Date = s.Gen1 ? 0.0 : 46365.5 + channel / 86400.0;
     r.TxBattery = s.Gen1 ? 0.0f : 12.5f;
     return r;
-}
-
-// A demo line: 12 electrodes every 2 m, dipole-dipole groups of up to 6 channels.
-std::vector<TDataRecord> DemoLine()
-{
-    std::vector<TDataRecord> out;
-    for (int a = 1; a <= 9; ++a) {
-        const int channels = std::min(6, 11 - a - 1);
-        for (int k = 0; k < channels; ++k) {
-            TSpec s{{2.0 * a, 0, 0}, {2.0 * a - 2, 0, 0}, {2.0 * (a + k + 1), 0, 0}, {2.0 * (a + k + 2), 0, 0},
-                    float(40 - 5 * k), 110, 8.5f - 0.5f * float(k)};
-            out.push_back(Make(s, k, channels));
-        }
-    }
-    return out;
-}
-
-// The edge cases: a remote B and N, 3-D positions with elevations, a negative
-// level, first-generation records without date, no current.
-std::vector<TDataRecord> EdgeCases()
-{
-    const TPos remote{Far, Far, 0};
-    return {
-        Make({{0, 0, 100}, remote, {5, 0, 99.5}, remote, 30, 80}, 0, 2),
-        Make({{0, 0, 100}, remote, {10, 0, 99}, {15, 0, 98.25}, 20, 80}, 1, 2),
-        Make({{0, 5, 100}, {5, 5, 99.5}, {0, 10, 101}, {5, 10, 100.5}, 7, 90, 0, true}, 0, 1),
-        Make({{0, 0, 100}, {15, 0, 98.25}, {5, 0, 99.5}, {10, 0, 99}, 12, 50, 0, false, true}, 0, 1),
-        Make({{0, 0, 100}, {15, 0, 98.25}, {5, 0, 99.5}, {10, 0, 99}, 12, 0, 0, false, true}, 0, 1),
-    };
 }
 
 QList<QByteArray> Lines(const QByteArray &text)
@@ -116,255 +91,553 @@ TPos PosOf(const TDataRecord &r, int e)
 
 bool IsRemote(const TPos &p)
 {
-    return p[0] >= Far || p[1] >= Far;
+    return std::fabs(p[0]) >= Far || std::fabs(p[1]) >= Far;
 }
 
-// CSV with a header row: one row per record, looked up by column name.
-void CheckCsv(const std::vector<TDataRecord> &records, const QByteArray &text)
+
+// The strict number pattern of a widely used reader: a real has digits on
+// both sides of the point, an optional minus, and no exponent.
+bool PlainReal(const QByteArray &t)
 {
-    const auto lines = Lines(text);
-    ASSERT_EQ(lines.size(), qsizetype(records.size() + 1));
-    const QList<QByteArray> names = lines[0].split(',');
-    ASSERT_EQ(names.size(), 33 + 40 + 1);
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const TDataRecord &r = records[i];
-        const QList<QByteArray> cells = lines[qsizetype(i + 1)].split(',');
-        ASSERT_EQ(cells.size(), names.size()) << i;
-        std::map<QByteArray, QByteArray> row;
-        for (qsizetype c = 0; c < names.size(); ++c)
-            row[names[c]] = cells[c];
-        const std::string at = "record " + std::to_string(i);
-        EXPECT_EQ(Num(row["record"]), double(i));
-        EXPECT_EQ(Num(row["channel"]), (r.Channel & 15) + 1) << at;
-        EXPECT_EQ(Num(row["channels"]), r.Channel >> 4) << at;
-        const char *electrodes[] = {"a", "b", "m", "n"};
-        for (int e = 0; e < 4; ++e)
-            for (int axis = 0; axis < 3; ++axis)
-                ExpectClose(Num(row[QByteArray(electrodes[e]) + '_' + "xyz"[axis]]),
-                            PosOf(r, e)[std::size_t(axis)], at);
-        ExpectClose(Num(row["vp_mV"]), r.Vp, at);
-        ExpectClose(Num(row["in_mA"]), r.In, at);
-        ExpectClose(Num(row["rho_ohmm"]), r.Rho, at);
-        ExpectClose(Num(row["m_mVV"]), r.M, at);
-        ExpectClose(Num(row["pulse_ms"]), r.PulseTime, at);
-        ExpectClose(Num(row["tx_battery_V"]), r.TxBattery, at);
-        ExpectClose(Num(row["w20_ms"]), r.Windows[19], at);
-        EXPECT_EQ(Num(row["level_negative"]), (r.Flags & 8) ? 1 : 0) << at;
-        EXPECT_EQ(Num(row["stacks"]), r.Counter) << at;
-        if (r.Date == 0) {
-            EXPECT_TRUE(row["date"].isEmpty()) << at;
-        } else {
-            // Local wall-clock time to the second, as stored (channel k: k seconds later).
-            EXPECT_EQ(row["date"], "2026-12-09T12:00:0" + QByteArray::number(r.Channel & 15)) << at;
-        }
-        EXPECT_EQ(row["flag"], r.In == 0 ? "in=0" : "") << at;
-    }
+    static const QRegularExpression pattern(QStringLiteral("^-?[0-9]+\\.[0-9]+$"));
+    return pattern.match(QString::fromLatin1(t)).hasMatch();
 }
 
-// Unified data format: electrode count, positions, data count, a token line
-// naming the columns, the data; "#" starts a comment.
-void CheckUnified(const std::vector<TDataRecord> &records, const QByteArray &text)
+double Real(const QByteArray &t)
 {
-    QList<QList<QByteArray>> rows;
-    QList<QByteArray> columns;
-    for (const QByteArray &line : Lines(text)) {
-        if (line.trimmed().startsWith('#')) {
-            columns = line.trimmed().mid(1).simplified().split(' ');
-            continue;
-        }
-        rows << line.simplified().split(' ');
-    }
+    EXPECT_TRUE(PlainReal(t)) << "not a plain real: \"" << t.toStdString() << '"';
+    return Num(t);
+}
+
+double KOf(const std::vector<TPos> &electrodes, const std::vector<bool> &remote)
+{
+    // electrodes: A B M N, remote ones contributing nothing.
+    const auto inv = [&](int p, int q) {
+        if (remote[std::size_t(p)] || remote[std::size_t(q)])
+            return 0.0;
+        const TPos &a = electrodes[std::size_t(p)], &b = electrodes[std::size_t(q)];
+        return 1.0 / std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
+    };
+    return 2 * std::numbers::pi / (inv(0, 2) - inv(1, 2) - inv(0, 3) + inv(1, 3));
+}
+
+double DataK(const TDataRecord &r)
+{
+    return K(PosOf(r, 0), PosOf(r, 1), PosOf(r, 2), PosOf(r, 3));
+}
+
+// --- Unified data format: the electrode count, one position a line (x z in
+// 2-D, x y z in 3-D), the data count, a token line naming the columns, one
+// datum a line with electrode numbers (0 = remote); "#" starts a comment.
+struct TUnified {
+    std::vector<TPos> Electrodes;
+    int Dimensions = 0;
+    QList<QByteArray> Tokens;
+    std::vector<std::map<QByteArray, QByteArray>> Data;
+    std::vector<QByteArray> Comments; // end-of-line comments of the data
+};
+
+TUnified ReadUnified(const QByteArray &text)
+{
+    TUnified u;
+    QList<QByteArray> lines = Lines(text);
     qsizetype at = 0;
-    const int electrodeCount = int(Num(rows[at++][0]));
-    std::vector<TPos> electrodes;
-    for (int e = 0; e < electrodeCount; ++e, ++at)
-        electrodes.push_back({Num(rows[at][0]), Num(rows[at][1]), Num(rows[at][2])});
-    EXPECT_TRUE(std::is_sorted(electrodes.begin(), electrodes.end()));
-    ASSERT_EQ(columns, (QList<QByteArray>{"a", "b", "m", "n", "rhoa", "r", "k", "i", "u", "ip"}));
-    ASSERT_EQ(Num(rows[at++][0]), double(records.size()));
-    for (const TDataRecord &r : records) {
-        const QList<QByteArray> &cells = rows[at++];
-        ASSERT_EQ(cells.size(), 10);
-        for (int e = 0; e < 4; ++e) {
-            const int number = int(Num(cells[e]));
-            if (IsRemote(PosOf(r, e))) {
-                EXPECT_EQ(number, 0);
+    const auto next = [&](QByteArray *comment = nullptr) {
+        while (at < lines.size()) {
+            QByteArray line = lines[at++];
+            const qsizetype hash = line.indexOf('#');
+            if (hash == 0 && u.Tokens.isEmpty() && u.Electrodes.size() > 0 && !u.Data.empty())
                 continue;
-            }
-            ASSERT_GE(number, 1);
-            ASSERT_LE(number, electrodeCount);
-            for (int axis = 0; axis < 3; ++axis)
-                ExpectClose(electrodes[std::size_t(number - 1)][std::size_t(axis)], PosOf(r, e)[std::size_t(axis)], "position");
+            QByteArray body = hash >= 0 ? line.left(hash) : line;
+            if (comment)
+                *comment = hash >= 0 ? line.mid(hash + 1).trimmed() : QByteArray();
+            if (!body.trimmed().isEmpty())
+                return body.simplified().split(' ');
+            if (hash >= 0 && line.trimmed().startsWith('#'))
+                continue;
         }
-        const double rhoa = Num(cells[4]), res = Num(cells[5]), k = Num(cells[6]), i = Num(cells[7]), u = Num(cells[8]);
-        ExpectClose(rhoa, r.Rho, "rhoa");
-        ExpectClose(i, r.In / 1000.0, "i");
-        ExpectClose(u, r.Vp / 1000.0, "u");
-        ExpectClose(Num(cells[9]), r.M, "ip");
-        if (r.In == 0) {
-            EXPECT_EQ(res, 0);
-        } else {
-            ExpectClose(res, u / i, "r");
-            // The tool recomputes rhoa as k * r: both must agree.
-            EXPECT_NEAR(k * res, rhoa, 1e-4 * std::fabs(rhoa));
-        }
+        return QList<QByteArray>{};
+    };
+    const int count = int(Num(next()[0]));
+    for (int e = 0; e < count; ++e) {
+        const QList<QByteArray> cells = next();
+        u.Dimensions = int(cells.size());
+        TPos p{0, 0, 0};
+        if (cells.size() == 2)
+            p = {Real(cells[0]), 0, Real(cells[1])};
+        else
+            p = {Real(cells[0]), Real(cells[1]), Real(cells[2])};
+        u.Electrodes.push_back(p);
     }
-    ASSERT_EQ(at, rows.size() - 1);
-    EXPECT_EQ(rows[at], QList<QByteArray>{"0"});
+    const int data = int(Num(next()[0]));
+    // The token line is the comment line right after the data count.
+    while (at < lines.size() && !lines[at].trimmed().startsWith('#'))
+        ++at;
+    u.Tokens = lines[at++].trimmed().mid(1).simplified().split(' ');
+    for (int d = 0; d < data; ++d) {
+        QByteArray comment;
+        const QList<QByteArray> cells = next(&comment);
+        EXPECT_EQ(cells.size(), u.Tokens.size());
+        std::map<QByteArray, QByteArray> row;
+        for (qsizetype c = 0; c < std::min(cells.size(), u.Tokens.size()); ++c)
+            row[u.Tokens[c]] = cells[c];
+        u.Data.push_back(row);
+        u.Comments.push_back(comment);
+    }
+    EXPECT_EQ(next(), QList<QByteArray>{"0"});
+    return u;
 }
 
-// R2 protocol: the count, then "index a b m n R".
-void CheckProtocol(const std::vector<TDataRecord> &records, const QByteArray &text)
+// --- R2 protocol: the data count, then "index e1 e2 e3 e4 R"; the electrode
+// list written beside it gives each number's position.
+struct TProtocolRow {
+    int Electrode[4];
+    double R;
+};
+
+std::vector<TProtocolRow> ReadProtocol(const QByteArray &text)
 {
     const auto lines = Lines(text);
-    ASSERT_EQ(Num(lines[0]), double(records.size()));
-    ASSERT_EQ(lines.size(), qsizetype(records.size() + 1));
-    std::map<int, TPos> seen; // one position per electrode number, one number per position
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const QList<QByteArray> cells = lines[qsizetype(i + 1)].simplified().split(' ');
-        ASSERT_EQ(cells.size(), 6);
-        EXPECT_EQ(Num(cells[0]), double(i + 1));
-        const TDataRecord &r = records[i];
-        for (int e = 0; e < 4; ++e) {
-            const int number = int(Num(cells[1 + e]));
-            EXPECT_GE(number, 1);
-            const auto [it, fresh] = seen.emplace(number, PosOf(r, e));
-            EXPECT_EQ(it->second, PosOf(r, e)) << "electrode " << number;
-        }
-        ExpectClose(Num(cells[5]), r.In != 0 ? double(r.Vp) / double(r.In) : 0.0, "R");
+    const int count = int(Num(lines[0]));
+    EXPECT_EQ(lines.size(), qsizetype(count + 1));
+    std::vector<TProtocolRow> rows;
+    for (int i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> cells = lines[i].simplified().split(' ');
+        EXPECT_EQ(cells.size(), 6);
+        EXPECT_EQ(Num(cells[0]), i);
+        rows.push_back({{int(Num(cells[1])), int(Num(cells[2])), int(Num(cells[3])), int(Num(cells[4]))}, Real(cells[5])});
     }
-    // Numbers follow the sorted positions; remote electrodes come last.
-    TPos previous{-1e30, -1e30, -1e30};
-    bool remoteSeen = false;
-    for (const auto &[number, pos] : seen) {
-        if (IsRemote(pos))
-            remoteSeen = true;
-        else
-            EXPECT_FALSE(remoteSeen) << "electrode " << number << " after a remote one";
-        EXPECT_LT(previous, pos) << number;
-        previous = pos;
-    }
+    return rows;
 }
 
-// Res2DInv general array: title, spacing, 11, 0, a text line, 0 (apparent
-// resistivity), count, 1 (true horizontal distances), IP flag [+ 3 lines],
-// "n x z ... value [ip]" lines, then the topography list.
-void CheckRes2dinv(const std::vector<TDataRecord> &records, const QByteArray &text)
+struct TElectrodeList {
+    std::map<int, TPos> Position;
+    std::map<int, bool> Remote;
+};
+
+TElectrodeList ReadElectrodes(const QByteArray &csv)
 {
+    TElectrodeList list;
+    const auto lines = Lines(csv);
+    const QList<QByteArray> names = lines[0].split(',');
+    EXPECT_EQ(names.mid(0, 4), (QList<QByteArray>{"number", "x_m", "y_m", "z_m"}));
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QList<QByteArray> cells = lines[i].split(',');
+        const int number = int(Num(cells[0]));
+        EXPECT_EQ(list.Position.count(number), 0u) << "electrode " << number << " listed twice";
+        list.Position[number] = {Real(cells[1]), Real(cells[2]), Real(cells[3])};
+        list.Remote[number] = cells.back().startsWith("remote");
+    }
+    return list;
+}
+
+// --- Res2DInv general array: title, unit spacing, 11, a sub-type, a text
+// line, 0 (apparent resistivity), count, x-location type, IP flag [+ 3
+// lines], then per datum "n x z ..." with n electrodes in the order C1 C2 P1
+// P2 where 3 means C1 P1 P2 (C2 remote) and 2 means C1 P1, then the value
+// [and IP]; then the topography list.
+struct TRes2dRow {
+    std::vector<std::array<double, 2>> Electrodes; // (x, z)
+    double Rho = 0;
+};
+
+struct TRes2d {
+    double Spacing = 0;
+    std::vector<TRes2dRow> Rows;
+    std::vector<std::array<double, 2>> Topography;
+};
+
+TRes2d ReadRes2dinv(const QByteArray &text)
+{
+    TRes2d file;
     const auto lines = Lines(text);
     qsizetype at = 1;
-    EXPECT_GT(Num(lines[at++]), 0.0);
+    file.Spacing = Real(lines[at++]);
     EXPECT_EQ(Num(lines[at++]), 11);
-    EXPECT_EQ(Num(lines[at++]), 0);
+    ++at;
     EXPECT_TRUE(lines[at++].startsWith("Type of measurement"));
     EXPECT_EQ(Num(lines[at++]), 0);
-    ASSERT_EQ(Num(lines[at++]), double(records.size()));
-    EXPECT_EQ(Num(lines[at++]), 1);
+    const int count = int(Num(lines[at++]));
+    ++at;
     const bool ip = Num(lines[at++]) == 1;
-    EXPECT_EQ(ip, std::any_of(records.begin(), records.end(), [](const TDataRecord &r) { return r.M != 0; }));
-    if (ip) {
-        EXPECT_EQ(lines[at++], "Chargeability");
-        EXPECT_EQ(lines[at++], "mV/V");
-        const QList<QByteArray> times = lines[at++].split(',');
-        ASSERT_EQ(times.size(), 2);
-        ExpectClose(Num(times[0]), 0.24, "delay");
-        ExpectClose(Num(times[1]), 2.1, "integration");
-    }
-    for (const TDataRecord &r : records) {
+    if (ip)
+        at += 3;
+    for (int d = 0; d < count; ++d) {
         const QList<QByteArray> cells = lines[at++].simplified().split(' ');
         const int n = int(Num(cells[0]));
-        ASSERT_EQ(cells.size(), 1 + 2 * n + 1 + (ip ? 1 : 0));
-        int c = 1;
-        for (int e = 0; e < 4; ++e) {
-            if (IsRemote(PosOf(r, e)))
-                continue;
-            ExpectClose(Num(cells[c++]), PosOf(r, e)[0], "x");
-            ExpectClose(Num(cells[c++]), PosOf(r, e)[2], "z");
-        }
-        EXPECT_EQ(c, 1 + 2 * n);
-        ExpectClose(Num(cells[c++]), r.Rho, "rho");
-        if (ip)
-            ExpectClose(Num(cells[c]), r.M, "ip");
+        EXPECT_TRUE(n >= 2 && n <= 4);
+        EXPECT_EQ(cells.size(), 1 + 2 * n + 1 + (ip ? 1 : 0));
+        TRes2dRow row;
+        for (int e = 0; e < n; ++e)
+            row.Electrodes.push_back({Real(cells[1 + 2 * e]), Real(cells[2 + 2 * e])});
+        row.Rho = Real(cells[1 + 2 * n]);
+        file.Rows.push_back(row);
     }
     EXPECT_EQ(lines[at++], "Topography in separate list");
     EXPECT_EQ(Num(lines[at++]), 2);
     const int topo = int(Num(lines[at++]));
-    for (int t = 0; t < topo; ++t)
-        EXPECT_EQ(lines[at++].split(',').size(), 2);
-    EXPECT_EQ(Num(lines[at++]), 1);
-    for (; at < lines.size(); ++at)
-        EXPECT_EQ(Num(lines[at]), 0);
+    for (int t = 0; t < topo; ++t) {
+        const QList<QByteArray> xz = lines[at++].split(',');
+        file.Topography.push_back({Real(xz[0]), Real(xz[1])});
+    }
+    return file;
 }
 
-void CheckAll(const std::vector<TDataRecord> &records)
+// K of a Res2DInv general-array datum, in the (x, z) plane of the line.
+double Res2dK(const TRes2dRow &row)
 {
-    const TDataExporter exporter(records, QStringLiteral("Line 1"));
-    CheckCsv(records, exporter.Export(TExportFormat::Csv));
-    CheckUnified(records, exporter.Export(TExportFormat::Unified));
-    CheckProtocol(records, exporter.Export(TExportFormat::Protocol));
-    CheckRes2dinv(records, exporter.Export(TExportFormat::Res2dinv));
+    const auto inv = [&](std::size_t p, std::size_t q) {
+        const auto &a = row.Electrodes[p], &b = row.Electrodes[q];
+        return 1.0 / std::hypot(a[0] - b[0], a[1] - b[1]);
+    };
+    switch (row.Electrodes.size()) {
+    case 4:
+        return 2 * std::numbers::pi / (inv(0, 2) - inv(1, 2) - inv(0, 3) + inv(1, 3));
+    case 3:
+        return 2 * std::numbers::pi / (inv(0, 1) - inv(0, 2));
+    default:
+        return 2 * std::numbers::pi / inv(0, 1);
+    }
+}
+
+void ExpectSameK(double got, double want, double tolerance, const std::string &what)
+{
+    EXPECT_NEAR(got, want, tolerance * std::fabs(want)) << what;
+}
+
+// Every export of records, read back with the readers above: the geometric
+// factor from what each reader got equals the data file's.
+void CheckLayout(const std::vector<TDataRecord> &records, bool line, double tolerance = 1e-5)
+{
+    const TDataExporter exporter(records, QStringLiteral("Layout"));
+
+    // Unified keeps the positions as they are; K and rhoa = k * r agree.
+    const TUnified u = ReadUnified(exporter.Export(TExportFormat::Unified).Text);
+    EXPECT_EQ(u.Dimensions, 3);
+    ASSERT_EQ(u.Data.size(), records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const TDataRecord &r = records[i];
+        std::vector<TPos> p;
+        std::vector<bool> remote;
+        for (const char *t : {"a", "b", "m", "n"}) {
+            const int n = int(Num(u.Data[i].at(t)));
+            remote.push_back(n == 0);
+            p.push_back(n == 0 ? TPos{0, 0, 0} : u.Electrodes.at(std::size_t(n - 1)));
+        }
+        for (int e = 0; e < 4; ++e)
+            EXPECT_EQ(remote[std::size_t(e)], IsRemote(PosOf(r, e))) << "record " << i;
+        ExpectSameK(KOf(p, remote), DataK(r), 1e-5, "unified k of record " + std::to_string(i));
+        ExpectSameK(Real(u.Data[i].at("k")), DataK(r), 1e-5, "unified k column");
+        ExpectClose(Real(u.Data[i].at("rhoa")), r.Rho, "rhoa");
+    }
+
+    // Protocol: numbers and the electrode list beside it; pole-pole keeps the
+    // remote current and the remote potential electrode apart.
+    const TExportText protocol = exporter.Export(TExportFormat::Protocol);
+    const auto rows = ReadProtocol(protocol.Text);
+    const TElectrodeList list = ReadElectrodes(exporter.ProtocolElectrodes());
+    std::size_t row = 0;
+    for (const TDataRecord &r : records) {
+        if (!TDataExporter::Usable(r))
+            continue;
+        ASSERT_LT(row, rows.size());
+        const TProtocolRow &pr = rows[row++];
+        std::vector<TPos> p;
+        std::vector<bool> remote;
+        for (const int n : pr.Electrode) {
+            p.push_back(list.Position.at(n));
+            remote.push_back(list.Remote.at(n));
+        }
+        EXPECT_NE(pr.Electrode[0], pr.Electrode[1]);
+        EXPECT_NE(pr.Electrode[2], pr.Electrode[3]);
+        const double k = KOf(p, remote);
+        ExpectSameK(k, DataK(r), 1e-5, "protocol k");
+        ExpectSameK(k * pr.R, r.Rho, 1e-5, "protocol rho from R");
+    }
+    EXPECT_EQ(row, rows.size());
+
+    if (!line) {
+        EXPECT_THROW(exporter.Export(TExportFormat::Res2dinv), ETarnelError);
+        return;
+    }
+    // Res2DInv: distances along the line; |K| as the data file's (an electrode
+    // pair taken in the other order flips its sign and leaves Rho alone).
+    const TRes2d res = ReadRes2dinv(exporter.Export(TExportFormat::Res2dinv).Text);
+    row = 0;
+    for (const TDataRecord &r : records) {
+        if (!TDataExporter::Usable(r))
+            continue;
+        ASSERT_LT(row, res.Rows.size());
+        const TRes2dRow &rr = res.Rows[row++];
+        ExpectSameK(std::fabs(Res2dK(rr)), std::fabs(DataK(r)), tolerance, "res2dinv k");
+        ExpectClose(rr.Rho, r.Rho, "res2dinv rho");
+    }
+    EXPECT_EQ(row, res.Rows.size());
+    EXPECT_GT(res.Spacing, 0);
+}
+
+// Dipole-dipole groups over a list of electrode positions.
+std::vector<TDataRecord> Survey(const std::vector<TPos> &e)
+{
+    std::vector<TDataRecord> out;
+    for (std::size_t a = 0; a + 3 < e.size(); ++a)
+        for (std::size_t k = 0; a + 3 + k < e.size() && k < 3; ++k)
+            out.push_back(Make({e[a], e[a + 1], e[a + 2 + k], e[a + 3 + k], 40, 100}, int(k), 3));
+    // Wenner and Schlumberger too.
+    out.push_back(Make({e[0], e[3], e[1], e[2], 40, 100}, 0, 1));
+    if (e.size() >= 6)
+        out.push_back(Make({e[0], e[5], e[2], e[3], 40, 100}, 0, 1));
+    return out;
+}
+
+std::vector<TPos> Line(TPos start, double dx, double dy, double dz, int count)
+{
+    std::vector<TPos> e;
+    for (int i = 0; i < count; ++i)
+        e.push_back({start[0] + i * dx, start[1] + i * dy, start[2] + i * dz});
+    return e;
 }
 } // namespace
 
-TEST(DataExporter, demoLineReadsBackInEveryFormat)
+TEST(DataExporter, linesInAnyDirectionGiveTheirTrueGeometricFactors)
 {
-    const auto records = DemoLine();
-    CheckAll(records);
-    const TDataExporter exporter(records, QStringLiteral("Line 1"));
-    EXPECT_EQ(exporter.Electrodes().size(), 12u);
-    // A Wenner-like dipole-dipole factor for the first quadripole: n = 1, a = 2 m.
-    EXPECT_NEAR(TDataExporter::GeometricFactor(records[0]), std::numbers::pi * 2 * 2 * 3, 1e-4);
+    const double c = std::cos(std::numbers::pi / 3), s = std::sin(std::numbers::pi / 3);
+    std::vector<TPos> arc;
+    for (int i = 0; i < 12; ++i) // 2 m apart on a circle of 60 m: a gentle bend
+        arc.push_back({60 * std::sin(i * 2.0 / 60), 60 - 60 * std::cos(i * 2.0 / 60), 0.1 * i});
+    const struct TCase {
+        const char *Name;
+        std::vector<TPos> Electrodes;
+        double Tolerance;
+    } cases[] = {
+        {"along x", Line({0, 0, 0}, 2, 0, 0, 10), 1e-5},
+        {"along y", Line({5, 0, 0}, 0, 2, 0, 10), 1e-5},
+        {"at 60 degrees, sloping", Line({3, -4, 100}, 2 * c, 2 * s, -0.3, 10), 1e-5},
+        {"negative positions", Line({-20, -3, 0}, 2, 0, 0, 10), 1e-5},
+        // Along a bend, Res2DInv gets distances along the cable, not chords.
+        {"curved", arc, 2e-2},
+    };
+    for (const TCase &tc : cases) {
+        SCOPED_TRACE(tc.Name);
+        const auto records = Survey(tc.Electrodes);
+        CheckLayout(records, true, tc.Tolerance);
+        const TDataExporter exporter(records, "x");
+        EXPECT_TRUE(exporter.Layout().IsLine()) << exporter.Layout().NotALine().toStdString();
+        // Unified --line: distance along the line and elevation.
+        const TDataExporter alongLine(records, "x", TExportOptions{true});
+        const TUnified u = ReadUnified(alongLine.Export(TExportFormat::Unified).Text);
+        EXPECT_EQ(u.Dimensions, 2);
+        EXPECT_EQ(u.Electrodes.front()[0], 0.0);
+        EXPECT_NEAR(u.Electrodes[1][0], 2.0, 1e-3) << "second electrode along the line";
+    }
 }
 
-TEST(DataExporter, edgeCasesReadBackInEveryFormat)
+TEST(DataExporter, remoteElectrodesGiveEachToolTheRightArray)
 {
-    const auto records = EdgeCases();
-    CheckAll(records);
-    const TDataExporter exporter(records, QStringLiteral("x"));
-    for (const auto &p : exporter.Electrodes())
-        EXPECT_FALSE(TDataExporter::IsRemote(p));
-    // Pole-pole: only the A-M term remains.
-    EXPECT_NEAR(TDataExporter::GeometricFactor(records[0]), 2 * std::numbers::pi * std::hypot(5.0, 0.5), 1e-3);
-    // The unified file names the remote electrode 0; the protocol file gives it the last number.
-    const QList<QByteArray> unified = exporter.Export(TExportFormat::Unified).split('\n');
-    EXPECT_TRUE(unified.contains("1 0 4 0 " + QByteArray::number(records[0].Rho, 'g', 7) + " 0.375 " +
-                                 QByteArray::number(TDataExporter::GeometricFactor(records[0]), 'g', 7) +
-                                 " 0.08 0.03 0"));
-    const int last = int(exporter.Electrodes().size()) + 1;
-    EXPECT_TRUE(exporter.Export(TExportFormat::Protocol).contains("\n1 1 " + QByteArray::number(last) + " 4 " + QByteArray::number(last) + " "));
+    const TPos far{Far, Far, 0}, farNegative{-Far, 0, 0};
+    const auto e = Line({0, 0, 0}, 0, 2, 0, 8); // a line along y
+    const struct TCase {
+        const char *Name;
+        TPos A, B, M, N;
+        int Res2dElectrodes;
+    } cases[] = {
+        {"pole-pole", e[0], far, e[2], far, 2},
+        {"pole-dipole", e[0], far, e[2], e[3], 3},
+        {"dipole-pole", e[0], e[1], e[3], far, 3},
+        {"dipole with remote M", e[0], e[1], far, e[4], 3},
+        {"remote A", far, e[1], e[3], e[4], 3},
+        {"remote at -99999", e[2], farNegative, e[4], e[5], 3},
+    };
+    for (const TCase &tc : cases) {
+        SCOPED_TRACE(tc.Name);
+        std::vector<TDataRecord> records = Survey(e);
+        records.push_back(Make({tc.A, tc.B, tc.M, tc.N, 30, 80}, 0, 1));
+        CheckLayout(records, true);
+        const TRes2d res = ReadRes2dinv(TDataExporter(records, "x").Export(TExportFormat::Res2dinv).Text);
+        EXPECT_EQ(res.Rows.back().Electrodes.size(), std::size_t(tc.Res2dElectrodes));
+        EXPECT_EQ(TDataExporter(records, "x").Electrodes().size(), e.size());
+    }
 }
 
-TEST(DataExporter, headerOnlyFileGivesEmptyLists)
+TEST(DataExporter, aGridIsRefusedForRes2dinvAndKeptIn3dByUnified)
 {
-    CheckAll({});
-    EXPECT_EQ(TDataExporter({}, "t").Export(TExportFormat::Unified), "0\n# x y z\n0\n# a b m n rhoa r k i u ip\n0\n");
+    std::vector<TPos> grid;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 6; ++x)
+            grid.push_back({2.0 * x, 3.0 * y, 0});
+    std::vector<TDataRecord> records;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x + 3 < 6; ++x)
+            records.push_back(Make({grid[std::size_t(6 * y + x)], grid[std::size_t(6 * y + x + 1)],
+                                    grid[std::size_t(6 * y + x + 2)], grid[std::size_t(6 * y + x + 3)], 40, 100},
+                                   0, 1));
+    records.push_back(Make({grid[0], grid[6], grid[12], grid[18], 40, 100}, 0, 1));
+    CheckLayout(records, false);
+    const TDataExporter exporter(records, "x");
+    try {
+        exporter.Export(TExportFormat::Res2dinv);
+        FAIL() << "a grid was written as a line";
+    } catch (const ETarnelError &err) {
+        EXPECT_TRUE(err.Message().contains("unified")) << err.Message().toStdString();
+    }
+    EXPECT_THROW(TDataExporter(records, "x", TExportOptions{true}).Export(TExportFormat::Unified), ETarnelError);
 }
 
-TEST(DataExporter, fileExportChoosesTheExtensionAndLeavesNoHalfFileOnError)
+TEST(DataExporter, projectedCoordinatesAndEmptyFilesAreRefused)
+{
+    const auto utm = Survey(Line({512345.5, 5123456.25, 300}, 2, 0, 0, 6));
+    for (const auto format : {TExportFormat::Unified, TExportFormat::Protocol, TExportFormat::Res2dinv}) {
+        try {
+            TDataExporter(utm, "x").Export(format);
+            FAIL() << "projected coordinates exported";
+        } catch (const ETarnelError &err) {
+            EXPECT_TRUE(err.Message().contains("99999")) << err.Message().toStdString();
+        }
+        EXPECT_THROW(TDataExporter({}, "x").Export(format), ETarnelError);
+    }
+    EXPECT_THROW(TDataExporter({}, "x").Export(TExportFormat::Csv), ETarnelError);
+}
+
+TEST(DataExporter, recordsWithoutCurrentOrPositiveRhoStayOutOfTheInversionFiles)
+{
+    auto records = Survey(Line({0, 0, 0}, 2, 0, 0, 8));
+    const std::size_t total = records.size();
+    records[1].In = 0;
+    records[1].Rho = 0;
+    records[2].Rho = -5;
+    const TDataExporter exporter(records, "x");
+    for (const auto format : {TExportFormat::Protocol, TExportFormat::Res2dinv}) {
+        const TExportText t = exporter.Export(format);
+        EXPECT_EQ(t.LeftOut, 2);
+        EXPECT_EQ(t.Written, qint64(total - 2));
+    }
+    CheckLayout(records, true);
+    const TUnified u = ReadUnified(exporter.Export(TExportFormat::Unified).Text);
+    EXPECT_EQ(u.Data.size(), total);
+    EXPECT_EQ(u.Comments[1], "in=0");
+    EXPECT_EQ(u.Comments[2], "rho<=0");
+}
+
+TEST(DataExporter, numbersAreFixedNotationWithAPoint)
+{
+    const struct {
+        double Value;
+        const char *Text;
+    } cases[] = {{-10, "-10.0"}, {1e-5, "0.00001"}, {12345678, "12345678.0"}, {0, "0.0"},
+                 {0.1f, "0.100000001"}, {-0.0, "0.0"}, {99999, "99999.0"}, {2.5, "2.5"}};
+    for (const auto &c : cases)
+        EXPECT_EQ(TDataExporter::Real(c.Value), c.Text) << c.Value;
+    for (const float f : {1.2345678e7f, 3.3333333e-6f, -7.1f, 123.456f}) {
+        const QByteArray t = TDataExporter::Real(f);
+        EXPECT_TRUE(PlainReal(t)) << t.toStdString();
+        EXPECT_EQ(t.toFloat(), f) << t.toStdString();
+    }
+}
+
+TEST(DataExporter, unifiedIpColumnSaysWhatItHolds)
+{
+    auto records = Survey(Line({0, 0, 0}, 2, 0, 0, 6));
+    for (auto &r : records)
+        r.M = 12.5f;
+    const struct {
+        TExportOptions Options;
+        const char *Ip; // nullptr: no ip column
+        const char *Note;
+    } cases[] = {
+        {{}, nullptr, "ip left out"},
+        {{false, TIpColumn::Chargeability}, "12.5", "chargeability M in mV/V"},
+        {{false, TIpColumn::Phase, 0.5}, "6.25", "phase in mrad"},
+    };
+    for (const auto &c : cases) {
+        const QByteArray text = TDataExporter(records, "x", c.Options).Export(TExportFormat::Unified).Text;
+        EXPECT_TRUE(text.contains(c.Note)) << text.toStdString();
+        const TUnified u = ReadUnified(text);
+        if (c.Ip)
+            EXPECT_EQ(u.Data[0].at("ip"), c.Ip);
+        else
+            EXPECT_FALSE(u.Tokens.contains("ip"));
+    }
+}
+
+TEST(DataExporter, csvHoldsEveryStoredFieldWithUnits)
+{
+    auto records = Survey(Line({0, 0, 0}, 2, 0, 0, 6));
+    records[0].Value = 3.25f;
+    records[0].Flags = 2 | 8 | 0x40;
+    records[0].LineResistance = 1.5f;
+    records[1].In = 0;
+    const QByteArray text = TDataExporter(records, "x").Export(TExportFormat::Csv).Text;
+    const auto lines = Lines(text);
+    ASSERT_EQ(lines.size(), qsizetype(records.size() + 1));
+    const QList<QByteArray> names = lines[0].split(',');
+    std::map<QByteArray, QByteArray> row;
+    const QList<QByteArray> cells = lines[1].split(',');
+    ASSERT_EQ(cells.size(), names.size());
+    for (qsizetype c = 0; c < names.size(); ++c)
+        row[names[c]] = cells[c];
+    for (const char *name : {"a_x_m", "n_z_m", "vp_mV", "in_mA", "rho_ohmm", "line_resistance_kohm", "w20_ms",
+                             "m20_mVV", "latitude_deg"})
+        EXPECT_TRUE(row.count(name)) << name;
+    EXPECT_EQ(row["instrument_value"], "3.25");
+    EXPECT_EQ(row["flags"], "74");
+    EXPECT_EQ(row["level_negative"], "1");
+    EXPECT_EQ(row["line_resistance_kohm"], "1.5");
+    EXPECT_EQ(row["version"], "3");
+    EXPECT_TRUE(lines[2].endsWith(",in=0")) << lines[2].toStdString();
+}
+
+TEST(DataExporter, fileExportNamesDefaultsAndNeverReplacesItsInput)
 {
     QTemporaryDir tmp;
     const QString data = tmp.path() + "/Line.bin";
     WriteDataFileHeader(data, "Profile A\r\nwet", QDateTime::currentDateTime(), QLocale::c());
-    const auto records = DemoLine();
+    const auto records = Survey(Line({0, 0, 0}, 2, 0, 0, 8));
     AppendDataRecords(data, records);
-    QFile torn(data);
-    ASSERT_TRUE(torn.open(QIODevice::Append));
-    torn.write(QByteArray(100, '\1'));
-    torn.close();
+    QFile tail(data);
+    ASSERT_TRUE(tail.open(QIODevice::Append));
+    tail.write(QByteArray(2 * 304 + 17, '\0')); // a power cut's zero-filled tail
+    tail.close();
+    const QByteArray original = [&] {
+        QFile f(data);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
 
-    for (const QString &name : TDataExporter::FormatNames()) {
-        const auto format = *TDataExporter::FormatOf(name);
-        const QString out = DefaultExportPath(data, format);
-        EXPECT_EQ(out, tmp.path() + "/Line" + TDataExporter::ExtensionOf(format));
-        const TExportResult result = ExportDataFile(data, format, out);
+    const struct {
+        TExportFormat Format;
+        const char *Name;
+    } defaults[] = {{TExportFormat::Csv, "/Line.csv"},
+                    {TExportFormat::Unified, "/Line.ohm"},
+                    {TExportFormat::Protocol, "/Line_protocol.dat"},
+                    {TExportFormat::Res2dinv, "/Line_res2dinv.dat"}};
+    for (const auto &d : defaults) {
+        const QString out = DefaultExportPath(data, d.Format);
+        EXPECT_EQ(out, tmp.path() + d.Name);
+        const TExportResult result = ExportDataFile(data, d.Format, out);
         EXPECT_EQ(result.Records, qint64(records.size()));
-        EXPECT_EQ(result.TornBytes, 100);
+        EXPECT_EQ(result.TornBytes, 2 * 304 + 17);
         QFile f(out);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        EXPECT_EQ(f.readAll(), TDataExporter(records, "Profile A").Export(format));
+        EXPECT_EQ(f.readAll(), TDataExporter(records, "Profile A").Export(d.Format).Text);
+        // A second export does not replace the first without being asked.
+        EXPECT_THROW(ExportDataFile(data, d.Format, out), ETarnelError);
+        EXPECT_NO_THROW(ExportDataFile(data, d.Format, out, true));
     }
-    EXPECT_EQ(DefaultExportPath("Line.bin", TExportFormat::Unified), "Line.ohm");
-    EXPECT_FALSE(TDataExporter::FormatOf("xls"));
+    EXPECT_TRUE(QFile::exists(tmp.path() + "/Line_protocol_electrodes.csv"));
+
+    // The data file itself, by name, through a link and through "./".
+    ASSERT_TRUE(QFile::link(data, tmp.path() + "/link.bin"));
+    for (const QString &target : {data, tmp.path() + "/link.bin", tmp.path() + "/./Line.bin"})
+        for (const auto &d : defaults) {
+            try {
+                ExportDataFile(data, d.Format, target, true);
+                ADD_FAILURE() << "exported onto " << target.toStdString();
+            } catch (const ETarnelError &err) {
+                EXPECT_TRUE(err.Message().contains("data file being exported")) << err.Message().toStdString();
+            }
+        }
+    QFile f(data);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), original);
 
     const QString notData = tmp.path() + "/notes.txt";
     QFile n(notData);
@@ -374,4 +647,30 @@ TEST(DataExporter, fileExportChoosesTheExtensionAndLeavesNoHalfFileOnError)
     EXPECT_THROW(ExportDataFile(notData, TExportFormat::Csv, tmp.path() + "/notes.csv"), ETarnelError);
     EXPECT_FALSE(QFile::exists(tmp.path() + "/notes.csv"));
     EXPECT_THROW(ExportDataFile(data, TExportFormat::Csv, tmp.path() + "/no/dir/x.csv"), ETarnelError);
+}
+
+TEST(DataExporter, aFullDiskKeepsThePreviousExport)
+{
+    TSmallFs fs(256 * 1024);
+    if (!fs.Mounted())
+        GTEST_SKIP() << TSmallFs::SkipReason;
+    const QString data = fs.File("Line.bin");
+    WriteDataFileHeader(data, "Profile A", QDateTime::currentDateTime(), QLocale::c());
+    AppendDataRecords(data, Survey(Line({0, 0, 0}, 2, 0, 0, 8)));
+    const QString out = fs.File("Line.csv");
+    {
+        QFile f(out);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("an earlier export\n");
+    }
+    fs.Fill();
+    try {
+        ExportDataFile(data, TExportFormat::Csv, out, true);
+        FAIL() << "export on a full disk reported success";
+    } catch (const ETarnelError &err) {
+        EXPECT_TRUE(err.Message().contains("No space left on device")) << err.Message().toStdString();
+    }
+    QFile f(out);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "an earlier export\n");
 }

@@ -4,6 +4,7 @@
 #include "instrument/Wire.h"
 #include "support/FakeClock.h"
 #include "support/ScriptedUi.h"
+#include "support/SmallFs.h"
 #include "survey/Geometry.h"
 
 #include <gtest/gtest.h>
@@ -211,6 +212,39 @@ TEST_F(TDataFileFixture, fileErrorsCarryTheSystemsMessageAndCreateNothing)
     }
     EXPECT_FALSE(QFileInfo::exists(missing));
     EXPECT_THROW(gen.CreateDataFile(Tmp.path() + "/no/folder/x.bin", ""), ETarnelError);
+}
+
+TEST_F(TDataFileFixture, aFileThatAppearedIsNeverReplacedUnasked)
+{
+    QFile other(Path);
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("another program's file");
+    other.close();
+    EXPECT_THROW(WriteDataFileHeader(Path, "x", When, French, false), EFileExists);
+    EXPECT_EQ(Read(Path), "another program's file");
+    WriteDataFileHeader(Path, "x", When, French, true);
+    EXPECT_EQ(QFileInfo(Path).size(), DataHeaderSize);
+}
+
+TEST_F(TDataFileFixture, aFullDiskCutsTheFileBackToItsLastWholeGroup)
+{
+    TSmallFs fs(8 * 1024);
+    if (!fs.Mounted())
+        GTEST_SKIP() << TSmallFs::SkipReason;
+    const QString path = fs.File("Line.bin");
+    WriteDataFileHeader(path, "x", When, French, false);
+    std::vector<TDataRecord> group(10);
+    for (auto &r : group)
+        r.Ten = 10;
+    AppendDataRecords(path, group); // 1029 + 3040 bytes
+    try {
+        AppendDataRecords(path, group);
+        AppendDataRecords(path, group);
+        FAIL() << "the third group fits no 8 KiB disk";
+    } catch (const ETarnelError &e) {
+        EXPECT_TRUE(e.Message().endsWith("No space left on device")) << e.Message().toStdString();
+    }
+    EXPECT_EQ((QFileInfo(path).size() - DataHeaderSize) % (10 * 304), 0);
 }
 
 TEST(DataRecord, freshRecordIsZeroButTheFlagsByte)

@@ -467,6 +467,6 @@ TEST_F(Watchdog, reportModeTellsOnceAndLetsTheWaitGoOn)
     EXPECT_FALSE(Port.WaitPrompt());
     EXPECT_EQ(told, std::vector<int>{120});
     EXPECT_TRUE(stalledSeen);
-    EXPECT_LE(Clock.Now, 201000) << "ended within a wait slice of the press";
+    EXPECT_LT(Clock.Now, 201000);
     EXPECT_EQ(TPortVirt::SilenceText(120), "no answer from the instrument for 120 s");
 }

@@ -31,43 +31,20 @@ public:
     void Yield() override { ++Yields; if (OnYield) OnYield(0); }
     void WaitEvents(int maxWaitMs) override { ++Yields; if (OnYield) OnYield(maxWaitMs); }
     void BusyIndicator(bool on) override { Busy = on; }
-    // What went to the unattended sink instead of a box or a prompt.
-    QStringList UnattendedTexts;
     bool Confirm(const QString &text, const QString &) override
     {
         Confirms << text;
-        if (Unattended)
-            return true;
         if (ConfirmAnswers.empty())
             return true;
         const bool a = ConfirmAnswers.front();
         ConfirmAnswers.pop_front();
         return a;
     }
-    // Like the real front ends: no box while a script runs unattended.
-    void Message(const QString &text) override
-    {
-        if (Unattended) {
-            UnattendedTexts << text;
-            Unattended(text);
-            return;
-        }
-        Messages << text;
-    }
-    void ErrorBox(const QString &title, const QString &text) override
-    {
-        if (Unattended) {
-            UnattendedTexts << text;
-            Unattended(text);
-            return;
-        }
-        Errors << title + "|" + text;
-    }
+    void Message(const QString &text) override { Messages << text; }
+    void ErrorBox(const QString &title, const QString &text) override { Errors << title + "|" + text; }
     bool InputPrompt(const QString &, const QString &prompt, QString &value) override
     {
         Prompts << prompt;
-        if (Unattended)
-            return false;
         if (InputAnswers.empty())
             return false;
         value = InputAnswers.front();

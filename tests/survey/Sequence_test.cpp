@@ -146,7 +146,7 @@ TEST_F(SurveyFiles, MissingFiles_areSilent)
     EXPECT_EQ(Seq->Quads[0], (Quadripole{1, 4, 2, 3, 0})) << "a missing file leaves the table";
     EXPECT_FALSE(report.Found);
 
-    EXPECT_EQ(Seq->LoadCoordinateFile(missing, Ui, QLocale::c(), &report), 0);
+    EXPECT_EQ(Seq->LoadCoordinateFile(missing, Ui, &report), 0);
     EXPECT_EQ(Seq->NodeCount, 0);
     EXPECT_EQ(Seq->Nodes[0].X, 99999.0f);
     EXPECT_EQ(Seq->Nodes[4].X, 0.0f) << "a missing file still resets the nodes";
@@ -167,7 +167,7 @@ TEST_F(SurveyFiles, UnreadableFiles_reportTheFileError)
         Ui.Messages.clear();
         TLoadReport quads, nodes;
         EXPECT_EQ(Seq->LoadQuadripoleFile(path, Ui, &quads), 0);
-        EXPECT_EQ(Seq->LoadCoordinateFile(path, Ui, QLocale::c(), &nodes), 0);
+        EXPECT_EQ(Seq->LoadCoordinateFile(path, Ui, &nodes), 0);
         EXPECT_TRUE(quads.Found && quads.Failed && nodes.Found && nodes.Failed);
         EXPECT_EQ(Ui.Messages, (QStringList{"Quadripole file error", "Coordinate file error"}));
         EXPECT_FALSE(Ui.Busy);
@@ -206,7 +206,7 @@ TEST_F(SurveyFiles, CoordinateFile_cases)
         SCOPED_TRACE(c.Name);
         Ui.Messages.clear();
         TLoadReport report;
-        const int count = Seq->LoadCoordinateFile(Write(c.Text), Ui, QLocale::c(), &report);
+        const int count = Seq->LoadCoordinateFile(Write(c.Text), Ui, &report);
         EXPECT_EQ(count, c.Count);
         EXPECT_EQ(Seq->NodeCount, c.Count);
         EXPECT_EQ(Ui.Messages, c.Error ? QStringList{"Coordinate file error"} : QStringList{});
@@ -228,27 +228,37 @@ TEST_F(SurveyFiles, CoordinateFile_cases)
     }
 }
 
-TEST_F(SurveyFiles, CoordinateFile_usesTheGivenDecimalSeparator)
+TEST_F(SurveyFiles, CoordinateFile_readsPointOrCommaDecimalsWhateverTheLocale)
 {
-    const QLocale german(QLocale::German, QLocale::Germany);
     const struct {
-        QLocale Locale;
-        QByteArray Field;
+        QByteArray Line;
+        float X, Y;
         bool Ok;
     } cases[] = {
-        {german, "\"10,5\"", true},
-        {german, "10.5", false},  // a German group separator, not a decimal point
-        {QLocale::c(), "10.5", true},
-        {QLocale::c(), "\"10,5\"", false},
+        {"1 10.5 -2.25 0", 10.5f, -2.25f, true},
+        {"1 10,5 -2,25 0", 10.5f, -2.25f, true},   // a decimal comma inside blank-separated fields
+        {"1\t10,5\t-2,25\t0,0", 10.5f, -2.25f, true},
+        {"1,10.5,-2.25,0", 10.5f, -2.25f, true},   // commas between fields
+        {"1, 10.5, -2.25, 0", 10.5f, -2.25f, true},
+        {"1 \"10,5\" 0 0", 10.5f, 0.0f, true},
+        {"1 1.000,5 0 0", 0.0f, 0.0f, false},      // a group separator is no number
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.Locale.name().toStdString() + " " + c.Field.toStdString());
-        Ui.Messages.clear();
-        const int count = Seq->LoadCoordinateFile(Write("# X Y Z\n1 " + c.Field + " 0 0\n"), Ui, c.Locale);
-        EXPECT_EQ(count, c.Ok ? 1 : 0);
-        EXPECT_EQ(Seq->Nodes[1].X, c.Ok ? 10.5f : 0.0f);
-        EXPECT_EQ(Ui.Messages.isEmpty(), c.Ok);
+    for (const char *name : {"C", "de_DE.UTF-8", "fr_FR.UTF-8"}) {
+        QLocale::setDefault(QLocale(QString::fromLatin1(name)));
+        for (const auto &c : cases) {
+            SCOPED_TRACE(std::string(name) + " " + c.Line.toStdString());
+            Ui.Messages.clear();
+            const int count = Seq->LoadCoordinateFile(Write("# X Y Z\n" + c.Line + "\n"), Ui);
+            EXPECT_EQ(count, c.Ok ? 1 : 0);
+            EXPECT_EQ(Seq->Nodes[1].X, c.X);
+            EXPECT_EQ(Seq->Nodes[1].Y, c.Y);
+            EXPECT_EQ(Ui.Messages.isEmpty(), c.Ok);
+        }
     }
+    QLocale::setDefault(QLocale::c());
+    // A UTF-8 file (a comment with an accent) is read as UTF-8, and so is its header.
+    EXPECT_EQ(Seq->LoadCoordinateFile(Write("# Num X Y Z (coordonn\xC3\xA9" "es)\n1 2,5 0 0\n"), Ui), 1);
+    EXPECT_EQ(Seq->Nodes[1].X, 2.5f);
 }
 
 TEST_F(SurveyFiles, OneFileServesBoth)
@@ -259,7 +269,7 @@ TEST_F(SurveyFiles, OneFileServesBoth)
     for (const QByteArray &text : {quads + nodes + levels, nodes + quads + levels}) {
         const QString path = Write(text);
         EXPECT_EQ(Seq->LoadQuadripoleFile(path, Ui), 3);
-        EXPECT_EQ(Seq->LoadCoordinateFile(path, Ui, QLocale::c()), 4);
+        EXPECT_EQ(Seq->LoadCoordinateFile(path, Ui), 4);
         EXPECT_EQ(Held(), (std::vector<Quadripole>{{1, 4, 2, 3, -2}, {1, 4, 3, 5, 0}, {1, 4, 5, 6, 0}}));
         EXPECT_EQ(Seq->Nodes[4].X, 30.0f);
     }
@@ -350,7 +360,7 @@ TEST(NodeWalks, usedNodesInIncreasingOrder)
 
 TEST_F(SurveyFiles, NodeWalks_definedNodesStopBefore2001)
 {
-    Seq->LoadCoordinateFile(Write("# X Y Z\n7 1 1 1\n3 2 2 2\n2001 5 5 5\n1999 4 4 4\n"), Ui, QLocale::c());
+    Seq->LoadCoordinateFile(Write("# X Y Z\n7 1 1 1\n3 2 2 2\n2001 5 5 5\n1999 4 4 4\n"), Ui);
     std::vector<int> walked;
     Node out{};
     int node = -1;

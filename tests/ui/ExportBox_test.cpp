@@ -87,8 +87,17 @@ TEST_F(TExportWindowFixture, exportWritesTheChosenFormatAndReportsAFileThatIsNot
     EXPECT_EQ(proposed, Tmp.path() + "/line.ohm");
     QFile out(answer);
     ASSERT_TRUE(out.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(out.readAll().startsWith("4\n# x y z\n0 0 0\n"));
+    EXPECT_TRUE(out.readAll().startsWith("4 # electrodes, positions in m\n# x y z\n0.0 0.0 0.0\n"));
     EXPECT_TRUE(LogHas("Exported 2 records to " + answer));
+
+    // The data file itself is never an export's target.
+    answer = bin;
+    const QString refused = Answer([](QMessageBox &b) { return b.buttons().first(); }, [&] { box->ExportBtn->click(); });
+    EXPECT_EQ(refused, "Export");
+    EXPECT_TRUE(LogHas("data file being exported"));
+    QFile kept(bin);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.size(), 1029 + 2 * 304);
 
     answer.clear(); // cancelled: nothing happens
     box->ExportBtn->click();

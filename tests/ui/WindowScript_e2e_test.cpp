@@ -105,10 +105,10 @@ TEST(WindowScript, aMissingQuadripoleFileIsARedLineAndTheNextEventRuns)
     EXPECT_TRUE(has("Start configuration Error"));
     EXPECT_EQ(QFileInfo(tmp.path() + "/good.bin").size(), 1029 + 10 * 304);
     EXPECT_TRUE(pane->toPlainText().contains("============= Script ended at "));
-    EXPECT_EQ(w.Controller().LastScriptFailures, 1);
+    EXPECT_EQ(w.Controller().ScriptFailures, 1);
     EXPECT_TRUE(w.findChild<QPushButton *>("NewGpsBtn")->isEnabled());
 
     // The window asks again once the script is over.
-    EXPECT_FALSE(w.Ui().Unattended);
+    EXPECT_FALSE(w.Controller().Guard.Unattended);
     qunsetenv("TARNELPRO_DATA_DIR");
 }

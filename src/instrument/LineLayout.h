@@ -1,0 +1,45 @@
+#pragma once
+// The electrodes of a 2-D line put in order along it, for the processing
+// tools that know only "distance along the line" and "elevation". A line may
+// run in any direction and may bend gently; anything else (a grid, two
+// parallel lines, a borehole) is not a line and is reported as such.
+#include <QString>
+
+#include <array>
+#include <utility>
+#include <vector>
+
+class TLineLayout {
+public:
+    using TPosition = std::array<float, 3>;
+
+    // The largest turn allowed between neighbouring steps of a line, and how
+    // far off the straight line between its ends an electrode may lie, as a
+    // fraction of that line's length.
+    static constexpr double MaxTurnDegrees = 30.0;
+    static constexpr double MaxOffsetFraction = 0.25;
+
+    // positions: distinct electrode positions, remote electrodes left out.
+    explicit TLineLayout(std::vector<TPosition> positions);
+
+    bool IsLine() const { return Why.isEmpty(); }
+    // Why the positions are not one line; empty for a line.
+    const QString &NotALine() const { return Why; }
+
+    // The positions from one end of the line to the other (the end nearer
+    // the first electrode of the survey's x, y order comes first).
+    const std::vector<TPosition> &Ordered() const { return Sorted; }
+    // Cumulative horizontal distance from the first electrode, in metres.
+    const std::vector<double> &Distances() const { return Along; }
+    // 0-based place of p in Ordered(), -1 when p is not one of them.
+    int IndexOf(const TPosition &p) const;
+    // Smallest distance between neighbours along the line; 1 when there is
+    // no pair.
+    double MinSpacing() const;
+
+private:
+    std::vector<TPosition> Sorted;
+    std::vector<double> Along;
+    std::vector<std::pair<TPosition, int>> Index; // sorted by position
+    QString Why;
+};

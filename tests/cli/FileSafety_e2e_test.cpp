@@ -1,0 +1,112 @@
+// What a field day does to the files beside the measurements: a full disk,
+// two sessions on one data file, another locale, a survey file gone missing.
+#include "cli/CliFixture.h"
+#include "link/SimProcess.h"
+#include "support/SmallFs.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+namespace {
+struct TFileSafety : TCliFixture {};
+
+QByteArray Bytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
+
+TEST_F(TFileSafety, aFullDiskKeepsTheConfigurationAndEndsTheRunOnAWholeGroup)
+{
+    TSmallFs fs(12 * 1024);
+    if (!fs.Mounted())
+        GTEST_SKIP() << TSmallFs::SkipReason;
+
+    // A configuration saved onto a full disk keeps its bytes.
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Survey(sim.TcpAddress());
+    const QString full = fs.File("Setup.ini");
+    ASSERT_TRUE(QFile::copy(ini, full));
+    fs.Fill();
+    const QByteArray before = Bytes(full);
+    TResult r = Run({"config", full, "--save", full});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains("No space left on device")) << r.Err.toStdString();
+    EXPECT_EQ(Bytes(full), before);
+    r = Run({"acquire", "--config", full, "--save-config", "--yes", "--output", Tmp.path() + "/a.bin"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains("Can't save configuration")) << r.Err.toStdString();
+    EXPECT_EQ(Bytes(full), before);
+    QFile::remove(fs.File("ballast"));
+    QFile::remove(full);
+
+    // The data file fills the disk in its third group: two whole groups stay.
+    const QString data = fs.File("Line.bin");
+    r = Run({"acquire", "--config", ini, "--yes", "--output", data});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains("measured but not stored")) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("No space left on device")) << r.Err.toStdString();
+    const qint64 size = Size(data);
+    EXPECT_GT(size, 1029);
+    EXPECT_EQ((size - 1029) % (10 * 304), 0) << size << " bytes: not whole groups";
+}
+
+TEST_F(TFileSafety, eachSessionOnADataFileKeepsItsOwnLog)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Survey(sim.TcpAddress());
+    TResult r = Run({"acquire", "--config", ini, "--yes"});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    QFile::resize(Tmp.path() + "/out.bin", 1029 + 12 * 304 + 100); // a crash in the second group
+    r = Run({"acquire", "--config", ini, "--yes", "--resume"});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    r = Run({"check-resistance", "--config", ini, "--yes", "--nodes", "1,2"});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+
+    const QString log = QString::fromLatin1(Bytes(Tmp.path() + "/out_Log.txt"));
+    const QStringList headers = log.split("\r\n").filter(QRegularExpression("^==== Tarnel Pro 2 V\\d\\d\\.\\d\\d\\.\\d\\d, "));
+    ASSERT_EQ(headers.size(), 3) << log.toStdString();
+    EXPECT_TRUE(headers[0].endsWith("tarnelpro-cli acquire --config " + ini + " --yes ===="));
+    EXPECT_TRUE(headers[1].contains("--resume"));
+    EXPECT_TRUE(headers[2].contains("check-resistance"));
+    EXPECT_TRUE(log.contains("\r\n\r\n==== Tarnel Pro 2")) << "a blank line sets the sessions apart";
+    EXPECT_EQ(log.count("Start Standard acquisition"), 2);
+    EXPECT_TRUE(log.contains("Resumed at quadripole"));
+}
+
+TEST_F(TFileSafety, aNamedCoordinateFileThatIsMissingMeasuresNothing)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Survey(sim.TcpAddress());
+    for (const QByteArray &coords : {QByteArray(), QByteArray("# Num X Y Z\r\n1 x 0 0\r\n")}) {
+        QFile::remove(Tmp.path() + "/coords.txt");
+        if (!coords.isEmpty()) {
+            QFile f(Tmp.path() + "/coords.txt");
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(coords);
+        }
+        const TResult r = Run({"acquire", "--config", ini, "--yes"});
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_TRUE(r.Err.contains(coords.isEmpty() ? "Coordinate file not found: " : "Coordinate file error: "))
+            << r.Err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(Tmp.path() + "/out.bin"));
+    }
+}
+
+TEST_F(TFileSafety, theDemoSurveyReadsTheSameInEveryLocale)
+{
+    const QString demo = QStringLiteral(TARNEL_SOURCE_DIR "/resources/demo/");
+    QString first;
+    for (const char *locale : {"C", "de_DE.UTF-8", "fr_FR.UTF-8", "ru_RU.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        Env["LC_ALL"] = QString::fromLatin1(locale);
+        const TResult r = Run({"survey", "--quadripoles", demo + "Demo_Quadripoles.txt", "--coordinates",
+                               demo + "Demo_Coordinates.txt"});
+        ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+        EXPECT_TRUE(r.Out.startsWith("QuadCount=681 NodeCount=48")) << r.Out.left(80).toStdString();
+        if (first.isEmpty())
+            first = r.Out;
+        EXPECT_EQ(r.Out, first);
+    }
+}
