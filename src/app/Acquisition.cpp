@@ -140,11 +140,13 @@ QString TShell::UnknownTypeText(std::uint32_t typeCode)
     return QStringLiteral("unknown instrument type 0x%1").arg(typeCode, 8, 16, QLatin1Char('0'));
 }
 
-void TShell::CheckActionPossible(int action) const
+void TShell::CheckActionPossible(int action, bool instrument) const
 {
     // The do-nothing protocol of an unknown instrument would wait out every
-    // group's timeout without measuring anything.
-    if (!GenerationOf(Model->InstrumentType))
+    // group's timeout without measuring anything. A script connects before
+    // each acquisition: only an instrument of unknown type connected now
+    // stops it at its start.
+    if (instrument && (action != ActionScript || LinkOpen()) && !GenerationOf(Model->InstrumentType))
         throw ETarnelError(UnknownTypeText(Model->InstrumentType));
     if (action == ActionAcquisition && Model->QuadCount <= 0)
         throw ETarnelError(QStringLiteral("No quadripole to measure: load a quadripole file first"));

@@ -6,8 +6,11 @@
 #include "base/TarnelError.h"
 #include "instrument/VoltixPro.h"
 #include "link/PortVirt.h"
+#include "script/StationState.h"
 
 #include <QFileInfo>
+
+#include <utility>
 
 namespace {
 class TShellScriptHost final : public TScriptHost {
@@ -53,11 +56,21 @@ void TShell::RunScriptedAcquisition(const QString &path)
         if (!LoadConfiguration(path))
             throw ETarnelError(QStringLiteral("Configuration file cannot be read: ") + path);
         View.BuildPseudoSection();
-        State.AcquisitionFile = FreeFileName(State.AcquisitionFile);
+        // After a restart the acquisition that was cut off goes on in its own file.
+        const QString interrupted = std::exchange(ResumeDataFile, QString());
+        const bool resume = !interrupted.isEmpty() && QFileInfo::exists(interrupted);
+        State.AcquisitionFile = resume ? interrupted : FreeFileName(State.AcquisitionFile);
         View.ShowAcquisitionFile(State.AcquisitionFile);
+        if (OnScriptDataFile)
+            OnScriptDataFile(State.AcquisitionFile);
         // Nothing to measure: no reason to wake the link for it.
-        if (Model->QuadCount <= 0)
-            throw ETarnelError(QStringLiteral("No quadripole to measure: load a quadripole file first"));
+        CheckActionPossible(ActionAcquisition, false);
+        if (resume) {
+            Resume = TAcquisitionResume::Plan(State.AcquisitionFile, *Model);
+            EventLog.SetColor(LogColor::Orange);
+            EventLog.AddStamped(QStringLiteral("Acquisition resumed after restart: ") + State.AcquisitionFile);
+            EventLog.SetColor(LogColor::Black);
+        }
         EnsureLink();
         State.RunState = TRunState::Running;
         if (RunAcquisition() == TRunEnd::Aborted)
@@ -101,7 +114,44 @@ TScriptRunner::TEnd TShell::RunScriptLines()
             Shell.WatchPort();
         }
     } unattended(*this);
+
+    // A station keeps where it stands; after a restart it goes on from there.
+    TStationState station;
+    const auto keep = [this, &station] {
+        if (const QString error = station.Save(StationFile); !error.isEmpty())
+            FileError(QStringLiteral("Station state not saved: %1: %2").arg(StationFile, error));
+    };
+    if (!StationFile.isEmpty()) {
+        station.Script = StationScript;
+        if (station.Load(StationFile) && !station.Finished) {
+            runner.StartLine = station.Line;
+            runner.StartRepeat = station.Repeat;
+            ResumeDataFile = station.DataFile;
+            EventLog.SetColor(LogColor::Orange);
+            EventLog.AddStamped(QStringLiteral("Script resumed after restart at line %1").arg(station.Line + 1));
+            EventLog.SetColor(LogColor::Black);
+        }
+        station.Finished = false;
+        runner.OnLine = [&](qsizetype line, int repeat) {
+            station.Line = line;
+            station.Repeat = repeat;
+            station.DataFile.clear();
+            keep();
+        };
+        OnScriptDataFile = [&](const QString &file) {
+            station.DataFile = file;
+            keep();
+        };
+    }
     LastScriptEnd = runner.Run(Script.Lines);
     ScriptFailures = runner.FailedEvents;
+    OnScriptDataFile = nullptr;
+    ResumeDataFile.clear();
+    // Stopped (by the operator, or a shutdown): the next start goes on.
+    if (!StationFile.isEmpty() && LastScriptEnd != TScriptRunner::TEnd::Stopped) {
+        station.Finished = true;
+        station.DataFile.clear();
+        keep();
+    }
     return LastScriptEnd;
 }

@@ -121,7 +121,8 @@ public:
     void RunStartAction(int action);
     // Raises the reason an action cannot start: an instrument of unknown type,
     // or an acquisition with no quadripole loaded.
-    void CheckActionPossible(int action) const;
+    // Without instrument: the survey only (before a script connects).
+    void CheckActionPossible(int action, bool instrument = true) const;
     static QString UnknownTypeText(std::uint32_t typeCode);
     // Stop also ends the exchange waiting on the instrument at that moment:
     // the group in progress is given up, the groups stored stay.
@@ -182,6 +183,16 @@ public:
 
     // Runs a script (set to RunScriptLines at construction).
     std::function<void()> RunScript;
+    // Kept by an unattended station (tarnelpro-cli script --resume): the
+    // state file where the script stands. A run that finds it continues
+    // there, into the data file it was writing, and logs "resumed after
+    // restart". Empty: no state kept.
+    QString StationFile;
+    QString StationScript;
+    // The data file an interrupted scripted acquisition continues (set from
+    // the station state), and who is told which file an event writes.
+    QString ResumeDataFile;
+    std::function<void(const QString &dataFile)> OnScriptDataFile;
     // One start-configuration event of a script: loads the configuration,
     // switches or reconnects the link as it asks, and runs the acquisition.
     // A failure is logged in red with its reason and cleaned up as a plain

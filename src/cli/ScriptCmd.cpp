@@ -16,6 +16,7 @@
 #include "script/EventLog.h"
 #include "script/Script.h"
 #include "script/ScriptRunner.h"
+#include "script/StationState.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -27,7 +28,7 @@ namespace {
 int Usage()
 {
     PrintError(QStringLiteral(
-        "usage: tarnelpro-cli script FILE.scp [--link LINK] [--timeout SECONDS] [--reconnect-pause SECONDS] [--yes]\n"
+        "usage: tarnelpro-cli script FILE.scp [--link LINK] [--timeout SECONDS] [--reconnect-pause SECONDS] [--resume] [--yes]\n"
         "       tarnelpro-cli script FILE.scp --list\n"
         "       tarnelpro-cli script FILE.scp --plan [--from \"YYYY-MM-DD HH:MM:SS\"] [--duration MINUTES] [--limit N]\n%1")
                    .arg(QString::fromLatin1(LinkHelp)));
@@ -44,7 +45,7 @@ struct TScriptArgs {
 bool ParseArgs(const QStringList &args, TScriptArgs &out)
 {
     const QStringList valued = {"--link", "--timeout", "--from", "--duration", "--limit", "--reconnect-pause"};
-    const QStringList flags = {"--yes", "--list", "--plan"};
+    const QStringList flags = {"--yes", "--list", "--plan", "--resume"};
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         if (valued.contains(a) && i + 1 < args.size())
@@ -208,6 +209,20 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
         shell.ReconnectPausesMs = {pause * 1000, pause * 3000};
     }
     ui.AssumeYes = a.Has("--yes");
+    const bool station = a.Has("--resume");
+    if (station) {
+        // Where the script stands is kept; a restart goes on from there.
+        shell.StationScript = QFileInfo(a.File).absoluteFilePath();
+        shell.StationFile = TStationState::PathFor(shell.StationScript);
+        TStationState state;
+        state.Script = shell.StationScript;
+        if (state.Load(shell.StationFile) && state.Finished) {
+            PrintError(QStringLiteral("tarnelpro-cli: the script has already run to its end (%1); remove that file "
+                                      "to run it again")
+                           .arg(shell.StationFile));
+            return 0;
+        }
+    }
     shell.Script.Lines = lines;
     shell.EventLog.OnLine = [](const TLogLine &line) { PrintOut(line.Text); };
     shell.CommandLine = true;
@@ -241,9 +256,20 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
     }
     try {
         const QString link = a.Values.value("--link");
-        if (const int status = ConnectLink(shell, ui, a.Values.contains("--link") ? &link : nullptr,
-                                           haveConfig ? &config : nullptr, timeout);
-            status != 0)
+        int status = 1;
+        try {
+            status = ConnectLink(shell, ui, a.Values.contains("--link") ? &link : nullptr, haveConfig ? &config : nullptr,
+                                 timeout);
+        } catch (const ETarnelError &e) {
+            if (!station)
+                throw;
+            PrintError(e.Message());
+        }
+        // A station may start before its instrument (a reboot, a power cut):
+        // each acquisition connects when it comes.
+        if (status == 1 && station)
+            PrintError(QStringLiteral("tarnelpro-cli: no instrument yet; each acquisition connects when it comes"));
+        else if (status != 0)
             return status;
         if (a.Values.contains("--link")) {
             // Every configuration of the script then uses this link.
@@ -285,7 +311,7 @@ int RunScriptCommand(const QStringList &args)
     if (!ParseArgs(args, a))
         return Usage();
     const bool runOnly = a.Values.contains("--link") || a.Values.contains("--timeout") || a.Has("--yes") ||
-                         a.Values.contains("--reconnect-pause");
+                         a.Values.contains("--reconnect-pause") || a.Has("--resume");
     const bool planOnly = a.Values.contains("--from") || a.Values.contains("--duration") || a.Values.contains("--limit");
     if ((a.Has("--list") && (runOnly || planOnly)) || (a.Has("--plan") && runOnly) ||
         (!a.Has("--plan") && planOnly))

@@ -89,10 +89,10 @@ void TScriptRunner::LogError(const TScriptEvent &event, const QString &line, con
 
 TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
 {
-    qsizetype next = 0;
+    qsizetype next = std::max<qsizetype>(0, StartLine);
     FailedEvents = 0;
     double reference = NowDay();
-    int repeat = 0;
+    int repeat = StartRepeat;
     const auto executed = [this](const TScriptEvent &e) {
         if (OnExecute)
             OnExecute(e);
@@ -101,6 +101,8 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
 
     while (next < lines.size()) {
         Host.SaveLog();
+        if (OnLine)
+            OnLine(next, repeat);
         const int position = static_cast<int>(next) + 1;
         const QString line = lines[next];
         ++next;

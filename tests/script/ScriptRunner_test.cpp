@@ -295,3 +295,19 @@ TEST_F(ScriptRunnerTest, gotoTargetOutsideTheScript)
         EXPECT_EQ(Host.Starts.size(), c.starts) << c.argument;
     }
 }
+
+// A restarted station goes on at the line it was at, with the gotos'
+// counter it had there; each line is announced before it runs.
+TEST_F(ScriptRunnerTest, aRunCanStartAtALineWithItsRepeatCounter)
+{
+    Host.AcquisitionMs = 0;
+    const QStringList lines = {"1 : A -<X: 2 @ A.ini >-", "2 : B -<X: 2 @ B.ini >-", "3 : again -<X: 3 @ 1:3 >-"};
+    std::vector<std::pair<qsizetype, int>> seen;
+    Runner.OnLine = [&](qsizetype line, int repeat) { seen.emplace_back(line, repeat); };
+    Runner.StartLine = 1;
+    Runner.StartRepeat = 1;
+    EXPECT_EQ(Runner.Run(lines), TScriptRunner::TEnd::Completed);
+    // B, the goto's last jump, then A, B and the goto once more.
+    EXPECT_EQ(Host.Starts, (QStringList{"07:00 B.ini", "07:00 A.ini", "07:00 B.ini"}));
+    EXPECT_EQ(seen, (std::vector<std::pair<qsizetype, int>>{{1, 1}, {2, 1}, {0, 2}, {1, 2}, {2, 2}}));
+}
