@@ -325,8 +325,10 @@ void TShell::RunStartAction(int action)
             if (action == ActionScript)
                 EventLog.Add(QStringLiteral("============= Script ended at ") + EventLog.DateTimeText() +
                              QStringLiteral(" =============="));
-            else if (action == ActionResistance)
+            else if (action == ActionResistance) {
                 ReleaseAfterStop();
+                EventLog.AddStamped(QStringLiteral("Check resistance ended"));
+            }
         } catch (const ETarnelError &e) {
             ActionFailed(e.Message());
             throw;
