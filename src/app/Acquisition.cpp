@@ -171,14 +171,14 @@ void TShell::ActionFailed(const QString &message)
     EventLog.SetColor(LogColor::Black);
     // Electrodes left switched would keep the line live.
     if (measuring)
-        ReleaseAfterStop();
+        ReleaseAfterBreak();
     EventLog.Save(State.AcquisitionFile);
     if (Port && !LinkOpen() && LinkShownUp)
         LinkLost();
     ClearPause();
 }
 
-void TShell::ReleaseAfterStop()
+void TShell::ReleaseAfterBreak()
 {
     InterruptWaits = false;
     // An instrument that has said nothing for a while would only make the
@@ -326,7 +326,7 @@ void TShell::RunStartAction(int action)
                 EventLog.Add(QStringLiteral("============= Script ended at ") + EventLog.DateTimeText() +
                              QStringLiteral(" =============="));
             else if (action == ActionResistance) {
-                ReleaseAfterStop();
+                ReleaseAfterBreak();
                 EventLog.AddStamped(QStringLiteral("Check resistance ended"));
             }
         } catch (const ETarnelError &e) {
@@ -647,7 +647,7 @@ TShell::TRunEnd TShell::RunAcquisition()
     View.UpdateProgressGraph(State.BlockCount, done);
     View.ShowEstimatedTime(QStringLiteral("00:00:00"));
     if (interrupted) {
-        ReleaseAfterStop();
+        ReleaseAfterBreak();
     } else {
         // Stop pressed after the last exchange ends this one at once too.
         InterruptWaits = false;
@@ -655,7 +655,7 @@ TShell::TRunEnd TShell::RunAcquisition()
             m.Protocol().ReleaseElectrodes();
             ElectrodesPending = false;
         } catch (const EInterrupted &) {
-            ReleaseAfterStop();
+            ReleaseAfterBreak();
         }
     }
     EventLog.SetColor(LogColor::Teal);

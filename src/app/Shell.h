@@ -169,9 +169,10 @@ public:
     bool Measuring = false;
     // Quadripoles the data file of the run holds.
     int StoredQuads = 0;
-    // After Stop gave up an exchange: the empty electrode list with a short
-    // limit, unless the instrument has gone silent.
-    void ReleaseAfterStop();
+    // After Stop or an error broke off an exchange: the empty electrode list
+    // with a short limit; when the link is down or the instrument has gone
+    // silent it is left pending (ElectrodesPending) and the log says so.
+    void ReleaseAfterBreak();
     // Pause pressed during the last group does not outlive the run.
     void ClearPause();
 

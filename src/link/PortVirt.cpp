@@ -70,7 +70,7 @@ void TPortVirt::Fail(const char *message)
 void TPortVirt::IdleWait(int ms)
 {
     CheckProgress();
-    UiServices.WaitEvents(std::clamp(ms, 0, std::max(1, WaitSliceMs())));
+    UiServices.WaitEvents(std::clamp(ms, 0, WaitSliceMs()));
     CheckInterrupt();
 }
 
