@@ -107,6 +107,9 @@ void TShell::EnsureLink()
         said.clear();
         reason = QStringLiteral("the link did not open");
         try {
+            // Nobody is there to plug a cable in when the port asks for one.
+            if (selector == UsbPortSelector && UsbDeviceCount() == 0)
+                throw ETarnelError(QStringLiteral("no FTDI USB cable found"));
             if (OpenAndIdentify(baud, address, link.ModemConfig, link.Delay)) {
                 ShowRunControls(true);
                 return;

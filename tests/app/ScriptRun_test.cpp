@@ -4,6 +4,7 @@
 #include "app/OpeningPort.h"
 #include "app/RecordingView.h"
 #include "app/Shell.h"
+#include "app/UnattendedUi.h"
 #include "base/TarnelError.h"
 #include "instrument/FakeInstrument.h"
 #include "instrument/VoltixPro.h"
@@ -300,4 +301,41 @@ TEST_F(TScriptFixture, aLoopWithoutAPauseIsRefused)
     }
     EXPECT_TRUE(Instrument->Commands.empty()) << "refused before the instrument is asked anything";
     EXPECT_TRUE(Red().last().startsWith("Script refused: "));
+}
+
+// A port that asks again and again for a cable nobody can plug in: asked
+// again before anything happened, the question is answered Cancel; each box
+// is one log line.
+TEST(UnattendedUi, aQuestionAskedAgainAtOnceIsCancelled)
+{
+    TScriptedUi real;
+    TUnattendedUi ui(real);
+    QStringList lines;
+    ui.OnBox = [&](const QString &text) { lines << text; };
+    ui.Unattended = true;
+    const QString plug = "Connect the cable,\nthen press < OK >";
+    EXPECT_TRUE(ui.Confirm(plug, "Communication"));
+    EXPECT_FALSE(ui.Confirm(plug, "Communication"));
+    ui.WaitEvents(10);
+    EXPECT_TRUE(ui.Confirm(plug, "Communication")) << "a new attempt after a wait";
+    EXPECT_EQ(lines, (QStringList{"Communication: Connect the cable, then press < OK > (OK, unattended)",
+                                  "Communication: Connect the cable, then press < OK > (cancelled, unattended)",
+                                  "Communication: Connect the cable, then press < OK > (OK, unattended)"}));
+    EXPECT_TRUE(real.Confirms.isEmpty());
+    ui.Unattended = false;
+    EXPECT_TRUE(ui.Confirm(plug, "Communication"));
+    EXPECT_EQ(real.Confirms.size(), 1) << "attended: the operator is asked";
+}
+
+TEST_F(TScriptFixture, aUsbLinkWithoutItsCableFailsTheEventWithoutAskingForIt)
+{
+    Ini("usb", UsbPortSelector);
+    Shell->UsbDeviceCount = [] { return 0; };
+    Shell->ReconnectPausesMs = {1000, 1000};
+    Ui.Confirms.clear();
+    RunScript({Start(1, Tmp.path() + "/usb.ini")});
+    EXPECT_EQ(Shell->ScriptFailures, 1);
+    EXPECT_TRUE(Red().contains("No instrument on USB after 3 attempts: no FTDI USB cable found")) << Red().join('\n').toStdString();
+    EXPECT_TRUE(Log().contains("Link switched from serial /dev/fake-a to USB")) << Log().join('\n').toStdString();
+    EXPECT_TRUE(Ui.Confirms.isEmpty()) << "nobody asked to plug a cable in";
 }
