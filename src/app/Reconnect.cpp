@@ -67,7 +67,15 @@ void TShell::EnsureLink()
             EventLog.SetColor(LogColor::Black);
         }
         // The last acquisition on the old link released its electrodes; the
-        // link is only closed.
+        // link is only closed. A release still owed there cannot follow to
+        // another instrument.
+        if (ElectrodesPending && !ConnectedLink.isEmpty()) {
+            EventLog.SetColor(LogColor::Red);
+            EventLog.AddStamped(QStringLiteral("Electrodes on %1 may still be switched: release them at the instrument")
+                                    .arg(ConnectedLink));
+            EventLog.SetColor(LogColor::Black);
+        }
+        ElectrodesPending = false;
         if (Port)
             Port->Disconnect();
         LinkShownUp = false;
@@ -76,6 +84,8 @@ void TShell::EnsureLink()
         Port.reset();
         ShowPortImage(true);
     }
+    if (!Port)
+        ShowPortImage(true);
     if (!Port)
         throw ETarnelError(QStringLiteral("No link for ") + wanted);
 
