@@ -67,7 +67,7 @@ TEST_F(TScriptRun, aSimulatorRestartedBetweenTwoAcquisitionsIsConnectedAgain)
     auto sim = std::make_unique<TSimProcess>(QStringList{"--tcp", "127.0.0.1:0", "--time-scale", "0"});
     const QString address = sim->TcpAddress();
     const QString a = Survey(address);
-    Launch({"script", WriteScript({Start(1, a), ShortLatency, Start(3, a)}), "--yes", "--reconnect-pause", "2"});
+    Launch({"script", WriteScript({Start(1, a), ShortLatency, Start(3, a)}), "--yes", "--reconnect-pause", "3"});
     ASSERT_TRUE(WaitFor("Standard acquisition Ended")) << Text().toStdString();
     sim.reset();
     // The first attempt finds nobody; the instrument is back for the second.
@@ -77,7 +77,8 @@ TEST_F(TScriptRun, aSimulatorRestartedBetweenTwoAcquisitionsIsConnectedAgain)
     EXPECT_EQ(Finish(), 0) << Text().toStdString();
     const QString text = Text();
     EXPECT_TRUE(text.contains("Link lost"));
-    EXPECT_TRUE(text.contains("Connecting to TCP " + address + " (attempt 2 of 3)")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Connection attempt 1 failed: Unable to connect to 127.0.0.1")) << text.toStdString();
+    EXPECT_EQ(text.count("Connect to SN 0042"), 2) << "connected again for the second acquisition";
     EXPECT_EQ(text.count("Standard acquisition Ended"), 2);
     EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 1029 + 30 * 304);
     EXPECT_EQ(Size(Tmp.path() + "/out1.bin"), 1029 + 30 * 304);
@@ -88,7 +89,7 @@ TEST_F(TScriptRun, aSimulatorKilledMidAcquisitionFailsThatEventOnly)
     auto sim = std::make_unique<TSimProcess>(QStringList{"--tcp", "127.0.0.1:0", "--time-scale", "0", "--fault", "slow-ms=200"});
     const QString address = sim->TcpAddress();
     const QString a = Survey(address);
-    Launch({"script", WriteScript({Start(1, a), ShortLatency, Start(3, a)}), "--yes", "--reconnect-pause", "2"});
+    Launch({"script", WriteScript({Start(1, a), ShortLatency, Start(3, a)}), "--yes", "--reconnect-pause", "3"});
     ASSERT_TRUE(WaitFor("1 .. 10 / 30")) << Text().toStdString();
     sim.reset();
     ASSERT_TRUE(WaitFor("Start configuration Error")) << Text().toStdString();
