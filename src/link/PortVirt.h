@@ -137,6 +137,9 @@ public:
     std::function<void(int seconds)> OnSilence;
     bool Stalled() const { return IsStalled; }
     static QString SilenceText(int seconds);
+    // Marks a step that advanced the exchange; the protocol layer marks the
+    // tokens of a measurement that last longer than the limit.
+    void NoteProgress();
     // Asked at every step of a wait: true ends the waiting exchange at once
     // with EInterrupted (Stop pressed).
     std::function<bool()> InterruptRequested;
@@ -202,7 +205,6 @@ protected:
     // The watchdog: every waiting or resynchronising loop calls CheckProgress;
     // NoteProgress marks a step that advanced the exchange.
     void CheckProgress();
-    void NoteProgress();
     // Counts one more consecutive failure of a block-transfer step.
     void BlockFailure(int &failures);
 

@@ -129,6 +129,17 @@ TEST_F(TScriptRun, aRunDialogueNeverEndedWithStEndsTheRun)
     EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 1029);
 }
 
+// The stacks of a group may take longer than the limit: each one the
+// instrument reports keeps the measurement alive.
+TEST_F(TScriptRun, aGroupLongerThanTheTimeoutIsNoSilence)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0.02"});
+    const QString ini = Survey(sim.TcpAddress());
+    const TResult r = Run({"acquire", "--config", ini, "--yes", "--timeout", "1"}, 120000);
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 1029 + 30 * 304);
+}
+
 TEST_F(TScriptRun, stopDuringASilentWaitEndsAtOnce)
 {
     TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--fault", "silent-after-groups=1"});
