@@ -30,12 +30,14 @@ public:
         Shell.View.EnableHealthTimer(false);
         Shell.View.SetActionRunning(true);
         Shell.ActionRunning = true;
+        Shell.InterruptWaits = false;
         Shell.State.RunState = TRunState::Running;
     }
     ~TActionScope()
     {
         Shell.ActionRunning = false;
         Shell.Measuring = false;
+        Shell.InterruptWaits = false;
         Shell.View.SetActionRunning(false);
         // A Pause pressed during the last group ends with the run: the next
         // run must not show "Paused" while the instrument measures.
@@ -43,6 +45,8 @@ public:
         Shell.View.SetPauseDown(false);
         if (Shell.LinkOpen())
             Shell.View.EnableHealthTimer(true);
+        else if (!Shell.LinkShownUp)
+            Shell.ShowRunControls(false); // kept for Stop while the action ran on
         try {
             Shell.DisconnectIfPending();
         } catch (const std::exception &) {
@@ -137,11 +141,13 @@ QString TShell::UnknownTypeText(std::uint32_t typeCode)
     return QStringLiteral("unknown instrument type 0x%1").arg(typeCode, 8, 16, QLatin1Char('0'));
 }
 
-void TShell::CheckActionPossible(int action) const
+void TShell::CheckActionPossible(int action, bool instrument) const
 {
     // The do-nothing protocol of an unknown instrument would wait out every
-    // group's timeout without measuring anything.
-    if (!GenerationOf(Model->InstrumentType))
+    // group's timeout without measuring anything. A script connects before
+    // each acquisition: only an instrument of unknown type connected now
+    // stops it at its start.
+    if (instrument && (action != ActionScript || LinkOpen()) && !GenerationOf(Model->InstrumentType))
         throw ETarnelError(UnknownTypeText(Model->InstrumentType));
     if (action == ActionAcquisition && Model->QuadCount <= 0)
         throw ETarnelError(QStringLiteral("No quadripole to measure: load a quadripole file first"));
@@ -151,27 +157,76 @@ void TShell::CheckActionPossible(int action) const
 
 void TShell::ActionFailed(const QString &message)
 {
+    InterruptWaits = false;
     Ui.BusyIndicator(false);
     QString where;
-    if (Measuring) {
-        where = QStringLiteral(" (acquisition ended at quadripoles %1)")
-                    .arg(ProgressLabel(GroupFirst, GroupSize, Model->QuadCount));
-        // Electrodes left switched would keep the line live.
-        if (LinkOpen()) {
-            try {
-                Model->Protocol().ReleaseElectrodes();
-            } catch (const ETarnelError &) {
-                // The error already reported is the one that counts.
-            }
-        }
+    const bool measuring = std::exchange(Measuring, false);
+    if (measuring) {
+        where = QStringLiteral(" (acquisition ended at quadripoles %1; %2)")
+                    .arg(ProgressLabel(GroupFirst, GroupSize, Model->QuadCount),
+                         StoredQuads > 0 ? QStringLiteral("the data file ends at quadripole %1").arg(StoredQuads)
+                                         : QStringLiteral("no quadripole in the data file"));
     }
-    Measuring = false;
     EventLog.SetColor(LogColor::Red);
     EventLog.AddStamped(message + where);
     EventLog.SetColor(LogColor::Black);
+    // Electrodes left switched would keep the line live.
+    if (measuring)
+        ReleaseAfterBreak();
     EventLog.Save(State.AcquisitionFile);
-    if (Port && !LinkOpen() && RunControlsEnabled())
+    if (Port && !LinkOpen() && LinkShownUp)
         LinkLost();
+    ClearPause();
+}
+
+void TShell::ReleaseAfterBreak()
+{
+    InterruptWaits = false;
+    // An instrument that has said nothing for a while would only make the
+    // operator wait once more.
+    constexpr std::int64_t SilentMs = 1000;
+    QString reason;
+    if (!LinkOpen()) {
+        reason = QStringLiteral("the link is down");
+    } else if (Port->QuietMs() >= SilentMs) {
+        reason = QStringLiteral("the instrument does not answer");
+    } else {
+        constexpr int ReleaseSeconds = 5;
+        Port->SetSilenceLimit(ReleaseSeconds, TPortVirt::TSilenceAction::Raise);
+        try {
+            Model->Protocol().ReleaseElectrodes();
+        } catch (const ETarnelError &e) {
+            reason = e.Message();
+        }
+        InterruptWaits = false;
+        WatchPort();
+    }
+    if (reason.isEmpty()) {
+        ElectrodesPending = false;
+        return;
+    }
+    ElectrodesPending = true;
+    EventLog.SetColor(LogColor::Red);
+    EventLog.AddStamped(QStringLiteral("Electrodes not released: %1; they are released when the instrument answers again")
+                            .arg(reason));
+    EventLog.SetColor(LogColor::Black);
+}
+
+void TShell::ReleasePendingElectrodes()
+{
+    if (!ElectrodesPending || !LinkOpen() || !GenerationOf(Model->InstrumentType))
+        return;
+    Model->Protocol().ReleaseElectrodes();
+    ElectrodesPending = false;
+    EventLog.AddStamped(QStringLiteral("Electrodes released"));
+    EventLog.Save(State.AcquisitionFile);
+}
+
+void TShell::ClearPause()
+{
+    if (State.RunState == TRunState::Paused)
+        State.RunState = TRunState::Running;
+    View.SetPauseDown(false);
 }
 
 void TShell::DisconnectIfPending()
@@ -193,6 +248,11 @@ void TShell::RunStartAction(int action)
 {
     try {
         CheckActionPossible(action);
+        if (action == ActionScript) {
+            // A loop that never waits would fill the log as fast as the disk takes it.
+            if (const QString loop = TScriptRunner::EndlessLoop(Script.Lines); !loop.isEmpty())
+                throw ETarnelError(QStringLiteral("Script refused: ") + loop);
+        }
     } catch (const ETarnelError &e) {
         ActionFailed(e.Message());
         throw;
@@ -204,10 +264,21 @@ void TShell::RunStartAction(int action)
                               : action == ActionResistance ? QStringLiteral("Check resistance")
                                                            : QStringLiteral("Start acquisition");
         try {
-            CheckInstrumentHealth();
+            if (action != ActionScript) {
+                CheckInstrumentHealth();
+            } else if (LinkOpen()) {
+                // A script outlives a bad link: its acquisitions connect again.
+                try {
+                    CheckInstrumentHealth();
+                } catch (const EInterrupted &) {
+                    throw;
+                } catch (const ETarnelError &e) {
+                    EventLog.SetColor(LogColor::Red);
+                    EventLog.AddStamped(e.Message());
+                    EventLog.SetColor(LogColor::Black);
+                }
+            }
             if (action == ActionScript) {
-                if (const QString loop = TScriptRunner::EndlessLoop(Script.Lines); !loop.isEmpty())
-                    throw ETarnelError(loop);
                 View.ShowPage(TPage::Script);
                 EventLog.Add(QStringLiteral("============= Script start at ") + EventLog.DateTimeText() +
                              QStringLiteral(" =============="));
@@ -248,6 +319,16 @@ void TShell::RunStartAction(int action)
                     if (!State.DuplicateAcquisitionFile.isEmpty() && State.DuplicateAcquisition)
                         CopyDuplicate();
                 }
+            }
+        } catch (const EInterrupted &) {
+            // Stop ended an exchange outside an acquisition: its own line says so.
+            View.EnableScriptTools(true);
+            if (action == ActionScript)
+                EventLog.Add(QStringLiteral("============= Script ended at ") + EventLog.DateTimeText() +
+                             QStringLiteral(" =============="));
+            else if (action == ActionResistance) {
+                ReleaseAfterBreak();
+                EventLog.AddStamped(QStringLiteral("Check resistance ended"));
             }
         } catch (const ETarnelError &e) {
             ActionFailed(e.Message());
@@ -329,7 +410,12 @@ void TShell::FileError(const QString &text)
 
 void TShell::StopBtnClick()
 {
-    EndStalledExchange();
+    // The exchange waiting on the instrument ends at once; a second Stop
+    // also ends the release that follows.
+    if (ActionRunning)
+        InterruptWaits = true;
+    else
+        EndStalledExchange();
     if (State.RunState == TRunState::StopRequested)
         return;
     View.RedrawProgressGraph();
@@ -412,128 +498,153 @@ TShell::TRunEnd TShell::RunAcquisition()
     EventLog.SetColor(LogColor::Black);
     EventLog.Save(State.AcquisitionFile);
     View.ShowModeLabel(mode);
+    StoredQuads = resume ? resume->NextQuad : 0;
 
     const auto abort = [&] {
         Measuring = false;
         Ui.BusyIndicator(false);
+        ClearPause();
         LastRunEnd = TRunEnd::Aborted;
         return TRunEnd::Aborted;
     };
-    if (!CheckInstrumentHealth())
-        return abort();
-    CheckLineResistance();
-    if (State.RunState == TRunState::StopRequested)
-        State.RunState = TRunState::Running; // Stop ended the pre-check, not the run
-    if (!CheckInstrumentHealth())
-        return abort();
-
-    View.ShowPage(TPage::Acquisition);
-    View.InitProgressGraph();
-    View.SetOverallProgress(m.QuadCount, 0);
     int done = resume ? resume->NextQuad : 0;
-    int d0 = done;
-
-    if (State.MeasMode >= 0 && State.MeasMode <= 2) {
-        const bool highSpeed = State.MeasMode == 1;
-        const bool spOnly = State.MeasMode == 2;
-        // The protocol object is fetched at each use: a reconnection replaces it.
-        // A resumed file loses its torn tail whatever the mode appends next.
-        if (resume)
-            resume->CutFile(State.AcquisitionFile);
-        if (!spOnly) {
-            if (!resume)
-                CreateDataFile();
-            m.Protocol().ChangeMode(0);
-            m.Protocol().SetParameters(m.StartParameters);
+    // Stop ended an exchange: the group in progress is given up.
+    bool interrupted = false;
+    try {
+        if (!CheckInstrumentHealth())
+            return abort();
+        try {
+            CheckLineResistance();
+        } catch (const EInterrupted &) {
+            InterruptWaits = false;
         }
-        std::int64_t t0 = Clock.Ms();
-        std::int64_t h0 = t0;
-        const int limit = highSpeed ? m.SpeedStartChannel : m.StartParameters.Channel;
-        const double interval = highSpeed ? 60.0 : 120.0;
-        TRecordArray records{};
-        // A group whose records did not arrive whole is measured once more;
-        // a second such failure ends the run rather than store guesses.
-        int wrongGroups = 0;
-        // A run dialogue that keeps ending without records (no "ST", tokens
-        // out of place) would measure the same group for ever: a few tries,
-        // then the run ends with the reason.
-        int emptyRuns = 0;
+        if (State.RunState == TRunState::StopRequested)
+            State.RunState = TRunState::Running; // Stop ended the pre-check, not the run
+        if (!CheckInstrumentHealth())
+            return abort();
 
-        while (done < m.QuadCount && State.RunState != TRunState::StopRequested) {
-            WaitWhilePaused();
-            if (State.RunState == TRunState::StopRequested)
-                break;
-            int n = limit;
-            TElectrodeList electrodes{};
-            m.GroupChannels(done, n, electrodes);
-            if (n <= 0)
-                break; // nothing more can be grouped from here
-            GroupFirst = done;
-            GroupSize = n;
-            Measuring = true;
-            if (highSpeed) {
-                m.Protocol().SpeedMeasure(electrodes, State.MeasMode == 1);
-                State.BlockCount = n;
-                StoreGroup(n, done, records);
-                View.ShowMeasurement(records.data(), electrodes.data(), n);
-                View.UpdateProgressGraph(State.BlockCount, done);
-            } else {
-                if (!spOnly)
-                    m.Protocol().SwitchElectrodes(electrodes);
-                View.UpdateProgressGraph(n, done);
-                m.Protocol().SetChannelCount(n);
-                State.BlockCount = m.Protocol().RunMeasurement();
-                if (State.BlockCount == TVoltixProVxx::WrongGroup) {
-                    State.BlockCount = 0;
-                    const QString group = ProgressLabel(done, n, m.QuadCount);
-                    const QString fault = m.Protocol().MeasurementFault();
-                    if (++wrongGroups >= 2)
-                        throw ETarnelError(QStringLiteral("Quadripoles %1 not received whole twice: %2").arg(group, fault));
-                    EventLog.SetColor(LogColor::Maroon);
-                    EventLog.AddStamped(QStringLiteral("Quadripoles %1 not received whole (%2): measured again").arg(group, fault));
-                    EventLog.SetColor(LogColor::Black);
-                } else if (State.BlockCount == 0) {
-                    if (++emptyRuns >= MaxEmptyRuns)
-                        throw ETarnelError(QStringLiteral("Quadripoles %1: the instrument ended %2 measurements in a "
-                                                          "row without records")
-                                               .arg(ProgressLabel(done, n, m.QuadCount))
-                                               .arg(emptyRuns));
-                } else if (State.BlockCount > 0) {
-                    wrongGroups = 0;
-                    emptyRuns = 0;
-                    StoreGroup(State.BlockCount, done, records);
-                    const int shown = std::min(State.BlockCount, static_cast<int>(records.size()));
-                    View.ShowMeasurement(records.data(), electrodes.data(), shown);
-                    View.UpdatePseudoSection(records.data(), done, shown);
+        View.ShowPage(TPage::Acquisition);
+        View.InitProgressGraph();
+        View.SetOverallProgress(m.QuadCount, 0);
+        int d0 = done;
+
+        if (State.MeasMode >= 0 && State.MeasMode <= 2) {
+            const bool highSpeed = State.MeasMode == 1;
+            const bool spOnly = State.MeasMode == 2;
+            // The protocol object is fetched at each use: a reconnection replaces it.
+            // A resumed file loses its torn tail whatever the mode appends next.
+            if (resume)
+                resume->CutFile(State.AcquisitionFile);
+            if (!spOnly) {
+                if (!resume)
+                    CreateDataFile();
+                m.Protocol().ChangeMode(0);
+                m.Protocol().SetParameters(m.StartParameters);
+            }
+            std::int64_t t0 = Clock.Ms();
+            std::int64_t h0 = t0;
+            const int limit = highSpeed ? m.SpeedStartChannel : m.StartParameters.Channel;
+            const double interval = highSpeed ? 60.0 : 120.0;
+            TRecordArray records{};
+            // A group whose records did not arrive whole is measured once more;
+            // a second such failure ends the run rather than store guesses.
+            int wrongGroups = 0;
+            // A run dialogue that keeps ending without records (no "ST", tokens
+            // out of place) would measure the same group for ever: a few tries,
+            // or as long as the watchdog allows from the group's first one.
+            int emptyRuns = 0;
+            std::int64_t groupStart = Clock.Ms();
+
+            while (done < m.QuadCount && State.RunState != TRunState::StopRequested) {
+                WaitWhilePaused();
+                if (State.RunState == TRunState::StopRequested)
+                    break;
+                int n = limit;
+                TElectrodeList electrodes{};
+                m.GroupChannels(done, n, electrodes);
+                if (n <= 0)
+                    break; // nothing more can be grouped from here
+                GroupFirst = done;
+                GroupSize = n;
+                Measuring = true;
+                if (highSpeed) {
+                    m.Protocol().SpeedMeasure(electrodes, State.MeasMode == 1);
+                    State.BlockCount = n;
+                    StoreGroup(n, done, records);
+                    View.ShowMeasurement(records.data(), electrodes.data(), n);
+                    View.UpdateProgressGraph(State.BlockCount, done);
+                } else {
+                    if (!spOnly)
+                        m.Protocol().SwitchElectrodes(electrodes);
+                    View.UpdateProgressGraph(n, done);
+                    m.Protocol().SetChannelCount(n);
+                    State.BlockCount = m.Protocol().RunMeasurement();
+                    if (State.BlockCount == TVoltixProVxx::WrongGroup) {
+                        State.BlockCount = 0;
+                        const QString group = ProgressLabel(done, n, m.QuadCount);
+                        const QString fault = m.Protocol().MeasurementFault();
+                        if (++wrongGroups >= 2)
+                            throw ETarnelError(QStringLiteral("Quadripoles %1 not received whole twice: %2").arg(group, fault));
+                        EventLog.SetColor(LogColor::Maroon);
+                        EventLog.AddStamped(QStringLiteral("Quadripoles %1 not received whole (%2): measured again").arg(group, fault));
+                        EventLog.SetColor(LogColor::Black);
+                    } else if (State.BlockCount > 0) {
+                        wrongGroups = 0;
+                        StoreGroup(State.BlockCount, done, records);
+                        const int shown = std::min(State.BlockCount, static_cast<int>(records.size()));
+                        View.ShowMeasurement(records.data(), electrodes.data(), shown);
+                        View.UpdatePseudoSection(records.data(), done, shown);
+                    } else {
+                        if (++emptyRuns >= MaxEmptyRuns)
+                            throw ETarnelError(QStringLiteral("Quadripoles %1: the instrument ended %2 measurements in a "
+                                                              "row without records")
+                                                   .arg(ProgressLabel(done, n, m.QuadCount))
+                                                   .arg(emptyRuns));
+                        if (Port)
+                            Port->CheckStalledSince(groupStart);
+                    }
                 }
-            }
-            const QString label = ProgressLabel(done, State.BlockCount, m.QuadCount);
-            View.ShowProgressLabel(label);
-            View.SetOverallProgress(m.QuadCount, done + State.BlockCount);
-            progress.Write(label);
-            EventLog.Save(State.AcquisitionFile);
-            done += std::max(0, State.BlockCount);
+                if (State.BlockCount > 0) {
+                    StoredQuads = done + State.BlockCount;
+                    emptyRuns = 0;
+                    groupStart = Clock.Ms();
+                }
+                const QString label = ProgressLabel(done, State.BlockCount, m.QuadCount);
+                View.ShowProgressLabel(label);
+                View.SetOverallProgress(m.QuadCount, done + State.BlockCount);
+                progress.Write(label);
+                EventLog.Save(State.AcquisitionFile);
+                done += std::max(0, State.BlockCount);
 
-            QString estimate;
-            if (done >= d0 + 10) {
-                const std::int64_t t = Clock.Ms();
-                const double days =
-                    double(t - t0) / (double(done - d0) * 1000.0) * double(m.QuadCount - done) / 86400.0;
-                d0 = done;
-                estimate = EstimateText(days);
-                View.ShowEstimatedTime(estimate);
-                t0 = t;
+                QString estimate;
+                if (done >= d0 + 10) {
+                    const std::int64_t t = Clock.Ms();
+                    const double days =
+                        double(t - t0) / (double(done - d0) * 1000.0) * double(m.QuadCount - done) / 86400.0;
+                    d0 = done;
+                    estimate = EstimateText(days);
+                    View.ShowEstimatedTime(estimate);
+                    t0 = t;
+                }
+                if (OnProgress)
+                    OnProgress(label, estimate);
+                if (Port)
+                    Port->WaitPrompt();
+                if (double(t0 - h0) * 0.001 > interval) {
+                    h0 = t0;
+                    if (!CheckInstrumentHealth())
+                        return abort();
+                }
+                Ui.BusyIndicator(false);
             }
-            if (OnProgress)
-                OnProgress(label, estimate);
-            if (Port)
-                Port->WaitPrompt();
-            if (double(t0 - h0) * 0.001 > interval) {
-                h0 = t0;
-                if (!CheckInstrumentHealth())
-                    return abort();
-            }
-            Ui.BusyIndicator(false);
+        }
+    } catch (const EInterrupted &) {
+        interrupted = true;
+        Ui.BusyIndicator(false);
+        if (Measuring && done == GroupFirst) {
+            EventLog.SetColor(LogColor::Red);
+            EventLog.AddStamped(QStringLiteral("Quadripoles %1 given up").arg(ProgressLabel(GroupFirst, GroupSize, m.QuadCount)));
+            EventLog.SetColor(LogColor::Black);
         }
     }
 
@@ -541,11 +652,23 @@ TShell::TRunEnd TShell::RunAcquisition()
     View.SetOverallProgress(m.QuadCount, 0);
     View.UpdateProgressGraph(State.BlockCount, done);
     View.ShowEstimatedTime(QStringLiteral("00:00:00"));
-    m.Protocol().ReleaseElectrodes();
+    if (interrupted) {
+        ReleaseAfterBreak();
+    } else {
+        // Stop pressed after the last exchange ends this one at once too.
+        InterruptWaits = false;
+        try {
+            m.Protocol().ReleaseElectrodes();
+            ElectrodesPending = false;
+        } catch (const EInterrupted &) {
+            ReleaseAfterBreak();
+        }
+    }
     EventLog.SetColor(LogColor::Teal);
     EventLog.AddStamped(mode + QStringLiteral(" acquisition Ended"));
     EventLog.SetColor(LogColor::Black);
     EventLog.Save(State.AcquisitionFile);
+    ClearPause();
     LastRunEnd = TRunEnd::Normal;
     return TRunEnd::Normal;
 }

@@ -2,8 +2,6 @@
 // checks of the controller.
 #include "app/Shell.h"
 
-#include "base/Clock.h"
-
 #include "app/MainView.h"
 #include "base/Cp1252.h"
 #include "base/Folders.h"
@@ -11,6 +9,7 @@
 #include "base/UserInterface.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/VoltixPro.h"
+#include "link/PortCOM.h"
 #include "link/PortVirt.h"
 
 #include <algorithm>
@@ -197,55 +196,10 @@ void TShell::ConnectBtnClick()
     ShowRunControls(true);
 }
 
-bool TShell::Reconnect()
-{
-    if (!Port || !LastLink) {
-        EventLog.SetColor(LogColor::Red);
-        EventLog.AddStamped(QStringLiteral("No link to connect again: the instrument was never connected"));
-        EventLog.SetColor(LogColor::Black);
-        return false;
-    }
-    const TLastLink link = *LastLink;
-    for (std::size_t attempt = 0; attempt <= ReconnectPausesMs.size(); ++attempt) {
-        if (attempt > 0) {
-            // A growing pause lets an instrument that rebooted come back.
-            const std::int64_t until = Clock.Ms() + ReconnectPausesMs[attempt - 1];
-            for (std::int64_t now = Clock.Ms(); now < until; now = Clock.Ms()) {
-                if (State.RunState == TRunState::StopRequested)
-                    return false;
-                Ui.WaitEvents(int(std::min<std::int64_t>(until - now, 1000)));
-            }
-        }
-        EventLog.SetColor(LogColor::Orange);
-        EventLog.AddStamped(QStringLiteral("Link down: connecting again (attempt %1 of %2)")
-                                .arg(attempt + 1)
-                                .arg(ReconnectPausesMs.size() + 1));
-        EventLog.SetColor(LogColor::Black);
-        QString reason = QStringLiteral("the link did not open");
-        try {
-            if (OpenAndIdentify(link.Baud, link.Dial, link.Modem, link.Delay) && LinkOpen()) {
-                View.EnableHealthTimer(!ActionRunning);
-                ShowRunControls(true);
-                return true;
-            }
-        } catch (const ETarnelError &e) {
-            reason = e.Message();
-        }
-        if (Port && Port->GetState() > 0)
-            Port->Disconnect();
-        View.ShowLinkIndicator(false);
-        EventLog.SetColor(LogColor::Red);
-        EventLog.AddStamped(QStringLiteral("Connection attempt %1 failed: %2").arg(attempt + 1).arg(reason));
-        EventLog.SetColor(LogColor::Black);
-    }
-    return false;
-}
-
 bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem, int byteDelayMs)
 {
     if (!Port)
         throw ETarnelError("Port err.");
-    LastLink = TLastLink{baud, dial, modem, byteDelayMs};
     TExchange exchange(Exchanges);
     View.SetStatusText(QStringLiteral("Open Com"));
     if (Port->Connect(State.PortSelector, baud, dial, false, modem, byteDelayMs) == 0) {
@@ -259,6 +213,8 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
     Port->SetLatency(20);
     View.SetConnectPressed(true);
     View.ShowLinkIndicator(true);
+    LinkShownUp = true;
+    ConnectedLink = LinkText(State.PortSelector, dial, TPortCOM::DeviceMap());
     Port->PutByte(0x00);
 
     QByteArray second = PlaceholderId, first = PlaceholderId;
@@ -294,15 +250,18 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
         return true;
     }
     Model->Protocol().GetDescription();
+    ReleasePendingElectrodes();
     return true;
 }
 
 void TShell::DisconnectInstrument()
 {
     View.ShowLinkIndicator(false);
+    LinkShownUp = false;
     // While another exchange waits on the port, only closing the link is
-    // safe: the waiting exchange then fails at the port.
-    if (Exchanges == 0 && !ActionRunning) {
+    // safe: the waiting exchange then fails at the port. An instrument that
+    // stopped answering would only hold the close up.
+    if (Exchanges == 0 && !ActionRunning && !ElectrodesPending) {
         try {
             Model->Protocol().Escape();
         } catch (const ETarnelError &) {
@@ -391,7 +350,12 @@ void TShell::WatchPort()
 {
     if (!Port)
         return;
-    Port->SetSilenceLimit(TPortVirt::DefaultSilenceSeconds, TPortVirt::TSilenceAction::Report);
+    // Nobody at the screen during a script: the exchange ends instead.
+    const bool unattended = Guard.Unattended;
+    Port->SetSilenceLimit(SilenceSeconds, SilenceRaises || unattended ? TPortVirt::TSilenceAction::Raise
+                                                                      : TPortVirt::TSilenceAction::Report);
+    Port->SetIdentifyRounds(unattended ? std::max(IdentifyRounds, 2) : IdentifyRounds);
+    Port->InterruptRequested = [this] { return InterruptWaits; };
     Port->OnSilence = [this](int seconds) {
         const QString text = QStringLiteral("No answer from the instrument for %1 s").arg(seconds);
         View.SetStatusText(text);
@@ -420,6 +384,8 @@ void TShell::Timer1Timer()
     }
     try {
         CheckInstrumentHealth();
+        // The instrument answers again after a Stop that found it silent.
+        ReleasePendingElectrodes();
     } catch (const ETarnelError &) {
         if (!LinkOpen())
             LinkLost();
@@ -429,12 +395,15 @@ void TShell::Timer1Timer()
 
 void TShell::LinkLost()
 {
+    LinkShownUp = false;
     View.ShowLinkIndicator(false);
     View.SetConnectPressed(false);
     View.EnableHealthTimer(false);
     View.EnableConnect(true);
     View.SetStatusText(QStringLiteral("Link lost"));
-    ShowRunControls(false);
+    // Stop stays at hand while a script goes on; the action hides the
+    // controls when it ends with the link still down.
+    ShowRunControls(ActionRunning);
     if (Port)
         Port->Disconnect();
     EventLog.SetColor(LogColor::Red);

@@ -4,6 +4,13 @@
 
 #include "app/MainView.h"
 #include "base/TarnelError.h"
+#include "instrument/VoltixPro.h"
+#include "link/PortVirt.h"
+#include "script/StationState.h"
+
+#include <QFileInfo>
+
+#include <utility>
 
 namespace {
 class TShellScriptHost final : public TScriptHost {
@@ -21,26 +28,7 @@ public:
 
     bool StartConfiguration(const QString &path) override
     {
-        if (!Shell.LoadConfiguration(path))
-            throw ETarnelError(QStringLiteral("Configuration file cannot be read: ") + path);
-        Shell.View.BuildPseudoSection();
-        // A link that dropped since the last event (a reboot, a loose cable)
-        // is tried again before giving this event up.
-        if (!Shell.LinkOpen() && !Shell.Reconnect())
-            throw ETarnelError(QStringLiteral("No instrument connected: the link is down"));
-        Shell.State.AcquisitionFile = Shell.FreeFileName(Shell.State.AcquisitionFile);
-        Shell.View.ShowAcquisitionFile(Shell.State.AcquisitionFile);
-        Shell.State.RunState = TRunState::Running;
-        try {
-            Shell.RunAcquisition();
-        } catch (const ETarnelError &e) {
-            // The clean-up of a plain acquisition: reason and group in red,
-            // electrodes released, the link shown as it is.
-            Shell.ActionFailed(e.Message());
-            throw EReported(e.Message());
-        }
-        if (!Shell.State.DuplicateAcquisitionFile.isEmpty() && Shell.State.DuplicateAcquisition)
-            Shell.CopyDuplicate();
+        Shell.RunScriptedAcquisition(path);
         return true;
     }
 
@@ -51,6 +39,7 @@ public:
     void ConfigurationDone() override
     {
         Shell.State.RunState = TRunState::Running;
+        Shell.InterruptWaits = false;
         Shell.View.SetPauseDown(false);
     }
 
@@ -59,6 +48,49 @@ private:
 };
 } // namespace
 
+void TShell::RunScriptedAcquisition(const QString &path)
+{
+    try {
+        if (!QFileInfo(path).isFile())
+            throw ETarnelError(QStringLiteral("Configuration file not found: ") + path);
+        if (!LoadConfiguration(path))
+            throw ETarnelError(QStringLiteral("Configuration file cannot be read: ") + path);
+        View.BuildPseudoSection();
+        // After a restart the acquisition that was cut off goes on in its own file.
+        const QString interrupted = std::exchange(ResumeDataFile, QString());
+        const bool resume = !interrupted.isEmpty() && QFileInfo::exists(interrupted);
+        State.AcquisitionFile = resume ? interrupted : FreeFileName(State.AcquisitionFile);
+        View.ShowAcquisitionFile(State.AcquisitionFile);
+        if (OnScriptDataFile)
+            OnScriptDataFile(State.AcquisitionFile);
+        // Nothing to measure: no reason to wake the link for it.
+        CheckActionPossible(ActionAcquisition, false);
+        if (resume) {
+            Resume = TAcquisitionResume::Plan(State.AcquisitionFile, *Model);
+            EventLog.SetColor(LogColor::Orange);
+            EventLog.AddStamped(QStringLiteral("Acquisition resumed after restart: ") + State.AcquisitionFile);
+            EventLog.SetColor(LogColor::Black);
+        }
+        EnsureLink();
+        State.RunState = TRunState::Running;
+        if (RunAcquisition() == TRunEnd::Aborted)
+            throw ETarnelError(QStringLiteral("Acquisition stopped by a battery or temperature alarm"));
+        if (!State.DuplicateAcquisitionFile.isEmpty() && State.DuplicateAcquisition)
+            CopyDuplicate();
+    } catch (const EInterrupted &) {
+        // Stop during the reconnection: not a failure of the event.
+        InterruptWaits = false;
+    } catch (const ETarnelError &e) {
+        // The clean-up of a plain acquisition: reason and group in red,
+        // electrodes released, the link shown as it is.
+        ActionFailed(e.Message());
+        throw EReported(e.Message());
+    } catch (const std::exception &e) {
+        ActionFailed(QString::fromLocal8Bit(e.what()));
+        throw EReported(QString::fromLocal8Bit(e.what()));
+    }
+}
+
 TScriptRunner::TEnd TShell::RunScriptLines()
 {
     TShellScriptHost host(*this);
@@ -66,14 +98,60 @@ TScriptRunner::TEnd TShell::RunScriptLines()
     runner.Now = EventLog.Now;
     runner.OnFailure = OnScriptFailure;
     LastRunEnd = TRunEnd::Normal;
-    // Nobody is there to answer a box: each becomes a red log line.
+    // Nobody is there to answer a box: each becomes a red log line, and a
+    // silent instrument ends its exchange instead of waiting for a click.
     struct TUnattended {
-        TUnattendedUi &Guard;
+        TShell &Shell;
         bool Was;
-        explicit TUnattended(TUnattendedUi &g) : Guard(g), Was(g.Unattended) { Guard.Unattended = true; }
-        ~TUnattended() { Guard.Unattended = Was; }
-    } unattended(Guard);
+        explicit TUnattended(TShell &s) : Shell(s), Was(s.Guard.Unattended)
+        {
+            Shell.Guard.Unattended = true;
+            Shell.WatchPort();
+        }
+        ~TUnattended()
+        {
+            Shell.Guard.Unattended = Was;
+            Shell.WatchPort();
+        }
+    } unattended(*this);
+
+    // A station keeps where it stands; after a restart it goes on from there.
+    TStationState station;
+    const auto keep = [this, &station] {
+        if (const QString error = station.Save(StationFile); !error.isEmpty())
+            FileError(QStringLiteral("Station state not saved: %1: %2").arg(StationFile, error));
+    };
+    if (!StationFile.isEmpty()) {
+        station.Script = StationScript;
+        if (station.Load(StationFile) && !station.Finished) {
+            runner.StartLine = station.Line;
+            runner.StartRepeat = station.Repeat;
+            ResumeDataFile = station.DataFile;
+            EventLog.SetColor(LogColor::Orange);
+            EventLog.AddStamped(QStringLiteral("Script resumed after restart at line %1").arg(station.Line + 1));
+            EventLog.SetColor(LogColor::Black);
+        }
+        station.Finished = false;
+        runner.OnLine = [&](qsizetype line, int repeat) {
+            station.Line = line;
+            station.Repeat = repeat;
+            station.DataFile.clear();
+            keep();
+        };
+        OnScriptDataFile = [&](const QString &file) {
+            station.DataFile = file;
+            keep();
+        };
+    }
     LastScriptEnd = runner.Run(Script.Lines);
     ScriptFailures = runner.FailedEvents;
+    OnScriptDataFile = nullptr;
+    ResumeDataFile.clear();
+    // Stopped (by the operator, or a shutdown): the next start goes on.
+    if (!StationFile.isEmpty() && LastScriptEnd != TScriptRunner::TEnd::Stopped) {
+        station.Finished = true;
+        station.DataFile.clear();
+        keep();
+    }
     return LastScriptEnd;
 }

@@ -211,7 +211,9 @@ void TShell::ReportMissingFile(const QString &text, const QString &path)
     EventLog.SetColor(LogColor::Red);
     EventLog.AddStamped(text + path);
     EventLog.SetColor(LogColor::Black);
-    Ui.ErrorBox(QString::fromLatin1(ProgramTitle), text + path);
+    // Unattended, the red line is all there is to show.
+    if (!Guard.Unattended)
+        Ui.ErrorBox(QString::fromLatin1(ProgramTitle), text + path);
 }
 
 bool TShell::SaveConfiguration(const QString &path)

@@ -20,6 +20,7 @@
 struct TLoadReport;
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -92,10 +93,8 @@ public:
     // description. False when the port did not open.
     bool OpenAndIdentify(int baud, const QString &dial, const QString &modem, int byteDelayMs);
     void DisconnectInstrument();
-    // Connects again with the link of the last connection: a few attempts
-    // with growing pauses (ReconnectPausesMs between them), each logged;
-    // Stop ends the waits. True when the instrument answers again.
-    bool Reconnect();
+    // Pauses between the attempts of a reconnection (one attempt more than
+    // pauses), growing: a rebooting instrument takes a while.
     std::vector<int> ReconnectPausesMs{30000, 90000};
     // Measurements of one group in a row that may end without records.
     static constexpr int MaxEmptyRuns = 5;
@@ -122,13 +121,24 @@ public:
     void RunStartAction(int action);
     // Raises the reason an action cannot start: an instrument of unknown type,
     // or an acquisition with no quadripole loaded.
-    void CheckActionPossible(int action) const;
+    // Without instrument: the survey only (before a script connects).
+    void CheckActionPossible(int action, bool instrument = true) const;
     static QString UnknownTypeText(std::uint32_t typeCode);
+    // Stop also ends the exchange waiting on the instrument at that moment:
+    // the group in progress is given up, the groups stored stay.
     void StopBtnClick();
-    // A port made for the window watches its exchanges: after the default
-    // silence it says so in MainGB and the event log; Stop or Connect then
-    // ends the stalled exchange through the link-loss path.
+    // Set by Stop during an action; every wait of the port looks at it.
+    bool InterruptWaits = false;
+    // A port made here watches its exchanges: after SilenceSeconds without
+    // progress it says so in MainGB and the event log (Connect then ends the
+    // stalled exchange through the link-loss path), or, when SilenceRaises or
+    // while a script runs unattended, the exchange ends with "no answer".
     void WatchPort();
+    int SilenceSeconds = 120;
+    bool SilenceRaises = false;
+    // Identification rounds before a silent instrument fails a connection
+    // (0: until it answers); unattended connections use at least 2.
+    int IdentifyRounds = 0;
     void EndStalledExchange();
     void PauseBtnClick();
     void SkipBtnClick() { SkipFlag = true; }
@@ -157,6 +167,14 @@ public:
     int GroupFirst = 0;
     int GroupSize = 0;
     bool Measuring = false;
+    // Quadripoles the data file of the run holds.
+    int StoredQuads = 0;
+    // After Stop or an error broke off an exchange: the empty electrode list
+    // with a short limit; when the link is down or the instrument has gone
+    // silent it is left pending (ElectrodesPending) and the log says so.
+    void ReleaseAfterBreak();
+    // Pause pressed during the last group does not outlive the run.
+    void ClearPause();
 
     static QString ModeName(int mode);
     // "21 .. 30 / 480".
@@ -166,6 +184,46 @@ public:
 
     // Runs a script (set to RunScriptLines at construction).
     std::function<void()> RunScript;
+    // Kept by an unattended station (tarnelpro-cli script --resume): the
+    // state file where the script stands. A run that finds it continues
+    // there, into the data file it was writing, and logs "resumed after
+    // restart". Empty: no state kept.
+    QString StationFile;
+    QString StationScript;
+    // The data file an interrupted scripted acquisition continues (set from
+    // the station state), and who is told which file an event writes.
+    QString ResumeDataFile;
+    std::function<void(const QString &dataFile)> OnScriptDataFile;
+    // One start-configuration event of a script: loads the configuration,
+    // switches or reconnects the link as it asks, and runs the acquisition.
+    // A failure is logged in red with its reason and cleaned up as a plain
+    // acquisition's, then raised to the runner.
+    void RunScriptedAcquisition(const QString &configuration);
+
+    // --- The link of a scripted acquisition.
+    struct TLinkChoice {
+        int Selector = 0;
+        QString Address; // TCP host:port, or the dial number of a modem
+        std::map<int, QString> Devices;
+        int Baud = 0;    // 0: the configuration's
+    };
+    // A link given on the command line; it holds for every configuration.
+    std::optional<TLinkChoice> FixedLink;
+    // Makes the link of the loaded configuration (or FixedLink) the open
+    // one: switches links when it is another, connects when it is down, with
+    // the attempts above, each logged. Raises the reason when the instrument
+    // stays away.
+    void EnsureLink();
+    // "TCP 10.0.0.5:29461", "serial /dev/ttyUSB0", "USB": tells links apart.
+    static QString LinkText(int selector, const QString &address, const std::map<int, QString> &devices);
+    // The link of the last connection, as LinkText writes it.
+    QString ConnectedLink;
+    // A link shown as up (lamp, run controls) until Link lost or Disconnect.
+    bool LinkShownUp = false;
+    // Electrodes an interrupted acquisition could not release: sent the
+    // empty list when the instrument answers again.
+    bool ElectrodesPending = false;
+    void ReleasePendingElectrodes();
     // The script of the "Script" view, and the runner's work on it (the
     // event log's clock is the runner's clock).
     TScript Script;
@@ -247,12 +305,6 @@ public:
     // Set when the coordinate file named is missing or unreadable: no
     // acquisition starts then.
     QString CoordinateFault;
-    struct TLastLink {
-        int Baud = 0;
-        QString Dial, Modem;
-        int Delay = 0;
-    };
-    std::optional<TLastLink> LastLink;
     // Driven by tarnelpro-cli: the event log's header names the command line.
     bool CommandLine = false;
     // Runs the disconnection a Connect during an action asked for.

@@ -15,13 +15,29 @@ public:
     // Receives what would have been a box while Unattended.
     std::function<void(const QString &text)> OnBox;
 
-    void Yield() override { Real.Yield(); }
-    void WaitEvents(int maxWaitMs) override { Real.WaitEvents(maxWaitMs); }
+    void Yield() override
+    {
+        Asked.clear();
+        Real.Yield();
+    }
+    void WaitEvents(int maxWaitMs) override
+    {
+        Asked.clear();
+        Real.WaitEvents(maxWaitMs);
+    }
     void BusyIndicator(bool on) override { Real.BusyIndicator(on); }
     bool Confirm(const QString &text, const QString &title) override
     {
         if (!Unattended)
             return Real.Confirm(text, title);
+        // The same question again before anything happened waits for a hand
+        // (a cable to plug in): nobody is there to give it.
+        if (text == Asked) {
+            Asked.clear();
+            Report(title + QStringLiteral(": ") + text + QStringLiteral(" (cancelled, unattended)"));
+            return false;
+        }
+        Asked = text;
         Report(title + QStringLiteral(": ") + text + QStringLiteral(" (OK, unattended)"));
         return true;
     }
@@ -45,10 +61,13 @@ public:
     void Beep() override { Real.Beep(); }
 
 private:
-    void Report(const QString &text)
+    // One log line, however many lines the box had.
+    void Report(QString text)
     {
+        text.replace(QLatin1Char('\n'), QLatin1Char(' '));
         if (OnBox)
-            OnBox(text);
+            OnBox(text.simplified());
     }
     TUserInterface &Real;
+    QString Asked;
 };

@@ -65,11 +65,12 @@ bool Open(TShell &shell, TConsoleUi &ui, const QString &dial, int baud, const QS
         return false;
     }
     shell.Model->RestartFlag = TVoltixPro::RestartRequested(QCoreApplication::arguments());
-    if (shell.Port) {
-        // The exchanges end with an error when the instrument stops answering.
-        shell.Port->SetSilenceLimit(timeoutSeconds, TPortVirt::TSilenceAction::Raise);
-        shell.Port->SetIdentifyRounds(IdentifyRounds);
-    }
+    // The exchanges end with an error when the instrument stops answering,
+    // on this port and on any the command switches to later.
+    shell.SilenceSeconds = timeoutSeconds;
+    shell.SilenceRaises = true;
+    shell.IdentifyRounds = IdentifyRounds;
+    shell.WatchPort();
     const qsizetype before = ui.Messages.size();
     if (shell.OpenAndIdentify(baud, dial, modem, delay))
         return true;

@@ -29,7 +29,7 @@ bool ReadTimeout(const QMap<QString, QString> &values, int &timeout);
 class TStopOnSignal {
 public:
     explicit TStopOnSignal(TShell &shell,
-                           const QString &message = QStringLiteral("Stop requested: the group in progress completes."));
+                           const QString &message = QStringLiteral("Stop requested: the group in progress is given up."));
     ~TStopOnSignal();
     TStopOnSignal(const TStopOnSignal &) = delete;
     TStopOnSignal &operator=(const TStopOnSignal &) = delete;

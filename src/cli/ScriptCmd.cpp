@@ -9,11 +9,14 @@
 #include "cli/CliLink.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/LinkAddress.h"
 #include "instrument/ConfigFile.h"
+#include "link/PortCOM.h"
 #include "link/PortVirt.h"
 #include "script/EventLog.h"
 #include "script/Script.h"
 #include "script/ScriptRunner.h"
+#include "script/StationState.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -25,7 +28,7 @@ namespace {
 int Usage()
 {
     PrintError(QStringLiteral(
-        "usage: tarnelpro-cli script FILE.scp [--link LINK] [--timeout SECONDS] [--yes]\n"
+        "usage: tarnelpro-cli script FILE.scp [--link LINK] [--timeout SECONDS] [--reconnect-pause SECONDS] [--resume] [--yes]\n"
         "       tarnelpro-cli script FILE.scp --list\n"
         "       tarnelpro-cli script FILE.scp --plan [--from \"YYYY-MM-DD HH:MM:SS\"] [--duration MINUTES] [--limit N]\n%1")
                    .arg(QString::fromLatin1(LinkHelp)));
@@ -41,8 +44,8 @@ struct TScriptArgs {
 
 bool ParseArgs(const QStringList &args, TScriptArgs &out)
 {
-    const QStringList valued = {"--link", "--timeout", "--from", "--duration", "--limit"};
-    const QStringList flags = {"--yes", "--list", "--plan"};
+    const QStringList valued = {"--link", "--timeout", "--from", "--duration", "--limit", "--reconnect-pause"};
+    const QStringList flags = {"--yes", "--list", "--plan", "--resume"};
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         if (valued.contains(a) && i + 1 < args.size())
@@ -198,7 +201,28 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
     int timeout = TPortVirt::DefaultSilenceSeconds;
     if (!ReadTimeout(a.Values, timeout))
         return Usage();
+    if (a.Values.contains("--reconnect-pause")) {
+        bool ok = false;
+        const int pause = a.Values["--reconnect-pause"].toInt(&ok);
+        if (!ok || pause < 0 || pause > 86400)
+            return Usage();
+        shell.ReconnectPausesMs = {pause * 1000, pause * 3000};
+    }
     ui.AssumeYes = a.Has("--yes");
+    const bool station = a.Has("--resume");
+    if (station) {
+        // Where the script stands is kept; a restart goes on from there.
+        shell.StationScript = QFileInfo(a.File).absoluteFilePath();
+        shell.StationFile = TStationState::PathFor(shell.StationScript);
+        TStationState state;
+        state.Script = shell.StationScript;
+        if (state.Load(shell.StationFile) && state.Finished) {
+            PrintError(QStringLiteral("tarnelpro-cli: the script has already run to its end (%1); remove that file "
+                                      "to run it again")
+                           .arg(shell.StationFile));
+            return 0;
+        }
+    }
     shell.Script.Lines = lines;
     shell.EventLog.OnLine = [](const TLogLine &line) { PrintOut(line.Text); };
     shell.CommandLine = true;
@@ -232,10 +256,29 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
     }
     try {
         const QString link = a.Values.value("--link");
-        if (const int status = ConnectLink(shell, ui, a.Values.contains("--link") ? &link : nullptr,
-                                           haveConfig ? &config : nullptr, timeout);
-            status != 0)
+        int status = 1;
+        try {
+            status = ConnectLink(shell, ui, a.Values.contains("--link") ? &link : nullptr, haveConfig ? &config : nullptr,
+                                 timeout);
+        } catch (const ETarnelError &e) {
+            if (!station)
+                throw;
+            PrintError(e.Message());
+        }
+        // A station may start before its instrument (a reboot, a power cut):
+        // each acquisition connects when it comes.
+        if (status == 1 && station)
+            PrintError(QStringLiteral("tarnelpro-cli: no instrument yet; each acquisition connects when it comes"));
+        else if (status != 0)
             return status;
+        if (a.Values.contains("--link")) {
+            // Every configuration of the script then uses this link.
+            QString error;
+            const auto address = ParseLinkAddress(link, error);
+            shell.FixedLink = TShell::TLinkChoice{shell.State.PortSelector,
+                                                  shell.State.PortSelector == IPPortSelector ? shell.State.IPAddress : QString(),
+                                                  TPortCOM::DeviceMap(), address ? address->Baud : 0};
+        }
         {
             TStopOnSignal stop(shell, QStringLiteral("Stop requested."));
             shell.RunStartAction(TShell::ActionScript);
@@ -246,15 +289,11 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
         PrintError(e.Message());
         return 1;
     }
-    if (shell.LastScriptEnd == TScriptRunner::TEnd::GotoError)
-        return 1;
+    // Success only when every event did what it says (an alarm that stopped
+    // an acquisition fails its event too); the log says why not.
     if (shell.ScriptFailures > 0) {
         PrintError(QStringLiteral("tarnelpro-cli: %1 script event(s) failed").arg(shell.ScriptFailures));
         return 1;
-    }
-    if (shell.LastRunEnd == TShell::TRunEnd::Aborted) {
-        PrintError(QStringLiteral("The last acquisition was stopped by a battery or temperature alarm."));
-        return 4;
     }
     // A log, configuration or duplicate that was not written is a failure of the run.
     if (shell.EventLog.SaveFailed() || !shell.FileErrors.isEmpty()) {
@@ -271,7 +310,8 @@ int RunScriptCommand(const QStringList &args)
     TScriptArgs a;
     if (!ParseArgs(args, a))
         return Usage();
-    const bool runOnly = a.Values.contains("--link") || a.Values.contains("--timeout") || a.Has("--yes");
+    const bool runOnly = a.Values.contains("--link") || a.Values.contains("--timeout") || a.Has("--yes") ||
+                         a.Values.contains("--reconnect-pause") || a.Has("--resume");
     const bool planOnly = a.Values.contains("--from") || a.Values.contains("--duration") || a.Values.contains("--limit");
     if ((a.Has("--list") && (runOnly || planOnly)) || (a.Has("--plan") && runOnly) ||
         (!a.Has("--plan") && planOnly))

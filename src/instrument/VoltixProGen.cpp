@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 constexpr int CommandTimeoutMs = 2000;
@@ -167,16 +168,24 @@ int TVoltixProGen::RunMeasurement()
     Command(32);
     std::int32_t count = 0;
     int received = -1; // bytes of the records block after the last "GO"; -1 when none came
+    // Maximum stacks + 3; the stack count as sent may be anything.
+    const int stackLimit = std::clamp(GetLE<std::int32_t>(Parameters, 16), 0, 999) + 3;
+    // A measurement's stacks may last longer than the watchdog's limit: its
+    // tokens are progress, as far as a measurement can have them, so an
+    // instrument that repeats itself still runs out of time.
+    bool started = false;
     for (;;) {
         std::array<std::uint8_t, 2> token = {'0', '0'};
-        // Maximum stacks + 3; the stack count as sent may be anything.
-        ui.SetProgressRange(0, std::clamp(GetLE<std::int32_t>(Parameters, 16), 0, 999) + 3);
+        ui.SetProgressRange(0, stackLimit);
         ui.SetProgressPosition(0);
         Port().RawRead(token, Gen.TokenTimeoutMs);
         if (token == std::array<std::uint8_t, 2>{'S', 'T'})
             return CheckedCount(count, received, group);
         if (token != std::array<std::uint8_t, 2>{'G', 'O'})
             return 0;
+        if (!std::exchange(started, true))
+            Port().NoteProgress();
+        int stacks = 0;
         std::array<std::uint8_t, 4> countBytes{};
         Port().RawRead(countBytes, Gen.CountTimeoutMs);
         std::memcpy(&count, countBytes.data(), 4);
@@ -201,6 +210,8 @@ int TVoltixProGen::RunMeasurement()
             }
             if (token == std::array<std::uint8_t, 2>{'+', '-'}) {
                 ui.SetProgressPosition(ui.ProgressPosition() + 1);
+                if (++stacks <= stackLimit)
+                    Port().NoteProgress();
                 continue;
             }
             break;

@@ -167,7 +167,7 @@ bool TPortCOM::ModemCommand(const QByteArray &command, QByteArrayView answer)
                 UiServices.Message(QStringLiteral("No answer from the modem"));
                 return false;
             }
-            IdleWait(10);
+            IdleWait(WaitTimeoutMs);
             continue;
         }
         if (b != '\n') {

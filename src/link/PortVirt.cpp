@@ -9,7 +9,6 @@
 #include <climits>
 
 namespace {
-// Longest single block on the user-interface event loop while the device is silent.
 constexpr std::uint8_t WakeUp = '@';
 constexpr std::uint8_t EscapeCommand = 27;
 constexpr int WakeUpSends = 82;
@@ -72,6 +71,19 @@ void TPortVirt::IdleWait(int ms)
 {
     CheckProgress();
     UiServices.WaitEvents(std::clamp(ms, 0, WaitSliceMs()));
+    CheckInterrupt();
+}
+
+std::int64_t TPortVirt::QuietMs() { return Clock.Ms() - LastHeardMs; }
+
+void TPortVirt::Heard() { LastHeardMs = Clock.Ms(); }
+
+void TPortVirt::CheckInterrupt()
+{
+    if (InterruptRequested && InterruptRequested()) {
+        UiServices.BusyIndicator(false);
+        throw EInterrupted();
+    }
 }
 
 QString TPortVirt::SilenceText(int seconds)
@@ -95,6 +107,7 @@ void TPortVirt::NoteProgress()
 
 void TPortVirt::CheckProgress()
 {
+    CheckInterrupt();
     if (SilenceLimitMs <= 0)
         return;
     const std::int64_t now = Clock.Ms();
@@ -118,6 +131,22 @@ void TPortVirt::CheckProgress()
     }
 }
 
+void TPortVirt::CheckStalledSince(std::int64_t sinceMs)
+{
+    if (SilenceLimitMs <= 0 || Clock.Ms() - sinceMs < SilenceLimitMs)
+        return;
+    const int seconds = SilenceLimitMs / 1000;
+    if (SilenceAction == TSilenceAction::Raise) {
+        UiServices.BusyIndicator(false);
+        throw ENoAnswerError(SilenceText(seconds));
+    }
+    if (!IsStalled) {
+        IsStalled = true;
+        if (OnSilence)
+            OnSilence(seconds);
+    }
+}
+
 void TPortVirt::BlockFailure(int &failures)
 {
     CheckProgress();
@@ -127,11 +156,14 @@ void TPortVirt::BlockFailure(int &failures)
 
 bool TPortVirt::WaitForRx(int count, int timeoutMs)
 {
+    CheckInterrupt();
     const std::int64_t start = Clock.Ms();
     for (;;) {
         if (LinkDown())
             return false;
         const int waiting = RxCount();
+        if (waiting > 0)
+            Heard();
         if (waiting >= count)
             return true;
         const std::int64_t left = timeoutMs - (Clock.Ms() - start);
@@ -153,6 +185,7 @@ std::uint8_t TPortVirt::GetByte()
     CheckProgress();
     while (!LinkDown()) {
         if (RxCount() > 0) {
+            Heard();
             const int b = RawReadByteTimed(WaitTimeoutMs);
             if (b >= 0)
                 return static_cast<std::uint8_t>(b);
@@ -209,6 +242,7 @@ bool TPortVirt::WaitForText(QByteArrayView text)
                 return true;
             continue;
         }
+        Heard();
         CheckProgress();
         const int b = RawReadByte();
         if (b < 0)
@@ -376,6 +410,8 @@ bool TPortVirt::Identify(QByteArray &secondLine, QByteArray &firstLine)
         NoteProgress();
         return true;
     } catch (const ENoAnswerError &) {
+        throw;
+    } catch (const EInterrupted &) {
         throw;
     } catch (const ETarnelError &) {
         UiServices.Message("Unknown Baudrate");

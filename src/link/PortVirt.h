@@ -24,6 +24,13 @@ public:
     using ETarnelError::ETarnelError;
 };
 
+// The operator pressed Stop while an exchange waited on the instrument: the
+// exchange is given up where it stood.
+class EInterrupted : public ETarnelError {
+public:
+    EInterrupted() : ETarnelError("Stopped by user") {}
+};
+
 // Growable byte stream holding the payload of one block transfer.
 class TBufferStream {
 public:
@@ -130,6 +137,18 @@ public:
     std::function<void(int seconds)> OnSilence;
     bool Stalled() const { return IsStalled; }
     static QString SilenceText(int seconds);
+    // Marks a step that advanced the exchange; the protocol layer marks the
+    // tokens of a measurement that last longer than the limit.
+    void NoteProgress();
+    // Asked at every step of a wait: true ends the waiting exchange at once
+    // with EInterrupted (Stop pressed).
+    std::function<bool()> InterruptRequested;
+    // Milliseconds since the instrument last sent a byte the link waited for.
+    std::int64_t QuietMs();
+    // The watchdog applied to a span of work the port cannot see as a whole
+    // (the retries of one measurement): no progress since sinceMs counts as
+    // silence, raised or reported as the limit's action says.
+    void CheckStalledSince(std::int64_t sinceMs);
     // Rounds of wake-up passes Identify makes (each ends with an Escape)
     // before it raises "no answer from the instrument"; 0: until it answers.
     void SetIdentifyRounds(int rounds) { IdentifyRounds = rounds; }
@@ -170,12 +189,15 @@ protected:
 
     bool LinkDown() const { return GetState() <= 0; }
     [[noreturn]] void Fail(const char *message);
-    // Blocks briefly for events instead of spinning while the device is silent.
+    // Blocks in the event loop until something happens (bytes arrive, the
+    // operator acts) or ms pass, at most one slice; then looks at Stop.
     void IdleWait(int ms);
     // Longest nap of a wait for the instrument. A link whose arrivals wake the
     // event loop (a socket, a serial port) sleeps until data, a deadline or
     // the operator; one that must be polled (the USB chip) looks often.
     virtual int WaitSliceMs() const { return 10; }
+    void CheckInterrupt();
+    void Heard();
     // Waits (yielding) until count bytes are waiting, the timeout passes or the link drops.
     bool WaitForRx(int count, int timeoutMs);
     // Writes one command byte of the handshake, retrying while the device refuses it.
@@ -183,7 +205,6 @@ protected:
     // The watchdog: every waiting or resynchronising loop calls CheckProgress;
     // NoteProgress marks a step that advanced the exchange.
     void CheckProgress();
-    void NoteProgress();
     // Counts one more consecutive failure of a block-transfer step.
     void BlockFailure(int &failures);
 
@@ -201,5 +222,6 @@ private:
     bool IsStalled = false;
     std::int64_t LastCheckMs = 0;
     std::int64_t LastProgressMs = 0;
+    std::int64_t LastHeardMs = 0;
     int IdentifyRounds = 0;
 };

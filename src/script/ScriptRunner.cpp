@@ -75,10 +75,12 @@ QString TScriptRunner::EndlessLoop(const QStringList &lines)
     return {};
 }
 
-void TScriptRunner::LogError(const TScriptEvent &event, const QString &line)
+void TScriptRunner::LogError(const TScriptEvent &event, const QString &line, const QString &reason)
 {
     ++FailedEvents;
     Log.SetColor(LogColor::Red);
+    if (!reason.isEmpty())
+        Log.AddStamped(reason);
     Log.Add(line);
     Log.SetColor(LogColor::Black);
     if (OnError)
@@ -87,10 +89,10 @@ void TScriptRunner::LogError(const TScriptEvent &event, const QString &line)
 
 TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
 {
-    qsizetype next = 0;
+    qsizetype next = std::max<qsizetype>(0, StartLine);
     FailedEvents = 0;
     double reference = NowDay();
-    int repeat = 0;
+    int repeat = StartRepeat;
     const auto executed = [this](const TScriptEvent &e) {
         if (OnExecute)
             OnExecute(e);
@@ -99,6 +101,8 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
 
     while (next < lines.size()) {
         Host.SaveLog();
+        if (OnLine)
+            OnLine(next, repeat);
         const int position = static_cast<int>(next) + 1;
         const QString line = lines[next];
         ++next;
@@ -128,7 +132,8 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
             const double value = ParseFileReal(event.Argument, &ok);
             if (!ok) {
                 executed(event);
-                LogError(event, errorLine(parsed.Code == WakeUpCode ? WakeUpCaption : LatencyCaption));
+                LogError(event, errorLine(parsed.Code == WakeUpCode ? WakeUpCaption : LatencyCaption),
+                         QStringLiteral("Event %1: \"%2\" is not a number").arg(position).arg(event.Argument));
                 break;
             }
             // The reference moves only with wake-ups and latencies: a latency
@@ -162,13 +167,8 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
                 reason = QString::fromLocal8Bit(e.what());
             }
             if (!ok) {
-                LogError(event, errorLine(StartCaption));
                 // Why, in red with its time, unless the acquisition said it already.
-                if (!reported && !reason.isEmpty()) {
-                    Log.SetColor(LogColor::Red);
-                    Log.AddStamped(reason);
-                    Log.SetColor(LogColor::Black);
-                }
+                LogError(event, errorLine(StartCaption), reported ? QString() : reason);
                 if (OnFailure && !reason.isEmpty())
                     OnFailure(reason);
             }
@@ -183,7 +183,8 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
             const qsizetype colon = event.Argument.indexOf(QLatin1Char(':'));
             const qint64 target = ParseFileInteger(colon < 0 ? QStringView(event.Argument) : QStringView(event.Argument).left(colon), &ok);
             if (!ok) {
-                LogError(event, errorLine(GotoCaption));
+                LogError(event, errorLine(GotoCaption),
+                         QStringLiteral("Event %1: \"%2\" is not an event number").arg(position).arg(event.Argument));
                 break;
             }
             next = static_cast<qsizetype>(std::clamp<qint64>(target, -1, lines.size() + 1)) - 1;
@@ -202,8 +203,12 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
             } else {
                 repeat = 0;
             }
-            if (!counted || next < 0)
-                LogError(event, errorLine(GotoCaption));
+            if (next < 0)
+                LogError(event, errorLine(GotoCaption),
+                         QStringLiteral("Event %1: event %2 is outside the script").arg(position).arg(target));
+            else if (!counted)
+                LogError(event, errorLine(GotoCaption),
+                         QStringLiteral("Event %1: the repeat count of \"%2\" is not a number").arg(position).arg(event.Argument));
             // Event 0 or below is outside the script: nothing sensible to run.
             if (next < 0)
                 return TEnd::GotoError;
@@ -211,7 +216,8 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
         }
         default:
             executed(event);
-            LogError(event, QStringLiteral("previous command not recognized"));
+            LogError(event, QStringLiteral("previous command not recognized"),
+                     QStringLiteral("Event %1: unknown event code %2").arg(position).arg(parsed.Code));
             break;
         }
     }

@@ -45,6 +45,13 @@ public:
 
     TEnd Run(const QStringList &lines);
 
+    // Where a run continues after a restart: the line to run first and the
+    // gotos' repeat counter there. The schedule goes on from the current time.
+    qsizetype StartLine = 0;
+    int StartRepeat = 0;
+    // Called before each line is run, with its index and the repeat counter.
+    std::function<void(qsizetype line, int repeat)> OnLine;
+
     // Local time; the event log's stamps should come from the same source.
     std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
     // Longest single wait: the clock is looked at again at least this often,
@@ -76,7 +83,8 @@ public:
 private:
     // False when the run must end (Stop).
     bool WaitUntil(double day);
-    void LogError(const TScriptEvent &event, const QString &line);
+    // The reason (stamped, when there is one) and the error line, in red.
+    void LogError(const TScriptEvent &event, const QString &line, const QString &reason = {});
     double NowDay() const;
 
     TUserInterface &Ui;

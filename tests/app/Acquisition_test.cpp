@@ -5,6 +5,7 @@
 #include "instrument/DataFileReader.h"
 #include "instrument/FakeInstrument.h"
 #include "instrument/VoltixPro.h"
+#include "link/PortVirt.h"
 #include "support/SmallFs.h"
 
 #include <gtest/gtest.h>
@@ -213,18 +214,91 @@ TEST_F(TRunFixture, aFailedRunDialogueMeasuresTheSameGroupAgain)
     EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 30 * 304);
 }
 
-TEST_F(TRunFixture, stopDuringAGroupStoresItThenEndsNormally)
+// Stop ends the exchange waiting on the instrument at once: the group in
+// progress is given up and the whole groups stay. The instrument, busy with
+// its dialogue, cannot take the release then: it gets it when it answers again.
+// An instrument that never ends its run dialogue with "ST" does not keep the
+// run on one group: a few attempts, or the watchdog when they are slow.
+TEST_F(TRunFixture, aRunDialogueThatNeverEndsWithStEndsTheRun)
+{
+    // An unexpected token where "ST" belongs, then the prompt, every time.
+    Instrument->AutoRun = false;
+    Instrument->RunScript = "XX:>";
+    Instrument->RunSendsRecords = false;
+    try {
+        Shell->RunStartAction(TShell::ActionAcquisition);
+        FAIL() << "no error";
+    } catch (const ETarnelError &e) {
+        EXPECT_EQ(e.Message(), "Quadripoles 1 .. 10 / 30: the instrument ended 5 measurements in a row without records");
+    }
+    EXPECT_EQ(Instrument->Runs, TShell::MaxEmptyRuns);
+    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029);
+    EXPECT_EQ(Instrument->Commands.back(), 41) << "electrodes released by the failure's clean-up";
+    EXPECT_TRUE(Log().last().contains("(acquisition ended at quadripoles 1 .. 10 / 30; no quadripole in the data file)"))
+        << Log().last().toStdString();
+
+    // Slow failures: the watchdog's limit counts from the group's first attempt.
+    Shell->SilenceSeconds = 120;
+    Shell->SilenceRaises = true;
+    Shell->WatchPort();
+    Instrument->Runs = 0;
+    Instrument->DuringRun = [this] { Clock.Advance(70000); };
+    EXPECT_THROW(
+        {
+            try {
+                Shell->RunStartAction(TShell::ActionAcquisition);
+            } catch (const ENoAnswerError &e) {
+                EXPECT_EQ(e.Message(), "no answer from the instrument for 120 s");
+                throw;
+            }
+        },
+        ENoAnswerError);
+    EXPECT_EQ(Instrument->Runs, 2);
+}
+
+// Pause pressed during the last group ends with the run: the button comes
+// up and the next run measures.
+TEST_F(TRunFixture, pauseDuringTheLastGroupIsClearedWhenTheRunEnds)
+{
+    Instrument->DuringRun = [this] {
+        if (Instrument->Runs == 3)
+            Shell->PauseBtnClick();
+    };
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_TRUE(Log().contains("Paused by user"));
+    EXPECT_FALSE(View.PauseDown);
+    EXPECT_EQ(Shell->State.RunState, TRunState::Idle);
+    Instrument->DuringRun = nullptr;
+    const int runs = Instrument->Runs;
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(Instrument->Runs, runs + 3);
+    EXPECT_FALSE(View.PauseDown);
+}
+
+TEST_F(TRunFixture, stopDuringAGroupGivesItUpAndReleasesWhenTheInstrumentAnswers)
 {
     Instrument->DuringRun = [this] {
         if (Instrument->Runs == 2)
             Shell->StopBtnClick();
     };
     Shell->RunStartAction(TShell::ActionAcquisition);
-    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 20 * 304);
+    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 10 * 304);
+    EXPECT_EQ(Instrument->Runs, 2);
     const QStringList log = Log();
     EXPECT_EQ(log.count("Stopped by user"), 1);
+    EXPECT_TRUE(log.contains("Quadripoles 11 .. 20 / 30 given up"));
+    EXPECT_TRUE(log.filter("Electrodes not released: ").size() == 1) << log.join('\n').toStdString();
     EXPECT_EQ(log.last(), "Standard acquisition Ended");
-    EXPECT_EQ(Instrument->Commands.back(), 41);
+    EXPECT_TRUE(Shell->ElectrodesPending);
+    EXPECT_FALSE(View.Running);
+
+    // The instrument ends its dialogue on its own and answers the next tick.
+    Instrument = std::make_unique<TFakeInstrument>(*Port);
+    Port->Rx.clear();
+    Shell->Timer1Timer();
+    EXPECT_EQ(Instrument->Commands, (std::vector<int>{45, 41}));
+    EXPECT_FALSE(Shell->ElectrodesPending);
+    EXPECT_EQ(Log().last(), "Electrodes released");
 }
 
 TEST_F(TRunFixture, pauseHoldsTheNextGroupUntilReleased)
@@ -520,16 +594,28 @@ TEST_F(TRunFixture, connectOrCloseDuringARunEndsTheGroupThenClosesTheLink)
         };
         Shell->EventLog.Clear();
         Shell->RunStartAction(TShell::ActionAcquisition);
-        EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 20 * 304) << closing;
+        // Connect acts as Stop: the group in progress is given up. Closing
+        // the window lets it end.
+        EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + (closing ? 20 : 10) * 304) << closing;
         EXPECT_FALSE(Shell->LinkOpen()) << closing;
         EXPECT_FALSE(View.ConnectPressed);
         const QStringList log = Log();
         EXPECT_EQ(log.contains("closed during acquisition at quadripole 11"), closing);
+        EXPECT_EQ(log.contains("Quadripoles 11 .. 20 / 30 given up"), !closing);
         EXPECT_TRUE(log.contains("Standard acquisition Ended"));
         EXPECT_EQ(log.last(), "Disconnected");
         EXPECT_TRUE(Read(Tmp.path() + "/run_Log.txt").contains("Disconnected"));
-        // Release, then the escape of the orderly close.
-        EXPECT_EQ(std::vector<int>(Instrument->Commands.end() - 2, Instrument->Commands.end()), (std::vector<int>{41, 27}));
+        if (closing) {
+            // Release, then the escape of the orderly close.
+            EXPECT_EQ(std::vector<int>(Instrument->Commands.end() - 2, Instrument->Commands.end()), (std::vector<int>{41, 27}));
+        } else {
+            // The instrument still in its dialogue is not held up with more commands.
+            EXPECT_EQ(Instrument->Commands.back(), 32);
+            EXPECT_TRUE(Shell->ElectrodesPending);
+            Shell->ElectrodesPending = false;
+            Instrument = std::make_unique<TFakeInstrument>(*Port);
+            Instrument->AutoRun = true;
+        }
         Instrument->DuringRun = nullptr;
     }
 }

@@ -25,6 +25,16 @@ for img in $(grep -o 'src="[^"]*"' "$prefix/share/tarnelpro/TarnelPro.html" | se
   [ -f "$prefix/share/tarnelpro/$img" ] || fail "the manual's picture $img is missing"
 done
 
+# The station unit runs the installed tarnelpro-cli; systemd finds nothing to say about it.
+unit="$prefix/lib/systemd/user/tarnelpro-station@.service"
+[ -f "$unit" ] || fail "the station unit is missing"
+grep -qx "ExecStart=$prefix/bin/tarnelpro-cli script %f --yes --resume" "$unit" || fail "the station unit does not run the installed tarnelpro-cli"
+if command -v systemd-analyze >/dev/null; then
+  mkdir -p "$work/runtime"
+  said=$(XDG_RUNTIME_DIR="$work/runtime" systemd-analyze verify --user "$unit" 2>&1 || true)
+  [ -z "$said" ] || fail "systemd-analyze: $said"
+fi
+
 command -v desktop-file-validate >/dev/null || fail "desktop-file-validate is missing (scripts/setup.sh installs it)"
 desktop-file-validate "$prefix/share/applications/tarnelpro.desktop"
 

@@ -244,10 +244,14 @@ TEST_F(ScriptRunnerTest, memoUnknownCodesAndErrorLinesLetTheScriptGoOn)
     Runner.OnFailure = [&](const QString &reason) { failures << reason; };
     EXPECT_EQ(Runner.Run(Script.Lines), TScriptRunner::TEnd::Completed);
     EXPECT_EQ(Texts(LogColor::Green), QStringList{"note: all cables checked"});
+    // The reason, stamped, then the error line.
+    const QString at = "< 10/12/2026 07:00:00 > ";
     EXPECT_EQ(Texts(LogColor::Red),
-              (QStringList{"Wake up Error", "latency after the starting of the last event Error", "Start configuration Error",
-                           "Start configuration Error", "< 10/12/2026 07:00:00 > Port err. Setcmd", "Goto Error",
-                           "previous command not recognized"}));
+              (QStringList{at + "Event 2: \"soon\" is not a number", "Wake up Error",
+                           at + "Event 3: \"1.2.3\" is not a number", "latency after the starting of the last event Error",
+                           "Start configuration Error", at + "Port err. Setcmd", "Start configuration Error",
+                           at + "Event 6: \"x:2\" is not an event number", "Goto Error",
+                           at + "Event 7: unknown event code 7", "previous command not recognized"}));
     EXPECT_EQ(failures, QStringList{"Port err. Setcmd"});
     EXPECT_EQ(Runner.FailedEvents, 6);
     EXPECT_EQ(Host.Starts, QStringList{"07:00 A.ini"});
@@ -281,12 +285,29 @@ TEST_F(ScriptRunnerTest, gotoTargetOutsideTheScript)
             Runner.MayExecute = [&](const TScriptEvent &) { return ++rounds < 9; };
             EXPECT_EQ(Runner.Run(lines), TScriptRunner::TEnd::Limit);
             Runner.MayExecute = nullptr;
-            EXPECT_EQ(Texts(LogColor::Red).size(), 4);
+            EXPECT_EQ(Runner.FailedEvents, 4);
             EXPECT_FALSE(Host.Starts.contains("07:00 B.ini"));
             continue;
         }
         EXPECT_EQ(Runner.Run(lines), c.end) << c.argument;
-        EXPECT_EQ(Texts(LogColor::Red).size(), c.errors) << c.argument;
+        EXPECT_EQ(Runner.FailedEvents, c.errors) << c.argument;
+        EXPECT_EQ(Texts(LogColor::Red).size(), 2 * c.errors) << c.argument;
         EXPECT_EQ(Host.Starts.size(), c.starts) << c.argument;
     }
+}
+
+// A restarted station goes on at the line it was at, with the gotos'
+// counter it had there; each line is announced before it runs.
+TEST_F(ScriptRunnerTest, aRunCanStartAtALineWithItsRepeatCounter)
+{
+    Host.AcquisitionMs = 0;
+    const QStringList lines = {"1 : A -<X: 2 @ A.ini >-", "2 : B -<X: 2 @ B.ini >-", "3 : again -<X: 3 @ 1:3 >-"};
+    std::vector<std::pair<qsizetype, int>> seen;
+    Runner.OnLine = [&](qsizetype line, int repeat) { seen.emplace_back(line, repeat); };
+    Runner.StartLine = 1;
+    Runner.StartRepeat = 1;
+    EXPECT_EQ(Runner.Run(lines), TScriptRunner::TEnd::Completed);
+    // B, the goto's last jump, then A, B and the goto once more.
+    EXPECT_EQ(Host.Starts, (QStringList{"07:00 B.ini", "07:00 A.ini", "07:00 B.ini"}));
+    EXPECT_EQ(seen, (std::vector<std::pair<qsizetype, int>>{{1, 1}, {2, 1}, {0, 2}, {1, 2}, {2, 2}}));
 }
