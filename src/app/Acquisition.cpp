@@ -3,6 +3,7 @@
 
 #include "base/SafeFile.h"
 
+#include "app/Guard.h"
 #include "app/MainView.h"
 #include "base/Clock.h"
 #include "base/Folders.h"
@@ -168,7 +169,7 @@ void TShell::ActionFailed(const QString &message)
     EventLog.SetColor(LogColor::Red);
     EventLog.AddStamped(message + where);
     EventLog.SetColor(LogColor::Black);
-    EventLog.Save(State.AcquisitionFile);
+    SaveEventLog();
     if (Port && !LinkOpen() && RunControlsEnabled())
         LinkLost();
 }
@@ -184,7 +185,7 @@ void TShell::DisconnectIfPending()
     EventLog.SetColor(LogColor::Orange);
     EventLog.AddStamped(QStringLiteral("Disconnected"));
     EventLog.SetColor(LogColor::Black);
-    EventLog.Save(State.AcquisitionFile);
+    SaveEventLog();
     View.SetConnectPressed(false);
 }
 
@@ -198,6 +199,22 @@ void TShell::RunStartAction(int action)
     }
     {
         TActionScope scope(*this);
+        // A yes to the overwrite question and the script's hold on the log
+        // end with this Start.
+        struct TStartScope {
+            TShell &Shell;
+            ~TStartScope()
+            {
+                Shell.ReplaceDataFile = false;
+                Shell.ScriptRunning = false;
+            }
+        } startScope{*this};
+        if (action == ActionScript) {
+            // The log stays beside the data file of the start until the
+            // script writes one of its own, then follows the files it writes.
+            ScriptRunning = true;
+            WrittenDataFile = State.AcquisitionFile;
+        }
         if (!CommandLine)
             EventLog.Action = action == ActionScript       ? QStringLiteral("Run Script")
                               : action == ActionResistance ? QStringLiteral("Check resistance")
@@ -235,6 +252,7 @@ void TShell::RunStartAction(int action)
                         proceed = PrepareResume();
                         break;
                     case TMainView::TExistingFile::ChooseOther:
+                        ReplaceDataFile = false;
                         proceed = ChooseAcquisitionFile();
                         break;
                     }
@@ -255,7 +273,7 @@ void TShell::RunStartAction(int action)
             ActionFailed(QString::fromLocal8Bit(e.what()));
             throw;
         }
-        EventLog.Save(State.AcquisitionFile);
+        SaveEventLog();
     }
 }
 
@@ -306,7 +324,7 @@ QString TShell::CopyDuplicate()
     else
         error = TSafeFile::Write(candidate, bytes);
     if (!error.isEmpty()) {
-        FileError(QStringLiteral("Duplicate file not written: %1: %2").arg(candidate, error));
+        WriteFailed(QStringLiteral("Duplicate file not written: %1: %2").arg(candidate, error));
         return QString();
     }
     return candidate;
@@ -319,6 +337,13 @@ void TShell::FileError(const QString &text)
     EventLog.AddStamped(text);
     EventLog.SetColor(LogColor::Black);
     View.SetStatusText(text);
+}
+
+void TShell::WriteFailed(const QString &text)
+{
+    FileError(text);
+    if (!Guard.Unattended)
+        Ui.ErrorBox(QString::fromLatin1(ProgramTitle), text);
 }
 
 void TShell::StopBtnClick()
@@ -366,7 +391,8 @@ void TShell::CreateDataFile()
             Model->Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText(), replace);
             return;
         } catch (const EFileExists &e) {
-            if (replace || !View.AskOverwrite(State.AcquisitionFile))
+            // A script has nobody to ask: the event fails, the file stays.
+            if (replace || ScriptRunning || !View.AskOverwrite(State.AcquisitionFile))
                 throw ETarnelError(e.Message());
             replace = true;
         }
@@ -404,7 +430,7 @@ TShell::TRunEnd TShell::RunAcquisition()
     if (resume)
         EventLog.AddStamped(resume->Description(m.QuadCount));
     EventLog.SetColor(LogColor::Black);
-    EventLog.Save(State.AcquisitionFile);
+    SaveEventLog();
     View.ShowModeLabel(mode);
 
     const auto abort = [&] {
@@ -505,7 +531,7 @@ TShell::TRunEnd TShell::RunAcquisition()
             View.ShowProgressLabel(label);
             View.SetOverallProgress(m.QuadCount, done + State.BlockCount);
             progress.Write(label);
-            EventLog.Save(State.AcquisitionFile);
+            SaveEventLog();
             done += std::max(0, State.BlockCount);
 
             QString estimate;
@@ -539,7 +565,7 @@ TShell::TRunEnd TShell::RunAcquisition()
     EventLog.SetColor(LogColor::Teal);
     EventLog.AddStamped(mode + QStringLiteral(" acquisition Ended"));
     EventLog.SetColor(LogColor::Black);
-    EventLog.Save(State.AcquisitionFile);
+    SaveEventLog();
     LastRunEnd = TRunEnd::Normal;
     return TRunEnd::Normal;
 }

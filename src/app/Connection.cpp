@@ -95,7 +95,8 @@ void TShell::ComCheck(int item)
     }
     State.PortSelector = selector;
     if (State.ConfigLoaded)
-        TConfigFile::WriteKey(State.ConfigFile, "Communication", "Port", QString::number(selector));
+        ConfigurationSaved(State.ConfigFile,
+                           TConfigFile::WriteKey(State.ConfigFile, "Communication", "Port", QString::number(selector)));
     if (selector == UsbPortSelector)
         ZIREriva1Click();
     if (selector == IPPortSelector) {
@@ -105,7 +106,8 @@ void TShell::ComCheck(int item)
                            address))
             State.IPAddress = address.trimmed();
         if (State.ConfigLoaded)
-            TConfigFile::WriteKey(State.ConfigFile, "Communication", "IPAddress", State.IPAddress);
+            ConfigurationSaved(State.ConfigFile,
+                               TConfigFile::WriteKey(State.ConfigFile, "Communication", "IPAddress", State.IPAddress));
     }
     // A link of another kind replaces the open one without an orderly close.
     Model->Port = nullptr;
@@ -379,7 +381,7 @@ bool TShell::CheckInstrumentHealth()
         }
     }
     View.ShowHealth(d);
-    EventLog.Save(State.AcquisitionFile);
+    SaveEventLog();
     return !anyAlarm;
 }
 
@@ -436,7 +438,7 @@ void TShell::LinkLost()
     EventLog.SetColor(LogColor::Red);
     EventLog.AddStamped(QStringLiteral("Link lost"));
     EventLog.SetColor(LogColor::Black);
-    EventLog.Save(State.AcquisitionFile);
+    SaveEventLog();
 }
 
 void TShell::BatterieBtnClick()

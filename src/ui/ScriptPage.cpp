@@ -147,7 +147,7 @@ void TScriptPage::SaveSriptBtnClick()
         return;
     QString error;
     if (!Shell.Script.Save(path, error))
-        Ui.ErrorBox(QStringLiteral("TarnelPro"), QStringLiteral("Cannot write \"%1\": %2").arg(path, error));
+        Shell.WriteFailed(QStringLiteral("Cannot write \"%1\": %2").arg(path, error));
 }
 
 void TScriptPage::CutBtnClick()

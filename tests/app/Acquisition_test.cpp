@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -552,7 +553,7 @@ TEST_F(TRunFixture, aDataFileThatCannotBeWrittenEndsTheRunWithTheElectrodesRelea
     EXPECT_TRUE(Shell->LinkOpen());
 }
 
-TEST_F(TRunFixture, startOnAFullDiskSaysTheConfigurationWasNotSavedAndKeepsIt)
+TEST_F(TRunFixture, startOnAFullDiskSaysWhatWasNotSavedAndKeepsTheFilesAsTheyWere)
 {
     TSmallFs fs(16 * 1024);
     if (!fs.Mounted())
@@ -564,15 +565,30 @@ TEST_F(TRunFixture, startOnAFullDiskSaysTheConfigurationWasNotSavedAndKeepsIt)
     f.close();
     fs.Fill();
     Shell->State.ConfigFile = ini;
+    // The data file has room elsewhere; its duplicate goes to the full disk.
+    Shell->State.DuplicateAcquisitionFile = fs.File("copy.bin");
+    Shell->State.DuplicateAcquisition = true;
     Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 30 * 304);
     EXPECT_EQ(Read(ini), "[Name]\r\nComment=before\r\n");
-    ASSERT_FALSE(Ui.Errors.isEmpty());
-    EXPECT_TRUE(Ui.Errors[0].contains("Can't save configuration")) << Ui.Errors[0].toStdString();
-    EXPECT_TRUE(Ui.Errors[0].endsWith("No space left on device")) << Ui.Errors[0].toStdString();
-    bool red = false;
-    for (const auto &line : Shell->EventLog.Lines())
-        red = red || (line.Color == LogColor::Red && line.Text.contains("Can't save configuration"));
-    EXPECT_TRUE(red);
+    EXPECT_FALSE(QFileInfo::exists(fs.File("copy.bin")));
+    EXPECT_EQ(QDir(fs.Path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), (QStringList{"Setup.ini", "ballast"}))
+        << "no temporary file left behind";
+    // The Link menu writes its choice into the same configuration.
+    Shell->State.ConfigLoaded = true;
+    Shell->ComCheck(3);
+    EXPECT_EQ(Read(ini), "[Name]\r\nComment=before\r\n");
+
+    const QStringList expected{"Can't save configuration", "Duplicate file not written", "Can't save configuration"};
+    ASSERT_EQ(Ui.Errors.size(), expected.size()) << Ui.Errors.join('\n').toStdString();
+    for (int i = 0; i < expected.size(); ++i) {
+        EXPECT_TRUE(Ui.Errors[i].contains(expected[i])) << Ui.Errors[i].toStdString();
+        EXPECT_TRUE(Ui.Errors[i].endsWith("No space left on device")) << Ui.Errors[i].toStdString();
+        bool red = false;
+        for (const auto &line : Shell->EventLog.Lines())
+            red = red || (line.Color == LogColor::Red && line.Text.endsWith(Ui.Errors[i].section('|', 1)));
+        EXPECT_TRUE(red) << "no red line for " << Ui.Errors[i].toStdString();
+    }
 }
 
 TEST_F(TRunFixture, aDataFileThatAppearedAfterTheQuestionIsAskedAboutAgain)

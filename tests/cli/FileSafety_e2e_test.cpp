@@ -75,6 +75,41 @@ TEST_F(TFileSafety, eachSessionOnADataFileKeepsItsOwnLog)
     EXPECT_TRUE(log.contains("Resumed at quadripole"));
 }
 
+TEST_F(TFileSafety, aScriptsLogFollowsTheDataFileItWritesAndKeepsEarlierOnes)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Survey(sim.TcpAddress());
+    const auto write = [](const QString &path, const QByteArray &bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    // Yesterday's file and log: the script numbers its own file out1.bin.
+    write(Tmp.path() + "/out.bin", "earlier data");
+    write(Tmp.path() + "/out_Log.txt", "an earlier session\r\n");
+    // A second event whose configuration names a survey file that is gone.
+    write(Tmp.path() + "/broken.ini",
+          Bytes(ini).replace("quads.txt", "gone.txt").replace("out.bin", "broken.bin"));
+    const auto start = [](int n, const QString &path) {
+        return QStringLiteral("%1 : Start configuration %2 -<X: 2 @ %2 >-\r\n").arg(n).arg(path).toUtf8();
+    };
+    write(Tmp.path() + "/s.scp", start(1, ini) + start(2, Tmp.path() + "/broken.ini"));
+
+    const TResult r = Run({"script", Tmp.path() + "/s.scp", "--yes"});
+    EXPECT_EQ(r.Status, 1) << r.Err.toStdString();
+    EXPECT_EQ(Size(Tmp.path() + "/out1.bin"), 1029 + 30 * 304);
+    EXPECT_EQ(Bytes(Tmp.path() + "/out.bin"), "earlier data");
+    EXPECT_TRUE(Bytes(Tmp.path() + "/out_Log.txt").startsWith("an earlier session\r\n"));
+    EXPECT_FALSE(QFileInfo::exists(Tmp.path() + "/broken_Log.txt")) << "broken.bin was never written";
+
+    const QString log = QString::fromUtf8(Bytes(Tmp.path() + "/out1_Log.txt"));
+    EXPECT_EQ(log.count("==== Tarnel Pro 2 V"), 1) << log.toStdString();
+    EXPECT_TRUE(log.contains("tarnelpro-cli script " + Tmp.path() + "/s.scp ====")) << log.toStdString();
+    EXPECT_TRUE(log.contains("Aquisition filename " + Tmp.path() + "/out1.bin"));
+    EXPECT_TRUE(log.contains("No quadripole to measure")) << log.toStdString();
+    EXPECT_TRUE(log.contains("============= Script ended at ")) << log.toStdString();
+}
+
 TEST_F(TFileSafety, aNamedCoordinateFileThatIsMissingMeasuresNothing)
 {
     TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
