@@ -404,9 +404,14 @@ void TShell::StoreGroup(int count, int first, TRecordArray &records)
     try {
         Model->Protocol().AppendRecords(State.AcquisitionFile, count, first, records, State.LowCurrent);
     } catch (const ETarnelError &e) {
-        // The instrument measured the group: say which quadripoles are missing from the file.
+        // The instrument measured the group: say which quadripoles are missing
+        // from the file and the system's reason (the file is named in the
+        // run's start lines).
+        QString reason = e.Message();
+        if (const QString prefix = State.AcquisitionFile + QStringLiteral(": "); reason.startsWith(prefix))
+            reason.remove(0, prefix.size());
         throw ETarnelError(QStringLiteral("Quadripoles %1 measured but not stored: %2")
-                               .arg(ProgressLabel(first, count, Model->QuadCount), e.Message()));
+                               .arg(ProgressLabel(first, count, Model->QuadCount), reason));
     }
 }
 
