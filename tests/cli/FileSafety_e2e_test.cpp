@@ -79,6 +79,18 @@ TEST_F(TFileSafety, eachSessionOnADataFileKeepsItsOwnLog)
     EXPECT_TRUE(log.contains("Resumed at quadripole"));
 }
 
+TEST_F(TFileSafety, aLogThatCannotBeWrittenMakesAMeasuredRunExitWithStatus1)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Survey(sim.TcpAddress());
+    ASSERT_TRUE(QDir().mkpath(Tmp.path() + "/out_Log.txt"));
+    const TResult r = Run({"acquire", "--config", ini, "--yes"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 1029 + 30 * 304) << "the measurements are stored all the same";
+    EXPECT_EQ(r.Err.count("event log not saved: " + Tmp.path() + "/out_Log.txt: Is a directory"), 1)
+        << r.Err.toStdString();
+}
+
 TEST_F(TFileSafety, aScriptsLogFollowsTheDataFileItWritesAndKeepsEarlierOnes)
 {
     TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
