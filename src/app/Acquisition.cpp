@@ -198,9 +198,9 @@ void TShell::RunStartAction(int action)
         throw;
     }
     {
-        TActionScope scope(*this);
         // A yes to the overwrite question and the script's hold on the log
-        // end with this Start.
+        // end with this Start (after the action's own clean-up, which may
+        // still log a disconnection).
         struct TStartScope {
             TShell &Shell;
             ~TStartScope()
@@ -209,6 +209,7 @@ void TShell::RunStartAction(int action)
                 Shell.ScriptRunning = false;
             }
         } startScope{*this};
+        TActionScope scope(*this);
         if (action == ActionScript) {
             // The log stays beside the data file of the start until the
             // script writes one of its own, then follows the files it writes.
