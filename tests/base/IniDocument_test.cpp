@@ -55,6 +55,9 @@ TEST(IniDocument, aFileIsSavedInTheEncodingItWasReadIn)
         // UTF-8 stays UTF-8 though Windows-1252 could hold every character.
         {"[Name]\r\nComment=\xc3\xa9t\xc3\xa9\r\n", QString::fromUtf8("hiver"), "[Name]\r\nComment=hiver\r\nX=\xc3\xa9t\xc3\xa9\r\n"},
         {"[Name]\r\nComment=\xe9t\xe9\r\n", QString::fromUtf8("hiver"), "[Name]\r\nComment=hiver\r\nX=\xe9t\xe9\r\n"},
+        // A byte order mark (a file saved by a Windows editor) stays in front.
+        {"\xEF\xBB\xBF[Name]\r\nComment=a\r\n", QString::fromUtf8("hiver"),
+         "\xEF\xBB\xBF[Name]\r\nComment=hiver\r\nX=\xc3\xa9t\xc3\xa9\r\n"},
         // Plain ASCII takes Windows-1252 until a character does not fit.
         {"[Name]\r\nComment=a\r\n", QString::fromUtf8("été"), "[Name]\r\nComment=\xe9t\xe9\r\nX=\xe9t\xe9\r\n"},
         {"[Name]\r\nComment=a\r\n", QString::fromUtf8("łódź"),
