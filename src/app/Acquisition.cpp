@@ -4,6 +4,7 @@
 
 #include "base/SafeFile.h"
 
+#include "app/Guard.h"
 #include "app/MainView.h"
 #include "base/Clock.h"
 #include "base/Folders.h"
@@ -173,7 +174,7 @@ void TShell::ActionFailed(const QString &message)
     // Electrodes left switched would keep the line live.
     if (measuring)
         ReleaseAfterBreak();
-    EventLog.Save(State.AcquisitionFile);
+    SaveEventLog();
     if (Port && !LinkOpen() && LinkShownUp)
         LinkLost();
     ClearPause();
@@ -219,7 +220,7 @@ void TShell::ReleasePendingElectrodes()
     Model->Protocol().ReleaseElectrodes();
     ElectrodesPending = false;
     EventLog.AddStamped(QStringLiteral("Electrodes released"));
-    EventLog.Save(State.AcquisitionFile);
+    SaveEventLog();
 }
 
 void TShell::ClearPause()
@@ -240,7 +241,7 @@ void TShell::DisconnectIfPending()
     EventLog.SetColor(LogColor::Orange);
     EventLog.AddStamped(QStringLiteral("Disconnected"));
     EventLog.SetColor(LogColor::Black);
-    EventLog.Save(State.AcquisitionFile);
+    SaveEventLog();
     View.SetConnectPressed(false);
 }
 
@@ -258,7 +259,24 @@ void TShell::RunStartAction(int action)
         throw;
     }
     {
+        // A yes to the overwrite question and the script's hold on the log
+        // end with this Start (after the action's own clean-up, which may
+        // still log a disconnection).
+        struct TStartScope {
+            TShell &Shell;
+            ~TStartScope()
+            {
+                Shell.ReplaceDataFile = false;
+                Shell.ScriptRunning = false;
+            }
+        } startScope{*this};
         TActionScope scope(*this);
+        if (action == ActionScript) {
+            // The log stays beside the data file of the start until the
+            // script writes one of its own, then follows the files it writes.
+            ScriptRunning = true;
+            WrittenDataFile = State.AcquisitionFile;
+        }
         if (!CommandLine)
             EventLog.Action = action == ActionScript       ? QStringLiteral("Run Script")
                               : action == ActionResistance ? QStringLiteral("Check resistance")
@@ -307,6 +325,7 @@ void TShell::RunStartAction(int action)
                         proceed = PrepareResume();
                         break;
                     case TMainView::TExistingFile::ChooseOther:
+                        ReplaceDataFile = false;
                         proceed = ChooseAcquisitionFile();
                         break;
                     }
@@ -337,7 +356,7 @@ void TShell::RunStartAction(int action)
             ActionFailed(QString::fromLocal8Bit(e.what()));
             throw;
         }
-        EventLog.Save(State.AcquisitionFile);
+        SaveEventLog();
     }
 }
 
@@ -388,11 +407,7 @@ QString TShell::CopyDuplicate()
     else
         error = TSafeFile::Write(candidate, bytes);
     if (!error.isEmpty()) {
-        const QString text = QStringLiteral("Duplicate file not written: %1: %2").arg(candidate, error);
-        FileError(text);
-        // The window says it in a box too; a script or the command line has the red line and the exit status.
-        if (!CommandLine && !Guard.Unattended)
-            Ui.ErrorBox(QString::fromLatin1(ProgramTitle), text);
+        WriteFailed(QStringLiteral("Duplicate file not written: %1: %2").arg(candidate, error));
         return QString();
     }
     return candidate;
@@ -406,6 +421,13 @@ void TShell::FileError(const QString &text)
     EventLog.AddStamped(text);
     EventLog.SetColor(before);
     View.SetStatusText(text);
+}
+
+void TShell::WriteFailed(const QString &text)
+{
+    FileError(text);
+    if (!CommandLine && !Guard.Unattended)
+        Ui.ErrorBox(QString::fromLatin1(ProgramTitle), text);
 }
 
 void TShell::StopBtnClick()
@@ -458,7 +480,8 @@ void TShell::CreateDataFile()
             Model->Protocol().CreateDataFile(State.AcquisitionFile, State.CommentText(), replace);
             return;
         } catch (const EFileExists &e) {
-            if (replace || !View.AskOverwrite(State.AcquisitionFile))
+            // A script has nobody to ask: the event fails, the file stays.
+            if (replace || ScriptRunning || !View.AskOverwrite(State.AcquisitionFile))
                 throw ETarnelError(e.Message());
             replace = true;
         }
@@ -470,9 +493,14 @@ void TShell::StoreGroup(int count, int first, TRecordArray &records)
     try {
         Model->Protocol().AppendRecords(State.AcquisitionFile, count, first, records, State.LowCurrent);
     } catch (const ETarnelError &e) {
-        // The instrument measured the group: say which quadripoles are missing from the file.
+        // The instrument measured the group: say which quadripoles are missing
+        // from the file and the system's reason (the file is named in the
+        // run's start lines).
+        QString reason = e.Message();
+        if (const QString prefix = State.AcquisitionFile + QStringLiteral(": "); reason.startsWith(prefix))
+            reason.remove(0, prefix.size());
         throw ETarnelError(QStringLiteral("Quadripoles %1 measured but not stored: %2")
-                               .arg(ProgressLabel(first, count, Model->QuadCount), e.Message()));
+                               .arg(ProgressLabel(first, count, Model->QuadCount), reason));
     }
 }
 
@@ -496,7 +524,7 @@ TShell::TRunEnd TShell::RunAcquisition()
     if (resume)
         EventLog.AddStamped(resume->Description(m.QuadCount));
     EventLog.SetColor(LogColor::Black);
-    EventLog.Save(State.AcquisitionFile);
+    SaveEventLog();
     View.ShowModeLabel(mode);
     StoredQuads = resume ? resume->NextQuad : 0;
 
@@ -613,7 +641,7 @@ TShell::TRunEnd TShell::RunAcquisition()
                 View.ShowProgressLabel(label);
                 View.SetOverallProgress(m.QuadCount, done + State.BlockCount);
                 progress.Write(label);
-                EventLog.Save(State.AcquisitionFile);
+                SaveEventLog();
                 done += std::max(0, State.BlockCount);
 
                 QString estimate;
@@ -667,7 +695,7 @@ TShell::TRunEnd TShell::RunAcquisition()
     EventLog.SetColor(LogColor::Teal);
     EventLog.AddStamped(mode + QStringLiteral(" acquisition Ended"));
     EventLog.SetColor(LogColor::Black);
-    EventLog.Save(State.AcquisitionFile);
+    SaveEventLog();
     ClearPause();
     LastRunEnd = TRunEnd::Normal;
     return TRunEnd::Normal;

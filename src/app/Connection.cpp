@@ -94,10 +94,8 @@ void TShell::ComCheck(int item)
     }
     State.PortSelector = selector;
     const auto writeKey = [this](const char *key, const QString &value) {
-        if (!State.ConfigLoaded)
-            return;
-        if (const QString error = TConfigFile::WriteKey(State.ConfigFile, "Communication", key, value); !error.isEmpty())
-            FileError(QStringLiteral("Can't save configuration \"%1\": %2").arg(State.ConfigFile, error));
+        if (State.ConfigLoaded)
+            ConfigurationSaved(State.ConfigFile, TConfigFile::WriteKey(State.ConfigFile, "Communication", key, value));
     };
     writeKey("Port", QString::number(selector));
     if (selector == UsbPortSelector)
@@ -342,7 +340,7 @@ bool TShell::CheckInstrumentHealth()
         }
     }
     View.ShowHealth(d);
-    EventLog.Save(State.AcquisitionFile);
+    SaveEventLog();
     return !anyAlarm;
 }
 
@@ -409,7 +407,7 @@ void TShell::LinkLost()
     EventLog.SetColor(LogColor::Red);
     EventLog.AddStamped(QStringLiteral("Link lost"));
     EventLog.SetColor(LogColor::Black);
-    EventLog.Save(State.AcquisitionFile);
+    SaveEventLog();
 }
 
 void TShell::BatterieBtnClick()

@@ -113,7 +113,7 @@ void TShell::EnsureLink()
         EventLog.SetColor(LogColor::Orange);
         EventLog.AddStamped(QStringLiteral("Connecting to %1 (attempt %2 of %3)").arg(wanted).arg(attempt).arg(attempts));
         EventLog.SetColor(LogColor::Black);
-        EventLog.Save(State.AcquisitionFile);
+        SaveEventLog();
         said.clear();
         reason = QStringLiteral("the link did not open");
         try {
@@ -141,7 +141,7 @@ void TShell::EnsureLink()
         EventLog.SetColor(LogColor::Red);
         EventLog.AddStamped(QStringLiteral("Connection attempt %1 failed: %2").arg(attempt).arg(reason));
         EventLog.SetColor(LogColor::Black);
-        EventLog.Save(State.AcquisitionFile);
+        SaveEventLog();
         if (attempt == attempts)
             break;
         const std::int64_t until = Clock.Ms() + std::max(0, ReconnectPausesMs[std::size_t(attempt - 1)]);

@@ -19,12 +19,7 @@ public:
 
     bool StopRequested() override { return Shell.State.RunState == TRunState::StopRequested; }
     bool Paused() override { return Shell.State.RunState == TRunState::Paused; }
-    // Beside the data file the script last wrote (SurveyA3.bin: SurveyA3_Log.txt),
-    // not the configuration's name that the numbering went around.
-    void SaveLog() override
-    {
-        Shell.EventLog.Save(Shell.WrittenDataFile.isEmpty() ? Shell.State.AcquisitionFile : Shell.WrittenDataFile);
-    }
+    void SaveLog() override { Shell.SaveEventLog(); }
 
     bool StartConfiguration(const QString &path) override
     {

@@ -7,6 +7,7 @@
 #include "app/MainView.h"
 #include "base/Cp1252.h"
 #include "base/Folders.h"
+#include "base/SafeFile.h"
 #include "base/TarnelError.h"
 #include "base/UserInterface.h"
 #include "graph/GraphIntf.h"
@@ -79,13 +80,16 @@ void TShell::FormCreate()
 
     State.ConfigFile = DataFolder() + QStringLiteral("Setup.ini");
     if (!QFileInfo::exists(State.ConfigFile) && CreateFolders(DataFolder(), Ui)) {
-        // A missing template leaves Connect disabled on its own; one that
-        // cannot be copied (a full disk) is said.
-        QFile templ(ProgramFolder() + QStringLiteral("Setup.ini"));
-        if (templ.open(QIODevice::ReadOnly)) {
-            const QString error = TSafeFile::Write(State.ConfigFile, templ.readAll());
-            if (!error.isEmpty())
-                FileError(QStringLiteral("Can't copy the template to \"%1\": %2").arg(State.ConfigFile, error));
+        // Whole or not at all: a full disk must not leave an empty Setup.ini
+        // that the next start would take for the configuration. The copy is
+        // writable even when the template is installed read-only.
+        QFile source(ProgramFolder() + QStringLiteral("Setup.ini"));
+        if (source.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = source.readAll();
+            if (source.error() != QFileDevice::NoError)
+                WriteFailed(QStringLiteral("Cannot read \"%1\": %2").arg(source.fileName(), source.errorString()));
+            else if (const QString error = TSafeFile::Write(State.ConfigFile, bytes); !error.isEmpty())
+                WriteFailed(QStringLiteral("Can't save configuration \"%1\": %2").arg(State.ConfigFile, error));
         }
     }
     LoadConfiguration(State.ConfigFile);
@@ -220,13 +224,20 @@ bool TShell::SaveConfiguration(const QString &path)
 {
     if (path.isEmpty())
         return true;
-    const QString error = TConfigFile::Write(path, CurrentValues());
+    return ConfigurationSaved(path, TConfigFile::Write(path, CurrentValues()));
+}
+
+bool TShell::ConfigurationSaved(const QString &path, const QString &error)
+{
     if (error.isEmpty())
         return true;
-    const QString text = QStringLiteral("Can't save configuration \"%1\": %2").arg(path, error);
-    FileError(text);
-    Ui.ErrorBox(QStringLiteral("TarnelPro"), text);
+    WriteFailed(QStringLiteral("Can't save configuration \"%1\": %2").arg(path, error));
     return false;
+}
+
+void TShell::SaveEventLog()
+{
+    EventLog.Save(ScriptRunning && !WrittenDataFile.isEmpty() ? WrittenDataFile : State.AcquisitionFile);
 }
 
 int TShell::PortImageFor(int selector, int usbDeviceCount)
@@ -263,7 +274,7 @@ bool TShell::FormCloseQuery()
             EventLog.AddStamped(Measuring ? QStringLiteral("closed during acquisition at quadripole %1").arg(GroupFirst + 1)
                                           : QStringLiteral("closed during an action"));
             EventLog.SetColor(LogColor::Black);
-            EventLog.Save(State.AcquisitionFile);
+            SaveEventLog();
         }
         ClosingDuringAction = true;
         State.RunState = TRunState::StopRequested;
@@ -283,7 +294,7 @@ void TShell::AbandonAction()
     EventLog.SetColor(LogColor::Red);
     EventLog.AddStamped(QStringLiteral("Acquisition abandoned at quadripole %1").arg(GroupFirst + 1));
     EventLog.SetColor(LogColor::Black);
-    EventLog.Save(State.AcquisitionFile);
+    SaveEventLog();
     Port->Disconnect();
 }
 

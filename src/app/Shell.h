@@ -56,6 +56,9 @@ public:
     // Writes the current state into path (nothing for an empty path). A
     // failure is shown with the system's message; returns false then.
     bool SaveConfiguration(const QString &path);
+    // Reports the error of a configuration write (error box, red log line);
+    // true when there is none.
+    bool ConfigurationSaved(const QString &path, const QString &error);
     // The configuration values of the current state.
     TConfigValues CurrentValues() const;
 
@@ -299,9 +302,19 @@ public:
     // duplicate, event log) could not be written: red in the log, in the
     // status, and kept for the command line's exit status.
     void FileError(const QString &text);
+    // The same, with an error box for the operator (none while a script runs
+    // unattended: nobody is there to close it, and the red line says it all).
+    void WriteFailed(const QString &text);
     QStringList FileErrors;
     // The data file the last acquisition wrote (a script numbers its names).
     QString WrittenDataFile;
+    // True from the Start of a script to its end.
+    bool ScriptRunning = false;
+    // Brings the event log file up to date beside the data file it belongs
+    // to: during a script, the one the script last wrote (SurveyA3.bin), not
+    // the name the next configuration brought back (SurveyA.bin) nor that of
+    // an event that failed before writing anything.
+    void SaveEventLog();
     // Set when the coordinate file named is missing or unreadable: no
     // acquisition starts then.
     QString CoordinateFault;

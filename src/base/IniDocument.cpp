@@ -89,6 +89,7 @@ bool TIniDocument::Load(const QString &path, QString *error)
     }
     *this = FromText(DecodeText(bytes));
     Utf8 = IsUtf8Text(bytes);
+    Bom = Utf8 && bytes.startsWith("\xEF\xBB\xBF");
     return true;
 }
 
@@ -103,7 +104,9 @@ QString TIniDocument::Text() const
 QString TIniDocument::Save(const QString &path) const
 {
     const QString text = Text();
-    return TSafeFile::Write(path, Utf8 ? text.toUtf8() : EncodeText(text));
+    if (!Utf8)
+        return TSafeFile::Write(path, EncodeText(text));
+    return TSafeFile::Write(path, (Bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + text.toUtf8());
 }
 
 std::vector<TIniDocument::TRange> TIniDocument::FindSections(const QString &section) const

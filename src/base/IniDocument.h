@@ -51,4 +51,5 @@ private:
 
     std::vector<TLine> Lines;
     bool Utf8 = false; // read from UTF-8 bytes
+    bool Bom = false;  // and with a byte order mark in front
 };

@@ -9,6 +9,7 @@
 #include "base/SafeFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -41,7 +42,7 @@ void WriteDataFileHeader(const QString &path, const QByteArray &headerText, cons
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL), 0666);
     if (fd < 0) {
         if (errno == EEXIST)
-            throw EFileExists(QStringLiteral("%1: the file appeared after the question; it was not replaced").arg(path));
+            throw EFileExists(QStringLiteral("%1: the file appeared meanwhile; it was not replaced").arg(path));
         throw ETarnelError(QStringLiteral("%1: %2").arg(path, qt_error_string(errno)));
     }
     ::close(fd);
@@ -50,6 +51,13 @@ void WriteDataFileHeader(const QString &path, const QByteArray &headerText, cons
         // A header that did not fit leaves no file that looks like data.
         ::unlink(name.constData());
         throw ETarnelError(QStringLiteral("%1: %2").arg(path, error));
+    }
+    // The new name itself must reach the disk, or a power cut can lose the
+    // whole file with every group synced into it.
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    if (const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
     }
 }
 

@@ -150,7 +150,7 @@ bool TScript::MemoBtnCommand(TUserInterface &ui)
     return true;
 }
 
-QStringList TScript::ReadLines(const QString &path, QString &error, bool *ok)
+QStringList TScript::ReadLines(const QString &path, QString &error, bool *ok, bool *utf8)
 {
     *ok = false;
     QFile file(path);
@@ -163,6 +163,8 @@ QStringList TScript::ReadLines(const QString &path, QString &error, bool *ok)
         error = file.errorString();
         return {};
     }
+    if (utf8)
+        *utf8 = IsUtf8Text(bytes);
     QString text = DecodeText(bytes);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -177,9 +179,12 @@ QStringList TScript::ReadLines(const QString &path, QString &error, bool *ok)
 bool TScript::Load(const QString &path, QString &error)
 {
     bool ok = false;
-    QStringList lines = ReadLines(path, error, &ok);
-    if (ok)
+    bool utf8 = false;
+    QStringList lines = ReadLines(path, error, &ok, &utf8);
+    if (ok) {
         Lines = std::move(lines);
+        Utf8 = utf8;
+    }
     return ok;
 }
 
@@ -188,6 +193,6 @@ bool TScript::Save(const QString &path, QString &error) const
     QString text;
     for (const QString &line : Lines)
         text += line + QStringLiteral("\r\n");
-    error = TSafeFile::Write(path, EncodeText(text));
+    error = TSafeFile::Write(path, Utf8 ? text.toUtf8() : EncodeText(text));
     return error.isEmpty();
 }

@@ -55,7 +55,11 @@ public:
     void AddGoto(const QString &description, int target, int count);
     void AddMemo(const QString &text) { Lines << text; }
     void CutLastLine();
-    void Clear() { Lines.clear(); }
+    void Clear()
+    {
+        Lines.clear();
+        Utf8 = false;
+    }
 
     // The commands that only ask questions. False when the operator cancelled.
     bool LatencyBtnCommand(TUserInterface &ui);
@@ -63,8 +67,11 @@ public:
     bool MemoBtnCommand(TUserInterface &ui);
 
     // Whole-file load and save; on failure the script is unchanged and error
-    // holds the system's message.
+    // holds the system's message. A script read from UTF-8 is saved in UTF-8.
     bool Load(const QString &path, QString &error);
     bool Save(const QString &path, QString &error) const;
-    static QStringList ReadLines(const QString &path, QString &error, bool *ok);
+    static QStringList ReadLines(const QString &path, QString &error, bool *ok, bool *utf8 = nullptr);
+
+private:
+    bool Utf8 = false;
 };

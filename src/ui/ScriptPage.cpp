@@ -146,11 +146,8 @@ void TScriptPage::SaveSriptBtnClick()
     if (path.isEmpty())
         return;
     QString error;
-    if (!Shell.Script.Save(path, error)) {
-        const QString text = QStringLiteral("Cannot write \"%1\": %2").arg(path, error);
-        Shell.FileError(text);
-        Ui.ErrorBox(QStringLiteral("TarnelPro"), text);
-    }
+    if (!Shell.Script.Save(path, error))
+        Shell.WriteFailed(QStringLiteral("Cannot write \"%1\": %2").arg(path, error));
 }
 
 void TScriptPage::CutBtnClick()

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -570,6 +571,63 @@ TEST_F(TRunFixture, startRefusesAnUnknownInstrumentAndAnEmptySurvey)
     EXPECT_FALSE(Log().contains("Standard acquisition Ended"));
 }
 
+TEST_F(TRunFixture, startRefusesACoordinateFileItCouldNotReadAndWarnsWhenNoneIsNamed)
+{
+    QFile q(Tmp.path() + "/quads.txt");
+    ASSERT_TRUE(q.open(QIODevice::WriteOnly));
+    q.write("# Num A B M N\r\n1 1 2 3 4\r\n2 1 2 4 5\r\n");
+    q.close();
+    const auto configure = [&](const QString &coordinates, const QByteArray &text) {
+        if (!coordinates.isEmpty() && !text.isEmpty()) {
+            QFile c(coordinates);
+            ASSERT_TRUE(c.open(QIODevice::WriteOnly));
+            c.write(text);
+        }
+        QFile f(Tmp.path() + "/run.ini");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("[Name]\r\nQuadripoleFile=%1/quads.txt\r\nCoordinateFile=%2\r\n"
+                               "[Parameters]\r\nAcquisitionFile=%1/run.bin\r\n")
+                    .arg(Tmp.path(), coordinates)
+                    .toUtf8());
+        f.close();
+        ASSERT_TRUE(Shell->LoadConfiguration(f.fileName()));
+    };
+    Shell->SaveConfigurationOnStart = false;
+    const struct {
+        QString Coordinates;
+        QByteArray Text;
+        QString Refusal;
+    } named[] = {
+        {Tmp.path() + "/gone.txt", {}, "Coordinate file not found: " + Tmp.path() + "/gone.txt"},
+        {Tmp.path() + "/bad.txt", "# Num X Y Z\r\n1 x 0 0\r\n", "Coordinate file error: " + Tmp.path() + "/bad.txt"},
+        {Tmp.path() + "/empty.txt", "# Num X Y Z\r\n", "Coordinate file error: " + Tmp.path() + "/empty.txt"},
+    };
+    for (const auto &c : named) {
+        SCOPED_TRACE(c.Refusal.toStdString());
+        configure(c.Coordinates, c.Text);
+        Instrument->Commands.clear();
+        try {
+            Shell->RunStartAction(TShell::ActionAcquisition);
+            ADD_FAILURE() << "no refusal";
+        } catch (const ETarnelError &e) {
+            EXPECT_TRUE(e.Message().startsWith(c.Refusal)) << e.Message().toStdString();
+        }
+        EXPECT_TRUE(Instrument->Commands.empty());
+        EXPECT_FALSE(QFileInfo::exists(Tmp.path() + "/run.bin"));
+        EXPECT_EQ(Shell->EventLog.Lines().back().Color, LogColor::Red);
+        EXPECT_TRUE(Shell->EventLog.Lines().back().Text.contains(c.Refusal));
+    }
+
+    // None named: measured with K = 1, and the log says so.
+    configure(QString(), {});
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(FileSize(Tmp.path() + "/run.bin"), 1029 + 2 * 304);
+    bool warned = false;
+    for (const auto &line : Shell->EventLog.Lines())
+        warned = warned || (line.Color == LogColor::Maroon && line.Text.endsWith("No coordinate file: Rho is Vp/In (geometric factor 1)"));
+    EXPECT_TRUE(warned);
+}
+
 TEST_F(TRunFixture, connectOrCloseDuringARunEndsTheGroupThenClosesTheLink)
 {
     for (bool closing : {false, true}) {
@@ -653,7 +711,7 @@ TEST_F(TRunFixture, aDataFileThatCannotBeWrittenEndsTheRunWithTheElectrodesRelea
     EXPECT_TRUE(Shell->LinkOpen());
 }
 
-TEST_F(TRunFixture, startOnAFullDiskSaysTheConfigurationWasNotSavedAndKeepsIt)
+TEST_F(TRunFixture, startOnAFullDiskSaysWhatWasNotSavedAndKeepsTheFilesAsTheyWere)
 {
     TSmallFs fs(16 * 1024);
     if (!fs.Mounted())
@@ -665,15 +723,30 @@ TEST_F(TRunFixture, startOnAFullDiskSaysTheConfigurationWasNotSavedAndKeepsIt)
     f.close();
     fs.Fill();
     Shell->State.ConfigFile = ini;
+    // The data file has room elsewhere; its duplicate goes to the full disk.
+    Shell->State.DuplicateAcquisitionFile = fs.File("copy.bin");
+    Shell->State.DuplicateAcquisition = true;
     Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 30 * 304);
     EXPECT_EQ(Read(ini), "[Name]\r\nComment=before\r\n");
-    ASSERT_FALSE(Ui.Errors.isEmpty());
-    EXPECT_TRUE(Ui.Errors[0].contains("Can't save configuration")) << Ui.Errors[0].toStdString();
-    EXPECT_TRUE(Ui.Errors[0].endsWith("No space left on device")) << Ui.Errors[0].toStdString();
-    bool red = false;
-    for (const auto &line : Shell->EventLog.Lines())
-        red = red || (line.Color == LogColor::Red && line.Text.contains("Can't save configuration"));
-    EXPECT_TRUE(red);
+    EXPECT_FALSE(QFileInfo::exists(fs.File("copy.bin")));
+    EXPECT_EQ(QDir(fs.Path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), (QStringList{"Setup.ini", "ballast"}))
+        << "no temporary file left behind";
+    // The Link menu writes its choice into the same configuration.
+    Shell->State.ConfigLoaded = true;
+    Shell->ComCheck(3);
+    EXPECT_EQ(Read(ini), "[Name]\r\nComment=before\r\n");
+
+    const QStringList expected{"Can't save configuration", "Duplicate file not written", "Can't save configuration"};
+    ASSERT_EQ(Ui.Errors.size(), expected.size()) << Ui.Errors.join('\n').toStdString();
+    for (int i = 0; i < expected.size(); ++i) {
+        EXPECT_TRUE(Ui.Errors[i].contains(expected[i])) << Ui.Errors[i].toStdString();
+        EXPECT_TRUE(Ui.Errors[i].endsWith("No space left on device")) << Ui.Errors[i].toStdString();
+        bool red = false;
+        for (const auto &line : Shell->EventLog.Lines())
+            red = red || (line.Color == LogColor::Red && line.Text.endsWith(Ui.Errors[i].section('|', 1)));
+        EXPECT_TRUE(red) << "no red line for " << Ui.Errors[i].toStdString();
+    }
 }
 
 TEST_F(TRunFixture, aDataFileThatAppearedAfterTheQuestionIsAskedAboutAgain)

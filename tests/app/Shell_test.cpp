@@ -4,6 +4,7 @@
 #include "link/PortVirt.h"
 #include "support/FakeClock.h"
 #include "support/ScriptedUi.h"
+#include "support/SmallFs.h"
 
 #include <gtest/gtest.h>
 
@@ -104,6 +105,24 @@ TEST_F(TStartFixture, uncreatableDataFolderIsReportedAndStartUpGoesOn)
     EXPECT_GE(Ui.Errors.size(), 2);
     EXPECT_TRUE(Ui.Errors.first().startsWith("TarnelPro|Can't create directory \""));
     EXPECT_FALSE(View.ConnectEnabled);
+}
+
+TEST_F(TStartFixture, aTemplateThatDoesNotFitTheDiskIsReportedNotLeftEmpty)
+{
+    TSmallFs fs(16 * 1024);
+    if (!fs.Mounted())
+        GTEST_SKIP() << TSmallFs::SkipReason;
+    Data = fs.File("data");
+    QDir().mkpath(Data);
+    qputenv("TARNELPRO_DATA_DIR", Data.toLocal8Bit());
+    WriteFile(Program + "/Setup.ini", "[Communication]\r\nPort=3\r\n" + QByteArray(8192, ';'));
+    fs.Fill();
+    auto shell = Start();
+    EXPECT_FALSE(QFileInfo::exists(Data + "/Setup.ini")) << "an empty copy would be taken for the configuration";
+    ASSERT_EQ(Ui.Errors.size(), 1);
+    EXPECT_TRUE(Ui.Errors[0].contains("Can't save configuration")) << Ui.Errors[0].toStdString();
+    EXPECT_TRUE(Ui.Errors[0].endsWith("No space left on device")) << Ui.Errors[0].toStdString();
+    EXPECT_EQ(shell->EventLog.Lines().back().Color, LogColor::Red);
 }
 
 TEST_F(TStartFixture, nonNumericPortTakesTheDefault)

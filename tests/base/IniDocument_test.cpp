@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+
 TEST(IniDocument, valuesNeedingQuotesReadBackAsWritten)
 {
     TIniDocument doc;
@@ -39,4 +42,42 @@ TEST(IniDocument, commentsSectionLinesAndBlankKeysAreNotKeys)
     EXPECT_EQ(doc.Value("T", "k"), "6");
     EXPECT_EQ(doc.Keys("S"), QStringList{"k"});
     EXPECT_FALSE(doc.Text().startsWith(QChar(0xFEFF))) << "no byte-order mark written back";
+}
+
+TEST(IniDocument, aFileIsSavedInTheEncodingItWasReadIn)
+{
+    QTemporaryDir dir;
+    const struct {
+        QByteArray Before;
+        QString Comment;
+        QByteArray After;
+    } cases[] = {
+        // UTF-8 stays UTF-8 though Windows-1252 could hold every character.
+        {"[Name]\r\nComment=\xc3\xa9t\xc3\xa9\r\n", QString::fromUtf8("hiver"), "[Name]\r\nComment=hiver\r\nX=\xc3\xa9t\xc3\xa9\r\n"},
+        {"[Name]\r\nComment=\xe9t\xe9\r\n", QString::fromUtf8("hiver"), "[Name]\r\nComment=hiver\r\nX=\xe9t\xe9\r\n"},
+        // A byte order mark (a file saved by a Windows editor) stays in front.
+        {"\xEF\xBB\xBF[Name]\r\nComment=a\r\n", QString::fromUtf8("hiver"),
+         "\xEF\xBB\xBF[Name]\r\nComment=hiver\r\nX=\xc3\xa9t\xc3\xa9\r\n"},
+        // Plain ASCII takes Windows-1252 until a character does not fit.
+        {"[Name]\r\nComment=a\r\n", QString::fromUtf8("été"), "[Name]\r\nComment=\xe9t\xe9\r\nX=\xe9t\xe9\r\n"},
+        {"[Name]\r\nComment=a\r\n", QString::fromUtf8("łódź"),
+         "[Name]\r\nComment=\xc5\x82\xc3\xb3\x64\xc5\xba\r\nX=\xc3\xa9t\xc3\xa9\r\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Before.toStdString());
+        const QString path = dir.filePath("Setup.ini");
+        {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.Before);
+        }
+        TIniDocument doc;
+        ASSERT_TRUE(doc.Load(path));
+        doc.SetValue("Name", "Comment", c.Comment);
+        doc.SetValue("Name", "X", QString::fromUtf8("été"));
+        ASSERT_EQ(doc.Save(path), QString());
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), c.After);
+    }
 }

@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QRegularExpression>
 
+#include <clocale>
+#include <locale.h>
+
 namespace {
 struct TFileSafety : TCliFixture {};
 
@@ -45,8 +48,9 @@ TEST_F(TFileSafety, aFullDiskKeepsTheConfigurationAndEndsTheRunOnAWholeGroup)
     const QString data = fs.File("Line.bin");
     r = Run({"acquire", "--config", ini, "--yes", "--output", data});
     EXPECT_EQ(r.Status, 1);
-    EXPECT_TRUE(r.Err.contains("measured but not stored")) << r.Err.toStdString();
-    EXPECT_TRUE(r.Err.contains("No space left on device")) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains(QRegularExpression("Quadripoles \\d+ \\.\\. \\d+ / 30 measured but not stored: "
+                                                  "No space left on device\n")))
+        << r.Err.toStdString();
     const qint64 size = Size(data);
     EXPECT_GT(size, 1029);
     EXPECT_EQ((size - 1029) % (10 * 304), 0) << size << " bytes: not whole groups";
@@ -75,6 +79,53 @@ TEST_F(TFileSafety, eachSessionOnADataFileKeepsItsOwnLog)
     EXPECT_TRUE(log.contains("Resumed at quadripole"));
 }
 
+TEST_F(TFileSafety, aLogThatCannotBeWrittenMakesAMeasuredRunExitWithStatus1)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Survey(sim.TcpAddress());
+    ASSERT_TRUE(QDir().mkpath(Tmp.path() + "/out_Log.txt"));
+    const TResult r = Run({"acquire", "--config", ini, "--yes"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 1029 + 30 * 304) << "the measurements are stored all the same";
+    EXPECT_EQ(r.Err.count("event log not saved: " + Tmp.path() + "/out_Log.txt: Is a directory"), 1)
+        << r.Err.toStdString();
+}
+
+TEST_F(TFileSafety, aScriptsLogFollowsTheDataFileItWritesAndKeepsEarlierOnes)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Survey(sim.TcpAddress());
+    const auto write = [](const QString &path, const QByteArray &bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    // Yesterday's file and log: the script numbers its own file out1.bin.
+    write(Tmp.path() + "/out.bin", "earlier data");
+    write(Tmp.path() + "/out_Log.txt", "an earlier session\r\n");
+    // A second event whose configuration names a survey file that is gone.
+    write(Tmp.path() + "/broken.ini",
+          Bytes(ini).replace("quads.txt", "gone.txt").replace("out.bin", "broken.bin"));
+    const auto start = [](int n, const QString &path) {
+        return QStringLiteral("%1 : Start configuration %2 -<X: 2 @ %2 >-\r\n").arg(n).arg(path).toUtf8();
+    };
+    write(Tmp.path() + "/s.scp", start(1, ini) + start(2, Tmp.path() + "/broken.ini"));
+
+    const TResult r = Run({"script", Tmp.path() + "/s.scp", "--yes"});
+    EXPECT_EQ(r.Status, 1) << r.Err.toStdString();
+    EXPECT_EQ(Size(Tmp.path() + "/out1.bin"), 1029 + 30 * 304);
+    EXPECT_EQ(Bytes(Tmp.path() + "/out.bin"), "earlier data");
+    EXPECT_TRUE(Bytes(Tmp.path() + "/out_Log.txt").startsWith("an earlier session\r\n"));
+    EXPECT_FALSE(QFileInfo::exists(Tmp.path() + "/broken_Log.txt")) << "broken.bin was never written";
+
+    const QString log = QString::fromUtf8(Bytes(Tmp.path() + "/out1_Log.txt"));
+    EXPECT_EQ(log.count("==== Tarnel Pro 2 V"), 1) << log.toStdString();
+    EXPECT_TRUE(log.contains("tarnelpro-cli script " + Tmp.path() + "/s.scp ====")) << log.toStdString();
+    EXPECT_TRUE(log.contains("Aquisition filename " + Tmp.path() + "/out1.bin"));
+    EXPECT_TRUE(log.contains("No quadripole to measure")) << log.toStdString();
+    EXPECT_TRUE(log.contains("============= Script ended at ")) << log.toStdString();
+}
+
 TEST_F(TFileSafety, aNamedCoordinateFileThatIsMissingMeasuresNothing)
 {
     TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
@@ -94,12 +145,33 @@ TEST_F(TFileSafety, aNamedCoordinateFileThatIsMissingMeasuresNothing)
     }
 }
 
-TEST_F(TFileSafety, theDemoSurveyReadsTheSameInEveryLocale)
+TEST_F(TFileSafety, theDemoSurveyAndAScriptReadTheSameInEveryLocale)
 {
     const QString demo = QStringLiteral(TARNEL_SOURCE_DIR "/resources/demo/");
+    // A script from a machine with a decimal comma, edited on one with a
+    // point, saved in UTF-8: wake-up at 08:00, latencies of 1 h 30.
+    const QString script = Tmp.path() + "/day.scp";
+    {
+        QFile f(script);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("1 : Wake up -<X: 0 @ 46366,3333333333333 >-\r\n"
+                "2 : Start configuration /x/\xC3\x89t\xC3\xA9.ini -<X: 2 @ /x/\xC3\x89t\xC3\xA9.ini >-\r\n"
+                "3 : latency -<X: 1 @ 0,0625 >-\r\n"
+                "4 : latency -<X: 1 @ 0.0625 >-\r\n");
+    }
+    const QString plan = QString::fromUtf8("2026-12-10 08:00:00 1 0 46366,3333333333333\n"
+                                           "2026-12-10 08:00:00 2 2 /x/\xC3\x89t\xC3\xA9.ini\n"
+                                           "2026-12-10 09:30:00 3 1 0,0625\n"
+                                           "2026-12-10 11:00:00 4 1 0.0625\n"
+                                           "2026-12-10 11:00:00 end\n");
     QString first;
     for (const char *locale : {"C", "de_DE.UTF-8", "fr_FR.UTF-8", "ru_RU.UTF-8"}) {
         SCOPED_TRACE(locale);
+        // Without the system's locale the run would quietly fall back to C.
+        const locale_t probe = ::newlocale(LC_ALL_MASK, locale, locale_t(nullptr));
+        if (!probe)
+            GTEST_SKIP() << locale << " is not built here (scripts/setup.sh builds it)";
+        ::freelocale(probe);
         Env["LC_ALL"] = QString::fromLatin1(locale);
         const TResult r = Run({"survey", "--quadripoles", demo + "Demo_Quadripoles.txt", "--coordinates",
                                demo + "Demo_Coordinates.txt"});
@@ -108,5 +180,8 @@ TEST_F(TFileSafety, theDemoSurveyReadsTheSameInEveryLocale)
         if (first.isEmpty())
             first = r.Out;
         EXPECT_EQ(r.Out, first);
+        const TResult p = Run({"script", script, "--plan", "--from", "2026-12-10 07:00:00"});
+        ASSERT_EQ(p.Status, 0) << p.Err.toStdString();
+        EXPECT_EQ(p.Out, plan);
     }
 }

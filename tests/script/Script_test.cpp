@@ -139,9 +139,24 @@ TEST(ScriptFile, roundTripInWindows1252OrUtf8WithCrLf)
         ASSERT_TRUE(back.Load(file, error));
         EXPECT_EQ(back.Lines, script.Lines);
     }
+    // A UTF-8 file stays UTF-8 when saved again, even when every character
+    // would fit Windows-1252.
+    {
+        QFile f(dir.filePath("u.scp"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("1 : x -<X: 2 @ /donn\xc3\xa9" "es/a.ini >-\r\n");
+    }
+    TScript utf8;
+    QString error;
+    ASSERT_TRUE(utf8.Load(dir.filePath("u.scp"), error));
+    utf8.AddMemo(QString::fromUtf8("mémo"));
+    ASSERT_TRUE(utf8.Save(dir.filePath("u.scp"), error));
+    QFile u(dir.filePath("u.scp"));
+    ASSERT_TRUE(u.open(QIODevice::ReadOnly));
+    EXPECT_EQ(u.readAll(), QByteArray("1 : x -<X: 2 @ /donn\xc3\xa9" "es/a.ini >-\r\nm\xc3\xa9mo\r\n"));
+
     TScript kept;
     kept.Lines = {"keep"};
-    QString error;
     EXPECT_FALSE(kept.Load(dir.filePath("missing.scp"), error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(kept.Lines, QStringList{"keep"});

@@ -72,6 +72,8 @@ TEST_F(SurveyFiles, QuadripoleFile_cases)
          "# A B M N K\n1 1 4 2 3 12.57\n2 1 4 2 3\n3 1 4 2 3 5 -6.2\n",
          {{1, 4, 2, 3, 0}, {1, 4, 2, 3, 0}, {1, 4, 3, 5, 0}}, false},
         {"a trailing comma fills the K column", "# A B M N K\n1,1,4,2,3,\n", {{1, 4, 2, 3, 0}}, false},
+        {"a K written with a decimal comma is one field", "# A B M N K\n1 1 4 2 3 12,57\n2\t1\t4\t3\t5\t-6,2\n",
+         {{1, 4, 2, 3, 0}, {1, 4, 3, 5, 0}}, false},
         {"chained dipoles", "# A B M N\n1 1 4 2 3 5 6 7\n",
          {{1, 4, 2, 3, 0}, {1, 4, 3, 5, 0}, {1, 4, 5, 6, 0}, {1, 4, 6, 7, 0}}, false},
         {"remote electrode", "# A B M N\n1 1 R 2 3\n2 Inf 4 5 6\n3 1 2 3 I\n",
