@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -65,6 +66,16 @@ public:
     static bool Usable(const TDataRecord &r);
     // Fixed notation with a decimal point and the digits a float needs.
     static QByteArray Real(double v);
+
+    // One column of a table export: its name (with the unit) and its cell for
+    // record number index. A new column is one more entry in the lists.
+    struct TColumn {
+        QByteArray Name;
+        std::function<QByteArray(const TDataRecord &, std::size_t index)> Cell;
+    };
+    std::vector<TColumn> CsvColumns() const;
+    // The data columns of the unified format, named by its tokens.
+    std::vector<TColumn> UnifiedColumns() const;
 
 private:
     TExportText Csv() const;

@@ -65,11 +65,11 @@ TEST(ExportCommand, writesBesideTheDataFileOrToStdoutAndRefusesOtherFiles)
     TRun r = Cli({bin, "--format", "protocol"});
     ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
     EXPECT_EQ(Read(tmp.path() + "/Line 4_protocol.dat"), "1\n1 1 4 2 3 0.4\n");
-    EXPECT_EQ(Read(tmp.path() + "/Line 4_protocol_electrodes.csv"),
+    EXPECT_EQ(Read(tmp.path() + "/Line 4_electrodes.csv"),
               "number,x_m,y_m,z_m,distance_m,note\n1,0.0,0.0,0.0,0.0,\n2,5.0,0.0,0.0,5.0,\n"
               "3,10.0,0.0,0.0,10.0,\n4,15.0,0.0,0.0,15.0,\n");
     EXPECT_TRUE(r.Err.contains("150 bytes are a partial or zero-filled record")) << r.Err.toStdString();
-    EXPECT_TRUE(r.Err.contains("1 records without a current")) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("1 record without a current")) << r.Err.toStdString();
 
     // A second export is refused until --overwrite; res2dinv gets its own name.
     r = Cli({bin, "--format", "protocol"});
