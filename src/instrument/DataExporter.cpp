@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <numbers>
 #include <sys/stat.h>
@@ -177,13 +178,28 @@ QByteArray TDataExporter::Real(double v)
         return std::isnan(v) ? "nan" : (v > 0 ? "inf" : "-inf");
     if (v == 0)
         return "0.0";
-    // Nine significant digits give back every float; readers that know only
-    // plain decimals (no exponent, a point in every real) read them all.
-    const int magnitude = int(std::floor(std::log10(std::fabs(v)))) + 1;
-    const int decimals = std::clamp(9 - magnitude, 1, 30);
-    QByteArray text = QByteArray::number(v, 'f', decimals);
-    while (text.endsWith('0') && !text.endsWith(".0"))
-        text.chop(1);
+    // Readers that know only plain decimals (no exponent, a point in every
+    // real) read every number written here.
+    QByteArray text;
+    if (const float f = float(v); double(f) == v) {
+        // A stored single-precision value: the shortest decimal that reads
+        // back as the same float (10.3, not 10.3000002).
+        char buffer[64];
+        const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, f, std::chars_format::fixed);
+        if (error == std::errc())
+            text = QByteArray(buffer, int(end - buffer));
+    }
+    if (text.isEmpty()) {
+        // A computed value: nine significant digits, more than a float holds.
+        const int magnitude = int(std::floor(std::log10(std::fabs(v)))) + 1;
+        text = QByteArray::number(v, 'f', std::clamp(9 - magnitude, 1, 30));
+    }
+    if (text.contains('.')) {
+        while (text.endsWith('0') && !text.endsWith(".0"))
+            text.chop(1);
+    } else {
+        text += ".0";
+    }
     if (text == "-0.0")
         text = "0.0";
     return text;

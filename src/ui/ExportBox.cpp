@@ -79,7 +79,7 @@ void TExportBox::ExportBtnClick()
                         .arg(result.LeftOut)
                         .arg(result.LeftOut == 1 ? "" : "s");
         if (result.TornBytes > 0)
-            text += QStringLiteral(" (a partial last record of %1 bytes left out)").arg(result.TornBytes);
+            text += QStringLiteral(" (a partial or zero-filled last record of %1 bytes left out)").arg(result.TornBytes);
         Shell.EventLog.AddStamped(text);
         if (!result.ElectrodesPath.isEmpty())
             Shell.EventLog.AddStamped(QStringLiteral("Electrode positions written to %1").arg(result.ElectrodesPath));

@@ -552,7 +552,8 @@ TEST(DataExporter, numbersAreFixedNotationWithAPoint)
         double Value;
         const char *Text;
     } cases[] = {{-10, "-10.0"}, {1e-5, "0.00001"}, {12345678, "12345678.0"}, {0, "0.0"},
-                 {0.1f, "0.100000001"}, {-0.0, "0.0"}, {99999, "99999.0"}, {2.5, "2.5"}};
+                 {0.1f, "0.1"}, {10.3f, "10.3"}, {-0.0, "0.0"}, {99999, "99999.0"}, {2.5, "2.5"},
+                 {2 * std::numbers::pi, "6.28318531"}, {1.0 / 3.0, "0.333333333"}};
     for (const auto &c : cases)
         EXPECT_EQ(TDataExporter::Real(c.Value), c.Text) << c.Value;
     for (const float f : {1.2345678e7f, 3.3333333e-6f, -7.1f, 123.456f}) {
