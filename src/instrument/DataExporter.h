@@ -115,7 +115,9 @@ TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, cons
                              bool overwrite = false, const TExportOptions &options = {});
 // Beside the data file: FILE.csv, FILE.ohm, FILE_protocol.dat, FILE_res2dinv.dat.
 QString DefaultExportPath(const QString &dataFile, TExportFormat format);
-// The electrode list written beside a protocol export.
+// The electrode list written beside a protocol export: FILE_electrodes.csv
+// beside FILE_protocol.dat, OUT_electrodes.csv beside any other OUT.dat, and
+// beside the data file when the export goes to the standard output.
 QString ElectrodesPathFor(const QString &dataFile, const QString &outPath);
 // True when both paths name one existing file (symbolic links followed).
 bool SameFile(const QString &a, const QString &b);
