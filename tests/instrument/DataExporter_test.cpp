@@ -658,6 +658,9 @@ TEST(DataExporter, fileExportNamesDefaultsAndNeverReplacesItsInput)
         EXPECT_NO_THROW(ExportDataFile(data, d.Format, out, true));
     }
     EXPECT_TRUE(QFile::exists(tmp.path() + "/Line_electrodes.csv"));
+    EXPECT_EQ(ElectrodesPathFor("d/Line.bin", "d/Line_protocol.dat"), "d/Line_electrodes.csv");
+    EXPECT_EQ(ElectrodesPathFor("d/Line.bin", "e/Other.dat"), "e/Other_electrodes.csv");
+    EXPECT_EQ(ElectrodesPathFor("d/Line.bin", "-"), "d/Line_electrodes.csv");
 
     // The data file itself, by name, through a link and through "./".
     ASSERT_TRUE(QFile::link(data, tmp.path() + "/link.bin"));
