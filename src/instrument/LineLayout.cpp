@@ -81,7 +81,12 @@ TLineLayout::TLineLayout(std::vector<TPosition> positions)
     std::size_t worstI = 0, worstJ = 0;
     for (std::size_t i = 0; i < placed.size(); ++i)
         for (std::size_t j = i + 2; j < placed.size(); ++j) {
-            const double stretch = (along[j] - along[i]) / Horizontal(placed[i].P, placed[j].P) - 1.0;
+            const double straight = Horizontal(placed[i].P, placed[j].P);
+            if (straight <= 1e-6 * length) {
+                Why = QStringLiteral("two electrodes share the horizontal place %1").arg(Place(placed[j].P));
+                return;
+            }
+            const double stretch = (along[j] - along[i]) / straight - 1.0;
             if (stretch > worst) {
                 worst = stretch;
                 worstI = i;

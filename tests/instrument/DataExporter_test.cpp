@@ -488,6 +488,8 @@ TEST(DataExporter, layoutsThatAreNotOneLineAreRefusedForRes2dinvAndKeptIn3dByUni
         tightArc.push_back({20 * std::sin(i * 0.1), 20 - 20 * std::cos(i * 0.1), 0});
     for (int i = 0; i < 8; ++i)
         borehole.push_back(i < 4 ? TPos{2.0 * i, 0, 0} : TPos{6, 0, -2.0 * (i - 3)});
+    // A borehole electrode between two surface electrodes across the line.
+    std::vector<TPos> crossing = {{0, -2.2, 0}, {0, 0, 0}, {1, 0, 0}, {0, 0, -3.1}, {0, 3.3, 0}, {0, 7.5, 0}};
     const struct {
         const char *Name;
         const std::vector<TPos> &Electrodes;
@@ -495,7 +497,8 @@ TEST(DataExporter, layoutsThatAreNotOneLineAreRefusedForRes2dinvAndKeptIn3dByUni
                  {"two parallel lines", parallel},
                  {"a corner", corner},
                  {"a tight bend", tightArc},
-                 {"a borehole", borehole}};
+                 {"a borehole", borehole},
+                 {"a borehole and a cross line", crossing}};
     for (const auto &tc : cases) {
         SCOPED_TRACE(tc.Name);
         const auto records = Survey(tc.Electrodes);
