@@ -84,7 +84,7 @@ int RunExportCommand(const QStringList &args)
                            .arg(result.TornBytes));
         const auto records = [](qint64 n) { return QStringLiteral("%1 record%2").arg(n).arg(n == 1 ? "" : "s"); };
         if (result.LeftOut > 0)
-            PrintError(QStringLiteral("%1 without a current, with Rho <= 0 or without a geometric factor left out")
+            PrintError(QStringLiteral("%1 without a current, with Rho <= 0, without a geometric factor or with damaged values left out")
                            .arg(records(result.LeftOut)));
         if (!result.ElectrodesPath.isEmpty())
             PrintError(QStringLiteral("electrode positions written to %1").arg(result.ElectrodesPath));

@@ -57,13 +57,20 @@ double Distance(const TDataExporter::TPosition &p, const TDataExporter::TPositio
     return std::hypot(double(p[0]) - double(q[0]), double(p[1]) - double(q[1]), double(p[2]) - double(q[2]));
 }
 
+// A damaged record may hold a NaN or an infinity: such a position has no
+// place in any list and no number.
+bool Finite(const TDataExporter::TPosition &p)
+{
+    return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+}
+
 std::vector<TDataExporter::TPosition> LinePositions(const std::vector<TDataRecord> &records)
 {
     std::vector<TDataExporter::TPosition> list;
     for (const TDataRecord &r : records)
         for (int e = 0; e < 4; ++e) {
             const auto p = TDataExporter::Position(r, e);
-            if (!TDataExporter::IsRemote(p))
+            if (Finite(p) && !TDataExporter::IsRemote(p))
                 list.push_back(p);
         }
     return list;
@@ -74,6 +81,8 @@ QByteArray Fault(const TDataRecord &r)
 {
     if (r.In == 0.0f)
         return "in=0";
+    if (!std::isfinite(r.Vp) || !std::isfinite(r.In) || !std::isfinite(r.Rho) || !std::isfinite(r.M))
+        return "not-finite";
     if (!(r.Rho > 0.0f))
         return "rho<=0";
     if (TDataExporter::GeometricFactor(r) == 0.0)
@@ -88,7 +97,8 @@ TDataExporter::TDataExporter(const std::vector<TDataRecord> &records, QString ti
     for (const TDataRecord &r : Records)
         for (int e = 0; e < 4; ++e) {
             const TPosition p = Position(r, e);
-            (IsRemote(p) ? Remotes : Positions).push_back(p);
+            if (Finite(p))
+                (IsRemote(p) ? Remotes : Positions).push_back(p);
         }
     for (auto *list : {&Positions, &Remotes}) {
         std::sort(list->begin(), list->end(), Less);
@@ -156,6 +166,8 @@ TDataExporter::TPosition TDataExporter::Position(const TDataRecord &r, int elect
 double TDataExporter::GeometricFactor(const TDataRecord &r)
 {
     const TPosition a = Position(r, 0), b = Position(r, 1), m = Position(r, 2), n = Position(r, 3);
+    if (!Finite(a) || !Finite(b) || !Finite(m) || !Finite(n))
+        return 0.0;
     // +1/AM -1/BM -1/AN +1/BN; a term with a remote electrode is 0.
     const auto term = [](const TPosition &p, const TPosition &q) {
         if (IsRemote(p) || IsRemote(q))
@@ -207,7 +219,7 @@ QByteArray TDataExporter::Real(double v)
 
 int TDataExporter::Number(const TPosition &p) const
 {
-    if (IsRemote(p))
+    if (IsRemote(p) || !Finite(p))
         return 0;
     if (Line.IsLine())
         return Line.IndexOf(p) + 1;

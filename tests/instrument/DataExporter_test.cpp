@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <limits>
 #include <map>
 #include <numbers>
 
@@ -536,17 +537,25 @@ TEST(DataExporter, recordsWithoutCurrentOrPositiveRhoStayOutOfTheInversionFiles)
     records[1].In = 0;
     records[1].Rho = 0;
     records[2].Rho = -5;
+    // A damaged record: numbers that are no numbers.
+    records[3].Coords[4] = std::numeric_limits<float>::quiet_NaN();
+    records[4].Rho = std::numeric_limits<float>::infinity();
     const TDataExporter exporter(records, "x");
     for (const auto format : {TExportFormat::Protocol, TExportFormat::Res2dinv}) {
         const TExportText t = exporter.Export(format);
-        EXPECT_EQ(t.LeftOut, 2);
-        EXPECT_EQ(t.Written, qint64(total - 2));
+        EXPECT_EQ(t.LeftOut, 4);
+        EXPECT_EQ(t.Written, qint64(total - 4));
+        EXPECT_FALSE(t.Text.contains("nan") || t.Text.contains("inf"));
     }
-    CheckLayout(records, true);
     const TUnified u = ReadUnified(exporter.Export(TExportFormat::Unified).Text);
     EXPECT_EQ(u.Data.size(), total);
     EXPECT_EQ(u.Comments[1], "in=0");
     EXPECT_EQ(u.Comments[2], "rho<=0");
+    EXPECT_EQ(u.Comments[3], "no-geometry");
+    EXPECT_EQ(u.Comments[4], "not-finite");
+    EXPECT_EQ(exporter.Electrodes().size(), 8u);
+    records.erase(records.begin() + 3, records.begin() + 5);
+    CheckLayout(records, true);
 }
 
 TEST(DataExporter, numbersAreFixedNotationWithAPoint)
