@@ -1,6 +1,7 @@
 // Any bytes as an acquisition data file: either a clear refusal or records
 // that account for every byte after the header.
 #include "base/TarnelError.h"
+#include "instrument/DataExporter.h"
 #include "instrument/DataFile.h"
 #include "instrument/DataFileReader.h"
 
@@ -30,5 +31,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             __builtin_trap();
     (void)reader.Comment();
     (void)reader.DateLine();
+    // Every export of what was read: a refusal or text, never a crash.
+    for (const TExportOptions options : {TExportOptions{}, TExportOptions{true, TIpColumn::Phase, 2.5}}) {
+        const TDataExporter exporter(reader.Records(), QStringLiteral("fuzz"), options);
+        for (const TExportFormat format :
+             {TExportFormat::Csv, TExportFormat::Unified, TExportFormat::Protocol, TExportFormat::Res2dinv}) {
+            try {
+                (void)exporter.Export(format);
+            } catch (const ETarnelError &) {
+            }
+        }
+        (void)exporter.ProtocolElectrodes();
+    }
     return 0;
 }

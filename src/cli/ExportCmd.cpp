@@ -82,13 +82,14 @@ int RunExportCommand(const QStringList &args)
             PrintError(QStringLiteral("%1: the last %2 bytes are a partial or zero-filled record and were left out")
                            .arg(input)
                            .arg(result.TornBytes));
+        const auto records = [](qint64 n) { return QStringLiteral("%1 record%2").arg(n).arg(n == 1 ? "" : "s"); };
         if (result.LeftOut > 0)
-            PrintError(QStringLiteral("%1 records without a current, with Rho <= 0 or without a geometric factor left out")
-                           .arg(result.LeftOut));
+            PrintError(QStringLiteral("%1 without a current, with Rho <= 0, without a geometric factor or with damaged values left out")
+                           .arg(records(result.LeftOut)));
         if (!result.ElectrodesPath.isEmpty())
             PrintError(QStringLiteral("electrode positions written to %1").arg(result.ElectrodesPath));
         if (output != QLatin1String("-"))
-            PrintError(QStringLiteral("%1 records written to %2").arg(result.Written).arg(output));
+            PrintError(QStringLiteral("%1 written to %2").arg(records(result.Written), output));
         return 0;
     } catch (const ETarnelError &e) {
         PrintError(e.Message());

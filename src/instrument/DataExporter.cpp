@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <numbers>
 #include <sys/stat.h>
@@ -37,6 +38,15 @@ QByteArray IsoDate(double days)
         .toLatin1();
 }
 
+// Degree-minute notation (±(degrees × 100 + minutes)) as decimal degrees.
+double Degrees(float ddmm)
+{
+    const double v = std::fabs(double(ddmm));
+    const double degrees = std::floor(v / 100.0);
+    const double decimal = degrees + (v - 100.0 * degrees) / 60.0;
+    return ddmm < 0 ? -decimal : decimal;
+}
+
 bool Less(const TDataExporter::TPosition &a, const TDataExporter::TPosition &b)
 {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
@@ -47,13 +57,20 @@ double Distance(const TDataExporter::TPosition &p, const TDataExporter::TPositio
     return std::hypot(double(p[0]) - double(q[0]), double(p[1]) - double(q[1]), double(p[2]) - double(q[2]));
 }
 
+// A damaged record may hold a NaN or an infinity: such a position has no
+// place in any list and no number.
+bool Finite(const TDataExporter::TPosition &p)
+{
+    return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+}
+
 std::vector<TDataExporter::TPosition> LinePositions(const std::vector<TDataRecord> &records)
 {
     std::vector<TDataExporter::TPosition> list;
     for (const TDataRecord &r : records)
         for (int e = 0; e < 4; ++e) {
             const auto p = TDataExporter::Position(r, e);
-            if (!TDataExporter::IsRemote(p))
+            if (Finite(p) && !TDataExporter::IsRemote(p))
                 list.push_back(p);
         }
     return list;
@@ -64,6 +81,8 @@ QByteArray Fault(const TDataRecord &r)
 {
     if (r.In == 0.0f)
         return "in=0";
+    if (!std::isfinite(r.Vp) || !std::isfinite(r.In) || !std::isfinite(r.Rho) || !std::isfinite(r.M))
+        return "not-finite";
     if (!(r.Rho > 0.0f))
         return "rho<=0";
     if (TDataExporter::GeometricFactor(r) == 0.0)
@@ -78,7 +97,8 @@ TDataExporter::TDataExporter(const std::vector<TDataRecord> &records, QString ti
     for (const TDataRecord &r : Records)
         for (int e = 0; e < 4; ++e) {
             const TPosition p = Position(r, e);
-            (IsRemote(p) ? Remotes : Positions).push_back(p);
+            if (Finite(p))
+                (IsRemote(p) ? Remotes : Positions).push_back(p);
         }
     for (auto *list : {&Positions, &Remotes}) {
         std::sort(list->begin(), list->end(), Less);
@@ -146,6 +166,8 @@ TDataExporter::TPosition TDataExporter::Position(const TDataRecord &r, int elect
 double TDataExporter::GeometricFactor(const TDataRecord &r)
 {
     const TPosition a = Position(r, 0), b = Position(r, 1), m = Position(r, 2), n = Position(r, 3);
+    if (!Finite(a) || !Finite(b) || !Finite(m) || !Finite(n))
+        return 0.0;
     // +1/AM -1/BM -1/AN +1/BN; a term with a remote electrode is 0.
     const auto term = [](const TPosition &p, const TPosition &q) {
         if (IsRemote(p) || IsRemote(q))
@@ -168,13 +190,28 @@ QByteArray TDataExporter::Real(double v)
         return std::isnan(v) ? "nan" : (v > 0 ? "inf" : "-inf");
     if (v == 0)
         return "0.0";
-    // Nine significant digits give back every float; readers that know only
-    // plain decimals (no exponent, a point in every real) read them all.
-    const int magnitude = int(std::floor(std::log10(std::fabs(v)))) + 1;
-    const int decimals = std::clamp(9 - magnitude, 1, 30);
-    QByteArray text = QByteArray::number(v, 'f', decimals);
-    while (text.endsWith('0') && !text.endsWith(".0"))
-        text.chop(1);
+    // Readers that know only plain decimals (no exponent, a point in every
+    // real) read every number written here.
+    QByteArray text;
+    if (const float f = float(v); double(f) == v) {
+        // A stored single-precision value: the shortest decimal that reads
+        // back as the same float (10.3, not 10.3000002).
+        char buffer[64];
+        const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, f, std::chars_format::fixed);
+        if (error == std::errc())
+            text = QByteArray(buffer, int(end - buffer));
+    }
+    if (text.isEmpty()) {
+        // A computed value: nine significant digits, more than a float holds.
+        const int magnitude = int(std::floor(std::log10(std::fabs(v)))) + 1;
+        text = QByteArray::number(v, 'f', std::clamp(9 - magnitude, 1, 30));
+    }
+    if (text.contains('.')) {
+        while (text.endsWith('0') && !text.endsWith(".0"))
+            text.chop(1);
+    } else {
+        text += ".0";
+    }
     if (text == "-0.0")
         text = "0.0";
     return text;
@@ -182,7 +219,7 @@ QByteArray TDataExporter::Real(double v)
 
 int TDataExporter::Number(const TPosition &p) const
 {
-    if (IsRemote(p))
+    if (IsRemote(p) || !Finite(p))
         return 0;
     if (Line.IsLine())
         return Line.IndexOf(p) + 1;
@@ -232,39 +269,89 @@ TExportText TDataExporter::Export(TExportFormat format) const
     return {};
 }
 
+std::vector<TDataExporter::TColumn> TDataExporter::CsvColumns() const
+{
+    using R = const TDataRecord &;
+    using I = std::size_t;
+    std::vector<TColumn> c = {
+        {"record", [](R, I i) { return Int(qint64(i)); }},
+        {"channel", [](R r, I) { return Int((r.Channel & 0x0F) + 1); }},
+        {"channels", [](R r, I) { return Int(r.Channel >> 4); }},
+    };
+    const char *electrodes[] = {"a", "b", "m", "n"};
+    for (int e = 0; e < 4; ++e)
+        for (int axis = 0; axis < 3; ++axis)
+            c.push_back({QByteArray(electrodes[e]) + '_' + "xyz"[axis] + "_m",
+                         [e, axis](R r, I) { return Real(Position(r, e)[std::size_t(axis)]); }});
+    const auto real = [&c](const char *name, float TDataRecord::*field) {
+        c.push_back({name, [field](R r, I) { return Real(r.*field); }});
+    };
+    real("sp_mV", &TDataRecord::Sp);
+    real("vp_mV", &TDataRecord::Vp);
+    real("in_mA", &TDataRecord::In);
+    real("rho_ohmm", &TDataRecord::Rho);
+    real("m_mVV", &TDataRecord::M);
+    real("q_pct", &TDataRecord::Q);
+    real("pulse_ms", &TDataRecord::PulseTime);
+    real("delay_ms", &TDataRecord::WindowDelay);
+    real("vab_V", &TDataRecord::Vab);
+    real("tx_battery_V", &TDataRecord::TxBattery);
+    real("rx_battery_V", &TDataRecord::RxBattery);
+    real("temperature_C", &TDataRecord::Temperature);
+    // As stored: ±(degrees × 100 + minutes), north and east positive.
+    real("latitude_ddmm", &TDataRecord::Latitude);
+    real("longitude_ddmm", &TDataRecord::Longitude);
+    c.push_back({"stacks", [](R r, I) { return Int(r.Counter); }});
+    real("line_resistance_kohm", &TDataRecord::LineResistance);
+    c.push_back({"level_negative", [](R r, I) { return Int((r.Flags & TDataRecord::LevelFlag) ? 1 : 0); }});
+    c.push_back({"date", [](R r, I) { return IsoDate(r.Date); }});
+    for (std::size_t w = 0; w < 20; ++w)
+        c.push_back({"w" + Int(qint64(w) + 1) + "_ms", [w](R r, I) { return Real(r.Windows[w]); }});
+    for (std::size_t w = 0; w < 20; ++w)
+        c.push_back({"m" + Int(qint64(w) + 1) + "_mVV", [w](R r, I) { return Real(r.Chargeabilities[w]); }});
+    real("instrument_value", &TDataRecord::Value); // offset 272
+    c.push_back({"flags", [](R r, I) { return Int(r.Flags); }});
+    c.push_back({"version", [](R r, I) { return Int(r.Version); }});
+    c.push_back({"latitude_deg", [](R r, I) { return Real(Degrees(r.Latitude)); }});
+    c.push_back({"longitude_deg", [](R r, I) { return Real(Degrees(r.Longitude)); }});
+    c.push_back({"flag", [](R r, I) { return Fault(r); }});
+    return c;
+}
+
+std::vector<TDataExporter::TColumn> TDataExporter::UnifiedColumns() const
+{
+    using R = const TDataRecord &;
+    using I = std::size_t;
+    std::vector<TColumn> c;
+    const char *electrodes[] = {"a", "b", "m", "n"};
+    for (int e = 0; e < 4; ++e)
+        c.push_back({electrodes[e], [this, e](R r, I) { return Int(Number(Position(r, e))); }});
+    c.push_back({"rhoa", [](R r, I) { return Real(r.Rho); }});
+    c.push_back({"r", [](R r, I) { return Real(r.In != 0.0f ? double(r.Vp) / double(r.In) : 0.0); }});
+    c.push_back({"k", [](R r, I) { return Real(GeometricFactor(r)); }});
+    c.push_back({"i", [](R r, I) { return Real(double(r.In) / 1000.0); }});
+    c.push_back({"u", [](R r, I) { return Real(double(r.Vp) / 1000.0); }});
+    if (Options.Ip == TIpColumn::Chargeability)
+        c.push_back({"ip", [](R r, I) { return Real(r.M); }});
+    else if (Options.Ip == TIpColumn::Phase)
+        c.push_back({"ip", [factor = Options.PhasePerChargeability](R r, I) { return Real(double(r.M) * factor); }});
+    return c;
+}
+
 TExportText TDataExporter::Csv() const
 {
     if (Records.empty())
         throw ETarnelError(QStringLiteral("no records to export"));
-    QByteArray out = "record,channel,channels";
-    for (const char *e : {"a", "b", "m", "n"})
-        for (const char *c : {"x", "y", "z"})
-            out += QByteArray(",") + e + '_' + c + "_m";
-    out += ",sp_mV,vp_mV,in_mA,rho_ohmm,m_mVV,q_pct,pulse_ms,delay_ms,vab_V,tx_battery_V,rx_battery_V,"
-           "temperature_C,latitude_deg,longitude_deg,stacks,line_resistance_kohm,level_negative,date";
-    for (int w = 1; w <= 20; ++w)
-        out += ",w" + Int(w) + "_ms";
-    for (int w = 1; w <= 20; ++w)
-        out += ",m" + Int(w) + "_mVV";
-    out += ",instrument_value,flags,version,flag\n";
-    qint64 index = 0;
-    for (const TDataRecord &r : Records) {
-        QByteArrayList f;
-        f << Int(index++) << Int((r.Channel & 0x0F) + 1) << Int(r.Channel >> 4);
-        for (int e = 0; e < 4; ++e)
-            for (const float c : Position(r, e))
-                f << Real(c);
-        for (const float v : {r.Sp, r.Vp, r.In, r.Rho, r.M, r.Q, r.PulseTime, r.WindowDelay, r.Vab, r.TxBattery,
-                              r.RxBattery, r.Temperature, r.Latitude, r.Longitude})
-            f << Real(v);
-        f << Int(r.Counter) << Real(r.LineResistance) << Int((r.Flags & TDataRecord::LevelFlag) ? 1 : 0)
-          << IsoDate(r.Date);
-        for (const float w : r.Windows)
-            f << Real(w);
-        for (const float m : r.Chargeabilities)
-            f << Real(m);
-        f << Real(r.Value) << Int(r.Flags) << Int(r.Version) << Fault(r);
-        out += f.join(',') + '\n';
+    const std::vector<TColumn> columns = CsvColumns();
+    QByteArrayList names;
+    for (const TColumn &column : columns)
+        names << column.Name;
+    QByteArray out = names.join(',') + '\n';
+    for (std::size_t i = 0; i < Records.size(); ++i) {
+        QByteArrayList cells;
+        for (const TColumn &column : columns)
+            cells << column.Cell(Records[i], i);
+        out += cells.join(',') + '\n';
     }
     return {out, qint64(Records.size()), 0};
 }
@@ -296,19 +383,18 @@ TExportText TDataExporter::Unified() const
         note = "; ip holds a phase in mrad: " + Real(Options.PhasePerChargeability) + " x the chargeability M in mV/V";
         break;
     }
+    const std::vector<TColumn> columns = UnifiedColumns();
+    QByteArrayList tokens;
+    for (const TColumn &column : columns)
+        tokens << column.Name;
     out += Int(qint64(Records.size())) + " # data; rhoa in ohm.m, r in ohm, k in m, i in A, u in V" + note + '\n';
-    out += Options.Ip == TIpColumn::None ? "# a b m n rhoa r k i u\n" : "# a b m n rhoa r k i u ip\n";
-    for (const TDataRecord &r : Records) {
-        const double resistance = r.In != 0.0f ? double(r.Vp) / double(r.In) : 0.0;
-        QByteArray line = Int(Number(Position(r, 0))) + ' ' + Int(Number(Position(r, 1))) + ' ' +
-                          Int(Number(Position(r, 2))) + ' ' + Int(Number(Position(r, 3))) + ' ' + Real(r.Rho) + ' ' +
-                          Real(resistance) + ' ' + Real(GeometricFactor(r)) + ' ' + Real(double(r.In) / 1000.0) +
-                          ' ' + Real(double(r.Vp) / 1000.0);
-        if (Options.Ip == TIpColumn::Chargeability)
-            line += ' ' + Real(r.M);
-        else if (Options.Ip == TIpColumn::Phase)
-            line += ' ' + Real(double(r.M) * Options.PhasePerChargeability);
-        const QByteArray fault = Fault(r);
+    out += "# " + tokens.join(' ') + '\n';
+    for (std::size_t i = 0; i < Records.size(); ++i) {
+        QByteArrayList cells;
+        for (const TColumn &column : columns)
+            cells << column.Cell(Records[i], i);
+        QByteArray line = cells.join(' ');
+        const QByteArray fault = Fault(Records[i]);
         if (!fault.isEmpty())
             line += " # " + fault;
         out += line + '\n';
@@ -410,7 +496,9 @@ TExportText TDataExporter::Res2dinv() const
     title.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
     QByteArray out = title.toLatin1() + '\n';
     out += Real(Line.MinSpacing()) + "\n11\n0\nType of measurement (0=app. resistivity,1=resistance)\n0\n";
-    out += Int(result.Written) + "\n1\n" + Int(ip ? 1 : 0) + '\n';
+    // 2: the x of each electrode is its true horizontal distance along the
+    // line (not the distance over the ground), as in the topography list.
+    out += Int(result.Written) + "\n2\n" + Int(ip ? 1 : 0) + '\n';
     if (ip) {
         // Time of the chargeability: first window delay and the window total, in seconds.
         const TDataRecord &first = *std::find_if(Records.begin(), Records.end(),
@@ -464,12 +552,11 @@ QString DefaultExportPath(const QString &dataFile, TExportFormat format)
 
 QString ElectrodesPathFor(const QString &dataFile, const QString &outPath)
 {
-    // FILE_protocol.dat gets FILE_electrodes.csv; any other name OUT gets OUT_electrodes.csv.
-    const QString base = outPath == QLatin1String("-") ? dataFile : outPath;
-    QString path = Beside(base, QStringLiteral("_electrodes.csv"));
-    const QString protocolTail = QStringLiteral("_protocol_electrodes.csv");
-    if (path.endsWith(protocolTail))
-        path = path.left(path.size() - protocolTail.size()) + QStringLiteral("_electrodes.csv");
+    // FILE_protocol.dat gets FILE_electrodes.csv; any other name its own.
+    QString path = Beside(outPath == QLatin1String("-") ? dataFile : outPath, QStringLiteral("_electrodes.csv"));
+    const QString protocol = QStringLiteral("_protocol_electrodes.csv");
+    if (path.endsWith(protocol))
+        path.replace(path.size() - protocol.size(), protocol.size(), QStringLiteral("_electrodes.csv"));
     return path;
 }
 

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -66,6 +67,16 @@ public:
     // Fixed notation with a decimal point and the digits a float needs.
     static QByteArray Real(double v);
 
+    // One column of a table export: its name (with the unit) and its cell for
+    // record number index. A new column is one more entry in the lists.
+    struct TColumn {
+        QByteArray Name;
+        std::function<QByteArray(const TDataRecord &, std::size_t index)> Cell;
+    };
+    std::vector<TColumn> CsvColumns() const;
+    // The data columns of the unified format, named by its tokens.
+    std::vector<TColumn> UnifiedColumns() const;
+
 private:
     TExportText Csv() const;
     TExportText Unified() const;
@@ -104,7 +115,9 @@ TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, cons
                              bool overwrite = false, const TExportOptions &options = {});
 // Beside the data file: FILE.csv, FILE.ohm, FILE_protocol.dat, FILE_res2dinv.dat.
 QString DefaultExportPath(const QString &dataFile, TExportFormat format);
-// The electrode list written beside a protocol export.
+// The electrode list written beside a protocol export: FILE_electrodes.csv
+// beside FILE_protocol.dat, OUT_electrodes.csv beside any other OUT.dat, and
+// beside the data file when the export goes to the standard output.
 QString ElectrodesPathFor(const QString &dataFile, const QString &outPath);
 // True when both paths name one existing file (symbolic links followed).
 bool SameFile(const QString &a, const QString &b);

@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace {
 double Horizontal(const TLineLayout::TPosition &a, const TLineLayout::TPosition &b)
 {
     return std::hypot(double(b[0]) - double(a[0]), double(b[1]) - double(a[1]));
+}
+
+QString Place(const TLineLayout::TPosition &p)
+{
+    return QStringLiteral("%1, %2").arg(double(p[0]), 0, 'f', 2).arg(double(p[1]), 0, 'f', 2);
 }
 } // namespace
 
@@ -46,56 +50,60 @@ TLineLayout::TLineLayout(std::vector<TPosition> positions)
     const double ux = (double(positions[last][0]) - double(positions[first][0])) / length;
     const double uy = (double(positions[last][1]) - double(positions[first][1])) / length;
     struct TPlaced {
-        double S, Offset;
+        double S;
         TPosition P;
     };
     std::vector<TPlaced> placed;
     for (const TPosition &p : positions) {
         const double dx = double(p[0]) - double(positions[first][0]);
         const double dy = double(p[1]) - double(positions[first][1]);
-        placed.push_back({dx * ux + dy * uy, std::fabs(dx * uy - dy * ux), p});
+        placed.push_back({dx * ux + dy * uy, p});
     }
     std::sort(placed.begin(), placed.end(), [](const TPlaced &a, const TPlaced &b) { return a.S < b.S; });
-
-    const double limitCos = std::cos(MaxTurnDegrees * std::numbers::pi / 180.0);
-    for (std::size_t i = 0; i < placed.size(); ++i) {
-        if (placed[i].Offset > MaxOffsetFraction * length) {
-            Why = QStringLiteral("the electrode at %1, %2 lies %3 m off the line between the ends")
-                      .arg(double(placed[i].P[0]))
-                      .arg(double(placed[i].P[1]))
-                      .arg(placed[i].Offset, 0, 'f', 2);
-            return;
-        }
-        if (i > 0 && Horizontal(placed[i - 1].P, placed[i].P) <= 1e-6 * length) {
-            Why = QStringLiteral("two electrodes share the horizontal place %1, %2")
-                      .arg(double(placed[i].P[0]))
-                      .arg(double(placed[i].P[1]));
-            return;
-        }
-        if (i >= 2) {
-            const TPosition &a = placed[i - 2].P, &b = placed[i - 1].P, &c = placed[i].P;
-            const double ax = double(b[0]) - double(a[0]), ay = double(b[1]) - double(a[1]);
-            const double bx = double(c[0]) - double(b[0]), by = double(c[1]) - double(b[1]);
-            const double cosTurn = (ax * bx + ay * by) / (std::hypot(ax, ay) * std::hypot(bx, by));
-            if (cosTurn < limitCos) {
-                Why = QStringLiteral("the electrodes turn by more than %1° at %2, %3")
-                          .arg(MaxTurnDegrees)
-                          .arg(double(b[0]))
-                          .arg(double(b[1]));
-                return;
-            }
-        }
-    }
     // Start at the end that comes first in x, then y: a line keeps its
     // direction from one export to the next.
     if (placed.back().P < placed.front().P)
         std::reverse(placed.begin(), placed.end());
-    double along = 0;
+
+    std::vector<double> along(placed.size(), 0.0);
+    for (std::size_t i = 1; i < placed.size(); ++i) {
+        const double step = Horizontal(placed[i - 1].P, placed[i].P);
+        if (step <= 1e-6 * length) {
+            Why = QStringLiteral("two electrodes share the horizontal place %1").arg(Place(placed[i].P));
+            return;
+        }
+        along[i] = along[i - 1] + step;
+    }
+    // Every pair, not only neighbours: a grid or two parallel lines put in
+    // projection order zigzag, and a corner or a bend shows between
+    // electrodes some way apart.
+    double worst = 0;
+    std::size_t worstI = 0, worstJ = 0;
+    for (std::size_t i = 0; i < placed.size(); ++i)
+        for (std::size_t j = i + 2; j < placed.size(); ++j) {
+            const double straight = Horizontal(placed[i].P, placed[j].P);
+            if (straight <= 1e-6 * length) {
+                Why = QStringLiteral("two electrodes share the horizontal place %1").arg(Place(placed[j].P));
+                return;
+            }
+            const double stretch = (along[j] - along[i]) / straight - 1.0;
+            if (stretch > worst) {
+                worst = stretch;
+                worstI = i;
+                worstJ = j;
+            }
+        }
+    if (worst > MaxStretch) {
+        Why = QStringLiteral("from the electrode at %1 to the one at %2 the way along the electrodes is %3 % longer "
+                             "than the straight distance; a line allows %4 %")
+                  .arg(Place(placed[worstI].P), Place(placed[worstJ].P))
+                  .arg(100.0 * worst, 0, 'f', 1)
+                  .arg(100.0 * MaxStretch, 0, 'f', 0);
+        return;
+    }
     for (std::size_t i = 0; i < placed.size(); ++i) {
-        if (i > 0)
-            along += Horizontal(placed[i - 1].P, placed[i].P);
         Sorted.push_back(placed[i].P);
-        Along.push_back(along);
+        Along.push_back(along[i]);
         Index.push_back({placed[i].P, int(i)});
     }
     std::sort(Index.begin(), Index.end());

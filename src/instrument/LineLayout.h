@@ -2,7 +2,8 @@
 // The electrodes of a 2-D line put in order along it, for the processing
 // tools that know only "distance along the line" and "elevation". A line may
 // run in any direction and may bend gently; anything else (a grid, two
-// parallel lines, a borehole) is not a line and is reported as such.
+// parallel lines, a sharp corner, a borehole) is not a line and is reported
+// as such.
 #include <QString>
 
 #include <array>
@@ -13,11 +14,11 @@ class TLineLayout {
 public:
     using TPosition = std::array<float, 3>;
 
-    // The largest turn allowed between neighbouring steps of a line, and how
-    // far off the straight line between its ends an electrode may lie, as a
-    // fraction of that line's length.
-    static constexpr double MaxTurnDegrees = 30.0;
-    static constexpr double MaxOffsetFraction = 0.25;
+    // How much longer than the straight horizontal distance between two
+    // electrodes the distance along the line between them may be. A bend
+    // stretches the distances a 2-D program sees, and with them its
+    // geometric factors: 1 % keeps that below the usual data error.
+    static constexpr double MaxStretch = 0.01;
 
     // positions: distinct electrode positions, remote electrodes left out.
     explicit TLineLayout(std::vector<TPosition> positions);

@@ -75,10 +75,11 @@ void TExportBox::ExportBtnClick()
         const TExportResult result = ExportDataFile(dataFile, choice.Format, path, true);
         QString text = QStringLiteral("Exported %1 records to %2").arg(result.Written).arg(path);
         if (result.LeftOut > 0)
-            text += QStringLiteral(" (%1 records without a current, with Rho <= 0 or without a geometric factor left out)")
-                        .arg(result.LeftOut);
+            text += QStringLiteral(" (%1 record%2 without a current, with Rho <= 0, without a geometric factor or with damaged values left out)")
+                        .arg(result.LeftOut)
+                        .arg(result.LeftOut == 1 ? "" : "s");
         if (result.TornBytes > 0)
-            text += QStringLiteral(" (a partial last record of %1 bytes left out)").arg(result.TornBytes);
+            text += QStringLiteral(" (a partial or zero-filled last record of %1 bytes left out)").arg(result.TornBytes);
         Shell.EventLog.AddStamped(text);
         if (!result.ElectrodesPath.isEmpty())
             Shell.EventLog.AddStamped(QStringLiteral("Electrode positions written to %1").arg(result.ElectrodesPath));

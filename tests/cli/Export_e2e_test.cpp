@@ -1,6 +1,9 @@
 // tarnelpro-cli export as a crew runs it: default names, stdout, refusals.
+#include "support/SmallFs.h"
+
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -14,9 +17,11 @@ struct TRun {
     QByteArray Out, Err;
 };
 
-TRun Cli(const QStringList &args)
+TRun Cli(const QStringList &args, const QString &folder = {})
 {
     QProcess p;
+    if (!folder.isEmpty())
+        p.setWorkingDirectory(folder);
     p.start(QStringLiteral(TARNELPRO_CLI_PATH), QStringList{"export"} + args);
     p.waitForFinished(60000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
@@ -69,7 +74,7 @@ TEST(ExportCommand, writesBesideTheDataFileOrToStdoutAndRefusesOtherFiles)
               "number,x_m,y_m,z_m,distance_m,note\n1,0.0,0.0,0.0,0.0,\n2,5.0,0.0,0.0,5.0,\n"
               "3,10.0,0.0,0.0,10.0,\n4,15.0,0.0,0.0,15.0,\n");
     EXPECT_TRUE(r.Err.contains("150 bytes are a partial or zero-filled record")) << r.Err.toStdString();
-    EXPECT_TRUE(r.Err.contains("1 records without a current")) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("1 record without a current")) << r.Err.toStdString();
 
     // A second export is refused until --overwrite; res2dinv gets its own name.
     r = Cli({bin, "--format", "protocol"});
@@ -115,7 +120,14 @@ TEST(ExportCommand, neverWritesOntoItsInput)
         EXPECT_EQ(r.Status, 1) << out.toStdString();
         EXPECT_TRUE(r.Err.contains("data file being exported")) << r.Err.toStdString();
     }
+    // The same names given relative to the working folder.
+    for (const QString &out : {QStringLiteral("Line1.dat"), QStringLiteral("./Line1.dat"), QStringLiteral("link.dat")}) {
+        const TRun r = Cli({"Line1.dat", "--format", "res2dinv", "-o", out, "--overwrite"}, tmp.path());
+        EXPECT_EQ(r.Status, 1) << out.toStdString();
+        EXPECT_TRUE(r.Err.contains("data file being exported")) << r.Err.toStdString();
+    }
     EXPECT_EQ(Read(bin), DataFile());
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files), (QStringList{"Line1.dat", "link.dat"}));
 
     // A header without records exports nothing.
     QFile empty(tmp.path() + "/Empty.bin");
@@ -126,4 +138,26 @@ TEST(ExportCommand, neverWritesOntoItsInput)
     EXPECT_EQ(r.Status, 1);
     EXPECT_TRUE(r.Err.contains("no records to export")) << r.Err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(tmp.path() + "/Empty.ohm"));
+}
+
+TEST(ExportCommand, aFullDiskExitsWithTheReasonAndKeepsThePreviousExport)
+{
+    TSmallFs fs(256 * 1024);
+    if (!fs.Mounted())
+        GTEST_SKIP() << TSmallFs::SkipReason;
+    const QString bin = fs.File("Line.bin");
+    QFile f(bin);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(DataFile());
+    f.close();
+    const QString out = fs.File("Line_res2dinv.dat");
+    QFile earlier(out);
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+    earlier.write("an earlier export\n");
+    earlier.close();
+    fs.Fill();
+    const TRun r = Cli({bin, "--format", "res2dinv", "--overwrite"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains(out.toUtf8() + ": No space left on device")) << r.Err.toStdString();
+    EXPECT_EQ(Read(out), "an earlier export\n");
 }

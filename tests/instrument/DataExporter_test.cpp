@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <limits>
 #include <map>
 #include <numbers>
 
@@ -232,10 +234,11 @@ TElectrodeList ReadElectrodes(const QByteArray &csv)
 }
 
 // --- Res2DInv general array: title, unit spacing, 11, a sub-type, a text
-// line, 0 (apparent resistivity), count, x-location type, IP flag [+ 3
-// lines], then per datum "n x z ..." with n electrodes in the order C1 C2 P1
-// P2 where 3 means C1 P1 P2 (C2 remote) and 2 means C1 P1, then the value
-// [and IP]; then the topography list.
+// line, 0 (apparent resistivity), count, x-location type (2: true
+// horizontal distance), IP flag [+ 3 lines], then per datum "n x z ..." with
+// n electrodes in the order C1 C2 P1 P2 where 3 means C1 P1 P2 (C2 remote)
+// and 2 means C1 P1, then the value [and IP]; then "Topography in separate
+// list", its x-location type, the count and one "x,z" a line.
 struct TRes2dRow {
     std::vector<std::array<double, 2>> Electrodes; // (x, z)
     double Rho = 0;
@@ -258,7 +261,7 @@ TRes2d ReadRes2dinv(const QByteArray &text)
     EXPECT_TRUE(lines[at++].startsWith("Type of measurement"));
     EXPECT_EQ(Num(lines[at++]), 0);
     const int count = int(Num(lines[at++]));
-    ++at;
+    EXPECT_EQ(Num(lines[at++]), 2) << "x-location type";
     const bool ip = Num(lines[at++]) == 1;
     if (ip)
         at += 3;
@@ -274,12 +277,18 @@ TRes2d ReadRes2dinv(const QByteArray &text)
         file.Rows.push_back(row);
     }
     EXPECT_EQ(lines[at++], "Topography in separate list");
-    EXPECT_EQ(Num(lines[at++]), 2);
+    EXPECT_EQ(Num(lines[at++]), 2) << "topography x-location type";
     const int topo = int(Num(lines[at++]));
     for (int t = 0; t < topo; ++t) {
         const QList<QByteArray> xz = lines[at++].split(',');
         file.Topography.push_back({Real(xz[0]), Real(xz[1])});
     }
+    // Every electrode of the data stands on the topography.
+    for (const TRes2dRow &row : file.Rows)
+        for (const auto &e : row.Electrodes)
+            EXPECT_TRUE(std::any_of(file.Topography.begin(), file.Topography.end(),
+                                    [&](const auto &t) { return t == e; }))
+                << "electrode at " << e[0] << ", " << e[1] << " not in the topography";
     return file;
 }
 
@@ -383,10 +392,13 @@ std::vector<TDataRecord> Survey(const std::vector<TPos> &e)
     for (std::size_t a = 0; a + 3 < e.size(); ++a)
         for (std::size_t k = 0; a + 3 + k < e.size() && k < 3; ++k)
             out.push_back(Make({e[a], e[a + 1], e[a + 2 + k], e[a + 3 + k], 40, 100}, int(k), 3));
-    // Wenner and Schlumberger too.
+    // Wenner and Schlumberger too, the widest over the whole line.
     out.push_back(Make({e[0], e[3], e[1], e[2], 40, 100}, 0, 1));
     if (e.size() >= 6)
         out.push_back(Make({e[0], e[5], e[2], e[3], 40, 100}, 0, 1));
+    const std::size_t a = (e.size() - 1) / 3, last = e.size() - 1;
+    out.push_back(Make({e[0], e[3 * a], e[a], e[2 * a], 40, 100}, 0, 1));
+    out.push_back(Make({e[0], e[last], e[last / 2], e[last / 2 + 1], 40, 100}, 0, 1));
     return out;
 }
 
@@ -403,8 +415,10 @@ TEST(DataExporter, linesInAnyDirectionGiveTheirTrueGeometricFactors)
 {
     const double c = std::cos(std::numbers::pi / 3), s = std::sin(std::numbers::pi / 3);
     std::vector<TPos> arc;
-    for (int i = 0; i < 12; ++i) // 2 m apart on a circle of 60 m: a gentle bend
-        arc.push_back({60 * std::sin(i * 2.0 / 60), 60 - 60 * std::cos(i * 2.0 / 60), 0.1 * i});
+    // 2 m apart on a circle of 105 m, 46 m long: the way along it is 0.8 %
+    // longer than the straight distance between its ends, near the limit.
+    for (int i = 0; i < 24; ++i)
+        arc.push_back({105 * std::sin(i * 2.0 / 105), 105 - 105 * std::cos(i * 2.0 / 105), 0.1 * i});
     const struct TCase {
         const char *Name;
         std::vector<TPos> Electrodes;
@@ -414,8 +428,9 @@ TEST(DataExporter, linesInAnyDirectionGiveTheirTrueGeometricFactors)
         {"along y", Line({5, 0, 0}, 0, 2, 0, 10), 1e-5},
         {"at 60 degrees, sloping", Line({3, -4, 100}, 2 * c, 2 * s, -0.3, 10), 1e-5},
         {"negative positions", Line({-20, -3, 0}, 2, 0, 0, 10), 1e-5},
-        // Along a bend, Res2DInv gets distances along the cable, not chords.
-        {"curved", arc, 2e-2},
+        // Along a bend, Res2DInv gets distances along the cable, not chords:
+        // its factors stay within the line's tolerance.
+        {"curved", arc, TLineLayout::MaxStretch},
     };
     for (const TCase &tc : cases) {
         SCOPED_TRACE(tc.Name);
@@ -459,28 +474,45 @@ TEST(DataExporter, remoteElectrodesGiveEachToolTheRightArray)
     }
 }
 
-TEST(DataExporter, aGridIsRefusedForRes2dinvAndKeptIn3dByUnified)
+TEST(DataExporter, layoutsThatAreNotOneLineAreRefusedForRes2dinvAndKeptIn3dByUnified)
 {
-    std::vector<TPos> grid;
+    std::vector<TPos> grid, parallel, corner, tightArc, borehole;
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 6; ++x)
             grid.push_back({2.0 * x, 3.0 * y, 0});
-    std::vector<TDataRecord> records;
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x + 3 < 6; ++x)
-            records.push_back(Make({grid[std::size_t(6 * y + x)], grid[std::size_t(6 * y + x + 1)],
-                                    grid[std::size_t(6 * y + x + 2)], grid[std::size_t(6 * y + x + 3)], 40, 100},
-                                   0, 1));
-    records.push_back(Make({grid[0], grid[6], grid[12], grid[18], 40, 100}, 0, 1));
-    CheckLayout(records, false);
-    const TDataExporter exporter(records, "x");
-    try {
-        exporter.Export(TExportFormat::Res2dinv);
-        FAIL() << "a grid was written as a line";
-    } catch (const ETarnelError &err) {
-        EXPECT_TRUE(err.Message().contains("unified")) << err.Message().toStdString();
+    for (int x = 0; x < 8; ++x)
+        parallel.push_back({2.0 * x, x % 2 ? 5.0 : 0.0, 0});
+    for (int i = 0; i < 6; ++i)
+        corner.push_back(i < 3 ? TPos{2.0 * i, 0, 0} : TPos{4, 2.0 * (i - 2), 0});
+    // 2 m apart on a circle of 20 m: 2.3 % longer along it than straight.
+    for (int i = 0; i < 12; ++i)
+        tightArc.push_back({20 * std::sin(i * 0.1), 20 - 20 * std::cos(i * 0.1), 0});
+    for (int i = 0; i < 8; ++i)
+        borehole.push_back(i < 4 ? TPos{2.0 * i, 0, 0} : TPos{6, 0, -2.0 * (i - 3)});
+    // A borehole electrode between two surface electrodes across the line.
+    std::vector<TPos> crossing = {{0, -2.2, 0}, {0, 0, 0}, {1, 0, 0}, {0, 0, -3.1}, {0, 3.3, 0}, {0, 7.5, 0}};
+    const struct {
+        const char *Name;
+        const std::vector<TPos> &Electrodes;
+    } cases[] = {{"grid", grid},
+                 {"two parallel lines", parallel},
+                 {"a corner", corner},
+                 {"a tight bend", tightArc},
+                 {"a borehole", borehole},
+                 {"a borehole and a cross line", crossing}};
+    for (const auto &tc : cases) {
+        SCOPED_TRACE(tc.Name);
+        const auto records = Survey(tc.Electrodes);
+        CheckLayout(records, false);
+        const TDataExporter exporter(records, "x");
+        try {
+            exporter.Export(TExportFormat::Res2dinv);
+            ADD_FAILURE() << "written as a line";
+        } catch (const ETarnelError &err) {
+            EXPECT_TRUE(err.Message().contains("unified")) << err.Message().toStdString();
+        }
+        EXPECT_THROW(TDataExporter(records, "x", TExportOptions{true}).Export(TExportFormat::Unified), ETarnelError);
     }
-    EXPECT_THROW(TDataExporter(records, "x", TExportOptions{true}).Export(TExportFormat::Unified), ETarnelError);
 }
 
 TEST(DataExporter, projectedCoordinatesAndEmptyFilesAreRefused)
@@ -505,17 +537,25 @@ TEST(DataExporter, recordsWithoutCurrentOrPositiveRhoStayOutOfTheInversionFiles)
     records[1].In = 0;
     records[1].Rho = 0;
     records[2].Rho = -5;
+    // A damaged record: numbers that are no numbers.
+    records[3].Coords[4] = std::numeric_limits<float>::quiet_NaN();
+    records[4].Rho = std::numeric_limits<float>::infinity();
     const TDataExporter exporter(records, "x");
     for (const auto format : {TExportFormat::Protocol, TExportFormat::Res2dinv}) {
         const TExportText t = exporter.Export(format);
-        EXPECT_EQ(t.LeftOut, 2);
-        EXPECT_EQ(t.Written, qint64(total - 2));
+        EXPECT_EQ(t.LeftOut, 4);
+        EXPECT_EQ(t.Written, qint64(total - 4));
+        EXPECT_FALSE(t.Text.contains("nan") || t.Text.contains("inf"));
     }
-    CheckLayout(records, true);
     const TUnified u = ReadUnified(exporter.Export(TExportFormat::Unified).Text);
     EXPECT_EQ(u.Data.size(), total);
     EXPECT_EQ(u.Comments[1], "in=0");
     EXPECT_EQ(u.Comments[2], "rho<=0");
+    EXPECT_EQ(u.Comments[3], "no-geometry");
+    EXPECT_EQ(u.Comments[4], "not-finite");
+    EXPECT_EQ(exporter.Electrodes().size(), 8u);
+    records.erase(records.begin() + 3, records.begin() + 5);
+    CheckLayout(records, true);
 }
 
 TEST(DataExporter, numbersAreFixedNotationWithAPoint)
@@ -524,7 +564,8 @@ TEST(DataExporter, numbersAreFixedNotationWithAPoint)
         double Value;
         const char *Text;
     } cases[] = {{-10, "-10.0"}, {1e-5, "0.00001"}, {12345678, "12345678.0"}, {0, "0.0"},
-                 {0.1f, "0.100000001"}, {-0.0, "0.0"}, {99999, "99999.0"}, {2.5, "2.5"}};
+                 {0.1f, "0.1"}, {10.3f, "10.3"}, {-0.0, "0.0"}, {99999, "99999.0"}, {2.5, "2.5"},
+                 {2 * std::numbers::pi, "6.28318531"}, {1.0 / 3.0, "0.333333333"}};
     for (const auto &c : cases)
         EXPECT_EQ(TDataExporter::Real(c.Value), c.Text) << c.Value;
     for (const float f : {1.2345678e7f, 3.3333333e-6f, -7.1f, 123.456f}) {
@@ -565,6 +606,8 @@ TEST(DataExporter, csvHoldsEveryStoredFieldWithUnits)
     records[0].Value = 3.25f;
     records[0].Flags = 2 | 8 | 0x40;
     records[0].LineResistance = 1.5f;
+    records[0].Latitude = -4523.456f; // 45° 23.456' S
+    records[0].Longitude = 1234.5f;   // 12° 34.5' E
     records[1].In = 0;
     const QByteArray text = TDataExporter(records, "x").Export(TExportFormat::Csv).Text;
     const auto lines = Lines(text);
@@ -576,8 +619,12 @@ TEST(DataExporter, csvHoldsEveryStoredFieldWithUnits)
     for (qsizetype c = 0; c < names.size(); ++c)
         row[names[c]] = cells[c];
     for (const char *name : {"a_x_m", "n_z_m", "vp_mV", "in_mA", "rho_ohmm", "line_resistance_kohm", "w20_ms",
-                             "m20_mVV", "latitude_deg"})
+                             "m20_mVV"})
         EXPECT_TRUE(row.count(name)) << name;
+    // The position as stored (degrees × 100 + minutes) and in decimal degrees.
+    EXPECT_NEAR(Real(row["latitude_ddmm"]), -4523.456, 1e-3);
+    EXPECT_NEAR(Real(row["latitude_deg"]), -(45 + 23.456 / 60), 1e-6);
+    EXPECT_NEAR(Real(row["longitude_deg"]), 12 + 34.5 / 60, 1e-6);
     EXPECT_EQ(row["instrument_value"], "3.25");
     EXPECT_EQ(row["flags"], "74");
     EXPECT_EQ(row["level_negative"], "1");
@@ -623,6 +670,9 @@ TEST(DataExporter, fileExportNamesDefaultsAndNeverReplacesItsInput)
         EXPECT_NO_THROW(ExportDataFile(data, d.Format, out, true));
     }
     EXPECT_TRUE(QFile::exists(tmp.path() + "/Line_electrodes.csv"));
+    EXPECT_EQ(ElectrodesPathFor("d/Line.bin", "d/Line_protocol.dat"), "d/Line_electrodes.csv");
+    EXPECT_EQ(ElectrodesPathFor("d/Line.bin", "e/Other.dat"), "e/Other_electrodes.csv");
+    EXPECT_EQ(ElectrodesPathFor("d/Line.bin", "-"), "d/Line_electrodes.csv");
 
     // The data file itself, by name, through a link and through "./".
     ASSERT_TRUE(QFile::link(data, tmp.path() + "/link.bin"));
@@ -649,7 +699,7 @@ TEST(DataExporter, fileExportNamesDefaultsAndNeverReplacesItsInput)
     EXPECT_THROW(ExportDataFile(data, TExportFormat::Csv, tmp.path() + "/no/dir/x.csv"), ETarnelError);
 }
 
-TEST(DataExporter, aFullDiskKeepsThePreviousExport)
+TEST(DataExporter, aFullDiskKeepsEveryPreviousExport)
 {
     TSmallFs fs(256 * 1024);
     if (!fs.Mounted())
@@ -657,20 +707,31 @@ TEST(DataExporter, aFullDiskKeepsThePreviousExport)
     const QString data = fs.File("Line.bin");
     WriteDataFileHeader(data, "Profile A", QDateTime::currentDateTime(), QLocale::c());
     AppendDataRecords(data, Survey(Line({0, 0, 0}, 2, 0, 0, 8)));
-    const QString out = fs.File("Line.csv");
-    {
-        QFile f(out);
+    const auto write = [](const QString &path) {
+        QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("an earlier export\n");
-    }
+    };
+    const QStringList earlier = {"Line.csv", "Line.ohm", "Line_protocol.dat", "Line_electrodes.csv",
+                                 "Line_res2dinv.dat"};
+    for (const QString &name : earlier)
+        write(fs.File(name));
     fs.Fill();
-    try {
-        ExportDataFile(data, TExportFormat::Csv, out, true);
-        FAIL() << "export on a full disk reported success";
-    } catch (const ETarnelError &err) {
-        EXPECT_TRUE(err.Message().contains("No space left on device")) << err.Message().toStdString();
+    for (const QString &name : TDataExporter::FormatNames()) {
+        SCOPED_TRACE(name.toStdString());
+        const auto format = *TDataExporter::FormatOf(name);
+        try {
+            ExportDataFile(data, format, DefaultExportPath(data, format), true);
+            ADD_FAILURE() << "export on a full disk reported success";
+        } catch (const ETarnelError &err) {
+            EXPECT_TRUE(err.Message().contains("No space left on device")) << err.Message().toStdString();
+        }
     }
-    QFile f(out);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), "an earlier export\n");
+    for (const QString &name : earlier) {
+        QFile f(fs.File(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), "an earlier export\n") << name.toStdString();
+    }
+    // No temporary file is left behind.
+    EXPECT_EQ(QDir(fs.Path()).entryList(QDir::Files).size(), earlier.size() + 2);
 }

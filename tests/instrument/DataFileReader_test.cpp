@@ -67,6 +67,17 @@ TEST(DataFileReader, aPartialLastRecordIsReportedNotAnError)
         EXPECT_EQ(reader.TornBytes(), cut);
         EXPECT_EQ(reader.CompleteSize(), whole.size());
     }
+    // A power cut leaves space given to the file but never written: zeros.
+    for (const qsizetype zeros : {qsizetype(304), qsizetype(2 * 304 + 17)}) {
+        TDataFileReader reader;
+        reader.Parse(whole + QByteArray(zeros, '\0'), "x.bin");
+        EXPECT_EQ(reader.Records().size(), 2u) << zeros;
+        EXPECT_EQ(reader.TornBytes(), zeros);
+    }
+    // Zeros followed by a record are no tail: that file is damaged.
+    TDataFileReader damaged;
+    EXPECT_THROW(damaged.Parse(whole + QByteArray(304, '\0') + Bytes(Record(3, 3)), "x.bin"), ETarnelError);
+
     // Header only: an acquisition that never measured.
     TDataFileReader empty;
     empty.Parse(File("", {}), "x.bin");

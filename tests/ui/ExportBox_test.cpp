@@ -1,5 +1,6 @@
 #include "app/Shell.h"
 #include "instrument/DataFile.h"
+#include "support/SmallFs.h"
 #include "ui/ExportBox.h"
 #include "ui/MainFrm.h"
 
@@ -13,6 +14,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <optional>
 
 namespace {
 struct TExportWindowFixture : ::testing::Test {
@@ -50,10 +53,10 @@ struct TExportWindowFixture : ::testing::Test {
         action();
         return title;
     }
-    bool LogHas(const QString &text)
+    bool LogHas(const QString &text, std::optional<TColor> color = std::nullopt)
     {
         for (const auto &line : Window->Controller().EventLog.Lines())
-            if (line.Text.contains(text))
+            if (line.Text.contains(text) && (!color || line.Color == *color))
                 return true;
         return false;
     }
@@ -94,7 +97,7 @@ TEST_F(TExportWindowFixture, exportWritesTheChosenFormatAndReportsAFileThatIsNot
     answer = bin;
     const QString refused = Answer([](QMessageBox &b) { return b.buttons().first(); }, [&] { box->ExportBtn->click(); });
     EXPECT_EQ(refused, "Export");
-    EXPECT_TRUE(LogHas("data file being exported"));
+    EXPECT_TRUE(LogHas("data file being exported", LogColor::Red));
     QFile kept(bin);
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(kept.size(), 1029 + 2 * 304);
@@ -112,6 +115,42 @@ TEST_F(TExportWindowFixture, exportWritesTheChosenFormatAndReportsAFileThatIsNot
     EXPECT_EQ(title, "Export");
     EXPECT_TRUE(LogHas("Export failed: "));
     EXPECT_FALSE(QFile::exists(answer));
+}
+
+TEST_F(TExportWindowFixture, exportOnAFullDiskShowsWhyAndKeepsThePreviousFile)
+{
+    TSmallFs fs(256 * 1024);
+    if (!fs.Mounted())
+        GTEST_SKIP() << TSmallFs::SkipReason;
+    auto *box = Window->findChild<TExportBox *>("ExportBox");
+    ASSERT_NE(box, nullptr);
+    const QString bin = fs.File("line.bin");
+    WriteDataFileHeader(bin, "", QDateTime::currentDateTime(), QLocale::c());
+    TDataRecord r;
+    r.Ten = 10;
+    r.Version = 3;
+    r.Coords = {0, 15, 5, 10, 0, 0, 0, 0, 0, 0, 0, 0};
+    r.Vp = 20;
+    r.In = 100;
+    r.Rho = 25;
+    const TDataRecord records[] = {r, r};
+    AppendDataRecords(bin, records);
+    Window->Controller().State.AcquisitionFile = bin;
+    const QString earlier = fs.File("line.csv");
+    {
+        QFile f(earlier);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("an earlier export\n");
+    }
+    fs.Fill();
+    box->SaveDialog = [&](const QString &, const QString &, const QString &, const QString &) { return earlier; };
+    box->ExportFormatCB->setCurrentIndex(0);
+    const QString title = Answer([](QMessageBox &b) { return b.buttons().first(); }, [&] { box->ExportBtn->click(); });
+    EXPECT_EQ(title, "Export");
+    EXPECT_TRUE(LogHas("No space left on device", LogColor::Red));
+    QFile f(earlier);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "an earlier export\n");
 }
 
 TEST_F(TExportWindowFixture, existingFileQuestionOffersResume)
