@@ -9,7 +9,7 @@
 #include <map>
 
 namespace {
-void Usage()
+void Usage(std::FILE *out)
 {
     std::fputs("usage: tarnelpro-cli <command> [options]\n"
                "commands:\n"
@@ -39,8 +39,9 @@ void Usage()
                "--save-config writes --link and --output into the configuration file; without it\n"
                "they hold for the run only\n"
                "--timeout: seconds without progress from the instrument before the command gives up (default 120)\n"
-               "LINK: serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT] (default port 29461, baud 19200)\n",
-               stderr);
+               "LINK: serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT] (default port 29461, baud 19200)\n"
+               "tarnelpro-cli --help prints this text, tarnelpro-cli --version the program's version\n",
+               out);
 }
 } // namespace
 
@@ -50,9 +51,19 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("TarnelPro2"));
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
-    if (args.isEmpty() || args.first() == "--help" || args.first() == "-h") {
-        Usage();
-        return args.isEmpty() ? 2 : 0;
+    // Help asked for goes to stdout with success; help forced by a mistake to stderr.
+    if (args.isEmpty()) {
+        std::fputs("tarnelpro-cli: no command given\n", stderr);
+        Usage(stderr);
+        return 2;
+    }
+    if (args.first() == "--help" || args.first() == "-h" || args.first() == "help") {
+        Usage(stdout);
+        return 0;
+    }
+    if (args.first() == "--version" || args.first() == "-V") {
+        std::printf("tarnelpro-cli %s\n", TARNELPRO_VERSION);
+        return 0;
     }
     const std::map<QString, std::function<int(const QStringList &)>> commands = {
         {QStringLiteral("survey"), RunSurveyCommand},
@@ -68,7 +79,7 @@ int main(int argc, char **argv)
     const auto it = commands.find(name);
     if (it == commands.end()) {
         std::fprintf(stderr, "tarnelpro-cli: unknown command '%s'\n", qPrintable(name));
-        Usage();
+        Usage(stderr);
         return 2;
     }
     return it->second(args);

@@ -29,6 +29,9 @@ public:
             const QString &a = args[i];
             if (valued.contains(a) && i + 1 < args.size()) {
                 Values[a] = args[++i];
+            } else if (valued.contains(a)) {
+                Error = QStringLiteral("missing value after %1").arg(a);
+                return;
             } else if (flags.contains(a)) {
                 Flags << a;
             } else {
@@ -149,8 +152,19 @@ QString Health(float v, int decimals)
 // Loads --config; false with a message when it cannot be read.
 bool LoadConfig(TSession &s, const QString &path, TConfigValues &config)
 {
-    if (!QFileInfo(path).isFile()) {
+    const QFileInfo info(path);
+    if (!info.exists()) {
         PrintError(QStringLiteral("tarnelpro-cli: configuration file \"%1\" not found").arg(path));
+        return false;
+    }
+    if (info.isDir()) {
+        PrintError(QStringLiteral("tarnelpro-cli: \"%1\" is a folder, not a configuration file").arg(path));
+        return false;
+    }
+    // Read once on its own first: an unreadable file must say so, not load
+    // as an empty configuration that names nothing to measure.
+    if (QString error; !TConfigFile::Read(path, s.Shell.CurrentValues(), config, &error)) {
+        PrintError(QStringLiteral("tarnelpro-cli: cannot read configuration file \"%1\": %2").arg(path, error));
         return false;
     }
     s.Shell.LoadConfiguration(path);
@@ -208,8 +222,13 @@ int RunIdentifyCommand(const QStringList &args)
                      {QStringLiteral("--yes")});
     const bool configured = o.Values.contains(QStringLiteral("--config"));
     TSession s;
-    if (!o.Error.isEmpty() || (!o.Values.contains(QStringLiteral("--link")) && !configured) ||
-        !ReadTimeout(o.Values, s.Timeout)) {
+    QString why = o.Error;
+    if (why.isEmpty() && !o.Values.contains(QStringLiteral("--link")) && !configured)
+        why = QStringLiteral("give --link or --config");
+    if (why.isEmpty())
+        why = TimeoutError(o.Values, s.Timeout);
+    if (!why.isEmpty()) {
+        PrintError(QStringLiteral("tarnelpro-cli identify: ") + why);
         PrintError(QStringLiteral("usage: tarnelpro-cli identify --link LINK | --config FILE.ini [--timeout SECONDS] [--yes]\n%1")
                        .arg(QString::fromLatin1(LinkHelp)));
         return 2;
@@ -247,8 +266,15 @@ int RunAcquireCommand(const QStringList &args)
                      {QStringLiteral("--overwrite"), QStringLiteral("--resume"), QStringLiteral("--yes"),
                       QStringLiteral("--save-config")});
     TSession s;
-    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config")) || !ReadTimeout(o.Values, s.Timeout)
-        || (o.Has(QStringLiteral("--resume")) && o.Has(QStringLiteral("--overwrite")))) {
+    QString why = o.Error;
+    if (why.isEmpty() && !o.Values.contains(QStringLiteral("--config")))
+        why = QStringLiteral("--config is required");
+    if (why.isEmpty())
+        why = TimeoutError(o.Values, s.Timeout);
+    if (why.isEmpty() && o.Has(QStringLiteral("--resume")) && o.Has(QStringLiteral("--overwrite")))
+        why = QStringLiteral("--resume and --overwrite exclude each other");
+    if (!why.isEmpty()) {
+        PrintError(QStringLiteral("tarnelpro-cli acquire: ") + why);
         PrintError(QStringLiteral("usage: tarnelpro-cli acquire --config FILE.ini [--link LINK] [--output FILE.bin] "
                                   "[--overwrite | --resume] [--save-config] [--timeout SECONDS] [--yes]\n%1")
                        .arg(QString::fromLatin1(LinkHelp)));
@@ -316,15 +342,20 @@ int RunCheckResistanceCommand(const QStringList &args)
                      {QStringLiteral("--config"), QStringLiteral("--nodes"), QStringLiteral("--max"),
                       QStringLiteral("--retries"), QStringLiteral("--link"), QStringLiteral("--timeout")},
                      {QStringLiteral("--yes"), QStringLiteral("--save-config")});
-    const auto usage = [] {
+    const auto usage = [](const QString &why) {
+        PrintError(QStringLiteral("tarnelpro-cli check-resistance: ") + why);
         PrintError(QStringLiteral("usage: tarnelpro-cli check-resistance --config FILE.ini [--nodes used|defined|P1,P2] "
                                   "[--max KOHM] [--retries N] [--link LINK] [--save-config] [--timeout SECONDS] [--yes]\n%1")
                        .arg(QString::fromLatin1(LinkHelp)));
         return 2;
     };
     TSession s;
-    if (!o.Error.isEmpty() || !o.Values.contains(QStringLiteral("--config")) || !ReadTimeout(o.Values, s.Timeout))
-        return usage();
+    if (!o.Error.isEmpty())
+        return usage(o.Error);
+    if (!o.Values.contains(QStringLiteral("--config")))
+        return usage(QStringLiteral("--config is required"));
+    if (const QString why = TimeoutError(o.Values, s.Timeout); !why.isEmpty())
+        return usage(why);
     s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
     const QString nodes = o.Values.value(QStringLiteral("--nodes"), QStringLiteral("used"));
     if (nodes == QLatin1String("used")) {
@@ -337,18 +368,20 @@ int RunCheckResistanceCommand(const QStringList &args)
         if (pair.size() == 2)
             s.View.Pair = {pair[0].toInt(&ok1), pair[1].toInt(&ok2)};
         if (!ok1 || !ok2)
-            return usage();
+            return usage(QStringLiteral("--nodes takes used, defined or P1,P2, not \"%1\"").arg(nodes));
         s.View.Selection = 2;
     }
     bool ok = true;
     if (o.Values.contains(QStringLiteral("--max")))
         s.View.Maximum = o.Values[QStringLiteral("--max")].toFloat(&ok);
     if (!ok || s.View.Maximum <= 0)
-        return usage();
+        return usage(QStringLiteral("--max takes a resistance in kOhm above 0, not \"%1\"")
+                         .arg(o.Values.value(QStringLiteral("--max"))));
     if (o.Values.contains(QStringLiteral("--retries")))
         s.View.Retries = o.Values[QStringLiteral("--retries")].toInt(&ok);
     if (!ok || s.View.Retries < 0)
-        return usage();
+        return usage(QStringLiteral("--retries takes a whole number of 0 or more, not \"%1\"")
+                         .arg(o.Values.value(QStringLiteral("--retries"))));
     Begin(s, QStringLiteral("check-resistance"), args);
     TConfigValues config;
     if (!LoadConfig(s, o.Values[QStringLiteral("--config")], config))
