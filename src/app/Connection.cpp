@@ -11,6 +11,7 @@
 #include "base/UserInterface.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/VoltixPro.h"
+#include "link/PortCOM.h"
 #include "link/PortVirt.h"
 
 #include <algorithm>
@@ -248,6 +249,11 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
         View.EnableHealthTimer(false);
         Ui.Yield();
         View.SetConnectPressed(false);
+        // A device that would not open says why; a cancelled prompt says nothing.
+        if (const auto *serial = dynamic_cast<const TPortCOM *>(Port.get()); serial && !serial->OpenFailure().isEmpty()) {
+            View.SetStatusText(QStringLiteral("Open Com failed"));
+            throw ETarnelError(serial->OpenFailure());
+        }
         return false;
     }
     View.SetStatusText(QStringLiteral("Auto baud"));

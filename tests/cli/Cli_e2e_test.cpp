@@ -82,6 +82,10 @@ TEST_F(TCliFixture, usageAndConnectionErrors)
         EXPECT_TRUE(r.Err.contains("cannot read configuration file")) << r.Err.toStdString();
         EXPECT_FALSE(r.Err.contains("names no quadripole")) << r.Err.toStdString();
     }
+    // A serial device that cannot be opened says which and why.
+    r = Run({"identify", "--link", "serial:" + Tmp.path() + "/ttyNone", "--yes"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains("Cannot open serial port " + Tmp.path() + "/ttyNone: ")) << r.Err.toStdString();
     // Nobody listens on this port.
     r = Run({"identify", "--link", "tcp:127.0.0.1:1", "--yes"});
     EXPECT_EQ(r.Status, 1);
