@@ -204,6 +204,14 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
         View.EnableHealthTimer(false);
         Ui.Yield();
         View.SetConnectPressed(false);
+        // A device that would not open says why; a cancelled prompt says nothing.
+        if (const auto *serial = dynamic_cast<const TPortCOM *>(Port.get()); serial && !serial->OpenFailure().isEmpty()) {
+            View.SetStatusText(QStringLiteral("Open Com failed"));
+            EventLog.SetColor(LogColor::Red);
+            EventLog.AddStamped(serial->OpenFailure());
+            EventLog.SetColor(LogColor::Black);
+            Ui.Message(serial->OpenFailure());
+        }
         return false;
     }
     View.SetStatusText(QStringLiteral("Auto baud"));

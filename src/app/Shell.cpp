@@ -183,6 +183,16 @@ bool TShell::LoadConfiguration(const QString &path)
         CreateFolders(State.DuplicateAcquisitionFile, Ui);
     State.DuplicateAcquisition = v.DuplicateAcquisition;
 
+    // The configuration names the link: a port object of another kind (serial,
+    // USB, TCP) would otherwise dial the new number with the old link. An open
+    // link is left alone; it changes at the next connection.
+    const auto kind = [](int selector) {
+        return selector == UsbPortSelector ? 1 : selector == IPPortSelector ? 2 : 0;
+    };
+    if (Port && !LinkOpen() && kind(v.Port) != kind(State.PortSelector)) {
+        Model->Port = nullptr;
+        Port.reset();
+    }
     State.PortSelector = v.Port;
     State.IPAddress = v.IPAddress;
     TPortCOM::SetDeviceMap(v.Devices);

@@ -80,6 +80,14 @@ bool Open(TShell &shell, TConsoleUi &ui, const QString &dial, int baud, const QS
 }
 } // namespace
 
+QString TimeoutError(const QMap<QString, QString> &values, int &timeout)
+{
+    if (ReadTimeout(values, timeout))
+        return {};
+    return QStringLiteral("--timeout takes a whole number of seconds from 1 to 86400, not \"%1\"")
+        .arg(values.value(QStringLiteral("--timeout")));
+}
+
 bool ReadTimeout(const QMap<QString, QString> &values, int &timeout)
 {
     const auto it = values.find(QStringLiteral("--timeout"));

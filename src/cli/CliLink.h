@@ -23,6 +23,8 @@ int ConnectLink(TShell &shell, TConsoleUi &ui, const QString *linkText, const TC
 // "--timeout SECONDS" of values, if present: a whole number of seconds, at
 // least 1. False when it is not.
 bool ReadTimeout(const QMap<QString, QString> &values, int &timeout);
+// The same check, returning what is wrong with --timeout, or nothing.
+QString TimeoutError(const QMap<QString, QString> &values, int &timeout);
 
 // SIGINT and SIGTERM press Stop while an action runs; the message says what
 // happens next.

@@ -21,7 +21,11 @@ int RunConfigCommand(const QStringList &args)
     const bool print = args.size() == 2 && args[1] == QLatin1String("--print");
     const bool save = args.size() == 3 && args[1] == QLatin1String("--save");
     if ((!print && !save) || args[0].startsWith(QLatin1String("--")))
+    {
+        PrintError(QStringLiteral("tarnelpro-cli config: expected FILE.ini then --print, or --save OUT.ini; got \"%1\"")
+                       .arg(args.join(QLatin1Char(' '))));
         return Usage();
+    }
     const QString &file = args[0];
 
     // The paths a missing key leaves as they are: the window's start values.

@@ -25,8 +25,10 @@
 #include <cmath>
 
 namespace {
-int Usage()
+int Usage(const QString &why = {})
 {
+    if (!why.isEmpty())
+        PrintError(QStringLiteral("tarnelpro-cli script: ") + why);
     PrintError(QStringLiteral(
         "usage: tarnelpro-cli script FILE.scp [--link LINK] [--timeout SECONDS] [--reconnect-pause SECONDS] [--resume] [--yes]\n"
         "       tarnelpro-cli script FILE.scp --list\n"
@@ -37,6 +39,7 @@ int Usage()
 
 struct TScriptArgs {
     QString File;
+    QString Error;
     QMap<QString, QString> Values;
     QStringList Flags;
     bool Has(const char *flag) const { return Flags.contains(QLatin1String(flag)); }
@@ -48,16 +51,25 @@ bool ParseArgs(const QStringList &args, TScriptArgs &out)
     const QStringList flags = {"--yes", "--list", "--plan", "--resume"};
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
-        if (valued.contains(a) && i + 1 < args.size())
+        if (valued.contains(a) && i + 1 < args.size()) {
             out.Values[a] = args[++i];
-        else if (flags.contains(a))
-            out.Flags << a;
-        else if (!a.startsWith(QLatin1String("--")) && out.File.isEmpty())
-            out.File = a;
-        else
+        } else if (valued.contains(a)) {
+            out.Error = QStringLiteral("missing value after %1").arg(a);
             return false;
+        } else if (flags.contains(a)) {
+            out.Flags << a;
+        } else if (!a.startsWith(QLatin1String("--")) && out.File.isEmpty()) {
+            out.File = a;
+        } else {
+            out.Error = QStringLiteral("unexpected argument \"%1\"").arg(a);
+            return false;
+        }
     }
-    return !out.File.isEmpty() && !(out.Has("--list") && out.Has("--plan"));
+    if (out.File.isEmpty())
+        out.Error = QStringLiteral("no script file given");
+    else if (out.Has("--list") && out.Has("--plan"))
+        out.Error = QStringLiteral("--list and --plan exclude each other");
+    return out.Error.isEmpty();
 }
 
 bool ReadScript(const QString &path, QStringList &lines)
@@ -199,13 +211,14 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
     TScriptView view;
     TShell shell(ui, view, SystemClock(), TShell::TOptions{false});
     int timeout = TPortVirt::DefaultSilenceSeconds;
-    if (!ReadTimeout(a.Values, timeout))
-        return Usage();
+    if (const QString why = TimeoutError(a.Values, timeout); !why.isEmpty())
+        return Usage(why);
     if (a.Values.contains("--reconnect-pause")) {
         bool ok = false;
         const int pause = a.Values["--reconnect-pause"].toInt(&ok);
         if (!ok || pause < 0 || pause > 86400)
-            return Usage();
+            return Usage(QStringLiteral("--reconnect-pause takes a whole number of seconds from 0 to 86400, not \"%1\"")
+                             .arg(a.Values["--reconnect-pause"]));
         shell.ReconnectPausesMs = {pause * 1000, pause * 3000};
     }
     ui.AssumeYes = a.Has("--yes");
@@ -309,13 +322,14 @@ int RunScriptCommand(const QStringList &args)
 {
     TScriptArgs a;
     if (!ParseArgs(args, a))
-        return Usage();
+        return Usage(a.Error);
     const bool runOnly = a.Values.contains("--link") || a.Values.contains("--timeout") || a.Has("--yes") ||
                          a.Values.contains("--reconnect-pause") || a.Has("--resume");
     const bool planOnly = a.Values.contains("--from") || a.Values.contains("--duration") || a.Values.contains("--limit");
     if ((a.Has("--list") && (runOnly || planOnly)) || (a.Has("--plan") && runOnly) ||
         (!a.Has("--plan") && planOnly))
-        return Usage();
+        return Usage(QStringLiteral("--link, --timeout, --reconnect-pause, --resume and --yes are for running; --from, --duration and --limit "
+                                    "for --plan; --list takes none of them"));
     QStringList lines;
     if (!ReadScript(a.File, lines))
         return 1;

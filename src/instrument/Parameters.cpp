@@ -168,15 +168,20 @@ TEditOutcome Trigger(TStartParameters &p, const QString &text)
 
 TEditOutcome QMax(TStartParameters &p, const QString &text)
 {
+    // The stored value is a percentage with decimals (a configuration may
+    // hold 1.5): tabbing through the field must keep it, in either decimal sign.
     TEditOutcome o;
-    int v = 0;
-    if (!ToInt(text, v) || v < 0 || v > 99) {
+    QString t = text.trimmed();
+    t.replace(QLatin1Char(','), QLatin1Char('.'));
+    bool ok = false;
+    float v = t.toFloat(&ok);
+    if (!ok || !(v >= 0.0f) || v > 99.0f) {
         o.Beep = true;
-        v = 0;
+        v = 0.0f;
     }
-    o.Value = v;
-    o.Text = QString::number(v);
-    p.CrenEt = float(v);
+    o.Value = int(v);
+    o.Text = QString::number(double(v));
+    p.CrenEt = v;
     return o;
 }
 

@@ -70,8 +70,17 @@ QString TPortCOM::DevicePath() const { return SerialDevicePath(PortNumber, Devic
 bool TPortCOM::Open()
 {
     Serial->setPortName(DevicePath());
-    if (!Serial->open(QIODevice::ReadWrite))
+    OpenError.clear();
+    if (!Serial->open(QIODevice::ReadWrite)) {
+        OpenError = QStringLiteral("Cannot open serial port %1: %2").arg(DevicePath(), Serial->errorString());
+        if (Serial->error() == QSerialPort::PermissionError)
+            OpenError += QStringLiteral(". Serial ports belong to the group dialout: sudo usermod -aG dialout $USER, "
+                                        "then log out and in again");
+        else if (Serial->error() == QSerialPort::DeviceNotFoundError)
+            OpenError += QStringLiteral(". Check the cable and the port number");
+        OpenError += QStringLiteral(". \"Link > USB Check\" (ZIREriva --list) shows the USB cables and their drivers.");
         return false;
+    }
     // The instrument talks 8N1; the settings stored before opening apply now.
     Serial->setBaudRate(BaudRate);
     Serial->setDataBits(DataBits == 7 ? QSerialPort::Data7 : QSerialPort::Data8);

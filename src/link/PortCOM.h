@@ -27,6 +27,10 @@ public:
     static void SetDeviceMap(TDeviceMap devices);
     static const TDeviceMap &DeviceMap();
 
+    // Why the last Connect could not open the device (the system's reason
+    // and what to do about it); empty after an open that worked.
+    const QString &OpenFailure() const { return OpenError; }
+
     void Disconnect() override;
     int Connect(int portSelector, int baudRate, const QString &dialNumber, bool waitForDsr,
                 const QString &modemInit, int byteDelayMs) override;
@@ -81,6 +85,7 @@ private:
     bool ModemCommand(const QByteArray &command, QByteArrayView answer);
 
     std::unique_ptr<QSerialPort> Serial;
+    QString OpenError;
     int State = 0;
     int PortNumber = 0;
     int BaudRate = 19200;

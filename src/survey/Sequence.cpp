@@ -4,6 +4,7 @@
 #include "base/TextCodec.h"
 #include "base/UserInterface.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -24,16 +25,30 @@ const QString CoordinateFileError = QStringLiteral("Coordinate file error");
 // (a disk image, a device) from exhausting memory.
 constexpr qint64 MaxFileBytes = 64 * 1024 * 1024;
 
-// False for a directory, an unreadable or an oversized file.
-bool ReadWholeFile(const QString &path, QByteArray &data)
+// False for a directory, an unreadable or an oversized file, with why in
+// error (the file's name and the system's reason) for the operator.
+bool ReadWholeFile(const QString &path, QByteArray &data, QString &error)
 {
-    if (QFileInfo(path).isDir())
+    const QString name = QDir::toNativeSeparators(path);
+    if (QFileInfo(path).isDir()) {
+        error = QStringLiteral("%1: is a folder, not a file").arg(name);
         return false;
+    }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("%1: %2").arg(name, file.errorString());
         return false;
+    }
     data = file.read(MaxFileBytes + 1);
-    return file.error() == QFileDevice::NoError && data.size() <= MaxFileBytes;
+    if (file.error() != QFileDevice::NoError) {
+        error = QStringLiteral("%1: %2").arg(name, file.errorString());
+        return false;
+    }
+    if (data.size() > MaxFileBytes) {
+        error = QStringLiteral("%1: larger than %2 MB, not a survey file").arg(name).arg(MaxFileBytes / (1024 * 1024));
+        return false;
+    }
+    return true;
 }
 
 // Lines end with LF, CR LF or a lone CR; a final line end adds no empty line.
@@ -231,10 +246,10 @@ int TSequence::LoadQuadripoleFile(const QString &path, TUserInterface &ui, TLoad
     }
     TBusyScope busy(ui);
     QByteArray data;
-    if (!ReadWholeFile(path, data)) {
+    if (QString why; !ReadWholeFile(path, data, why)) {
         std::memset(Quads.data(), 0xFF, sizeof(Quads));
         QuadCount = 0;
-        ui.Message(QuadripoleFileError);
+        ui.Message(QuadripoleFileError + QStringLiteral("\n") + why);
         Report(report, true, true, 0);
         return 0;
     }
@@ -323,9 +338,9 @@ int TSequence::LoadCoordinateFile(const QString &path, TUserInterface &ui, TLoad
         return 0;
     }
     QByteArray data;
-    if (!ReadWholeFile(path, data)) {
+    if (QString why; !ReadWholeFile(path, data, why)) {
         NodeCount = 0;
-        ui.Message(CoordinateFileError);
+        ui.Message(CoordinateFileError + QStringLiteral("\n") + why);
         Report(report, true, true, 0);
         return 0;
     }

@@ -468,6 +468,8 @@ QWidget *TConfigPage::BuildComment()
     CommentMemo = new QPlainTextEdit(g);
     CommentMemo->setObjectName(QStringLiteral("CommentMemo"));
     CommentMemo->setMinimumHeight(36);
+    // Tab moves to the next field (the stored comment never holds tabs typed to leave the box).
+    CommentMemo->setTabChangesFocus(true);
     l->addWidget(CommentMemo);
     connect(CommentMemo, &QPlainTextEdit::textChanged, this, [this] {
         QString text = CommentMemo->toPlainText();

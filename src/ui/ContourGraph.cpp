@@ -1,5 +1,6 @@
 #include "ui/ContourGraph.h"
 
+#include "base/Folders.h"
 #include "base/TextCodec.h"
 
 #include <qcustomplot.h>
@@ -643,6 +644,8 @@ void TContourGraph::ShowExportDialog()
     dialog->setObjectName(QStringLiteral("ExportDialog"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
+    // Pictures belong beside the data, not in whatever folder the program started in.
+    dialog->setDirectory(DataFolder());
     const QStringList filters = {QStringLiteral("PNG picture (*.png)"), QStringLiteral("PDF document (*.pdf)"),
                                  QStringLiteral("SVG drawing (*.svg)"), QStringLiteral("Section cells, CSV (*.csv)")};
     dialog->setNameFilters(filters);

@@ -206,7 +206,7 @@ void TMainFrm::BuildMenus()
     PowerAction->setEnabled(false);
     ConnectBtn->setDefaultAction(PowerAction);
 
-    QMenu *link = menuBar()->addMenu(QStringLiteral("Link"));
+    QMenu *link = menuBar()->addMenu(QStringLiteral("&Link"));
     link->setObjectName(QStringLiteral("Link1"));
     link->addAction(PowerAction);
     link->addSeparator();
@@ -237,7 +237,7 @@ void TMainFrm::BuildMenus()
     usbCheck->setObjectName(QStringLiteral("ZIREriva1"));
     connect(usbCheck, &QAction::triggered, this, [this] { Shell->ZIREriva1Click(); });
 
-    QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));
     QAction *topics = help->addAction(QStringLiteral("Help topics"));
     topics->setObjectName(QStringLiteral("Rubriquedaide1"));
@@ -256,6 +256,13 @@ void TMainFrm::BuildMenus()
     QAction *about = help->addAction(QStringLiteral("About"));
     about->setObjectName(QStringLiteral("Apropos1"));
     connect(about, &QAction::triggered, this, &TMainFrm::Apropos1Click);
+
+    // F10 opens the menu bar from the keyboard, as Alt+L and Alt+H open their menus.
+    auto *f10 = new QAction(this);
+    f10->setShortcut(QKeySequence(Qt::Key_F10));
+    f10->setShortcutContext(Qt::WindowShortcut);
+    addAction(f10);
+    connect(f10, &QAction::triggered, this, [this, link] { menuBar()->setActiveAction(link->menuAction()); });
 }
 
 QWidget *TMainFrm::BuildStatusBar()

@@ -27,8 +27,8 @@
 #include <QVBoxLayout>
 
 namespace {
-const QString RtfFilter = QStringLiteral("Fichier RTF (*.RTF)");
-const QString TextFilter = QStringLiteral("Fichier texte (*.TXT)");
+const QString RtfFilter = QStringLiteral("Fichier RTF (*.RTF *.rtf)");
+const QString TextFilter = QStringLiteral("Fichier texte (*.TXT *.txt)");
 const QString AllFilter = QStringLiteral("Tous les fichiers (*.*)");
 
 QFont ReportFont()

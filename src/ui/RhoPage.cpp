@@ -111,8 +111,15 @@ TRhoPage::TRhoPage(std::function<bool()> pageShowing, QWidget *parent)
     connect(TabPlane, &QTabBar::currentChanged, this, [this](int) { Forward(&TSectionPresenter::TabPlaneChange); });
     connect(SectionGroup, &QListWidget::currentRowChanged, this,
             [this](int) { Forward(&TSectionPresenter::SectionGroupClick); });
-    connect(SectionGroup, &QListWidget::itemChanged, this,
-            [this](QListWidgetItem *) { Forward(&TSectionPresenter::SectionGroupClick); });
+    // A click on a check box changes the item before it becomes current: make
+    // it current first, so the section drawn is the one just checked.
+    connect(SectionGroup, &QListWidget::itemChanged, this, [this](QListWidgetItem *item) {
+        if (item && item->checkState() == Qt::Checked && SectionGroup->currentItem() != item) {
+            const QSignalBlocker block(SectionGroup);
+            SectionGroup->setCurrentItem(item);
+        }
+        Forward(&TSectionPresenter::SectionGroupClick);
+    });
     connect(BitBtnApplyColorScale, &QPushButton::clicked, this,
             [this] { Forward(&TSectionPresenter::BitBtnApplyColorScaleClick); });
     connect(BitBtnUnZoom, &QPushButton::clicked, this, [this] { Forward(&TSectionPresenter::BitBtnUnZoomClick); });
@@ -191,8 +198,9 @@ void TRhoPage::SelectSection(int index)
 
 int TRhoPage::SelectedSection() const
 {
-    const QListWidgetItem *item = SectionGroup->currentItem();
-    return item && item->isSelected() ? SectionGroup->row(item) : -1;
+    // The current row, not the selection: a mouse press makes the item
+    // current (and signals it) before it selects it.
+    return SectionGroup->currentRow();
 }
 
 void TRhoPage::SetSectionChecked(int index, bool checked)

@@ -121,9 +121,16 @@ TEST_P(TConnectE2e, aLinkThatCannotOpenLeavesOpenCom)
     ASSERT_TRUE(Shell->LoadConfiguration(Tmp.path() + "/Setup.ini"));
     Shell->ConnectBtnClick();
     EXPECT_FALSE(Shell->LinkOpen());
-    EXPECT_EQ(View.Status, "Open Com");
+    EXPECT_EQ(View.Status, GetParam().pty ? "Open Com failed" : "Open Com");
     EXPECT_FALSE(View.HealthTimer);
-    if (!GetParam().pty) {
+    if (GetParam().pty) {
+        // The device and the system's reason, in a box and in red in the log.
+        const QString why = "Cannot open serial port " + Tmp.path() + "/no-such-tty: No such file or directory";
+        EXPECT_TRUE(Ui.Messages.join('|').contains(why)) << Ui.Messages.join('|').toStdString();
+        ASSERT_FALSE(Shell->EventLog.Lines().empty());
+        EXPECT_TRUE(Shell->EventLog.Lines().back().Text.contains(why));
+        EXPECT_EQ(Shell->EventLog.Lines().back().Color, LogColor::Red);
+    } else {
         const QString shown = Ui.Messages.join(QLatin1Char('|'));
         EXPECT_TRUE(shown.contains("Unable to connect to 127.0.0.1")) << shown.toStdString();
     }

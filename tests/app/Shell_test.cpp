@@ -1,6 +1,7 @@
 #include "app/RecordingView.h"
 #include "app/Shell.h"
 #include "instrument/VoltixPro.h"
+#include "link/FakePort.h"
 #include "link/PortVirt.h"
 #include "support/FakeClock.h"
 #include "support/ScriptedUi.h"
@@ -172,4 +173,35 @@ TEST_F(TStartFixture, surveyFilesNamedButMissingAreReportedAtLoad)
     EXPECT_TRUE(shell->EventLog.Lines().back().Text.endsWith("Quadripole file not found: " + Tmp.path() + "/gone.txt"));
     EXPECT_EQ(shell->EventLog.Lines().back().Color, LogColor::Red);
     EXPECT_EQ(shell->Model->QuadCount, 0);
+}
+
+TEST_F(TStartFixture, loadingAConfigurationSwitchesToTheLinkItNames)
+{
+    WriteFile(Program + "/Setup.ini", "[Communication]\r\nPort=1\r\n");
+    TShell shell(Ui, View, Clock, TShell::TOptions{false});
+    QList<int> made;
+    shell.MakePort = [&](int selector) -> std::unique_ptr<TPortVirt> {
+        made << selector;
+        auto port = std::make_unique<TFakePort>(Ui, Clock);
+        port->State = 0;
+        return port;
+    };
+    shell.Construct();
+    shell.FormCreate();
+    ASSERT_EQ(made, QList<int>{1});
+    // Serial to TCP, TCP to USB, USB to serial: each a port of the new kind;
+    // another serial number keeps the serial port, which reads the number at Connect.
+    const struct {
+        int Port;
+        QList<int> Made;
+    } steps[] = {{100, {1, 100}}, {99, {1, 100, 99}}, {3, {1, 100, 99, 3}}, {5, {1, 100, 99, 3}}};
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.Port);
+        const QString ini = Tmp.path() + QStringLiteral("/link%1.ini").arg(step.Port);
+        WriteFile(ini, QStringLiteral("[Communication]\r\nPort=%1\r\nIPAddress=192.168.100.76\r\n").arg(step.Port).toLatin1());
+        ASSERT_TRUE(shell.LoadConfiguration(ini));
+        EXPECT_EQ(shell.State.PortSelector, step.Port);
+        EXPECT_EQ(made, step.Made);
+        EXPECT_EQ(View.PortImage, TShell::PortImageFor(step.Port, 0));
+    }
 }

@@ -114,6 +114,15 @@ TEST(ParameterRules, channelTriggerAndStacks)
     EXPECT_EQ(p.CrenEt, 0.0f);
     ParameterRules::QMax(p, "5");
     EXPECT_EQ(p.CrenEt, 5.0f);
+    // A value with decimals, as a configuration holds it, survives the field.
+    for (const char *text : {"1.5", "1,5", " 1.5 "}) {
+        const TEditOutcome o = ParameterRules::QMax(p, text);
+        EXPECT_FALSE(o.Beep) << text;
+        EXPECT_EQ(p.CrenEt, 1.5f) << text;
+        EXPECT_EQ(o.Text, "1.5") << text;
+    }
+    EXPECT_TRUE(ParameterRules::QMax(p, "abc").Beep);
+    EXPECT_EQ(p.CrenEt, 0.0f);
 }
 
 TEST(ParameterRules, highSpeedEdits)

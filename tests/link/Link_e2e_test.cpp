@@ -151,9 +151,12 @@ TEST_F(SerialLink, cancelledPromptOrMissingDevice_returns0)
     Ui.ConfirmAnswers = {false};
     EXPECT_EQ(port.Connect(7, 19200, "", false, "", 0), 0);
     EXPECT_EQ(port.GetState(), -1);
-    // Nothing at the mapped path.
+    EXPECT_TRUE(port.OpenFailure().isEmpty());
+    // Nothing at the mapped path: the reason names the device and the system's word.
     EXPECT_EQ(port.Connect(7, 19200, "", false, "", 0), 0);
     EXPECT_EQ(port.GetState(), 0);
+    EXPECT_TRUE(port.OpenFailure().startsWith("Cannot open serial port " + Path + ": ")) << port.OpenFailure().toStdString();
+    EXPECT_TRUE(port.OpenFailure().contains("USB Check")) << port.OpenFailure().toStdString();
     port.Disconnect();
     EXPECT_EQ(port.GetState(), 0);
 }

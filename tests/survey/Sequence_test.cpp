@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -171,7 +172,12 @@ TEST_F(SurveyFiles, UnreadableFiles_reportTheFileError)
         EXPECT_EQ(Seq->LoadQuadripoleFile(path, Ui, &quads), 0);
         EXPECT_EQ(Seq->LoadCoordinateFile(path, Ui, &nodes), 0);
         EXPECT_TRUE(quads.Found && quads.Failed && nodes.Found && nodes.Failed);
-        EXPECT_EQ(Ui.Messages, (QStringList{"Quadripole file error", "Coordinate file error"}));
+        // The box names the file and says why, under the usual first line.
+        ASSERT_EQ(Ui.Messages.size(), 2);
+        EXPECT_TRUE(Ui.Messages[0].startsWith("Quadripole file error\n" + QDir::toNativeSeparators(path) + ": "));
+        EXPECT_TRUE(Ui.Messages[1].startsWith("Coordinate file error\n" + QDir::toNativeSeparators(path) + ": "));
+        EXPECT_TRUE(Ui.Messages[0].contains(path == Dir.path() ? "is a folder" : "not a survey file"))
+            << Ui.Messages[0].toStdString();
         EXPECT_FALSE(Ui.Busy);
     }
 }

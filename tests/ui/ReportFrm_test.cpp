@@ -93,7 +93,7 @@ TEST_F(TReportFixture, saveDialogListsTheCallersPatternFirstAndItsExtensionFollo
     const QStringList filters = frm.SaveDialog1->nameFilters();
     ASSERT_EQ(filters.size(), 4);
     EXPECT_TRUE(filters[0].startsWith("*.Txt ("));
-    EXPECT_EQ(filters.mid(1), (QStringList{"Fichier RTF (*.RTF)", "Fichier texte (*.TXT)", "Tous les fichiers (*.*)"}));
+    EXPECT_EQ(filters.mid(1), (QStringList{"Fichier RTF (*.RTF *.rtf)", "Fichier texte (*.TXT *.txt)", "Tous les fichiers (*.*)"}));
     EXPECT_EQ(frm.SaveDialog1->defaultSuffix(), "TXT");
     const struct {
         int filter;

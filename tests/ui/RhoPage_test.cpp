@@ -23,6 +23,7 @@
 #include <QSlider>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 
 namespace {
@@ -115,6 +116,34 @@ TEST_F(TPageFixture, sectionListIsASingleChoiceAndRedrawsOnlyBeforeTheFirstBlock
     // Unchecking the chosen item by its box puts the check back.
     list->item(0)->setCheckState(Qt::Unchecked);
     EXPECT_EQ(Sections(), (QStringList{"Z 1.14*", "Z 2.28"}));
+}
+
+TEST_F(TPageFixture, aMouseClickOnANameOrACheckBoxDrawsThatSection)
+{
+    Presenter->BuildPseudoSection();
+    Child<QTabBar>("TabPlane")->setCurrentIndex(1);
+    auto *list = Child<QListWidget>("SectionGroup");
+    const auto click = [&](int row, bool onBox) {
+        const QRect r = list->visualItemRect(list->item(row));
+        // The check box sits at the left of the row, the name to its right.
+        const QPoint at = onBox ? QPoint(r.left() + r.height() / 2, r.center().y()) : QPoint(r.right() - 4, r.center().y());
+        const QPointF global = list->viewport()->mapToGlobal(QPointF(at));
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent e(type, QPointF(at), global, Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(list->viewport(), &e);
+        }
+    };
+    click(1, false);
+    EXPECT_EQ(Sections(), (QStringList{"Z 1.14", "Z 2.28*"}));
+    EXPECT_EQ(Model->lastSection, 1);
+    click(0, false);
+    EXPECT_EQ(Sections(), (QStringList{"Z 1.14*", "Z 2.28"}));
+    EXPECT_EQ(Model->lastSection, 0);
+    // The box of the other row: that row is drawn, not the one selected before.
+    click(1, true);
+    EXPECT_EQ(Sections(), (QStringList{"Z 1.14", "Z 2.28*"}));
+    EXPECT_EQ(Model->lastSection, 1);
 }
 
 TEST_F(TPageFixture, applyColorScaleMovesCrossedBarsApartAndSetsTheTable)
