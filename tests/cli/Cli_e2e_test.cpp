@@ -90,6 +90,24 @@ TEST_F(TCliFixture, highSpeedRunUsesTheFastMeasurement)
     EXPECT_NEAR(rho, 100.0f, 2.0f) << "the simulator's homogeneous ground";
 }
 
+TEST_F(TCliFixture, exactSimulatorGivesTheGroundsResistivityForEveryRecord)
+{
+    Survey(QString());
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--noise", "0", "--model", "homogeneous:250",
+                     "--coordinates", Tmp.path() + "/coords.txt"});
+    const TResult r = Run({"acquire", "--config", Survey(sim.TcpAddress()), "--yes"});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    QFile f(Tmp.path() + "/out.bin");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray data = f.readAll();
+    ASSERT_EQ(data.size(), 1029 + 30 * 304);
+    for (int k = 0; k < 30; ++k) {
+        float rho = 0;
+        std::memcpy(&rho, data.constData() + 1029 + k * 304 + 76, 4);
+        EXPECT_NEAR(rho, 250.0f, 250.0f * 1e-5f) << "record " << k;
+    }
+}
+
 TEST_F(TCliFixture, firstGenerationInstrumentsWriteVersionTwoRecords)
 {
     Survey(QString()); // the simulator measures on the survey's own electrode positions
