@@ -34,6 +34,8 @@ void Usage()
                "         print the effective configuration, or save it (unknown keys kept)\n"
                "  export FILE.bin --format csv|unified|protocol|res2dinv [-o OUT]\n"
                "         write a data file for processing tools (OUT: FILE with the format's extension; - for stdout)\n"
+               "  qc FILE.bin [--config FILE.ini]\n"
+               "         quality summary: flag counts, reciprocal errors, error model, worst electrodes\n"
                "--save-config writes --link and --output into the configuration file; without it\n"
                "they hold for the run only\n"
                "--timeout: seconds without progress from the instrument before the command gives up (default 120)\n"
@@ -61,6 +63,7 @@ int main(int argc, char **argv)
         {QStringLiteral("script"), RunScriptCommand},
         {QStringLiteral("config"), RunConfigCommand},
         {QStringLiteral("export"), RunExportCommand},
+        {QStringLiteral("qc"), RunQcCommand},
     };
     const QString name = args.takeFirst();
     const auto it = commands.find(name);

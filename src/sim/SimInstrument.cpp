@@ -362,7 +362,7 @@ QByteArray TSimInstrument::Records()
         // The site position the PC sent travels with every record.
         PutF32(out, r + 60, F32At(Parameters, 80));
         PutF32(out, r + 64, F32At(Parameters, 84));
-        // Electrode 0 is at infinity: its terms vanish.
+        // Electrode 0 and remote positions (x or y of 99999 or more) are at infinity: their terms vanish.
         const int nodes[4] = {Electrodes[0], Electrodes[1], Electrodes[std::size_t(2 + k)],
                               Electrodes[std::size_t(3 + k < 13 ? 3 + k : 12)]};
         std::array<TEarthModel::TPoint, 4> at;
@@ -370,7 +370,7 @@ QByteArray TSimInstrument::Records()
         bool bad = false, badSource = false;
         for (int e = 0; e < 4; ++e) {
             at[e] = NodePos(nodes[e]);
-            p[e] = nodes[e] > 0 ? &at[e] : nullptr;
+            p[e] = nodes[e] > 0 && at[e][0] < 99999 && at[e][1] < 99999 ? &at[e] : nullptr;
             const bool isBad = nodes[e] > 0 && std::find(Opt.BadElectrodes.begin(), Opt.BadElectrodes.end(),
                                                          nodes[e]) != Opt.BadElectrodes.end();
             bad = bad || isBad;

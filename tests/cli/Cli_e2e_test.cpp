@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -106,6 +107,53 @@ TEST_F(TCliFixture, exactSimulatorGivesTheGroundsResistivityForEveryRecord)
         std::memcpy(&rho, data.constData() + 1029 + k * 304 + 76, 4);
         EXPECT_NEAR(rho, 250.0f, 250.0f * 1e-5f) << "record " << k;
     }
+}
+
+TEST_F(TCliFixture, qcNamesTheBadElectrodesFirst)
+{
+    Survey(QString());
+    // Electrodes 14 and 15 inject the second group.
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--bad-electrodes", "14,15", "--coordinates",
+                     Tmp.path() + "/coords.txt"});
+    const QString ini = Survey(sim.TcpAddress());
+    TResult r = Run({"acquire", "--config", ini, "--yes"});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    QFile f(Tmp.path() + "/out.bin");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray data = f.readAll();
+    ASSERT_EQ(data.size(), 1029 + 30 * 304);
+    auto at = [&](int k, int offset) {
+        float v = 0;
+        std::memcpy(&v, data.constData() + 1029 + k * 304 + offset, 4);
+        return v;
+    };
+    // The limit: just above the noisiest reading of the good electrodes.
+    float maxGood = 0, minBad = 1e9f;
+    for (int k = 0; k < 30; ++k)
+        (k / 10 == 1 ? minBad : maxGood) = k / 10 == 1 ? std::min(minBad, at(k, 84)) : std::max(maxGood, at(k, 84));
+    ASSERT_GT(minBad, maxGood) << "the bad electrodes' readings are the noisier";
+    const double limit = (double(maxGood) + minBad) / 2;
+    QFile c(ini);
+    ASSERT_TRUE(c.open(QIODevice::Append));
+    c.write(QStringLiteral("[Quality]\r\nMaxQ=%1\r\n").arg(limit, 0, 'g', 9).toLatin1());
+    c.close();
+    int highQ = 0;
+    for (int k = 0; k < 30; ++k)
+        highQ += at(k, 84) > limit;
+    r = Run({"qc", Tmp.path() + "/out.bin", "--config", ini});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    const QStringList lines = r.Out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 10) << r.Out.toStdString();
+    EXPECT_EQ(lines[0], "records 30");
+    EXPECT_EQ(lines[1], QString("flag high_q %1").arg(highQ));
+    EXPECT_EQ(highQ, 10);
+    EXPECT_TRUE(lines.contains("reciprocals 0 median 0.000 p95 0.000")) << r.Out.toStdString();
+    const QStringList worst = lines.filter(QRegularExpression("^electrode "));
+    ASSERT_GE(worst.size(), 2);
+    EXPECT_EQ(worst[0], "electrode 70 0 0 flagged 10") << r.Out.toStdString();
+    EXPECT_EQ(worst[1], "electrode 75 0 0 flagged 10") << r.Out.toStdString();
+    EXPECT_EQ(Run({"qc"}).Status, 2);
+    EXPECT_EQ(Run({"qc", Tmp.path() + "/missing.bin"}).Status, 1);
 }
 
 TEST_F(TCliFixture, firstGenerationInstrumentsWriteVersionTwoRecords)
