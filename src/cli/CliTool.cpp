@@ -36,6 +36,9 @@ void Usage()
                "         write a data file for processing tools (OUT: FILE with the format's extension; - for stdout)\n"
                "  qc FILE.bin [--config FILE.ini]\n"
                "         quality summary: flag counts, reciprocal errors, error model, worst electrodes\n"
+               "  sequence --electrodes N --array dd|wenner|schlumberger|gradient [--spacing-max K]\n"
+               "           [--reciprocals] [--channels C]\n"
+               "         write a quadripole file on stdout, the group count on stderr\n"
                "--save-config writes --link and --output into the configuration file; without it\n"
                "they hold for the run only\n"
                "--timeout: seconds without progress from the instrument before the command gives up (default 120)\n"
@@ -64,6 +67,7 @@ int main(int argc, char **argv)
         {QStringLiteral("config"), RunConfigCommand},
         {QStringLiteral("export"), RunExportCommand},
         {QStringLiteral("qc"), RunQcCommand},
+        {QStringLiteral("sequence"), RunSequenceCommand},
     };
     const QString name = args.takeFirst();
     const auto it = commands.find(name);

@@ -156,6 +156,42 @@ TEST_F(TCliFixture, qcNamesTheBadElectrodesFirst)
     EXPECT_EQ(Run({"qc", Tmp.path() + "/missing.bin"}).Status, 1);
 }
 
+TEST_F(TCliFixture, sequenceWithReciprocalsAndTheirErrors)
+{
+    EXPECT_EQ(Run({"sequence", "--electrodes", "3", "--array", "dd"}).Status, 2);
+    EXPECT_EQ(Run({"sequence", "--electrodes", "20", "--array", "pole"}).Status, 2);
+    TResult seq = Run({"sequence", "--electrodes", "12", "--array", "dd", "--reciprocals", "--channels", "5"});
+    ASSERT_EQ(seq.Status, 0) << seq.Err.toStdString();
+    EXPECT_TRUE(seq.Err.contains("88 quadripoles in ")) << seq.Err.toStdString();
+    for (const char *noise : {"0", "1"}) {
+        const QString ini = Survey(QString());
+        QFile q(Tmp.path() + "/quads.txt");
+        ASSERT_TRUE(q.open(QIODevice::WriteOnly));
+        q.write(seq.Out.toLatin1());
+        q.close();
+        TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--noise", noise, "--model",
+                         "layered:50,8,400", "--coordinates", Tmp.path() + "/coords.txt"});
+        Survey(sim.TcpAddress());
+        q.open(QIODevice::WriteOnly);
+        q.write(seq.Out.toLatin1());
+        q.close();
+        QFile::remove(Tmp.path() + "/out.bin");
+        TResult r = Run({"acquire", "--config", ini, "--yes"});
+        ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+        r = Run({"qc", Tmp.path() + "/out.bin"});
+        ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+        const QRegularExpressionMatch m =
+            QRegularExpression("reciprocals (\\d+) median ([0-9.]+) p95 ([0-9.]+)").match(r.Out);
+        ASSERT_TRUE(m.hasMatch()) << r.Out.toStdString();
+        EXPECT_EQ(m.captured(1).toInt(), 44);
+        const double median = m.captured(2).toDouble();
+        if (QString(noise) == "0")
+            EXPECT_LT(median, 0.001) << "reciprocal readings agree";
+        else
+            EXPECT_TRUE(median > 0.05 && median < 3) << "about the noise: " << median;
+    }
+}
+
 TEST_F(TCliFixture, firstGenerationInstrumentsWriteVersionTwoRecords)
 {
     Survey(QString()); // the simulator measures on the survey's own electrode positions
