@@ -37,6 +37,11 @@ void Usage(std::FILE *to)
                "         [--line] [--ip none|chargeability|phase:F]\n"
                "         write a data file for processing tools (OUT beside FILE: FILE.csv, FILE.ohm,\n"
                "         FILE_protocol.dat, FILE_res2dinv.dat; - for stdout)\n"
+               "  qc FILE.bin [--config FILE.ini]\n"
+               "         quality summary: flag counts, reciprocal errors, error model, worst electrodes\n"
+               "  sequence --electrodes N --array dd|wenner|schlumberger|gradient [--spacing-max K]\n"
+               "           [--reciprocals] [--channels C]\n"
+               "         write a quadripole file on stdout, the group count on stderr\n"
                "--save-config writes --link and --output into the configuration file; without it\n"
                "they hold for the run only\n"
                "--timeout: seconds without progress from the instrument before the command gives up (default 120)\n"
@@ -75,6 +80,8 @@ int main(int argc, char **argv)
         {QStringLiteral("script"), RunScriptCommand},
         {QStringLiteral("config"), RunConfigCommand},
         {QStringLiteral("export"), RunExportCommand},
+        {QStringLiteral("qc"), RunQcCommand},
+        {QStringLiteral("sequence"), RunSequenceCommand},
     };
     const QString name = args.takeFirst();
     const auto it = commands.find(name);

@@ -12,3 +12,7 @@ int RunCheckResistanceCommand(const QStringList &args);
 int RunScriptCommand(const QStringList &args);
 int RunConfigCommand(const QStringList &args);
 int RunExportCommand(const QStringList &args);
+// qc FILE.bin [--config FILE.ini]: flag counts, reciprocal errors, error model, worst electrodes.
+int RunQcCommand(const QStringList &args);
+// sequence --electrodes N --array ...: a quadripole file on stdout, the group count on stderr.
+int RunSequenceCommand(const QStringList &args);

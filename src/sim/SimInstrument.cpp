@@ -331,16 +331,6 @@ std::array<double, 3> TSimInstrument::NodePos(int node) const
     return {double(node), 0, 0};
 }
 
-double TSimInstrument::ApparentResistivityAt(double x, double depth) const
-{
-    if (Opt.BodyRadius <= 0)
-        return Opt.RhoBackground;
-    // A smooth bump over the body, weighted by how close the sounding point is.
-    const double d = std::hypot(x - Opt.BodyX, depth - Opt.BodyZ);
-    const double w = std::exp(-(d * d) / (2 * Opt.BodyRadius * Opt.BodyRadius));
-    return Opt.RhoBackground + (Opt.RhoBody - Opt.RhoBackground) * w;
-}
-
 std::mt19937 TSimInstrument::QuadRandom(int a, int b, int m, int n) const
 {
     std::seed_seq seq{Opt.Seed, unsigned(a), unsigned(b), unsigned(m), unsigned(n)};
@@ -353,10 +343,6 @@ QByteArray TSimInstrument::Records()
     const bool gen1 = Opt.Generation == 1;
     QByteArray out(n * RecordSize(), 0);
     const int stacks = std::clamp(I32At(Parameters, 16), 1, 999);
-    auto pos = [this](int node) { return NodePos(node); };
-    auto dist = [](const std::array<double, 3> &p, const std::array<double, 3> &q) {
-        return std::max(1e-3, std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]));
-    };
     std::normal_distribution<double> jitter(0, 1);
     // Values depend on the seed and the electrodes only, never on how many
     // groups came before: a resumed survey measures what an uninterrupted one does.
@@ -376,19 +362,42 @@ QByteArray TSimInstrument::Records()
         // The site position the PC sent travels with every record.
         PutF32(out, r + 60, F32At(Parameters, 80));
         PutF32(out, r + 64, F32At(Parameters, 84));
-        const auto a = pos(Electrodes[0]), b = pos(Electrodes[1]);
-        const auto m = pos(Electrodes[2 + k] ? Electrodes[2 + k] : 0), nn = pos(Electrodes[3 + k < 13 ? 3 + k : 12]);
-        const double g = 1 / dist(a, m) - 1 / dist(b, m) - 1 / dist(a, nn) + 1 / dist(b, nn);
-        const double kf = std::abs(g) > 1e-12 ? 2 * M_PI / g : 0;
-        const double centre = (a[0] + b[0] + m[0] + nn[0]) / 4;
-        const double depth = std::abs(a[0] - nn[0]) / 4;
-        const double rho = ApparentResistivityAt(centre, depth);
-        const double vp = kf != 0 ? rho * in / kf : 0;
+        // Electrode 0 and remote positions (x or y of 99999 or more) are at infinity: their terms vanish.
+        const int nodes[4] = {Electrodes[0], Electrodes[1], Electrodes[std::size_t(2 + k)],
+                              Electrodes[std::size_t(3 + k < 13 ? 3 + k : 12)]};
+        std::array<TEarthModel::TPoint, 4> at;
+        const TEarthModel::TPoint *p[4];
+        bool bad = false, badSource = false;
+        for (int e = 0; e < 4; ++e) {
+            at[e] = NodePos(nodes[e]);
+            p[e] = nodes[e] > 0 && at[e][0] < 99999 && at[e][1] < 99999 ? &at[e] : nullptr;
+            const bool isBad = nodes[e] > 0 && std::find(Opt.BadElectrodes.begin(), Opt.BadElectrodes.end(),
+                                                         nodes[e]) != Opt.BadElectrodes.end();
+            bad = bad || isBad;
+            badSource = badSource || (isBad && e < 2);
+        }
+        // A high contact resistance at a current electrode lets less current through;
+        // any bad electrode makes the reading noisier.
+        const double current = badSource ? in / 8 : in;
+        const double resistance = Opt.Earth.Resistance(p[0], p[1], p[2], p[3]);
+        const double vpTrue = resistance * current;
+        const double relNoise = Opt.NoisePercent / 100 * (bad ? 10 : 1);
+        const double floorMv = Opt.NoisePercent > 0 ? Opt.NoiseFloorMv * (bad ? 10 : 1) : 0;
+        double sum = 0, sum2 = 0;
+        for (int s = 0; s < stacks; ++s) {
+            const double v = vpTrue * (1 + relNoise * jitter(quad)) + floorMv * jitter(quad);
+            sum += v;
+            sum2 += v * v;
+        }
+        const double vp = sum / stacks;
+        // Q: the standard deviation of the mean over the stacks, in % of the value.
+        const double var = stacks > 1 ? std::max(0.0, (sum2 - sum * sum / stacks) / (stacks - 1)) : 0;
+        const double q = vp != 0 ? 100 * std::sqrt(var / stacks) / std::abs(vp) : 0;
         const double sp = 3.0 + 0.5 * jitter(quad);
-        const double chargeability = 8.0 + 0.2 * jitter(quad);
-        const double q = 5.0 / std::sqrt(double(stacks));
+        const double chargeability = Opt.Earth.Chargeability(p[0], p[1], p[2], p[3]) *
+                                     (1 + relNoise * jitter(quad) / std::sqrt(double(stacks)));
         const int base = gen1 ? 112 : 132;
-        PutF32(out, r + base, Float(in != 0 ? vp / in : 0));
+        PutF32(out, r + base, Float(current != 0 ? vp / current : 0));
         PutF32(out, r + base + 4, Float(q));
         PutF32(out, r + base + 8, 0);
         PutF32(out, r + base + 12, 1.5f);
@@ -401,7 +410,7 @@ QByteArray TSimInstrument::Records()
         }
         PutF32(out, r + values, Float(sp));
         PutF32(out, r + values + 4, Float(vp));
-        PutF32(out, r + values + 8, Float(in));
+        PutF32(out, r + values + 8, Float(current));
         PutF32(out, r + values + 12, Float(chargeability));
         for (int w = 0; w < 20; ++w)
             PutF32(out, r + values + 16 + 4 * w, Float(chargeability * std::exp(-0.15 * w)));

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "sim/EarthModel.h"
+
 #include <array>
 #include <cstdint>
 #include <random>
@@ -49,9 +51,10 @@ struct TSimOptions {
     double TimeScale = 1.0;
     int Baud = 0;
     unsigned Seed = 1;
-    double RhoBackground = 100;
-    // Anomaly: a sphere of RhoBody at (X, Z) with Radius; Radius 0 = homogeneous.
-    double RhoBody = 0, BodyX = 0, BodyZ = 0, BodyRadius = 0;
+    TEarthModel Earth;
+    // Relative noise of every stack (%) and the voltage floor of each stack (mV).
+    double NoisePercent = 1;
+    double NoiseFloorMv = 0.001;
     double TxBattery = 12.4, RxBattery = 12.1, Temperature = 35;
     std::vector<int> BadElectrodes;
     // Node positions (x, y, z) by node number; empty: node n at x = n metres.
@@ -94,7 +97,6 @@ private:
     std::array<double, 3> NodePos(int node) const;
     // The random stream of one quadripole's values.
     std::mt19937 QuadRandom(int a, int b, int m, int n) const;
-    double ApparentResistivityAt(double x, double depth) const;
 
     TSimOptions Opt;
     TSimWire *Wire = nullptr;

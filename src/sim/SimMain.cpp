@@ -34,7 +34,8 @@ namespace {
                  "voltix-sim: %s\n"
                  "usage: voltix-sim (--pty PATH | --tcp [HOST:]PORT [--listen-any])\n"
                  "  [--generation 1|2] [--type-code HEX] [--channels N] [--time-scale F] [--baud B]\n"
-                 "  [--seed S] [--model homogeneous:RHO | anomaly:RHO_BG,RHO_BODY,X,Z,RADIUS]\n"
+                 "  [--seed S] [--model homogeneous:RHO | layered:RHO1,H1,RHO2 | anomaly:RHO_BG,RHO_BODY,X,Z,RADIUS]\n"
+                 "  [--noise PCT] [--chargeability BG,BODY]\n"
                  "  [--coordinates FILE] [--battery TX,RX] [--temperature T] [--bad-electrodes LIST]\n"
                  "  [--fault crc-every=N|ff-replies=K|silent-wakeups=K|drop-after-groups=N|\n"
                  "           battery-low-at-group=N|overheat-at-group=N|bad-token-every=N|noise=P|slow-ms=T|\n"
@@ -249,21 +250,18 @@ int main(int argc, char **argv)
             for (const auto &n : value(i).split(',', Qt::SkipEmptyParts))
                 o.BadElectrodes.push_back(int(number(n, "bad --bad-electrodes")));
         } else if (a == "--model") {
-            const QString m = value(i);
-            if (m.startsWith("homogeneous:")) {
-                o.RhoBackground = number(m.mid(12), "bad --model");
-            } else if (m.startsWith("anomaly:")) {
-                const auto p = m.mid(8).split(',');
-                if (p.size() != 5)
-                    Usage("bad --model");
-                o.RhoBackground = number(p[0], "bad --model");
-                o.RhoBody = number(p[1], "bad --model");
-                o.BodyX = number(p[2], "bad --model");
-                o.BodyZ = number(p[3], "bad --model");
-                o.BodyRadius = number(p[4], "bad --model");
-            } else {
-                Usage("bad --model");
-            }
+            const QString error = o.Earth.Parse(value(i));
+            if (!error.isEmpty())
+                Usage(error.toLocal8Bit().constData());
+        } else if (a == "--noise") {
+            o.NoisePercent = number(value(i), "bad --noise");
+            if (o.NoisePercent < 0)
+                Usage("bad --noise");
+        } else if (a == "--chargeability") {
+            const auto p = value(i).split(',');
+            if (p.size() != 2)
+                Usage("bad --chargeability");
+            o.Earth.SetChargeability(number(p[0], "bad --chargeability"), number(p[1], "bad --chargeability"));
         } else if (a == "--coordinates") {
             if (!LoadCoordinates(value(i), o))
                 Usage("cannot read --coordinates");

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -143,6 +144,107 @@ TEST_F(TCliFixture, highSpeedRunUsesTheFastMeasurement)
     std::memcpy(&rho, record + 76, 4);
     EXPECT_NEAR(in, 120.0f, 30.0f) << "the current the simulator injects, both pulses averaged";
     EXPECT_NEAR(rho, 100.0f, 2.0f) << "the simulator's homogeneous ground";
+}
+
+TEST_F(TCliFixture, exactSimulatorGivesTheGroundsResistivityForEveryRecord)
+{
+    Survey(QString());
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--noise", "0", "--model", "homogeneous:250",
+                     "--coordinates", Tmp.path() + "/coords.txt"});
+    const TResult r = Run({"acquire", "--config", Survey(sim.TcpAddress()), "--yes"});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    QFile f(Tmp.path() + "/out.bin");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray data = f.readAll();
+    ASSERT_EQ(data.size(), 1029 + 30 * 304);
+    for (int k = 0; k < 30; ++k) {
+        float rho = 0;
+        std::memcpy(&rho, data.constData() + 1029 + k * 304 + 76, 4);
+        EXPECT_NEAR(rho, 250.0f, 250.0f * 1e-5f) << "record " << k;
+    }
+}
+
+TEST_F(TCliFixture, qcNamesTheBadElectrodesFirst)
+{
+    Survey(QString());
+    // Electrodes 14 and 15 inject the second group.
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--bad-electrodes", "14,15", "--coordinates",
+                     Tmp.path() + "/coords.txt"});
+    const QString ini = Survey(sim.TcpAddress());
+    TResult r = Run({"acquire", "--config", ini, "--yes"});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    QFile f(Tmp.path() + "/out.bin");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray data = f.readAll();
+    ASSERT_EQ(data.size(), 1029 + 30 * 304);
+    auto at = [&](int k, int offset) {
+        float v = 0;
+        std::memcpy(&v, data.constData() + 1029 + k * 304 + offset, 4);
+        return v;
+    };
+    // The limit: just above the noisiest reading of the good electrodes.
+    float maxGood = 0, minBad = 1e9f;
+    for (int k = 0; k < 30; ++k)
+        (k / 10 == 1 ? minBad : maxGood) = k / 10 == 1 ? std::min(minBad, at(k, 84)) : std::max(maxGood, at(k, 84));
+    ASSERT_GT(minBad, maxGood) << "the bad electrodes' readings are the noisier";
+    const double limit = (double(maxGood) + minBad) / 2;
+    QFile c(ini);
+    ASSERT_TRUE(c.open(QIODevice::Append));
+    c.write(QStringLiteral("[Quality]\r\nMaxQ=%1\r\n").arg(limit, 0, 'g', 9).toLatin1());
+    c.close();
+    int highQ = 0;
+    for (int k = 0; k < 30; ++k)
+        highQ += at(k, 84) > limit;
+    r = Run({"qc", Tmp.path() + "/out.bin", "--config", ini});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    const QStringList lines = r.Out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 10) << r.Out.toStdString();
+    EXPECT_EQ(lines[0], "records 30");
+    EXPECT_EQ(lines[1], QString("flag high_q %1").arg(highQ));
+    EXPECT_EQ(highQ, 10);
+    EXPECT_TRUE(lines.contains("reciprocals 0 median 0.000 p95 0.000")) << r.Out.toStdString();
+    const QStringList worst = lines.filter(QRegularExpression("^electrode "));
+    ASSERT_GE(worst.size(), 2);
+    EXPECT_EQ(worst[0], "electrode 70 0 0 flagged 10") << r.Out.toStdString();
+    EXPECT_EQ(worst[1], "electrode 75 0 0 flagged 10") << r.Out.toStdString();
+    EXPECT_EQ(Run({"qc"}).Status, 2);
+    EXPECT_EQ(Run({"qc", Tmp.path() + "/missing.bin"}).Status, 1);
+}
+
+TEST_F(TCliFixture, sequenceWithReciprocalsAndTheirErrors)
+{
+    EXPECT_EQ(Run({"sequence", "--electrodes", "3", "--array", "dd"}).Status, 2);
+    EXPECT_EQ(Run({"sequence", "--electrodes", "20", "--array", "pole"}).Status, 2);
+    TResult seq = Run({"sequence", "--electrodes", "12", "--array", "dd", "--reciprocals", "--channels", "5"});
+    ASSERT_EQ(seq.Status, 0) << seq.Err.toStdString();
+    EXPECT_TRUE(seq.Err.contains("88 quadripoles in ")) << seq.Err.toStdString();
+    for (const char *noise : {"0", "1"}) {
+        const QString ini = Survey(QString());
+        QFile q(Tmp.path() + "/quads.txt");
+        ASSERT_TRUE(q.open(QIODevice::WriteOnly));
+        q.write(seq.Out.toLatin1());
+        q.close();
+        TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--noise", noise, "--model",
+                         "layered:50,8,400", "--coordinates", Tmp.path() + "/coords.txt"});
+        Survey(sim.TcpAddress());
+        q.open(QIODevice::WriteOnly);
+        q.write(seq.Out.toLatin1());
+        q.close();
+        QFile::remove(Tmp.path() + "/out.bin");
+        TResult r = Run({"acquire", "--config", ini, "--yes"});
+        ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+        r = Run({"qc", Tmp.path() + "/out.bin"});
+        ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+        const QRegularExpressionMatch m =
+            QRegularExpression("reciprocals (\\d+) median ([0-9.]+) p95 ([0-9.]+)").match(r.Out);
+        ASSERT_TRUE(m.hasMatch()) << r.Out.toStdString();
+        EXPECT_EQ(m.captured(1).toInt(), 44);
+        const double median = m.captured(2).toDouble();
+        if (QString(noise) == "0")
+            EXPECT_LT(median, 0.001) << "reciprocal readings agree";
+        else
+            EXPECT_TRUE(median > 0.05 && median < 3) << "about the noise: " << median;
+    }
 }
 
 TEST_F(TCliFixture, firstGenerationInstrumentsWriteVersionTwoRecords)

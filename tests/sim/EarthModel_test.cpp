@@ -1,0 +1,94 @@
+#include "sim/EarthModel.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+using P = TEarthModel::TPoint;
+
+double Rho(const TEarthModel &e, const P *a, const P *b, const P *m, const P *n)
+{
+    return TEarthModel::GeometricFactor(a, b, m, n) * e.Resistance(a, b, m, n);
+}
+
+TEarthModel Model(const QString &text)
+{
+    TEarthModel e;
+    EXPECT_EQ(e.Parse(text), QString());
+    return e;
+}
+
+} // namespace
+
+TEST(EarthModel, HomogeneousGivesItsResistivityForEveryArray)
+{
+    const TEarthModel e = Model("homogeneous:123.4");
+    const P x0{0, 0, 0}, x1{1, 0, 0}, x2{2, 0, 0}, x3{3, 0, 0}, x7{7, 0, 0};
+    const P g1{0, 0, 0}, g2{3, 4, 0}, g3{-2, 5, 0.5}, g4{6, -1, 0.2};
+    struct Case { const char *name; const P *a, *b, *m, *n; } cases[] = {
+        {"pole-pole", &x0, nullptr, &x1, nullptr},
+        {"pole-dipole", &x0, nullptr, &x2, &x3},
+        {"dipole-dipole", &x0, &x1, &x3, &x7},
+        {"wenner", &x0, &x3, &x1, &x2},
+        {"schlumberger", &x0, &x7, &x3, &x2},
+        {"3-D grid", &g1, &g2, &g3, &g4},
+    };
+    for (const Case &c : cases)
+        EXPECT_NEAR(Rho(e, c.a, c.b, c.m, c.n), 123.4, 1e-9) << c.name;
+}
+
+TEST(EarthModel, TwoLayerWennerMatchesTheImageSeries)
+{
+    for (double rho2 : {10.0, 1000.0}) {
+        const TEarthModel e = Model(QString("layered:100,5,%1").arg(rho2));
+        const double k = (rho2 - 100) / (rho2 + 100);
+        for (double a : {1.0, 5.0, 20.0, 80.0}) {
+            const P pa{0, 0, 0}, pm{a, 0, 0}, pn{2 * a, 0, 0}, pb{3 * a, 0, 0};
+            double sum = 0;
+            for (int n = 1; n < 5000; ++n) {
+                const double t = 2 * n * 5 / a;
+                sum += std::pow(k, n) * (1 / std::sqrt(1 + t * t) - 1 / std::sqrt(4 + t * t));
+            }
+            const double expected = 100 * (1 + 4 * sum);
+            EXPECT_NEAR(Rho(e, &pa, &pb, &pm, &pn), expected, 1e-9 * expected) << rho2 << " a=" << a;
+        }
+        // Short spacings see the top layer, long ones the lower.
+        const P a0{0, 0, 0}, m0{0.1, 0, 0}, n0{0.2, 0, 0}, b0{0.3, 0, 0};
+        EXPECT_NEAR(Rho(e, &a0, &b0, &m0, &n0), 100, 1);
+    }
+}
+
+TEST(EarthModel, ReciprocalReadingsAgree)
+{
+    const P a{0, 0, 0}, b{1, 0, 0}, m{4, 0, 0}, n{6, 0.5, 0};
+    for (const char *text : {"homogeneous:50", "layered:30,2,300", "anomaly:100,5,3,3,2"}) {
+        const TEarthModel e = Model(text);
+        const double r1 = e.Resistance(&a, &b, &m, &n);
+        EXPECT_NEAR(e.Resistance(&m, &n, &a, &b), r1, 1e-12 * std::abs(r1)) << text;
+        EXPECT_NEAR(e.Resistance(&n, &m, &b, &a), r1, 1e-12 * std::abs(r1)) << text;
+    }
+}
+
+TEST(EarthModel, SphereAndSeigelChargeability)
+{
+    TEarthModel e = Model("anomaly:100,5,10,4,3");
+    e.SetChargeability(8, 80);
+    const P a{9, 0, 0}, m{10, 0, 0}, n{11, 0, 0}, b{12, 0, 0};
+    const P fa{100, 0, 0}, fm{101, 0, 0}, fn{102, 0, 0}, fb{103, 0, 0};
+    // A conductive body lowers Rho above it; far away the background stays.
+    EXPECT_LT(Rho(e, &a, &b, &m, &n), 99);
+    EXPECT_NEAR(Rho(e, &fa, &fb, &fm, &fn), 100, 0.01);
+    EXPECT_GT(e.Chargeability(&a, &b, &m, &n), 8.1);
+    EXPECT_NEAR(e.Chargeability(&fa, &fb, &fm, &fn), 8, 0.01);
+}
+
+TEST(EarthModel, RejectsBadModels)
+{
+    for (const char *text : {"homogeneous:-1", "homogeneous:x", "layered:10,0,5", "anomaly:1,2,3",
+                             "anomaly:100,10,0,1,2", "granite:5", "homogeneous"}) {
+        TEarthModel e;
+        EXPECT_FALSE(e.Parse(text).isEmpty()) << text;
+    }
+}
