@@ -18,6 +18,8 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <exception>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -30,9 +32,11 @@ public:
         Shell.View.SetActionRunning(true);
         Shell.ActionRunning = true;
         Shell.State.RunState = TRunState::Running;
+        Shell.Report().ActionStarted();
     }
     ~TActionScope()
     {
+        Shell.Report().ActionEnded(std::uncaught_exceptions() > Exceptions);
         Shell.ActionRunning = false;
         Shell.Measuring = false;
         Shell.View.SetActionRunning(false);
@@ -53,6 +57,31 @@ public:
 
 private:
     TShell &Shell;
+    const int Exceptions = std::uncaught_exceptions();
+};
+
+// Tells the report how an acquisition's data file ended, however the run ends.
+class TRunEndReport {
+public:
+    TRunEndReport(TShell &shell, const int &done) : Shell(shell), Done(done) {}
+    ~TRunEndReport()
+    {
+        auto exit = TRunObserver::TRunExit::Completed;
+        if (std::uncaught_exceptions() > Exceptions)
+            exit = TRunObserver::TRunExit::Error;
+        else if (Shell.LastRunEnd == TShell::TRunEnd::Aborted)
+            exit = TRunObserver::TRunExit::Alarm;
+        else if (Done < Shell.Model->QuadCount)
+            exit = TRunObserver::TRunExit::Stopped;
+        Shell.Report().RunEnded(exit, Done);
+    }
+    TRunEndReport(const TRunEndReport &) = delete;
+    TRunEndReport &operator=(const TRunEndReport &) = delete;
+
+private:
+    TShell &Shell;
+    const int &Done;
+    const int Exceptions = std::uncaught_exceptions();
 };
 
 // "QuadInUsed.bt": the progress label for other programs, rewritten in place.
@@ -169,6 +198,7 @@ void TShell::ActionFailed(const QString &message)
     EventLog.AddStamped(message + where);
     EventLog.SetColor(LogColor::Black);
     EventLog.Save(State.AcquisitionFile);
+    Report().Failed(message + where);
     if (Port && !LinkOpen() && RunControlsEnabled())
         LinkLost();
 }
@@ -347,6 +377,7 @@ void TShell::PauseBtnClick()
     EventLog.AddStamped(State.RunState == TRunState::Paused ? QStringLiteral("Paused by user")
                                                              : QStringLiteral("Restarted by user"));
     EventLog.SetColor(LogColor::Black);
+    Report().PauseChanged(State.RunState == TRunState::Paused);
 }
 
 void TShell::WaitWhilePaused()
@@ -426,6 +457,7 @@ TShell::TRunEnd TShell::RunAcquisition()
     View.SetOverallProgress(m.QuadCount, 0);
     int done = resume ? resume->NextQuad : 0;
     int d0 = done;
+    std::optional<TRunEndReport> endReport;
 
     if (State.MeasMode >= 0 && State.MeasMode <= 2) {
         const bool highSpeed = State.MeasMode == 1;
@@ -434,9 +466,10 @@ TShell::TRunEnd TShell::RunAcquisition()
         // A resumed file loses its torn tail whatever the mode appends next.
         if (resume)
             resume->CutFile(State.AcquisitionFile);
+        if (!spOnly && !resume)
+            CreateDataFile();
+        endReport.emplace(*this, done);
         if (!spOnly) {
-            if (!resume)
-                CreateDataFile();
             m.Protocol().ChangeMode(0);
             m.Protocol().SetParameters(m.StartParameters);
         }
@@ -444,6 +477,7 @@ TShell::TRunEnd TShell::RunAcquisition()
         std::int64_t h0 = t0;
         const int limit = highSpeed ? m.SpeedStartChannel : m.StartParameters.Channel;
         const double interval = highSpeed ? 60.0 : 120.0;
+        Report().RunStarted(limit);
         TRecordArray records{};
         // A group whose records did not arrive whole is measured once more;
         // a second such failure ends the run rather than store guesses.
@@ -465,10 +499,12 @@ TShell::TRunEnd TShell::RunAcquisition()
             GroupFirst = done;
             GroupSize = n;
             Measuring = true;
+            Report().GroupStarted(done, n);
             if (highSpeed) {
                 m.Protocol().SpeedMeasure(electrodes, State.MeasMode == 1);
                 State.BlockCount = n;
                 StoreGroup(n, done, records);
+                Report().GroupStored(done, n, records.data());
                 View.ShowMeasurement(records.data(), electrodes.data(), n);
                 View.UpdateProgressGraph(State.BlockCount, done);
             } else {
@@ -497,6 +533,7 @@ TShell::TRunEnd TShell::RunAcquisition()
                     emptyRuns = 0;
                     StoreGroup(State.BlockCount, done, records);
                     const int shown = std::min(State.BlockCount, static_cast<int>(records.size()));
+                    Report().GroupStored(done, shown, records.data());
                     View.ShowMeasurement(records.data(), electrodes.data(), shown);
                     View.UpdatePseudoSection(records.data(), done, shown);
                 }

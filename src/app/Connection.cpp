@@ -243,6 +243,11 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
         throw ETarnelError("Port err.");
     LastLink = TLastLink{baud, dial, modem, byteDelayMs};
     TExchange exchange(Exchanges);
+    Report().Connecting();
+    // However the attempt ends, the report learns whether the link is open.
+    const std::unique_ptr<TShell, void (*)(TShell *)> reportDone(this, [](TShell *s) {
+        s->Report().ConnectionDone(s->LinkOpen());
+    });
     View.SetStatusText(QStringLiteral("Open Com"));
     if (Port->Connect(State.PortSelector, baud, dial, false, modem, byteDelayMs) == 0) {
         View.EnableHealthTimer(false);
@@ -337,6 +342,7 @@ bool TShell::CheckInstrumentHealth()
     d.Texts = {OneDecimal(tx, Locale), OneDecimal(rx, Locale), WholeNumber(temp, Locale)};
     d.GaugePositions = {Truncated(double(tx) * 10.0), Truncated(double(rx) * 10.0), Truncated(100.0 - double(temp))};
     LastHealth = values;
+    Report().HealthRead(values);
     // Lines only while Start is disabled: during an action or right after connecting.
     const bool logLines = ActionRunning || !RunControls;
 
@@ -437,6 +443,7 @@ void TShell::LinkLost()
     EventLog.AddStamped(QStringLiteral("Link lost"));
     EventLog.SetColor(LogColor::Black);
     EventLog.Save(State.AcquisitionFile);
+    Report().LinkLost();
 }
 
 void TShell::BatterieBtnClick()

@@ -12,3 +12,5 @@ int RunCheckResistanceCommand(const QStringList &args);
 int RunScriptCommand(const QStringList &args);
 int RunConfigCommand(const QStringList &args);
 int RunExportCommand(const QStringList &args);
+// fleet --mqtt URL/PREFIX [--once]: the stations reporting under PREFIX.
+int RunFleetCommand(const QStringList &args);

@@ -25,7 +25,7 @@ namespace {
 int Usage()
 {
     PrintError(QStringLiteral(
-        "usage: tarnelpro-cli script FILE.scp [--link LINK] [--timeout SECONDS] [--yes]\n"
+        "usage: tarnelpro-cli script FILE.scp [--link LINK] [--timeout SECONDS] [--mqtt URL/TOPIC] [--yes]\n"
         "       tarnelpro-cli script FILE.scp --list\n"
         "       tarnelpro-cli script FILE.scp --plan [--from \"YYYY-MM-DD HH:MM:SS\"] [--duration MINUTES] [--limit N]\n%1")
                    .arg(QString::fromLatin1(LinkHelp)));
@@ -41,7 +41,7 @@ struct TScriptArgs {
 
 bool ParseArgs(const QStringList &args, TScriptArgs &out)
 {
-    const QStringList valued = {"--link", "--timeout", "--from", "--duration", "--limit"};
+    const QStringList valued = {"--link", "--timeout", "--from", "--duration", "--limit", "--mqtt"};
     const QStringList flags = {"--yes", "--list", "--plan"};
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
@@ -199,6 +199,14 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
     if (!ReadTimeout(a.Values, timeout))
         return Usage();
     ui.AssumeYes = a.Has("--yes");
+    if (a.Values.contains("--mqtt")) {
+        if (const QString why = MqttOptionProblem(a.Values["--mqtt"]); !why.isEmpty()) {
+            PrintError(QStringLiteral("tarnelpro-cli script: --mqtt: ") + why);
+            return Usage();
+        }
+        // Every configuration the script loads reports to this broker.
+        shell.MqttOverride = a.Values["--mqtt"];
+    }
     shell.Script.Lines = lines;
     shell.EventLog.OnLine = [](const TLogLine &line) { PrintOut(line.Text); };
     shell.CommandLine = true;
@@ -211,6 +219,7 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
         PrintError(estimate.isEmpty() ? label : label + QStringLiteral("  remaining ") + estimate);
     };
 
+    shell.ApplyMqtt();
     // Without --link the script's first configuration names the link, as
     // the window would have it after loading that configuration.
     TConfigValues config;
@@ -271,7 +280,8 @@ int RunScriptCommand(const QStringList &args)
     TScriptArgs a;
     if (!ParseArgs(args, a))
         return Usage();
-    const bool runOnly = a.Values.contains("--link") || a.Values.contains("--timeout") || a.Has("--yes");
+    const bool runOnly =
+        a.Values.contains("--link") || a.Values.contains("--timeout") || a.Values.contains("--mqtt") || a.Has("--yes");
     const bool planOnly = a.Values.contains("--from") || a.Values.contains("--duration") || a.Values.contains("--limit");
     if ((a.Has("--list") && (runOnly || planOnly)) || (a.Has("--plan") && runOnly) ||
         (!a.Has("--plan") && planOnly))
