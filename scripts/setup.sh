@@ -8,6 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-datavisualization-dev
   qt6-declarative-dev qt6-svg-dev qt6-qpa-plugins libqt6svg6 libqt6opengl6-dev
   libqcustomplot-dev libftdi1-dev
+  mosquitto mosquitto-clients libmosquitto-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils libgl1-mesa-dri fonts-dejavu-core imagemagick
   ccache desktop-file-utils locales

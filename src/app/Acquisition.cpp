@@ -1,6 +1,5 @@
 // Start, Stop and Pause, and the acquisition run of the controller.
 #include "app/Shell.h"
-#include "app/Guard.h"
 
 #include "base/SafeFile.h"
 
@@ -20,6 +19,8 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <exception>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -33,9 +34,11 @@ public:
         Shell.ActionRunning = true;
         Shell.InterruptWaits = false;
         Shell.State.RunState = TRunState::Running;
+        Shell.Report().ActionStarted();
     }
     ~TActionScope()
     {
+        Shell.Report().ActionEnded(std::uncaught_exceptions() > Exceptions);
         Shell.ActionRunning = false;
         Shell.Measuring = false;
         Shell.InterruptWaits = false;
@@ -59,6 +62,31 @@ public:
 
 private:
     TShell &Shell;
+    const int Exceptions = std::uncaught_exceptions();
+};
+
+// Tells the report how an acquisition's data file ended, however the run ends.
+class TRunEndReport {
+public:
+    TRunEndReport(TShell &shell, const int &done) : Shell(shell), Done(done) {}
+    ~TRunEndReport()
+    {
+        auto exit = TRunObserver::TRunExit::Completed;
+        if (std::uncaught_exceptions() > Exceptions)
+            exit = TRunObserver::TRunExit::Error;
+        else if (Shell.LastRunEnd == TShell::TRunEnd::Aborted)
+            exit = TRunObserver::TRunExit::Alarm;
+        else if (Done < Shell.Model->QuadCount)
+            exit = TRunObserver::TRunExit::Stopped;
+        Shell.Report().RunEnded(exit, Done);
+    }
+    TRunEndReport(const TRunEndReport &) = delete;
+    TRunEndReport &operator=(const TRunEndReport &) = delete;
+
+private:
+    TShell &Shell;
+    const int &Done;
+    const int Exceptions = std::uncaught_exceptions();
 };
 
 // "QuadInUsed.bt": the progress label for other programs, rewritten in place.
@@ -175,6 +203,7 @@ void TShell::ActionFailed(const QString &message)
     if (measuring)
         ReleaseAfterBreak();
     SaveEventLog();
+    Report().Failed(message + where);
     if (Port && !LinkOpen() && LinkShownUp)
         LinkLost();
     ClearPause();
@@ -461,6 +490,7 @@ void TShell::PauseBtnClick()
     EventLog.AddStamped(State.RunState == TRunState::Paused ? QStringLiteral("Paused by user")
                                                              : QStringLiteral("Restarted by user"));
     EventLog.SetColor(LogColor::Black);
+    Report().PauseChanged(State.RunState == TRunState::Paused);
 }
 
 void TShell::WaitWhilePaused()
@@ -538,6 +568,8 @@ TShell::TRunEnd TShell::RunAcquisition()
     int done = resume ? resume->NextQuad : 0;
     // Stop ended an exchange: the group in progress is given up.
     bool interrupted = false;
+    // Tells the report how the data file ended, however the run ends.
+    std::optional<TRunEndReport> endReport;
     try {
         if (!CheckInstrumentHealth())
             return abort();
@@ -563,9 +595,10 @@ TShell::TRunEnd TShell::RunAcquisition()
             // A resumed file loses its torn tail whatever the mode appends next.
             if (resume)
                 resume->CutFile(State.AcquisitionFile);
+            if (!spOnly && !resume)
+                CreateDataFile();
+            endReport.emplace(*this, done);
             if (!spOnly) {
-                if (!resume)
-                    CreateDataFile();
                 m.Protocol().ChangeMode(0);
                 m.Protocol().SetParameters(m.StartParameters);
             }
@@ -573,6 +606,7 @@ TShell::TRunEnd TShell::RunAcquisition()
             std::int64_t h0 = t0;
             const int limit = highSpeed ? m.SpeedStartChannel : m.StartParameters.Channel;
             const double interval = highSpeed ? 60.0 : 120.0;
+            Report().RunStarted(limit);
             TRecordArray records{};
             // A group whose records did not arrive whole is measured once more;
             // a second such failure ends the run rather than store guesses.
@@ -595,10 +629,12 @@ TShell::TRunEnd TShell::RunAcquisition()
                 GroupFirst = done;
                 GroupSize = n;
                 Measuring = true;
+                Report().GroupStarted(done, n);
                 if (highSpeed) {
                     m.Protocol().SpeedMeasure(electrodes, State.MeasMode == 1);
                     State.BlockCount = n;
                     StoreGroup(n, done, records);
+                    Report().GroupStored(done, n, records.data());
                     View.ShowMeasurement(records.data(), electrodes.data(), n);
                     View.UpdateProgressGraph(State.BlockCount, done);
                 } else {
@@ -620,6 +656,7 @@ TShell::TRunEnd TShell::RunAcquisition()
                         wrongGroups = 0;
                         StoreGroup(State.BlockCount, done, records);
                         const int shown = std::min(State.BlockCount, static_cast<int>(records.size()));
+                        Report().GroupStored(done, shown, records.data());
                         View.ShowMeasurement(records.data(), electrodes.data(), shown);
                         View.UpdatePseudoSection(records.data(), done, shown);
                     } else {

@@ -199,6 +199,11 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
     if (!Port)
         throw ETarnelError("Port err.");
     TExchange exchange(Exchanges);
+    Report().Connecting();
+    // However the attempt ends, the report learns whether the link is open.
+    const std::unique_ptr<TShell, void (*)(TShell *)> reportDone(this, [](TShell *s) {
+        s->Report().ConnectionDone(s->LinkOpen());
+    });
     View.SetStatusText(QStringLiteral("Open Com"));
     if (Port->Connect(State.PortSelector, baud, dial, false, modem, byteDelayMs) == 0) {
         View.EnableHealthTimer(false);
@@ -306,6 +311,7 @@ bool TShell::CheckInstrumentHealth()
     d.Texts = {OneDecimal(tx, Locale), OneDecimal(rx, Locale), WholeNumber(temp, Locale)};
     d.GaugePositions = {Truncated(double(tx) * 10.0), Truncated(double(rx) * 10.0), Truncated(100.0 - double(temp))};
     LastHealth = values;
+    Report().HealthRead(values);
     // Lines only while Start is disabled: during an action or right after connecting.
     const bool logLines = ActionRunning || !RunControls;
 
@@ -416,6 +422,7 @@ void TShell::LinkLost()
     EventLog.AddStamped(QStringLiteral("Link lost"));
     EventLog.SetColor(LogColor::Black);
     SaveEventLog();
+    Report().LinkLost();
 }
 
 void TShell::BatterieBtnClick()

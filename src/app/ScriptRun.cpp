@@ -92,6 +92,7 @@ TScriptRunner::TEnd TShell::RunScriptLines()
     TScriptRunner runner(Ui, EventLog, host);
     runner.Now = EventLog.Now;
     runner.OnFailure = OnScriptFailure;
+    runner.OnWait = [this](const QDateTime &until) { Report().Waiting(until); };
     LastRunEnd = TRunEnd::Normal;
     // Nobody is there to answer a box: each becomes a red log line, and a
     // silent instrument ends its exchange instead of waiting for a click.

@@ -114,6 +114,7 @@ TConfigValues TShell::CurrentValues() const
     v.SpeedStartDelay = Model->SpeedStartDelay;
     v.SpeedStartChannel = Model->SpeedStartChannel;
     v.Start = Model->StartParameters;
+    v.Mqtt = MqttKeys;
     return v;
 }
 
@@ -199,8 +200,10 @@ bool TShell::LoadConfiguration(const QString &path)
     State.HighSpeedChecked = false;
     View.TickPortItem(State.PortSelector);
     ShowPortImage(true);
+    MqttKeys = v.Mqtt;
     View.ShowSettings();
     View.InitProgressGraph();
+    ApplyMqtt();
     return true;
 }
 

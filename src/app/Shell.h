@@ -5,6 +5,7 @@
 // tarnelpro-cli and in tests.
 #include "app/AcquisitionResume.h"
 #include "app/AppState.h"
+#include "app/RunObserver.h"
 #include "app/UnattendedUi.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/DataRecord.h"
@@ -320,6 +321,25 @@ public:
     QString CoordinateFault;
     // Driven by tarnelpro-cli: the event log's header names the command line.
     bool CommandLine = false;
+
+    // The fleet report ([Mqtt] of the configuration, or --mqtt): told of the
+    // station's work; none when no broker is configured.
+    std::unique_ptr<TRunObserver> Observer;
+    TRunObserver &Report()
+    {
+        static TRunObserver none;
+        return Observer ? *Observer : none;
+    }
+    // The [Mqtt] keys in force: a configuration without them keeps these.
+    TMqttKeys MqttKeys;
+    // `--mqtt URL/TOPIC` of tarnelpro-cli: broker and topic for every
+    // configuration the run loads.
+    QString MqttOverride;
+    // Starts, changes or ends the report to match MqttKeys and MqttOverride;
+    // a setting that cannot work is said in red in the event log.
+    void ApplyMqtt();
+    // What ApplyMqtt set up last ("" when nothing).
+    QString MqttInUse;
     // Runs the disconnection a Connect during an action asked for.
     void DisconnectIfPending();
 

@@ -7,6 +7,7 @@
 #include "instrument/VoltixPro.h"
 #include "link/PortCOM.h"
 #include "link/PortVirt.h"
+#include "mqtt/MqttSettings.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -158,4 +159,21 @@ TStopOnSignal::~TStopOnSignal()
         ::close(Fds[1]);
     }
     Write = -1;
+}
+
+QString MqttOption(const QStringList &args)
+{
+    const qsizetype at = args.indexOf(QStringLiteral("--mqtt"));
+    return at >= 0 && at + 1 < args.size() ? args[at + 1] : QString();
+}
+
+QString MqttOptionProblem(const QString &url)
+{
+    TMqttSettings settings;
+    QString why = TMqttSettings::ParseUrl(url, settings);
+    if (why.isEmpty() && settings.Topic.isEmpty())
+        settings.Topic = TMqttSettings::DefaultTopic();
+    if (why.isEmpty())
+        why = settings.Problem();
+    return why;
 }

@@ -3,6 +3,7 @@
 // by the commands that talk to an instrument.
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -25,6 +26,11 @@ int ConnectLink(TShell &shell, TConsoleUi &ui, const QString *linkText, const TC
 bool ReadTimeout(const QMap<QString, QString> &values, int &timeout);
 // The same check, returning what is wrong with --timeout, or nothing.
 QString TimeoutError(const QMap<QString, QString> &values, int &timeout);
+
+// The value of "--mqtt URL/TOPIC" in args, empty without it.
+QString MqttOption(const QStringList &args);
+// What is wrong with a --mqtt value, empty when it can be used.
+QString MqttOptionProblem(const QString &url);
 
 // SIGINT and SIGTERM press Stop while an action runs; the message says what
 // happens next.

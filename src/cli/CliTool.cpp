@@ -21,12 +21,14 @@ void Usage(std::FILE *to)
                "  identify --link LINK | --config FILE.ini [--timeout SECONDS] [--yes]\n"
                "         connect, identify the instrument, read its batteries, disconnect\n"
                "  acquire --config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite | --resume] [--save-config]\n"
-               "          [--timeout SECONDS] [--yes]\n"
+               "          [--timeout SECONDS] [--mqtt URL/TOPIC] [--yes]\n"
                "         run the acquisition of a configuration (SIGINT/SIGTERM stop it cleanly)\n"
                "  check-resistance --config FILE.ini [--nodes used|defined|P1,P2] [--max KOHM]\n"
-               "                   [--retries N] [--link LINK] [--save-config] [--timeout SECONDS] [--yes]\n"
+               "                   [--retries N] [--link LINK] [--save-config] [--timeout SECONDS]\n"
+               "                   [--mqtt URL/TOPIC] [--yes]\n"
                "         measure electrode pair resistances, one line P1,P2,kOhm per pair\n"
-               "  script FILE.scp [--link LINK] [--timeout SECONDS] [--reconnect-pause SECONDS] [--resume] [--yes]\n"
+               "  script FILE.scp [--link LINK] [--timeout SECONDS] [--reconnect-pause SECONDS] [--resume]\n"
+               "         [--mqtt URL/TOPIC] [--yes]\n"
                "         run a script, printing the event log (SIGINT/SIGTERM end it); --resume: as a\n"
                "         station that goes on where it was after a restart\n"
                "  script FILE.scp --list | --plan [--from \"YYYY-MM-DD HH:MM:SS\"] [--duration MINUTES] [--limit N]\n"
@@ -42,8 +44,13 @@ void Usage(std::FILE *to)
                "  sequence --electrodes N --array dd|wenner|schlumberger|gradient [--spacing-max K]\n"
                "           [--reciprocals] [--channels C]\n"
                "         write a quadripole file on stdout, the group count on stderr\n"
+               "  fleet --mqtt URL/PREFIX [--once] [--password-file FILE] [--cafile FILE]\n"
+               "         one line per station reporting under PREFIX (state, progress, batteries,\n"
+               "         temperature, last seen), kept up to date; --once prints the retained states\n"
                "--save-config writes --link and --output into the configuration file; without it\n"
                "they hold for the run only\n"
+               "--mqtt URL/TOPIC: report to an MQTT broker, e.g. mqtt://127.0.0.1:1883/tarnelpro/st1 (the\n"
+               "path is the topic prefix; without it tarnelpro/<host name>); replaces [Mqtt] Broker and Topic\n"
                "--timeout: seconds without progress from the instrument before the command gives up (default 120)\n"
                "LINK: serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT] (default port 29461, baud 19200)\n"
                "--help: this text; --version: the program's version\n",
@@ -82,6 +89,7 @@ int main(int argc, char **argv)
         {QStringLiteral("export"), RunExportCommand},
         {QStringLiteral("qc"), RunQcCommand},
         {QStringLiteral("sequence"), RunSequenceCommand},
+        {QStringLiteral("fleet"), RunFleetCommand},
     };
     const QString name = args.takeFirst();
     const auto it = commands.find(name);

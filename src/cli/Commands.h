@@ -16,3 +16,5 @@ int RunExportCommand(const QStringList &args);
 int RunQcCommand(const QStringList &args);
 // sequence --electrodes N --array ...: a quadripole file on stdout, the group count on stderr.
 int RunSequenceCommand(const QStringList &args);
+// fleet --mqtt URL/PREFIX [--once]: the stations reporting under PREFIX.
+int RunFleetCommand(const QStringList &args);

@@ -126,6 +126,8 @@ void Close(TSession &s)
 void Begin(TSession &s, const QString &command, const QStringList &args)
 {
     s.Shell.CommandLine = true;
+    // Set before the configuration loads, which starts the report.
+    s.Shell.MqttOverride = MqttOption(args);
     s.Shell.EventLog.Action = QStringLiteral("tarnelpro-cli %1 %2").arg(command, args.join(QLatin1Char(' '))).trimmed();
     s.Shell.EventLog.OnSaveError = [](const QString &path, const QString &error) {
         PrintError(QStringLiteral("tarnelpro-cli: event log not saved: %1: %2").arg(path, error));
@@ -161,6 +163,9 @@ QString WhatIsWrong(const TOptions &o, const QStringList &required, int &timeout
     if (!ReadTimeout(o.Values, timeout))
         return QStringLiteral("--timeout wants whole seconds from 1 to 86400, not \"%1\"")
             .arg(o.Values.value(QStringLiteral("--timeout")));
+    if (o.Values.contains(QStringLiteral("--mqtt")))
+        if (const QString why = MqttOptionProblem(o.Values[QStringLiteral("--mqtt")]); !why.isEmpty())
+            return QStringLiteral("--mqtt: ") + why;
     return {};
 }
 
@@ -220,6 +225,8 @@ void UseOverrides(TSession &s, const TOptions &o)
         overridden << QStringLiteral("AcquisitionFile=") + s.Shell.State.AcquisitionFile;
     if (o.Values.contains(QStringLiteral("--link")))
         overridden << QStringLiteral("link ") + o.Values[QStringLiteral("--link")];
+    if (o.Values.contains(QStringLiteral("--mqtt")))
+        overridden << QStringLiteral("MQTT ") + o.Values[QStringLiteral("--mqtt")];
     if (overridden.isEmpty())
         return;
     s.Shell.EventLog.AddStamped(QStringLiteral("Command line overrides: %1 (%2)")
@@ -278,7 +285,7 @@ int RunAcquireCommand(const QStringList &args)
 {
     const TOptions o(args,
                      {QStringLiteral("--config"), QStringLiteral("--link"), QStringLiteral("--output"),
-                      QStringLiteral("--timeout")},
+                      QStringLiteral("--timeout"), QStringLiteral("--mqtt")},
                      {QStringLiteral("--overwrite"), QStringLiteral("--resume"), QStringLiteral("--yes"),
                       QStringLiteral("--save-config")});
     TSession s;
@@ -288,7 +295,7 @@ int RunAcquireCommand(const QStringList &args)
     if (!why.isEmpty())
         return UsageError(QStringLiteral("acquire"), why,
                           QStringLiteral("--config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite | --resume] "
-                                         "[--save-config] [--timeout SECONDS] [--yes]"));
+                                         "[--save-config] [--timeout SECONDS] [--mqtt URL/TOPIC] [--yes]"));
     s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
     Begin(s, QStringLiteral("acquire"), args);
     TConfigValues config;
@@ -349,13 +356,14 @@ int RunCheckResistanceCommand(const QStringList &args)
 {
     const TOptions o(args,
                      {QStringLiteral("--config"), QStringLiteral("--nodes"), QStringLiteral("--max"),
-                      QStringLiteral("--retries"), QStringLiteral("--link"), QStringLiteral("--timeout")},
+                      QStringLiteral("--retries"), QStringLiteral("--link"), QStringLiteral("--timeout"),
+                      QStringLiteral("--mqtt")},
                      {QStringLiteral("--yes"), QStringLiteral("--save-config")});
     QString why;
     const auto usage = [&why] {
         return UsageError(QStringLiteral("check-resistance"), why,
                           QStringLiteral("--config FILE.ini [--nodes used|defined|P1,P2] [--max KOHM] [--retries N] "
-                                         "[--link LINK] [--save-config] [--timeout SECONDS] [--yes]"));
+                                         "[--link LINK] [--save-config] [--timeout SECONDS] [--mqtt URL/TOPIC] [--yes]"));
     };
     TSession s;
     why = WhatIsWrong(o, {QStringLiteral("--config")}, s.Timeout);

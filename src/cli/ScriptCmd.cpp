@@ -30,7 +30,8 @@ int Usage(const QString &why = {})
     if (!why.isEmpty())
         PrintError(QStringLiteral("tarnelpro-cli script: ") + why);
     PrintError(QStringLiteral(
-        "usage: tarnelpro-cli script FILE.scp [--link LINK] [--timeout SECONDS] [--reconnect-pause SECONDS] [--resume] [--yes]\n"
+        "usage: tarnelpro-cli script FILE.scp [--link LINK] [--timeout SECONDS] [--reconnect-pause SECONDS] [--resume]\n"
+        "                                     [--mqtt URL/TOPIC] [--yes]\n"
         "       tarnelpro-cli script FILE.scp --list\n"
         "       tarnelpro-cli script FILE.scp --plan [--from \"YYYY-MM-DD HH:MM:SS\"] [--duration MINUTES] [--limit N]\n%1")
                    .arg(QString::fromLatin1(LinkHelp)));
@@ -47,7 +48,7 @@ struct TScriptArgs {
 
 bool ParseArgs(const QStringList &args, TScriptArgs &out)
 {
-    const QStringList valued = {"--link", "--timeout", "--from", "--duration", "--limit", "--reconnect-pause"};
+    const QStringList valued = {"--link", "--timeout", "--from", "--duration", "--limit", "--reconnect-pause", "--mqtt"};
     const QStringList flags = {"--yes", "--list", "--plan", "--resume"};
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
@@ -222,6 +223,13 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
         shell.ReconnectPausesMs = {pause * 1000, pause * 3000};
     }
     ui.AssumeYes = a.Has("--yes");
+    if (a.Values.contains("--mqtt")) {
+        if (const QString why = MqttOptionProblem(a.Values["--mqtt"]); !why.isEmpty()) {
+            return Usage(QStringLiteral("--mqtt: ") + why);
+        }
+        // Every configuration the script loads reports to this broker.
+        shell.MqttOverride = a.Values["--mqtt"];
+    }
     const bool station = a.Has("--resume");
     if (station) {
         // Where the script stands is kept; a restart goes on from there.
@@ -248,6 +256,7 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
         PrintError(estimate.isEmpty() ? label : label + QStringLiteral("  remaining ") + estimate);
     };
 
+    shell.ApplyMqtt();
     // Without --link the script's first configuration names the link, as
     // the window would have it after loading that configuration.
     TConfigValues config;
@@ -324,7 +333,7 @@ int RunScriptCommand(const QStringList &args)
     if (!ParseArgs(args, a))
         return Usage(a.Error);
     const bool runOnly = a.Values.contains("--link") || a.Values.contains("--timeout") || a.Has("--yes") ||
-                         a.Values.contains("--reconnect-pause") || a.Has("--resume");
+                         a.Values.contains("--reconnect-pause") || a.Has("--resume") || a.Values.contains("--mqtt");
     const bool planOnly = a.Values.contains("--from") || a.Values.contains("--duration") || a.Values.contains("--limit");
     if ((a.Has("--list") && (runOnly || planOnly)) || (a.Has("--plan") && runOnly) ||
         (!a.Has("--plan") && planOnly))

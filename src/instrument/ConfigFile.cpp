@@ -125,6 +125,19 @@ void Fill(TIniDocument &doc, const TConfigValues &values)
         integer("StartParameters", TMKeys[i], s.TM[i]);
     real("StartParameters", "Latitude", s.Latitude);
     real("StartParameters", "Longitude", s.Longitude);
+
+    // A configuration that never named a broker stays without the section.
+    const TMqttKeys &m = values.Mqtt;
+    if (!m.Broker.isEmpty()) {
+        integer("Mqtt", "Publish", m.Publish ? 1 : 0);
+        text("Mqtt", "Broker", m.Broker);
+        text("Mqtt", "Topic", m.Topic);
+        text("Mqtt", "Username", m.Username);
+        text("Mqtt", "PasswordFile", m.PasswordFile);
+        text("Mqtt", "CaFile", m.CaFile);
+        integer("Mqtt", "Qos", m.Qos);
+        integer("Mqtt", "Commands", m.Commands ? 1 : 0);
+    }
 }
 } // namespace
 
@@ -203,6 +216,17 @@ bool TConfigFile::Read(const QString &path, const TConfigValues &current, TConfi
         const QString device = doc.Value(QStringLiteral("Devices"), key).value_or(QString());
         if (ok && n >= 1 && n <= 98 && !device.isEmpty())
             v.Devices[int(n)] = device;
+    }
+    if (const QString broker = r.Text("Mqtt", "Broker", QString()).trimmed(); !broker.isEmpty()) {
+        TMqttKeys &m = v.Mqtt;
+        m.Broker = broker;
+        m.Publish = r.Int<qint64>("Mqtt", "Publish", 1) != 0;
+        m.Topic = r.Text("Mqtt", "Topic", QString()).trimmed();
+        m.Username = r.Text("Mqtt", "Username", QString());
+        m.PasswordFile = r.Text("Mqtt", "PasswordFile", QString());
+        m.CaFile = r.Text("Mqtt", "CaFile", QString());
+        m.Qos = r.Int("Mqtt", "Qos", 1, 0, 2);
+        m.Commands = r.Int<qint64>("Mqtt", "Commands", 0) != 0;
     }
     ApplyControlRules(v);
     out = v;

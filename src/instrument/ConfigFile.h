@@ -12,6 +12,20 @@
 #include <cstdint>
 #include <map>
 
+// [Mqtt]: where the station reports its work. Written only when a broker is set.
+struct TMqttKeys {
+    bool Publish = false;       // "Publish to MQTT"
+    QString Broker;             // mqtt://HOST[:PORT] or mqtts://HOST[:PORT]
+    QString Topic;              // prefix; empty: tarnelpro/<host name>
+    QString Username;
+    QString PasswordFile;
+    QString CaFile;
+    int Qos = 1;
+    bool Commands = false;
+
+    bool operator==(const TMqttKeys &) const = default;
+};
+
 struct TConfigValues {
     // [Name]
     QString QuadripoleFile;
@@ -42,6 +56,8 @@ struct TConfigValues {
     TStartParameters Start;
     // [Devices] Com<n> = device path
     std::map<int, QString> Devices;
+    // [Mqtt]: a file without a Broker key keeps the current values.
+    TMqttKeys Mqtt;
 };
 
 class TConfigFile {

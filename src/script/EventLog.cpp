@@ -19,6 +19,8 @@ void TEventLog::Add(const QString &text)
     Entries.push_back({text, Current});
     if (OnLine)
         OnLine(Entries.back());
+    if (OnLineReport)
+        OnLineReport(Entries.back());
     // A script that runs for weeks must not grow without end: the oldest
     // lines leave memory once every log file holds them.
     if (Entries.size() > MaxLines) {

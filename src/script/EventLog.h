@@ -74,6 +74,8 @@ public:
 
     // Observers: the pane, and whoever shows save failures.
     std::function<void(const TLogLine &)> OnLine;
+    // The fleet report's copy of each line, whoever shows the pane.
+    std::function<void(const TLogLine &)> OnLineReport;
     std::function<void()> OnClear;
     std::function<void(const QString &path, const QString &error)> OnSaveError;
 

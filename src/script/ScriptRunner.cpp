@@ -25,6 +25,8 @@ double TScriptRunner::NowDay() const { return DayNumber(Now()); }
 
 bool TScriptRunner::WaitUntil(double day)
 {
+    if (OnWait && NowDay() < day)
+        OnWait(FromDayNumber(day));
     while (NowDay() < day) {
         if (Host.StopRequested())
             return false;

@@ -67,6 +67,8 @@ public:
     std::function<void(const TScriptEvent &, const QString &line)> OnError;
     // The reason behind a "Start configuration Error", when there is one.
     std::function<void(const QString &reason)> OnFailure;
+    // A wait for a wake-up time or a latency begins (only when there is time to wait).
+    std::function<void(const QDateTime &until)> OnWait;
 
     // A local time driven by a tick counter from origin: tests and the
     // schedule preview move time by moving the clock.
