@@ -9,6 +9,7 @@
 #include "base/Folders.h"
 #include "base/TarnelError.h"
 #include "base/UserInterface.h"
+#include "instrument/DataFileReader.h"
 #include "instrument/DataRecord.h"
 #include "instrument/Generation.h"
 #include "instrument/VoltixPro.h"
@@ -518,6 +519,76 @@ void TShell::CreateDataFile()
     }
 }
 
+void TShell::StartQuality(bool resumed)
+{
+    TConfigValues values;
+    values.Start = Model->StartParameters;
+    values.Quality = QualityKeys;
+    Quality = TQualityControl(TQualitySettings::FromConfig(values));
+    QualityQuads.clear();
+    View.ClearQualityFlags();
+    const QString table = TResistanceTable::FileFor(State.AcquisitionFile);
+    if (QFileInfo::exists(table)) {
+        TResistanceTable t;
+        if (const QString error = t.Read(table); error.isEmpty()) {
+            Quality.SetBadElectrodes(t.BadPositions());
+        } else {
+            EventLog.SetColor(LogColor::Maroon);
+            EventLog.AddStamped(QStringLiteral("%1 not used: %2").arg(table, error));
+            EventLog.SetColor(LogColor::Black);
+        }
+    }
+    if (resumed) {
+        // The records already stored count, and pair with their reciprocals.
+        try {
+            TDataFileReader reader;
+            reader.Read(State.AcquisitionFile);
+            for (const TDataRecord &r : reader.Records()) {
+                QualityQuads.push_back(int(QualityQuads.size()));
+                View.SetQualityFlags(QualityQuads.back(), Quality.Add(r));
+                if (const int pair = Quality.LastPair(); pair >= 0)
+                    View.SetQualityFlags(QualityQuads[std::size_t(pair)], Quality.FlagsOf(pair));
+            }
+        } catch (const ETarnelError &) {
+            // The resume has read this file already; nothing to judge is no reason to stop.
+        }
+    }
+    View.ShowQuality(nullptr, 0, Quality.Flagged(), Quality.Records());
+}
+
+void TShell::JudgeGroup(const TDataRecord *records, int first, int count)
+{
+    std::array<unsigned, 10> flags{};
+    QStringList flagged;
+    count = std::clamp(count, 0, int(flags.size()));
+    for (int k = 0; k < count; ++k) {
+        flags[std::size_t(k)] = Quality.Add(records[k]);
+        QualityQuads.push_back(first + k);
+        View.SetQualityFlags(first + k, flags[std::size_t(k)]);
+        QString pair;
+        if (const int p = Quality.LastPair(); p >= 0) {
+            const int quad = QualityQuads[std::size_t(p)];
+            View.SetQualityFlags(quad, Quality.FlagsOf(p));
+            if (flags[std::size_t(k)] & TQualityControl::Reciprocal)
+                pair = QStringLiteral(" (reciprocal of %1)").arg(quad + 1);
+        }
+        if (flags[std::size_t(k)])
+            flagged << QStringLiteral("quadripole %1 %2%3")
+                           .arg(first + k + 1)
+                           .arg(TQualityControl::FlagNames(flags[std::size_t(k)]), pair);
+    }
+    View.ShowQuality(flags.data(), count, Quality.Flagged(), Quality.Records());
+    if (!flagged.isEmpty()) {
+        const QString line = QStringLiteral("Quality %1: %2")
+                                 .arg(ProgressLabel(first, count, Model->QuadCount), flagged.join(QStringLiteral("; ")));
+        EventLog.SetColor(LogColor::Maroon);
+        EventLog.AddStamped(line);
+        EventLog.SetColor(LogColor::Black);
+        if (OnQualityLine)
+            OnQualityLine(line);
+    }
+}
+
 void TShell::StoreGroup(int count, int first, TRecordArray &records)
 {
     try {
@@ -597,6 +668,7 @@ TShell::TRunEnd TShell::RunAcquisition()
                 resume->CutFile(State.AcquisitionFile);
             if (!spOnly && !resume)
                 CreateDataFile();
+            StartQuality(resume.has_value());
             endReport.emplace(*this, done);
             if (!spOnly) {
                 m.Protocol().ChangeMode(0);
@@ -636,6 +708,7 @@ TShell::TRunEnd TShell::RunAcquisition()
                     StoreGroup(n, done, records);
                     Report().GroupStored(done, n, records.data());
                     View.ShowMeasurement(records.data(), electrodes.data(), n);
+                    JudgeGroup(records.data(), done, n);
                     View.UpdateProgressGraph(State.BlockCount, done);
                 } else {
                     if (!spOnly)
@@ -658,6 +731,8 @@ TShell::TRunEnd TShell::RunAcquisition()
                         const int shown = std::min(State.BlockCount, static_cast<int>(records.size()));
                         Report().GroupStored(done, shown, records.data());
                         View.ShowMeasurement(records.data(), electrodes.data(), shown);
+                        if (!spOnly) // self-potential alone has no current or voltage to judge
+                            JudgeGroup(records.data(), done, shown);
                         View.UpdatePseudoSection(records.data(), done, shown);
                     } else {
                         if (++emptyRuns >= MaxEmptyRuns)

@@ -8,6 +8,7 @@
 
 class TGraph2D;
 class TGraph3D;
+class TResistanceTable;
 struct TDataRecord;
 struct Node;
 
@@ -89,6 +90,14 @@ public:
     virtual void RedrawProgressGraph() {}
     virtual void BuildPseudoSection() {}
     virtual void UpdatePseudoSection(const TDataRecord *, int, int) {}
+    // Quality flags (TQualityControl) of the count channels of the group just
+    // shown, and the run's flagged and judged records.
+    virtual void ShowQuality(const unsigned *, int, int, int) {}
+    // The flags of quadripole i, for hiding flagged records in the section;
+    // called before UpdatePseudoSection, and again for an earlier record
+    // when its reciprocal flags it.
+    virtual void SetQualityFlags(int, unsigned) {}
+    virtual void ClearQualityFlags() {}
     virtual void EnableScriptTools(bool) {}
     // "Stop acquisition and script" (Yes/No) after a stopped acquisition of a
     // script; true for Yes.
@@ -106,6 +115,8 @@ public:
     virtual void ShowResistanceChecked(bool) {}
     // which: 0 current pair, 1 minimum, 2 maximum.
     virtual void ShowResistance(int, const Node &, const Node &, float) {}
+    // The electrodes of the check along the line, with the maximum (kOhm).
+    virtual void ShowResistanceProfile(const TResistanceTable &, float) {}
 
     virtual TGraph2D &PseudoSectionGraph() = 0;
     virtual TGraph3D &ProgressGraph() = 0;

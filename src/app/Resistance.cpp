@@ -2,6 +2,7 @@
 #include "app/Shell.h"
 
 #include "app/MainView.h"
+#include "base/SafeFile.h"
 #include "base/UserInterface.h"
 #include "instrument/VoltixPro.h"
 
@@ -39,6 +40,16 @@ bool Step(const TVoltixPro &m, bool used, int &cursor, Node &out)
 {
     return used ? m.NextUsedNode(cursor, out) : m.NextDefinedNode(cursor, out);
 }
+
+TElectrodeHealth Health(const Node &n)
+{
+    TElectrodeHealth e;
+    e.Number = n.Number;
+    e.X = double(n.X);
+    e.Y = double(n.Y);
+    e.Z = double(n.Z);
+    return e;
+}
 } // namespace
 
 void TShell::CheckElectrodes()
@@ -55,6 +66,7 @@ void TShell::CheckElectrodes()
     const int selection = View.NodeSelection();
     bool first = true;
     bool last = false;
+    Resistances = {};
 
     while (!last && State.RunState != TRunState::StopRequested) {
         WaitWhilePaused();
@@ -78,14 +90,17 @@ void TShell::CheckElectrodes()
         }
         first = false;
         const TElectrodeList list = PairList(m.P1, m.P2);
+        bool measured = false, skipped = false;
         while (State.RunState != TRunState::StopRequested) {
             WaitWhilePaused();
             if (SkipFlag) {
                 SkipFlag = false;
+                skipped = measured;
                 break;
             }
             m.Protocol().SwitchElectrodes(list);
             m.Protocol().ReadResistance();
+            measured = true;
             View.ShowResistance(0, m.P1, m.P2, m.Resistance);
             if (m.Resistance > maximum) {
                 View.ShowMaximumFlash(true);
@@ -98,6 +113,19 @@ void TShell::CheckElectrodes()
         View.ShowMaximumFlash(false);
         View.ShowSkip(false);
         UpdateExtremes(*this, extremes);
+        if (measured) {
+            Resistances.AddPair(Health(m.P1), Health(m.P2), m.Resistance, maximum, skipped);
+            View.ShowResistanceProfile(Resistances, maximum);
+        }
+    }
+    // Beside the data file: the quality control of the next run takes its
+    // bad electrodes from there, and so does `qc`.
+    if (!Resistances.Electrodes.empty() && !State.AcquisitionFile.isEmpty()) {
+        const QString path = TResistanceTable::FileFor(State.AcquisitionFile);
+        if (const QString error = TSafeFile::Write(path, Resistances.Text()); !error.isEmpty())
+            WriteFailed(QStringLiteral("Can't save resistances \"%1\": %2").arg(path, error));
+        else
+            EventLog.AddStamped(QStringLiteral("Resistances written to ") + path);
     }
     View.ShowResistanceChecked(true);
     View.SetNodeCheckPanelEnabled(true);

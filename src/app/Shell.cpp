@@ -115,6 +115,7 @@ TConfigValues TShell::CurrentValues() const
     v.SpeedStartChannel = Model->SpeedStartChannel;
     v.Start = Model->StartParameters;
     v.Mqtt = MqttKeys;
+    v.Quality = QualityKeys;
     return v;
 }
 
@@ -201,6 +202,7 @@ bool TShell::LoadConfiguration(const QString &path)
     View.TickPortItem(State.PortSelector);
     ShowPortImage(true);
     MqttKeys = v.Mqtt;
+    QualityKeys = v.Quality;
     View.ShowSettings();
     View.InitProgressGraph();
     ApplyMqtt();

@@ -9,6 +9,8 @@
 #include "app/UnattendedUi.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/DataRecord.h"
+#include "instrument/QualityControl.h"
+#include "instrument/ResistanceTable.h"
 #include "script/EventLog.h"
 #include "script/Script.h"
 #include "script/ScriptRunner.h"
@@ -340,6 +342,24 @@ public:
     void ApplyMqtt();
     // What ApplyMqtt set up last ("" when nothing).
     QString MqttInUse;
+    // --- Quality control of the records as they arrive.
+    // The floors and limit of [Quality] (Q max is the acquisition parameters').
+    TQualityKeys QualityKeys;
+    // The run's judgement; Quads[k] is the quadripole of record k.
+    TQualityControl Quality;
+    std::vector<int> QualityQuads;
+    // Restarts the judgement for a run: the settings, the bad electrodes of
+    // the resistance check beside the data file, and on a resume the records
+    // the file holds already.
+    void StartQuality(bool resumed);
+    // Judges the count records of quadripoles first...: the page, the
+    // section, and one log line when some record is flagged.
+    void JudgeGroup(const TDataRecord *records, int first, int count);
+    // Told each group's quality line too (the command line prints it).
+    std::function<void(const QString &)> OnQualityLine;
+    // The electrodes of the last resistance check (CheckElectrodes).
+    TResistanceTable Resistances;
+
     // Runs the disconnection a Connect during an action asked for.
     void DisconnectIfPending();
 

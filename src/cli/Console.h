@@ -40,6 +40,13 @@ public:
     QString Status;
     THealthDisplay Health;
     TPage Page = TPage::Configuration;
+    // The run's quality count ("12 flagged of 340").
+    int QualityFlagged = 0, QualityTotal = 0;
+    void ShowQuality(const unsigned *, int, int flagged, int total) override
+    {
+        QualityFlagged = flagged;
+        QualityTotal = total;
+    }
 
     void EnableConnect(bool) override {}
     void SetStatusText(const QString &text) override;

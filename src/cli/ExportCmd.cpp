@@ -3,7 +3,10 @@
 #include "base/TextCodec.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "instrument/ConfigFile.h"
 #include "instrument/DataExporter.h"
+
+#include <QFileInfo>
 
 namespace {
 // "none", "chargeability" or "phase:F" (mrad per mV/V).
@@ -35,23 +38,35 @@ int RunExportCommand(const QStringList &args)
     const auto usage = [](const QString &why) {
         PrintError(QStringLiteral("tarnelpro-cli export: %1").arg(why));
         PrintError(QStringLiteral("usage: tarnelpro-cli export FILE.bin --format %1 [-o OUT|-] [--overwrite] "
-                                  "[--line] [--ip none|chargeability|phase:F]")
+                                  "[--line] [--ip none|chargeability|phase:F] [--config FILE.ini]")
                        .arg(TDataExporter::FormatNames().join(QLatin1Char('|'))));
         return 2;
     };
     QString input, formatName, output;
     bool overwrite = false;
     TExportOptions options;
+    TExportQuality quality;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
-        const bool takesValue = a == QLatin1String("--format") || a == QLatin1String("-o") || a == QLatin1String("--ip");
+        const bool takesValue = a == QLatin1String("--format") || a == QLatin1String("-o") || a == QLatin1String("--ip") ||
+                                a == QLatin1String("--config");
         if (takesValue && i + 1 >= args.size())
             return usage(QStringLiteral("%1 needs a value").arg(a));
         if (a == QLatin1String("--format"))
             formatName = args[++i];
         else if (a == QLatin1String("-o"))
             output = args[++i];
-        else if (a == QLatin1String("--ip")) {
+        else if (a == QLatin1String("--config")) {
+            // The limits the qc column judges by, as the run and `qc` read them.
+            TConfigValues values;
+            QString error;
+            const QString config = args[++i];
+            if (!QFileInfo(config).isFile() || !TConfigFile::Read(config, values, values, &error)) {
+                PrintError(QStringLiteral("%1: %2").arg(config, error.isEmpty() ? QStringLiteral("no such configuration file") : error));
+                return 1;
+            }
+            quality.Settings = TQualitySettings::FromConfig(values);
+        } else if (a == QLatin1String("--ip")) {
             if (!ParseIp(args[++i], options))
                 return usage(QStringLiteral("--ip takes none, chargeability or phase:F with F > 0 (mrad per mV/V), not \"%1\"")
                                  .arg(args[i]));
@@ -77,7 +92,7 @@ int RunExportCommand(const QStringList &args)
     if (output.isEmpty())
         output = DefaultExportPath(input, *format);
     try {
-        const TExportResult result = ExportDataFile(input, *format, output, overwrite, options);
+        const TExportResult result = ExportDataFile(input, *format, output, overwrite, options, quality);
         if (result.TornBytes > 0)
             PrintError(QStringLiteral("%1: the last %2 bytes are a partial or zero-filled record and were left out")
                            .arg(input)

@@ -331,9 +331,11 @@ int RunAcquireCommand(const QStringList &args)
     s.View.Overwrite = o.Has(QStringLiteral("--overwrite"));
     s.Shell.ReplaceDataFile = s.View.Overwrite;
     UseOverrides(s, o);
-    s.Shell.OnProgress = [](const QString &label, const QString &estimate) {
-        PrintError(estimate.isEmpty() ? label : label + QStringLiteral("  remaining ") + estimate);
+    s.Shell.OnProgress = [&s](const QString &label, const QString &estimate) {
+        const QString quality = QStringLiteral("  %1 flagged of %2").arg(s.View.QualityFlagged).arg(s.View.QualityTotal);
+        PrintError((estimate.isEmpty() ? label : label + QStringLiteral("  remaining ") + estimate) + quality);
     };
+    s.Shell.OnQualityLine = [](const QString &line) { PrintError(line); };
     try {
         if (const int status = Connect(s, o, &config); status != 0)
             return status;

@@ -3,10 +3,11 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "instrument/DataFileReader.h"
+#include "instrument/ConfigFile.h"
 #include "instrument/QualityControl.h"
+#include "instrument/ResistanceTable.h"
 
 #include <QFileInfo>
-#include <QSettings>
 
 #include <cstdio>
 
@@ -28,31 +29,27 @@ int RunQcCommand(const QStringList &args)
     }
     if (input.isEmpty())
         return usage();
-    TQualitySettings s;
+    // Judged as the run judged it: Q max of the acquisition parameters, the
+    // floors of [Quality], the electrodes of the resistance check beside the file.
+    TConfigValues values;
     if (!config.isEmpty()) {
+        QString error;
         if (!QFileInfo(config).isFile()) {
             PrintError(QStringLiteral("%1: no such configuration file").arg(config));
             return 1;
         }
-        QSettings ini(config, QSettings::IniFormat);
-        ini.beginGroup(QStringLiteral("Quality"));
-        const auto read = [&ini](const char *key, double &value) {
-            bool ok = false;
-            const QVariant v = ini.value(QLatin1String(key));
-            if (!v.isValid())
-                return true;
-            const double d = v.toString().toDouble(&ok);
-            if (ok && d >= 0)
-                value = d;
-            return ok && d >= 0;
-        };
-        for (auto [key, value] : {std::pair{"MaxQ", &s.MaxQ}, std::pair{"MinCurrent", &s.MinIn},
-                                  std::pair{"MinVoltage", &s.MinVp},
-                                  std::pair{"MaxReciprocalError", &s.MaxReciprocalError}})
-            if (!read(key, *value)) {
-                PrintError(QStringLiteral("%1: [Quality] %2 is not a number >= 0").arg(config, key));
-                return 1;
-            }
+        if (!TConfigFile::Read(config, values, values, &error)) {
+            PrintError(QStringLiteral("%1: %2").arg(config, error));
+            return 1;
+        }
+    }
+    const TQualitySettings s = TQualitySettings::FromConfig(values);
+    TResistanceTable resistances;
+    if (const QString table = TResistanceTable::FileFor(input); QFileInfo::exists(table)) {
+        if (const QString error = resistances.Read(table); !error.isEmpty()) {
+            PrintError(QStringLiteral("%1: %2").arg(table, error));
+            return 1;
+        }
     }
     try {
         TDataFileReader reader;
@@ -62,6 +59,7 @@ int RunQcCommand(const QStringList &args)
                            .arg(input)
                            .arg(reader.TornBytes()));
         TQualityControl qc(s);
+        qc.SetBadElectrodes(resistances.BadPositions());
         for (const TDataRecord &r : reader.Records())
             qc.Add(r);
         std::printf("records %d\n", qc.Records());

@@ -138,6 +138,7 @@ void TPseudoSection::Classify()
     rhoMin = -NoValue;
     const int count = QuadTotal(Survey);
     rhoValues.resize(std::size_t(count), 0.0f);
+    qcFlags.resize(std::size_t(count), 0u);
     for (int p = 0; p < PlaneCount; ++p) {
         planeMin[std::size_t(p)] = {Largest, Largest};
         planeMax[std::size_t(p)] = {-Largest, -Largest};
@@ -309,6 +310,23 @@ std::optional<TPseudoSection::GraphPoint> TPseudoSection::CellsOf(int i, int pla
     const TGeometry g = GeometryOf(i);
     position = PositionIn(g, plane);
     return Cells(i, plane, section, g);
+}
+
+bool TPseudoSection::SetFlags(int i, unsigned flags)
+{
+    if (i < 0)
+        return false;
+    if (std::size_t(i) >= qcFlags.size())
+        qcFlags.resize(std::size_t(i) + 1, 0u);
+    const bool changed = (qcFlags[std::size_t(i)] != 0) != (flags != 0);
+    qcFlags[std::size_t(i)] = flags;
+    return changed && std::size_t(i) < rhoValues.size() && rhoValues[std::size_t(i)] != NoValue;
+}
+
+float TPseudoSection::Shown(int i, bool hideFlagged) const
+{
+    const auto k = std::size_t(i);
+    return hideFlagged && k < qcFlags.size() && qcFlags[k] ? NoValue : rhoValues[k];
 }
 
 void TPseudoSection::StoreRho(int i, float value)

@@ -88,6 +88,12 @@ public:
     std::array<std::vector<GraphPoint>, PlaneCount> planePoints;
     std::vector<QuadCoord> quadCoords;
     std::vector<float> rhoValues;
+    // Quality flags of each quadripole (TQualityControl), 0 when good or not judged.
+    std::vector<unsigned> qcFlags;
+    // True when the drawn value changes (a measured record now flagged or cleared).
+    bool SetFlags(int i, unsigned flags);
+    // What the section shows of quadripole i: nothing for a flagged one when hidden.
+    float Shown(int i, bool hideFlagged) const;
     // Per plane: horizontal then vertical extent of the members, in metres.
     std::array<std::array<float, 2>, PlaneCount> planeMin{};
     std::array<std::array<float, 2>, PlaneCount> planeMax{};

@@ -40,4 +40,6 @@ public:
     // never draws before the grids exist.
     virtual void SetProgress(int position, int maximum) = 0;
     virtual bool RhoPageShowing() const = 0;
+    // "Hide flagged": records the quality control flagged are left out.
+    virtual bool HideFlagged() const { return false; }
 };

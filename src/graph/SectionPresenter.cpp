@@ -303,12 +303,34 @@ void TSectionPresenter::Redraw(int plane, int section)
         ++annotation;
         const auto x = static_cast<float>(pos.Horizontal);
         const auto y = static_cast<float>(-pos.Vertical);
-        const float z = Model.rhoValues[std::size_t(i)];
+        const float z = Model.Shown(i, Controls.HideFlagged());
         for (int c = cells->firstColumn; c <= cells->lastColumn; ++c)
             WriteCell(cells->row, c, x, y, z, singleRow);
     }
     Model.lastPlane = plane;
     Model.lastSection = section;
+}
+
+void TSectionPresenter::HideFlaggedClick()
+{
+    Model.lastPlane = -1; // drawn again from the stored values
+    TBusyScope busy(Ui);
+    UpdatePseudoSection(nullptr, 0, 0);
+}
+
+void TSectionPresenter::SetQualityFlags(int i, unsigned flags)
+{
+    if (Model.SetFlags(i, flags) && Controls.HideFlagged())
+        Model.lastPlane = -1;
+}
+
+void TSectionPresenter::ClearQualityFlags()
+{
+    const bool shown = Controls.HideFlagged() &&
+                       std::any_of(Model.qcFlags.begin(), Model.qcFlags.end(), [](unsigned f) { return f != 0; });
+    std::fill(Model.qcFlags.begin(), Model.qcFlags.end(), 0u);
+    if (shown)
+        Model.lastPlane = -1;
 }
 
 void TSectionPresenter::UpdatePseudoSection(const TDataRecord *records, int first, int count)
@@ -341,7 +363,7 @@ void TSectionPresenter::UpdatePseudoSection(const TDataRecord *records, int firs
             const auto cells = Model.CellsOf(i, plane, section);
             if (!cells)
                 continue;
-            const float z = Model.rhoValues[std::size_t(i)];
+            const float z = Model.Shown(i, Controls.HideFlagged());
             for (int c = cells->firstColumn; c <= cells->lastColumn; ++c) {
                 Graph.ZData(cells->row, c, z);
                 if (singleRow)

@@ -50,6 +50,12 @@ public:
     void BitBtnUnZoomClick() { Graph.PEactions(TGraph2DAction::sgUndoZoom); }
     void BitBtn5Click() { Graph.PEactions(TGraph2DAction::sgExportDialog); }
     void BitBtnMaximizeClick() { Graph.PEactions(TGraph2DAction::sgMaximize); }
+    // "Hide flagged" changed: the section is drawn again.
+    void HideFlaggedClick();
+    // Quality flags of quadripole i; an earlier record a reciprocal flags
+    // is drawn again at the next update.
+    void SetQualityFlags(int i, unsigned flags);
+    void ClearQualityFlags();
     // Any change of the main page.
     void PageControl1Change() { ApplyColorRange(); }
 

@@ -9,6 +9,7 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace {
 const char *const TMKeys[20] = {"TM1",  "TM2",  "TM3",  "TM4",  "TM5",  "TM6",  "TM7",
@@ -126,6 +127,10 @@ void Fill(TIniDocument &doc, const TConfigValues &values)
     real("StartParameters", "Latitude", s.Latitude);
     real("StartParameters", "Longitude", s.Longitude);
 
+    real("Quality", "MinCurrent", values.Quality.MinCurrent);
+    real("Quality", "MinVoltage", values.Quality.MinVoltage);
+    real("Quality", "MaxReciprocalError", values.Quality.MaxReciprocalError);
+
     // A configuration that never named a broker stays without the section.
     const TMqttKeys &m = values.Mqtt;
     if (!m.Broker.isEmpty()) {
@@ -227,6 +232,15 @@ bool TConfigFile::Read(const QString &path, const TConfigValues &current, TConfi
         m.CaFile = r.Text("Mqtt", "CaFile", QString());
         m.Qos = r.Int("Mqtt", "Qos", 1, 0, 2);
         m.Commands = r.Int<qint64>("Mqtt", "Commands", 0) != 0;
+    }
+    // A floor or limit that is no number >= 0 takes its default.
+    const TQualityKeys dq;
+    for (auto [key, value, fallback] : {std::tuple{"MinCurrent", &v.Quality.MinCurrent, dq.MinCurrent},
+                                        std::tuple{"MinVoltage", &v.Quality.MinVoltage, dq.MinVoltage},
+                                        std::tuple{"MaxReciprocalError", &v.Quality.MaxReciprocalError,
+                                                   dq.MaxReciprocalError}}) {
+        const float f = r.Float("Quality", key, fallback);
+        *value = f >= 0 ? f : fallback;
     }
     ApplyControlRules(v);
     out = v;

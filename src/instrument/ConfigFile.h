@@ -26,6 +26,16 @@ struct TMqttKeys {
     bool operator==(const TMqttKeys &) const = default;
 };
 
+// [Quality]: the floors and the reciprocal limit of the live quality control
+// (Q max is the acquisition's own, [StartParameters] CrenEt).
+struct TQualityKeys {
+    float MinCurrent = 1;             // mA
+    float MinVoltage = 0.01f;         // mV
+    float MaxReciprocalError = 5;     // %
+
+    bool operator==(const TQualityKeys &) const = default;
+};
+
 struct TConfigValues {
     // [Name]
     QString QuadripoleFile;
@@ -58,6 +68,7 @@ struct TConfigValues {
     std::map<int, QString> Devices;
     // [Mqtt]: a file without a Broker key keeps the current values.
     TMqttKeys Mqtt;
+    TQualityKeys Quality;
 };
 
 class TConfigFile {

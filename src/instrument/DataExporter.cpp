@@ -3,6 +3,7 @@
 #include "base/SafeFile.h"
 #include "base/TarnelError.h"
 #include "instrument/DataFileReader.h"
+#include "instrument/ResistanceTable.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -91,7 +92,8 @@ QByteArray Fault(const TDataRecord &r)
 }
 } // namespace
 
-TDataExporter::TDataExporter(const std::vector<TDataRecord> &records, QString title, TExportOptions options)
+TDataExporter::TDataExporter(const std::vector<TDataRecord> &records, QString title, TExportOptions options,
+                             const TExportQuality &quality)
     : Records(records), Title(std::move(title)), Options(options), Line(LinePositions(records))
 {
     for (const TDataRecord &r : Records)
@@ -100,6 +102,13 @@ TDataExporter::TDataExporter(const std::vector<TDataRecord> &records, QString ti
             if (Finite(p))
                 (IsRemote(p) ? Remotes : Positions).push_back(p);
         }
+    TQualityControl qc(quality.Settings);
+    qc.SetBadElectrodes(quality.BadElectrodes);
+    for (const TDataRecord &r : Records)
+        qc.Add(r);
+    for (int i = 0; i < qc.Records(); ++i)
+        QcFlags.push_back(qc.FlagsOf(i));
+    HasErrorModel = qc.ErrorModel(ErrorA, ErrorB);
     for (auto *list : {&Positions, &Remotes}) {
         std::sort(list->begin(), list->end(), Less);
         list->erase(std::unique(list->begin(), list->end()), list->end());
@@ -315,6 +324,7 @@ std::vector<TDataExporter::TColumn> TDataExporter::CsvColumns() const
     c.push_back({"latitude_deg", [](R r, I) { return Real(Degrees(r.Latitude)); }});
     c.push_back({"longitude_deg", [](R r, I) { return Real(Degrees(r.Longitude)); }});
     c.push_back({"flag", [](R r, I) { return Fault(r); }});
+    c.push_back({"qc", [this](R, I i) { return TQualityControl::FlagNames(QcFlags[i]).toLatin1(); }});
     return c;
 }
 
@@ -335,6 +345,14 @@ std::vector<TDataExporter::TColumn> TDataExporter::UnifiedColumns() const
         c.push_back({"ip", [](R r, I) { return Real(r.M); }});
     else if (Options.Ip == TIpColumn::Phase)
         c.push_back({"ip", [factor = Options.PhasePerChargeability](R r, I) { return Real(double(r.M) * factor); }});
+    if (HasErrorModel)
+        c.push_back({"err", [this](R r, I) {
+                         // Relative, as the format reads it; a fit that reaches below zero
+                         // for small readings still gives each reading some weight.
+                         const double resistance = r.In != 0.0f ? std::abs(double(r.Vp) / double(r.In)) : 0.0;
+                         const double absolute = ErrorA + ErrorB * resistance;
+                         return Real(resistance > 0 ? std::max(absolute / resistance, 0.001) : 1.0);
+                     }});
     return c;
 }
 
@@ -387,6 +405,8 @@ TExportText TDataExporter::Unified() const
     QByteArrayList tokens;
     for (const TColumn &column : columns)
         tokens << column.Name;
+    if (HasErrorModel)
+        note += "; err relative, (" + Real(ErrorA) + " ohm + " + Real(ErrorB) + " |r|) / |r| from the reciprocals";
     out += Int(qint64(Records.size())) + " # data; rhoa in ohm.m, r in ohm, k in m, i in A, u in V" + note + '\n';
     out += "# " + tokens.join(' ') + '\n';
     for (std::size_t i = 0; i < Records.size(); ++i) {
@@ -569,7 +589,7 @@ bool SameFile(const QString &a, const QString &b)
 }
 
 TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, const QString &outPath, bool overwrite,
-                             const TExportOptions &options)
+                             const TExportOptions &options, const TExportQuality &quality)
 {
     TDataFileReader reader;
     reader.Read(dataFile);
@@ -587,7 +607,14 @@ TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, cons
     TExportResult result;
     result.Records = qint64(reader.Records().size());
     result.TornBytes = reader.TornBytes();
-    const TDataExporter exporter(reader.Records(), title, options);
+    TExportQuality judged = quality;
+    if (const QString table = TResistanceTable::FileFor(dataFile); judged.BadElectrodes.empty() && QFileInfo::exists(table)) {
+        TResistanceTable t;
+        if (const QString error = t.Read(table); !error.isEmpty())
+            throw ETarnelError(QStringLiteral("%1: %2").arg(table, error));
+        judged.BadElectrodes = t.BadPositions();
+    }
+    const TDataExporter exporter(reader.Records(), title, options, judged);
     TExportText text;
     try {
         text = exporter.Export(format);

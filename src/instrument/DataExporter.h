@@ -5,6 +5,7 @@
 // electrodes form one line they are numbered along it, otherwise by x, y, z.
 #include "instrument/DataRecord.h"
 #include "instrument/LineLayout.h"
+#include "instrument/QualityControl.h"
 
 #include <QByteArray>
 #include <QString>
@@ -27,6 +28,13 @@ struct TExportOptions {
     double PhasePerChargeability = 0;  // mrad per mV/V, with TIpColumn::Phase
 };
 
+// How the records are judged (csv's qc column, unified's err column);
+// ExportDataFile adds the bad electrodes of FILE_Resistance.csv.
+struct TExportQuality {
+    TQualitySettings Settings;
+    std::vector<std::array<float, 3>> BadElectrodes;
+};
+
 struct TExportText {
     QByteArray Text;
     qint64 Written = 0; // records in the text
@@ -38,7 +46,8 @@ public:
     using TPosition = std::array<float, 3>;
 
     // title: the first line of the Res2DInv file.
-    TDataExporter(const std::vector<TDataRecord> &records, QString title, TExportOptions options = {});
+    TDataExporter(const std::vector<TDataRecord> &records, QString title, TExportOptions options = {},
+                  const TExportQuality &quality = {});
 
     // "csv", "unified", "protocol", "res2dinv"; nullopt for anything else.
     static std::optional<TExportFormat> FormatOf(const QString &name);
@@ -91,6 +100,10 @@ private:
     int ProtocolNumber(const TPosition &p, bool current) const;
 
     const std::vector<TDataRecord> &Records;
+    // Quality flags of each record, and the error model of the reciprocals.
+    std::vector<unsigned> QcFlags;
+    bool HasErrorModel = false;
+    double ErrorA = 0, ErrorB = 0;
     QString Title;
     TExportOptions Options;
     std::vector<TPosition> Positions; // numbered order
@@ -112,7 +125,8 @@ struct TExportResult {
 // overwrite is set. Raises ETarnelError with the file's name and the reason;
 // nothing is written then.
 TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, const QString &outPath,
-                             bool overwrite = false, const TExportOptions &options = {});
+                             bool overwrite = false, const TExportOptions &options = {},
+                             const TExportQuality &quality = {});
 // Beside the data file: FILE.csv, FILE.ohm, FILE_protocol.dat, FILE_res2dinv.dat.
 QString DefaultExportPath(const QString &dataFile, TExportFormat format);
 // The electrode list written beside a protocol export: FILE_electrodes.csv

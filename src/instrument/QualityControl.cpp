@@ -1,5 +1,7 @@
 #include "instrument/QualityControl.h"
 
+#include "instrument/ConfigFile.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -30,10 +32,21 @@ QString TQualityControl::FlagNames(unsigned flags)
     return out.join('|');
 }
 
+TQualitySettings TQualitySettings::FromConfig(const TConfigValues &values)
+{
+    TQualitySettings s;
+    s.MaxQ = double(values.Start.CrenEt);
+    s.MinIn = double(values.Quality.MinCurrent);
+    s.MinVp = double(values.Quality.MinVoltage);
+    s.MaxReciprocalError = double(values.Quality.MaxReciprocalError);
+    return s;
+}
+
 unsigned TQualityControl::Add(const TDataRecord &r)
 {
     unsigned f = 0;
-    if (!(r.Q <= Settings.MaxQ))
+    Pair = -1;
+    if (Settings.MaxQ > 0 && !(r.Q <= Settings.MaxQ))
         f |= HighQ;
     if (!(std::abs(r.In) >= Settings.MinIn))
         f |= LowCurrent;
@@ -68,6 +81,7 @@ unsigned TQualityControl::Add(const TDataRecord &r)
                 Count(Keys[it->second.second]);
             earlier |= Reciprocal;
         }
+        Pair = int(it->second.second);
         Seen.erase(it);
         paired = true;
         break;

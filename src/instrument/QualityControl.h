@@ -3,6 +3,8 @@
 // readings and the disagreement of reciprocal pairs; the summary of a survey.
 #include "instrument/DataRecord.h"
 
+struct TConfigValues;
+
 #include <QString>
 #include <QStringList>
 
@@ -11,11 +13,15 @@
 #include <vector>
 
 struct TQualitySettings {
-    double MaxQ = 5;               // %
+    double MaxQ = 1;               // %; 0: no limit (the instrument stacks to its maximum)
     double MinIn = 1;              // mA
     double MinVp = 0.01;           // mV, absolute value
     double MaxReciprocalError = 5; // %
     double MaxResistance = 0;      // kOhm; 0: no resistance check known
+
+    // Q max of the acquisition parameters, the floors and the reciprocal
+    // limit of [Quality]: the window, the run and `qc` judge alike.
+    static TQualitySettings FromConfig(const TConfigValues &values);
 };
 
 class TQualityControl {
@@ -43,6 +49,9 @@ public:
     unsigned Add(const TDataRecord &r);
 
     int Records() const { return int(Flags.size()); }
+    unsigned FlagsOf(int record) const { return record >= 0 && record < Records() ? Flags[std::size_t(record)] : 0u; }
+    // The earlier record the last one was paired with as its reciprocal; -1: none.
+    int LastPair() const { return Pair; }
     int Flagged() const;
     int Count(int bit) const;
     // Reciprocal errors (%) of every pair found, and |R| mean and |R1 - R2| of each.
@@ -58,6 +67,7 @@ private:
     TQualitySettings Settings;
     std::vector<TPoint> Bad;
     std::vector<unsigned> Flags;
+    int Pair = -1;
     std::vector<TKey> Keys;
     void Count(const TKey &key);
     std::map<TKey, std::pair<double, std::size_t>> Seen; // R and record index

@@ -1,6 +1,7 @@
 #include "ui/AcqPage.h"
 
 #include "instrument/DataRecord.h"
+#include "instrument/QualityControl.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -8,6 +9,8 @@
 #include <QLabel>
 #include <QLocale>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 QLabel *ValueLabel(QWidget *parent, const QString &name)
@@ -93,6 +96,9 @@ TAcqPage::TAcqPage(QWidget *parent) : QWidget(parent)
     InLblx = ValueLabel(DataGB, QStringLiteral("InLblx"));
     current->addWidget(InLblx);
     current->addStretch(1);
+    QcCountLbl = new QLabel(DataGB);
+    QcCountLbl->setObjectName(QStringLiteral("QcCountLbl"));
+    current->addWidget(QcCountLbl);
     right->addLayout(current);
     auto *acq = new QWidget(DataGB);
     acq->setObjectName(QStringLiteral("AcqPannel"));
@@ -104,6 +110,7 @@ TAcqPage::TAcqPage(QWidget *parent) : QWidget(parent)
     const char *prefixes[] = {"V", "Rho", "M", "Sp", "Q"};
     for (int f = 0; f < 5; ++f)
         channels->addWidget(new QLabel(QString::fromLatin1(columns[f]), acq), 0, f + 1, Qt::AlignCenter);
+    channels->addWidget(new QLabel(QStringLiteral("QC"), acq), 0, 6, Qt::AlignCenter);
     for (int k = 0; k < 10; ++k) {
         auto *cap = new QLabel(QStringLiteral("Ch %1").arg(k + 1), acq);
         cap->setProperty("tag", k);
@@ -115,6 +122,12 @@ TAcqPage::TAcqPage(QWidget *parent) : QWidget(parent)
             Channels[std::size_t(k)][std::size_t(f)] = l;
             channels->addWidget(l, k + 1, f + 1);
         }
+        auto *qc = new QLabel(acq);
+        qc->setObjectName(QStringLiteral("QC%1Lblx").arg(k + 1));
+        qc->setFixedWidth(18);
+        qc->setFrameShape(QFrame::Box);
+        QcLabels[std::size_t(k)] = qc;
+        channels->addWidget(qc, k + 1, 6);
     }
     right->addWidget(acq);
     right->addStretch(1);
@@ -141,6 +154,9 @@ void TAcqPage::ShowMeasurement(const TDataRecord *records, const std::int16_t *e
         ChannelCaptions[std::size_t(c)]->setVisible(on);
         for (QLabel *l : Channels[std::size_t(c)])
             l->setVisible(on);
+        QcLabels[std::size_t(c)]->setVisible(on);
+        QcLabels[std::size_t(c)]->setStyleSheet(QString());
+        QcLabels[std::size_t(c)]->setToolTip(QString());
         const int row = c + 3; // P(c+2)
         if (row < 13) {
             ElectrodeCaptions[std::size_t(row)]->setVisible(on);
@@ -172,4 +188,18 @@ void TAcqPage::ShowMeasurement(const TDataRecord *records, const std::int16_t *e
         row[3]->setText(Fixed(locale, double(r.Sp), 1));
         row[4]->setText(Fixed(locale, double(r.Q), 1));
     }
+}
+
+void TAcqPage::ShowQuality(const unsigned *flags, int count, int flagged, int total)
+{
+    for (int k = 0; flags && k < std::min(count, 10); ++k) {
+        QLabel *l = QcLabels[std::size_t(k)];
+        const unsigned f = flags[k];
+        l->setStyleSheet(f ? QStringLiteral("QLabel { background: rgb(230,0,0); }")
+                           : QStringLiteral("QLabel { background: rgb(0,190,0); }"));
+        l->setToolTip(f ? TQualityControl::FlagNames(f) : QStringLiteral("good"));
+        l->setProperty("flags", f);
+    }
+    QcCountLbl->setText(QStringLiteral("%1 flagged of %2").arg(flagged).arg(total));
+    QcCountLbl->setStyleSheet(flagged ? QStringLiteral("color: rgb(200,0,0); font-weight: bold;") : QString());
 }

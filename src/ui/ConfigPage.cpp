@@ -1,6 +1,7 @@
 #include "ui/ConfigPage.h"
 
 #include "app/Shell.h"
+#include "base/TextCodec.h"
 #include "base/UserInterface.h"
 #include "instrument/Parameters.h"
 #include "instrument/VoltixPro.h"
@@ -103,6 +104,7 @@ TConfigPage::TConfigPage(TShell &shell, QWidget *parent) : QWidget(parent), Shel
     right->addWidget(BuildStandard());
     right->addWidget(BuildHighSpeed());
     right->addWidget(BuildPosition());
+    right->addWidget(BuildQuality());
     right->addStretch(1);
     grid->addLayout(left, 0, 0);
     grid->addLayout(right, 0, 1);
@@ -399,6 +401,50 @@ QWidget *TConfigPage::BuildPosition()
     return g;
 }
 
+QWidget *TConfigPage::BuildQuality()
+{
+    auto *g = new QGroupBox(QStringLiteral("Quality control"), this);
+    g->setObjectName(QStringLiteral("QualityGb"));
+    auto *l = new QGridLayout(g);
+    l->setVerticalSpacing(2);
+    struct TField {
+        QLineEdit *&Edit;
+        const char *Name, *Caption;
+        float TQualityKeys::*Key;
+    };
+    const TField fields[] = {
+        {MinCurrentEdt, "MinCurrentEdt", "In min (mA) :", &TQualityKeys::MinCurrent},
+        {MinVoltageEdt, "MinVoltageEdt", "|Vp| min (mV) :", &TQualityKeys::MinVoltage},
+        {MaxReciprocalEdt, "MaxReciprocalEdt", "Reciprocal max (%) :", &TQualityKeys::MaxReciprocalError},
+    };
+    int column = 0;
+    for (const TField &f : fields) {
+        f.Edit = new QLineEdit(g);
+        f.Edit->setObjectName(QString::fromLatin1(f.Name));
+        f.Edit->setFixedWidth(60);
+        l->addWidget(new QLabel(QString::fromLatin1(f.Caption), g), column / 4, column % 4);
+        l->addWidget(f.Edit, column / 4, column % 4 + 1);
+        column += 2;
+        QLineEdit *edit = f.Edit;
+        const auto key = f.Key;
+        // A floor is a number from 0 ("." or ","); anything else keeps the previous value.
+        OnLeave(edit, [this, edit, key] {
+            bool ok = false;
+            const double v = ParseFileReal(edit->text().trimmed(), &ok);
+            if (ok && v >= 0 && v <= 1e6)
+                Shell.QualityKeys.*key = float(v);
+            else
+                Beep();
+            edit->setText(QualityText(Shell.QualityKeys.*key));
+        });
+    }
+    g->setToolTip(QStringLiteral("Records below these floors, or whose reciprocal differs by more, are flagged; "
+                                 "Q is judged against Q max"));
+    return g;
+}
+
+QString TConfigPage::QualityText(float value) { return Shell.Locale.toString(double(value), 'g', 6).remove(Shell.Locale.groupSeparator()); }
+
 QWidget *TConfigPage::BuildAcquisition()
 {
     auto *g = new QGroupBox(QStringLiteral("Acquisition"), this);
@@ -541,6 +587,9 @@ void TConfigPage::ShowParameters()
     ShowLevelControls();
     LatitudeLblx->setText(Position::Text(p.Latitude, true));
     LongitudeLblx->setText(Position::Text(p.Longitude, false));
+    MinCurrentEdt->setText(QualityText(Shell.QualityKeys.MinCurrent));
+    MinVoltageEdt->setText(QualityText(Shell.QualityKeys.MinVoltage));
+    MaxReciprocalEdt->setText(QualityText(Shell.QualityKeys.MaxReciprocalError));
 }
 
 void TConfigPage::ShowSurveyFiles()

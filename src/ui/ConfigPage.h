@@ -52,6 +52,8 @@ private:
     QWidget *BuildStandard();
     QWidget *BuildHighSpeed();
     QWidget *BuildPosition();
+    QWidget *BuildQuality();
+    QString QualityText(float value);
     QWidget *BuildAcquisition();
     QWidget *BuildConfigurationFile();
     QWidget *BuildComment();
@@ -71,6 +73,7 @@ private:
     TUpDownEdit *VabMaxEdt, *StdChannelEdn, *TriggerEdn, *QMaxEdn, *StackMinEdn, *StackMaxEdn, *ChannelEdn;
     QPushButton *IPModeProgBtn;
     QLineEdit *TimeEdt, *TxVoltageEdt, *LatitudeLblx, *LongitudeLblx;
+    QLineEdit *MinCurrentEdt, *MinVoltageEdt, *MaxReciprocalEdt;
     QLabel *TxVoltageLbl;
     QLabel *AcquisitionFileSTxt, *DuplicateFileSTxt, *ConfigFileTxt;
     QCheckBox *DuplicateCheckBox, *LowCurrentCheckBox, *StoreResistanceCheckBox;

@@ -72,7 +72,9 @@ void TExportBox::ExportBtnClick()
             return;
     }
     try {
-        const TExportResult result = ExportDataFile(dataFile, choice.Format, path, true);
+        TExportQuality quality;
+        quality.Settings = TQualitySettings::FromConfig(Shell.CurrentValues());
+        const TExportResult result = ExportDataFile(dataFile, choice.Format, path, true, {}, quality);
         QString text = QStringLiteral("Exported %1 records to %2").arg(result.Written).arg(path);
         if (result.LeftOut > 0)
             text += QStringLiteral(" (%1 record%2 without a current, with Rho <= 0, without a geometric factor or with damaged values left out)")

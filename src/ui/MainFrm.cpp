@@ -611,6 +611,20 @@ void TMainFrm::SetPauseDown(bool down)
 void TMainFrm::ShowModeLabel(const QString &mode) { AcquisitonDataTb->ShowMode(mode); }
 void TMainFrm::HideDataGroup() { AcquisitonDataTb->HideData(); }
 
+void TMainFrm::ShowQuality(const unsigned *flags, int count, int flagged, int total)
+{
+    AcquisitonDataTb->ShowQuality(flags, count, flagged, total);
+}
+
+void TMainFrm::SetQualityFlags(int quad, unsigned flags) { Presenter->SetQualityFlags(quad, flags); }
+
+void TMainFrm::ClearQualityFlags() { Presenter->ClearQualityFlags(); }
+
+void TMainFrm::ShowResistanceProfile(const TResistanceTable &table, float maximum)
+{
+    ResistanceTb->ShowProfile(table, maximum);
+}
+
 void TMainFrm::ShowMeasurement(const TDataRecord *records, const std::int16_t *electrodes, int n)
 {
     AcquisitonDataTb->ShowMeasurement(records, electrodes, n, Shell->Locale);

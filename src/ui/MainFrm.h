@@ -89,6 +89,10 @@ public:
     void RedrawProgressGraph() override;
     void BuildPseudoSection() override;
     void UpdatePseudoSection(const TDataRecord *records, int first, int count) override;
+    void ShowQuality(const unsigned *flags, int count, int flagged, int total) override;
+    void SetQualityFlags(int quad, unsigned flags) override;
+    void ClearQualityFlags() override;
+    void ShowResistanceProfile(const TResistanceTable &table, float maximum) override;
 
     // Sets the enabled state of every child control of container, and of
     // their children when deep.

@@ -1,6 +1,9 @@
 #include "ui/ResPage.h"
 
+#include "instrument/ResistanceTable.h"
 #include "survey/Sequence.h"
+
+#include <qcustomplot.h>
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -13,6 +16,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 constexpr float Maxima[] = {500, 100, 50, 20, 10, 5, 2, 1};
@@ -126,7 +132,69 @@ TResPage::TResPage(QWidget *parent) : QWidget(parent)
     status->addStretch(1);
     status->addWidget(ResistanceCheckedLbl);
     column->addLayout(status);
-    column->addStretch(1);
+
+    ResistancePlot = new QCustomPlot(this);
+    ResistancePlot->setObjectName(QStringLiteral("ResistancePlot"));
+    ResistancePlot->setMinimumHeight(220);
+    QCustomPlot *plot = ResistancePlot;
+    plot->xAxis->setLabel(QStringLiteral("Electrode"));
+    plot->yAxis->setLabel(QStringLiteral("Resistance (kOhm)"));
+    plot->yAxis->setScaleType(QCPAxis::stLogarithmic);
+    plot->yAxis->setTicker(QSharedPointer<QCPAxisTickerLog>::create());
+    plot->yAxis->setNumberFormat(QStringLiteral("gb"));
+    QCPGraph *values = plot->addGraph();
+    values->setName(QStringLiteral("kOhm"));
+    values->setPen(QPen(QColor(0, 90, 200), 1.5));
+    values->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, 6));
+    QCPGraph *high = plot->addGraph();
+    high->setName(QStringLiteral("above the maximum"));
+    high->setLineStyle(QCPGraph::lsNone);
+    high->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(Qt::red, 2), Qt::NoBrush, 11));
+    QCPGraph *skipped = plot->addGraph();
+    skipped->setName(QStringLiteral("skipped"));
+    skipped->setLineStyle(QCPGraph::lsNone);
+    skipped->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCross, QPen(Qt::red, 2), Qt::NoBrush, 12));
+    QCPGraph *maximumLine = plot->addGraph();
+    maximumLine->setName(QStringLiteral("maximum"));
+    maximumLine->setPen(QPen(Qt::red, 1.5, Qt::DashLine));
+    plot->legend->setVisible(true);
+    plot->legend->setFont(QFont(font().family(), 8));
+    plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+    plot->xAxis->setRange(0, 10);
+    plot->yAxis->setRange(0.1, 1000);
+    column->addWidget(ResistancePlot, 1);
+}
+
+void TResPage::ShowProfile(const TResistanceTable &table, float maximum)
+{
+    QCustomPlot *plot = ResistancePlot;
+    std::vector<TElectrodeHealth> e = table.Electrodes;
+    std::sort(e.begin(), e.end(), [](const auto &a, const auto &b) { return a.Number < b.Number; });
+    QVector<double> x, y, hx, hy, sx, sy;
+    double lo = double(maximum), hi = double(maximum);
+    for (const TElectrodeHealth &h : e) {
+        // A log axis has no room for 0 (a short circuit): drawn at its floor.
+        const double v = std::max(double(h.KOhm), 0.01);
+        x << h.Number;
+        y << v;
+        if (h.Status == TElectrodeHealth::Skipped) {
+            sx << h.Number;
+            sy << v;
+        } else if (h.Status == TElectrodeHealth::High) {
+            hx << h.Number;
+            hy << v;
+        }
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    plot->graph(0)->setData(x, y, true);
+    plot->graph(1)->setData(hx, hy, true);
+    plot->graph(2)->setData(sx, sy, true);
+    const double first = x.isEmpty() ? 0 : x.first() - 1, last = x.isEmpty() ? 10 : x.last() + 1;
+    plot->graph(3)->setData({first, last}, {double(maximum), double(maximum)}, true);
+    plot->xAxis->setRange(first, last);
+    plot->yAxis->setRange(lo / 2, hi * 2);
+    plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
 float TResPage::MaxResistance() const { return Maxima[qBound(0, MaxResValueCb->currentIndex(), 7)]; }

@@ -6,6 +6,8 @@
 #include <array>
 
 class QComboBox;
+class QCustomPlot;
+class TResistanceTable;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -27,6 +29,9 @@ public:
     void ShowSkip(bool shown);
     void ShowChecked(bool shown);
     void ShowResistance(int which, const Node &p1, const Node &p2, float r, const QLocale &locale);
+    // Along the line: kOhm per electrode on a log scale, the maximum as a
+    // line, the electrodes above it (skipped or not) marked.
+    void ShowProfile(const TResistanceTable &table, float maximum);
 
     QPushButton *SkipBtn;
 
@@ -38,4 +43,5 @@ private:
     QLabel *MaximumFlashLbl, *ResistanceCheckedLbl;
     // Per group (current, minimum, maximum): P1 node, X, Y, Z, P2 node, X, Y, Z, resistance.
     std::array<std::array<QLabel *, 9>, 3> Values{};
+    QCustomPlot *ResistancePlot;
 };

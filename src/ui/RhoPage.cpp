@@ -6,6 +6,7 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -95,6 +96,10 @@ TRhoPage::TRhoPage(std::function<bool()> pageShowing, QWidget *parent)
     buttons->addWidget(BitBtnMaximize, 1, 1);
     buttons->addWidget(GraphRangeBtn, 2, 0, 1, 2);
     column->addLayout(buttons);
+    HideFlaggedCb = new QCheckBox(QStringLiteral("Hide flagged"), left);
+    HideFlaggedCb->setObjectName(QStringLiteral("HideFlaggedCb"));
+    HideFlaggedCb->setToolTip(QStringLiteral("Leave out the records the quality control flagged"));
+    column->addWidget(HideFlaggedCb);
     row->addWidget(left);
 
     PESGraph1 = new TContourGraph(this);
@@ -126,6 +131,7 @@ TRhoPage::TRhoPage(std::function<bool()> pageShowing, QWidget *parent)
     connect(BitBtn5, &QPushButton::clicked, this, [this] { Forward(&TSectionPresenter::BitBtn5Click); });
     connect(BitBtnMaximize, &QPushButton::clicked, this, [this] { Forward(&TSectionPresenter::BitBtnMaximizeClick); });
     connect(BitBtn3, &QPushButton::clicked, this, [this] { PESGraph1->PEactions(TGraph2DAction::sgPrintDialog); });
+    connect(HideFlaggedCb, &QCheckBox::toggled, this, [this] { Forward(&TSectionPresenter::HideFlaggedClick); });
     connect(PESGraph1, &TContourGraph::ExportFailed, this, [this](const QString &message) {
         // Not modal: an acquisition may be running under it.
         auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Export"), message, QMessageBox::Ok, window());
@@ -133,6 +139,8 @@ TRhoPage::TRhoPage(std::function<bool()> pageShowing, QWidget *parent)
         box->open();
     });
 }
+
+bool TRhoPage::HideFlagged() const { return HideFlaggedCb->isChecked(); }
 
 void TRhoPage::Attach(TSectionPresenter *presenter, TUserInterface *ui)
 {

@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class QCheckBox;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
@@ -51,6 +52,7 @@ public:
     int ProgressMaximum() const override;
     void SetProgress(int position, int maximum) override;
     bool RhoPageShowing() const override;
+    bool HideFlagged() const override;
 
     TContourGraph *PESGraph1;
     QPushButton *GraphRangeBtn;
@@ -64,6 +66,7 @@ private:
     QTabBar *TabPlane;
     QListWidget *SectionGroup;
     QSlider *SMin, *SMax;
+    QCheckBox *HideFlaggedCb;
     QPushButton *BitBtnApplyColorScale, *BitBtnUnZoom, *BitBtn3, *BitBtn5, *BitBtnMaximize;
 
     // Runs a handler of the section logic with the program's error report.

@@ -1,6 +1,7 @@
 #include "app/OpeningPort.h"
 #include "app/RecordingView.h"
 #include "app/Shell.h"
+#include "base/SafeFile.h"
 #include "base/TarnelError.h"
 #include "instrument/DataFileReader.h"
 #include "instrument/FakeInstrument.h"
@@ -13,7 +14,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <cstring>
+#include <map>
 
 #include <optional>
 
@@ -74,6 +79,18 @@ public:
             SectionRho.push_back(records[k].Rho);
     }
     std::vector<float> SectionRho;
+    // Quality: the channels' flags of each group, the counts, the section's flags.
+    std::vector<std::vector<unsigned>> GroupFlags;
+    QString QualityCount;
+    std::map<int, unsigned> QuadFlags;
+    void ShowQuality(const unsigned *flags, int count, int flagged, int total) override
+    {
+        if (flags)
+            GroupFlags.emplace_back(flags, flags + count);
+        QualityCount = QStringLiteral("%1 flagged of %2").arg(flagged).arg(total);
+    }
+    void SetQualityFlags(int quad, unsigned flags) override { QuadFlags[quad] = flags; }
+    void ClearQualityFlags() override { QuadFlags.clear(); }
 };
 
 struct TRunFixture : ::testing::Test {
@@ -171,6 +188,37 @@ TEST_F(TRunFixture, standardRunMeasuresEveryGroupAndStoresEveryRecord)
     EXPECT_EQ(Shell->State.RunState, TRunState::Idle);
     EXPECT_FALSE(View.Running);
     EXPECT_TRUE(View.HealthTimer);
+}
+
+TEST_F(TRunFixture, eachRecordIsJudgedAsItArrives)
+{
+    // Channel 4 of each group is noisy (Q 9 % above Q max 2 %), channel 6 has no voltage;
+    // electrode 15 (x 75 m) was above the maximum in the resistance check.
+    Shell->Model->StartParameters.CrenEt = 2.0f;
+    Instrument->TamperRun = [](std::int32_t &, QByteArray &records) {
+        // Dipole-dipole: a negative geometric factor wants a negative Vp for Rho > 0.
+        const float q = 9.0f, vp = -100.0f, none = -0.001f;
+        for (int k = 0; k < 10; ++k)
+            std::memcpy(records.data() + k * 260 + 168, k == 5 ? &none : &vp, 4);
+        std::memcpy(records.data() + 3 * 260 + 136, &q, 4);
+    };
+    TResistanceTable table;
+    table.Electrodes = {{14, 70, 0, 0, 1.5f, TElectrodeHealth::Ok}, {15, 75, 0, 0, 900, TElectrodeHealth::Skipped}};
+    ASSERT_TRUE(TSafeFile::Write(Tmp.path() + "/run_Resistance.csv", table.Text()).isEmpty());
+    Shell->RunStartAction(TShell::ActionAcquisition);
+
+    ASSERT_EQ(View.GroupFlags.size(), 3u);
+    const unsigned high = TQualityControl::HighQ, low = TQualityControl::LowVoltage, bad = TQualityControl::BadElectrode;
+    EXPECT_EQ(View.GroupFlags[0], (std::vector<unsigned>{0, 0, 0, high, 0, low, 0, 0, 0, 0}));
+    EXPECT_EQ(View.GroupFlags[1], (std::vector<unsigned>{bad, bad, bad, bad | high, bad, bad | low, bad, bad, bad, bad}))
+        << "electrode 15 injects the second group";
+    EXPECT_EQ(View.QualityCount, "14 flagged of 30");
+    EXPECT_EQ(View.QuadFlags.size(), 30u);
+    EXPECT_EQ(View.QuadFlags[23], high);
+    const QStringList quality = Log().filter(QRegularExpression("^Quality "));
+    ASSERT_EQ(quality.size(), 3) << Log().join('\n').toStdString();
+    EXPECT_EQ(quality[0], "Quality 1 .. 10 / 30: quadripole 4 high_q; quadripole 6 low_voltage");
+    EXPECT_TRUE(quality[1].startsWith("Quality 11 .. 20 / 30: quadripole 11 bad_electrode; ")) << quality[1].toStdString();
 }
 
 TEST_F(TRunFixture, graphsFollowEveryGroupInTheModesThatDrawThem)
@@ -489,6 +537,22 @@ TEST_F(TRunFixture, electrodeCheckRepeatsAHighPairUntilSkipped)
             maxShown = s[1];
     EXPECT_EQ(maxShown, 1.5f);
     EXPECT_FALSE(View.SkipShown);
+    // Each electrode keeps the lowest of its pairs: the skipped pair blames neither.
+    EXPECT_EQ(Read(Tmp.path() + "/run_Resistance.csv"), "electrode,x,y,z,kohm,status\r\n"
+                                                         "1,5,0,0,0.5,ok\r\n2,10,0,0,0.5,ok\r\n"
+                                                         "3,15,0,0,1,ok\r\n4,20,0,0,1,ok\r\n");
+    // A pair read above the maximum until Stop blames both.
+    TResistanceTable t;
+    t.AddPair({5, 25, 0, 0}, {6, 30, 0, 0}, 0.8f, 1.0f, false);
+    t.AddPair({6, 30, 0, 0}, {7, 35, 0, 0}, 7.0f, 1.0f, true);
+    t.AddPair({7, 35, 0, 0}, {8, 40, 0, 0}, 3.0f, 1.0f, false);
+    ASSERT_EQ(t.Electrodes.size(), 4u);
+    EXPECT_EQ(t.Electrodes[1].Status, TElectrodeHealth::Ok);
+    EXPECT_EQ(t.Electrodes[2].Status, TElectrodeHealth::High) << "3 kOhm, its lowest, is still above 1";
+    EXPECT_EQ(t.Electrodes[2].KOhm, 3.0f);
+    TResistanceTable back;
+    ASSERT_TRUE(back.Read(Tmp.path() + "/run_Resistance.csv").isEmpty());
+    EXPECT_EQ(back.Text(), Read(Tmp.path() + "/run_Resistance.csv"));
 }
 
 TEST_F(TRunFixture, aGroupNotReceivedWholeIsMeasuredOnceMoreThenEndsTheRun)

@@ -190,7 +190,8 @@ TEST_F(TCliFixture, qcNamesTheBadElectrodesFirst)
     const double limit = (double(maxGood) + minBad) / 2;
     QFile c(ini);
     ASSERT_TRUE(c.open(QIODevice::Append));
-    c.write(QStringLiteral("[Quality]\r\nMaxQ=%1\r\n").arg(limit, 0, 'g', 9).toLatin1());
+    // Q max of the acquisition parameters is the limit the quality control judges by.
+    c.write(QStringLiteral("[StartParameters]\r\nCrenEt=%1\r\n").arg(limit, 0, 'g', 9).toLatin1());
     c.close();
     int highQ = 0;
     for (int k = 0; k < 30; ++k)
@@ -207,6 +208,17 @@ TEST_F(TCliFixture, qcNamesTheBadElectrodesFirst)
     ASSERT_GE(worst.size(), 2);
     EXPECT_EQ(worst[0], "electrode 70 0 0 flagged 10") << r.Out.toStdString();
     EXPECT_EQ(worst[1], "electrode 75 0 0 flagged 10") << r.Out.toStdString();
+    EXPECT_TRUE(lines.contains("flag bad_electrode 0"));
+    // The resistance check beside the data file names the bad electrodes: their records are flagged.
+    r = Run({"check-resistance", "--config", ini, "--max", "100", "--retries", "0", "--yes"});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    QFile table(Tmp.path() + "/out_Resistance.csv");
+    ASSERT_TRUE(table.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromLatin1(table.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    EXPECT_EQ(rows.filter(QRegularExpression(",(high|skipped)$")).size(), 2) << rows.join('\n').toStdString();
+    EXPECT_TRUE(rows.filter(QRegularExpression("^14,70,0,0,")).value(0).endsWith("skipped")) << rows.join('\n').toStdString();
+    r = Run({"qc", Tmp.path() + "/out.bin", "--config", ini});
+    EXPECT_TRUE(r.Out.contains("\nflag bad_electrode 10\n")) << r.Out.toStdString();
     EXPECT_EQ(Run({"qc"}).Status, 2);
     EXPECT_EQ(Run({"qc", Tmp.path() + "/missing.bin"}).Status, 1);
 }

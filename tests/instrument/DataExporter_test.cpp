@@ -630,7 +630,44 @@ TEST(DataExporter, csvHoldsEveryStoredFieldWithUnits)
     EXPECT_EQ(row["level_negative"], "1");
     EXPECT_EQ(row["line_resistance_kohm"], "1.5");
     EXPECT_EQ(row["version"], "3");
-    EXPECT_TRUE(lines[2].endsWith(",in=0")) << lines[2].toStdString();
+    std::map<QByteArray, QByteArray> second;
+    const QList<QByteArray> cells2 = lines[2].split(',');
+    ASSERT_EQ(cells2.size(), names.size());
+    for (qsizetype c = 0; c < names.size(); ++c)
+        second[names[c]] = cells2[c];
+    EXPECT_EQ(second["flag"], "in=0");
+    EXPECT_EQ(second["qc"], "low_current");
+    EXPECT_EQ(row["qc"], "");
+}
+
+TEST(DataExporter, qcColumnAndTheReciprocalsErrorModel)
+{
+    const auto x = [](double m) { return TPos{m, 0, 0}; };
+    // Two normal readings and their reciprocals: 2 % apart, then 26 % apart.
+    const TSpec specs[] = {{x(0), x(5), x(10), x(15), 50}, {x(10), x(15), x(0), x(5), 51},
+                           {x(0), x(5), x(20), x(25), 20}, {x(20), x(25), x(0), x(5), 26}};
+    std::vector<TDataRecord> records;
+    for (const TSpec &sp : specs)
+        records.push_back(Make(sp, 0, 1));
+    TDataExporter exporter(records, "x");
+    const auto csv = Lines(exporter.Export(TExportFormat::Csv).Text);
+    const qsizetype qc = csv[0].split(',').indexOf("qc");
+    ASSERT_GE(qc, 0);
+    const QByteArray expected[] = {"", "", "reciprocal", "reciprocal"};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(csv[i + 1].split(',')[qc], expected[i]) << i;
+
+    // err = (A + B |R|) / |R|, the line through the pairs' (mean |R|, |R1 - R2|).
+    const double r[] = {0.50, 0.51, 0.20, 0.26};
+    const double x1 = (r[0] + r[1]) / 2, y1 = r[1] - r[0], x2 = (r[2] + r[3]) / 2, y2 = r[3] - r[2];
+    const double b = (y2 - y1) / (x2 - x1), a = y1 - b * x1;
+    const TUnified u = ReadUnified(exporter.Export(TExportFormat::Unified).Text);
+    ASSERT_TRUE(u.Tokens.contains("err"));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_NEAR(Real(u.Data[std::size_t(i)].at("err")), (a + b * r[i]) / r[i], 1e-5) << i;
+    // Without reciprocals there is no error model and no column.
+    records.resize(1);
+    EXPECT_FALSE(ReadUnified(TDataExporter(records, "x").Export(TExportFormat::Unified).Text).Tokens.contains("err"));
 }
 
 TEST(DataExporter, fileExportNamesDefaultsAndNeverReplacesItsInput)
