@@ -43,6 +43,8 @@ public:
     int ProgressMaximum() const override { return Maximum; }
     void SetProgress(int position, int maximum) override { Position = position; Maximum = maximum; }
     bool RhoPageShowing() const override { return RhoPage; }
+    bool Hide = false;
+    bool HideFlagged() const override { return Hide; }
 
     int CheckedCount() const { return int(std::count(Checked.begin(), Checked.end(), true)); }
 };

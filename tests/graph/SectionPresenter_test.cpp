@@ -201,6 +201,29 @@ TEST(SectionPresenterDraw, singleRowSectionIsDrawnAsTwoIdenticalRows)
     }
 }
 
+TEST(SectionPresenterDraw, hideFlaggedLeavesFlaggedRecordsOutAndBringsThemBack)
+{
+    TPage p;
+    for (float x : {0.0f, 1.0f, 2.0f})
+        p.Builder.Wenner(x, 0, 1);
+    ASSERT_TRUE(p.Presenter.BuildPseudoSection());
+    p.Controls.Hide = true;
+    p.Presenter.SetQualityFlags(1, 1);
+    p.Measure(0, {10.0f, 20.0f});
+    EXPECT_EQ(p.Graph.ZData(0, 0), 10.0f);
+    EXPECT_EQ(p.Graph.ZData(0, 1), TPseudoSection::NoValue) << "flagged before it was drawn";
+    // A reciprocal flags an earlier record: it goes at the next update.
+    p.Presenter.SetQualityFlags(0, 16);
+    p.Measure(2, {30.0f});
+    EXPECT_EQ(p.Graph.ZData(0, 0), TPseudoSection::NoValue);
+    EXPECT_EQ(p.Graph.ZData(0, 2), 30.0f);
+    p.Controls.Hide = false;
+    p.Presenter.HideFlaggedClick();
+    EXPECT_EQ(p.Graph.ZData(0, 0), 10.0f);
+    EXPECT_EQ(p.Graph.ZData(0, 1), 20.0f);
+    EXPECT_EQ(p.Model.rhoValues[1], 20.0f) << "the value is kept";
+}
+
 TEST(SectionPresenterDraw, recordsOfQuadripolesApartAreSkippedButKeepTheirPlace)
 {
     TPage p;

@@ -1,4 +1,5 @@
 #include "instrument/ConfigFile.h"
+#include "instrument/QualityControl.h"
 
 #include <gtest/gtest.h>
 
@@ -147,6 +148,7 @@ TConfigValues Sample(const QString &path)
     v.DuplicateAcquisitionFile = path + ".dup";
     v.QuadripoleFile = path;
     v.CommentMemo = " " + path + " ";
+    v.Quality = {0.25f, 0.002f, 7.5f};
     return v;
 }
 } // namespace
@@ -175,6 +177,7 @@ TEST(ConfigFile, everySettingReadsBackTheSameWhateverTheLocaleAndTheTextHold)
         EXPECT_TRUE(bytes.contains("Longitude=12345.678\r\n"));
         EXPECT_TRUE(bytes.contains("CrenEt=0.1\r\n"));
         EXPECT_TRUE(bytes.contains("SpeedStartTxVoltage=48.5\r\n"));
+        EXPECT_TRUE(bytes.contains("[Quality]\r\nMinCurrent=0.25\r\nMinVoltage=0.002\r\nMaxReciprocalError=7.5\r\n"));
         const QString p = QString::fromUtf8(c.Path);
         EXPECT_TRUE(bytes.contains(c.Utf8 ? p.toUtf8() : p.toLatin1()));
 
@@ -191,8 +194,24 @@ TEST(ConfigFile, everySettingReadsBackTheSameWhateverTheLocaleAndTheTextHold)
         EXPECT_EQ(back.DuplicateAcquisitionFile, v.DuplicateAcquisitionFile);
         EXPECT_EQ(back.QuadripoleFile, v.QuadripoleFile);
         EXPECT_EQ(back.CommentMemo, v.CommentMemo) << "blanks at the ends survive";
+        EXPECT_EQ(back.Quality, v.Quality);
         QFile::remove(file);
     }
+}
+
+TEST(ConfigFile, qualityLimitsTakeTheirDefaultsUnlessNumbersFromZeroAndQMaxIsTheAcquisitions)
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.path() + "/q.ini";
+    WriteFile(path, "[StartParameters]\r\nCrenEt=3\r\n[Quality]\r\nMinCurrent=0,5\r\nMinVoltage=-1\r\n"
+                    "MaxReciprocalError=abc\r\n");
+    TConfigValues v;
+    ASSERT_TRUE(TConfigFile::Read(path, TConfigValues{}, v));
+    EXPECT_EQ(v.Quality, (TQualityKeys{0.5f, 0.01f, 5.0f}));
+    const TQualitySettings s = TQualitySettings::FromConfig(v);
+    EXPECT_EQ(s.MaxQ, 3.0);
+    EXPECT_EQ(s.MinIn, 0.5);
+    EXPECT_EQ(s.MaxReciprocalError, 5.0);
 }
 
 TEST(ConfigFile, readsUtf8AndWindows1252FilesAndNumbersWithEitherSeparator)

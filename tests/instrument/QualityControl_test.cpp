@@ -37,6 +37,15 @@ TEST(QualityControl, FlagsEachFaultOfARecord)
     }
 }
 
+TEST(QualityControl, QMaxZeroLeavesQUnjudged)
+{
+    // The instrument stacks to its maximum count then: no Q is above the target.
+    TQualitySettings s;
+    s.MaxQ = 0;
+    TQualityControl qc(s);
+    EXPECT_EQ(qc.Add(Record(0, 1, 2, 3, 2, 50)), 0u);
+}
+
 TEST(QualityControl, PairsReciprocalsByPositionAndFitsTheErrorModel)
 {
     TQualityControl qc;

@@ -1,10 +1,13 @@
 #include "instrument/DataRecord.h"
+#include "instrument/QualityControl.h"
 #include "ui/AcqPage.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QImage>
 #include <QLabel>
+#include <QPixmap>
 #include <QLocale>
 
 namespace {
@@ -52,6 +55,27 @@ TEST(LiveDisplay, aThreeChannelGroupShowsItsColumnsAndRowsWithTheirFormats)
     page.ShowMeasurement(records.data(), electrodes.data(), 10, QLocale::c());
     EXPECT_TRUE(Shown(page, "Q10Lblx"));
     EXPECT_TRUE(Shown(page, "X11Lblx"));
+}
+
+TEST(LiveDisplay, qualityColoursEachChannelAndCountsTheRun)
+{
+    TAcqPage page;
+    page.show();
+    TRecordArray records{};
+    std::array<std::int16_t, 13> electrodes{};
+    page.ShowMeasurement(records.data(), electrodes.data(), 3, QLocale::c());
+    const unsigned flags[] = {0, TQualityControl::HighQ | TQualityControl::Reciprocal, 0};
+    page.ShowQuality(flags, 3, 12, 340);
+    EXPECT_EQ(Text(page, "QcCountLbl"), "12 flagged of 340");
+    auto *good = page.findChild<QLabel *>("QC1Lblx");
+    auto *bad = page.findChild<QLabel *>("QC2Lblx");
+    ASSERT_TRUE(good && bad);
+    EXPECT_EQ(bad->toolTip(), "high_q|reciprocal");
+    EXPECT_NE(good->grab().toImage().pixelColor(5, 5), bad->grab().toImage().pixelColor(5, 5));
+    EXPECT_FALSE(Shown(page, "QC4Lblx"));
+    // The next group starts uncoloured until it is judged.
+    page.ShowMeasurement(records.data(), electrodes.data(), 3, QLocale::c());
+    EXPECT_TRUE(bad->toolTip().isEmpty());
 }
 
 TEST(LiveDisplay, valueBoxesKeepTheirHeightWhenTheDataGroupIsHidden)

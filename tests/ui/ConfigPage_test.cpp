@@ -141,3 +141,23 @@ TEST_F(TConfigPageFixture, saveFileWritesTheCurrentFileThenTheChosenOneAndKeepsT
     EXPECT_TRUE(f.readAll().contains("CrenMin=7"));
     EXPECT_EQ(Window->Controller().State.ConfigFile, Data + "/Setup.ini");
 }
+
+TEST_F(TConfigPageFixture, qualityLimitsAreEditedSavedAndLoadedWithTheConfiguration)
+{
+    TConfigPage *page = Window->ConfigPage();
+    EXPECT_EQ(Find<QLineEdit>("MaxReciprocalEdt")->text(), "5") << "the default limit";
+    Enter("MinCurrentEdt", "0,5");
+    Enter("MinVoltageEdt", "-2"); // refused: the floor stays
+    Enter("MaxReciprocalEdt", "3");
+    EXPECT_EQ(Find<QLineEdit>("MinVoltageEdt")->text(), "0.01");
+    const QString other = Tmp.path() + "/quality.Ini";
+    page->SaveDialog = [&](const QString &, const QString &, const QString &, const QString &) { return other; };
+    page->SaveConfigurationFileBtnClick();
+    QFile f(other);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll().contains("[Quality]\r\nMinCurrent=0.5\r\nMinVoltage=0.01\r\nMaxReciprocalError=3\r\n"));
+    Enter("MaxReciprocalEdt", "9");
+    ASSERT_TRUE(Window->Controller().LoadConfiguration(other));
+    EXPECT_EQ(Find<QLineEdit>("MaxReciprocalEdt")->text(), "3");
+    EXPECT_EQ(Window->Controller().QualityKeys.MinCurrent, 0.5f);
+}
