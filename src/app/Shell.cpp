@@ -203,6 +203,11 @@ bool TShell::LoadConfiguration(const QString &path)
     ShowPortImage(true);
     MqttKeys = v.Mqtt;
     QualityKeys = v.Quality;
+    // The last resistance check of this data file, until the next one.
+    Resistances = {};
+    if (const QString table = TResistanceTable::FileFor(State.AcquisitionFile); QFileInfo::exists(table))
+        Resistances.Read(table); // an unreadable table shows nothing here; the run says why
+    View.ShowResistanceProfile(Resistances, View.MaxResistance());
     View.ShowSettings();
     View.InitProgressGraph();
     ApplyMqtt();

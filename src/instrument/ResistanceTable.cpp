@@ -1,6 +1,7 @@
 #include "instrument/ResistanceTable.h"
 
 #include "base/TextCodec.h"
+#include "instrument/ConfigFile.h"
 
 #include <QFile>
 #include <QStringList>
@@ -48,8 +49,9 @@ QByteArray TResistanceTable::Text() const
     for (const TElectrodeHealth &e : Electrodes)
         out += QStringLiteral("%1,%2,%3,%4,%5,%6\r\n")
                    .arg(e.Number)
-                   .arg(FormatFileReal(e.X, 9), FormatFileReal(e.Y, 9), FormatFileReal(e.Z, 9),
-                        FormatFileReal(double(e.KOhm), 6), QLatin1String(StatusName(e.Status)))
+                   .arg(TConfigFile::FloatText(float(e.X)), TConfigFile::FloatText(float(e.Y)),
+                        TConfigFile::FloatText(float(e.Z)), TConfigFile::FloatText(e.KOhm),
+                        QLatin1String(StatusName(e.Status)))
                    .toLatin1();
     return out;
 }
@@ -74,8 +76,10 @@ QString TResistanceTable::Read(const QString &path)
             v[i] = ParseFileReal(cells[i], &ok);
         const QString status = ok ? cells[5].trimmed() : QString();
         ok = ok && (status == QLatin1String("ok") || status == QLatin1String("high") || status == QLatin1String("skipped"));
-        if (!ok)
+        if (!ok) {
+            Electrodes.clear();
             return QStringLiteral("line %1 is not \"electrode,x,y,z,kohm,status\"").arg(line);
+        }
         e.Number = int(v[0]);
         e.X = v[1];
         e.Y = v[2];

@@ -10,7 +10,7 @@
 struct TElectrodeHealth {
     enum TStatus { Ok, High, Skipped };
     int Number = 0;
-    double X = 0, Y = 0, Z = 0;
+    double X = 0, Y = 0, Z = 0; // as the survey holds them (float)
     float KOhm = 0;
     TStatus Status = Ok;
     bool Bad() const { return Status != Ok; }

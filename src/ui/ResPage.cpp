@@ -159,7 +159,7 @@ TResPage::TResPage(QWidget *parent) : QWidget(parent)
     maximumLine->setPen(QPen(Qt::red, 1.5, Qt::DashLine));
     plot->legend->setVisible(true);
     plot->legend->setFont(QFont(font().family(), 8));
-    plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+    plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
     plot->xAxis->setRange(0, 10);
     plot->yAxis->setRange(0.1, 1000);
     column->addWidget(ResistancePlot, 1);
