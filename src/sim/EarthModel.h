@@ -4,13 +4,14 @@
 #include <QString>
 
 #include <array>
+#include <map>
 #include <vector>
 
 class TEarthModel {
 public:
     using TPoint = std::array<double, 3>;
 
-    // "homogeneous:RHO", "layered:RHO1,H1,RHO2", "anomaly:RHO_BG,RHO_BODY,X,Z,RADIUS".
+    // "homogeneous:RHO", "layered:RHO1,H1,RHO2[,H2,RHO3...]", "anomaly:RHO_BG,RHO_BODY,X,Z,RADIUS".
     // Empty error on success.
     QString Parse(const QString &text);
     void SetChargeability(double background, double body)
@@ -33,7 +34,14 @@ public:
     double RhoBackground() const { return Rho1; }
 
 private:
-    enum class TKind { Homogeneous, Layered, Sphere };
+    enum class TKind { Homogeneous, Layered, MultiLayer, Sphere };
+    // Three layers or more: the Hankel integral of the layers' resistivity
+    // transform, (1/2π) ∫ T(λ) J0(λr) dλ.
+    double LayeredPotential(double r) const;
+    static double BesselIntegral(double r, const std::vector<double> &rho, const std::vector<double> &h);
+    std::vector<double> LayerRho, LayerH;
+    // Potentials depend on the distance only; a survey has few distinct ones.
+    mutable std::map<double, double> Cache;
     TKind Kind = TKind::Homogeneous;
     double Rho1 = 100;     // background / top layer
     double Rho2 = 100;     // lower layer / sphere

@@ -60,10 +60,38 @@ TEST(EarthModel, TwoLayerWennerMatchesTheImageSeries)
     }
 }
 
+TEST(EarthModel, ManyLayersMatchTheImageSeriesAndTheHomogeneousLimit)
+{
+    const auto wenner = [](const TEarthModel &e, double a) {
+        const P pa{0, 0, 0}, pm{a, 0, 0}, pn{2 * a, 0, 0}, pb{3 * a, 0, 0};
+        return Rho(e, &pa, &pb, &pm, &pn);
+    };
+    // Equal layers are one ground; a repeated layer or a layer split in two
+    // is the two-layer earth of the image series.
+    const TEarthModel same = Model("layered:50,3,50,7,50");
+    const struct { const char *many, *two; } cases[] = {
+        {"layered:100,5,1000,10,1000", "layered:100,5,1000"},
+        {"layered:100,2,100,3,10", "layered:100,5,10"},
+        {"layered:20,1.5,300,40,300,5,300", "layered:20,1.5,300"},
+    };
+    for (double a : {0.5, 1.0, 5.0, 20.0, 80.0, 300.0}) {
+        EXPECT_NEAR(wenner(same, a), 50, 1e-9) << a;
+        for (const auto &c : cases) {
+            const double expected = wenner(Model(c.two), a);
+            EXPECT_NEAR(wenner(Model(c.many), a), expected, 1e-6 * expected) << c.many << " a=" << a;
+        }
+    }
+    // A conductive middle layer: short spacings see the top, long ones the bottom.
+    const TEarthModel three = Model("layered:100,2,10,4,1000");
+    EXPECT_NEAR(wenner(three, 0.1), 100, 1);
+    EXPECT_LT(wenner(three, 8), 60);
+    EXPECT_GT(wenner(three, 2000), 800);
+}
+
 TEST(EarthModel, ReciprocalReadingsAgree)
 {
     const P a{0, 0, 0}, b{1, 0, 0}, m{4, 0, 0}, n{6, 0.5, 0};
-    for (const char *text : {"homogeneous:50", "layered:30,2,300", "anomaly:100,5,3,3,2"}) {
+    for (const char *text : {"homogeneous:50", "layered:30,2,300", "layered:30,2,300,5,10", "anomaly:100,5,3,3,2"}) {
         const TEarthModel e = Model(text);
         const double r1 = e.Resistance(&a, &b, &m, &n);
         EXPECT_NEAR(e.Resistance(&m, &n, &a, &b), r1, 1e-12 * std::abs(r1)) << text;
@@ -86,7 +114,7 @@ TEST(EarthModel, SphereAndSeigelChargeability)
 
 TEST(EarthModel, RejectsBadModels)
 {
-    for (const char *text : {"homogeneous:-1", "homogeneous:x", "layered:10,0,5", "anomaly:1,2,3",
+    for (const char *text : {"homogeneous:-1", "homogeneous:x", "layered:10,0,5", "layered:10,2,5,3", "layered:10,2,5,0,7", "anomaly:1,2,3",
                              "anomaly:100,10,0,1,2", "granite:5", "homogeneous"}) {
         TEarthModel e;
         EXPECT_FALSE(e.Parse(text).isEmpty()) << text;
