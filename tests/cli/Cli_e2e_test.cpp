@@ -450,7 +450,8 @@ TEST_F(TCliFixture, configPrintShowsTheEffectiveConfigurationInSaveOrder)
         return found;
     }();
     EXPECT_EQ(sections, QStringList({"[Parameters]", "[Comment]", "[Name]", "[Communication]", "[SpeedStartParameters]",
-                                     "[StartParameters]"}));
+                                     "[StartParameters]", "[Quality]"}));
+    EXPECT_TRUE(out.contains("[Quality]\nMinCurrent=1\nMinVoltage=0.01\nMaxReciprocalError=5\n")) << "the defaults";
     EXPECT_TRUE(out.contains(QString::fromUtf8("CommentMemo=Profil été\n"))) << out.toStdString();
     EXPECT_TRUE(out.contains("CrenMin=6\nCrenMax=16\nCrenEt=1.5\n"));
     EXPECT_TRUE(out.contains("Port=100\nSpeed=19200\n"));
