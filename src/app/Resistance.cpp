@@ -6,6 +6,8 @@
 #include "base/UserInterface.h"
 #include "instrument/VoltixPro.h"
 
+#include <QFileInfo>
+
 #include <cmath>
 
 namespace {
@@ -122,6 +124,10 @@ void TShell::CheckElectrodes()
     // bad electrodes from there, and so does `qc`.
     if (!Resistances.Electrodes.empty() && !State.AcquisitionFile.isEmpty()) {
         const QString path = TResistanceTable::FileFor(State.AcquisitionFile);
+        // A check stopped early or of one pair keeps the other electrodes' last readings.
+        TResistanceTable earlier;
+        if (QFileInfo::exists(path) && earlier.Read(path).isEmpty())
+            Resistances.Keep(earlier);
         if (const QString error = TSafeFile::Write(path, Resistances.Text()); !error.isEmpty())
             WriteFailed(QStringLiteral("Can't save resistances \"%1\": %2").arg(path, error));
         else

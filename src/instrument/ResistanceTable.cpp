@@ -35,6 +35,16 @@ void TResistanceTable::AddPair(const TElectrodeHealth &a, const TElectrodeHealth
     }
 }
 
+void TResistanceTable::Keep(const TResistanceTable &earlier)
+{
+    for (const TElectrodeHealth &e : earlier.Electrodes)
+        if (std::none_of(Electrodes.begin(), Electrodes.end(),
+                         [&e](const TElectrodeHealth &x) { return x.Number == e.Number; }))
+            Electrodes.push_back(e);
+    std::stable_sort(Electrodes.begin(), Electrodes.end(),
+                     [](const TElectrodeHealth &a, const TElectrodeHealth &b) { return a.Number < b.Number; });
+}
+
 QString TResistanceTable::FileFor(const QString &dataFile)
 {
     QString base = dataFile;

@@ -25,6 +25,9 @@ public:
     // judged against the maximum.
     void AddPair(const TElectrodeHealth &a, const TElectrodeHealth &b, float kOhm, float maximum, bool skipped);
 
+    // Adds the electrodes of earlier that this table has not measured.
+    void Keep(const TResistanceTable &earlier);
+
     static QString FileFor(const QString &dataFile); // out.bin -> out_Resistance.csv
     QByteArray Text() const;
     // Empty string on success, else why the file cannot be read.

@@ -61,6 +61,8 @@ public:
     int Selection = 0;
     float MaxResistance() const override { return Maximum; }
     int NodeSelection() const override { return Selection; }
+    std::array<int, 2> Pair{0, 0};
+    std::array<int, 2> NodePair() const override { return Pair; }
     void ShowResistance(int which, const Node &, const Node &p2, float r) override
     {
         Shown.push_back({float(which), r, float(p2.Number)});
@@ -553,6 +555,15 @@ TEST_F(TRunFixture, electrodeCheckRepeatsAHighPairUntilSkipped)
     TResistanceTable back;
     ASSERT_TRUE(back.Read(Tmp.path() + "/run_Resistance.csv").isEmpty());
     EXPECT_EQ(back.Text(), Read(Tmp.path() + "/run_Resistance.csv"));
+    // Checking one pair again replaces its electrodes and keeps the others.
+    View.Selection = 2;
+    View.Pair = {2, 3};
+    Instrument->Floats = {0.25f};
+    Shell->State.RunState = TRunState::Running;
+    Shell->CheckElectrodes();
+    EXPECT_EQ(Read(Tmp.path() + "/run_Resistance.csv"), "electrode,x,y,z,kohm,status\r\n"
+                                                         "1,5,0,0,0.5,ok\r\n2,10,0,0,0.25,ok\r\n"
+                                                         "3,15,0,0,0.25,ok\r\n4,20,0,0,1,ok\r\n");
 }
 
 TEST_F(TRunFixture, aGroupNotReceivedWholeIsMeasuredOnceMoreThenEndsTheRun)
