@@ -62,7 +62,8 @@ int RunExportCommand(const QStringList &args)
             QString error;
             const QString config = args[++i];
             if (!QFileInfo(config).isFile() || !TConfigFile::Read(config, values, values, &error)) {
-                PrintError(QStringLiteral("%1: %2").arg(config, error.isEmpty() ? QStringLiteral("no such configuration file") : error));
+                PrintError(QStringLiteral("%1: %2").arg(
+                    config, error.isEmpty() ? QStringLiteral("no such configuration file") : error));
                 return 1;
             }
             quality.Settings = TQualitySettings::FromConfig(values);

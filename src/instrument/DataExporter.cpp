@@ -608,7 +608,8 @@ TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, cons
     result.Records = qint64(reader.Records().size());
     result.TornBytes = reader.TornBytes();
     TExportQuality judged = quality;
-    if (const QString table = TResistanceTable::FileFor(dataFile); judged.BadElectrodes.empty() && QFileInfo::exists(table)) {
+    const QString table = TResistanceTable::FileFor(dataFile);
+    if (judged.BadElectrodes.empty() && QFileInfo::exists(table)) {
         TResistanceTable t;
         if (const QString error = t.Read(table); !error.isEmpty())
             throw ETarnelError(QStringLiteral("%1: %2").arg(table, error));

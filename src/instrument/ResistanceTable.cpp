@@ -85,7 +85,8 @@ QString TResistanceTable::Read(const QString &path)
         for (int i = 0; ok && i < 5; ++i)
             v[i] = ParseFileReal(cells[i], &ok);
         const QString status = ok ? cells[5].trimmed() : QString();
-        ok = ok && (status == QLatin1String("ok") || status == QLatin1String("high") || status == QLatin1String("skipped"));
+        ok = ok && (status == QLatin1String("ok") || status == QLatin1String("high") ||
+                    status == QLatin1String("skipped"));
         if (!ok) {
             Electrodes.clear();
             return QStringLiteral("line %1 is not \"electrode,x,y,z,kohm,status\"").arg(line);

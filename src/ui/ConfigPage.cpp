@@ -443,7 +443,10 @@ QWidget *TConfigPage::BuildQuality()
     return g;
 }
 
-QString TConfigPage::QualityText(float value) { return Shell.Locale.toString(double(value), 'g', 6).remove(Shell.Locale.groupSeparator()); }
+QString TConfigPage::QualityText(float value)
+{
+    return Shell.Locale.toString(double(value), 'g', 6).remove(Shell.Locale.groupSeparator());
+}
 
 QWidget *TConfigPage::BuildAcquisition()
 {

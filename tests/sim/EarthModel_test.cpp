@@ -114,7 +114,8 @@ TEST(EarthModel, SphereAndSeigelChargeability)
 
 TEST(EarthModel, RejectsBadModels)
 {
-    for (const char *text : {"homogeneous:-1", "homogeneous:x", "layered:10,0,5", "layered:10,2,5,3", "layered:10,2,5,0,7", "anomaly:1,2,3",
+    for (const char *text : {"homogeneous:-1", "homogeneous:x", "layered:10,0,5", "layered:10,2,5,3",
+                             "layered:10,2,5,0,7", "anomaly:1,2,3",
                              "anomaly:100,10,0,1,2", "granite:5", "homogeneous"}) {
         TEarthModel e;
         EXPECT_FALSE(e.Parse(text).isEmpty()) << text;
