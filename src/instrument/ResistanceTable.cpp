@@ -84,6 +84,8 @@ QString TResistanceTable::Read(const QString &path)
         double v[5] = {};
         for (int i = 0; ok && i < 5; ++i)
             v[i] = ParseFileReal(cells[i], &ok);
+        // Electrode numbers are whole and small; anything else is no table of ours.
+        ok = ok && v[0] >= 0 && v[0] <= 1e6 && v[0] == std::floor(v[0]);
         const QString status = ok ? cells[5].trimmed() : QString();
         ok = ok && (status == QLatin1String("ok") || status == QLatin1String("high") ||
                     status == QLatin1String("skipped"));
