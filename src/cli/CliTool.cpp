@@ -36,7 +36,7 @@ void Usage(std::FILE *to)
                "  config FILE.ini --print | --save OUT.ini\n"
                "         print the effective configuration, or save it (unknown keys kept)\n"
                "  export FILE.bin --format csv|unified|protocol|res2dinv [-o OUT|-] [--overwrite]\n"
-               "         [--line] [--ip none|chargeability|phase:F]\n"
+               "         [--line] [--ip none|chargeability|phase:F] [--config FILE.ini]\n"
                "         write a data file for processing tools (OUT beside FILE: FILE.csv, FILE.ohm,\n"
                "         FILE_protocol.dat, FILE_res2dinv.dat; - for stdout)\n"
                "  qc FILE.bin [--config FILE.ini]\n"
