@@ -388,29 +388,12 @@ void TMqttReporter::Command(const QByteArray &payload)
 void TShell::ApplyMqtt()
 {
     const TMqttKeys &keys = MqttKeys;
-    const bool wanted = !MqttOverride.isEmpty() || (keys.Publish && !keys.Broker.isEmpty());
-    TMqttSettings settings;
-    QString problem, password;
-    if (wanted) {
-        problem = TMqttSettings::ParseUrl(MqttOverride.isEmpty() ? keys.Broker : MqttOverride, settings);
-        if (MqttOverride.isEmpty() && !keys.Topic.isEmpty())
-            settings.Topic = keys.Topic;
-        if (settings.Topic.isEmpty())
-            settings.Topic = TMqttSettings::DefaultTopic();
-        if (!keys.Username.isEmpty())
-            settings.Username = keys.Username;
-        settings.PasswordFile = keys.PasswordFile;
-        settings.CaFile = keys.CaFile;
-        settings.Qos = keys.Qos;
-        settings.Commands = keys.Commands;
-        if (problem.isEmpty())
-            problem = settings.Problem();
-        if (problem.isEmpty())
-            settings.ReadPassword(password, problem);
-    }
+    const bool wanted = !MqttOverride.isEmpty() || keys.Publish;
+    // What the report was made from: the same keys again change nothing (and
+    // a setting that cannot work is said once, not at every load).
     const QString signature =
-        wanted ? QStringList{settings.BrokerText(), settings.Topic, settings.Username, settings.PasswordFile,
-                             settings.CaFile, QString::number(settings.Qos), QString::number(settings.Commands)}
+        wanted ? QStringList{MqttOverride, keys.Broker, keys.Topic, keys.Username, keys.PasswordFile, keys.CaFile,
+                             QString::number(keys.Qos), QString::number(keys.Commands)}
                      .join(QLatin1Char('\n'))
                : QString();
     if (signature == MqttInUse)
@@ -419,13 +402,37 @@ void TShell::ApplyMqtt()
     MqttInUse = signature;
     if (!wanted)
         return;
+    TMqttSettings settings;
+    QString problem, password;
+    const QString broker = MqttOverride.isEmpty() ? keys.Broker : MqttOverride;
+    if (broker.isEmpty())
+        problem = QStringLiteral("no broker address (Broker=mqtt://HOST[:PORT])");
+    else
+        problem = TMqttSettings::ParseUrl(broker, settings);
+    if (MqttOverride.isEmpty() && !keys.Topic.isEmpty())
+        settings.Topic = keys.Topic;
+    if (settings.Topic.isEmpty())
+        settings.Topic = TMqttSettings::DefaultTopic();
+    if (!keys.Username.isEmpty())
+        settings.Username = keys.Username;
+    settings.PasswordFile = keys.PasswordFile;
+    settings.CaFile = keys.CaFile;
+    settings.Qos = keys.Qos;
+    settings.Commands = keys.Commands;
+    if (problem.isEmpty())
+        problem = settings.Problem();
+    if (problem.isEmpty() && settings.Tls && !settings.CaFile.isEmpty() && !QFileInfo(settings.CaFile).isReadable())
+        problem = QStringLiteral("CA file \"%1\" cannot be read").arg(settings.CaFile);
+    if (problem.isEmpty())
+        settings.ReadPassword(password, problem);
     auto reporter = problem.isEmpty() ? std::make_unique<TMqttReporter>(*this, settings, password) : nullptr;
     if (reporter && !reporter->Error().isEmpty())
         problem = reporter->Error();
     if (!problem.isEmpty()) {
+        const TColor before = EventLog.Color();
         EventLog.SetColor(LogColor::Red);
         EventLog.AddStamped(QStringLiteral("MQTT: %1: nothing is published").arg(problem));
-        EventLog.SetColor(LogColor::Black);
+        EventLog.SetColor(before);
         return;
     }
     Observer = std::move(reporter);

@@ -55,6 +55,9 @@ private:
     QWidget *BuildAcquisition();
     QWidget *BuildConfigurationFile();
     QWidget *BuildComment();
+    QWidget *BuildMqtt();
+    // Takes the MQTT controls into the [Mqtt] keys and starts or ends the report.
+    void ApplyMqttControls();
     void ShowModeGroups();
     void ShowLevelControls();
     void Beep();
@@ -76,4 +79,6 @@ private:
     QCheckBox *DuplicateCheckBox, *LowCurrentCheckBox, *StoreResistanceCheckBox;
     QPushButton *DuplicateBtn;
     QPlainTextEdit *CommentMemo;
+    QCheckBox *MqttCheckBox;
+    QLineEdit *MqttBrokerEdt, *MqttTopicEdt;
 };
