@@ -223,3 +223,73 @@ TEST_F(TFleetFixture, aBrokerRestartedMidRunLosesNoDataAndPublishingResumes)
     const QByteArray log = FileBytes(Tmp.path() + "/mqtt_Log.txt");
     EXPECT_EQ(log.count("MQTT broker mqtt://127.0.0.1:"), 1) << "the outage is logged once:\n" << log.data();
 }
+
+TEST_F(TFleetFixture, commandsAreAnsweredOnlyWhenTheConfigurationAllowsThem)
+{
+    TSimProcess slow({"--tcp", "127.0.0.1:0", "--time-scale", "0.05"});
+    const QString ini = Survey(slow.TcpAddress());
+    {
+        QFile f(ini);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write(QStringLiteral("[Mqtt]\r\nPublish=1\r\nBroker=%1\r\nCommands=1\r\n").arg(Broker->Url("tarnelpro/st1")).toLatin1());
+    }
+    TSubscriber sub(Broker->Port, "tarnelpro/#");
+    ASSERT_TRUE(sub.Ready());
+    const auto send = [this](const QString &topic, const QString &command) {
+        QProcess::execute(ClientBinary("mosquitto_pub"), {"-h", "127.0.0.1", "-p", QString::number(Broker->Port), "-q",
+                                                          "1", "-t", topic, "-m", command});
+    };
+    // The next answer, which names the command it answers.
+    std::size_t answered = 0;
+    const auto reply = [&sub, &answered](const QString &command) {
+        sub.WaitFor([&](const TMessage &) { return sub.On("tarnelpro/st1/command/reply").size() > answered; }, 10000);
+        const auto replies = sub.On("tarnelpro/st1/command/reply");
+        if (replies.size() <= answered)
+            return QJsonObject();
+        const QJsonObject o = replies[answered++].Json();
+        EXPECT_EQ(o["command"].toString(), command);
+        return o;
+    };
+    const auto state = [&sub](const QString &name) {
+        return sub.WaitFor([&](const TMessage &m) { return m.Topic == "tarnelpro/st1/status" && m.Json()["state"] == name; },
+                           20000);
+    };
+
+    // The configuration names the broker and allows commands.
+    auto station = StartAcquire({"--config", ini, "--yes"});
+    ASSERT_TRUE(state("measuring"));
+    send("tarnelpro/st1/command", "pause");
+    EXPECT_TRUE(reply("pause")["ok"].toBool());
+    EXPECT_TRUE(state("paused"));
+    send("tarnelpro/st1/command", "pause");
+    EXPECT_FALSE(reply("pause")["ok"].toBool()) << "paused already";
+    send("tarnelpro/st1/command", "frobnicate");
+    EXPECT_TRUE(reply("frobnicate")["text"].toString().startsWith("unknown command")) << "said, not ignored";
+    send("tarnelpro/st1/command", "restart");
+    EXPECT_TRUE(reply("restart")["ok"].toBool());
+    send("tarnelpro/st1/command", "stop");
+    EXPECT_TRUE(reply("stop")["ok"].toBool());
+    ASSERT_TRUE(station->waitForFinished(60000));
+    ASSERT_TRUE(sub.WaitFor([](const TMessage &m) { return m.Topic == "tarnelpro/st1/file"; }, 10000));
+    const QJsonObject file = sub.On("tarnelpro/st1/file")[0].Json();
+    EXPECT_FALSE(file["complete"].toBool());
+    EXPECT_EQ(file["exit"].toString(), "stopped");
+    EXPECT_EQ(file["sha256"].toString(), Sha256(Tmp.path() + "/out.bin"));
+
+    // Without Commands=1 the station does not listen.
+    QFile f(ini);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QByteArray text = f.readAll().replace("Commands=1", "Commands=0");
+    f.close();
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+    f.close();
+    station = StartAcquire({"--config", ini, "--yes", "--output", Tmp.path() + "/second.bin"});
+    ASSERT_TRUE(sub.WaitFor([](const TMessage &m) { return m.Topic == "tarnelpro/st1/group" && m.Json()["file"].toString().endsWith("second.bin"); }, 60000));
+    send("tarnelpro/st1/command", "stop");
+    sub.WaitFor([](const TMessage &) { return false; }, 2000);
+    EXPECT_EQ(sub.On("tarnelpro/st1/command/reply").size(), 5u) << "no answer to the last stop";
+    ASSERT_TRUE(station->waitForFinished(60000));
+    EXPECT_EQ(station->exitCode(), 0);
+    EXPECT_EQ(Size(Tmp.path() + "/second.bin"), 1029 + 30 * 304) << "the run was not stopped";
+}
