@@ -35,6 +35,8 @@ TEST(MqttSettings, brokerAddressesAndTheirFaults)
         {"mqtt:///topic", "", 0, false, "", "names no broker host"},
         {"mqtt://h/a/+/b", "", 0, false, "", "wildcards"},
         {"mqtt://h/a/%23", "", 0, false, "", "wildcards"},
+        {"mqtt://h/tarnelpro/#", "", 0, false, "", "wildcards"},
+        {"mqtt://h/a?x=1", "", 0, false, "", "? starts no topic"},
         {"mqtt://h/a//b", "", 0, false, "", "empty level"},
         {"mqtt://u:secret@h/x", "", 0, false, "", "PasswordFile"},
     };
