@@ -1,9 +1,11 @@
 #include "app/MqttReporter.h"
 
 #include "app/Shell.h"
+#include "base/IniDocument.h"
 #include "base/TarnelError.h"
 #include "instrument/DataFile.h"
 #include "instrument/DataRecord.h"
+#include "instrument/QualityControl.h"
 #include "instrument/VoltixPro.h"
 #include "survey/Sequence.h"
 #include "mqtt/MqttPublisher.h"
@@ -65,6 +67,24 @@ QString ExitName(TRunObserver::TRunExit exit)
     }
     return QStringLiteral("error");
 }
+// The limits of [Quality] in the configuration file; the defaults for what it
+// does not set (or sets to something that is no number of at least 0).
+TQualitySettings QualityLimits(const QString &configFile)
+{
+    TQualitySettings s;
+    TIniDocument doc;
+    if (configFile.isEmpty() || !doc.Load(configFile))
+        return s;
+    for (auto [key, value] : {std::pair{"MaxQ", &s.MaxQ}, std::pair{"MinCurrent", &s.MinIn},
+                              std::pair{"MinVoltage", &s.MinVp}, std::pair{"MaxReciprocalError", &s.MaxReciprocalError}}) {
+        const auto text = doc.Value(QStringLiteral("Quality"), QLatin1String(key));
+        bool ok = false;
+        const double v = text ? QString(*text).replace(QLatin1Char(','), QLatin1Char('.')).trimmed().toDouble(&ok) : 0;
+        if (ok && v >= 0)
+            *value = v;
+    }
+    return s;
+}
 } // namespace
 
 TMqttReporter::TMqttReporter(TShell &shell, const TMqttSettings &settings, const QString &password)
@@ -83,7 +103,7 @@ TMqttReporter::TMqttReporter(TShell &shell, const TMqttSettings &settings, const
         log.SetColor(before);
     };
     if (settings.Commands)
-        Publisher->OnCommand = [this](const QByteArray &payload) { Command(payload); };
+        Publisher->OnCommand = [this](const QByteArray &payload, bool retained) { Command(payload, retained); };
     Heartbeat->setSingleShot(true);
     QObject::connect(Heartbeat.get(), &QTimer::timeout, [this] { PublishStatus(); });
     Shell.EventLog.OnLineReport = [this](const TLogLine &line) { LogLine(line); };
@@ -205,6 +225,7 @@ void TMqttReporter::Waiting(const QDateTime &until)
 
 void TMqttReporter::RunStarted(int groupLimit)
 {
+    Quality = std::make_unique<TQualityControl>(QualityLimits(Shell.State.ConfigLoaded ? Shell.State.ConfigFile : QString()));
     HighSpeed = Shell.State.MeasMode == 1;
     GroupStarts.clear();
     const TVoltixPro &m = *Shell.Model;
@@ -248,9 +269,26 @@ QJsonObject TMqttReporter::GroupObject(const QString &file, int first, int count
     return o;
 }
 
+QJsonObject TMqttReporter::FlagCounts(TQualityControl &quality, int count, const TDataRecord *records)
+{
+    std::array<int, TQualityControl::FlagCount> counts{};
+    for (int i = 0; i < count; ++i) {
+        const unsigned flags = quality.Add(records[i]);
+        for (int b = 0; b < TQualityControl::FlagCount; ++b)
+            counts[b] += (flags >> b) & 1u;
+    }
+    QJsonObject o;
+    for (int b = 0; b < TQualityControl::FlagCount; ++b)
+        o.insert(QLatin1String(TQualityControl::FlagName(b)), counts[b]);
+    return o;
+}
+
 void TMqttReporter::GroupStored(int first, int count, const TDataRecord *records)
 {
     QJsonObject o = GroupObject(DataFile(), first, count, records);
+    if (!Quality)
+        Quality = std::make_unique<TQualityControl>();
+    o.insert(QStringLiteral("flags"), FlagCounts(*Quality, count, records));
     o.insert(QStringLiteral("time"), Now());
     Publish(int(TKind::Group), QStringLiteral("group"), o);
 }
@@ -323,9 +361,15 @@ void TMqttReporter::Reply(const QString &command, bool ok, const QString &text)
              {QStringLiteral("time"), Now()}});
 }
 
-void TMqttReporter::Command(const QByteArray &payload)
+void TMqttReporter::Command(const QByteArray &payload, bool retained)
 {
     const QString command = QString::fromUtf8(payload).trimmed();
+    // An empty message clears a retained one; there is nothing to answer.
+    if (command.isEmpty())
+        return;
+    // A stop kept by the broker would stop every run after each reconnection.
+    if (retained)
+        return Reply(command, false, QStringLiteral("a retained command is not run: send commands without the retain flag"));
     TShell &shell = Shell;
     shell.EventLog.AddStamped(QStringLiteral("MQTT command: ") + command);
     const TRunState state = shell.State.RunState;

@@ -96,6 +96,7 @@ TEST_F(TFleetFixture, acquisitionPublishesEachGroupAndTheFileAndEndsIdle)
         EXPECT_EQ(o["records"].toInt(), 10);
         EXPECT_GT(o["rho_min"].toDouble(), 0);
         EXPECT_GE(o["rho_max"].toDouble(), o["rho_min"].toDouble());
+        EXPECT_TRUE(o["flags"].toObject().contains("high_q")) << groups[g].Payload.data();
         EXPECT_TRUE(QDateTime::fromString(o["time"].toString(), Qt::ISODate).isValid()) << groups[g].Payload.data();
     }
     const auto files = sub.On("tarnelpro/st1/file");
@@ -235,9 +236,9 @@ TEST_F(TFleetFixture, commandsAreAnsweredOnlyWhenTheConfigurationAllowsThem)
     }
     TSubscriber sub(Broker->Port, "tarnelpro/#");
     ASSERT_TRUE(sub.Ready());
-    const auto send = [this](const QString &topic, const QString &command) {
-        QProcess::execute(ClientBinary("mosquitto_pub"), {"-h", "127.0.0.1", "-p", QString::number(Broker->Port), "-q",
-                                                          "1", "-t", topic, "-m", command});
+    const auto send = [this](const QString &topic, const QString &command, const QStringList &more = {}) {
+        QProcess::execute(ClientBinary("mosquitto_pub"), QStringList{"-h", "127.0.0.1", "-p", QString::number(Broker->Port),
+                                                                     "-q", "1", "-t", topic, "-m", command} + more);
     };
     // The next answer, which names the command it answers.
     std::size_t answered = 0;
@@ -256,8 +257,12 @@ TEST_F(TFleetFixture, commandsAreAnsweredOnlyWhenTheConfigurationAllowsThem)
     };
 
     // The configuration names the broker and allows commands.
+    // A stop the broker kept from earlier is old news.
+    send("tarnelpro/st1/command", "stop", {"-r"});
     auto station = StartAcquire({"--config", ini, "--yes"});
     ASSERT_TRUE(state("measuring"));
+    EXPECT_TRUE(reply("stop")["text"].toString().startsWith("a retained command is not run"));
+    send("tarnelpro/st1/command", "", {"-r"}); // clears it, and is no command
     send("tarnelpro/st1/command", "pause");
     EXPECT_TRUE(reply("pause")["ok"].toBool());
     EXPECT_TRUE(state("paused"));
@@ -288,7 +293,7 @@ TEST_F(TFleetFixture, commandsAreAnsweredOnlyWhenTheConfigurationAllowsThem)
     ASSERT_TRUE(sub.WaitFor([](const TMessage &m) { return m.Topic == "tarnelpro/st1/group" && m.Json()["file"].toString().endsWith("second.bin"); }, 60000));
     send("tarnelpro/st1/command", "stop");
     sub.WaitFor([](const TMessage &) { return false; }, 2000);
-    EXPECT_EQ(sub.On("tarnelpro/st1/command/reply").size(), 5u) << "no answer to the last stop";
+    EXPECT_EQ(sub.On("tarnelpro/st1/command/reply").size(), 6u) << "no answer to the last stop";
     ASSERT_TRUE(station->waitForFinished(60000));
     EXPECT_EQ(station->exitCode(), 0);
     EXPECT_EQ(Size(Tmp.path() + "/second.bin"), 1029 + 30 * 304) << "the run was not stopped";

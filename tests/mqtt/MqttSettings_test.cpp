@@ -2,6 +2,7 @@
 // them, and the fields of the payloads.
 #include "app/MqttReporter.h"
 #include "instrument/DataRecord.h"
+#include "instrument/QualityControl.h"
 #include "mqtt/FleetTable.h"
 #include "mqtt/MqttSettings.h"
 
@@ -117,6 +118,33 @@ TEST(MqttPayload, groupAndFileFields)
     EXPECT_EQ(o["bytes"].toInteger(), bytes.size());
     EXPECT_EQ(o["records"].toInt(), 2);
     EXPECT_EQ(o["sha256"].toString(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+TEST(MqttPayload, groupFlagCountsUseTheConfiguredLimits)
+{
+    TDataRecord r[3];
+    for (int i = 0; i < 3; ++i) {
+        r[i].In = 50;
+        r[i].Vp = 100;
+        r[i].Q = 1;
+        r[i].Rho = 100;
+        for (int e = 0; e < 4; ++e)
+            r[i].Coords[e] = float(10 * i + e);
+    }
+    r[0].Q = 12;
+    r[1].Rho = -3;
+    r[1].Q = 8; // within a MaxQ of 10, above the default 5
+    r[2].In = 0.2f;
+    TQualitySettings limits;
+    limits.MaxQ = 10;
+    TQualityControl quality(limits);
+    const QJsonObject f = TMqttReporter::FlagCounts(quality, 3, r);
+    EXPECT_EQ(f.size(), TQualityControl::FlagCount);
+    EXPECT_EQ(f["high_q"].toInt(), 1);
+    EXPECT_EQ(f["bad_rho"].toInt(), 1);
+    EXPECT_EQ(f["low_current"].toInt(), 1);
+    EXPECT_EQ(f["low_voltage"].toInt(), 0);
+    EXPECT_EQ(f["reciprocal"].toInt(), 0);
 }
 
 TEST(FleetTable, stationsFromTheirMessages)
