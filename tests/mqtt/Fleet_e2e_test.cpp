@@ -204,7 +204,9 @@ TEST_F(TFleetFixture, aBrokerRestartedMidRunLosesNoDataAndPublishingResumes)
     collect(*before);
     before.reset();
     Broker->Kill();
-    QThread::msleep(1500);
+    // Back while the station pauses between its attempts (after 1 s, then 2 s
+    // more, then 4 s), so that the watcher is there before it reconnects.
+    QThread::msleep(3500);
     ASSERT_EQ(station->state(), QProcess::Running) << "the run goes on without its broker";
     ASSERT_TRUE(Broker->Start());
     TSubscriber after(Broker->Port, "tarnelpro/st1/#");
