@@ -4,6 +4,7 @@
 #include "base/TarnelError.h"
 #include "instrument/DataFile.h"
 #include "instrument/DataRecord.h"
+#include "instrument/QualityControl.h"
 #include "instrument/VoltixPro.h"
 #include "survey/Sequence.h"
 #include "mqtt/MqttPublisher.h"
@@ -83,7 +84,7 @@ TMqttReporter::TMqttReporter(TShell &shell, const TMqttSettings &settings, const
         log.SetColor(before);
     };
     if (settings.Commands)
-        Publisher->OnCommand = [this](const QByteArray &payload) { Command(payload); };
+        Publisher->OnCommand = [this](const QByteArray &payload, bool retained) { Command(payload, retained); };
     Heartbeat->setSingleShot(true);
     QObject::connect(Heartbeat.get(), &QTimer::timeout, [this] { PublishStatus(); });
     Shell.EventLog.OnLineReport = [this](const TLogLine &line) { LogLine(line); };
@@ -205,6 +206,9 @@ void TMqttReporter::Waiting(const QDateTime &until)
 
 void TMqttReporter::RunStarted(int groupLimit)
 {
+    // The run's own judgement as it starts (its limits, the bad electrodes,
+    // the records of a resumed file): the counts agree with the window's.
+    Quality = std::make_unique<TQualityControl>(Shell.Quality);
     HighSpeed = Shell.State.MeasMode == 1;
     GroupStarts.clear();
     const TVoltixPro &m = *Shell.Model;
@@ -248,9 +252,26 @@ QJsonObject TMqttReporter::GroupObject(const QString &file, int first, int count
     return o;
 }
 
+QJsonObject TMqttReporter::FlagCounts(TQualityControl &quality, int count, const TDataRecord *records)
+{
+    std::array<int, TQualityControl::FlagCount> counts{};
+    for (int i = 0; i < count; ++i) {
+        const unsigned flags = quality.Add(records[i]);
+        for (int b = 0; b < TQualityControl::FlagCount; ++b)
+            counts[b] += (flags >> b) & 1u;
+    }
+    QJsonObject o;
+    for (int b = 0; b < TQualityControl::FlagCount; ++b)
+        o.insert(QLatin1String(TQualityControl::FlagName(b)), counts[b]);
+    return o;
+}
+
 void TMqttReporter::GroupStored(int first, int count, const TDataRecord *records)
 {
     QJsonObject o = GroupObject(DataFile(), first, count, records);
+    if (!Quality)
+        Quality = std::make_unique<TQualityControl>();
+    o.insert(QStringLiteral("flags"), FlagCounts(*Quality, count, records));
     o.insert(QStringLiteral("time"), Now());
     Publish(int(TKind::Group), QStringLiteral("group"), o);
 }
@@ -323,9 +344,15 @@ void TMqttReporter::Reply(const QString &command, bool ok, const QString &text)
              {QStringLiteral("time"), Now()}});
 }
 
-void TMqttReporter::Command(const QByteArray &payload)
+void TMqttReporter::Command(const QByteArray &payload, bool retained)
 {
     const QString command = QString::fromUtf8(payload).trimmed();
+    // An empty message clears a retained one; there is nothing to answer.
+    if (command.isEmpty())
+        return;
+    // A stop kept by the broker would stop every run after each reconnection.
+    if (retained)
+        return Reply(command, false, QStringLiteral("a retained command is not run: send commands without the retain flag"));
     TShell &shell = Shell;
     shell.EventLog.AddStamped(QStringLiteral("MQTT command: ") + command);
     const TRunState state = shell.State.RunState;
@@ -388,29 +415,12 @@ void TMqttReporter::Command(const QByteArray &payload)
 void TShell::ApplyMqtt()
 {
     const TMqttKeys &keys = MqttKeys;
-    const bool wanted = !MqttOverride.isEmpty() || (keys.Publish && !keys.Broker.isEmpty());
-    TMqttSettings settings;
-    QString problem, password;
-    if (wanted) {
-        problem = TMqttSettings::ParseUrl(MqttOverride.isEmpty() ? keys.Broker : MqttOverride, settings);
-        if (MqttOverride.isEmpty() && !keys.Topic.isEmpty())
-            settings.Topic = keys.Topic;
-        if (settings.Topic.isEmpty())
-            settings.Topic = TMqttSettings::DefaultTopic();
-        if (!keys.Username.isEmpty())
-            settings.Username = keys.Username;
-        settings.PasswordFile = keys.PasswordFile;
-        settings.CaFile = keys.CaFile;
-        settings.Qos = keys.Qos;
-        settings.Commands = keys.Commands;
-        if (problem.isEmpty())
-            problem = settings.Problem();
-        if (problem.isEmpty())
-            settings.ReadPassword(password, problem);
-    }
+    const bool wanted = !MqttOverride.isEmpty() || keys.Publish;
+    // What the report was made from: the same keys again change nothing (and
+    // a setting that cannot work is said once, not at every load).
     const QString signature =
-        wanted ? QStringList{settings.BrokerText(), settings.Topic, settings.Username, settings.PasswordFile,
-                             settings.CaFile, QString::number(settings.Qos), QString::number(settings.Commands)}
+        wanted ? QStringList{MqttOverride, keys.Broker, keys.Topic, keys.Username, keys.PasswordFile, keys.CaFile,
+                             QString::number(keys.Qos), QString::number(keys.Commands)}
                      .join(QLatin1Char('\n'))
                : QString();
     if (signature == MqttInUse)
@@ -419,13 +429,37 @@ void TShell::ApplyMqtt()
     MqttInUse = signature;
     if (!wanted)
         return;
+    TMqttSettings settings;
+    QString problem, password;
+    const QString broker = MqttOverride.isEmpty() ? keys.Broker : MqttOverride;
+    if (broker.isEmpty())
+        problem = QStringLiteral("no broker address (Broker=mqtt://HOST[:PORT])");
+    else
+        problem = TMqttSettings::ParseUrl(broker, settings);
+    if (MqttOverride.isEmpty() && !keys.Topic.isEmpty())
+        settings.Topic = keys.Topic;
+    if (settings.Topic.isEmpty())
+        settings.Topic = TMqttSettings::DefaultTopic();
+    if (!keys.Username.isEmpty())
+        settings.Username = keys.Username;
+    settings.PasswordFile = keys.PasswordFile;
+    settings.CaFile = keys.CaFile;
+    settings.Qos = keys.Qos;
+    settings.Commands = keys.Commands;
+    if (problem.isEmpty())
+        problem = settings.Problem();
+    if (problem.isEmpty() && settings.Tls && !settings.CaFile.isEmpty() && !QFileInfo(settings.CaFile).isReadable())
+        problem = QStringLiteral("CA file \"%1\" cannot be read").arg(settings.CaFile);
+    if (problem.isEmpty())
+        settings.ReadPassword(password, problem);
     auto reporter = problem.isEmpty() ? std::make_unique<TMqttReporter>(*this, settings, password) : nullptr;
     if (reporter && !reporter->Error().isEmpty())
         problem = reporter->Error();
     if (!problem.isEmpty()) {
+        const TColor before = EventLog.Color();
         EventLog.SetColor(LogColor::Red);
         EventLog.AddStamped(QStringLiteral("MQTT: %1: nothing is published").arg(problem));
-        EventLog.SetColor(LogColor::Black);
+        EventLog.SetColor(before);
         return;
     }
     Observer = std::move(reporter);

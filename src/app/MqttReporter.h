@@ -15,6 +15,7 @@
 #include <vector>
 
 class QTimer;
+class TQualityControl;
 class TMqttPublisher;
 class TShell;
 
@@ -46,11 +47,14 @@ public:
     // The payloads, for the tests of their fields.
     QJsonObject StatusObject() const;
     static QJsonObject GroupObject(const QString &file, int first, int count, const TDataRecord *records);
+    // The quality flags of a group's records, counted by name; quality judges
+    // the whole run (a reciprocal pairs with a record of an earlier group).
+    static QJsonObject FlagCounts(TQualityControl &quality, int count, const TDataRecord *records);
     // path, bytes, records, sha256 of the data file at path.
     static QJsonObject FileObject(const QString &path);
     // Runs one command as received on <Topic>/command; the answer goes to
-    // <Topic>/command/reply.
-    void Command(const QByteArray &payload);
+    // <Topic>/command/reply. A retained command is old news and is not run.
+    void Command(const QByteArray &payload, bool retained = false);
 
 private:
     void SetState(const QString &state, const QJsonObject &details = {});
@@ -73,6 +77,8 @@ private:
     std::optional<QJsonObject> LastHealth;
     // First quadripole (0-based) of each group of the run, for the group number.
     std::vector<int> GroupStarts;
+    // The run's quality judgement, with the limits of the configuration's [Quality].
+    std::unique_ptr<TQualityControl> Quality;
     bool HighSpeed = false;
     std::uint64_t Dropped = 0;
 };

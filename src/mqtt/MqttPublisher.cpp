@@ -167,9 +167,10 @@ void OnMessage(mosquitto *, void *obj, const mosquitto_message *message)
     if (!message || !message->topic || s.CommandTopic != message->topic)
         return;
     const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
-    s.Post([payload](TMqttPublisher &p) {
+    const bool retained = message->retain;
+    s.Post([payload, retained](TMqttPublisher &p) {
         if (p.OnCommand)
-            p.OnCommand(payload);
+            p.OnCommand(payload, retained);
     });
 }
 

@@ -68,8 +68,9 @@ public:
     // The broker answered (up) or could not be reached or was lost (not up,
     // with the reason): said once per change, not at every attempt.
     std::function<void(bool up, const QString &text)> OnConnection;
-    // A message on <Topic>/command (subscribed only with Commands).
-    std::function<void(const QByteArray &payload)> OnCommand;
+    // A message on <Topic>/command (subscribed only with Commands); retained:
+    // the broker kept it from earlier, it was not sent now.
+    std::function<void(const QByteArray &payload, bool retained)> OnCommand;
 
     struct TShared;
 

@@ -15,6 +15,9 @@ QString TMqttSettings::ParseUrl(const QString &url, TMqttSettings &out)
         return QStringLiteral("\"%1\" names no broker host").arg(text);
     if (!u.password().isEmpty())
         return QStringLiteral("a password does not belong in the broker address: put it in a file named by PasswordFile");
+    // An unencoded "#" starts a URL's fragment: the wildcard typed where a topic belongs.
+    if (u.hasFragment() || u.hasQuery())
+        return QStringLiteral("\"%1\": + and # are wildcards and ? starts no topic: write the topic prefix itself").arg(text);
     out.Tls = scheme == QLatin1String("mqtts");
     out.Host = u.host();
     out.Port = u.port(out.Tls ? 8883 : 1883);

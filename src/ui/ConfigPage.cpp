@@ -5,6 +5,7 @@
 #include "base/UserInterface.h"
 #include "instrument/Parameters.h"
 #include "instrument/VoltixPro.h"
+#include "mqtt/MqttSettings.h"
 #include "ui/ExportBox.h"
 #include "ui/IPTimeFrm.h"
 #include "ui/MainFrm.h"
@@ -105,6 +106,7 @@ TConfigPage::TConfigPage(TShell &shell, QWidget *parent) : QWidget(parent), Shel
     right->addWidget(BuildHighSpeed());
     right->addWidget(BuildPosition());
     right->addWidget(BuildQuality());
+    right->addWidget(BuildMqtt());
     right->addStretch(1);
     grid->addLayout(left, 0, 0);
     grid->addLayout(right, 0, 1);
@@ -535,6 +537,43 @@ QWidget *TConfigPage::BuildComment()
     return g;
 }
 
+QWidget *TConfigPage::BuildMqtt()
+{
+    auto *g = new QGroupBox(QStringLiteral("Fleet report"), this);
+    g->setObjectName(QStringLiteral("MqttGb"));
+    auto *l = new QGridLayout(g);
+    l->setVerticalSpacing(2);
+    MqttCheckBox = new QCheckBox(QStringLiteral("Publish to MQTT"), g);
+    MqttCheckBox->setObjectName(QStringLiteral("MqttCheckBox"));
+    l->addWidget(MqttCheckBox, 0, 0, 1, 2);
+    l->addWidget(new QLabel(QStringLiteral("Broker :"), g), 1, 0);
+    MqttBrokerEdt = new QLineEdit(g);
+    MqttBrokerEdt->setObjectName(QStringLiteral("MqttBrokerEdt"));
+    MqttBrokerEdt->setPlaceholderText(QStringLiteral("mqtt://HOST[:PORT]"));
+    l->addWidget(MqttBrokerEdt, 1, 1);
+    l->addWidget(new QLabel(QStringLiteral("Topic :"), g), 2, 0);
+    MqttTopicEdt = new QLineEdit(g);
+    MqttTopicEdt->setObjectName(QStringLiteral("MqttTopicEdt"));
+    MqttTopicEdt->setPlaceholderText(TMqttSettings::DefaultTopic());
+    l->addWidget(MqttTopicEdt, 2, 1);
+    connect(MqttCheckBox, &QCheckBox::clicked, this, [this] { ApplyMqttControls(); });
+    OnLeave(MqttBrokerEdt, [this] { ApplyMqttControls(); });
+    OnLeave(MqttTopicEdt, [this] { ApplyMqttControls(); });
+    return g;
+}
+
+void TConfigPage::ApplyMqttControls()
+{
+    TMqttKeys keys = Shell.MqttKeys;
+    keys.Publish = MqttCheckBox->isChecked();
+    keys.Broker = MqttBrokerEdt->text().trimmed();
+    keys.Topic = MqttTopicEdt->text().trimmed();
+    if (keys == Shell.MqttKeys)
+        return;
+    Shell.MqttKeys = keys;
+    Shell.ApplyMqtt();
+}
+
 void TConfigPage::Beep() { Shell.Ui.Beep(); }
 
 void TConfigPage::ShowModeGroups()
@@ -621,6 +660,9 @@ void TConfigPage::ShowFiles()
         const QSignalBlocker block(CommentMemo);
         CommentMemo->setPlainText(s.CommentMemo);
     }
+    MqttCheckBox->setChecked(Shell.MqttKeys.Publish);
+    MqttBrokerEdt->setText(Shell.MqttKeys.Broker);
+    MqttTopicEdt->setText(Shell.MqttKeys.Topic);
 }
 
 void TConfigPage::CommitEdits()

@@ -57,6 +57,9 @@ private:
     QWidget *BuildAcquisition();
     QWidget *BuildConfigurationFile();
     QWidget *BuildComment();
+    QWidget *BuildMqtt();
+    // Takes the MQTT controls into the [Mqtt] keys and starts or ends the report.
+    void ApplyMqttControls();
     void ShowModeGroups();
     void ShowLevelControls();
     void Beep();
@@ -79,4 +82,6 @@ private:
     QCheckBox *DuplicateCheckBox, *LowCurrentCheckBox, *StoreResistanceCheckBox;
     QPushButton *DuplicateBtn;
     QPlainTextEdit *CommentMemo;
+    QCheckBox *MqttCheckBox;
+    QLineEdit *MqttBrokerEdt, *MqttTopicEdt;
 };

@@ -1,9 +1,12 @@
+#include "app/Shell.h"
 #include "instrument/VoltixPro.h"
+#include "script/EventLog.h"
 #include "ui/ConfigPage.h"
 #include "ui/MainFrm.h"
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -160,4 +163,38 @@ TEST_F(TConfigPageFixture, qualityLimitsAreEditedSavedAndLoadedWithTheConfigurat
     ASSERT_TRUE(Window->Controller().LoadConfiguration(other));
     EXPECT_EQ(Find<QLineEdit>("MaxReciprocalEdt")->text(), "3");
     EXPECT_EQ(Window->Controller().QualityKeys.MinCurrent, 0.5f);
+}
+
+TEST_F(TConfigPageFixture, publishToMqttStartsTheReportAndSaysWhatCannotWork)
+{
+    TShell &shell = Window->Controller();
+    auto *publish = Find<QCheckBox>("MqttCheckBox");
+    EXPECT_FALSE(publish->isChecked());
+    EXPECT_EQ(shell.Observer, nullptr) << "no broker configured, nothing changes";
+    const auto lastLine = [&shell] { return shell.EventLog.Lines().back(); };
+
+    publish->click();
+    EXPECT_TRUE(lastLine().Text.contains("MQTT: no broker address")) << lastLine().Text.toStdString();
+    EXPECT_EQ(lastLine().Color, LogColor::Red);
+    Enter("MqttBrokerEdt", "http://broker");
+    EXPECT_TRUE(lastLine().Text.contains("is no broker address")) << lastLine().Text.toStdString();
+    EXPECT_EQ(lastLine().Color, LogColor::Red);
+    EXPECT_EQ(shell.Observer, nullptr);
+
+    // A broker nobody answers on: the report runs all the same and waits for it.
+    Enter("MqttBrokerEdt", "mqtt://127.0.0.1:1");
+    Enter("MqttTopicEdt", "fleet/dike");
+    EXPECT_NE(shell.Observer, nullptr);
+    shell.SaveConfiguration(shell.State.ConfigFile);
+    EXPECT_TRUE(Config().contains("[Mqtt]\r\nPublish=1\r\nBroker=mqtt://127.0.0.1:1\r\nTopic=fleet/dike\r\n"))
+        << Config().toStdString();
+
+    publish->click();
+    EXPECT_EQ(shell.Observer, nullptr);
+    shell.SaveConfiguration(shell.State.ConfigFile);
+    EXPECT_TRUE(Config().contains("Publish=0")) << "the broker is kept for the next time";
+    ASSERT_TRUE(shell.LoadConfiguration(shell.State.ConfigFile));
+    EXPECT_FALSE(publish->isChecked());
+    EXPECT_EQ(Find<QLineEdit>("MqttBrokerEdt")->text(), "mqtt://127.0.0.1:1");
+    EXPECT_EQ(Find<QLineEdit>("MqttTopicEdt")->text(), "fleet/dike");
 }
