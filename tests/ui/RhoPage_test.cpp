@@ -1,7 +1,7 @@
 // The "Rho pseudo section" page and the "Rho display options" dialog on their
 // real widgets, driven as the operator drives them, with the section logic
 // behind them.
-#include "base/SilentUi.h"
+#include "support/ScriptedUi.h"
 #include "graph/PseudoSection.h"
 #include "graph/SectionPresenter.h"
 #include "graph/SurveyBuilder.h"
@@ -31,7 +31,7 @@ namespace {
 // so plane XZ has one section and plane XY one per depth.
 struct TPageFixture : ::testing::Test {
     TSurveyBuilder Survey;
-    TSilentUi Ui;
+    TScriptedUi Ui;
     QProgressBar ProgressBar2;
     std::unique_ptr<TRhoPage> Page;
     std::unique_ptr<TPseudoSection> Model;
@@ -93,10 +93,13 @@ TEST_F(TPageFixture, sectionListIsASingleChoiceAndRedrawsOnlyBeforeTheFirstBlock
     EXPECT_EQ(Sections(), QStringList{"Y 0*"});
     EXPECT_EQ(Model->lastSection, -1) << "the build does not draw";
 
-    // The operator picks plane XY: its sections, the first checked, no drawing.
+    // The operator picks plane XY outside a run: its sections, the first
+    // checked and drawn, north up.
     tabs->setCurrentIndex(1);
     EXPECT_EQ(Sections(), (QStringList{"Z 1.14*", "Z 2.28"}));
-    EXPECT_EQ(Model->lastSection, -1);
+    EXPECT_EQ(Model->lastPlane, TPseudoSection::PlaneXY);
+    EXPECT_EQ(Model->lastSection, 0);
+    EXPECT_EQ(Page->PESGraph1->Title("YAxisLabel"), "Y (m)");
 
     // A click on the second section while no run counts blocks draws it.
     auto *list = Child<QListWidget>("SectionGroup");
@@ -188,12 +191,15 @@ TEST_F(TPageFixture, rangeDialogForwardsToTheColourRange)
     EXPECT_EQ(Page->PESGraph1->MaxZ, 1000);
     EXPECT_EQ(Page->PESGraph1->ZAxisLine, 21);
 
-    // Not a number: nothing changes and the dialog stays open.
+    // Not a number: nothing changes, the dialog closes and says why.
     dialog.ShowModeless();
     dialog.MaxEdt->setText("lots");
     dialog.BitBtn1->click();
-    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_FALSE(dialog.isVisible());
+    ASSERT_EQ(Ui.Messages.size(), 1);
+    EXPECT_TRUE(Ui.Messages[0].contains("\"lots\" is not a number")) << Ui.Messages[0].toStdString();
     EXPECT_EQ(Page->PESGraph1->MaxZ, 1000);
+    dialog.ShowModeless();
 
     dialog.AutoScaleRb->click();
     EXPECT_FALSE(dialog.MaxEdt->isEnabled());
