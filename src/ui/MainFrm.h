@@ -142,7 +142,11 @@ private:
     std::unique_ptr<TProgressGraph> Progress;
     int CurrentPortImage = -1;
     bool SizeFixed = false;
+    // Room for the window manager's border and title bar.
+    static constexpr int FrameAllowance = 8;
+    void PlaceOnScreen();
     bool LinkOn = false;
+    bool Connecting = false;
     bool ActionBusy = false;
     bool HealthReading = false;
 
