@@ -58,8 +58,6 @@ constexpr int ClientWidth = 902;
 constexpr int ClientHeight = 505;
 constexpr int PortImageSize = 26;
 
-const char *const HomePageUrl = "https://tarnelpro.example.org/";
-const char *const SupportPageUrl = "https://tarnelpro.example.org/support/";
 
 QColor FromTColor(TColor c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
 
@@ -266,15 +264,7 @@ void TMainFrm::BuildMenus()
     topics->setObjectName(QStringLiteral("Rubriquedaide1"));
     topics->setShortcut(QKeySequence(Qt::Key_F1));
     connect(topics, &QAction::triggered, this, &TMainFrm::ShowHelp);
-    help->addSeparator();
-    QMenu *web = help->addMenu(QStringLiteral("Orvo Radudazozav on the web"));
-    web->setObjectName(QStringLiteral("Web1"));
-    QAction *home = web->addAction(QStringLiteral("Home page"));
-    home->setObjectName(QStringLiteral("Homepage1"));
-    connect(home, &QAction::triggered, this, &TMainFrm::Homepage1Click);
-    QAction *support = web->addAction(QStringLiteral("Product support"));
-    support->setObjectName(QStringLiteral("Productsupport1"));
-    connect(support, &QAction::triggered, this, &TMainFrm::Productsupport1Click);
+    // No web menu: the project has no home page or support site of its own.
     help->addSeparator();
     QAction *about = help->addAction(QStringLiteral("About"));
     about->setObjectName(QStringLiteral("Apropos1"));
@@ -819,18 +809,6 @@ void TMainFrm::BitBtn1Click()
         ShowNotice(QStringLiteral("No program to open %1").arg(file));
     else
         ShowNotice(QString());
-}
-
-void TMainFrm::Homepage1Click()
-{
-    if (!OpenWithDesktop(QUrl(QString::fromLatin1(HomePageUrl))))
-        ShowNotice(QStringLiteral("No browser to open %1").arg(QString::fromLatin1(HomePageUrl)));
-}
-
-void TMainFrm::Productsupport1Click()
-{
-    if (!OpenWithDesktop(QUrl(QString::fromLatin1(SupportPageUrl))))
-        ShowNotice(QStringLiteral("No browser to open %1").arg(QString::fromLatin1(SupportPageUrl)));
 }
 
 void TMainFrm::Apropos1Click()

@@ -131,8 +131,6 @@ private:
     void ShowHelp();
     void UpdateBatteryButton();
     void PageControl1Change(int index);
-    void Homepage1Click();
-    void Productsupport1Click();
     void Apropos1Click();
 
     TQtUserInterface UiServices{this};

@@ -56,7 +56,7 @@ TEST_F(TWindowFixture, everyNamedComponentExists)
     for (const char *n : names)
         EXPECT_NE(w.findChild<QWidget *>(n), nullptr) << n;
     const char *actions[] = {"PowerAction", "Com11", "Com61", "USB1", "BT1", "Wavenode1", "Communicationspeed1",
-                             "ZIREriva1", "Rubriquedaide1", "Homepage1", "Productsupport1", "Apropos1"};
+                             "ZIREriva1", "Rubriquedaide1", "Apropos1"};
     for (const char *n : actions)
         EXPECT_NE(w.findChild<QAction *>(n), nullptr) << n;
 
