@@ -5,6 +5,7 @@
 #include "graph/PseudoSection.h"
 #include "graph/SectionPresenter.h"
 #include "graph/SurveyBuilder.h"
+#include "instrument/DataRecord.h"
 #include "ui/ContourGraph.h"
 #include "ui/MainFrm.h"
 #include "ui/RangeFrm.h"
@@ -235,4 +236,34 @@ TEST(MainWindowGraphs, pagesHoldTheGraphsAndAPageChangeReappliesTheColourRange)
     }
     qunsetenv("TARNELPRO_DATA_DIR");
     qunsetenv("TARNELPRO_PROGRAM_DIR");
+}
+
+TEST_F(TPageFixture, nearlyUniformValuesKeepAFivePercentColourSpanAndTheCsvReadsAsSurveyed)
+{
+    Presenter->BuildPseudoSection();
+    EXPECT_FALSE(Page->PESGraph1->CellColor(0, 0).isValid()) << "nothing painted after a build";
+    // Values 1 Ohm.m apart on a 100 Ohm.m ground.
+    std::vector<TDataRecord> records(6);
+    const float rho[] = {99.6f, 100.4f, 100.0f, 99.8f, 100.2f, 100.1f};
+    for (std::size_t k = 0; k < records.size(); ++k)
+        records[k].Rho = rho[k];
+    Presenter->UpdatePseudoSection(records.data(), 0, 6);
+    EXPECT_EQ(Page->PESGraph1->MinZ, 95);
+    EXPECT_GE(Page->PESGraph1->MaxZ, 105);
+    EXPECT_LE(Page->PESGraph1->MaxZ, 106);
+    // The cells of the two values a little apart share one band or its neighbour:
+    // no checkerboard from one end of the table to the other.
+    const QColor low = Page->PESGraph1->CellColor(0, 0), high = Page->PESGraph1->CellColor(0, 1);
+    ASSERT_TRUE(low.isValid());
+    EXPECT_LT(std::abs(low.hue() - high.hue()), 60);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("section.csv");
+    ASSERT_TRUE(Page->PESGraph1->ExportTo(path, TContourGraph::TExportFormat::Csv));
+    QFile csv(path);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    EXPECT_EQ(lines[0].trimmed(), "row,column,x,depth,rho");
+    // Depths positive, as the survey has them (Wenner a = 2 m: 1.14 m).
+    EXPECT_TRUE(lines[1].startsWith("0,0,10,1.14,99.6")) << lines[1].toStdString();
 }
