@@ -116,10 +116,10 @@ TEST(ParameterRules, channelTriggerAndStacks)
     EXPECT_EQ(p.CrenEt, 5.0f);
     // A value with decimals, as a configuration holds it, survives the field.
     for (const char *text : {"1.5", "1,5", " 1.5 "}) {
-        const TEditOutcome o = ParameterRules::QMax(p, text);
-        EXPECT_FALSE(o.Beep) << text;
+        const TEditOutcome typed = ParameterRules::QMax(p, text);
+        EXPECT_FALSE(typed.Beep) << text;
         EXPECT_EQ(p.CrenEt, 1.5f) << text;
-        EXPECT_EQ(o.Text, "1.5") << text;
+        EXPECT_EQ(typed.Text, "1.5") << text;
     }
     EXPECT_TRUE(ParameterRules::QMax(p, "abc").Beep);
     EXPECT_EQ(p.CrenEt, 0.0f);

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QMouseEvent>
 #include <QPainter>
@@ -179,10 +180,16 @@ TEST(ContourGraph, fullScreenViewShowsTheSameGraphAndGivesItBack)
     TSection t;
     auto *canvas = t.Graph.findChild<QWidget *>(QStringLiteral("Canvas"));
     ASSERT_NE(canvas, nullptr);
+    t.Graph.Appearance("Caption", "Rho pseudo section, XZ plane, Y 0");
     t.Graph.PEactions(TGraph2DAction::sgMaximize);
     QWidget *view = t.Graph.MaximizedView();
     ASSERT_NE(view, nullptr);
     EXPECT_TRUE(view->isVisible());
+    auto *caption = view->findChild<QLabel *>("FullScreenCaption");
+    ASSERT_NE(caption, nullptr);
+    EXPECT_EQ(caption->text(), "Rho pseudo section, XZ plane, Y 0");
+    t.Graph.Appearance("Caption", "Rho pseudo section, XZ plane, Y 4");
+    EXPECT_EQ(caption->text(), "Rho pseudo section, XZ plane, Y 4") << "follows the section drawn";
     EXPECT_EQ(canvas->window(), view);
     // Values drawn meanwhile show there.
     t.Graph.ZData(0, 0, 250);
