@@ -148,7 +148,10 @@ TScatterGraph::TScatterGraph(QWidget *parent) : QWidget(parent), D(std::make_uni
     // Positions are handed over negated (X and Z); they are drawn back at
     // their true values, so the axes read the survey's coordinates.
     // Nearly along the lines, a little from above: a line's section shows.
-    graph->scene()->activeCamera()->setCameraPosition(-30.0f, 22.0f, 100.0f);
+    // Zoomed out a little and aimed below the middle: the labels under the
+    // grid stay in a short view (800 x 600 screens).
+    graph->scene()->activeCamera()->setCameraPosition(-30.0f, 22.0f, 88.0f);
+    graph->scene()->activeCamera()->setTarget(QVector3D(0.0f, -0.15f, 0.0f));
 }
 
 TScatterGraph::~TScatterGraph() = default;
