@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Pictures of every page after a demo acquisition on the simulated instrument
 # (the pictures in docs/ are made this way):
-#   bash scripts/grab-pages.sh [DIR]     (default DIR: docs)
+#   bash scripts/grab-pages.sh [DIR] [WxH]     (default DIR: docs)
+# With WxH the virtual screen has that size and the window fills it (the
+# walk-through in docs/screens/ is made at 800x600 and 1920x1080):
+#   bash scripts/grab-pages.sh docs/screens/800x600 800x600
 # Needs a build (build/bin) and xvfb-run: the 3-D view needs OpenGL.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 OUT=$(realpath -m "${1:-docs}")
+SCREEN=${2:-}
+FILL=()
+if [ -n "$SCREEN" ]; then FILL=(--fill-screen); fi
 PORT=${VOLTIX_SIM_PORT:-29481}
 WORK=$(mktemp -d)
 SIM_PID=""
@@ -23,6 +29,6 @@ build/bin/voltix-sim --tcp "127.0.0.1:$PORT" --coordinates "$WORK/Demo_Coordinat
   --time-scale 0 --model anomaly:100,1000,115,10,9 &
 SIM_PID=$!
 sleep 1
-TARNELPRO_DATA_DIR="$WORK" xvfb-run -a -s "-screen 0 1280x800x24" \
-  build/bin/tarnelpro --grab-pages "$OUT" --acquire
+TARNELPRO_DATA_DIR="$WORK" xvfb-run -a -s "-screen 0 ${SCREEN:-1280x800}x24" \
+  build/bin/tarnelpro --grab-pages "$OUT" --acquire "${FILL[@]}"
 echo "pictures in $OUT" >&2

@@ -92,7 +92,12 @@ void TShell::FormCreate()
                 WriteFailed(QStringLiteral("Can't save configuration \"%1\": %2").arg(State.ConfigFile, error));
         }
     }
-    LoadConfiguration(State.ConfigFile);
+    // Without a configuration (no template to copy) the page still shows
+    // every setting the program starts with rather than blank fields.
+    if (!LoadConfiguration(State.ConfigFile)) {
+        View.ShowSurveyFiles();
+        View.ShowSettings();
+    }
 }
 
 TConfigValues TShell::CurrentValues() const

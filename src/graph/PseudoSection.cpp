@@ -26,12 +26,12 @@ void Extend(std::array<float, 2> &lo, std::array<float, 2> &hi, double horizonta
     hi[1] = std::max(hi[1], v);
 }
 
-void InsertSection(std::vector<TPseudoSection::SlistPoint> &list, std::int32_t key)
+void InsertSection(std::vector<TPseudoSection::SlistPoint> &list, std::int32_t key, double position)
 {
     const auto at = std::lower_bound(list.begin(), list.end(), key,
                                      [](const TPseudoSection::SlistPoint &p, std::int32_t k) { return p.key < k; });
     if (at == list.end() || at->key != key)
-        list.insert(at, TPseudoSection::SlistPoint{key, 0, 0});
+        list.insert(at, TPseudoSection::SlistPoint{key, 0, 0, position});
 }
 
 template <class T>
@@ -69,6 +69,18 @@ TPseudoSection::TPosition TPseudoSection::PositionIn(const TGeometry &g, int pla
         return {g.MidX, g.Depth};
     default:
         return {g.MidX, g.MidY};
+    }
+}
+
+double TPseudoSection::SectionPositionIn(const TGeometry &g, int plane)
+{
+    switch (plane) {
+    case PlaneYZ:
+        return g.MidX;
+    case PlaneXZ:
+        return g.MidY;
+    default:
+        return g.Depth;
     }
 }
 
@@ -118,6 +130,12 @@ bool TPseudoSection::HasSections() const
     return std::any_of(sectionLists.begin(), sectionLists.end(), [](const auto &l) { return !l.empty(); });
 }
 
+bool TPseudoSection::HasPlacement() const
+{
+    return std::all_of(planePoints.begin(), planePoints.end(),
+                       [this](const auto &p) { return p.size() == quadCoords.size(); });
+}
+
 const char *TPseudoSection::CaptionPrefix(int plane)
 {
     switch (plane) {
@@ -146,6 +164,8 @@ void TPseudoSection::Classify()
     }
     quadCoords.clear();
     quadCoords.reserve(std::size_t(count));
+    for (auto &points : planePoints)
+        points.clear();
 
     for (int i = 0; i < count; ++i) {
         const ElectrodeCoords c = GetQuadCoords(Survey, i);
@@ -163,7 +183,7 @@ void TPseudoSection::Classify()
                 continue;
             const TPosition pos = PositionIn(g, plane);
             Extend(planeMin[std::size_t(plane)], planeMax[std::size_t(plane)], pos.Horizontal, pos.Vertical);
-            InsertSection(sectionLists[std::size_t(plane)], SectionKeyIn(g, plane));
+            InsertSection(sectionLists[std::size_t(plane)], SectionKeyIn(g, plane), SectionPositionIn(g, plane));
         }
     }
 }

@@ -31,6 +31,10 @@ public:
         std::int32_t key = 0;          // centimetres
         std::int32_t rowCount = 0;     // distinct vertical keys
         std::int32_t columnCount = 0;  // distinct horizontal keys
+        // The section's position in metres as the survey gives it (its first
+        // member's), for captions: the key is biased toward zero for
+        // negative positions (-5 m has key -499).
+        double position = 0;
     };
     // Where a quadripole sits in its section of a plane.
     struct GraphPoint {
@@ -65,6 +69,8 @@ public:
     // (the build then stops before placing anything).
     bool Build();
     bool HasSections() const;
+    // True once the grids of the last build are placed.
+    bool HasPlacement() const;
 
     // Plane membership of quadripole i (Level >= 0 and the plane's test).
     bool InPlane(int i, int plane) const;
@@ -112,5 +118,6 @@ private:
     TGeometry GeometryOf(int i) const;
     static TPosition PositionIn(const TGeometry &g, int plane);
     static std::int32_t SectionKeyIn(const TGeometry &g, int plane);
+    static double SectionPositionIn(const TGeometry &g, int plane);
     std::optional<GraphPoint> Cells(int i, int plane, int section, const TGeometry &g) const;
 };

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -108,8 +109,12 @@ QString TSectionPresenter::SectionCaption(int plane, int section) const
     const auto &list = Model.sectionLists[std::size_t(plane)];
     QLocale locale = Locale;
     locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    // "0.##": at most two decimals, no trailing zeros.
-    QString value = locale.toString(list[std::size_t(section)].key * 0.01, 'f', 2);
+    // "0.##": at most two decimals, no trailing zeros. The position itself,
+    // rounded to the centimetre: its key reads -4.99 for a line at -5 m.
+    double metres = std::round(list[std::size_t(section)].position * 100.0) / 100.0;
+    if (metres == 0.0 || !std::isfinite(metres))
+        metres = 0.0; // no "-0"
+    QString value = locale.toString(metres, 'f', 2);
     const QString point = locale.decimalPoint();
     if (value.contains(point)) {
         while (value.endsWith(QLatin1Char('0')))
@@ -127,6 +132,7 @@ bool TSectionPresenter::BuildPseudoSection()
         Controls.SetProgress(0, 1);
         Graph.Subsets(1);
         Graph.Points(1);
+        ClearGrid();
         Model.Classify();
         // With no section there is no tab to read: the grids and the graph
         // are left as they are.
@@ -235,8 +241,16 @@ void TSectionPresenter::TabPlaneChange()
     if (tab < 0)
         return;
     const int plane = PlaneOfCaption(Controls.PlaneTabCaption(tab));
-    if (plane >= 0)
-        FillSectionList(plane);
+    if (plane < 0)
+        return;
+    FillSectionList(plane);
+    // Outside a run (the bar back at 0 after it) the new plane is drawn at
+    // once, as a section click does; during a run the next block draws it.
+    if (Controls.ProgressPosition() == 0 && Controls.ProgressPosition() != Controls.ProgressMaximum()
+        && Model.HasPlacement()) {
+        TBusyScope busy(Ui);
+        UpdatePseudoSection(nullptr, 0, 0);
+    }
 }
 
 void TSectionPresenter::SectionGroupClick()
@@ -266,9 +280,23 @@ void TSectionPresenter::ResetAnnotations()
     Graph.Appearance(QStringLiteral("MinAnnotationSymbolSize"), QStringLiteral("sgSmallMPS"));
 }
 
+void TSectionPresenter::ClearGrid()
+{
+    // A fresh grid holds zeros, which is a position and a value: the cell
+    // would be painted. Nothing is drawn until a section is.
+    const float none = TPseudoSection::NoValue;
+    Graph.XData(0, -1, none);
+    Graph.YData(0, -1, none);
+    Graph.ZData(0, -1, none);
+}
+
 void TSectionPresenter::WriteCell(int row, int column, float x, float y, float z, bool copyRow)
 {
     Graph.XData(row, column, x);
+    // A quadripole not measured (yet, or after Stop) never blanks the value
+    // measured for another one sharing the cell.
+    if (z == TPseudoSection::NoValue && Graph.ZData(row, column) != TPseudoSection::NoValue)
+        z = Graph.ZData(row, column);
     Graph.ZData(row, column, z);
     Graph.YData(row, column, y);
     // A single row is drawn as two identical ones: contours need two.
@@ -279,6 +307,25 @@ void TSectionPresenter::WriteCell(int row, int column, float x, float y, float z
     }
 }
 
+QString TSectionPresenter::PlaneCaption(int plane, int section) const
+{
+    static const char *const names[] = {"YZ", "XZ", "XY"};
+    return QStringLiteral("Rho pseudo section, %1 plane, %2")
+        .arg(QLatin1String(names[plane]), SectionCaption(plane, section));
+}
+
+void TSectionPresenter::DescribePlane(int plane, int section)
+{
+    // The map of a depth slice is drawn north up and its vertical axis reads
+    // Y; the vertical sections read depths growing downwards.
+    const bool map = plane == TPseudoSection::PlaneXY;
+    Graph.YAxisLabel(map ? QStringLiteral("Y (m)") : QStringLiteral("report point  (m)"));
+    Graph.Appearance(QStringLiteral("YAxisUp"), map);
+    Graph.Appearance(QStringLiteral("Caption"), PlaneCaption(plane, section));
+    static const char *const columns[] = {"y,depth", "x,depth", "x,y"};
+    Graph.Appearance(QStringLiteral("CsvColumns"), QLatin1String(columns[plane]));
+}
+
 void TSectionPresenter::Redraw(int plane, int section)
 {
     const TPseudoSection::SlistPoint &s = Model.sectionLists[std::size_t(plane)][std::size_t(section)];
@@ -286,7 +333,9 @@ void TSectionPresenter::Redraw(int plane, int section)
     ResetAnnotations();
     Graph.Subsets(singleRow ? 2 : s.rowCount);
     Graph.Points(s.columnCount);
+    ClearGrid();
     SetRanges(plane);
+    DescribePlane(plane, section);
 
     const int count = static_cast<int>(Model.rhoValues.size());
     int annotation = 0;
@@ -391,6 +440,23 @@ TSectionPresenter::TScale TSectionPresenter::ScaleFor(float lo, float hi)
     return scale;
 }
 
+TSectionPresenter::TScale TSectionPresenter::RunningScale(float rhoMin, float rhoMax)
+{
+    float lo = rhoMin, hi = rhoMax;
+    // Early in a run values a few Ohm.m apart would spread over the whole
+    // table and turn noise into a checkerboard: the range spans at least
+    // 5 % of the mean on each side.
+    if (lo <= hi) {
+        const double mean = (double(lo) + double(hi)) * 0.5;
+        const double half = std::fabs(mean) * MinimumSpan;
+        if (double(hi) - double(lo) < 2 * half) {
+            lo = static_cast<float>(std::min(double(lo), mean - half));
+            hi = static_cast<float>(std::max(double(hi), mean + half));
+        }
+    }
+    return ScaleFor(std::floor(lo), std::ceil(hi));
+}
+
 void TSectionPresenter::ApplyColorRange()
 {
     const TScale z = rangeMode == RangeManual ? ScaleFor(manualMin, manualMax)
@@ -472,11 +538,43 @@ void TSectionPresenter::AutoScaleRbClick(TRangeDialog &dialog)
         dialog.RangeEnabled = true;
         return;
     }
-    const QLocale locale = NumberLocale(Locale);
-    dialog.MinText = locale.toString(std::floor(double(Model.rhoMin)), 'g', 15);
-    dialog.MaxText = locale.toString(std::ceil(double(Model.rhoMax)), 'g', 15);
+    // Before any value (right after a build the running range is inverted,
+    // +9e30 .. -9e30) the edits keep what they show.
+    if (Model.rhoMin <= Model.rhoMax) {
+        const TScale z = RunningScale(Model.rhoMin, Model.rhoMax);
+        const QLocale locale = NumberLocale(Locale);
+        dialog.MinText = locale.toString(double(z.Min), 'g', 15);
+        dialog.MaxText = locale.toString(double(z.Max), 'g', 15);
+    }
     dialog.RangeEnabled = false;
     ApplyRange(dialog);
+}
+
+namespace {
+// A number of the edit, or nothing when it holds none the graph can take.
+std::optional<double> RangeNumber(const QLocale &locale, const QString &text)
+{
+    bool ok = false;
+    const double v = NumberLocale(locale).toDouble(text.trimmed(), &ok);
+    if (!ok || !(std::fabs(v) <= double(std::numeric_limits<float>::max())))
+        return std::nullopt;
+    return v;
+}
+} // namespace
+
+QString TSectionPresenter::RangeProblem(const TRangeDialog &dialog) const
+{
+    if (dialog.FullRange)
+        return {};
+    const struct {
+        const char *Name;
+        const QString &Text;
+    } edits[] = {{"Minimum", dialog.MinText}, {"Maximum", dialog.MaxText}};
+    for (const auto &e : edits)
+        if (!RangeNumber(Locale, e.Text))
+            return QStringLiteral("%1 \"%2\" is not a number (for example %3): the colour range is unchanged.")
+                .arg(QLatin1String(e.Name), e.Text.trimmed(), NumberLocale(Locale).toString(12.5));
+    return {};
 }
 
 bool TSectionPresenter::ApplyRange(const TRangeDialog &dialog)
@@ -484,13 +582,10 @@ bool TSectionPresenter::ApplyRange(const TRangeDialog &dialog)
     if (dialog.FullRange) {
         rangeMode = RangeRunning;
     } else {
-        const QLocale locale = NumberLocale(Locale);
-        bool minOk = false, maxOk = false;
-        const double lo = locale.toDouble(dialog.MinText.trimmed(), &minOk);
-        const double hi = locale.toDouble(dialog.MaxText.trimmed(), &maxOk);
-        constexpr double largest = std::numeric_limits<float>::max();
-        if (!minOk || !maxOk || !(std::fabs(lo) <= largest) || !(std::fabs(hi) <= largest))
+        const auto min = RangeNumber(Locale, dialog.MinText), max = RangeNumber(Locale, dialog.MaxText);
+        if (!min || !max)
             return false;
+        const double lo = *min, hi = *max;
         if (hi < lo)
             return true;
         manualMin = static_cast<float>(lo);

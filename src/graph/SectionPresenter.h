@@ -78,8 +78,10 @@ public:
     };
     // What ApplyColorRange hands the graph for a range lo..hi.
     static TScale ScaleFor(float lo, float hi);
-    // The same for the running range of the measured values.
-    static TScale RunningScale(float rhoMin, float rhoMax) { return ScaleFor(std::floor(rhoMin), std::ceil(rhoMax)); }
+    // The same for the running range of the measured values, widened to at
+    // least MinimumSpan of the mean on each side.
+    static constexpr double MinimumSpan = 0.05;
+    static TScale RunningScale(float rhoMin, float rhoMax);
 
     // --- Range dialog "Rho display options": the dialog widget copies its
     // controls in, calls, and shows what comes back.
@@ -94,12 +96,21 @@ public:
     // False when an edit holds no number (nothing changed). A maximum below
     // the minimum is ignored silently and still gives true.
     bool ApplyRange(const TRangeDialog &dialog);
-    // OK: applies the range; true when the dialog should close.
-    bool BitBtn1Click(const TRangeDialog &dialog) { return ApplyRange(dialog); }
+    // What is wrong with the manual range typed, for the operator; empty
+    // when both edits hold usable numbers.
+    QString RangeProblem(const TRangeDialog &dialog) const;
+    // OK: applies the range; the dialog then closes whatever was typed.
+    bool BitBtn1Click(const TRangeDialog &dialog)
+    {
+        ApplyRange(dialog);
+        return true;
+    }
 
     // Plane index of a tab caption ("XZ" 1, "YZ" 0, "XY" 2); -1 otherwise.
     static int PlaneOfCaption(const QString &caption);
     QString SectionCaption(int plane, int section) const;
+    // "Rho pseudo section, XZ plane, Y 0": the caption of exports and prints.
+    QString PlaneCaption(int plane, int section) const;
 
     // Numbers in the section captions and the range dialog.
     QLocale Locale = QLocale::system();
@@ -114,5 +125,7 @@ private:
     void ConfigureGraph();
     void SetRanges(int plane);
     void Redraw(int plane, int section);
+    void ClearGrid();
+    void DescribePlane(int plane, int section);
     void WriteCell(int row, int column, float x, float y, float z, bool copyRow);
 };

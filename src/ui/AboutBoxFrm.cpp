@@ -18,20 +18,6 @@
 #define TARNEL_VERSION "0.0.0"
 #endif
 
-const char *TAboutBoxFrm::SupportMail = "support@tarnelpro.example.org";
-const char *TAboutBoxFrm::WebAddress = "https://tarnelpro.example.org/";
-
-namespace {
-QLabel *Link(QWidget *parent, const char *name, const QString &caption, const QUrl &url)
-{
-    auto *l = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>").arg(url.toString().toHtmlEscaped(), caption.toHtmlEscaped()), parent);
-    l->setObjectName(QString::fromLatin1(name));
-    l->setCursor(Qt::PointingHandCursor);
-    l->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    QObject::connect(l, &QLabel::linkActivated, l, [](const QString &link) { OpenWithDesktop(QUrl(link)); });
-    return l;
-}
-} // namespace
 
 QString TAboutBoxFrm::VersionText(const QString &version)
 {
@@ -108,18 +94,8 @@ TAboutBoxFrm::TAboutBoxFrm(QWidget *owner) : QDialog(owner)
                                        "resistance checks and scripts."));
     column->addWidget(Memo1, 1);
 
-    auto *links = new QGridLayout;
-    links->addWidget(new QLabel(QStringLiteral("E-mail : "), this), 0, 0);
-    const QString mail = QString::fromLatin1(SupportMail);
-    MailLbl = Link(this, "MailLbl", mail, QUrl(QStringLiteral("mailto:") + mail));
-    links->addWidget(MailLbl, 0, 1);
-    links->addWidget(new QLabel(QStringLiteral("Web :"), this), 1, 0);
-    const QString web = QString::fromLatin1(WebAddress);
-    WebLbl = Link(this, "WebLbl", web, QUrl(web));
-    links->addWidget(WebLbl, 1, 1);
-    links->setColumnStretch(1, 1);
-    column->addLayout(links);
-
+    // The project has no support address or web site of its own: no links
+    // that would lead nowhere. The manual is under Help.
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     column->addWidget(buttons);

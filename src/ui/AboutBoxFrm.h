@@ -15,14 +15,10 @@ public:
     // The distribution's PRETTY_NAME from an os-release file; empty when absent.
     static QString SystemName(const QString &osRelease = QStringLiteral("/etc/os-release"));
 
-    static const char *SupportMail;
-    static const char *WebAddress;
 
     QLabel *WindowsLbl = nullptr;
     QLabel *Version = nullptr;
     QLabel *ProductName = nullptr;
     QLabel *Copyright = nullptr;
-    QLabel *MailLbl = nullptr;
-    QLabel *WebLbl = nullptr;
     QPlainTextEdit *Memo1 = nullptr;
 };

@@ -88,6 +88,9 @@ TAcqPage::TAcqPage(QWidget *parent) : QWidget(parent)
             electrodes->addWidget(l, r + 1, c + 1);
         }
     }
+    // With fewer channels the hidden rows leave room: it stays below the
+    // last row instead of stretching the boxes.
+    electrodes->setRowStretch(14, 1);
     dataRow->addLayout(electrodes);
 
     auto *right = new QVBoxLayout;
@@ -134,6 +137,9 @@ TAcqPage::TAcqPage(QWidget *parent) : QWidget(parent)
     dataRow->addLayout(right, 1);
     column->addWidget(DataGB, 1);
     column->addStretch(0);
+    for (QLabel *box : DataGB->findChildren<QLabel *>())
+        if (box->objectName().endsWith(QLatin1String("Lblx")))
+            box->setFixedHeight(box->sizeHint().height());
 }
 
 void TAcqPage::HideData() { DataGB->hide(); }

@@ -19,6 +19,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QScrollArea>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -92,7 +93,19 @@ TConfigPage::TConfigPage(TShell &shell, QWidget *parent) : QWidget(parent), Shel
         return DefaultSave(this, c, s, f, x);
     };
 
-    auto *grid = new QGridLayout(this);
+    // On a small screen (800 x 600) the page scrolls rather than pushing
+    // the window past the screen's edges.
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("ConfigurationScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    outer->addWidget(scroll);
+    auto *content = new QWidget(scroll);
+    content->setObjectName(QStringLiteral("ConfigurationContent"));
+    scroll->setWidget(content);
+    auto *grid = new QGridLayout(content);
     grid->setContentsMargins(6, 4, 6, 4);
     grid->setSpacing(4);
     auto *left = new QVBoxLayout;
@@ -111,6 +124,23 @@ TConfigPage::TConfigPage(TShell &shell, QWidget *parent) : QWidget(parent), Shel
     grid->addLayout(left, 0, 0);
     grid->addLayout(right, 0, 1);
     grid->setColumnStretch(0, 1);
+    KeepPlaces();
+}
+
+void TConfigPage::KeepPlaces()
+{
+    // Controls that come and go with the options keep their room, and the
+    // two setup groups take the same size: nothing around them moves when
+    // an option changes.
+    for (QWidget *w : std::initializer_list<QWidget *>{TxVoltageLbl, TxVoltageEdt, VmnCB, VabMaxLbl, VabMaxEdt, VabCB,
+                                                       IPModeLbl, IPModeCB, IPModeProgBtn}) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+    }
+    const QSize both = StandardGb->sizeHint().expandedTo(HighSpeedGb->sizeHint());
+    StandardGb->setMinimumSize(both);
+    HighSpeedGb->setMinimumSize(both);
 }
 
 QWidget *TConfigPage::BuildNodes()

@@ -45,6 +45,7 @@ public:
     void IPModeProgBtnClick();
 
 private:
+    void KeepPlaces();
     // A report window's save that failed: red in the event log and the status.
     std::function<void(const QString &)> ReportSaveError();
     QWidget *BuildNodes();

@@ -11,6 +11,9 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QDateTime>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPrintDialog>
@@ -28,7 +31,9 @@
 namespace {
 constexpr float NoValue = -9e30f;
 constexpr int LegendWidth = 86;
-constexpr int MarkerRadius = 2;
+// Big enough to see on a laptop screen and on paper.
+constexpr double MarkerRadius = 3.5;
+constexpr int CaptionHeight = 26;
 
 QColor FromGraphColor(TGraphColor c)
 {
@@ -72,6 +77,53 @@ public:
     void drawLegendIcon(QCPPainter *, const QRectF &) const override {}
     void draw(QCPPainter *painter) override;
 
+    // Half the spacing a cell takes where it has no neighbour of another
+    // position: the grid's mean spacing along that direction, else the
+    // other direction's (square cells for a single row), else half a metre.
+    struct THalf {
+        double X, Y;
+    };
+    THalf Fallback() const
+    {
+        bool found = false;
+        const QCPRange spanX = Range(true, found), spanY = Range(false, found);
+        const int subsets = Graph.Subsets(), points = Graph.Points();
+        const double fx = points > 1 && spanX.size() > 0 ? spanX.size() / (points - 1) / 2 : NAN;
+        const double fy = subsets > 1 && spanY.size() > 0 ? spanY.size() / (subsets - 1) / 2 : NAN;
+        const double x = !std::isnan(fx) ? fx : !std::isnan(fy) ? fy : 0.5;
+        return {x, !std::isnan(fy) ? fy : x};
+    }
+    // Extent of a cell in graph values as shown (Y already un-negated).
+    QRectF Bounds(int s, int p, const THalf &half) const
+    {
+        const double sign = Sign();
+        const double x = Graph.XData(s, p), y = sign * Graph.YData(s, p);
+        const bool hasX[2] = {Valid(s, p - 1), Valid(s, p + 1)};
+        const bool hasY[2] = {Valid(s - 1, p), Valid(s + 1, p)};
+        const double nx[2] = {hasX[0] ? Graph.XData(s, p - 1) : 0.0, hasX[1] ? Graph.XData(s, p + 1) : 0.0};
+        const double ny[2] = {hasY[0] ? sign * Graph.YData(s - 1, p) : 0.0, hasY[1] ? sign * Graph.YData(s + 1, p) : 0.0};
+        double left = 0, right = 0, top = 0, bottom = 0;
+        Edges(x, nx, hasX, half.X, left, right);
+        Edges(y, ny, hasY, half.Y, top, bottom);
+        return QRectF(QPointF(left, top), QPointF(right, bottom)).normalized();
+    }
+    // Union of the extents of every positioned cell; false when none is.
+    bool Extent(QRectF &extent) const
+    {
+        const THalf half = Fallback();
+        bool any = false;
+        for (int s = 0; s < Graph.Subsets(); ++s)
+            for (int p = 0; p < Graph.Points(); ++p) {
+                if (!Valid(s, p))
+                    continue;
+                const QRectF b = Bounds(s, p, half);
+                extent = any ? extent.united(b) : b;
+                any = true;
+            }
+        return any;
+    }
+    double Sign() const { return Graph.Inverted ? -1.0 : 1.0; }
+
 private:
     const TContourGraph &Graph;
 
@@ -109,7 +161,7 @@ private:
             for (int p = 0; p < Graph.Points(); ++p) {
                 if (!Valid(s, p))
                     continue;
-                const double v = keys ? Graph.XData(s, p) : Graph.YData(s, p);
+                const double v = keys ? Graph.XData(s, p) : Sign() * Graph.YData(s, p);
                 if (!found)
                     r = QCPRange(v, v);
                 else
@@ -125,32 +177,22 @@ void TCellsPlottable::draw(QCPPainter *painter)
     QCPAxis *kx = keyAxis(), *vy = valueAxis();
     if (!kx || !vy)
         return;
-    const double sign = Graph.Inverted ? -1.0 : 1.0;
-    // A cell with no neighbour of another position spans half the grid's
-    // mean spacing each way; with a single row or column, the whole view.
-    bool found = false;
-    const QCPRange spanX = Range(true, found), spanY = Range(false, found);
-    const int subsets = Graph.Subsets(), points = Graph.Points();
-    const double fallbackX = points > 1 && spanX.size() > 0 ? spanX.size() / (points - 1) / 2 : kx->range().size() / 2;
-    const double fallbackY = subsets > 1 && spanY.size() > 0 ? spanY.size() / (subsets - 1) / 2 : vy->range().size() / 2;
+    const THalf half = Fallback();
+    // Cut to the axes by hand: SVG output ignores the painter's clip.
+    const QRectF axes = clipRect();
     painter->setPen(Qt::NoPen);
     painter->setRenderHint(QPainter::Antialiasing, false);
-    for (int s = 0; s < subsets; ++s) {
-        for (int p = 0; p < points; ++p) {
+    for (int s = 0; s < Graph.Subsets(); ++s) {
+        for (int p = 0; p < Graph.Points(); ++p) {
             const QColor color = Graph.CellColor(s, p);
             if (!color.isValid())
                 continue;
-            const double x = Graph.XData(s, p), y = sign * Graph.YData(s, p);
-            const bool hasX[2] = {Valid(s, p - 1), Valid(s, p + 1)};
-            const bool hasY[2] = {Valid(s - 1, p), Valid(s + 1, p)};
-            const double nx[2] = {hasX[0] ? Graph.XData(s, p - 1) : 0.0, hasX[1] ? Graph.XData(s, p + 1) : 0.0};
-            const double ny[2] = {hasY[0] ? sign * Graph.YData(s - 1, p) : 0.0, hasY[1] ? sign * Graph.YData(s + 1, p) : 0.0};
-            double left = 0, right = 0, top = 0, bottom = 0;
-            Edges(x, nx, hasX, fallbackX, left, right);
-            Edges(y, ny, hasY, fallbackY, top, bottom);
-            const QPointF a(kx->coordToPixel(left), vy->coordToPixel(top));
-            const QPointF b(kx->coordToPixel(right), vy->coordToPixel(bottom));
-            painter->fillRect(QRectF(a, b).normalized(), color);
+            const QRectF b = Bounds(s, p, half);
+            const QPointF a(kx->coordToPixel(b.left()), vy->coordToPixel(b.top()));
+            const QPointF c(kx->coordToPixel(b.right()), vy->coordToPixel(b.bottom()));
+            const QRectF cell = QRectF(a, c).normalized().intersected(axes);
+            if (!cell.isEmpty())
+                painter->fillRect(cell, color);
         }
     }
 }
@@ -172,12 +214,16 @@ public:
         if (!kx || !vy)
             return;
         const double sign = Graph.Inverted ? -1.0 : 1.0;
+        const QRectF axes = clipRect();
         painter->setRenderHint(QPainter::Antialiasing, true);
         for (const TAnnotation &a : Graph.Annotations) {
             if (a.Type == 0)
                 continue;
             const QPointF at(kx->coordToPixel(a.X), vy->coordToPixel(sign * a.Y));
-            painter->setPen(Qt::NoPen);
+            if (!axes.contains(at))
+                continue;
+            // A thin white ring keeps a dot visible on the darkest colours.
+            painter->setPen(QPen(Qt::white, 1));
             painter->setBrush(FromGraphColor(a.Color));
             painter->drawEllipse(at, MarkerRadius, MarkerRadius);
             if (!a.Text.isEmpty()) {
@@ -226,20 +272,37 @@ void TLegendStrip::Paint(const TContourGraph &graph, QPainter &painter, const QR
     painter.setPen(Qt::black);
     painter.setFont(QFont(painter.font().family(), 8));
     painter.drawText(QRect(area.left(), area.top() + 4, area.width(), 16), Qt::AlignCenter, QStringLiteral("Ohm.m"));
-    const double h = double(bar.height()) / bands;
-    const int labelEvery = std::max(1, int(std::ceil(14.0 / std::max(h, 0.01))));
+    // Values map linearly onto the bar; the last band stops at the maximum.
+    const double span = graph.MaxZ - graph.MinZ;
+    const auto yOf = [&](double v) {
+        return span > 0 ? bar.bottom() + 1 - (v - graph.MinZ) / span * bar.height() : double(bar.top());
+    };
+    const auto label = [&](double y, double v) {
+        painter.drawText(QRectF(bar.right() + 4, y - 7, area.width() - bar.width() - 12, 14),
+                         Qt::AlignLeft | Qt::AlignVCenter, LegendNumber(v));
+    };
+    constexpr double LabelGap = 14;
     for (int k = 0; k < bands; ++k) {
         const double lo = graph.MinZ + k * graph.ZAxisLine;
+        const double hi = std::min(graph.MaxZ, lo + graph.ZAxisLine);
         const int entry = TContourGraph::BandEntry(lo, graph.MinZ, graph.MaxZ, graph.ZAxisLine);
-        const QRectF box(bar.left(), bar.bottom() + 1 - (k + 1) * h, bar.width(), h);
-        painter.fillRect(box, FromGraphColor(graph.Colors[std::size_t(entry)]));
-        if (k % labelEvery == 0)
-            painter.drawText(QRectF(bar.right() + 4, box.bottom() - 7, area.width() - bar.width() - 12, 14),
-                             Qt::AlignLeft | Qt::AlignVCenter, LegendNumber(lo));
+        const double top = span > 0 ? yOf(hi) : bar.top(), bottom = span > 0 ? yOf(lo) : bar.bottom() + 1;
+        painter.fillRect(QRectF(bar.left(), top, bar.width(), bottom - top), FromGraphColor(graph.Colors[std::size_t(entry)]));
     }
-    const double top = graph.MinZ + bands * graph.ZAxisLine;
-    painter.drawText(QRectF(bar.right() + 4, bar.top() - 7, area.width() - bar.width() - 12, 14),
-                     Qt::AlignLeft | Qt::AlignVCenter, LegendNumber(top));
+    // The maximum at the top, the minimum at the bottom, and band edges in
+    // between wherever they leave room for a whole label.
+    label(bar.top(), span > 0 ? graph.MaxZ : graph.MinZ);
+    if (span > 0) {
+        double lastY = bar.bottom() + 1;
+        label(lastY, graph.MinZ);
+        for (int k = 1; k < bands; ++k) {
+            const double y = yOf(graph.MinZ + k * graph.ZAxisLine);
+            if (lastY - y >= LabelGap && y - bar.top() >= LabelGap) {
+                label(y, graph.MinZ + k * graph.ZAxisLine);
+                lastY = y;
+            }
+        }
+    }
     painter.setPen(QColor(128, 128, 128));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(bar.adjusted(0, 0, -1, -1));
@@ -253,7 +316,10 @@ public:
     TLegendStrip *Legend = nullptr;
     QCPTextElement *Title = nullptr;
     QDialog *FullScreen = nullptr;
+    QLabel *FullScreenCaption = nullptr;
     QCPRange XRange{0, 1}, YRange{0, 1};
+    // Positions changed since the axes were fitted to the cells.
+    bool GeometryDirty = false;
 };
 
 TContourGraph::TContourGraph(QWidget *parent) : QWidget(parent), D(std::make_unique<TImpl>())
@@ -301,6 +367,11 @@ TContourGraph::TContourGraph(QWidget *parent) : QWidget(parent), D(std::make_uni
     markers->setLayer(QStringLiteral("markers"));
     if (plot->legend)
         plot->legend->setVisible(false);
+    // Positions written since the last picture: the axes take in the new cells.
+    connect(plot, &QCustomPlot::beforeReplot, this, [this] {
+        if (D->GeometryDirty)
+            FitAxes();
+    });
     TContourGraph::Changed();
 }
 
@@ -340,21 +411,25 @@ QColor TContourGraph::CellColor(int s, int p) const
 void TContourGraph::Subsets(int count)
 {
     TMemoryGraph2D::Subsets(count);
+    D->GeometryDirty = true;
     Changed();
 }
 void TContourGraph::Points(int count)
 {
     TMemoryGraph2D::Points(count);
+    D->GeometryDirty = true;
     Changed();
 }
 void TContourGraph::XData(int s, int p, float v)
 {
     TMemoryGraph2D::XData(s, p, v);
+    D->GeometryDirty = true;
     Changed();
 }
 void TContourGraph::YData(int s, int p, float v)
 {
     TMemoryGraph2D::YData(s, p, v);
+    D->GeometryDirty = true;
     Changed();
 }
 void TContourGraph::ZData(int s, int p, float v)
@@ -480,10 +555,30 @@ void TContourGraph::GraphAnnotationText(int i, const QString &text)
     Changed();
 }
 
-// The axes follow the manual ranges (or the cells); an inverted Y axis reads
-// the negated values and grows downwards, so negated depths read as depths.
+void TContourGraph::Appearance(const QString &name, const QVariant &value)
+{
+    TMemoryGraph2D::Appearance(name, value);
+    if (name == QLatin1String("YAxisUp"))
+        RangesChanged();
+    else if (name == QLatin1String("Caption") && D->FullScreenCaption)
+        D->FullScreenCaption->setText(value.toString());
+}
+
+QString TContourGraph::Caption() const { return Setting(QStringLiteral("Caption")).toString(); }
+
 void TContourGraph::RangesChanged()
 {
+    FitAxes();
+    Changed();
+}
+
+// The axes follow the manual ranges (or the cells) and take in every cell
+// whole, so that the top and bottom rows are not cut in half. An inverted Y
+// axis reads the negated values; it grows downwards (depths) unless the
+// vertical is a position drawn north up.
+void TContourGraph::FitAxes()
+{
+    D->GeometryDirty = false;
     QCustomPlot *plot = D->Plot;
     bool found = false;
     QCPRange x(MinX, MaxX);
@@ -496,12 +591,33 @@ void TContourGraph::RangesChanged()
     if (ScaleY == TScaleControl::sgAutoScale) {
         const QCPRange r = D->Cells->getValueRange(found, QCP::sdBoth, QCPRange());
         if (found)
-            y = r;
+            y = QCPRange(D->Cells->Sign() * r.lower, D->Cells->Sign() * r.upper);
     }
     if (Inverted)
         y = QCPRange(-y.upper, -y.lower);
     x.normalize();
     y.normalize();
+    QRectF cells;
+    if (D->Cells->Extent(cells)) {
+        const auto take = [](QCPRange &r, double lo, double hi, bool valid) {
+            if (!valid)
+                r = QCPRange(lo, hi);
+            r.expand(QCPRange(lo, hi));
+        };
+        const bool xValid = std::isfinite(x.lower) && std::isfinite(x.upper) && std::abs(x.lower) < 1e29;
+        const bool yValid = std::isfinite(y.lower) && std::isfinite(y.upper) && std::abs(y.lower) < 1e29;
+        take(x, cells.left(), cells.right(), xValid);
+        take(y, cells.top(), cells.bottom(), yValid);
+        // A single row (or column) is a strip across the view, not half of it.
+        const TCellsPlottable::THalf half = D->Cells->Fallback();
+        bool any = false;
+        const QCPRange rows = D->Cells->getValueRange(any, QCP::sdBoth, QCPRange());
+        if (any && rows.size() < 1e-9)
+            y.expand(QCPRange(rows.center() - 4 * half.Y, rows.center() + 4 * half.Y));
+        const QCPRange columns = D->Cells->getKeyRange(any, QCP::sdBoth);
+        if (any && columns.size() < 1e-9)
+            x.expand(QCPRange(columns.center() - 4 * half.X, columns.center() + 4 * half.X));
+    }
     // A section on one depth or one position still needs an axis to draw on.
     for (QCPRange *r : {&x, &y})
         if (!(r->size() > 1e-6))
@@ -510,8 +626,7 @@ void TContourGraph::RangesChanged()
     D->YRange = y;
     plot->xAxis2->setRange(x);
     plot->yAxis->setRange(y);
-    plot->yAxis->setRangeReversed(Inverted);
-    Changed();
+    plot->yAxis->setRangeReversed(Inverted && !Setting(QStringLiteral("YAxisUp")).toBool());
 }
 
 void TContourGraph::PEactions(TGraph2DAction action)
@@ -540,12 +655,16 @@ void TContourGraph::PEactions(TGraph2DAction action)
 
 QRectF TContourGraph::VisibleRange() const
 {
+    if (D->GeometryDirty)
+        const_cast<TContourGraph *>(this)->FitAxes();
     const QCPRange x = D->Plot->xAxis2->range(), y = D->Plot->yAxis->range();
     return QRectF(QPointF(x.lower, y.lower), QPointF(x.upper, y.upper));
 }
 
 QPoint TContourGraph::PixelOf(double x, double y) const
 {
+    if (D->GeometryDirty)
+        const_cast<TContourGraph *>(this)->FitAxes();
     const double v = Inverted ? -y : y;
     const QPointF inPlot(D->Plot->xAxis2->coordToPixel(x), D->Plot->yAxis->coordToPixel(v));
     return D->Plot->mapTo(this, inPlot.toPoint());
@@ -558,10 +677,56 @@ void TContourGraph::Render(QPaintDevice *device, QSize size)
     QCPPainter painter(device);
     if (!painter.isActive())
         return;
+    RenderOn(painter, QRect(QPoint(0, 0), size), true);
+}
+
+void TContourGraph::RenderOn(QCPPainter &painter, const QRect &area, bool withCaption)
+{
+    if (D->GeometryDirty)
+        FitAxes();
+    painter.save();
+    painter.translate(area.topLeft());
+    QSize size = area.size();
     painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+    const QString caption = Caption();
+    if (withCaption && !caption.isEmpty()) {
+        painter.setPen(Qt::black);
+        painter.setFont(QFont(font().family(), 11, QFont::Bold));
+        painter.drawText(QRect(0, 0, size.width(), CaptionHeight), Qt::AlignCenter, caption);
+        painter.translate(0, CaptionHeight);
+        size.rheight() -= CaptionHeight;
+    }
     TLegendStrip::Paint(*this, painter, QRect(0, 0, LegendWidth, size.height()));
     painter.translate(LegendWidth, 0);
-    D->Plot->toPainter(&painter, std::max(1, size.width() - LegendWidth), size.height());
+    D->Plot->toPainter(&painter, std::max(1, size.width() - LegendWidth), std::max(1, size.height()));
+    painter.restore();
+}
+
+bool TContourGraph::PrintPage(QPaintDevice *device, const QRect &page)
+{
+    QCPPainter painter(device);
+    if (!painter.isActive())
+        return false;
+    const QLocale locale = QLocale::system();
+    const QString file = DocumentName ? DocumentName() : QString();
+    const QStringList header = {
+        Caption().isEmpty() ? QStringLiteral("Rho pseudo section") : Caption(),
+        file.isEmpty() ? QString() : QStringLiteral("File: ") + file,
+        locale.toString(QDateTime::currentDateTime(), locale.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ')
+                                                          + locale.timeFormat(QLocale::LongFormat)),
+    };
+    painter.save();
+    painter.setPen(Qt::black);
+    int y = page.top();
+    for (int k = 0; k < header.size(); ++k) {
+        painter.setFont(QFont(font().family(), k == 0 ? 12 : 9, k == 0 ? QFont::Bold : QFont::Normal));
+        const int h = QFontMetrics(painter.font(), painter.device()).height();
+        painter.drawText(QRect(page.left(), y, page.width(), h), Qt::AlignLeft | Qt::AlignVCenter, header[k]);
+        y += h + 2;
+    }
+    painter.restore();
+    RenderOn(painter, QRect(page.left(), y + 6, page.width(), std::max(1, page.bottom() - y - 6)), false);
+    return true;
 }
 
 bool TContourGraph::ExportTo(const QString &path, TExportFormat format, QString *error)
@@ -612,15 +777,21 @@ bool TContourGraph::ExportTo(const QString &path, TExportFormat format, QString 
         break;
     }
     case TExportFormat::Csv: {
-        // One line per cell; no value where the cell holds none.
-        QByteArray out = "subset,point,x,y,rho\r\n";
-        for (int s = 0; s < Subsets(); ++s)
+        // One line per cell with the positions as the survey has them (the
+        // vertical values come negated); no value where the cell holds none.
+        // The second copy of a single row is not written again.
+        const QString columns = Setting(QStringLiteral("CsvColumns")).toString();
+        QByteArray out = "row,column," + (columns.isEmpty() ? QByteArray("x,y") : columns.toLatin1()) + ",rho\r\n";
+        const float sign = Inverted ? -1.0f : 1.0f;
+        for (int s = 0; s < Subsets(); ++s) {
+            if (s > 0 && SameRow(s - 1, s))
+                continue;
             for (int p = 0; p < Points(); ++p) {
                 const float x = XData(s, p), y = YData(s, p), z = ZData(s, p);
                 const bool positioned = x != float(NullX) && y != float(NullY);
                 out += QByteArray::number(s) + ',' + QByteArray::number(p) + ',';
                 if (positioned)
-                    out += FormatFileReal(x, 7).toLatin1() + ',' + FormatFileReal(y, 7).toLatin1();
+                    out += FormatFileReal(x, 7).toLatin1() + ',' + FormatFileReal(y == 0 ? 0.0f : sign * y, 7).toLatin1();
                 else
                     out += ',';
                 out += ',';
@@ -628,6 +799,7 @@ bool TContourGraph::ExportTo(const QString &path, TExportFormat format, QString 
                     out += FormatFileReal(z, 7).toLatin1();
                 out += "\r\n";
             }
+        }
         reason = TSafeFile::Write(path, out);
         break;
     }
@@ -635,6 +807,14 @@ bool TContourGraph::ExportTo(const QString &path, TExportFormat format, QString 
     if (!reason.isEmpty() && error)
         *error = reason;
     return reason.isEmpty();
+}
+
+bool TContourGraph::SameRow(int a, int b) const
+{
+    for (int p = 0; p < Points(); ++p)
+        if (XData(a, p) != XData(b, p) || YData(a, p) != YData(b, p) || ZData(a, p) != ZData(b, p))
+            return false;
+    return true;
 }
 
 void TContourGraph::ShowExportDialog()
@@ -674,16 +854,23 @@ void TContourGraph::ShowExportDialog()
 
 void TContourGraph::ShowPrintDialog()
 {
-    auto *printer = new QPrinter(QPrinter::HighResolution);
+    // Screen resolution: the page is laid out in the same units as the
+    // screen, so fonts and dots print at the size they are seen.
+    auto *printer = new QPrinter(QPrinter::ScreenResolution);
+    printer->setPageOrientation(QPageLayout::Landscape);
+    printer->setDocName(Caption().isEmpty() ? QStringLiteral("Rho pseudo section") : Caption());
     auto *dialog = new QPrintDialog(printer, window());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::finished, this, [printer](int) { delete printer; });
-    connect(dialog, &QDialog::accepted, this, [this, printer] {
-        printer->setPageOrientation(QPageLayout::Landscape);
-        const QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
-        Render(printer, page.size());
-    });
+    connect(dialog, &QDialog::accepted, this, [this, printer] { PrintTo(printer); });
     dialog->open();
+}
+
+void TContourGraph::PrintTo(QPrinter *printer)
+{
+    const QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
+    if (!PrintPage(printer, QRect(QPoint(0, 0), page.size())))
+        emit ExportFailed(QStringLiteral("Print failed: the printer could not be opened"));
 }
 
 void TContourGraph::ShowMaximized()
@@ -698,11 +885,21 @@ void TContourGraph::ShowMaximized()
     view->setObjectName(QStringLiteral("FullScreenView"));
     view->setWindowTitle(QStringLiteral("Rho pseudo section"));
     view->setAttribute(Qt::WA_DeleteOnClose);
+    if (!Caption().isEmpty())
+        view->setWindowTitle(Caption());
     auto *l = new QVBoxLayout(view);
     l->setContentsMargins(0, 0, 0, 0);
+    D->FullScreenCaption = new QLabel(Caption(), view);
+    D->FullScreenCaption->setObjectName(QStringLiteral("FullScreenCaption"));
+    D->FullScreenCaption->setAlignment(Qt::AlignCenter);
+    D->FullScreenCaption->setStyleSheet(QStringLiteral("background: white; font-weight: bold; padding: 4px"));
+    l->addWidget(D->FullScreenCaption);
     l->addWidget(D->Canvas);
     D->FullScreen = view;
-    connect(view, &QObject::destroyed, this, [this] { D->FullScreen = nullptr; });
+    connect(view, &QObject::destroyed, this, [this] {
+        D->FullScreen = nullptr;
+        D->FullScreenCaption = nullptr;
+    });
     connect(view, &QDialog::finished, this, [this] {
         layout()->addWidget(D->Canvas);
         D->Canvas->show();

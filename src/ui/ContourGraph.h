@@ -7,10 +7,13 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
+class QCPPainter;
 class QPainter;
 class QPaintDevice;
+class QPrinter;
 
 class TContourGraph : public QWidget, public TMemoryGraph2D {
     Q_OBJECT
@@ -52,6 +55,10 @@ public:
     void GraphAnnotationColor(int index, TGraphColor color) override;
     void GraphAnnotationText(int index, const QString &text) override;
     void PEactions(TGraph2DAction action) override;
+    // Besides the look, "Caption" (exports, prints, full screen), "YAxisUp"
+    // (a map drawn north up) and "CsvColumns" (names of the position columns).
+    void Appearance(const QString &name, const QVariant &value) override;
+    QString Caption() const;
 
     // Table entry (0..50) of value v: its band floor((v - zmin) / step),
     // placed by the band's middle across zmin..zmax.
@@ -62,8 +69,13 @@ public:
     // Writes the view (PNG, PDF, SVG) or the cells (CSV) to path; false with
     // the reason in error when the file cannot be written.
     bool ExportTo(const QString &path, TExportFormat format, QString *error = nullptr);
-    // Paints the legend and the plot onto any paint device of that size.
+    // Paints the caption, the legend and the plot onto any paint device of that size.
     void Render(QPaintDevice *device, QSize size);
+    // A printed page: caption, file name and date above what the screen shows.
+    bool PrintPage(QPaintDevice *device, const QRect &page);
+    void PrintTo(QPrinter *printer);
+    // The data file the section comes from, for the printed page.
+    std::function<QString()> DocumentName;
     // Where a graph position shows, in this widget's coordinates.
     QPoint PixelOf(double x, double y) const;
     // Axis ranges as shown (zoomed or not).
@@ -79,6 +91,9 @@ private:
     std::unique_ptr<TImpl> D;
     void Changed();
     void RangesChanged();
+    void FitAxes();
+    void RenderOn(QCPPainter &painter, const QRect &area, bool withCaption);
+    bool SameRow(int a, int b) const;
     void ShowExportDialog();
     void ShowPrintDialog();
     void ShowMaximized();

@@ -4,6 +4,7 @@
 #include "ui/MainFrm.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QIcon>
 #include <QMessageBox>
 
@@ -44,6 +45,10 @@ int main(int argc, char **argv)
     const QStringList args = QApplication::arguments();
     const qsizetype grab = args.indexOf(QStringLiteral("--grab-pages"));
     if (grab > 0 && grab + 1 < args.size()) {
+        // --fill-screen: the pictures of the window as large as the screen.
+        if (args.contains(QStringLiteral("--fill-screen")))
+            if (const QScreen *screen = QGuiApplication::primaryScreen())
+                window.setGeometry(screen->availableGeometry());
         if (args.contains(QStringLiteral("--acquire")) && !TDemoRun::Run(window))
             return 1;
         return window.GrabPages(args[grab + 1]) ? 0 : 1;

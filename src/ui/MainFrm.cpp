@@ -20,6 +20,8 @@
 #include "ui/StartFrm.h"
 #include "ui/PortImages.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -56,8 +58,6 @@ constexpr int ClientWidth = 902;
 constexpr int ClientHeight = 505;
 constexpr int PortImageSize = 26;
 
-const char *const HomePageUrl = "https://tarnelpro.example.org/";
-const char *const SupportPageUrl = "https://tarnelpro.example.org/support/";
 
 QColor FromTColor(TColor c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
 
@@ -153,7 +153,15 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
             Shell->ShowPortImage(false);
     });
     devices->start(2000);
-    connect(PowerAction, &QAction::triggered, this, [this] { Guarded(UiServices, [&] { Shell->ConnectBtnClick(); }); });
+    connect(PowerAction, &QAction::triggered, this, [this] {
+        // While the instrument is being identified "Bat." would only meet a
+        // busy link.
+        Connecting = true;
+        UpdateBatteryButton();
+        Guarded(UiServices, [&] { Shell->ConnectBtnClick(); });
+        Connecting = false;
+        UpdateBatteryButton();
+    });
     connect(BatterieBtn, &QToolButton::clicked, this, [this] { Guarded(UiServices, [&] { Shell->BatterieBtnClick(); }); });
     for (QAction *a : PortGroup->actions()) {
         connect(a, &QAction::triggered, this, [this, a] {
@@ -175,16 +183,29 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
     ConnectEventLog();
     Guarded(UiServices, [&] { Shell->Construct(); });
 
-    // FormCreate: the design size is the smallest the window may take.
+    // FormCreate: the design size is the smallest the window may take, as
+    // far as the screen allows.
     resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
     Guarded(UiServices, [&] { Shell->FormCreate(); });
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    }
+    PlaceOnScreen();
 }
 
 TMainFrm::~TMainFrm() = default;
+
+void TMainFrm::PlaceOnScreen()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // On a small screen (800 x 600) the whole window, title bar and menu
+    // included, stays on it: never centred off its left or top edge.
+    const QRect area = screen->availableGeometry();
+    const QSize frame(FrameAllowance, FrameAllowance * 4);
+    resize(size().boundedTo(area.size() - frame).expandedTo(minimumSizeHint().boundedTo(area.size() - frame)));
+    const QSize outer = size() + frame;
+    move(area.left() + std::max(0, (area.width() - outer.width()) / 2),
+         area.top() + std::max(0, (area.height() - outer.height()) / 2));
+}
 
 void TMainFrm::showEvent(QShowEvent *event)
 {
@@ -243,15 +264,7 @@ void TMainFrm::BuildMenus()
     topics->setObjectName(QStringLiteral("Rubriquedaide1"));
     topics->setShortcut(QKeySequence(Qt::Key_F1));
     connect(topics, &QAction::triggered, this, &TMainFrm::ShowHelp);
-    help->addSeparator();
-    QMenu *web = help->addMenu(QStringLiteral("Orvo Radudazozav on the web"));
-    web->setObjectName(QStringLiteral("Web1"));
-    QAction *home = web->addAction(QStringLiteral("Home page"));
-    home->setObjectName(QStringLiteral("Homepage1"));
-    connect(home, &QAction::triggered, this, &TMainFrm::Homepage1Click);
-    QAction *support = web->addAction(QStringLiteral("Product support"));
-    support->setObjectName(QStringLiteral("Productsupport1"));
-    connect(support, &QAction::triggered, this, &TMainFrm::Productsupport1Click);
+    // No web menu: the project has no home page or support site of its own.
     help->addSeparator();
     QAction *about = help->addAction(QStringLiteral("About"));
     about->setObjectName(QStringLiteral("Apropos1"));
@@ -332,7 +345,19 @@ QWidget *TMainFrm::BuildStatusBar()
     RxTempLblx = ValueBox(BatPannel, "RxTempLblx", 32);
     RxTempLblx->setToolTip(QStringLiteral("Receiver temperature"));
     TempGauge = Gauge(BatPannel, "TempGauge", 40, 80);
-    for (QWidget *w : std::initializer_list<QWidget *>{TxBatLblx, TxGauge, RxBatLblx, RxGauge, RxTempLblx, TempGauge})
+    // A short caption says which box is which without hovering.
+    const auto caption = [&](const char *name, const char *text, QLabel *box) {
+        auto *l = new QLabel(QString::fromUtf8(text), BatPannel);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setToolTip(box->toolTip());
+        l->setBuddy(box);
+        return l;
+    };
+    QLabel *txCaption = caption("TxBatLbl", "Tx", TxBatLblx);
+    QLabel *rxCaption = caption("RxBatLbl", "Rx", RxBatLblx);
+    QLabel *tempCaption = caption("RxTempLbl", "°C", RxTempLblx);
+    for (QWidget *w : std::initializer_list<QWidget *>{txCaption, TxBatLblx, TxGauge, rxCaption, RxBatLblx, RxGauge,
+                                                       tempCaption, RxTempLblx, TempGauge})
         bp->addWidget(w);
     row->addWidget(BatPannel);
 
@@ -403,6 +428,7 @@ void TMainFrm::BuildGraphs()
     Presenter = std::make_unique<TSectionPresenter>(*Section, *RhoTb->PESGraph1, *RhoTb, UiServices);
     Presenter->Locale = Shell->Locale;
     RhoTb->Attach(Presenter.get(), &UiServices);
+    RhoTb->PESGraph1->DocumentName = [this] { return Shell->State.AcquisitionFile; };
     Progress = std::make_unique<TProgressGraph>(*Shell->Model, *Pe3do1,
                                                 [this] { return PageControl1->currentWidget() == StateTb; });
     RangeFrm = new TRangeFrm(*Presenter, UiServices, this);
@@ -511,7 +537,10 @@ void TMainFrm::ShowLinkIndicator(bool on)
     UpdateBatteryButton();
 }
 
-void TMainFrm::UpdateBatteryButton() { BatterieBtn->setEnabled(LinkOn && !ActionBusy && !HealthReading); }
+void TMainFrm::UpdateBatteryButton()
+{
+    BatterieBtn->setEnabled(LinkOn && !ActionBusy && !HealthReading && !Connecting);
+}
 
 void TMainFrm::ShowRunControls(bool visible)
 {
@@ -794,18 +823,6 @@ void TMainFrm::BitBtn1Click()
         ShowNotice(QStringLiteral("No program to open %1").arg(file));
     else
         ShowNotice(QString());
-}
-
-void TMainFrm::Homepage1Click()
-{
-    if (!OpenWithDesktop(QUrl(QString::fromLatin1(HomePageUrl))))
-        ShowNotice(QStringLiteral("No browser to open %1").arg(QString::fromLatin1(HomePageUrl)));
-}
-
-void TMainFrm::Productsupport1Click()
-{
-    if (!OpenWithDesktop(QUrl(QString::fromLatin1(SupportPageUrl))))
-        ShowNotice(QStringLiteral("No browser to open %1").arg(QString::fromLatin1(SupportPageUrl)));
 }
 
 void TMainFrm::Apropos1Click()

@@ -135,8 +135,6 @@ private:
     void ShowHelp();
     void UpdateBatteryButton();
     void PageControl1Change(int index);
-    void Homepage1Click();
-    void Productsupport1Click();
     void Apropos1Click();
 
     TQtUserInterface UiServices{this};
@@ -146,7 +144,11 @@ private:
     std::unique_ptr<TProgressGraph> Progress;
     int CurrentPortImage = -1;
     bool SizeFixed = false;
+    // Room for the window manager's border and title bar.
+    static constexpr int FrameAllowance = 8;
+    void PlaceOnScreen();
     bool LinkOn = false;
+    bool Connecting = false;
     bool ActionBusy = false;
     bool HealthReading = false;
 

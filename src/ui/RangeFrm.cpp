@@ -101,7 +101,14 @@ void TRangeFrm::AutoScaleRbClick()
 void TRangeFrm::BitBtn1Click()
 {
     bool close = false;
-    WithDialogState([&](TSectionPresenter::TRangeDialog &d) { close = Presenter.BitBtn1Click(d); });
+    QString problem;
+    WithDialogState([&](TSectionPresenter::TRangeDialog &d) {
+        problem = Presenter.RangeProblem(d);
+        close = Presenter.BitBtn1Click(d);
+    });
     if (close)
         accept();
+    // After closing: this dialog stays on top and would hide the box.
+    if (!problem.isEmpty())
+        Ui.Message(problem);
 }

@@ -179,6 +179,8 @@ bool TReportFrm::Load(const QString &path)
         InsertRuns(ReportMemo->document(), ReadRtf(bytes));
     else
         ReportMemo->setPlainText(DecodeText(bytes));
+    // A file opens at its beginning, however it was filled in.
+    ReportMemo->moveCursor(QTextCursor::Start);
     ReportMemo->document()->setModified(false);
     return true;
 }
@@ -250,16 +252,77 @@ void TReportFrm::PrintBtnClick()
     PrintTo(printer);
 }
 
+namespace {
+// Screen pixels are 1/96 inch: as points they keep their size on paper,
+// where a printer's pixel is a dot of 1/600 inch or less.
+constexpr double PointsPerScreenPixel = 72.0 / 96.0;
+
+void PixelsToPoints(QTextFormat &format)
+{
+    if (!format.hasProperty(QTextFormat::FontPixelSize))
+        return;
+    const int pixels = format.intProperty(QTextFormat::FontPixelSize);
+    format.clearProperty(QTextFormat::FontPixelSize);
+    if (pixels > 0)
+        format.setProperty(QTextFormat::FontPointSize, pixels * PointsPerScreenPixel);
+}
+
+QFont InPoints(QFont font)
+{
+    if (font.pointSizeF() <= 0 && font.pixelSize() > 0)
+        font.setPointSizeF(font.pixelSize() * PointsPerScreenPixel);
+    return font;
+}
+} // namespace
+
+std::unique_ptr<QTextDocument> TReportFrm::PrintDocument() const
+{
+    std::unique_ptr<QTextDocument> doc(ReportMemo->document()->clone());
+    doc->setDefaultFont(InPoints(doc->defaultFont()));
+    QTextCursor cursor(doc.get());
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            QTextCharFormat format = fragment.charFormat();
+            if (!format.hasProperty(QTextFormat::FontPixelSize))
+                continue;
+            PixelsToPoints(format);
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(format);
+        }
+    }
+    // The view does not wrap; paper has a margin: long lines go on below.
+    QTextOption option = doc->defaultTextOption();
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    doc->setDefaultTextOption(option);
+    return doc;
+}
+
 void TReportFrm::PrintTo(QPrinter &printer)
 {
     printer.setDocName(LocalDateTimeText(QDateTime::currentDateTime(), QLocale::system()));
-    ReportMemo->print(&printer);
+    PrintDocument()->print(&printer);
+}
+
+QFont TReportFrm::SelectionFont() const
+{
+    // The font of the selection's first character (of the one before the
+    // insertion point without a selection), with what the text leaves unset
+    // taken from the view.
+    QTextCursor cursor = ReportMemo->textCursor();
+    if (cursor.hasSelection()) {
+        const int start = cursor.selectionStart();
+        cursor.setPosition(start);
+        cursor.setPosition(start + 1, QTextCursor::KeepAnchor);
+    }
+    return InPoints(cursor.charFormat().font().resolve(ReportMemo->document()->defaultFont()));
 }
 
 void TReportFrm::FontBtnClick()
 {
     bool ok = false;
-    const QFont chosen = QFontDialog::getFont(&ok, ReportMemo->currentCharFormat().font(), this, QStringLiteral("Font"));
+    const QFont chosen = QFontDialog::getFont(&ok, SelectionFont(), this, QStringLiteral("Font"));
     if (ok)
         ApplyFont(chosen);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <functional>
+#include <memory>
 // "Report": a small modal viewer of a text or RTF file (the survey files'
 // "View" buttons). The text may be edited, re-formatted, saved as text or
 // RTF and printed; the viewed file is only written when saved over.
@@ -9,6 +10,7 @@ class QFileDialog;
 class QFont;
 class QPrinter;
 class QTextEdit;
+class QTextDocument;
 class QToolBar;
 class QToolButton;
 
@@ -41,6 +43,10 @@ public:
     static bool IsRtfName(const QString &path);
     // Prints the view with the current date and time as the job title.
     void PrintTo(QPrinter &printer);
+    // What is printed: the view's text at its size in points, lines wrapped.
+    std::unique_ptr<QTextDocument> PrintDocument() const;
+    // The font the font dialog starts from.
+    QFont SelectionFont() const;
     // To the selection, or to the insertion point when nothing is selected.
     void ApplyFont(const QFont &font);
 

@@ -16,9 +16,35 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 namespace {
+constexpr int LabelPointSize = 16;
+
+// Extent of the drawn values along one axis.
+struct TAxisSpan {
+    double Lo = 0, Hi = 0;
+    bool Any = false;
+    void Take(double v)
+    {
+        Lo = Any ? std::min(Lo, v) : v;
+        Hi = Any ? std::max(Hi, v) : v;
+        Any = true;
+    }
+    double Size() const { return Any ? Hi - Lo : 0; }
+    // Widened around its middle to at least this size.
+    void AtLeast(double size)
+    {
+        if (Size() >= size)
+            return;
+        const double mid = Any ? (Lo + Hi) / 2 : 0;
+        Lo = mid - size / 2;
+        Hi = mid + size / 2;
+        Any = true;
+    }
+};
+
 // Rotation follows the left button as well as the right one.
 class TRotateHandler : public Q3DInputHandler {
 public:
@@ -61,7 +87,8 @@ TScatterGraph::TPointStyle TScatterGraph::StyleOf(int type)
     case 0:
         return {QAbstract3DSeries::MeshPoint, 0.08f};
     case 3:
-        return {QAbstract3DSeries::MeshCube, 0.06f};
+        // A quadripole kept out of the section: a shape and size of its own.
+        return {QAbstract3DSeries::MeshArrow, 0.13f};
     case 5:
         return {QAbstract3DSeries::MeshSphere, 0.06f};
     case 11:
@@ -108,19 +135,23 @@ TScatterGraph::TScatterGraph(QWidget *parent) : QWidget(parent), D(std::make_uni
     theme->setLightStrength(0.0f);
     theme->setHighlightLightStrength(0.0f);
     theme->setColorStyle(Q3DTheme::ColorStyleUniform);
+    // The labels are textures scaled with the view: this size reads like
+    // the window's own text at the usual sizes of the page.
     QFont font = theme->font();
-    font.setPointSize(28);
+    font.setPointSize(LabelPointSize);
     theme->setFont(font);
     for (QValue3DAxis *axis : {graph->axisX(), graph->axisY(), graph->axisZ()}) {
         axis->setTitleVisible(true);
-        axis->setLabelFormat(QStringLiteral("%.1f"));
+        axis->setLabelFormat(QStringLiteral("%.0f"));
+        axis->setLabelAutoRotation(30.0f);
     }
-    // Positions are handed over negated; the X and Z axes run reversed so
-    // that they read the way the survey is laid out.
-    graph->axisX()->setReversed(true);
-    graph->axisZ()->setReversed(true);
+    // Positions are handed over negated (X and Z); they are drawn back at
+    // their true values, so the axes read the survey's coordinates.
     // Nearly along the lines, a little from above: a line's section shows.
-    graph->scene()->activeCamera()->setCameraPosition(-25.0f, 15.0f, 120.0f);
+    // Zoomed out a little and aimed below the middle: the labels under the
+    // grid stay in a short view (800 x 600 screens).
+    graph->scene()->activeCamera()->setCameraPosition(-30.0f, 22.0f, 88.0f);
+    graph->scene()->activeCamera()->setTarget(QVector3D(0.0f, -0.15f, 0.0f));
 }
 
 TScatterGraph::~TScatterGraph() = default;
@@ -210,7 +241,7 @@ void TScatterGraph::ShowZAxis(TZAxisStyle style)
 {
     ZAxis = style;
     if (D->Graph)
-        D->Graph->axisZ()->setLabelFormat(style == TZAxisStyle::tdNone ? QStringLiteral(" ") : QStringLiteral("%.1f"));
+        D->Graph->axisZ()->setLabelFormat(style == TZAxisStyle::tdNone ? QStringLiteral(" ") : QStringLiteral("%.0f"));
 }
 
 void TScatterGraph::PEactions(TGraph3DAction)
@@ -255,7 +286,7 @@ void TScatterGraph::RebuildNow()
                 array = new QScatterDataArray;
                 array->reserve(PointCount);
             }
-            array->append(QScatterDataItem(QVector3D(x, y, z)));
+            array->append(QScatterDataItem(QVector3D(-x, y, -z)));
             ++drawn;
         }
     }
@@ -285,30 +316,69 @@ void TScatterGraph::RebuildNow()
         series->dataProxy()->resetArray(array);
     }
     D->Drawn = drawn;
-    // An axis over a single value (a line along X has one Y) gets a unit
-    // range around it; the others follow the data.
+    // Round ticks over the true coordinates. The two horizontal axes keep
+    // comparable lengths: a line along X (a single Y) would otherwise get a
+    // Y axis squeezed to a line with its labels piled on each other.
+    TAxisSpan spans[3];
+    for (int s = 0; s < SubsetCount; ++s)
+        for (int p = 0; p < PointCount; ++p) {
+            const float x = XData(s, p), y = YData(s, p), z = ZData(s, p);
+            if (x == NullValue || y == NullValue || z == NullValue)
+                continue;
+            spans[0].Take(-x);
+            spans[1].Take(y);
+            spans[2].Take(-z);
+        }
+    const double wide = std::max(spans[0].Size(), spans[2].Size());
+    for (int a : {0, 2})
+        spans[a].AtLeast(wide / 4);
+    // Depths: the ground (0) is always on the axis.
+    spans[1].Take(0);
+    spans[1].AtLeast(1);
+    // The shorter horizontal axis is drawn at least 40 % as long as the
+    // other, with room for its labels.
+    const double ratio = spans[2].Size() > 0 ? spans[0].Size() / spans[2].Size() : 1.0;
+    D->Graph->setHorizontalAspectRatio(float(std::clamp(ratio, 0.4, 2.5)));
     for (int a = 0; a < 3; ++a) {
         QValue3DAxis *axis = a == 0 ? D->Graph->axisX() : a == 1 ? D->Graph->axisY() : D->Graph->axisZ();
-        float lo = 0, hi = 0;
-        bool any = false;
-        for (int s = 0; s < SubsetCount; ++s)
-            for (int p = 0; p < PointCount; ++p) {
-                const float x = XData(s, p), y = YData(s, p), z = ZData(s, p);
-                if (x == NullValue || y == NullValue || z == NullValue)
-                    continue;
-                const float v = a == 0 ? x : a == 1 ? y : z;
-                lo = any ? std::min(lo, v) : v;
-                hi = any ? std::max(hi, v) : v;
-                any = true;
-            }
-        if (any && hi - lo < 1e-3f) {
-            axis->setRange(lo - 1.0f, hi + 1.0f);
-            axis->setSegmentCount(2);
-        } else {
-            axis->setAutoAdjustRange(true);
-            axis->setSegmentCount(5);
-        }
+        const double size = a == 0 ? spans[0].Size() : spans[2].Size();
+        const double other = a == 0 ? spans[2].Size() : spans[0].Size();
+        const int segments = a == 1 ? 4 : size < other / 2 ? 2 : 5;
+        const TTicks t = RoundTicks(spans[a].Lo, spans[a].Hi, segments);
+        axis->setAutoAdjustRange(false);
+        axis->setRange(float(t.Lo), float(t.Hi));
+        axis->setSegmentCount(t.Segments);
+        axis->setSubSegmentCount(1);
+        if (a != 2 || ZAxis != TZAxisStyle::tdNone)
+            axis->setLabelFormat(t.Decimals > 0 ? QStringLiteral("%.%1f").arg(t.Decimals) : QStringLiteral("%.0f"));
     }
+}
+
+TScatterGraph::TTicks TScatterGraph::RoundTicks(double lo, double hi, int segments)
+{
+    if (!(hi > lo)) {
+        lo -= 1;
+        hi += 1;
+    }
+    const double raw = (hi - lo) / std::max(1, segments);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = magnitude;
+    for (double m : {1.0, 2.0, 2.5, 5.0, 10.0})
+        if (m * magnitude >= raw * (1 - 1e-9)) {
+            step = m * magnitude;
+            break;
+        }
+    const double first = std::floor(lo / step + 1e-9) * step, last = std::ceil(hi / step - 1e-9) * step;
+    TTicks t;
+    t.Lo = first;
+    t.Hi = last;
+    t.Segments = std::max(1, int(std::lround((last - first) / step)));
+    t.Step = step;
+    // Decimals the step needs (2.5 needs one, 0.25 two).
+    t.Decimals = 0;
+    while (t.Decimals < 3 && std::abs(step * std::pow(10.0, t.Decimals) - std::round(step * std::pow(10.0, t.Decimals))) > 1e-6)
+        ++t.Decimals;
+    return t;
 }
 
 int TScatterGraph::SeriesCount() const { return int(D->Series.size()); }

@@ -19,6 +19,13 @@ public:
         float Size;
     };
     static TPointStyle StyleOf(int type);
+    // Axis ticks on round values (1, 2, 2.5 or 5 times a power of ten)
+    // covering lo..hi in about `segments` steps.
+    struct TTicks {
+        double Lo = 0, Hi = 0, Step = 1;
+        int Segments = 1, Decimals = 0;
+    };
+    static TTicks RoundTicks(double lo, double hi, int segments);
     // Points holding this in X, Y or Z are not drawn.
     static constexpr float NullValue = 99999.0f;
 

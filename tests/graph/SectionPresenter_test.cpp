@@ -94,15 +94,19 @@ TEST(SectionPresenterBuild, tabsInOrderXZYZXYFirstSectionCheckedNothingDrawn)
 TEST(SectionPresenterBuild, captionsInMetresWithAtMostTwoDecimals)
 {
     TPage p;
+    // The position rounded to the centimetre, not its key (biased toward
+    // zero for negative positions: -5 m has key -499).
+    p.Builder.Wenner(0, -5, 1);
     p.Builder.Wenner(0, -1.234f, 1);
+    p.Builder.Wenner(0, -0.001f, 1);
     p.Builder.Wenner(0, 2.5f, 1);
     p.Builder.Wenner(0, 1200, 1);
     ASSERT_TRUE(p.Presenter.BuildPseudoSection());
-    EXPECT_EQ(p.Controls.Sections, (QStringList{"Y -1.22", "Y 2.5", "Y 1200"}));
+    EXPECT_EQ(p.Controls.Sections, (QStringList{"Y -5", "Y -1.23", "Y 0", "Y 2.5", "Y 1200"}));
 
     p.Presenter.Locale = QLocale(QLocale::German);
     p.Presenter.FillSectionList(TPseudoSection::PlaneXZ);
-    EXPECT_EQ(p.Controls.Sections, (QStringList{"Y -1,22", "Y 2,5", "Y 1200"}));
+    EXPECT_EQ(p.Controls.Sections, (QStringList{"Y -5", "Y -1,23", "Y 0", "Y 2,5", "Y 1200"}));
     p.Controls.Tab = 1; // "XY"
     p.Presenter.TabPlaneChange();
     EXPECT_EQ(p.Controls.Sections, QStringList{"Z 0,57"});
@@ -385,8 +389,8 @@ TEST(RangeDialog, fullRangeFollowsTheValuesManualRangeHoldsUntilFullRangeAgain)
     EXPECT_EQ(p.Graph.MaxZ, 1000);
     EXPECT_EQ(p.Graph.ZAxisLine, 21);
 
-    // Ignored: a maximum below the minimum (the dialog still closes), or a text
-    // that is no number (the dialog stays open).
+    // Ignored: a maximum below the minimum, or a text that is no number (the
+    // dialog says so; it closes in both cases).
     const struct {
         const char *Min, *Max;
         bool Closes;
@@ -395,6 +399,8 @@ TEST(RangeDialog, fullRangeFollowsTheValuesManualRangeHoldsUntilFullRangeAgain)
         dialog.MinText = c.Min;
         dialog.MaxText = c.Max;
         EXPECT_EQ(p.Presenter.ApplyRange(dialog), c.Closes) << c.Min;
+        EXPECT_EQ(p.Presenter.RangeProblem(dialog).isEmpty(), c.Closes) << c.Min;
+        EXPECT_TRUE(p.Presenter.BitBtn1Click(dialog));
         EXPECT_EQ(p.Presenter.manualMin, 0.0f);
         EXPECT_EQ(p.Presenter.manualMax, 1000.0f);
     }
@@ -415,8 +421,9 @@ TEST(RangeDialog, fullRangeFollowsTheValuesManualRangeHoldsUntilFullRangeAgain)
     dialog.FullRange = true;
     p.Presenter.AutoScaleRbClick(dialog);
     EXPECT_EQ(p.Presenter.rangeMode, 0);
-    EXPECT_EQ(dialog.MinText, "3000");
-    EXPECT_EQ(p.Graph.MaxZ, 3000);
+    // A single value: the range spans 5 % of it each side.
+    EXPECT_EQ(dialog.MinText, "2850");
+    EXPECT_EQ(p.Graph.MaxZ, 3150);
 }
 
 TEST(SectionPresenterButtons, graphActions)
@@ -427,4 +434,109 @@ TEST(SectionPresenterButtons, graphActions)
     p.Presenter.BitBtnMaximizeClick();
     EXPECT_EQ(p.Graph.Actions, (std::vector{TGraph2DAction::sgUndoZoom, TGraph2DAction::sgExportDialog,
                                             TGraph2DAction::sgMaximize}));
+}
+
+TEST(SectionPresenterFieldTrial, nothingIsPaintedAfterABuildUntilASectionIsDrawn)
+{
+    TPage p;
+    ThreePlanes(p.Builder);
+    ASSERT_TRUE(p.Presenter.BuildPseudoSection());
+    p.Controls.Position = 0;
+    p.Presenter.SectionGroupClick();
+    p.Measure(0, {100.0f, 120.0f});
+    ASSERT_EQ(p.Graph.ZData(0, 0), 100.0f);
+
+    // The next Start builds again (and may be cancelled): the 1 x 1 grid left
+    // holds no position and no value, so no cell is painted.
+    ASSERT_TRUE(p.Presenter.BuildPseudoSection());
+    EXPECT_EQ(p.Graph.Subsets() * p.Graph.Points(), 1);
+    EXPECT_EQ(p.Graph.XData(0, 0), TPseudoSection::NoValue);
+    EXPECT_EQ(p.Graph.YData(0, 0), TPseudoSection::NoValue);
+    EXPECT_EQ(p.Graph.ZData(0, 0), TPseudoSection::NoValue);
+}
+
+TEST(SectionPresenterFieldTrial, aMeasuredCellIsNeverBlankedByAnUnmeasuredQuadripoleSharingIt)
+{
+    TPage p;
+    // Quadripoles 0 and 1 sit at the same place (as dipole-dipole rows of
+    // different spacings can); the run stops after the first.
+    p.Builder.Wenner(0, 0, 1);
+    p.Builder.Wenner(0, 0, 1);
+    p.Builder.Wenner(1, 0, 1);
+    ASSERT_TRUE(p.Presenter.BuildPseudoSection());
+    p.Measure(0, {150.0f});
+    ASSERT_EQ(p.Graph.ZData(0, 0), 150.0f);
+    // After Stop the section is drawn again (another section and back).
+    p.Controls.Position = 0;
+    p.Model.lastSection = -1;
+    p.Presenter.SectionGroupClick();
+    EXPECT_EQ(p.Graph.ZData(0, 0), 150.0f);
+    EXPECT_EQ(p.Graph.ZData(0, 1), TPseudoSection::NoValue);
+    // Measured later, the sharing quadripole's value wins.
+    p.Measure(1, {90.0f});
+    EXPECT_EQ(p.Graph.ZData(0, 0), 90.0f);
+}
+
+TEST(SectionPresenterFieldTrial, planeTabChangedAfterARunDrawsThePlaneAndTheMapIsNorthUp)
+{
+    TPage p;
+    ThreePlanes(p.Builder);
+    ASSERT_TRUE(p.Presenter.BuildPseudoSection());
+    p.Controls.Maximum = 7;
+    p.Controls.Position = 7;
+    p.Measure(0, {100, 110, 120, 130, 140, 150, 160});
+    p.Controls.Position = 0; // the run has ended
+    p.Controls.Tab = 2;      // "XY"
+    p.Presenter.TabPlaneChange();
+    EXPECT_EQ(p.Model.lastPlane, TPseudoSection::PlaneXY);
+    EXPECT_EQ(p.Graph.Title("YAxisLabel"), "Y (m)");
+    EXPECT_TRUE(p.Graph.Setting("YAxisUp").toBool());
+    EXPECT_EQ(p.Graph.Setting("Caption").toString(), "Rho pseudo section, XY plane, Z 0.57");
+    EXPECT_EQ(p.Graph.Setting("CsvColumns").toString(), "x,y");
+
+    p.Controls.Tab = 0; // "XZ"
+    p.Presenter.TabPlaneChange();
+    EXPECT_EQ(p.Model.lastPlane, TPseudoSection::PlaneXZ);
+    EXPECT_EQ(p.Graph.Title("YAxisLabel"), "report point  (m)");
+    EXPECT_FALSE(p.Graph.Setting("YAxisUp").toBool());
+    EXPECT_EQ(p.Graph.Setting("CsvColumns").toString(), "x,depth");
+}
+
+TEST(ColorRange, runningRangeSpansAtLeastFivePercentOfTheMeanEachSide)
+{
+    const struct {
+        float Lo, Hi, Min, Max;
+    } cases[] = {
+        {99, 101, 95, 105},       // noise around 100 Ohm.m
+        {100, 100, 95, 105},      // a single value
+        {12.3f, 487.9f, 12, 488}, // a real spread is kept
+        {-101, -99, -105, -95},
+        {0, 0, 0, 0},
+    };
+    for (const auto &c : cases) {
+        const auto s = TSectionPresenter::RunningScale(c.Lo, c.Hi);
+        EXPECT_EQ(s.Min, c.Min) << c.Lo << ".." << c.Hi;
+        EXPECT_EQ(s.Max, c.Max) << c.Lo << ".." << c.Hi;
+    }
+
+    TPage p;
+    p.Builder.Wenner(0, 0, 1);
+    ASSERT_TRUE(p.Presenter.BuildPseudoSection());
+    // Right after a build the dialog shows no "9e+30".
+    TSectionPresenter::TRangeDialog dialog;
+    p.Presenter.FormShow(dialog);
+    EXPECT_EQ(dialog.MinText, "0");
+    EXPECT_EQ(dialog.MaxText, "1000");
+    p.Model.StoreRho(0, 99.0f);
+    p.Model.StoreRho(0, 101.0f);
+    p.Presenter.ApplyColorRange();
+    EXPECT_EQ(p.Graph.MinZ, 95);
+    EXPECT_EQ(p.Graph.MaxZ, 105);
+    // A manual range is the operator's, however narrow.
+    dialog.FullRange = false;
+    dialog.MinText = "99";
+    dialog.MaxText = "101";
+    EXPECT_TRUE(p.Presenter.ApplyRange(dialog));
+    EXPECT_EQ(p.Graph.MinZ, 99);
+    EXPECT_EQ(p.Graph.MaxZ, 101);
 }

@@ -95,3 +95,20 @@ TEST(LiveDisplay, valueBoxesKeepTheirHeightWhenTheDataGroupIsHidden)
     EXPECT_LT(shown, 40);
     EXPECT_LT(quad->y(), 40) << "the boxes stay at the top of the page";
 }
+
+TEST(LiveDisplay, electrodeBoxesKeepTheirHeightWithFewerChannels)
+{
+    TAcqPage page;
+    page.resize(900, 500);
+    page.show();
+    TRecordArray records{};
+    std::array<std::int16_t, 13> electrodes{1, 2, 3, 4, -1};
+    page.ShowMeasurement(records.data(), electrodes.data(), 10, QLocale::c());
+    QCoreApplication::processEvents();
+    const int full = page.findChild<QLabel *>("XaLblx")->height();
+    page.ShowMeasurement(records.data(), electrodes.data(), 1, QLocale::c());
+    QCoreApplication::processEvents();
+    for (const char *name : {"XaLblx", "XbLblx", "X1Lblx", "V1Lblx"})
+        EXPECT_EQ(page.findChild<QLabel *>(name)->height(), full) << name;
+    EXPECT_LT(full, 30);
+}

@@ -7,8 +7,11 @@
 #include <QApplication>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QSvgRenderer>
 
 namespace {
 constexpr float Null = -9e30f;
@@ -148,7 +151,7 @@ TEST(ContourGraph, exportWritesEachFormatAndReportsAFileItCannotWrite)
         const char *name;
         F format;
         QByteArray start;
-    } files[] = {{"v.png", F::Png, "\x89PNG"}, {"v.pdf", F::Pdf, "%PDF"}, {"v.svg", F::Svg, "<?xml"}, {"v.csv", F::Csv, "subset,"}};
+    } files[] = {{"v.png", F::Png, "\x89PNG"}, {"v.pdf", F::Pdf, "%PDF"}, {"v.svg", F::Svg, "<?xml"}, {"v.csv", F::Csv, "row,"}};
     for (const auto &f : files) {
         const QString path = dir.filePath(QString::fromLatin1(f.name));
         ASSERT_TRUE(t.Graph.ExportTo(path, f.format)) << f.name;
@@ -159,8 +162,10 @@ TEST(ContourGraph, exportWritesEachFormatAndReportsAFileItCannotWrite)
     QFile csv(dir.filePath(QStringLiteral("v.csv")));
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = csv.readAll().split('\n');
-    EXPECT_EQ(lines[1].trimmed(), "0,0,10,-2,5");
-    EXPECT_EQ(lines[4].trimmed(), "1,0,10,-6,") << "a cell not measured has no value";
+    // Depths as the survey has them, not as handed to the graph (negated).
+    EXPECT_EQ(lines[0].trimmed(), "row,column,x,y,rho");
+    EXPECT_EQ(lines[1].trimmed(), "0,0,10,2,5");
+    EXPECT_EQ(lines[4].trimmed(), "1,0,10,6,") << "a cell not measured has no value";
 
     QString error;
     for (F format : {F::Png, F::Pdf, F::Svg, F::Csv}) {
@@ -175,10 +180,16 @@ TEST(ContourGraph, fullScreenViewShowsTheSameGraphAndGivesItBack)
     TSection t;
     auto *canvas = t.Graph.findChild<QWidget *>(QStringLiteral("Canvas"));
     ASSERT_NE(canvas, nullptr);
+    t.Graph.Appearance("Caption", "Rho pseudo section, XZ plane, Y 0");
     t.Graph.PEactions(TGraph2DAction::sgMaximize);
     QWidget *view = t.Graph.MaximizedView();
     ASSERT_NE(view, nullptr);
     EXPECT_TRUE(view->isVisible());
+    auto *caption = view->findChild<QLabel *>("FullScreenCaption");
+    ASSERT_NE(caption, nullptr);
+    EXPECT_EQ(caption->text(), "Rho pseudo section, XZ plane, Y 0");
+    t.Graph.Appearance("Caption", "Rho pseudo section, XZ plane, Y 4");
+    EXPECT_EQ(caption->text(), "Rho pseudo section, XZ plane, Y 4") << "follows the section drawn";
     EXPECT_EQ(canvas->window(), view);
     // Values drawn meanwhile show there.
     t.Graph.ZData(0, 0, 250);
@@ -201,4 +212,124 @@ TEST(ContourGraph, sectionOnASingleDepthStillGetsAnAxisAndItsCells)
     EXPECT_GT(range.height(), 0.5);
     const QImage image = t.Picture();
     EXPECT_EQ(t.At(image, 20, -2, QPoint(12, 30)), EntryColor(12)) << "the later row wins where both cover";
+}
+
+TEST(ContourGraph, csvOfASingleRowMapKeepsTheSignOfYAndWritesTheRowOnce)
+{
+    TSection t;
+    // A depth slice along the line y = -5 m: one row, handed over twice and
+    // negated, drawn north up.
+    for (int s = 0; s < 2; ++s)
+        for (int p = 0; p < 3; ++p) {
+            t.Graph.YData(s, p, 5.0f);
+            t.Graph.ZData(s, p, 100.0f * float(p + 1));
+        }
+    t.Graph.Appearance("YAxisUp", true);
+    t.Graph.Appearance("CsvColumns", "x,y");
+    QTemporaryDir dir;
+    const QString path = dir.filePath("map.csv");
+    ASSERT_TRUE(t.Graph.ExportTo(path, TContourGraph::TExportFormat::Csv));
+    QFile csv(path);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QByteArray text = csv.readAll();
+    EXPECT_EQ(text, "row,column,x,y,rho\r\n0,0,10,-5,100\r\n0,1,20,-5,200\r\n0,2,30,-5,300\r\n");
+    // North up: a larger y is higher on screen.
+    EXPECT_LT(t.Graph.PixelOf(20, -6).y(), t.Graph.PixelOf(20, -4).y());
+}
+
+TEST(ContourGraph, axesTakeInTheWholeTopAndBottomRowsAndASingleRowIsAStrip)
+{
+    TSection t;
+    // The ranges the section hands over: the positions widened by 1 %.
+    t.Graph.ManualMinY(-6.04);
+    t.Graph.ManualMaxY(-1.96);
+    t.Graph.ManualMinX(9.9);
+    t.Graph.ManualMaxX(30.1);
+    QRectF range = t.Graph.VisibleRange();
+    // Rows at 2 and 6 m reach 0 and 8 m, columns 10..30 reach 5..35.
+    EXPECT_LE(range.top(), 0.0 + 1e-9);
+    EXPECT_GE(range.bottom(), 8.0 - 1e-9);
+    EXPECT_LE(range.left(), 5.0 + 1e-9);
+    EXPECT_GE(range.right(), 35.0 - 1e-9);
+
+    for (int p = 0; p < 3; ++p)
+        t.Graph.YData(1, p, -2.0f);
+    t.Graph.ManualMinY(-2);
+    t.Graph.ManualMaxY(-2);
+    range = t.Graph.VisibleRange();
+    const QImage image = t.Picture();
+    const int top = t.Graph.PixelOf(20, range.top()).y(), bottom = t.Graph.PixelOf(20, range.bottom()).y();
+    int painted = 0;
+    for (int y = std::min(top, bottom); y <= std::max(top, bottom); ++y)
+        painted += image.pixelColor(t.Graph.PixelOf(20, -2).x() + 12, y) != QColor(Qt::white);
+    EXPECT_GT(painted, 4);
+    EXPECT_LT(painted, std::abs(bottom - top) / 3) << "a single row takes a strip, not half the view";
+}
+
+TEST(ContourGraph, svgKeepsCellsInsideTheAxesAndTheLegendLabelsApart)
+{
+    TSection t;
+    t.Graph.Appearance("Caption", "Rho pseudo section, XZ plane, Y 0");
+    // Zoomed in: most cells lie outside the axes.
+    t.Graph.ManualMinX(18);
+    t.Graph.ManualMaxX(22);
+    t.Graph.ManualMinZ(12);
+    t.Graph.ManualMaxZ(488);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("v.svg");
+    ASSERT_TRUE(t.Graph.ExportTo(path, TContourGraph::TExportFormat::Svg));
+    // The SVG drawn back: between the legend and the y axis (where the
+    // tick labels are) no cell colour.
+    QSvgRenderer renderer(path);
+    ASSERT_TRUE(renderer.isValid());
+    QImage image(renderer.defaultSize(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        renderer.render(&painter);
+    }
+    auto *plot = t.Graph.findChild<QWidget *>("Plot");
+    const int left = plot->mapTo(&t.Graph, QPoint(0, 0)).x() + 2;
+    const int y = t.Graph.PixelOf(20, -2).y() + 26; // below the caption strip
+    for (int x = left; x < left + 20; ++x) {
+        const QColor c = image.pixelColor(x, y);
+        EXPECT_EQ(c.red(), c.blue()) << "no cell drawn outside the axes at x " << x;
+    }
+
+    QFile svg(path);
+    ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(svg.readAll());
+    EXPECT_TRUE(text.contains("Rho pseudo section, XZ plane, Y 0")) << "exports carry the caption";
+    // Legend: the maximum is the top label, nothing above it.
+    EXPECT_TRUE(text.contains(">488<"));
+    EXPECT_FALSE(text.contains(">492<"));
+}
+
+TEST(ContourGraph, printedPageShowsHeaderLegendAndDotsAtScreenSize)
+{
+    TSection t;
+    t.Graph.Appearance("Caption", "Rho pseudo section, XZ plane, Y 0");
+    t.Graph.DocumentName = [] { return QStringLiteral("/data/line1.bin"); };
+    t.Graph.GraphAnnotationX(0, 20);
+    t.Graph.GraphAnnotationY(0, -2);
+    t.Graph.GraphAnnotationType(0, 1);
+    t.Graph.GraphAnnotationColor(0, PEargb(255, 0, 0, 0));
+    t.Picture();
+    // An A4 landscape page at screen resolution.
+    QImage page(1047, 718, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    ASSERT_TRUE(t.Graph.PrintPage(&page, page.rect()));
+    // The legend is as wide as on screen: its colour bar holds many pixels
+    // of the table's colours, and the dot is a visible black disc.
+    int legend = 0, black = 0;
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x) {
+            const QColor c = page.pixelColor(x, y);
+            if (x < 40 && c.green() == 40 && c.blue() != 40)
+                ++legend;
+            if (c == QColor(Qt::black))
+                ++black;
+        }
+    EXPECT_GT(legend, 16 * 300);
+    EXPECT_GT(black, 30);
 }

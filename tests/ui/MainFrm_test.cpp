@@ -7,6 +7,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScreen>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -53,7 +56,7 @@ TEST_F(TWindowFixture, everyNamedComponentExists)
     for (const char *n : names)
         EXPECT_NE(w.findChild<QWidget *>(n), nullptr) << n;
     const char *actions[] = {"PowerAction", "Com11", "Com61", "USB1", "BT1", "Wavenode1", "Communicationspeed1",
-                             "ZIREriva1", "Rubriquedaide1", "Homepage1", "Productsupport1", "Apropos1"};
+                             "ZIREriva1", "Rubriquedaide1", "Apropos1"};
     for (const char *n : actions)
         EXPECT_NE(w.findChild<QAction *>(n), nullptr) << n;
 
@@ -95,12 +98,19 @@ TEST_F(TWindowFixture, sixPagesInOrderAndTheStartState)
     EXPECT_EQ(w.PortImageIndex(), 9);
 }
 
-TEST_F(TWindowFixture, cannotShrinkBelowTheDesignSize)
+TEST_F(TWindowFixture, placedWholeOnTheScreenAndCannotShrinkBelowTheDesignSize)
 {
     TMainFrm w(TShell::TOptions{false});
     w.show();
     const QSize design = w.size();
-    EXPECT_EQ(w.centralWidget()->width(), 902);
+    // The design width where the screen allows it; on a small screen (the
+    // offscreen platform's is 800 x 600) the whole window stays on it, the
+    // Link menu and Connect included.
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(w.centralWidget()->width(), std::min(902, area.width() - 8));
+    EXPECT_TRUE(area.contains(w.frameGeometry())) << w.frameGeometry().x() << "," << w.frameGeometry().y();
+    auto *connect = w.findChild<QWidget *>("ConnectBtn");
+    EXPECT_TRUE(area.contains(QRect(connect->mapToGlobal(QPoint(0, 0)), connect->size())));
     EXPECT_EQ(w.minimumSize(), design);
     w.resize(design.width() - 100, design.height() - 100);
     EXPECT_EQ(w.size(), design);
@@ -273,4 +283,21 @@ TEST(ShortPath, dropsLeadingFoldersSoTheNameStaysVisible)
     const QString tiny = TMainFrm::ShortPath(a, fm, 40);
     EXPECT_LE(fm.horizontalAdvance(tiny), 40);
     EXPECT_TRUE(tiny.startsWith("Q")) << "what is left is the name, not folders: " << tiny.toStdString();
+}
+
+TEST(WindowWithoutTemplate, theConfigurationPageShowsTheStartingSettings)
+{
+    QTemporaryDir tmp;
+    qputenv("TARNELPRO_DATA_DIR", (tmp.path() + "/data").toLocal8Bit());
+    QDir().mkpath(tmp.path() + "/program");
+    qputenv("TARNELPRO_PROGRAM_DIR", (tmp.path() + "/program").toLocal8Bit());
+    {
+        TMainFrm w(TShell::TOptions{false});
+        w.show();
+        EXPECT_TRUE(w.findChild<QRadioButton *>("StandardRdBtn")->isChecked());
+        EXPECT_FALSE(w.findChild<QWidget *>("HighSpeedGb")->isVisible()) << "one setup group, not both";
+        EXPECT_FALSE(w.findChild<QLineEdit *>("StdChannelEdn")->text().isEmpty());
+    }
+    qunsetenv("TARNELPRO_DATA_DIR");
+    qunsetenv("TARNELPRO_PROGRAM_DIR");
 }

@@ -12,7 +12,11 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QTemporaryDir>
+#include <QAbstractTextDocumentLayout>
+#include <QScrollBar>
 #include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
@@ -184,4 +188,62 @@ TEST_F(TReportFixture, cancellingThePrintDialogPrintsNothingAndAPdfCanBeWritten)
     frm.PrintTo(printer);
     EXPECT_FALSE(printer.docName().isEmpty()) << "the job is titled with the date and time";
     EXPECT_TRUE(Read(Tmp.path() + "/direct.pdf").startsWith("%PDF"));
+}
+
+TEST_F(TReportFixture, printsAtTheViewsSizeWithLongLinesWrapped)
+{
+    TReportFrm frm(nullptr, "*.Txt", Viewed);
+    frm.ReportMemo->moveCursor(QTextCursor::End);
+    frm.ReportMemo->insertPlainText(QString(300, QLatin1Char('x')) + " end");
+    const auto doc = frm.PrintDocument();
+    // The view's 13-pixel font is 9.75 points on paper, not 13 printer dots.
+    EXPECT_DOUBLE_EQ(doc->defaultFont().pointSizeF(), 9.75);
+    EXPECT_EQ(doc->defaultFont().pixelSize(), -1);
+    // Laid out on a page's width, the long line takes several lines.
+    doc->setPageSize(QSizeF(500, 700));
+    doc->documentLayout();
+    const QTextBlock last = doc->lastBlock();
+    ASSERT_NE(last.layout(), nullptr);
+    EXPECT_GT(last.layout()->lineCount(), 2);
+    // The view itself still does not wrap.
+    EXPECT_EQ(frm.ReportMemo->lineWrapMode(), QTextEdit::NoWrap);
+}
+
+TEST_F(TReportFixture, fontDialogStartsFromTheSelectionsFont)
+{
+    TReportFrm frm(nullptr, "*.Txt", Viewed);
+    EXPECT_EQ(frm.SelectionFont().family(), "Courier New") << "the view's font where the text sets none";
+    EXPECT_DOUBLE_EQ(frm.SelectionFont().pointSizeF(), 9.75);
+    QTextCursor cursor = frm.ReportMemo->textCursor();
+    cursor.setPosition(2);
+    cursor.setPosition(5, QTextCursor::KeepAnchor);
+    frm.ReportMemo->setTextCursor(cursor);
+    QFont font(QStringLiteral("DejaVu Serif"));
+    font.setPointSize(14);
+    frm.ApplyFont(font);
+    cursor.setPosition(2);
+    cursor.setPosition(3, QTextCursor::KeepAnchor);
+    frm.ReportMemo->setTextCursor(cursor);
+    EXPECT_EQ(frm.SelectionFont().family(), "DejaVu Serif");
+    EXPECT_EQ(frm.SelectionFont().pointSize(), 14);
+}
+
+TEST_F(TReportFixture, anRtfFileOpensAtItsBeginning)
+{
+    TRtfText runs;
+    for (int i = 0; i < 200; ++i)
+        runs.push_back(TRtfRun{});
+    for (int i = 0; i < 200; ++i)
+        runs[std::size_t(i)].Text = QStringLiteral("line %1\n").arg(i);
+    const QString rtf = Tmp.path() + "/long.rtf";
+    QFile f(rtf);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(WriteRtf(runs));
+    f.close();
+    TReportFrm frm(nullptr, "*.Txt", rtf);
+    ASSERT_TRUE(frm.Loaded());
+    frm.show();
+    QApplication::processEvents();
+    EXPECT_EQ(frm.ReportMemo->textCursor().position(), 0);
+    EXPECT_LE(frm.ReportMemo->verticalScrollBar()->value(), int(frm.ReportMemo->document()->documentMargin()));
 }

@@ -1,10 +1,11 @@
 // The "Rho pseudo section" page and the "Rho display options" dialog on their
 // real widgets, driven as the operator drives them, with the section logic
 // behind them.
-#include "base/SilentUi.h"
+#include "support/ScriptedUi.h"
 #include "graph/PseudoSection.h"
 #include "graph/SectionPresenter.h"
 #include "graph/SurveyBuilder.h"
+#include "instrument/DataRecord.h"
 #include "ui/ContourGraph.h"
 #include "ui/MainFrm.h"
 #include "ui/RangeFrm.h"
@@ -31,7 +32,7 @@ namespace {
 // so plane XZ has one section and plane XY one per depth.
 struct TPageFixture : ::testing::Test {
     TSurveyBuilder Survey;
-    TSilentUi Ui;
+    TScriptedUi Ui;
     QProgressBar ProgressBar2;
     std::unique_ptr<TRhoPage> Page;
     std::unique_ptr<TPseudoSection> Model;
@@ -93,10 +94,13 @@ TEST_F(TPageFixture, sectionListIsASingleChoiceAndRedrawsOnlyBeforeTheFirstBlock
     EXPECT_EQ(Sections(), QStringList{"Y 0*"});
     EXPECT_EQ(Model->lastSection, -1) << "the build does not draw";
 
-    // The operator picks plane XY: its sections, the first checked, no drawing.
+    // The operator picks plane XY outside a run: its sections, the first
+    // checked and drawn, north up.
     tabs->setCurrentIndex(1);
     EXPECT_EQ(Sections(), (QStringList{"Z 1.14*", "Z 2.28"}));
-    EXPECT_EQ(Model->lastSection, -1);
+    EXPECT_EQ(Model->lastPlane, TPseudoSection::PlaneXY);
+    EXPECT_EQ(Model->lastSection, 0);
+    EXPECT_EQ(Page->PESGraph1->Title("YAxisLabel"), "Y (m)");
 
     // A click on the second section while no run counts blocks draws it.
     auto *list = Child<QListWidget>("SectionGroup");
@@ -188,12 +192,15 @@ TEST_F(TPageFixture, rangeDialogForwardsToTheColourRange)
     EXPECT_EQ(Page->PESGraph1->MaxZ, 1000);
     EXPECT_EQ(Page->PESGraph1->ZAxisLine, 21);
 
-    // Not a number: nothing changes and the dialog stays open.
+    // Not a number: nothing changes, the dialog closes and says why.
     dialog.ShowModeless();
     dialog.MaxEdt->setText("lots");
     dialog.BitBtn1->click();
-    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_FALSE(dialog.isVisible());
+    ASSERT_EQ(Ui.Messages.size(), 1);
+    EXPECT_TRUE(Ui.Messages[0].contains("\"lots\" is not a number")) << Ui.Messages[0].toStdString();
     EXPECT_EQ(Page->PESGraph1->MaxZ, 1000);
+    dialog.ShowModeless();
 
     dialog.AutoScaleRb->click();
     EXPECT_FALSE(dialog.MaxEdt->isEnabled());
@@ -229,4 +236,34 @@ TEST(MainWindowGraphs, pagesHoldTheGraphsAndAPageChangeReappliesTheColourRange)
     }
     qunsetenv("TARNELPRO_DATA_DIR");
     qunsetenv("TARNELPRO_PROGRAM_DIR");
+}
+
+TEST_F(TPageFixture, nearlyUniformValuesKeepAFivePercentColourSpanAndTheCsvReadsAsSurveyed)
+{
+    Presenter->BuildPseudoSection();
+    EXPECT_FALSE(Page->PESGraph1->CellColor(0, 0).isValid()) << "nothing painted after a build";
+    // Values 1 Ohm.m apart on a 100 Ohm.m ground.
+    std::vector<TDataRecord> records(6);
+    const float rho[] = {99.6f, 100.4f, 100.0f, 99.8f, 100.2f, 100.1f};
+    for (std::size_t k = 0; k < records.size(); ++k)
+        records[k].Rho = rho[k];
+    Presenter->UpdatePseudoSection(records.data(), 0, 6);
+    EXPECT_EQ(Page->PESGraph1->MinZ, 95);
+    EXPECT_GE(Page->PESGraph1->MaxZ, 105);
+    EXPECT_LE(Page->PESGraph1->MaxZ, 106);
+    // The cells of the two values a little apart share one band or its neighbour:
+    // no checkerboard from one end of the table to the other.
+    const QColor low = Page->PESGraph1->CellColor(0, 0), high = Page->PESGraph1->CellColor(0, 1);
+    ASSERT_TRUE(low.isValid());
+    EXPECT_LT(std::abs(low.hue() - high.hue()), 60);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("section.csv");
+    ASSERT_TRUE(Page->PESGraph1->ExportTo(path, TContourGraph::TExportFormat::Csv));
+    QFile csv(path);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    EXPECT_EQ(lines[0].trimmed(), "row,column,x,depth,rho");
+    // Depths positive, as the survey has them (Wenner a = 2 m: 1.14 m).
+    EXPECT_TRUE(lines[1].startsWith("0,0,10,1.14,99.6")) << lines[1].toStdString();
 }

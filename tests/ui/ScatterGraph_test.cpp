@@ -49,7 +49,34 @@ TEST(ScatterGraph, keepsPointTypesAndColoursAndDropsWritesOutsideTheGrid)
     // Highlighted points stand out from the idle ones.
     EXPECT_NE(TScatterGraph::StyleOf(11).Mesh, TScatterGraph::StyleOf(1).Mesh);
     EXPECT_NE(TScatterGraph::StyleOf(5).Mesh, TScatterGraph::StyleOf(3).Mesh);
+    EXPECT_GE(TScatterGraph::StyleOf(3).Size, 2 * TScatterGraph::StyleOf(5).Size) << "Level < 0 stands out";
     EXPECT_GT(TScatterGraph::StyleOf(1).Size, TScatterGraph::StyleOf(0).Size);
+}
+
+TEST(ScatterGraph, axisTicksFallOnRoundValues)
+{
+    const struct {
+        double Lo, Hi;
+        int Segments;
+        double First, Last, Step;
+        int Decimals;
+    } cases[] = {
+        {47, 235, 5, 0, 250, 50, 0},      // the demo line
+        {-235, -47, 5, -250, 0, 50, 0},
+        {-30.4, 0, 4, -40, 0, 10, 0},
+        {-1.2, 1.2, 2, -2, 2, 2, 0},
+        {0.3, 1.1, 4, 0.2, 1.2, 0.2, 1},
+        {0, 1, 4, 0, 1, 0.25, 2},
+        {5, 5, 2, 4, 6, 1, 0},            // a single value
+    };
+    for (const auto &c : cases) {
+        const auto t = TScatterGraph::RoundTicks(c.Lo, c.Hi, c.Segments);
+        EXPECT_DOUBLE_EQ(t.Lo, c.First) << c.Lo << ".." << c.Hi;
+        EXPECT_DOUBLE_EQ(t.Hi, c.Last) << c.Lo << ".." << c.Hi;
+        EXPECT_DOUBLE_EQ(t.Step, c.Step) << c.Lo << ".." << c.Hi;
+        EXPECT_EQ(t.Decimals, c.Decimals) << c.Lo << ".." << c.Hi;
+        EXPECT_NEAR(t.Lo + t.Segments * t.Step, t.Hi, 1e-9);
+    }
 }
 
 TEST(ScatterGraph, withoutOpenGlTheDataIsKeptAndNothingIsDrawn)

@@ -20,6 +20,7 @@
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QTimer>
+#include <QToolButton>
 
 namespace {
 // Answers every modal question with its default (OK, the preselected action).
@@ -83,7 +84,20 @@ TEST(WindowWithSimulator, connectAcquireAndDisconnect)
     w.show();
     auto *power = w.findChild<QAction *>("PowerAction");
     ASSERT_TRUE(power->isEnabled());
+    // While the instrument is identified "Bat." cannot be pressed.
+    auto *bat = w.findChild<QToolButton *>("BatterieBtn");
+    int batUsable = 0, looks = 0;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        ++looks;
+        batUsable += bat->isEnabled();
+    });
+    watch.start(0);
     power->trigger();
+    watch.stop();
+    EXPECT_GT(looks, 0);
+    EXPECT_EQ(batUsable, 0);
+    EXPECT_TRUE(bat->isEnabled()) << "usable once connected";
     EXPECT_TRUE(w.findChild<QGroupBox *>("MainGB")->title().contains("SN 0042")) << w.findChild<QGroupBox *>("MainGB")->title().toStdString();
     EXPECT_TRUE(w.findChild<QLabel *>("RsOnImg")->isVisible());
     EXPECT_TRUE(w.findChild<QWidget *>("StartButtonPanel")->isVisible());
