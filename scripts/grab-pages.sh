@@ -25,6 +25,17 @@ sed -e "s#^\[Name\]\r\$#[Name]\r\nQuadripoleFile=$WORK/Demo_Quadripoles.txt\r\nC
     -e "s#^Port=1\r\$#Port=100\r\nIPAddress=127.0.0.1:$PORT\r#" \
     resources/Setup.ini >"$WORK/Setup.ini"
 
+# An electrode check first (one electrode with a poor contact) for the
+# Resistance page: its table beside the data file is shown on loading.
+build/bin/voltix-sim --tcp "127.0.0.1:$((PORT + 1))" --coordinates "$WORK/Demo_Coordinates.txt" \
+  --time-scale 0 --bad-electrodes 21 &
+SIM_PID=$!
+sleep 1
+TARNELPRO_DATA_DIR="$WORK" build/bin/tarnelpro-cli check-resistance --config "$WORK/Setup.ini" \
+  --link "tcp:127.0.0.1:$((PORT + 1))" --max 100 --retries 0 --yes >/dev/null || true
+kill "$SIM_PID" 2>/dev/null || true
+wait "$SIM_PID" 2>/dev/null || true
+
 build/bin/voltix-sim --tcp "127.0.0.1:$PORT" --coordinates "$WORK/Demo_Coordinates.txt" \
   --time-scale 0 --model anomaly:100,1000,115,10,9 &
 SIM_PID=$!
