@@ -2,6 +2,8 @@
 #include "cli/Commands.h"
 
 #include <QCoreApplication>
+
+#include <clocale>
 #include <QStringList>
 
 #include <cstdio>
@@ -61,6 +63,9 @@ void Usage(std::FILE *to)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    // Numbers printed for other programs (qc, sequence, section) read the
+    // same in every language: the point is the decimal separator.
+    std::setlocale(LC_NUMERIC, "C");
     QCoreApplication::setApplicationName(QStringLiteral("TarnelPro2"));
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 constexpr TIPTimingRow Row(std::uint16_t time, std::uint16_t vdly, std::uint16_t mdly, std::initializer_list<std::uint16_t> tm)
@@ -271,9 +270,8 @@ QString Text(float value, bool latitude)
     const float d = std::floor(a);
     const float m = (a - d) * 100.0f;
     const char letter = latitude ? (value >= 0 ? 'N' : 'S') : (value >= 0 ? 'E' : 'W');
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%03.0f:%06.3f %c", double(d), double(m), letter);
-    return QString::fromLatin1(buffer);
+    // A point in every language, as the field's mask shows it.
+    return QString::asprintf("%03.0f:%06.3f %c", double(d), double(m), letter);
 }
 
 bool Parse(const QString &text, bool latitude, float &value)

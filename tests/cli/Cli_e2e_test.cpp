@@ -209,6 +209,10 @@ TEST_F(TCliFixture, qcNamesTheBadElectrodesFirst)
     EXPECT_EQ(worst[0], "electrode 70 0 0 flagged 10") << r.Out.toStdString();
     EXPECT_EQ(worst[1], "electrode 75 0 0 flagged 10") << r.Out.toStdString();
     EXPECT_TRUE(lines.contains("flag bad_electrode 0"));
+    // Read by other programs: the same text in a language with a decimal comma.
+    Env["LC_ALL"] = "de_DE.UTF-8";
+    EXPECT_EQ(Run({"qc", Tmp.path() + "/out.bin", "--config", ini}).Out, r.Out);
+    Env.remove("LC_ALL");
     // The resistance check beside the data file names the bad electrodes: their records are flagged.
     r = Run({"check-resistance", "--config", ini, "--max", "100", "--retries", "0", "--yes"});
     ASSERT_EQ(r.Status, 0) << r.Err.toStdString();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 TEST(IPTiming, programmableUsesTheArithmeticRowAndAPulseChangeLeavesIt)
 {
     TStartParameters p;
@@ -153,6 +155,11 @@ TEST(Position, displayAndEntry)
     EXPECT_EQ(Position::Text(4523.456f, true), "045:23.456 N");
     EXPECT_EQ(Position::Text(-0.5f, true), "000:00.500 S");
     EXPECT_EQ(Position::Text(-1234.567f, false), "012:34.567 W");
+    // The window runs in the user's language: a decimal comma there changes nothing.
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
+        EXPECT_EQ(Position::Text(4523.456f, true), "045:23.456 N");
+        std::setlocale(LC_NUMERIC, "C");
+    }
     float v = 1.0f;
     ASSERT_TRUE(Position::Parse("012:34.567 W", false, v));
     EXPECT_FLOAT_EQ(v, -1234.567f);
