@@ -28,20 +28,20 @@
 
 namespace {
 
-[[noreturn]] void Usage(const char *why)
-{
-    std::fprintf(stderr,
-                 "voltix-sim: %s\n"
-                 "usage: voltix-sim (--pty PATH | --tcp [HOST:]PORT [--listen-any])\n"
-                 "  [--generation 1|2] [--type-code HEX] [--channels N] [--time-scale F] [--baud B]\n"
-                 "  [--seed S] [--model homogeneous:RHO | layered:RHO1,H1,RHO2[,H2,RHO3...] | anomaly:RHO_BG,RHO_BODY,X,Z,RADIUS]\n"
-                 "  [--noise PCT] [--chargeability BG,BODY]\n"
-                 "  [--coordinates FILE] [--battery TX,RX] [--temperature T] [--bad-electrodes LIST]\n"
-                 "  [--fault crc-every=N|ff-replies=K|silent-wakeups=K|drop-after-groups=N|\n"
+const char *const UsageText =
+    "usage: voltix-sim (--pty PATH | --tcp [HOST:]PORT [--listen-any])\n"
+    "  [--generation 1|2] [--type-code HEX] [--channels N] [--time-scale F] [--baud B]\n"
+    "  [--seed S] [--model homogeneous:RHO | layered:RHO1,H1,RHO2[,H2,RHO3...] | anomaly:RHO_BG,RHO_BODY,X,Z,RADIUS]\n"
+    "  [--noise PCT] [--chargeability BG,BODY]\n"
+    "  [--coordinates FILE] [--battery TX,RX] [--temperature T] [--bad-electrodes LIST]\n"
+    "  [--fault crc-every=N|ff-replies=K|silent-wakeups=K|drop-after-groups=N|\n"
                  "           battery-low-at-group=N|overheat-at-group=N|bad-token-every=N|noise=P|slow-ms=T|\n"
                  "           count-inflate-at-group=N|short-block-at-group=N|crc-forever-at-group=N|\n"
-                 "           pc-crc-every=N|garbage-after-identify|silent-after-identify|silent-after-groups=N]...\n",
-                 why);
+                 "           pc-crc-every=N|garbage-after-identify|silent-after-identify|silent-after-groups=N]...\n";
+
+[[noreturn]] void Usage(const char *why)
+{
+    std::fprintf(stderr, "voltix-sim: %s\n%s", why, UsageText);
     std::exit(2);
 }
 
@@ -206,6 +206,10 @@ int main(int argc, char **argv)
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
+    if (args.contains(QStringLiteral("--help"))) {
+        std::fputs(UsageText, stdout);
+        return 0;
+    }
 
     TSimOptions o;
     QString ptyPath, tcp;
