@@ -35,9 +35,9 @@ const char *const UsageText =
     "  [--noise PCT] [--chargeability BG,BODY]\n"
     "  [--coordinates FILE] [--battery TX,RX] [--temperature T] [--bad-electrodes LIST]\n"
     "  [--fault crc-every=N|ff-replies=K|silent-wakeups=K|drop-after-groups=N|\n"
-                 "           battery-low-at-group=N|overheat-at-group=N|bad-token-every=N|noise=P|slow-ms=T|\n"
-                 "           count-inflate-at-group=N|short-block-at-group=N|crc-forever-at-group=N|\n"
-                 "           pc-crc-every=N|garbage-after-identify|silent-after-identify|silent-after-groups=N]...\n";
+    "           battery-low-at-group=N|overheat-at-group=N|bad-token-every=N|noise=P|slow-ms=T|\n"
+    "           count-inflate-at-group=N|short-block-at-group=N|crc-forever-at-group=N|\n"
+    "           pc-crc-every=N|garbage-after-identify|silent-after-identify|silent-after-groups=N]...\n";
 
 [[noreturn]] void Usage(const char *why)
 {
