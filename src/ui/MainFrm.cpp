@@ -22,6 +22,7 @@
 
 #include <algorithm>
 
+#include <QScrollBar>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -490,6 +491,9 @@ void TMainFrm::ConnectEventLog()
             cursor.insertBlock();
         cursor.insertText(line.Text, format);
         EditJournal->ensureCursorVisible();
+        // The newest line from its start (the time stamp), not from the end
+        // of a long line that scrolled the pane sideways.
+        EditJournal->horizontalScrollBar()->setValue(0);
     };
     log.OnClear = [this] { EditJournal->clear(); };
     log.OnSaveError = [this](const QString &path, const QString &error) {
@@ -504,6 +508,7 @@ void TMainFrm::ConnectEventLog()
             cursor.insertBlock();
         cursor.insertText(text, format);
         EditJournal->ensureCursorVisible();
+        EditJournal->horizontalScrollBar()->setValue(0);
         std::fprintf(stderr, "tarnelpro: %s\n", qPrintable(text));
     };
 }

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QScrollBar>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -135,6 +136,12 @@ TEST_F(TWindowFixture, runControlsAndEventLogPane)
     log.Add("second");
     auto *pane = w.findChild<QTextEdit *>("EditJournal");
     EXPECT_EQ(pane->toPlainText(), "first\nsecond");
+    // A long line does not leave the pane scrolled sideways: each new line
+    // shows from its start.
+    w.show();
+    log.Add(QString(400, QLatin1Char('x')));
+    log.Add("short");
+    EXPECT_EQ(pane->horizontalScrollBar()->value(), 0);
     log.Clear();
     EXPECT_TRUE(pane->toPlainText().isEmpty());
 }
