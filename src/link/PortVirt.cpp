@@ -117,18 +117,7 @@ void TPortVirt::CheckProgress()
         IsStalled = false;
     }
     LastCheckMs = now;
-    if (now - LastProgressMs < SilenceLimitMs)
-        return;
-    const int seconds = SilenceLimitMs / 1000;
-    if (SilenceAction == TSilenceAction::Raise) {
-        UiServices.BusyIndicator(false);
-        throw ENoAnswerError(SilenceText(seconds));
-    }
-    if (!IsStalled) {
-        IsStalled = true;
-        if (OnSilence)
-            OnSilence(seconds);
-    }
+    CheckStalledSince(LastProgressMs);
 }
 
 void TPortVirt::CheckStalledSince(std::int64_t sinceMs)
