@@ -51,13 +51,14 @@ int RunSequenceCommand(const QStringList &args)
         return options.UsageError("unknown array", options.Value("--array"));
     request.Array = *array;
     std::optional<int> electrodes, channels;
-    for (const auto &[name, to] : {std::pair<const char *, std::optional<int> *>{"--electrodes", &electrodes},
-                                   {"--channels", &channels},
-                                   {"--spacing-max", &request.SpacingMax},
-                                   {"--n-max", &request.NMax},
-                                   {"--dipole-max", &request.DipoleMax}})
+    const std::pair<const char *, std::optional<int> *> numbers[] = {{"--electrodes", &electrodes},
+                                                                     {"--channels", &channels},
+                                                                     {"--spacing-max", &request.SpacingMax},
+                                                                     {"--n-max", &request.NMax},
+                                                                     {"--dipole-max", &request.DipoleMax}};
+    for (const auto &[name, to] : numbers)
         if (!ReadInt(options, name, *to))
-            return options.UsageError("not a whole number", QLatin1String(name) + ' ' + options.Value(name));
+            return options.UsageError("not a whole number", QString::fromLatin1(name) + u' ' + options.Value(name));
     request.Electrodes = *electrodes;
     request.Channels = channels.value_or(TSequence::MaxChannels);
 

@@ -13,6 +13,8 @@ constexpr int Remote = 0;
 // Keeps at most `Cap` readings but counts them all, so that a survey far
 // beyond the file's capacity is measured without being held.
 struct TSink {
+    TSink(std::vector<Quadripole> &out, std::size_t cap) : Out(out), Cap(cap) {}
+
     std::vector<Quadripole> &Out;
     std::size_t Cap;
     long long Count = 0;
@@ -163,7 +165,7 @@ int TSequenceGenerator::NLimit() const
 std::vector<Quadripole> TSequenceGenerator::Forward() const
 {
     std::vector<Quadripole> out;
-    TSink sink{out, std::size_t(-1)};
+    TSink sink(out, std::size_t(-1));
     Build(Request.Array, Request.Electrodes, Spacing(), NLimit(),
           std::min(Request.DipoleMax.value_or(1), Request.Electrodes), sink);
     return out;
@@ -220,7 +222,7 @@ TSequencePlan TSequenceGenerator::Generate() const
     if (!plan.Error.isEmpty())
         return plan;
     constexpr long long Held = TSequence::MaxQuadCount;
-    TSink sink{plan.Quads, std::size_t(Held) + 1};
+    TSink sink(plan.Quads, std::size_t(Held) + 1);
     Build(Request.Array, Request.Electrodes, Spacing(), NLimit(),
           std::min(Request.DipoleMax.value_or(1), Request.Electrodes), sink);
     const long long forward = sink.Count;

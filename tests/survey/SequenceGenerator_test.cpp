@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <set>
 #include <tuple>
@@ -56,36 +58,37 @@ TEST(SequenceGenerator, eachArrayHasItsGeometry)
     const struct {
         const char *Name;
         TSequenceRequest Request;
+        int Sign; // of the geometric factor: dd is written A B M N along the line
         TQuads Expected;
     } cases[] = {
-        {"dd, n as far as the line goes", Request(TArrayKind::DipoleDipole, 6),
+        {"dd, n as far as the line goes", Request(TArrayKind::DipoleDipole, 6), -1,
          {{1, 2, 3, 4, 0}, {1, 2, 4, 5, 0}, {1, 2, 5, 6, 0}, {2, 3, 4, 5, 0}, {2, 3, 5, 6, 0}, {3, 4, 5, 6, 0}}},
         {"dd, two dipole sizes, n up to 2",
          with(Request(TArrayKind::DipoleDipole, 7), [](auto &r) { r.SpacingMax = 2;
-                 r.NMax = 2; }),
+                 r.NMax = 2; }), -1,
          {{1, 2, 3, 4, 0}, {1, 2, 4, 5, 0}, {2, 3, 4, 5, 0}, {2, 3, 5, 6, 0}, {3, 4, 5, 6, 0}, {3, 4, 6, 7, 0},
           {4, 5, 6, 7, 0}, {1, 3, 5, 7, 0}}},
         {"dd, n limited by the channels",
-         with(Request(TArrayKind::DipoleDipole, 7), [](auto &r) { r.Channels = 2; }),
+         with(Request(TArrayKind::DipoleDipole, 7), [](auto &r) { r.Channels = 2; }), -1,
          {{1, 2, 3, 4, 0}, {1, 2, 4, 5, 0}, {2, 3, 4, 5, 0}, {2, 3, 5, 6, 0}, {3, 4, 5, 6, 0}, {3, 4, 6, 7, 0},
           {4, 5, 6, 7, 0}}},
-        {"wenner", Request(TArrayKind::Wenner, 7),
+        {"wenner", Request(TArrayKind::Wenner, 7), 1,
          {{1, 4, 2, 3, 0}, {2, 5, 3, 4, 0}, {3, 6, 4, 5, 0}, {4, 7, 5, 6, 0}, {1, 7, 3, 5, 0}}},
         {"wenner-schlumberger with MN of 1 and 2",
-         with(Request(TArrayKind::Schlumberger, 7), [](auto &r) { r.DipoleMax = 2; }),
+         with(Request(TArrayKind::Schlumberger, 7), [](auto &r) { r.DipoleMax = 2; }), 1,
          {{1, 4, 2, 3, 0}, {2, 5, 3, 4, 0}, {1, 6, 3, 4, 0}, {3, 6, 4, 5, 0}, {2, 7, 4, 5, 0}, {4, 7, 5, 6, 0},
           {1, 7, 3, 5, 0}}},
         {"wenner-schlumberger, n up to 1",
-         with(Request(TArrayKind::Schlumberger, 6), [](auto &r) { r.SpacingMax = 1; }),
+         with(Request(TArrayKind::Schlumberger, 6), [](auto &r) { r.SpacingMax = 1; }), 1,
          {{1, 4, 2, 3, 0}, {2, 5, 3, 4, 0}, {3, 6, 4, 5, 0}}},
-        {"gradient", Request(TArrayKind::Gradient, 8),
+        {"gradient", Request(TArrayKind::Gradient, 8), 1,
          {{1, 8, 2, 3, 0}, {1, 8, 3, 4, 0}, {1, 8, 4, 5, 0}, {1, 8, 5, 6, 0}, {1, 8, 6, 7, 0}, {1, 4, 2, 3, 0},
           {4, 7, 5, 6, 0}}},
         {"pole-dipole, both sides of A",
-         with(Request(TArrayKind::PoleDipole, 5), [](auto &r) { r.NMax = 2; }),
+         with(Request(TArrayKind::PoleDipole, 5), [](auto &r) { r.NMax = 2; }), 1,
          {{1, 0, 2, 3, 0}, {1, 0, 3, 4, 0}, {2, 0, 3, 4, 0}, {2, 0, 4, 5, 0}, {3, 0, 4, 5, 0}, {3, 0, 2, 1, 0},
           {4, 0, 3, 2, 0}, {4, 0, 2, 1, 0}, {5, 0, 4, 3, 0}, {5, 0, 3, 2, 0}}},
-        {"pole-pole", with(Request(TArrayKind::PolePole, 4), [](auto &r) { r.SpacingMax = 2; }),
+        {"pole-pole", with(Request(TArrayKind::PolePole, 4), [](auto &r) { r.SpacingMax = 2; }), 1,
          {{1, 0, 2, 0, 0}, {1, 0, 3, 0, 0}, {2, 0, 3, 0, 0}, {2, 0, 4, 0, 0}, {3, 0, 4, 0, 0}}},
     };
     for (const auto &c : cases) {
@@ -93,13 +96,14 @@ TEST(SequenceGenerator, eachArrayHasItsGeometry)
         const TSequencePlan plan = TSequenceGenerator(c.Request).Generate();
         ASSERT_TRUE(plan.Error.isEmpty()) << plan.Error.toStdString();
         EXPECT_EQ(plan.Quads, c.Expected);
-        // Read back by the program's loader (the remote as node 0), each with a
-        // positive geometric factor on the line.
+        // Read back by the program's loader (the remote as node 0); on the line
+        // every reading has a geometric factor of the array's sign, never the
+        // 1 of a degenerate quadripole.
         const auto loaded = Loaded(plan.Quads);
         ASSERT_EQ(loaded->QuadCount, int(c.Expected.size()));
         for (int q = 0; q < loaded->QuadCount; ++q) {
             EXPECT_EQ(loaded->Quads[std::size_t(q)], c.Expected[std::size_t(q)]);
-            EXPECT_GT(GeometricFactor(*loaded, q), 0.0) << q;
+            EXPECT_GT(c.Sign * GeometricFactor(*loaded, q), 1.5) << q;
         }
     }
 }
@@ -143,10 +147,21 @@ TEST(SequenceGenerator, readingsAreDistinctAndNonDegenerateWithTheirReciprocals)
                 }
                 EXPECT_EQ(plan.Quads.size(), 2 * std::size_t(plan.ForwardCount));
                 EXPECT_EQ(plan.Forward.Quads, plan.Reciprocal.Quads);
-                // Every reading has its reciprocal, whatever the order.
+                // Every reading has its reciprocal, whatever the order, with the same
+                // geometric factor so that the two compare directly.
+                const auto loaded = Loaded(plan.Quads);
+                ASSERT_EQ(loaded->QuadCount, int(plan.Quads.size()));
+                std::map<std::tuple<int, int, int, int>, double> factor;
+                for (int i = 0; i < loaded->QuadCount; ++i) {
+                    const Quadripole &q = plan.Quads[std::size_t(i)];
+                    factor[{q.A, q.B, q.M, q.N}] = GeometricFactor(*loaded, i);
+                }
                 for (int i = 0; i < plan.ForwardCount; ++i) {
                     const Quadripole &q = plan.Quads[std::size_t(i)];
-                    EXPECT_TRUE(seen.count({q.M, q.N, q.A, q.B})) << testing::PrintToString(q);
+                    const auto reciprocal = factor.find({q.M, q.N, q.A, q.B});
+                    ASSERT_NE(reciprocal, factor.end()) << testing::PrintToString(q);
+                    const double forward = factor[{q.A, q.B, q.M, q.N}];
+                    EXPECT_NEAR(reciprocal->second, forward, 1e-9) << testing::PrintToString(q);
                 }
             }
 }
