@@ -162,15 +162,6 @@ int TSequenceGenerator::NLimit() const
     return std::min(Request.NMax.value_or(Request.Channels), Request.Electrodes);
 }
 
-std::vector<Quadripole> TSequenceGenerator::Forward() const
-{
-    std::vector<Quadripole> out;
-    TSink sink(out, std::size_t(-1));
-    Build(Request.Array, Request.Electrodes, Spacing(), NLimit(),
-          std::min(Request.DipoleMax.value_or(1), Request.Electrodes), sink);
-    return out;
-}
-
 std::vector<Quadripole> TSequenceGenerator::Reciprocals(std::span<const Quadripole> forward)
 {
     std::vector<Quadripole> out;

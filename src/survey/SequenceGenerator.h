@@ -50,8 +50,6 @@ public:
     // program loads whole.
     TSequencePlan Generate() const;
 
-    // The forward readings (no limit applied).
-    std::vector<Quadripole> Forward() const;
     // (M, N, A, B) of each reading, ordered by injection and, within one, by M
     // so that the dipoles of an injection chain as the forward ones do.
     static std::vector<Quadripole> Reciprocals(std::span<const Quadripole> forward);
