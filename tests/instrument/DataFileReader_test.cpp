@@ -31,7 +31,7 @@ QByteArray Bytes(const TDataRecord &r)
 
 QByteArray File(const QByteArray &comment, std::initializer_list<TDataRecord> records)
 {
-    QByteArray out = DataFileHeader(comment, When, QLocale::c());
+    QByteArray out = DataFileHeader(comment, When);
     for (const TDataRecord &r : records)
         out += Bytes(r);
     return out;
@@ -42,7 +42,7 @@ TEST(DataFileReader, readsTheFileTheWriterMakesWithBothRecordVersions)
 {
     QTemporaryDir tmp;
     const QString path = tmp.path() + "/Tarnel.bin";
-    WriteDataFileHeader(path, "Line 3\r\nsecond line", When, QLocale::c());
+    WriteDataFileHeader(path, "Line 3\r\nsecond line", When);
     const TDataRecord written[] = {Record(3, 40.0f), Record(2, -7.5f), Record(3, 1e-9f)};
     AppendDataRecords(path, written);
 
@@ -53,7 +53,7 @@ TEST(DataFileReader, readsTheFileTheWriterMakesWithBothRecordVersions)
         EXPECT_EQ(std::memcmp(&reader.Records()[i], &written[i], sizeof(TDataRecord)), 0) << i;
     EXPECT_EQ(reader.TornBytes(), 0);
     EXPECT_EQ(reader.CompleteSize(), 1029 + 3 * 304);
-    EXPECT_EQ(reader.DateLine(), DataFileHeader({}, When, QLocale::c()).mid(5).split('\r').front());
+    EXPECT_EQ(reader.DateLine(), DataFileHeader({}, When).mid(5).split('\r').front());
     EXPECT_EQ(reader.Comment(), "Line 3\r\nsecond line");
 }
 
