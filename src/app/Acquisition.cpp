@@ -415,7 +415,8 @@ void TShell::RunStartAction(int action)
 
 bool TShell::LockDataFile(const QString &path)
 {
-    if (DataLock.Held() && DataLock.DataFile() == path)
+    // No data file named (a resistance check can run without): nothing to guard.
+    if (path.isEmpty() || (DataLock.Held() && DataLock.DataFile() == path))
         return false;
     DataLock.Take(path, LockOwner);
     if (const auto &dead = DataLock.TakenOver()) {

@@ -172,12 +172,10 @@ void TDataFileLock::Take(const QString &dataFile, const QString &program)
         Dead = ReadHolder(fd);
         const THolder me{qint64(::getpid()), program, QDateTime::currentDateTime(),
                          QSysInfo::machineHostName()};
-        if (!WriteHolder(fd, me)) {
-            const int error = errno;
-            ::unlink(name.constData());
-            ::close(fd);
-            throw cannot(error);
-        }
+        // The flock alone keeps others out; a record that finds no room (a
+        // full disk) only leaves them unable to say who holds it.
+        if (!WriteHolder(fd, me))
+            (void)::ftruncate(fd, 0);
         Fd = fd;
         Data = dataFile;
         LockPath = lockPath;

@@ -9,6 +9,7 @@
 #include <QSysInfo>
 
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
