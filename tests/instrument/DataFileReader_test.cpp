@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace {
 const QDateTime When(QDate(2026, 12, 9), QTime(14, 5, 31));
@@ -55,6 +57,30 @@ TEST(DataFileReader, readsTheFileTheWriterMakesWithBothRecordVersions)
     EXPECT_EQ(reader.CompleteSize(), 1029 + 3 * 304);
     EXPECT_EQ(reader.DateLine(), DataFileHeader({}, When).mid(5).split('\r').front());
     EXPECT_EQ(reader.Comment(), "Line 3\r\nsecond line");
+}
+
+// A reader that comes while a group is being appended waits for the group's
+// end: it never counts half a group as measured.
+TEST(DataFileReader, aReaderDuringAnAppendSeesTheWholeGroup)
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.path() + "/Tarnel.bin";
+    WriteDataFileHeader(path, "", When);
+    QFile writer(path);
+    ASSERT_TRUE(writer.open(QIODevice::Append));
+    ASSERT_TRUE(TakeDataFileTurn(writer.handle(), true));
+    const TDataRecord r = Record(3, 1.0f);
+    writer.write(Bytes(r) + Bytes(r));
+    writer.flush();
+    std::thread rest([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        writer.write(Bytes(r) + Bytes(r));
+        writer.close(); // ends the writer's turn
+    });
+    TDataFileReader reader;
+    reader.Read(path);
+    rest.join();
+    EXPECT_EQ(reader.Records().size(), 4u);
 }
 
 TEST(DataFileReader, aPartialLastRecordIsReportedNotAnError)
