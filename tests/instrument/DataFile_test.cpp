@@ -17,7 +17,6 @@
 
 namespace {
 const QDateTime When(QDate(2026, 12, 9), QTime(14, 5, 31));
-const QLocale French(QLocale::French, QLocale::France);
 
 QByteArray Read(const QString &path)
 {
@@ -36,7 +35,6 @@ struct TDataFileFixture : ::testing::Test {
     {
         Path = Tmp.path() + "/Tarnel.bin";
         Model->Now = [] { return When; };
-        Model->Locale = French;
         // A Wenner line: nodes 1..4 every 5 m, quadripole A=1 B=4 M=2 N=3.
         Model->NodeCount = 4;
         for (int n = 1; n <= 4; ++n)
