@@ -50,10 +50,12 @@ TEST(AcquisitionE2e, startWhileTheCommandLineWritesTheFileIsRefusedAndTheFileIsT
     {
         QFile c(tmp.path() + "/coords.txt");
         ASSERT_TRUE(c.open(QIODevice::WriteOnly));
+        c.write("# Num X Y Z\r\n");
         for (int i = 1; i <= 40; ++i)
             c.write(QStringLiteral("%1 %2 0 0\r\n").arg(i).arg(5 * i).toLatin1());
         QFile q(tmp.path() + "/quads.txt");
         ASSERT_TRUE(q.open(QIODevice::WriteOnly));
+        q.write("# Num A B M N\r\n");
         for (int n = 0; n < Quads; ++n)
             q.write(QStringLiteral("%1 %2 %3 %4 %5\r\n").arg(n + 1).arg(n / 10 * 13 + 1).arg(n / 10 * 13 + 2)
                         .arg(n / 10 * 13 + 3 + n % 10).arg(n / 10 * 13 + 4 + n % 10).toLatin1());
