@@ -9,6 +9,7 @@
 #include "base/Folders.h"
 #include "base/TarnelError.h"
 #include "base/UserInterface.h"
+#include "instrument/DataFile.h"
 #include "instrument/DataFileReader.h"
 #include "instrument/DataRecord.h"
 #include "instrument/Generation.h"
@@ -277,29 +278,42 @@ void TShell::DisconnectIfPending()
 
 void TShell::RunStartAction(int action)
 {
+    // A script locks each file it writes as it comes to it.
+    bool lockedHere = false;
     try {
         CheckActionPossible(action);
         if (action == ActionScript) {
             // A loop that never waits would fill the log as fast as the disk takes it.
             if (const QString loop = TScriptRunner::EndlessLoop(Script.Lines); !loop.isEmpty())
                 throw ETarnelError(QStringLiteral("Script refused: ") + loop);
+        } else {
+            if (action == ActionAcquisition)
+                if (const QString dangling = DanglingLinkText(State.AcquisitionFile); !dangling.isEmpty())
+                    throw ETarnelError(dangling);
+            lockedHere = LockDataFile(State.AcquisitionFile);
         }
+    } catch (const EDataFileBusy &e) {
+        DataFileBusy(e.Message());
+        throw;
     } catch (const ETarnelError &e) {
         ActionFailed(e.Message());
         throw;
     }
     {
-        // A yes to the overwrite question and the script's hold on the log
-        // end with this Start (after the action's own clean-up, which may
-        // still log a disconnection).
+        // A yes to the overwrite question, the script's hold on the log and
+        // the lock on the data file end with this Start (after the action's
+        // own clean-up, which may still log a disconnection).
         struct TStartScope {
             TShell &Shell;
+            bool Unlock;
             ~TStartScope()
             {
                 Shell.ReplaceDataFile = false;
                 Shell.ScriptRunning = false;
+                if (Unlock)
+                    Shell.UnlockDataFile();
             }
-        } startScope{*this};
+        } startScope{*this, lockedHere};
         TActionScope scope(*this);
         if (action == ActionScript) {
             // The log stays beside the data file of the start until the
@@ -357,6 +371,12 @@ void TShell::RunStartAction(int action)
                     case TMainView::TExistingFile::ChooseOther:
                         ReplaceDataFile = false;
                         proceed = ChooseAcquisitionFile();
+                        if (proceed) {
+                            if (const QString dangling = DanglingLinkText(State.AcquisitionFile); !dangling.isEmpty())
+                                throw ETarnelError(dangling);
+                            // The lock follows the file: the old one is free again.
+                            startScope.Unlock = LockDataFile(State.AcquisitionFile) || startScope.Unlock;
+                        }
                         break;
                     }
                 }
@@ -379,6 +399,9 @@ void TShell::RunStartAction(int action)
                 ReleaseAfterBreak();
                 EventLog.AddStamped(QStringLiteral("Check resistance ended"));
             }
+        } catch (const EDataFileBusy &e) {
+            DataFileBusy(e.Message());
+            throw;
         } catch (const ETarnelError &e) {
             ActionFailed(e.Message());
             throw;
@@ -388,6 +411,33 @@ void TShell::RunStartAction(int action)
         }
         SaveEventLog();
     }
+}
+
+bool TShell::LockDataFile(const QString &path)
+{
+    // No data file named (a resistance check can run without): nothing to guard.
+    if (path.isEmpty() || (DataLock.Held() && DataLock.DataFile() == path))
+        return false;
+    DataLock.Take(path, LockOwner);
+    if (const auto &dead = DataLock.TakenOver()) {
+        const TColor before = EventLog.Color();
+        EventLog.SetColor(LogColor::Maroon);
+        EventLog.AddStamped(QStringLiteral("%1: lock of %2, which has ended, taken over")
+                                .arg(path, TDataFileLock::HolderText(*dead, QDateTime::currentDateTime())));
+        EventLog.SetColor(before);
+    }
+    return true;
+}
+
+void TShell::DataFileBusy(const QString &message)
+{
+    Ui.BusyIndicator(false);
+    const TColor before = EventLog.Color();
+    EventLog.SetColor(LogColor::Red);
+    EventLog.AddStamped(message + QStringLiteral("; nothing was changed"));
+    EventLog.SetColor(before);
+    View.SetStatusText(message);
+    Report().Failed(message);
 }
 
 bool TShell::PrepareResume()
@@ -700,6 +750,9 @@ TShell::TRunEnd TShell::RunAcquisition()
                     break; // nothing more can be grouped from here
                 GroupFirst = done;
                 GroupSize = n;
+                // A group that ended without records is measured again: the
+                // label and the log say so rather than show an empty range.
+                bool givenUp = false;
                 Measuring = true;
                 Report().GroupStarted(done, n);
                 if (highSpeed) {
@@ -725,6 +778,7 @@ TShell::TRunEnd TShell::RunAcquisition()
                         EventLog.SetColor(LogColor::Maroon);
                         EventLog.AddStamped(QStringLiteral("Quadripoles %1 not received whole (%2): measured again").arg(group, fault));
                         EventLog.SetColor(LogColor::Black);
+                        givenUp = true;
                     } else if (State.BlockCount > 0) {
                         wrongGroups = 0;
                         StoreGroup(State.BlockCount, done, records);
@@ -742,6 +796,12 @@ TShell::TRunEnd TShell::RunAcquisition()
                                                    .arg(emptyRuns));
                         if (Port)
                             Port->CheckStalledSince(groupStart);
+                        EventLog.SetColor(LogColor::Maroon);
+                        EventLog.AddStamped(QStringLiteral("Quadripoles %1 given up: the measurement ended without "
+                                                           "records; measured again")
+                                                .arg(ProgressLabel(done, n, m.QuadCount)));
+                        EventLog.SetColor(LogColor::Black);
+                        givenUp = true;
                     }
                 }
                 if (State.BlockCount > 0) {
@@ -749,10 +809,14 @@ TShell::TRunEnd TShell::RunAcquisition()
                     emptyRuns = 0;
                     groupStart = Clock.Ms();
                 }
-                const QString label = ProgressLabel(done, State.BlockCount, m.QuadCount);
+                const QString label = givenUp ? ProgressLabel(done, n, m.QuadCount) + QStringLiteral(" given up, measured again")
+                                              : ProgressLabel(done, State.BlockCount, m.QuadCount);
                 View.ShowProgressLabel(label);
                 View.SetOverallProgress(m.QuadCount, done + State.BlockCount);
-                progress.Write(label);
+                // Other programs read the progress file as a range: it keeps
+                // the last one stored.
+                if (!givenUp)
+                    progress.Write(label);
                 SaveEventLog();
                 done += std::max(0, State.BlockCount);
 

@@ -81,9 +81,15 @@ void TShell::ComCheck(int item)
     View.TickPortItem(item == BtItem ? -1 : item);
     int selector = item;
     if (item == BtItem) {
-        QString text = QString::number(State.PortSelector);
+        const bool serial = State.PortSelector >= 1 && State.PortSelector <= 98;
+        QString text = serial ? QString::number(State.PortSelector) : QString();
         for (;;) {
-            Ui.InputPrompt(QStringLiteral("Enter bluetooth outgoing port number"), QStringLiteral("value (1..98) :"), text);
+            // Cancel leaves the link, its tick and the configuration as they were.
+            if (!Ui.InputPrompt(QStringLiteral("Enter bluetooth outgoing port number"), QStringLiteral("value (1..98) :"),
+                                text)) {
+                View.TickPortItem(State.PortSelector);
+                return;
+            }
             bool ok = false;
             const int n = text.trimmed().toInt(&ok);
             if (ok && n >= 1 && n <= 98) {
@@ -297,7 +303,8 @@ bool TShell::CheckInstrumentHealth()
     // The button comes back however the exchange ends, a failed one included.
     const std::unique_ptr<TMainView, void (*)(TMainView *)> restoreButton(
         &View, [](TMainView *v) { v->SetBatteryButtonVisible(true); });
-    Port->SendCommand(BatteryCommand, CommandTimeoutMs);
+    if (!Port->SendCommand(BatteryCommand, CommandTimeoutMs) && Port->CommandRefused())
+        throw ERefusedError(TPortVirt::RefusedText(BatteryCommand));
     std::array<float, 3> values{};
     for (float &v : values) {
         std::array<std::uint8_t, 4> bytes{};

@@ -3,7 +3,9 @@
 #include "app/Shell.h"
 
 #include "app/MainView.h"
+#include "base/Folders.h"
 #include "base/TarnelError.h"
+#include "instrument/DataFile.h"
 #include "instrument/VoltixPro.h"
 #include "link/PortVirt.h"
 #include "script/StationState.h"
@@ -45,6 +47,11 @@ private:
 
 void TShell::RunScriptedAcquisition(const QString &path)
 {
+    // Each event's data file is locked for that event only.
+    struct TUnlock {
+        TShell &Shell;
+        ~TUnlock() { Shell.UnlockDataFile(); }
+    } unlock{*this};
     try {
         if (!QFileInfo(path).isFile())
             throw ETarnelError(QStringLiteral("Configuration file not found: ") + path);
@@ -54,7 +61,12 @@ void TShell::RunScriptedAcquisition(const QString &path)
         // After a restart the acquisition that was cut off goes on in its own file.
         const QString interrupted = std::exchange(ResumeDataFile, QString());
         const bool resume = !interrupted.isEmpty() && QFileInfo::exists(interrupted);
-        State.AcquisitionFile = resume ? interrupted : FreeFileName(State.AcquisitionFile);
+        if (resume) {
+            LockDataFile(interrupted);
+            State.AcquisitionFile = interrupted;
+        } else {
+            State.AcquisitionFile = LockFreeFileName(State.AcquisitionFile);
+        }
         View.ShowAcquisitionFile(State.AcquisitionFile);
         if (OnScriptDataFile)
             OnScriptDataFile(State.AcquisitionFile);
@@ -75,6 +87,10 @@ void TShell::RunScriptedAcquisition(const QString &path)
     } catch (const EInterrupted &) {
         // Stop during the reconnection: not a failure of the event.
         InterruptWaits = false;
+    } catch (const EDataFileBusy &e) {
+        // Another program's file: its log is not the script's to write.
+        DataFileBusy(e.Message());
+        throw EReported(e.Message());
     } catch (const ETarnelError &e) {
         // The clean-up of a plain acquisition: reason and group in red,
         // electrodes released, the link shown as it is.
@@ -83,6 +99,26 @@ void TShell::RunScriptedAcquisition(const QString &path)
     } catch (const std::exception &e) {
         ActionFailed(QString::fromLocal8Bit(e.what()));
         throw EReported(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+QString TShell::LockFreeFileName(const QString &base)
+{
+    // Locked before it is looked at: a name another program has just chosen
+    // (locked, not yet created) is as taken as an existing file.
+    QString candidate = base;
+    for (int n = 1;; ++n) {
+        if (const QString dangling = DanglingLinkText(candidate); !dangling.isEmpty())
+            throw ETarnelError(dangling);
+        try {
+            LockDataFile(candidate);
+            if (!QFileInfo::exists(candidate))
+                return candidate;
+            UnlockDataFile();
+        } catch (const EDataFileBusy &) {
+        }
+        candidate = ReplaceExtension(base, QString::number(n) + QStringLiteral(".bin"));
+        Ui.Yield();
     }
 }
 

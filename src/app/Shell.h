@@ -7,6 +7,7 @@
 #include "app/AppState.h"
 #include "app/RunObserver.h"
 #include "app/UnattendedUi.h"
+#include "base/DataFileLock.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/DataRecord.h"
 #include "instrument/QualityControl.h"
@@ -245,6 +246,23 @@ public:
     // that report progress elsewhere.
     std::function<void(const QString &label, const QString &estimate)> OnProgress;
     bool SkipFlag = false;
+    // --- One writer per data file: the lock is taken before the program
+    // looks whether the file exists and held to the end of the run.
+    // How this program is named to another that finds the file locked.
+    QString LockOwner = QStringLiteral("tarnelpro");
+    // Takes the lock of path unless this program holds it already; true when
+    // taken now (the caller releases it then). Raises EDataFileBusy naming
+    // the holder, or ETarnelError when no lock can be made there. A lock left
+    // by a program that has ended is taken over with a log line.
+    bool LockDataFile(const QString &path);
+    void UnlockDataFile() { DataLock.Release(); }
+    // A script's FreeFileName: the first name neither on disk nor locked by
+    // another program, returned locked.
+    QString LockFreeFileName(const QString &base);
+    TDataFileLock DataLock;
+    // The refusal of a file another program writes: red in the pane and the
+    // status, and kept out of that file's log, which is not ours to write.
+    void DataFileBusy(const QString &message);
     // The operator agreed to replace the existing data file (the window's
     // question, --overwrite): the next acquisition truncates it.
     bool ReplaceDataFile = false;

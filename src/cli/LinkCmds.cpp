@@ -9,6 +9,7 @@
 #include "cli/Console.h"
 #include "cli/LinkAddress.h"
 #include "instrument/ConfigFile.h"
+#include "instrument/DataFile.h"
 #include "instrument/VoltixProGen.h"
 #include "link/PortCOM.h"
 #include "link/PortVirt.h"
@@ -235,6 +236,23 @@ void UseOverrides(TSession &s, const TOptions &o)
                                               : QStringLiteral("for this run only; the configuration file is unchanged")));
 }
 
+// Takes the lock of the data file before anything is connected or written;
+// false, with who holds it, when another program writes it.
+bool LockData(TSession &s, const QString &command)
+{
+    s.Shell.LockOwner = QStringLiteral("tarnelpro-cli ") + command;
+    try {
+        s.Shell.LockDataFile(s.Shell.State.AcquisitionFile);
+    } catch (const ETarnelError &e) {
+        PrintError(QStringLiteral("tarnelpro-cli: %1; nothing was changed").arg(e.Message()));
+        return false;
+    }
+    if (const auto &dead = s.Shell.DataLock.TakenOver())
+        PrintError(QStringLiteral("tarnelpro-cli: lock of %1, which has ended, taken over")
+                       .arg(TDataFileLock::HolderText(*dead, QDateTime::currentDateTime())));
+    return true;
+}
+
 // Link from --link or from the configuration; returns the exit status on failure.
 int Connect(TSession &s, const TOptions &o, const TConfigValues *config)
 {
@@ -311,6 +329,14 @@ int RunAcquireCommand(const QStringList &args)
         PrintError(QStringLiteral("tarnelpro-cli: %1: nothing was measured").arg(s.Shell.CoordinateFault));
         return 1;
     }
+    if (const QString dangling = DanglingLinkText(s.Shell.State.AcquisitionFile); !dangling.isEmpty()) {
+        PrintError(QStringLiteral("tarnelpro-cli: %1").arg(dangling));
+        return 1;
+    }
+    // Held from before the file is looked at to the end of the run: another
+    // run on this file, --overwrite and --resume included, is refused.
+    if (!LockData(s, QStringLiteral("acquire")))
+        return 1;
     if (o.Has(QStringLiteral("--resume"))) {
         // Checked before connecting: a file of another survey is refused
         // without touching it or the instrument.
@@ -404,6 +430,9 @@ int RunCheckResistanceCommand(const QStringList &args)
     Begin(s, QStringLiteral("check-resistance"), args);
     TConfigValues config;
     if (!LoadConfig(s, o.Values[QStringLiteral("--config")], config))
+        return 1;
+    // Its resistance file and log lie beside the data file.
+    if (!LockData(s, QStringLiteral("check-resistance")))
         return 1;
     try {
         if (const int status = Connect(s, o, &config); status != 0)

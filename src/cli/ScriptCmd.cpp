@@ -248,6 +248,8 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
     shell.EventLog.OnLine = [](const TLogLine &line) { PrintOut(line.Text); };
     shell.CommandLine = true;
     shell.EventLog.Action = QStringLiteral("tarnelpro-cli script ") + a.File;
+    // How another program that finds one of the script's data files locked names it.
+    shell.LockOwner = QStringLiteral("tarnelpro-cli script");
     shell.EventLog.OnSaveError = [](const QString &path, const QString &error) {
         PrintError(QStringLiteral("tarnelpro-cli: event log not saved: %1: %2").arg(path, error));
     };

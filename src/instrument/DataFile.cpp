@@ -1,6 +1,5 @@
 #include "instrument/DataFile.h"
 
-#include "base/DateText.h"
 #include "base/TarnelError.h"
 #include "instrument/VoltixPro.h"
 #include "instrument/Wire.h"
@@ -10,9 +9,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -20,13 +21,37 @@
 
 
 
-QByteArray DataFileHeader(const QByteArray &headerText, const QDateTime &when, const QLocale &locale)
+QString DanglingLinkText(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.isSymLink() || info.exists())
+        return {};
+    return QStringLiteral("%1 is a symbolic link to %2, which does not exist; no data file was written there")
+        .arg(path, info.symLinkTarget());
+}
+
+bool TakeDataFileTurn(int fd, bool exclusive)
+{
+    const int how = (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (::flock(fd, how) == 0)
+            return true;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        ::usleep(10000);
+    }
+    return false;
+}
+
+QByteArray DataFileHeader(const QByteArray &headerText, const QDateTime &when)
 {
     QByteArray header(DataHeaderSize, '\0');
     const std::uint32_t magic = DataFileMagic;
     std::memcpy(header.data(), &magic, 4);
     header[4] = 9;
-    QByteArray text = LocalDateTimeText(when, locale).toLatin1() + "\r\n";
+    // Short-date formats of some locales hold characters no 8-bit reader
+    // shows, others a two-digit year.
+    QByteArray text = QLocale::c().toString(when, QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1() + "\r\n";
     // The comment stops at its first 0 byte like the 8-bit text it is.
     const qsizetype nul = headerText.indexOf('\0');
     text += nul >= 0 ? headerText.left(nul) : headerText;
@@ -35,9 +60,12 @@ QByteArray DataFileHeader(const QByteArray &headerText, const QDateTime &when, c
     return header;
 }
 
-void WriteDataFileHeader(const QString &path, const QByteArray &headerText, const QDateTime &when,
-                         const QLocale &locale, bool replace)
+void WriteDataFileHeader(const QString &path, const QByteArray &headerText, const QDateTime &when, bool replace)
 {
+    // Without this an exclusive create says the file "appeared", and a
+    // replace creates the file the link names.
+    if (const QString dangling = DanglingLinkText(path); !dangling.isEmpty())
+        throw ETarnelError(dangling);
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL), 0666);
     if (fd < 0) {
@@ -45,8 +73,10 @@ void WriteDataFileHeader(const QString &path, const QByteArray &headerText, cons
             throw EFileExists(QStringLiteral("%1: the file appeared meanwhile; it was not replaced").arg(path));
         throw ETarnelError(QStringLiteral("%1: %2").arg(path, qt_error_string(errno)));
     }
+    // Held until the header is whole: a reader never finds an empty file.
+    TakeDataFileTurn(fd, true);
+    const QString error = TSafeFile::Append(path, DataFileHeader(headerText, when), false);
     ::close(fd);
-    const QString error = TSafeFile::Append(path, DataFileHeader(headerText, when, locale), false);
     if (!error.isEmpty()) {
         // A header that did not fit leaves no file that looks like data.
         ::unlink(name.constData());
@@ -115,7 +145,12 @@ void AppendDataRecords(const QString &path, std::span<const TDataRecord> records
 {
     const QByteArray bytes(reinterpret_cast<const char *>(records.data()),
                            qsizetype(records.size() * sizeof(TDataRecord)));
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0)
+        TakeDataFileTurn(fd, true);
     const QString error = TSafeFile::Append(path, bytes, false);
+    if (fd >= 0)
+        ::close(fd);
     if (!error.isEmpty())
         throw ETarnelError(QStringLiteral("%1: %2").arg(path, error));
 }

@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QLocale>
 #include <QString>
 
 #include <cstdint>
@@ -20,15 +19,29 @@ inline constexpr int DataHeaderTextSize = 1024;
 inline constexpr int DataHeaderSize = 4 + 1 + DataHeaderTextSize;
 
 // The header: magic, 9, then the text block (date line, "\r\n", the header
-// text cut so its terminating 0 stays inside, zeros).
-QByteArray DataFileHeader(const QByteArray &headerText, const QDateTime &when, const QLocale &locale);
+// text cut so its terminating 0 stays inside, zeros). The date line is
+// "2026-12-09 14:05:31" whatever the locale: it is read on other machines.
+QByteArray DataFileHeader(const QByteArray &headerText, const QDateTime &when);
 
 // Creates the file and writes the header, synced to the disk. With replace
 // an existing file is truncated; without it the file is created exclusively
 // and an existing one raises EFileExists, untouched. Raises ETarnelError with
 // the system's message on failure (no half header is left behind).
 void WriteDataFileHeader(const QString &path, const QByteArray &headerText, const QDateTime &when,
-                         const QLocale &locale, bool replace = true);
+                         bool replace = true);
+
+// Why path cannot take a new data file because it is a symbolic link to a
+// file that does not exist (empty when it is not one). Writing through such
+// a link would put the measurements wherever it points, often a folder of a
+// medium that is not there.
+QString DanglingLinkText(const QString &path);
+
+// Readers and the writer of a data file take turns through a flock on the
+// file itself, shared to read and exclusive to append, so that a reader
+// sees whole groups. The wait is bounded (about a second): a stuck reader
+// never holds up a run, nor a stuck writer a reader. False when the lock
+// was not had; the caller goes on without it.
+bool TakeDataFileTurn(int fd, bool exclusive);
 
 // Converts one channel record of the given generation into record `out`
 // (fields the generation does not write keep their values). quad is the

@@ -20,6 +20,8 @@ void TDataFileReader::Read(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw ETarnelError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    // A run appending meanwhile finishes its group first.
+    TakeDataFileTurn(file.handle(), false);
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw ETarnelError(QStringLiteral("%1: %2").arg(path, file.errorString()));

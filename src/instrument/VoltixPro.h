@@ -93,7 +93,6 @@ public:
     // monitor shows them; fast measurements record them.
     std::function<std::array<float, 3>()> ShownHealth = [] { return std::array<float, 3>{0, 0, 0}; };
     std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
-    QLocale Locale = QLocale::system();
 
     static bool RestartRequested(const QStringList &arguments);
 

@@ -43,9 +43,14 @@ TPortVirt &TVoltixProGen::Port()
     return *Owner.Port;
 }
 
-// Command results are not checked: a refused command shows up as a missing
-// prompt or block in the exchange that follows.
-void TVoltixProGen::Command(std::uint8_t code) { Port().SendCommand(code, CommandTimeoutMs); }
+// A command left unanswered shows up as a missing prompt or block in the
+// exchange that follows; one the instrument refused is said at once as what
+// it is, not as the silence that would follow.
+void TVoltixProGen::Command(std::uint8_t code)
+{
+    if (!Port().SendCommand(code, CommandTimeoutMs) && Port().CommandRefused())
+        throw ERefusedError(TPortVirt::RefusedText(code));
+}
 
 void TVoltixProGen::SendRaw(std::span<const std::uint8_t> bytes) { Port().WriteBlock(bytes); }
 
@@ -69,7 +74,7 @@ T TVoltixProGen::ReadValue()
 
 void TVoltixProGen::CreateDataFile(const QString &fileName, const QByteArray &headerText, bool replace)
 {
-    WriteDataFileHeader(fileName, headerText, Owner.Now(), Owner.Locale, replace);
+    WriteDataFileHeader(fileName, headerText, Owner.Now(), replace);
 }
 
 void TVoltixProGen::AppendRecords(const QString &fileName, int count, int first, TRecordArray &records, bool lowCurrent)
@@ -373,8 +378,8 @@ void TVoltixProGen::ReadRxResistances()
     for (int i = 0; i < ChannelRecordCount; ++i) {
         if (i == 0)
             Command(43);
-        else
-            Port().PromptAndSendCommand(43, CommandTimeoutMs);
+        else if (!Port().PromptAndSendCommand(43, CommandTimeoutMs) && Port().CommandRefused())
+            throw ERefusedError(TPortVirt::RefusedText(43));
         SendValue<std::int32_t>(i);
         PutLE<float>(ChannelRecord(i), Gen.OffRxResistance, ReadValue<float>());
     }

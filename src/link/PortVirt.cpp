@@ -277,8 +277,33 @@ void TPortVirt::WriteCommandByte(std::uint8_t byte)
     }
 }
 
+QString TPortVirt::RefusedText(std::uint8_t command)
+{
+    const char *name = nullptr;
+    switch (command) {
+    case 27: name = "Escape"; break;
+    case 28: name = "Get parameter"; break;
+    case 29: name = "Set parameter"; break;
+    case 30: name = "instrument description"; break;
+    case 31: name = "last measurement"; break;
+    case 32: name = "Start"; break;
+    case 33: name = "recalled records"; break;
+    case 34: name = "Speed start"; break;
+    case 37: name = "mode change"; break;
+    case 41: name = "Switch quadripole"; break;
+    case 42: name = "Get GPS data"; break;
+    case 43: name = "Rx-Rs check"; break;
+    case 44: name = "Tx-Rs check"; break;
+    case 45: name = "Batterie"; break;
+    default: break;
+    }
+    const QString text = QStringLiteral("the instrument refused command %1").arg(command);
+    return name ? text + QStringLiteral(" (\"%1\")").arg(QLatin1String(name)) : text;
+}
+
 bool TPortVirt::SendCommand(std::uint8_t command, int timeoutMs)
 {
+    Refused = false;
     UiServices.BusyIndicator(true);
     if (LinkDown())
         Fail("Port err. Setcmd");
@@ -310,8 +335,10 @@ bool TPortVirt::SendCommand(std::uint8_t command, int timeoutMs)
             break;
     }
     UiServices.BusyIndicator(false);
-    if (reply != command)
+    if (reply != command) {
+        Refused = reply == 0xFF;
         return false;
+    }
     NoteProgress();
     Clock.Sleep(20);
     return true;

@@ -24,6 +24,13 @@ public:
     using ETarnelError::ETarnelError;
 };
 
+// The instrument answered a command with 0xFF at every attempt: it is there
+// and says no. Never taken for silence.
+class ERefusedError : public ETarnelError {
+public:
+    using ETarnelError::ETarnelError;
+};
+
 // The operator pressed Stop while an exchange waited on the instrument: the
 // exchange is given up where it stood.
 class EInterrupted : public ETarnelError {
@@ -80,6 +87,11 @@ public:
     virtual int Connect(int portSelector, int baudRate, const QString &dialNumber, bool waitForDsr,
                         const QString &modemInit, int byteDelayMs) = 0;
     virtual bool SendCommand(std::uint8_t command, int timeoutMs);
+    // The last SendCommand returned false because the instrument answered
+    // 0xFF to its last attempt (refused), not because it stayed silent.
+    bool CommandRefused() const { return Refused; }
+    // "the instrument refused command 29 ("Set parameter")".
+    static QString RefusedText(std::uint8_t command);
     virtual bool PromptAndSendCommand(std::uint8_t command, int timeoutMs);
     // True when the text came or after 300 s of silence; false only when the link closed.
     virtual bool WaitForText(QByteArrayView text);
@@ -224,4 +236,5 @@ private:
     std::int64_t LastProgressMs = 0;
     std::int64_t LastHeardMs = 0;
     int IdentifyRounds = 0;
+    bool Refused = false;
 };

@@ -35,7 +35,7 @@ struct TResumePlanFixture : ::testing::Test {
     // The first `count` records as a run stores them, plus `torn` bytes.
     void Write(int count, int torn = 0)
     {
-        WriteDataFileHeader(Path, "c", QDateTime::currentDateTime(), QLocale::c());
+        WriteDataFileHeader(Path, "c", QDateTime::currentDateTime());
         std::vector<TDataRecord> records;
         const int sizes[] = {4, 4, 2};
         for (int i = 0, g = 0, k = 0; i < count; ++i) {

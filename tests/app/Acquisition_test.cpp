@@ -1,12 +1,14 @@
 #include "app/OpeningPort.h"
 #include "app/RecordingView.h"
 #include "app/Shell.h"
+#include "base/Folders.h"
 #include "base/SafeFile.h"
 #include "base/TarnelError.h"
 #include "instrument/DataFileReader.h"
 #include "instrument/FakeInstrument.h"
 #include "instrument/VoltixPro.h"
 #include "link/PortVirt.h"
+#include "support/LockHolder.h"
 #include "support/SmallFs.h"
 
 #include <gtest/gtest.h>
@@ -47,8 +49,10 @@ public:
         return Overwrite;
     }
     std::optional<TExistingFile> Existing; // unset: the overwrite question
+    int ExistingQuestions = 0;
     TExistingFile AskExistingFile(const QString &path) override
     {
+        ++ExistingQuestions;
         return Existing ? *Existing : TRecordingView::AskExistingFile(path);
     }
     QString ChooseAcquisitionFileDialog(const QString &) override { return NewFile; }
@@ -260,8 +264,10 @@ TEST_F(TRunFixture, aFailedRunDialogueMeasuresTheSameGroupAgain)
     Instrument->FailRuns = 2;
     Shell->RunStartAction(TShell::ActionAcquisition);
     EXPECT_EQ(Instrument->Runs, 5);
-    EXPECT_EQ(View.Labels.first(), "1 .. 0 / 30") << "nothing stored for the failed group";
+    EXPECT_EQ(View.Labels.first(), "1 .. 10 / 30 given up, measured again") << "never an empty range as 1 .. 0";
     EXPECT_EQ(View.Labels.last(), "21 .. 30 / 30");
+    EXPECT_EQ(Log().filter("Quadripoles 1 .. 10 / 30 given up: the measurement ended without records; measured again").size(), 2);
+    EXPECT_EQ(Read(DataFolder() + "QuadInUsed.bt").trimmed(), "21 .. 30 / 30");
     EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 30 * 304);
 }
 
@@ -867,4 +873,53 @@ TEST_F(TRunFixture, resumeChoiceContinuesTheFileOrRefusesAnotherSurveys)
     Shell->State.MeasMode = 2;
     Shell->RunStartAction(TShell::ActionAcquisition);
     EXPECT_EQ(FileSize(path), 1029 + 30 * 304);
+}
+
+// Another program writing the data file (tarnelpro-cli acquire): Start is
+// refused before the question, the instrument and any file, with who writes
+// it. Once that program is gone, its lock is taken over and Start measures.
+TEST_F(TRunFixture, startOnAFileAnotherProgramWritesIsRefusedUntilItHasEnded)
+{
+    Shell->SaveConfigurationOnStart = false;
+    const QString path = Shell->State.AcquisitionFile;
+    const QString log = Tmp.path() + "/run_Log.txt";
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("the other program's groups");
+    }
+    Shell->SaveEventLog();
+    const QByteArray logBefore = Read(log);
+    View.Existing = TMainView::TExistingFile::Overwrite;
+    TLockHolder other(path, "tarnelpro-cli acquire");
+    ASSERT_TRUE(other.Held);
+
+    for (const int action : {int(TShell::ActionAcquisition), int(TShell::ActionResistance)}) {
+        SCOPED_TRACE(action);
+        try {
+            Shell->RunStartAction(action);
+            ADD_FAILURE() << "started";
+        } catch (const EDataFileBusy &e) {
+            EXPECT_TRUE(e.Message().startsWith(
+                QStringLiteral("%1 is being written by tarnelpro-cli acquire, process %2, since ").arg(path).arg(other.Pid)))
+                << e.Message().toStdString();
+        }
+        EXPECT_EQ(Shell->EventLog.Lines().back().Color, LogColor::Red);
+        EXPECT_TRUE(Log().last().endsWith("; nothing was changed")) << Log().last().toStdString();
+        EXPECT_EQ(View.ExistingQuestions, 0);
+        EXPECT_TRUE(Instrument->Commands.empty()) << "nothing said to the instrument";
+        EXPECT_EQ(Read(path), "the other program's groups");
+        EXPECT_EQ(Read(log), logBefore) << "the other program's log is not ours to write";
+        EXPECT_FALSE(View.Running);
+    }
+
+    const pid_t pid = other.Pid;
+    other.Kill();
+    Shell->RunStartAction(TShell::ActionAcquisition);
+    EXPECT_EQ(FileSize(path), 1029 + 30 * 304);
+    const QStringList takeOver = Log().filter(", which has ended, taken over");
+    ASSERT_EQ(takeOver.size(), 1);
+    EXPECT_TRUE(takeOver[0].startsWith(QStringLiteral("%1: lock of tarnelpro-cli acquire, process %2, since ").arg(path).arg(pid)))
+        << takeOver[0].toStdString();
+    EXPECT_FALSE(QFileInfo::exists(TDataFileLock::LockFileFor(path))) << "released at the run's end";
 }

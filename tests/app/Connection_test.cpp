@@ -185,6 +185,25 @@ TEST_F(TConnectFixture, bluetoothPromptReturnsUntilAValidNumber)
     EXPECT_EQ(PortsMade, 2) << "a new port object replaces the old one";
 }
 
+TEST_F(TConnectFixture, bluetoothPromptCancelledLeavesLinkTickAndConfigurationAsTheyWere)
+{
+    for (const int selector : {100, 4}) {
+        SCOPED_TRACE(selector);
+        WriteConfig(QStringLiteral("[Communication]\r\nPort=%1\r\n").arg(selector).toLatin1());
+        const auto before = Config();
+        Shell->State.PortSelector = selector;
+        const int made = PortsMade;
+        Ui.Prompts.clear();
+        Ui.InputAnswers = {"abc"}; // one wrong entry, then Cancel
+        Shell->ComCheck(TShell::BtItem);
+        EXPECT_EQ(Ui.Prompts.size(), 2) << "the box closes at Cancel";
+        EXPECT_EQ(Shell->State.PortSelector, selector);
+        EXPECT_EQ(View.TickedSelector, selector);
+        EXPECT_EQ(Config(), before);
+        EXPECT_EQ(PortsMade, made) << "the link object stays";
+    }
+}
+
 TEST_F(TConnectFixture, usbChoiceStartsTheUsbToolEveryTimeWhenItIsThere)
 {
     Shell->ComCheck(99);

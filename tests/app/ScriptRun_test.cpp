@@ -10,6 +10,8 @@
 #include "instrument/VoltixPro.h"
 #include "link/PortCOM.h"
 
+#include "support/LockHolder.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -151,6 +153,21 @@ TEST_F(TScriptFixture, aLinkThatDroppedBetweenEventsIsConnectedAgainFirst)
     EXPECT_TRUE(View.LinkOn);
     EXPECT_TRUE(View.RunControls);
     EXPECT_TRUE(View.HealthTimer);
+}
+
+// Another program has chosen a.bin (locked, not yet created): the script's
+// events take the next free numbers, as for a file that exists.
+TEST_F(TScriptFixture, aNameAnotherProgramIsAboutToWriteIsSkippedLikeAnExistingFile)
+{
+    const QString a = Ini("a", 1);
+    TLockHolder other(Tmp.path() + "/a.bin", "tarnelpro-cli acquire");
+    ASSERT_TRUE(other.Held);
+    RunScript({Start(1, a), Start(2, a)});
+    EXPECT_EQ(Shell->ScriptFailures, 0) << Log().join('\n').toStdString();
+    EXPECT_FALSE(QFileInfo::exists(Tmp.path() + "/a.bin"));
+    EXPECT_EQ(Size("a1.bin"), 1029 + 30 * 304);
+    EXPECT_EQ(Size("a2.bin"), 1029 + 30 * 304);
+    EXPECT_FALSE(QFileInfo::exists(TDataFileLock::LockFileFor(Tmp.path() + "/a1.bin"))) << "each event's lock ends with it";
 }
 
 TEST_F(TScriptFixture, anInstrumentStillAwayFailsTheEventAfterBoundedAttemptsAndTheScriptGoesOn)

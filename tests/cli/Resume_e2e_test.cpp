@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -107,12 +108,14 @@ struct TResumeFixture : ::testing::Test {
             cached = data;
         return data;
     }
+    QString ResumeErr;
     // Resumes against a sound instrument and checks the file and the log.
     void ResumeAndCompare(const QByteArray &reference, int resumedAt)
     {
         TSimProcess sim(Sim());
         Survey(sim.TcpAddress());
         const TResult r = Run({"acquire", "--config", Ini, "--yes", "--resume"});
+        ResumeErr = r.Err;
         ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
         EXPECT_EQ(QFileInfo(Out).size(), Header + Quads * Record);
         EXPECT_TRUE(Comparable(Out) == reference) << "resumed records differ from an uninterrupted run";
@@ -153,6 +156,7 @@ TEST_F(TResumeFixture, afterAKillInTheMiddleOfAGroupWithATornLastRecord)
         ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
         p.waitForFinished(10000);
     }
+    ASSERT_TRUE(QFileInfo::exists(Tmp.path() + "/.out.bin.lock")) << "a killed run leaves its lock behind";
     const qint64 size = QFileInfo(Out).size();
     ASSERT_EQ((size - Header) % Record, 0);
     ASSERT_GE(size, Header + 20 * Record);
@@ -163,6 +167,54 @@ TEST_F(TResumeFixture, afterAKillInTheMiddleOfAGroupWithATornLastRecord)
     ASSERT_TRUE(QFile::resize(Out, cut));
     const int complete = int((size - Header) / Record) - 10;
     ResumeAndCompare(reference, complete + 1);
+    EXPECT_TRUE(ResumeErr.contains(QRegularExpression("lock of tarnelpro-cli acquire, process \\d+, since [0-9:]+, "
+                                                      "which has ended, taken over")))
+        << ResumeErr.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(Tmp.path() + "/.out.bin.lock"));
+}
+
+// While one acquire writes the file, a second one on it, whatever its options,
+// and a resistance check beside it are refused before they connect or touch
+// anything; the file ends as one uninterrupted run leaves it.
+TEST_F(TResumeFixture, aSecondRunOnAFileBeingWrittenIsRefusedAndTheFileIsThatOfOneRun)
+{
+    const QByteArray reference = Reference();
+    TSimProcess sim(Sim({"--fault", "slow-ms=20"}));
+    Survey(sim.TcpAddress());
+    QProcess first;
+    first.setProcessEnvironment(Env());
+    first.setReadChannel(QProcess::StandardError);
+    first.start(QStringLiteral(TARNELPRO_CLI_PATH), {"acquire", "--config", Ini, "--yes"});
+    ASSERT_TRUE(first.waitForStarted());
+    QByteArray err;
+    while (!err.contains("1 .. 10 / 60") && first.waitForReadyRead(60000))
+        err += first.readAllStandardError();
+    ASSERT_TRUE(err.contains("1 .. 10 / 60")) << err.toStdString();
+
+    // A link nobody listens on: a refused run never gets as far as connecting.
+    const QString busy = QStringLiteral("tarnelpro-cli: %1 is being written by tarnelpro-cli acquire, process %2, since ")
+                             .arg(Out)
+                             .arg(first.processId());
+    const QList<QStringList> seconds = {
+        {"acquire", "--overwrite"}, {"acquire", "--resume"}, {"acquire"}, {"check-resistance"}};
+    for (const QStringList &second : seconds) {
+        SCOPED_TRACE(second.join(' ').toStdString());
+        const TResult r = Run(QStringList{second[0], "--config", Ini, "--yes", "--link", "tcp:127.0.0.1:1"} + second.mid(1));
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_TRUE(r.Err.startsWith(busy)) << r.Err.toStdString();
+        EXPECT_TRUE(r.Err.contains("; nothing was changed")) << r.Err.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(Tmp.path() + "/out_Resistance.csv"));
+
+    ASSERT_TRUE(first.waitForFinished(120000));
+    EXPECT_EQ(first.exitCode(), 0) << first.readAllStandardError().toStdString();
+    EXPECT_EQ(QFileInfo(Out).size(), Header + Quads * Record);
+    EXPECT_TRUE(Comparable(Out) == reference) << "records of two runs mixed";
+    const QByteArray log = Bytes(Tmp.path() + "/out_Log.txt");
+    EXPECT_FALSE(log.contains("--overwrite") || log.contains("--resume") || log.contains("check-resistance"))
+        << "a refused run wrote to the log";
+    EXPECT_EQ(log.count("acquisition Ended"), 1);
+    EXPECT_FALSE(QFileInfo::exists(Tmp.path() + "/.out.bin.lock"));
 }
 
 TEST_F(TResumeFixture, aBatteryAlarmBeforeTheResumedRunLeavesTheFileForTheNextAttempt)

@@ -63,7 +63,7 @@ const char *const WennerModel = "plane 0 YZ sections 1\n"
 QString WriteDataFile(const QTemporaryDir &dir, const std::vector<float> &rho)
 {
     const QString path = dir.filePath("run.bin");
-    WriteDataFileHeader(path, "test", QDateTime(QDate(2026, 5, 4), QTime(10, 0)), QLocale::c());
+    WriteDataFileHeader(path, "test", QDateTime(QDate(2026, 5, 4), QTime(10, 0)));
     std::vector<TDataRecord> records(rho.size());
     for (std::size_t k = 0; k < rho.size(); ++k) {
         records[k].Ten = 10;

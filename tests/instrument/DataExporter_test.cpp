@@ -674,7 +674,7 @@ TEST(DataExporter, fileExportNamesDefaultsAndNeverReplacesItsInput)
 {
     QTemporaryDir tmp;
     const QString data = tmp.path() + "/Line.bin";
-    WriteDataFileHeader(data, "Profile A\r\nwet", QDateTime::currentDateTime(), QLocale::c());
+    WriteDataFileHeader(data, "Profile A\r\nwet", QDateTime::currentDateTime());
     const auto records = Survey(Line({0, 0, 0}, 2, 0, 0, 8));
     AppendDataRecords(data, records);
     QFile tail(data);
@@ -742,7 +742,7 @@ TEST(DataExporter, aFullDiskKeepsEveryPreviousExport)
     if (!fs.Mounted())
         GTEST_SKIP() << TSmallFs::SkipReason;
     const QString data = fs.File("Line.bin");
-    WriteDataFileHeader(data, "Profile A", QDateTime::currentDateTime(), QLocale::c());
+    WriteDataFileHeader(data, "Profile A", QDateTime::currentDateTime());
     AppendDataRecords(data, Survey(Line({0, 0, 0}, 2, 0, 0, 8)));
     const auto write = [](const QString &path) {
         QFile f(path);

@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace {
 const QDateTime When(QDate(2026, 12, 9), QTime(14, 5, 31));
@@ -31,7 +33,7 @@ QByteArray Bytes(const TDataRecord &r)
 
 QByteArray File(const QByteArray &comment, std::initializer_list<TDataRecord> records)
 {
-    QByteArray out = DataFileHeader(comment, When, QLocale::c());
+    QByteArray out = DataFileHeader(comment, When);
     for (const TDataRecord &r : records)
         out += Bytes(r);
     return out;
@@ -42,7 +44,7 @@ TEST(DataFileReader, readsTheFileTheWriterMakesWithBothRecordVersions)
 {
     QTemporaryDir tmp;
     const QString path = tmp.path() + "/Tarnel.bin";
-    WriteDataFileHeader(path, "Line 3\r\nsecond line", When, QLocale::c());
+    WriteDataFileHeader(path, "Line 3\r\nsecond line", When);
     const TDataRecord written[] = {Record(3, 40.0f), Record(2, -7.5f), Record(3, 1e-9f)};
     AppendDataRecords(path, written);
 
@@ -53,8 +55,32 @@ TEST(DataFileReader, readsTheFileTheWriterMakesWithBothRecordVersions)
         EXPECT_EQ(std::memcmp(&reader.Records()[i], &written[i], sizeof(TDataRecord)), 0) << i;
     EXPECT_EQ(reader.TornBytes(), 0);
     EXPECT_EQ(reader.CompleteSize(), 1029 + 3 * 304);
-    EXPECT_EQ(reader.DateLine(), DataFileHeader({}, When, QLocale::c()).mid(5).split('\r').front());
+    EXPECT_EQ(reader.DateLine(), DataFileHeader({}, When).mid(5).split('\r').front());
     EXPECT_EQ(reader.Comment(), "Line 3\r\nsecond line");
+}
+
+// A reader that comes while a group is being appended waits for the group's
+// end: it never counts half a group as measured.
+TEST(DataFileReader, aReaderDuringAnAppendSeesTheWholeGroup)
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.path() + "/Tarnel.bin";
+    WriteDataFileHeader(path, "", When);
+    QFile writer(path);
+    ASSERT_TRUE(writer.open(QIODevice::Append));
+    ASSERT_TRUE(TakeDataFileTurn(writer.handle(), true));
+    const TDataRecord r = Record(3, 1.0f);
+    writer.write(Bytes(r) + Bytes(r));
+    writer.flush();
+    std::thread rest([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        writer.write(Bytes(r) + Bytes(r));
+        writer.close(); // ends the writer's turn
+    });
+    TDataFileReader reader;
+    reader.Read(path);
+    rest.join();
+    EXPECT_EQ(reader.Records().size(), 4u);
 }
 
 TEST(DataFileReader, aPartialLastRecordIsReportedNotAnError)

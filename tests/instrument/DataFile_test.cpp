@@ -17,7 +17,6 @@
 
 namespace {
 const QDateTime When(QDate(2026, 12, 9), QTime(14, 5, 31));
-const QLocale French(QLocale::French, QLocale::France);
 
 QByteArray Read(const QString &path)
 {
@@ -36,7 +35,6 @@ struct TDataFileFixture : ::testing::Test {
     {
         Path = Tmp.path() + "/Tarnel.bin";
         Model->Now = [] { return When; };
-        Model->Locale = French;
         // A Wenner line: nodes 1..4 every 5 m, quadripole A=1 B=4 M=2 N=3.
         Model->NodeCount = 4;
         for (int n = 1; n <= 4; ++n)
@@ -70,18 +68,28 @@ struct TDataFileFixture : ::testing::Test {
 
 TEST_F(TDataFileFixture, headerHoldsMagicDateLineCommentAndZeros)
 {
-    const QByteArray empty = DataFileHeader({}, When, French);
+    const QByteArray dateLine = "2026-12-09 14:05:31\r\n";
+    // One date format whatever the locale: others wrote characters an 8-bit
+    // reader cannot show (ja_JP) or a two-digit year (de_DE).
+    const QLocale before;
+    for (const char *name : {"ja_JP", "de_DE", "ar_EG", "en_US", "fr_FR"}) {
+        SCOPED_TRACE(name);
+        QLocale::setDefault(QLocale(QString::fromLatin1(name)));
+        EXPECT_EQ(DataFileHeader({}, When).mid(5, dateLine.size()), dateLine);
+    }
+    QLocale::setDefault(before);
+
+    const QByteArray empty = DataFileHeader({}, When);
     ASSERT_EQ(empty.size(), 1029);
     EXPECT_EQ(empty.left(5), QByteArray("\x02\x00\x00\x80\x09", 5));
-    const QByteArray dateLine = "09/12/2026 14:05:31\r\n";
     EXPECT_EQ(empty.mid(5, dateLine.size()), dateLine);
     EXPECT_EQ(empty.mid(5 + dateLine.size()), QByteArray(1029 - 5 - dateLine.size(), '\0'));
 
-    const QByteArray withComment = DataFileHeader("Line 3, \xE9t\xE9", When, French);
+    const QByteArray withComment = DataFileHeader("Line 3, \xE9t\xE9", When);
     EXPECT_EQ(withComment.mid(5 + dateLine.size(), 13), QByteArray("Line 3, \xE9t\xE9\0", 13));
 
     // A comment too long for the block is cut so its terminating 0 stays inside.
-    const QByteArray huge = DataFileHeader(QByteArray(2000, 'x'), When, French);
+    const QByteArray huge = DataFileHeader(QByteArray(2000, 'x'), When);
     ASSERT_EQ(huge.size(), 1029);
     EXPECT_EQ(huge[1028], '\0');
     EXPECT_EQ(huge[1027], 'x');
@@ -220,10 +228,29 @@ TEST_F(TDataFileFixture, aFileThatAppearedIsNeverReplacedUnasked)
     ASSERT_TRUE(other.open(QIODevice::WriteOnly));
     other.write("another program's file");
     other.close();
-    EXPECT_THROW(WriteDataFileHeader(Path, "x", When, French, false), EFileExists);
+    EXPECT_THROW(WriteDataFileHeader(Path, "x", When, false), EFileExists);
     EXPECT_EQ(Read(Path), "another program's file");
-    WriteDataFileHeader(Path, "x", When, French, true);
+    WriteDataFileHeader(Path, "x", When, true);
     EXPECT_EQ(QFileInfo(Path).size(), DataHeaderSize);
+}
+
+TEST_F(TDataFileFixture, aDanglingLinkIsNamedAndNothingIsCreatedThroughIt)
+{
+    const QString target = Tmp.path() + "/moved.bin";
+    ASSERT_TRUE(QFile::link(target, Path));
+    for (const bool replace : {false, true}) {
+        try {
+            WriteDataFileHeader(Path, "x", When, replace);
+            ADD_FAILURE() << "written through a dangling link";
+        } catch (const EFileExists &e) {
+            ADD_FAILURE() << "taken for a file that appeared: " << e.Message().toStdString();
+        } catch (const ETarnelError &e) {
+            EXPECT_EQ(e.Message(), Path + " is a symbolic link to " + target +
+                                       ", which does not exist; no data file was written there");
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(target));
+    EXPECT_TRUE(QFileInfo(Path).isSymLink());
 }
 
 TEST_F(TDataFileFixture, aFullDiskCutsTheFileBackToItsLastWholeGroup)
@@ -232,7 +259,7 @@ TEST_F(TDataFileFixture, aFullDiskCutsTheFileBackToItsLastWholeGroup)
     if (!fs.Mounted())
         GTEST_SKIP() << TSmallFs::SkipReason;
     const QString path = fs.File("Line.bin");
-    WriteDataFileHeader(path, "x", When, French, false);
+    WriteDataFileHeader(path, "x", When, false);
     std::vector<TDataRecord> group(10);
     for (auto &r : group)
         r.Ten = 10;

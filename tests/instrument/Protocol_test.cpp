@@ -305,6 +305,45 @@ TEST_F(TProtocolFixture, speedMeasureRepeatsARefusedCommandInGenerationTwo)
     EXPECT_EQ(std::uint8_t(SentAfter(34)[36]), 0x55);
 }
 
+// An instrument that answers 0xFF to every attempt of a command has heard it
+// and says no: that is said at once, naming the command, and is never taken
+// for an instrument that stopped answering. Fewer refusals are retried away.
+TEST_F(TProtocolFixture, aCommandRefusedAtEveryAttemptIsReportedAsRefused)
+{
+    auto &gen = Connect(TypeCodeV2);
+    for (const int refusals : {5, 6}) {
+        SCOPED_TRACE(refusals);
+        int left = refusals;
+        bool pending = false;
+        const auto inner = Port.OnWrite;
+        Port.OnWrite = [&](std::uint8_t b) {
+            if (b == 28 && left > 0) {
+                pending = true;
+                return;
+            }
+            if (pending && b == std::uint8_t(28 ^ 0xFF)) {
+                pending = false;
+                --left;
+                Port.Feed({0xFF});
+                return;
+            }
+            inner(b);
+        };
+        const std::int64_t start = Clock.Now;
+        try {
+            gen.GetParameters();
+            EXPECT_EQ(refusals, 5);
+        } catch (const ERefusedError &e) {
+            EXPECT_EQ(refusals, 6);
+            EXPECT_EQ(e.Message(), "the instrument refused command 28 (\"Get parameter\")");
+        } catch (const ETarnelError &e) {
+            ADD_FAILURE() << e.Message().toStdString();
+        }
+        EXPECT_LT(Clock.Now - start, 10000) << "no wait for an answer that cannot come";
+        Port.OnWrite = inner;
+    }
+}
+
 TEST_F(TProtocolFixture, resistanceReadsStoreTheirValuesWhereEachGenerationKeepsThem)
 {
     for (std::uint32_t type : {TypeCodeV2, TypeCodeV1}) {

@@ -68,7 +68,7 @@ TEST_F(TExportWindowFixture, exportWritesTheChosenFormatAndReportsAFileThatIsNot
     auto *box = Window->findChild<TExportBox *>("ExportBox");
     ASSERT_NE(box, nullptr);
     const QString bin = Tmp.path() + "/line.bin";
-    WriteDataFileHeader(bin, "", QDateTime::currentDateTime(), QLocale::c());
+    WriteDataFileHeader(bin, "", QDateTime::currentDateTime());
     TDataRecord r;
     r.Ten = 10;
     r.Version = 3;
@@ -125,7 +125,7 @@ TEST_F(TExportWindowFixture, exportOnAFullDiskShowsWhyAndKeepsThePreviousFile)
     auto *box = Window->findChild<TExportBox *>("ExportBox");
     ASSERT_NE(box, nullptr);
     const QString bin = fs.File("line.bin");
-    WriteDataFileHeader(bin, "", QDateTime::currentDateTime(), QLocale::c());
+    WriteDataFileHeader(bin, "", QDateTime::currentDateTime());
     TDataRecord r;
     r.Ten = 10;
     r.Version = 3;
