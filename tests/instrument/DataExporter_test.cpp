@@ -18,6 +18,15 @@
 #include <numbers>
 
 namespace {
+TExportOptions Opt(bool line, TIpColumn ip = TIpColumn::None, double phasePerChargeability = 0)
+{
+    TExportOptions o;
+    o.Line = line;
+    o.Ip = ip;
+    o.PhasePerChargeability = phasePerChargeability;
+    return o;
+}
+
 using TPos = std::array<double, 3>;
 constexpr float Far = 99999.0f;
 
@@ -439,7 +448,7 @@ TEST(DataExporter, linesInAnyDirectionGiveTheirTrueGeometricFactors)
         const TDataExporter exporter(records, "x");
         EXPECT_TRUE(exporter.Layout().IsLine()) << exporter.Layout().NotALine().toStdString();
         // Unified --line: distance along the line and elevation.
-        const TDataExporter alongLine(records, "x", TExportOptions{true});
+        const TDataExporter alongLine(records, "x", Opt(true));
         const TUnified u = ReadUnified(alongLine.Export(TExportFormat::Unified).Text);
         EXPECT_EQ(u.Dimensions, 2);
         EXPECT_EQ(u.Electrodes.front()[0], 0.0);
@@ -511,7 +520,7 @@ TEST(DataExporter, layoutsThatAreNotOneLineAreRefusedForRes2dinvAndKeptIn3dByUni
         } catch (const ETarnelError &err) {
             EXPECT_TRUE(err.Message().contains("unified")) << err.Message().toStdString();
         }
-        EXPECT_THROW(TDataExporter(records, "x", TExportOptions{true}).Export(TExportFormat::Unified), ETarnelError);
+        EXPECT_THROW(TDataExporter(records, "x", Opt(true)).Export(TExportFormat::Unified), ETarnelError);
     }
 }
 
@@ -586,8 +595,8 @@ TEST(DataExporter, unifiedIpColumnSaysWhatItHolds)
         const char *Note;
     } cases[] = {
         {{}, nullptr, "ip left out"},
-        {{false, TIpColumn::Chargeability}, "12.5", "chargeability M in mV/V"},
-        {{false, TIpColumn::Phase, 0.5}, "6.25", "phase in mrad"},
+        {Opt(false, TIpColumn::Chargeability), "12.5", "chargeability M in mV/V"},
+        {Opt(false, TIpColumn::Phase, 0.5), "6.25", "phase in mrad"},
     };
     for (const auto &c : cases) {
         const QByteArray text = TDataExporter(records, "x", c.Options).Export(TExportFormat::Unified).Text;
