@@ -165,9 +165,10 @@ struct TSample {
     double R, Error;
 };
 
-// Consecutive bins of equal counts along |R|, at least MinPerBin pairs each
-// when there are that many: a bin's mean is then more than one pair's luck.
-constexpr std::size_t MaxBins = 20, MinPerBin = 5;
+// Consecutive bins of equal counts along |R|: MinPerBin pairs each when
+// there are enough (a bin's mean is then more than one pair's luck), yet at
+// least MinBins, so that a few pairs far apart in |R| are not one mean.
+constexpr std::size_t MaxBins = 20, MinBins = 4, MinPerBin = 5;
 
 TQualityControl::TErrorModel Fit(std::vector<TSample> samples, double floor)
 {
@@ -177,7 +178,7 @@ TQualityControl::TErrorModel Fit(std::vector<TSample> samples, double floor)
         return model;
     std::sort(samples.begin(), samples.end(), [](const TSample &a, const TSample &b) { return a.R < b.R; });
     const std::size_t n = samples.size();
-    const std::size_t bins = std::clamp<std::size_t>(n / MinPerBin, 1, MaxBins);
+    const std::size_t bins = std::clamp<std::size_t>(n / MinPerBin, std::min(n, MinBins), MaxBins);
     for (std::size_t b = 0; b < bins; ++b) {
         const std::size_t from = b * n / bins, to = (b + 1) * n / bins;
         TQualityControl::TErrorModel::TBin bin;
@@ -185,37 +186,44 @@ TQualityControl::TErrorModel Fit(std::vector<TSample> samples, double floor)
         bin.High = samples[to - 1].R;
         for (std::size_t i = from; i < to; ++i) {
             bin.MeanR += samples[i].R;
-            bin.MeanError += samples[i].Error;
+            bin.MeanError += samples[i].Error * samples[i].Error;
         }
         bin.Pairs = int(to - from);
         bin.MeanR /= bin.Pairs;
-        bin.MeanError /= bin.Pairs;
+        // Root mean square: the spread of the differences, which a few good
+        // pairs in a bin cannot talk down as they would a plain mean.
+        bin.MeanError = std::sqrt(bin.MeanError / bin.Pairs);
         model.Bins.push_back(bin);
     }
-    // err = P + Q x with x = 1 / |R|, least squares over the bins, P and Q
-    // held at 0 when the free fit would make them negative.
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    const double k = double(model.Bins.size());
+    // err = P + Q x with x = 1 / |R|, least squares over the bins relative to
+    // each bin's error (strong and weak readings count alike), P and Q held
+    // at 0 when the free fit would make them negative.
+    double sw = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
     for (const auto &bin : model.Bins) {
         const double x = 1.0 / bin.MeanR, y = bin.MeanError;
-        sx += x;
-        sy += y;
-        sxx += x * x;
-        sxy += x * y;
+        const double w = y > 0 ? 1.0 / (y * y) : 0.0;
+        sw += w;
+        sx += w * x;
+        sy += w * y;
+        sxx += w * x * x;
+        sxy += w * x * y;
     }
-    const double det = k * sxx - sx * sx;
-    double p = sy / k, q = 0;
-    if (det > 1e-12 * k * sxx) {
-        q = (k * sxy - sx * sy) / det;
-        p = (sy - q * sx) / k;
-    }
-    if (p < 0) {
-        p = 0;
-        q = sxx > 0 ? sxy / sxx : 0;
-    }
-    if (q < 0) {
-        q = 0;
-        p = sy / k;
+    double p = 0, q = 0;
+    if (sw > 0) {
+        const double det = sw * sxx - sx * sx;
+        p = sy / sw;
+        if (det > 1e-12 * sw * sxx) {
+            q = (sw * sxy - sx * sy) / det;
+            p = (sy - q * sx) / sw;
+        }
+        if (p < 0) {
+            p = 0;
+            q = sxx > 0 ? sxy / sxx : 0;
+        }
+        if (q < 0) {
+            q = 0;
+            p = sy / sw;
+        }
     }
     model.P = std::max(p, 0.0);
     model.Q = std::max(q, 0.0);

@@ -50,14 +50,14 @@ public:
     // The error of a reading as its reciprocals show it, from the pairs binned
     // by |R| (consecutive bins of equal counts): err(|R|) = P + Q / |R| with P
     // and Q never negative, fitted to the bins' mean errors, and never below
-    // the mean error of the bin |R| falls in (or the nearest bin) nor below
+    // the error (root mean square) of the bin |R| falls in (or the nearest) nor below
     // Floor. For the resistance P is the relative term and Q the absolute
     // term in ohm (err relative); for the chargeability both are mV/V.
     struct TErrorModel {
         struct TBin {
             double Low = 0, High = 0; // |R| range of the pairs, ohm
             double MeanR = 0;         // ohm
-            double MeanError = 0;     // relative for R, mV/V for M
+            double MeanError = 0;     // root mean square: relative for R, mV/V for M
             int Pairs = 0;
         };
         double P = 0, Q = 0;
