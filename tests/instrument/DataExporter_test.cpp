@@ -833,3 +833,86 @@ TEST(DataExporter, aFullDiskKeepsEveryPreviousExport)
     // No temporary file is left behind.
     EXPECT_EQ(QDir(fs.Path()).entryList(QDir::Files).size(), earlier.size() + 2);
 }
+
+TEST(DataExporter, aProtocolExportThatDoesNotFitKeepsBothPreviousFiles)
+{
+    TSmallFs fs(256 * 1024);
+    if (!fs.Mounted())
+        GTEST_SKIP() << TSmallFs::SkipReason;
+    const QString data = fs.File("Line.bin");
+    WriteDataFileHeader(data, "Profile A", QDateTime::currentDateTime(), QLocale::c());
+    // Enough records for a protocol file of two pages; its electrode list
+    // takes one.
+    std::vector<TDataRecord> records;
+    for (int i = 0; i < 20; ++i)
+        for (const TDataRecord &r : Survey(Line({0, 0, 0}, 2, 0, 0, 8)))
+            records.push_back(r);
+    AppendDataRecords(data, records);
+    const QString protocol = fs.File("Line_protocol.dat"), electrodes = fs.File("Line_electrodes.csv");
+    for (const QString &path : {protocol, electrodes}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("the earlier pair\n");
+    }
+    // Room for one page: the electrode list would fit, the protocol file not.
+    fs.Fill();
+    QFile ballast(fs.File("ballast"));
+    ASSERT_TRUE(ballast.resize(ballast.size() - 4096));
+    try {
+        ExportDataFile(data, TExportFormat::Protocol, protocol, true);
+        ADD_FAILURE() << "export on a nearly full disk reported success";
+    } catch (const ETarnelError &err) {
+        EXPECT_TRUE(err.Message().contains(protocol) && err.Message().contains(electrodes)) << err.Message().toStdString();
+    }
+    for (const QString &path : {protocol, electrodes}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), "the earlier pair\n") << path.toStdString();
+    }
+    EXPECT_EQ(QDir(fs.Path()).entryList(QDir::Files | QDir::Hidden).size(), 4) << "no staging file left";
+}
+
+TEST(DataExporter, aLineKeepsItsDirectionWhateverTheNoiseAcrossIt)
+{
+    // A north-south line, eastings with centimetres of GPS noise; the second
+    // survey's noise mirrored, so that the end that comes first in x changes.
+    const float noise[] = {0.01f, -0.02f, 0.0f, 0.015f, -0.01f, 0.02f, -0.005f, -0.012f};
+    const auto survey = [&noise](float sign) {
+        std::vector<TPos> e;
+        for (int i = 0; i < 8; ++i)
+            e.push_back({500.0 + sign * noise[i], 1000.0 + 5.0 * i, 0});
+        return Survey(e);
+    };
+    const auto first = survey(1), second = survey(-1);
+    ASSERT_NE(first[0].Coords[0] < first[0].Coords[1], second[0].Coords[0] < second[0].Coords[1]);
+    for (const bool reverse : {false, true}) {
+        TExportOptions options = Opt(true);
+        options.Reverse = reverse;
+        for (const auto format : {TExportFormat::Protocol, TExportFormat::Res2dinv, TExportFormat::Unified}) {
+            const QByteArray a = TDataExporter(first, "x", options).Export(format).Text;
+            EXPECT_EQ(a, TDataExporter(second, "x", options).Export(format).Text) << TDataExporter::NameOf(format).toStdString();
+        }
+        // Without a survey the line starts where the first reading is.
+        const TDataExporter exporter(first, "x", options);
+        EXPECT_EQ(exporter.Electrodes().front()[1], reverse ? 1035.0f : 1000.0f);
+    }
+
+    // With the survey's numbers, electrode 1 at the north end: the line
+    // starts there, and the list keeps each field number.
+    TExportOptions numbered;
+    for (int i = 0; i < 8; ++i)
+        numbered.Numbers.push_back({{float(500.0 + noise[i]), float(1000.0 + 5.0 * i), 0.0f}, 8 - i});
+    numbered.NumbersFrom = "Line.txt";
+    const TDataExporter exporter(first, "x", numbered);
+    EXPECT_TRUE(exporter.FieldNumbered());
+    EXPECT_EQ(exporter.Electrodes().front()[1], 1035.0f);
+    EXPECT_TRUE(exporter.Numbering().contains("Line.txt")) << exporter.Numbering().toStdString();
+    const TElectrodeList list = ReadElectrodes(exporter.Export(TExportFormat::Protocol).Electrodes);
+    for (int label = 1; label <= 8; ++label)
+        EXPECT_EQ(list.Field.at(label), QByteArray::number(label)) << label;
+    const auto csv = Lines(exporter.Export(TExportFormat::Csv).Text);
+    const qsizetype a = csv[0].split(',').indexOf("a_electrode");
+    ASSERT_GE(a, 0);
+    EXPECT_EQ(csv[1].split(',')[a], "8") << "the first reading injects at the south end";
+    EXPECT_EQ(Lines(exporter.Export(TExportFormat::Unified).Text)[2], "500.012 1035.0 0.0 # electrode 1");
+}
