@@ -196,22 +196,27 @@ TQualityControl::TErrorModel Fit(std::vector<TSample> samples, double floor)
         model.Bins.push_back(bin);
     }
     // err = P + Q x with x = 1 / |R|, least squares over the bins relative to
-    // each bin's error (strong and weak readings count alike), P and Q held
-    // at 0 when the free fit would make them negative.
-    double sw = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
-    for (const auto &bin : model.Bins) {
-        const double x = 1.0 / bin.MeanR, y = bin.MeanError;
-        const double w = y > 0 ? 1.0 / (y * y) : 0.0;
-        sw += w;
-        sx += w * x;
-        sy += w * y;
-        sxx += w * x * x;
-        sxy += w * x * y;
-    }
+    // the fitted error (strong and weak readings count alike; weights from
+    // the bins' own errors would favour the bins that came out low), P and Q
+    // held at 0 when the free fit would make them negative.
     double p = 0, q = 0;
-    if (sw > 0) {
+    for (int pass = 0; pass < 4; ++pass) {
+        double sw = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+        for (const auto &bin : model.Bins) {
+            const double x = 1.0 / bin.MeanR, y = bin.MeanError;
+            const double f = p + q * x;
+            const double w = pass == 0 ? 1.0 : f > 0 ? 1.0 / (f * f) : 0.0;
+            sw += w;
+            sx += w * x;
+            sy += w * y;
+            sxx += w * x * x;
+            sxy += w * x * y;
+        }
+        if (!(sw > 0))
+            break;
         const double det = sw * sxx - sx * sx;
         p = sy / sw;
+        q = 0;
         if (det > 1e-12 * sw * sxx) {
             q = (sw * sxy - sx * sy) / det;
             p = (sy - q * sx) / sw;
@@ -224,6 +229,8 @@ TQualityControl::TErrorModel Fit(std::vector<TSample> samples, double floor)
             q = 0;
             p = sy / sw;
         }
+        if (!(p + q > 0))
+            break;
     }
     model.P = std::max(p, 0.0);
     model.Q = std::max(q, 0.0);
@@ -240,14 +247,17 @@ double TQualityControl::TErrorModel::Observed(double absR) const
 {
     if (Bins.empty())
         return 0;
-    // The bin that holds |R|; between two bins the larger of them; outside,
-    // the nearest end.
-    for (std::size_t i = 0; i < Bins.size(); ++i) {
-        if (absR <= Bins[i].High)
-            return absR >= Bins[i].Low || i == 0 ? Bins[i].MeanError
-                                                 : std::max(Bins[i].MeanError, Bins[i - 1].MeanError);
-    }
-    return Bins.back().MeanError;
+    // The bin that holds |R| (or the nearest one) and its neighbours: a bin
+    // of a few pairs may come out low by chance, its neighbours less likely all.
+    std::size_t i = 0;
+    while (i + 1 < Bins.size() && absR > Bins[i].High)
+        ++i;
+    double error = Bins[i].MeanError;
+    if (i > 0)
+        error = std::max(error, Bins[i - 1].MeanError);
+    if (i + 1 < Bins.size())
+        error = std::max(error, Bins[i + 1].MeanError);
+    return error;
 }
 
 double TQualityControl::TErrorModel::Error(double absR) const

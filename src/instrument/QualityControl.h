@@ -49,10 +49,11 @@ public:
 
     // The error of a reading as its reciprocals show it, from the pairs binned
     // by |R| (consecutive bins of equal counts): err(|R|) = P + Q / |R| with P
-    // and Q never negative, fitted to the bins' mean errors, and never below
-    // the error (root mean square) of the bin |R| falls in (or the nearest) nor below
-    // Floor. For the resistance P is the relative term and Q the absolute
-    // term in ohm (err relative); for the chargeability both are mV/V.
+    // and Q never negative, fitted to the bins' errors (root mean square of
+    // the pairs), and never below the error of the bin |R| falls in (or the
+    // nearest) and of its two neighbours, nor below Floor. For the resistance
+    // P is the relative term and Q the absolute term in ohm (err relative);
+    // for the chargeability both are mV/V.
     struct TErrorModel {
         struct TBin {
             double Low = 0, High = 0; // |R| range of the pairs, ohm

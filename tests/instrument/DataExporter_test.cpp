@@ -914,5 +914,5 @@ TEST(DataExporter, aLineKeepsItsDirectionWhateverTheNoiseAcrossIt)
     const qsizetype a = csv[0].split(',').indexOf("a_electrode");
     ASSERT_GE(a, 0);
     EXPECT_EQ(csv[1].split(',')[a], "8") << "the first reading injects at the south end";
-    EXPECT_EQ(Lines(exporter.Export(TExportFormat::Unified).Text)[2], "500.012 1035.0 0.0 # electrode 1");
+    EXPECT_EQ(Lines(exporter.Export(TExportFormat::Unified).Text)[2], "499.988 1035.0 0.0 # electrode 1");
 }
