@@ -5,8 +5,11 @@
 #include "cli/Console.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/DataExporter.h"
+#include "survey/Sequence.h"
 
 #include <QFileInfo>
+
+#include <memory>
 
 namespace {
 // "none", "chargeability" or "phase:F" (mrad per mV/V).
@@ -31,6 +34,23 @@ bool ParseIp(const QString &text, TExportOptions &options)
     }
     return false;
 }
+
+// The field numbers of a survey's coordinates (a coordinate file, or a
+// quadripole file that holds them); an error message when they cannot be read.
+QString ReadNumbers(const QString &path, TExportOptions &options)
+{
+    if (!QFileInfo(path).isFile())
+        return QStringLiteral("%1: no such survey file").arg(path);
+    TConsoleUi ui;
+    auto survey = std::make_unique<TSequence>();
+    TLoadReport report;
+    survey->LoadCoordinateFile(path, ui, &report);
+    if (report.Failed || survey->NodeCount == 0)
+        return QStringLiteral("%1: no electrode coordinates read").arg(path);
+    options.Numbers = FieldNumbersOf(*survey);
+    options.NumbersFrom = QFileInfo(path).fileName();
+    return {};
+}
 } // namespace
 
 int RunExportCommand(const QStringList &args)
@@ -38,18 +58,18 @@ int RunExportCommand(const QStringList &args)
     const auto usage = [](const QString &why) {
         PrintError(QStringLiteral("tarnelpro-cli export: %1").arg(why));
         PrintError(QStringLiteral("usage: tarnelpro-cli export FILE.bin --format %1 [-o OUT|-] [--overwrite] "
-                                  "[--line] [--ip none|chargeability|phase:F] [--config FILE.ini]")
+                                  "[--line] [--ip none|chargeability|phase:F] [--config FILE.ini] [--survey FILE.txt] [--reverse]")
                        .arg(TDataExporter::FormatNames().join(QLatin1Char('|'))));
         return 2;
     };
-    QString input, formatName, output;
+    QString input, formatName, output, survey, configSurvey;
     bool overwrite = false;
     TExportOptions options;
     TExportQuality quality;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         const bool takesValue = a == QLatin1String("--format") || a == QLatin1String("-o") || a == QLatin1String("--ip") ||
-                                a == QLatin1String("--config");
+                                a == QLatin1String("--config") || a == QLatin1String("--survey");
         if (takesValue && i + 1 >= args.size())
             return usage(QStringLiteral("%1 needs a value").arg(a));
         if (a == QLatin1String("--format"))
@@ -67,7 +87,13 @@ int RunExportCommand(const QStringList &args)
                 return 1;
             }
             quality.Settings = TQualitySettings::FromConfig(values);
-        } else if (a == QLatin1String("--ip")) {
+            // Its survey names the electrodes, as the run numbered them.
+            configSurvey = !values.CoordinateFile.isEmpty() ? values.CoordinateFile : values.QuadripoleFile;
+        } else if (a == QLatin1String("--survey"))
+            survey = args[++i];
+        else if (a == QLatin1String("--reverse"))
+            options.Reverse = true;
+        else if (a == QLatin1String("--ip")) {
             if (!ParseIp(args[++i], options))
                 return usage(QStringLiteral("--ip takes none, chargeability or phase:F with F > 0 (mrad per mV/V), not \"%1\"")
                                  .arg(args[i]));
@@ -92,8 +118,21 @@ int RunExportCommand(const QStringList &args)
         return usage(QStringLiteral("--ip is for the unified format"));
     if (output.isEmpty())
         output = DefaultExportPath(input, *format);
+    if (!survey.isEmpty()) {
+        if (const QString error = ReadNumbers(survey, options); !error.isEmpty()) {
+            PrintError(error);
+            return 1;
+        }
+    } else if (!configSurvey.isEmpty()) {
+        if (const QString error = ReadNumbers(configSurvey, options); !error.isEmpty())
+            PrintError(QStringLiteral("%1 (the configuration's survey); electrodes numbered without it").arg(error));
+    }
     try {
         const TExportResult result = ExportDataFile(input, *format, output, overwrite, options, quality);
+        if (!result.Warning.isEmpty())
+            PrintError(QStringLiteral("warning: %1").arg(result.Warning));
+        if (!result.Numbering.isEmpty())
+            PrintError(result.Numbering);
         if (result.TornBytes > 0)
             PrintError(QStringLiteral("%1: the last %2 bytes are a partial or zero-filled record and were left out")
                            .arg(input)

@@ -44,12 +44,11 @@ int RunQcCommand(const QStringList &args)
         }
     }
     const TQualitySettings s = TQualitySettings::FromConfig(values);
+    // A damaged table costs the bad_electrode judgement, not the summary.
     TResistanceTable resistances;
     if (const QString table = TResistanceTable::FileFor(input); QFileInfo::exists(table)) {
-        if (const QString error = resistances.Read(table); !error.isEmpty()) {
-            PrintError(QStringLiteral("%1: %2").arg(table, error));
-            return 1;
-        }
+        if (const QString error = resistances.Read(table); !error.isEmpty())
+            PrintError(QStringLiteral("warning: %1: %2; judged without bad_electrode").arg(table, error));
     }
     try {
         TDataFileReader reader;
@@ -58,6 +57,10 @@ int RunQcCommand(const QStringList &args)
             PrintError(QStringLiteral("%1: the last %2 bytes are a partial record and were left out")
                            .arg(input)
                            .arg(reader.TornBytes()));
+        if (reader.Records().empty()) {
+            PrintError(QStringLiteral("%1: no record to judge").arg(input));
+            return 1;
+        }
         TQualityControl qc(s);
         qc.SetBadElectrodes(resistances.BadPositions());
         for (const TDataRecord &r : reader.Records())
@@ -66,11 +69,27 @@ int RunQcCommand(const QStringList &args)
         for (int b = 0; b < TQualityControl::FlagCount; ++b)
             std::printf("flag %s %d\n", TQualityControl::FlagName(b), qc.Count(b));
         const auto &e = qc.ReciprocalErrors();
-        std::printf("reciprocals %d median %.3f p95 %.3f\n", int(e.size()), TQualityControl::Percentile(e, 50),
-                    TQualityControl::Percentile(e, 95));
-        double a = 0, b = 0;
-        if (qc.ErrorModel(a, b))
-            std::printf("errormodel %.6g %.6g\n", a, b);
+        // Without a pair there is no spread to state.
+        if (e.empty())
+            std::printf("reciprocals 0\n");
+        else
+            std::printf("reciprocals %d median %.3f p95 %.3f\n", int(e.size()), TQualityControl::Percentile(e, 50),
+                        TQualityControl::Percentile(e, 95));
+        // The models the exports write: errormodel A B is |dR| = A + B |R|
+        // (A >= 0), ipmodel C D is |dM| = C / |R| + D; an exported error is never
+        // below its |R| bin's mean nor the floor.
+        if (const auto m = qc.ResistanceModel(); m.Valid()) {
+            std::printf("errormodel %.6g %.6g\n", m.Q, m.P);
+            std::printf("errorfloor %.6g\n", m.Floor);
+            for (const auto &bin : m.Bins)
+                std::printf("errorbin %.6g %.6g pairs %d mean %.3f %%\n", bin.Low, bin.High, bin.Pairs,
+                            100 * bin.MeanError);
+        }
+        if (const auto m = qc.ChargeabilityModel(); m.Valid()) {
+            std::printf("ipmodel %.6g %.6g\n", m.Q, m.P);
+            for (const auto &bin : m.Bins)
+                std::printf("ipbin %.6g %.6g pairs %d mean %.6g mV/V\n", bin.Low, bin.High, bin.Pairs, bin.MeanError);
+        }
         for (const auto &[p, count] : qc.WorstElectrodes(10))
             std::printf("electrode %g %g %g flagged %d\n", double(p[0]), double(p[1]), double(p[2]), count);
         return 0;

@@ -116,6 +116,10 @@ int RunSectionCommand(const QStringList &args)
             std::fprintf(stderr, "tarnelpro-cli section: %s\n", qPrintable(e.Message()));
             return 1;
         }
+        if (reader.Records().empty()) {
+            std::fprintf(stderr, "tarnelpro-cli section: '%s' holds no record\n", qPrintable(data));
+            return 1;
+        }
         if (reader.TornBytes() > 0)
             std::fprintf(stderr, "tarnelpro-cli section: '%s' ends with %lld bytes of a partial record, left out\n",
                          qPrintable(data), static_cast<long long>(reader.TornBytes()));

@@ -4,6 +4,7 @@
 #include "base/TarnelError.h"
 #include "instrument/DataFileReader.h"
 #include "instrument/ResistanceTable.h"
+#include "survey/Sequence.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -13,12 +14,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cerrno>
+#include <fcntl.h>
 #include <numbers>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
-constexpr double RemoteMark = 99999.0;
-
 QByteArray Int(qint64 v)
 {
     return QByteArray::number(v);
@@ -53,10 +55,16 @@ bool Less(const TDataExporter::TPosition &a, const TDataExporter::TPosition &b)
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
 }
 
-double Distance(const TDataExporter::TPosition &p, const TDataExporter::TPosition &q)
+// Positions matched to the millimetre, as the quality control pairs them:
+// a survey's coordinates and the stored floats may differ in the last bit.
+TDataExporter::TPosition Millimetre(const TDataExporter::TPosition &p)
 {
-    return std::hypot(double(p[0]) - double(q[0]), double(p[1]) - double(q[1]), double(p[2]) - double(q[2]));
+    const auto r = [](float v) { return std::round(v * 1000.0f) / 1000.0f; };
+    return {r(p[0]), r(p[1]), r(p[2])};
 }
+
+// How far out the protocol file puts a remote electrode, in metres.
+constexpr double RemoteDistance = 99999.0;
 
 // A damaged record may hold a NaN or an infinity: such a position has no
 // place in any list and no number.
@@ -84,23 +92,25 @@ QByteArray Fault(const TDataRecord &r)
         return "in=0";
     if (!std::isfinite(r.Vp) || !std::isfinite(r.In) || !std::isfinite(r.Rho) || !std::isfinite(r.M))
         return "not-finite";
-    if (!(r.Rho > 0.0f))
-        return "rho<=0";
     if (TDataExporter::GeometricFactor(r) == 0.0)
         return "no-geometry";
+    if (!(r.Rho > 0.0f))
+        return "rho<=0";
     return {};
 }
 } // namespace
 
 TDataExporter::TDataExporter(const std::vector<TDataRecord> &records, QString title, TExportOptions options,
                              const TExportQuality &quality)
-    : Records(records), Title(std::move(title)), Options(options), Line(LinePositions(records))
+    : Records(records), Title(std::move(title)), Options(std::move(options)), Line(LinePositions(records))
 {
     for (const TDataRecord &r : Records)
         for (int e = 0; e < 4; ++e) {
             const TPosition p = Position(r, e);
-            if (Finite(p))
-                (IsRemote(p) ? Remotes : Positions).push_back(p);
+            if (Finite(p) && !IsRemote(p))
+                Positions.push_back(p);
+            if (Finite(p) && IsRemote(p))
+                (e < 2 ? RemoteCurrent : RemotePotential) = 1;
         }
     TQualityControl qc(quality.Settings);
     qc.SetBadElectrodes(quality.BadElectrodes);
@@ -108,14 +118,87 @@ TDataExporter::TDataExporter(const std::vector<TDataRecord> &records, QString ti
         qc.Add(r);
     for (int i = 0; i < qc.Records(); ++i)
         QcFlags.push_back(qc.FlagsOf(i));
-    HasErrorModel = qc.ErrorModel(ErrorA, ErrorB);
-    for (auto *list : {&Positions, &Remotes}) {
-        std::sort(list->begin(), list->end(), Less);
-        list->erase(std::unique(list->begin(), list->end()), list->end());
+    RModel = qc.ResistanceModel();
+    MModel = qc.ChargeabilityModel();
+    std::sort(Positions.begin(), Positions.end(), Less);
+    Positions.erase(std::unique(Positions.begin(), Positions.end()), Positions.end());
+
+    for (const auto &[p, number] : Options.Numbers)
+        Fields.emplace(Millimetre(p), number);
+    Numbered = !Positions.empty() && std::all_of(Positions.begin(), Positions.end(), [this](const TPosition &p) {
+        return Fields.count(Millimetre(p)) > 0;
+    });
+    Orient();
+    for (std::size_t i = 0; i < Positions.size(); ++i)
+        Index[Positions[i]] = int(i);
+    // The remote electrodes follow the line's own, numbers without a gap.
+    const int n = int(Positions.size());
+    if (RemoteCurrent)
+        RemoteCurrent = n + 1;
+    if (RemotePotential)
+        RemotePotential = n + 1 + (RemoteCurrent ? 1 : 0);
+}
+
+void TDataExporter::Orient()
+{
+    if (!Line.IsLine()) {
+        // No line to run along: the survey's numbers, else x, y, z.
+        if (Numbered)
+            std::stable_sort(Positions.begin(), Positions.end(), [this](const TPosition &a, const TPosition &b) {
+                return FieldNumber(a) < FieldNumber(b);
+            });
+        if (Options.Reverse)
+            std::reverse(Positions.begin(), Positions.end());
+        return;
     }
-    // Along the line when there is one: the numbers then follow the cable.
-    if (Line.IsLine())
-        Positions = Line.Ordered();
+    bool reverse = false;
+    const std::vector<TPosition> &order = Line.Ordered();
+    const int last = int(order.size()) - 1;
+    if (Numbered && last > 0) {
+        // The end where the survey's lowest number stands comes first.
+        const auto byNumber = [this](const TPosition &a, const TPosition &b) { return FieldNumber(a) < FieldNumber(b); };
+        const auto low = std::min_element(order.begin(), order.end(), byNumber);
+        const auto high = std::max_element(order.begin(), order.end(), byNumber);
+        reverse = low > high;
+    } else if (last > 0) {
+        // Without numbers, the records' order is the survey's: the end nearest
+        // the first electrode measured that is not at the middle.
+        bool decided = false;
+        for (const TDataRecord &r : Records) {
+            for (int e = 0; e < 4 && !decided; ++e) {
+                const int i = Line.IndexOf(Position(r, e));
+                if (i < 0 || 2 * i == last)
+                    continue;
+                reverse = 2 * i > last;
+                decided = true;
+            }
+            if (decided)
+                break;
+        }
+        FirstRecordOrdered = decided;
+    }
+    if (reverse != Options.Reverse)
+        Line.Reverse();
+    Positions = Line.Ordered();
+}
+
+int TDataExporter::FieldNumber(const TPosition &p) const
+{
+    const auto it = Fields.find(Millimetre(p));
+    return it != Fields.end() ? it->second : -1;
+}
+
+QString TDataExporter::Numbering() const
+{
+    const QString turned = Options.Reverse ? QStringLiteral(", reversed") : QString();
+    if (Numbered)
+        return QStringLiteral("electrodes numbered by the field numbers of %1%2")
+            .arg(Options.NumbersFrom.isEmpty() ? QStringLiteral("the survey") : Options.NumbersFrom, turned);
+    if (Line.IsLine() && FirstRecordOrdered)
+        return QStringLiteral("electrodes numbered from the end of the line nearest the first measured "
+                              "quadripole%1 (no survey names every electrode)")
+            .arg(turned);
+    return QStringLiteral("electrodes numbered by x, y, z%1 (no survey names every electrode)").arg(turned);
 }
 
 std::optional<TExportFormat> TDataExporter::FormatOf(const QString &name)
@@ -163,7 +246,7 @@ QStringList TDataExporter::FormatNames()
 
 bool TDataExporter::IsRemote(const TPosition &p)
 {
-    return std::fabs(double(p[0])) >= RemoteMark || std::fabs(double(p[1])) >= RemoteMark;
+    return TQualityControl::IsRemote(p);
 }
 
 TDataExporter::TPosition TDataExporter::Position(const TDataRecord &r, int electrode)
@@ -174,18 +257,7 @@ TDataExporter::TPosition TDataExporter::Position(const TDataRecord &r, int elect
 
 double TDataExporter::GeometricFactor(const TDataRecord &r)
 {
-    const TPosition a = Position(r, 0), b = Position(r, 1), m = Position(r, 2), n = Position(r, 3);
-    if (!Finite(a) || !Finite(b) || !Finite(m) || !Finite(n))
-        return 0.0;
-    // +1/AM -1/BM -1/AN +1/BN; a term with a remote electrode is 0.
-    const auto term = [](const TPosition &p, const TPosition &q) {
-        if (IsRemote(p) || IsRemote(q))
-            return 0.0;
-        const double d = Distance(p, q);
-        return d > 0 ? 1.0 / d : 0.0;
-    };
-    const double g = term(a, m) - term(b, m) - term(a, n) + term(b, n);
-    return g != 0 && std::isfinite(g) ? 2.0 * std::numbers::pi / g : 0.0;
+    return TQualityControl::GeometricFactor(r);
 }
 
 bool TDataExporter::Usable(const TDataRecord &r)
@@ -230,19 +302,43 @@ int TDataExporter::Number(const TPosition &p) const
 {
     if (IsRemote(p) || !Finite(p))
         return 0;
-    if (Line.IsLine())
-        return Line.IndexOf(p) + 1;
-    const auto it = std::lower_bound(Positions.begin(), Positions.end(), p, Less);
-    return int(it - Positions.begin()) + 1;
+    const auto it = Index.find(p);
+    return it != Index.end() ? it->second + 1 : 0;
 }
 
 int TDataExporter::ProtocolNumber(const TPosition &p, bool current) const
 {
     if (!IsRemote(p))
         return Number(p);
-    const auto it = std::lower_bound(Remotes.begin(), Remotes.end(), p, Less);
-    const int remote = int(it - Remotes.begin());
-    return int(Positions.size()) + 2 * remote + (current ? 1 : 2);
+    return current ? RemoteCurrent : RemotePotential;
+}
+
+TDataExporter::TPosition TDataExporter::RemotePlace(bool current, double *distance) const
+{
+    const double sign = current ? -1.0 : 1.0;
+    if (Line.IsLine() && Positions.size() > 1) {
+        // On the line's extension: the direction from the first electrode to
+        // the last, RemoteDistance before the first or past the last.
+        const TPosition &a = Positions.front(), &b = Positions.back();
+        const double dx = double(b[0]) - double(a[0]), dy = double(b[1]) - double(a[1]);
+        const double length = std::hypot(dx, dy);
+        const double along = current ? -RemoteDistance : Line.Distances().back() + RemoteDistance;
+        if (distance)
+            *distance = along;
+        const TPosition &from = current ? a : b;
+        const double beyond = current ? -RemoteDistance : RemoteDistance;
+        return {float(double(from[0]) + beyond * dx / length), float(double(from[1]) + beyond * dy / length), from[2]};
+    }
+    double cx = 0, cy = 0, cz = 0;
+    for (const TPosition &p : Positions) {
+        cx += double(p[0]);
+        cy += double(p[1]);
+        cz += double(p[2]);
+    }
+    const double n = std::max<double>(1.0, double(Positions.size()));
+    if (distance)
+        *distance = sign * RemoteDistance;
+    return {float(cx / n + sign * RemoteDistance), float(cy / n), float(cz / n)};
 }
 
 void TDataExporter::RequireElectrodes() const
@@ -292,6 +388,13 @@ std::vector<TDataExporter::TColumn> TDataExporter::CsvColumns() const
         for (int axis = 0; axis < 3; ++axis)
             c.push_back({QByteArray(electrodes[e]) + '_' + "xyz"[axis] + "_m",
                          [e, axis](R r, I) { return Real(Position(r, e)[std::size_t(axis)]); }});
+    // The field numbers when a survey or the resistance table names the
+    // electrode; empty otherwise.
+    for (int e = 0; e < 4; ++e)
+        c.push_back({QByteArray(electrodes[e]) + "_electrode", [this, e](R r, I) {
+                         const int n = FieldNumber(Position(r, e));
+                         return n >= 0 ? Int(n) : QByteArray();
+                     }});
     const auto real = [&c](const char *name, float TDataRecord::*field) {
         c.push_back({name, [field](R r, I) { return Real(r.*field); }});
     };
@@ -310,7 +413,9 @@ std::vector<TDataExporter::TColumn> TDataExporter::CsvColumns() const
     // As stored: ±(degrees × 100 + minutes), north and east positive.
     real("latitude_ddmm", &TDataRecord::Latitude);
     real("longitude_ddmm", &TDataRecord::Longitude);
-    c.push_back({"stacks", [](R r, I) { return Int(r.Counter); }});
+    // The instrument's count at bytes 250-251 numbers the groups measured;
+    // the record holds no count of stacks.
+    c.push_back({"group_counter", [](R r, I) { return Int(r.Counter); }});
     real("line_resistance_kohm", &TDataRecord::LineResistance);
     c.push_back({"level_negative", [](R r, I) { return Int((r.Flags & TDataRecord::LevelFlag) ? 1 : 0); }});
     c.push_back({"date", [](R r, I) { return IsoDate(r.Date); }});
@@ -345,13 +450,18 @@ std::vector<TDataExporter::TColumn> TDataExporter::UnifiedColumns() const
         c.push_back({"ip", [](R r, I) { return Real(r.M); }});
     else if (Options.Ip == TIpColumn::Phase)
         c.push_back({"ip", [factor = Options.PhasePerChargeability](R r, I) { return Real(double(r.M) * factor); }});
-    if (HasErrorModel)
+    if (RModel.Valid())
         c.push_back({"err", [this](R r, I) {
-                         // Relative, as the format reads it; a fit that reaches below zero
-                         // for small readings still gives each reading some weight.
+                         // Relative, as the format reads it.
                          const double resistance = r.In != 0.0f ? std::abs(double(r.Vp) / double(r.In)) : 0.0;
-                         const double absolute = ErrorA + ErrorB * resistance;
-                         return Real(resistance > 0 ? std::max(absolute / resistance, 0.001) : 1.0);
+                         return Real(resistance > 0 && std::isfinite(resistance) ? RModel.Error(resistance) : 1.0);
+                     }});
+    if (MModel.Valid() && Options.Ip != TIpColumn::None)
+        c.push_back({"iperr", [this](R r, I) {
+                         // Absolute, in the ip column's unit.
+                         const double resistance = r.In != 0.0f ? std::abs(double(r.Vp) / double(r.In)) : 0.0;
+                         const double factor = Options.Ip == TIpColumn::Phase ? Options.PhasePerChargeability : 1.0;
+                         return Real(factor * MModel.Error(std::isfinite(resistance) ? resistance : 0.0));
                      }});
     return c;
 }
@@ -371,7 +481,7 @@ TExportText TDataExporter::Csv() const
             cells << column.Cell(Records[i], i);
         out += cells.join(',') + '\n';
     }
-    return {out, qint64(Records.size()), 0};
+    return {out, qint64(Records.size()), 0, {}};
 }
 
 TExportText TDataExporter::Unified() const
@@ -380,14 +490,19 @@ TExportText TDataExporter::Unified() const
     if (Options.Line)
         RequireLine(QStringLiteral("--line"));
     QByteArray out = Int(qint64(Positions.size())) + " # electrodes, positions in m\n";
+    // The field number follows each position as a comment.
+    const auto field = [this](const TPosition &p) {
+        const int n = FieldNumber(p);
+        return n >= 0 ? " # electrode " + Int(n) : QByteArray();
+    };
     if (Options.Line) {
         out += "# x z\n";
         for (std::size_t i = 0; i < Positions.size(); ++i)
-            out += Real(Line.Distances()[i]) + ' ' + Real(Positions[i][2]) + '\n';
+            out += Real(Line.Distances()[i]) + ' ' + Real(Positions[i][2]) + field(Positions[i]) + '\n';
     } else {
         out += "# x y z\n";
         for (const TPosition &p : Positions)
-            out += Real(p[0]) + ' ' + Real(p[1]) + ' ' + Real(p[2]) + '\n';
+            out += Real(p[0]) + ' ' + Real(p[1]) + ' ' + Real(p[2]) + field(p) + '\n';
     }
     QByteArray note;
     switch (Options.Ip) {
@@ -405,8 +520,11 @@ TExportText TDataExporter::Unified() const
     QByteArrayList tokens;
     for (const TColumn &column : columns)
         tokens << column.Name;
-    if (HasErrorModel)
-        note += "; err relative, (" + Real(ErrorA) + " ohm + " + Real(ErrorB) + " |r|) / |r| from the reciprocals";
+    if (RModel.Valid())
+        note += "; err relative from the reciprocals, the larger of (" + Real(RModel.Q) + " ohm + " + Real(RModel.P) +
+                " |r|) / |r|, the mean of its |r| bin and " + Real(RModel.Floor);
+    if (MModel.Valid() && Options.Ip != TIpColumn::None)
+        note += "; iperr absolute from the reciprocals";
     out += Int(qint64(Records.size())) + " # data; rhoa in ohm.m, r in ohm, k in m, i in A, u in V" + note + '\n';
     out += "# " + tokens.join(' ') + '\n';
     for (std::size_t i = 0; i < Records.size(); ++i) {
@@ -420,12 +538,14 @@ TExportText TDataExporter::Unified() const
         out += line + '\n';
     }
     out += "0\n";
-    return {out, qint64(Records.size()), 0};
+    return {out, qint64(Records.size()), 0, {}};
 }
 
 TExportText TDataExporter::Protocol() const
 {
     RequireElectrodes();
+    if (!Line.IsLine())
+        return Protocol3d();
     TExportText result;
     QByteArray body;
     for (const TDataRecord &r : Records) {
@@ -442,28 +562,64 @@ TExportText TDataExporter::Protocol() const
     if (result.Written == 0)
         throw ETarnelError(QStringLiteral("no record with a current, a positive Rho and a geometric factor"));
     result.Text = Int(result.Written) + '\n' + body;
+    result.Electrodes = ProtocolElectrodes();
+    return result;
+}
+
+TExportText TDataExporter::Protocol3d() const
+{
+    // The 3-D layout: a string number and an electrode number for each
+    // electrode. The electrodes are one string numbered as the list of
+    // electrodes is; the string says nothing about cables.
+    TExportText result;
+    QByteArray body;
+    for (const TDataRecord &r : Records) {
+        if (!Usable(r)) {
+            ++result.LeftOut;
+            continue;
+        }
+        const double resistance = double(r.Vp) / double(r.In);
+        body += Int(++result.Written);
+        for (int e = 0; e < 4; ++e)
+            body += " 1 " + Int(ProtocolNumber(Position(r, e), e < 2));
+        body += ' ' + Real(resistance) + '\n';
+    }
+    if (result.Written == 0)
+        throw ETarnelError(QStringLiteral("no record with a current, a positive Rho and a geometric factor"));
+    result.Text = Int(result.Written) + '\n' + body;
+    result.Electrodes = ProtocolElectrodes();
     return result;
 }
 
 QByteArray TDataExporter::ProtocolElectrodes() const
 {
+    // The columns the R2 tools read: label (what the protocol file's
+    // electrode columns hold), x, y, z and remote; then the distance along a
+    // line and the field electrode number (empty when unknown).
     const bool line = Line.IsLine();
-    QByteArray out = line ? "number,x_m,y_m,z_m,distance_m,note\n" : "number,x_m,y_m,z_m,note\n";
+    const auto label = [line](int number) { return line ? Int(number) : "1 " + Int(number); };
+    QByteArray out = line ? "label,x,y,z,remote,distance,electrode\n" : "label,x,y,z,remote,electrode\n";
     for (std::size_t i = 0; i < Positions.size(); ++i) {
         const TPosition &p = Positions[i];
-        out += Int(qint64(i) + 1) + ',' + Real(p[0]) + ',' + Real(p[1]) + ',' + Real(p[2]);
+        out += label(int(i) + 1) + ',' + Real(p[0]) + ',' + Real(p[1]) + ',' + Real(p[2]) + ",0";
         if (line)
             out += ',' + Real(Line.Distances()[i]);
-        out += ",\n";
+        const int field = FieldNumber(p);
+        out += ',' + (field >= 0 ? Int(field) : QByteArray()) + '\n';
     }
-    for (std::size_t i = 0; i < Remotes.size(); ++i)
-        for (const bool current : {true, false}) {
-            const TPosition &p = Remotes[i];
-            out += Int(ProtocolNumber(p, current)) + ',' + Real(p[0]) + ',' + Real(p[1]) + ',' + Real(p[2]);
-            if (line)
-                out += ',';
-            out += current ? ",remote current electrode\n" : ",remote potential electrode\n";
-        }
+    for (const bool current : {true, false}) {
+        const int number = current ? RemoteCurrent : RemotePotential;
+        if (number == 0)
+            continue;
+        double distance = 0;
+        const TPosition p = RemotePlace(current, &distance);
+        out += label(number) + ',' + Real(double(p[0])) + ',' + Real(double(p[1])) + ',' + Real(double(p[2])) + ",1";
+        if (line)
+            out += ',' + Real(distance);
+        // The survey's remote electrode is node 0 when a survey names it.
+        const int field = Numbered ? 0 : -1;
+        out += ',' + (field >= 0 ? Int(field) : QByteArray()) + '\n';
+    }
     return out;
 }
 
@@ -476,7 +632,13 @@ TExportText TDataExporter::Res2dinv() const
         return Real(Line.Distances()[std::size_t(i)]) + ' ' + Real(p[2]);
     };
     TExportText result;
-    const bool ip = std::any_of(Records.begin(), Records.end(), [](const TDataRecord &r) { return r.M != 0.0f; });
+    // IP only when a usable record carries a chargeability measured over IP
+    // windows: a "Rho only" record declares none.
+    const auto chargeable = [](const TDataRecord &r) {
+        return Usable(r) && r.M != 0.0f &&
+               std::any_of(r.Windows.begin(), r.Windows.end(), [](float w) { return w > 0.0f; });
+    };
+    const bool ip = std::any_of(Records.begin(), Records.end(), chargeable);
     QByteArray body;
     for (const TDataRecord &r : Records) {
         if (!Usable(r)) {
@@ -521,8 +683,7 @@ TExportText TDataExporter::Res2dinv() const
     out += Int(result.Written) + "\n2\n" + Int(ip ? 1 : 0) + '\n';
     if (ip) {
         // Time of the chargeability: first window delay and the window total, in seconds.
-        const TDataRecord &first = *std::find_if(Records.begin(), Records.end(),
-                                                 [](const TDataRecord &r) { return r.M != 0.0f; });
+        const TDataRecord &first = *std::find_if(Records.begin(), Records.end(), chargeable);
         double total = 0;
         for (const float w : first.Windows)
             total += double(w);
@@ -588,6 +749,92 @@ bool SameFile(const QString &a, const QString &b)
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+std::vector<std::pair<std::array<float, 3>, int>> FieldNumbersOf(const TSequence &survey)
+{
+    std::vector<std::pair<std::array<float, 3>, int>> numbers;
+    Node node {};
+    for (int n = -1; survey.NextDefinedNode(n, node);)
+        numbers.push_back({{node.X, node.Y, node.Z}, n});
+    return numbers;
+}
+
+namespace {
+// Writes files that belong together (a protocol file and its electrode list):
+// each goes whole and synced to a staging file beside its target first, and
+// only when every one is complete are they renamed over their targets, so a
+// full disk leaves each target as it was. Returns "<path>: <reason>" of the
+// file that failed, empty on success.
+QString WriteTogether(const std::vector<std::pair<QString, QByteArray>> &files)
+{
+    struct TStaged {
+        QString Target, Staging;
+    };
+    std::vector<TStaged> staged;
+    const auto discard = [&staged] {
+        for (const TStaged &s : staged)
+            if (!s.Staging.isEmpty())
+                QFile::remove(s.Staging);
+    };
+    for (const auto &[path, bytes] : files) {
+        // The file a symbolic link names is replaced, as the safe writer does.
+        const QFileInfo info(path);
+        const QString target = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+        struct stat st {};
+        const bool exists = ::stat(QFile::encodeName(target).constData(), &st) == 0;
+        if (exists && S_ISDIR(st.st_mode)) {
+            discard();
+            return QStringLiteral("%1: %2").arg(path, qt_error_string(EISDIR));
+        }
+        if (exists && !S_ISREG(st.st_mode)) { // a device: written in place when the others are staged
+            staged.push_back({target, QString()});
+            continue;
+        }
+        if (exists && (st.st_mode & 0222) == 0) {
+            discard();
+            return QStringLiteral("%1: the file is read-only").arg(path);
+        }
+        QByteArray name = QFile::encodeName(QFileInfo(target).absolutePath()) + "/.tarnelpro-" +
+                          QByteArray::number(qint64(::getpid())) + "-XXXXXX";
+        const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0) {
+            const int error = errno;
+            discard();
+            return QStringLiteral("%1: %2").arg(path, qt_error_string(error));
+        }
+        ::close(fd);
+        staged.push_back({target, QFile::decodeName(name)});
+        // The safe writer keeps the staging file's permissions: the target's,
+        // or the usual ones for a new file (mkstemp makes it private).
+        mode_t mode = st.st_mode & 07777;
+        if (!exists) {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            mode = 0666 & ~mask;
+        }
+        ::chmod(name.constData(), mode);
+        if (const QString error = TSafeFile::Write(staged.back().Staging, bytes); !error.isEmpty()) {
+            discard();
+            return QStringLiteral("%1: %2").arg(path, error);
+        }
+    }
+    for (std::size_t i = 0; i < staged.size(); ++i) {
+        const TStaged &s = staged[i];
+        QString error;
+        if (s.Staging.isEmpty())
+            error = TSafeFile::Write(s.Target, files[i].second);
+        else if (::rename(QFile::encodeName(s.Staging).constData(), QFile::encodeName(s.Target).constData()) != 0)
+            error = qt_error_string(errno);
+        if (!error.isEmpty()) {
+            for (std::size_t j = i; j < staged.size(); ++j)
+                if (!staged[j].Staging.isEmpty())
+                    QFile::remove(staged[j].Staging);
+            return QStringLiteral("%1: %2").arg(files[i].first, error);
+        }
+    }
+    return {};
+}
+} // namespace
+
 TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, const QString &outPath, bool overwrite,
                              const TExportOptions &options, const TExportQuality &quality)
 {
@@ -608,14 +855,26 @@ TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, cons
     result.Records = qint64(reader.Records().size());
     result.TornBytes = reader.TornBytes();
     TExportQuality judged = quality;
+    TExportOptions numbered = options;
     const QString table = TResistanceTable::FileFor(dataFile);
-    if (judged.BadElectrodes.empty() && QFileInfo::exists(table)) {
+    if (QFileInfo::exists(table)) {
+        // A damaged table costs the bad_electrode judgement, not the export.
         TResistanceTable t;
-        if (const QString error = t.Read(table); !error.isEmpty())
-            throw ETarnelError(QStringLiteral("%1: %2").arg(table, error));
-        judged.BadElectrodes = t.BadPositions();
+        if (const QString error = t.Read(table); !error.isEmpty()) {
+            result.Warning = QStringLiteral("%1: %2; exported without bad_electrode").arg(table, error);
+        } else {
+            if (judged.BadElectrodes.empty())
+                judged.BadElectrodes = t.BadPositions();
+            // The check names the electrodes too: their numbers when no
+            // survey was given.
+            if (numbered.Numbers.empty()) {
+                for (const TElectrodeHealth &e : t.Electrodes)
+                    numbered.Numbers.push_back({{float(e.X), float(e.Y), float(e.Z)}, e.Number});
+                numbered.NumbersFrom = QFileInfo(table).fileName();
+            }
+        }
     }
-    const TDataExporter exporter(reader.Records(), title, options, judged);
+    const TDataExporter exporter(reader.Records(), title, numbered, judged);
     TExportText text;
     try {
         text = exporter.Export(format);
@@ -624,17 +883,24 @@ TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, cons
     }
     result.Written = text.Written;
     result.LeftOut = text.LeftOut;
+    if (format != TExportFormat::Csv)
+        result.Numbering = exporter.Numbering();
 
-    if (!electrodes.isEmpty()) {
-        const QString error = TSafeFile::Write(electrodes, exporter.ProtocolElectrodes());
-        if (!error.isEmpty())
-            throw ETarnelError(QStringLiteral("%1: %2").arg(electrodes, error));
-        result.ElectrodesPath = electrodes;
-    }
     if (toStdout) {
+        if (!electrodes.isEmpty()) {
+            if (const QString error = TSafeFile::Write(electrodes, text.Electrodes); !error.isEmpty())
+                throw ETarnelError(QStringLiteral("%1: %2").arg(electrodes, error));
+            result.ElectrodesPath = electrodes;
+        }
         QFile out;
         if (!out.open(stdout, QIODevice::WriteOnly) || out.write(text.Text) != text.Text.size() || !out.flush())
             throw ETarnelError(QStringLiteral("standard output: %1").arg(out.errorString()));
+    } else if (!electrodes.isEmpty()) {
+        // The protocol file and its electrode list are one: both or neither.
+        if (const QString error = WriteTogether({{outPath, text.Text}, {electrodes, text.Electrodes}}); !error.isEmpty())
+            throw ETarnelError(QStringLiteral("%1 and %2 not written, both left as they were: %3")
+                                   .arg(outPath, electrodes, error));
+        result.ElectrodesPath = electrodes;
     } else {
         const QString error = TSafeFile::Write(outPath, text.Text);
         if (!error.isEmpty())

@@ -2,7 +2,10 @@
 // Converts the records of an acquisition data file into the text formats of
 // the processing tools. Electrodes are identified by position; a remote
 // electrode (|x| or |y| at 99999 or more) takes no place on the line. When the
-// electrodes form one line they are numbered along it, otherwise by x, y, z.
+// electrodes form one line they are numbered along it from the end the survey
+// starts at (its lowest field electrode number when the numbers are known,
+// else the end nearest the first measured quadripole), otherwise by field
+// number or by x, y, z.
 #include "instrument/DataRecord.h"
 #include "instrument/LineLayout.h"
 #include "instrument/QualityControl.h"
@@ -13,6 +16,7 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -26,6 +30,11 @@ struct TExportOptions {
     bool Line = false;                 // unified: along-line distance and elevation
     TIpColumn Ip = TIpColumn::None;    // unified's ip column
     double PhasePerChargeability = 0;  // mrad per mV/V, with TIpColumn::Phase
+    bool Reverse = false;              // number from the other end (the other way round)
+    // The field electrode numbers by position (a survey's coordinates, the
+    // resistance check's table); used when they name every electrode.
+    std::vector<std::pair<std::array<float, 3>, int>> Numbers;
+    QString NumbersFrom; // where they come from, for the messages
 };
 
 // How the records are judged (csv's qc column, unified's err column);
@@ -39,6 +48,7 @@ struct TExportText {
     QByteArray Text;
     qint64 Written = 0; // records in the text
     qint64 LeftOut = 0; // records without a current, with Rho <= 0 or no geometry
+    QByteArray Electrodes; // the electrode list written beside a protocol file
 };
 
 class TDataExporter {
@@ -59,9 +69,16 @@ public:
     // Raises ETarnelError when the survey cannot be written in that format
     // (no record, every electrode remote, a grid for a 2-D format).
     TExportText Export(TExportFormat format) const;
-    // number,x,y,z (and the distance along a line) of every electrode the
-    // protocol export numbers, remote ones included.
+    // label,x,y,z,remote (and the distance along a line) and the field
+    // number of every electrode the protocol export numbers, remote ones
+    // included.
     QByteArray ProtocolElectrodes() const;
+    // True when the field numbers of the options name every electrode.
+    bool FieldNumbered() const { return Numbered; }
+    // The field number of a position; -1 when unknown.
+    int FieldNumber(const TPosition &p) const;
+    // How the electrodes were numbered, for the user.
+    QString Numbering() const;
 
     const std::vector<TPosition> &Electrodes() const { return Positions; }
     const TLineLayout &Layout() const { return Line; }
@@ -96,18 +113,28 @@ private:
     // 1-based number of a non-remote electrode.
     int Number(const TPosition &p) const;
     // Remote electrodes in the protocol file: one number for a remote current
-    // electrode and another for a remote potential electrode.
+    // electrode and another for a remote potential electrode, each at a
+    // place of its own far out.
     int ProtocolNumber(const TPosition &p, bool current) const;
+    TExportText Protocol3d() const;
+    // Where a remote electrode is written: on the line's extension, the
+    // current one before the first electrode and the potential one past the
+    // last; for a grid, on either side of its centre.
+    TPosition RemotePlace(bool current, double *distance) const;
+    void Orient();
 
     const std::vector<TDataRecord> &Records;
-    // Quality flags of each record, and the error model of the reciprocals.
+    // Quality flags of each record, and the error models of the reciprocals.
     std::vector<unsigned> QcFlags;
-    bool HasErrorModel = false;
-    double ErrorA = 0, ErrorB = 0;
+    TQualityControl::TErrorModel RModel, MModel;
     QString Title;
     TExportOptions Options;
     std::vector<TPosition> Positions; // numbered order
-    std::vector<TPosition> Remotes;
+    std::map<TPosition, int> Index;   // 0-based place in Positions
+    std::map<TPosition, int> Fields;  // field numbers, positions to the millimetre
+    bool Numbered = false;
+    bool FirstRecordOrdered = false;  // a line turned by the first measured quadripole
+    int RemoteCurrent = 0, RemotePotential = 0; // protocol numbers, 0: none
     TLineLayout Line;
 };
 
@@ -117,7 +144,14 @@ struct TExportResult {
     qint64 LeftOut = 0;
     qint64 TornBytes = 0; // a partial or zero-filled tail left out
     QString ElectrodesPath; // beside a protocol export
+    QString Numbering;      // how the electrodes were numbered
+    QString Warning;        // something left out of the judgement, said but not fatal
 };
+
+class TSequence;
+// The field numbers of the electrodes a survey's coordinates define, for
+// TExportOptions::Numbers.
+std::vector<std::pair<std::array<float, 3>, int>> FieldNumbersOf(const TSequence &survey);
 
 // Reads dataFile and writes its export to outPath ("-" for the standard
 // output) through the safe writer. An output that is the data file itself

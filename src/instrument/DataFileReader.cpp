@@ -5,8 +5,12 @@
 
 #include <QFile>
 
+#include "survey/Sequence.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 [[noreturn]] void NotADataFile(const QString &name, const QString &why)
@@ -15,8 +19,25 @@ namespace {
 }
 } // namespace
 
+qint64 TDataFileReader::MaxSize()
+{
+    return DataHeaderSize + MaxRuns * qint64(TSequence::QuadTableSize) * qint64(sizeof(TDataRecord));
+}
+
 void TDataFileReader::Read(const QString &path)
 {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        throw ETarnelError(QStringLiteral("%1: %2").arg(path, qt_error_string(errno)));
+    if (S_ISDIR(st.st_mode))
+        throw ETarnelError(QStringLiteral("%1: a folder, not a data file").arg(path));
+    if (!S_ISREG(st.st_mode))
+        throw ETarnelError(QStringLiteral("%1: not a regular file (a device, FIFO or socket), not read").arg(path));
+    if (qint64(st.st_size) > MaxSize())
+        throw ETarnelError(QStringLiteral("%1: %2 bytes, more than any data file holds (%3 bytes); not read")
+                               .arg(path)
+                               .arg(qint64(st.st_size))
+                               .arg(MaxSize()));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw ETarnelError(QStringLiteral("%1: %2").arg(path, file.errorString()));

@@ -16,8 +16,16 @@ class TDataFileReader {
 public:
     // Reads the file at path. Raises ETarnelError with the system's message
     // when it cannot be read, or with "<path>: not a data file (...)" when its
-    // bytes are not those of a data file.
+    // bytes are not those of a data file. Something that is not a regular
+    // file (a FIFO would block the open) or that is larger than MaxSize is
+    // refused before it is opened.
     void Read(const QString &path);
+
+    // A run writes one record per quadripole of the 16 000-entry table, and
+    // "SP only" runs append theirs to a file already measured: room for 64
+    // such runs, far beyond a field day and far below what memory holds.
+    static constexpr qint64 MaxRuns = 64;
+    static qint64 MaxSize();
     // The same on bytes already in memory; name is used in the messages.
     void Parse(QByteArrayView bytes, const QString &name);
 

@@ -60,10 +60,6 @@ TLineLayout::TLineLayout(std::vector<TPosition> positions)
         placed.push_back({dx * ux + dy * uy, p});
     }
     std::sort(placed.begin(), placed.end(), [](const TPlaced &a, const TPlaced &b) { return a.S < b.S; });
-    // Start at the end that comes first in x, then y: a line keeps its
-    // direction from one export to the next.
-    if (placed.back().P < placed.front().P)
-        std::reverse(placed.begin(), placed.end());
 
     std::vector<double> along(placed.size(), 0.0);
     for (std::size_t i = 1; i < placed.size(); ++i) {
@@ -114,6 +110,22 @@ int TLineLayout::IndexOf(const TPosition &p) const
     const auto it = std::lower_bound(Index.begin(), Index.end(), p,
                                      [](const std::pair<TPosition, int> &e, const TPosition &q) { return e.first < q; });
     return it != Index.end() && it->first == p ? it->second : -1;
+}
+
+void TLineLayout::Reverse()
+{
+    if (Sorted.size() < 2)
+        return;
+    std::reverse(Sorted.begin(), Sorted.end());
+    // Summed again from the new first electrode rather than subtracted from
+    // the total: the same line read from either end gives the same numbers.
+    std::vector<double> along(Sorted.size(), 0.0);
+    for (std::size_t i = 1; i < Sorted.size(); ++i)
+        along[i] = along[i - 1] + Horizontal(Sorted[i - 1], Sorted[i]);
+    Along = along;
+    for (std::size_t i = 0; i < Sorted.size(); ++i)
+        Index[i] = {Sorted[i], int(i)};
+    std::sort(Index.begin(), Index.end());
 }
 
 double TLineLayout::MinSpacing() const

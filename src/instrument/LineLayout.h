@@ -27,13 +27,16 @@ public:
     // Why the positions are not one line; empty for a line.
     const QString &NotALine() const { return Why; }
 
-    // The positions from one end of the line to the other (the end nearer
-    // the first electrode of the survey's x, y order comes first).
+    // The positions from one end of the line to the other. Which end comes
+    // first is the caller's choice (Reverse): centimetres of noise must not
+    // turn a line around, so no rule of coordinates decides it here.
     const std::vector<TPosition> &Ordered() const { return Sorted; }
     // Cumulative horizontal distance from the first electrode, in metres.
     const std::vector<double> &Distances() const { return Along; }
     // 0-based place of p in Ordered(), -1 when p is not one of them.
     int IndexOf(const TPosition &p) const;
+    // Puts the other end first; distances then run from that end.
+    void Reverse();
     // Smallest distance between neighbours along the line; 1 when there is
     // no pair.
     double MinSpacing() const;

@@ -33,12 +33,47 @@ public:
         BadRho = 1u << 3,
         Reciprocal = 1u << 4,
         BadElectrode = 1u << 5,
+        NoGeometry = 1u << 6,
     };
-    static constexpr int FlagCount = 6;
+    static constexpr int FlagCount = 7;
     static const char *FlagName(int bit);
     static QString FlagNames(unsigned flags); // joined by '|'
 
     using TPoint = std::array<float, 3>;
+
+    // K from the four positions, remote electrodes (|x| or |y| at 99999 or
+    // more) contributing nothing; 0 when the geometry gives none: the
+    // potential electrodes null-coupled, or an electrode used twice.
+    static double GeometricFactor(const TDataRecord &r);
+    static bool IsRemote(const TPoint &p);
+
+    // The error of a reading as its reciprocals show it, from the pairs binned
+    // by |R| (consecutive bins of equal counts): err(|R|) = P + Q / |R| with P
+    // and Q never negative, fitted to the bins' errors (root mean square of
+    // the pairs), and never below the error of the bin |R| falls in (or the
+    // nearest) and of its two neighbours, nor below Floor. For the resistance
+    // P is the relative term and Q the absolute term in ohm (err relative);
+    // for the chargeability both are mV/V.
+    struct TErrorModel {
+        struct TBin {
+            double Low = 0, High = 0; // |R| range of the pairs, ohm
+            double MeanR = 0;         // ohm
+            double MeanError = 0;     // root mean square: relative for R, mV/V for M
+            int Pairs = 0;
+        };
+        double P = 0, Q = 0;
+        double Floor = 0;
+        std::vector<TBin> Bins;
+        bool Valid() const { return !Bins.empty(); }
+        double Fitted(double absR) const;
+        double Observed(double absR) const;
+        // What an export writes: the largest of the fit, the bin and the floor.
+        double Error(double absR) const;
+    };
+    // The smallest relative error written for a resistance: a reading that
+    // reciprocals show exact still gets some error, or an inversion gives it
+    // infinite weight.
+    static constexpr double RelativeFloor = 0.001;
 
     explicit TQualityControl(TQualitySettings settings = {}) : Settings(settings) {}
     void SetSettings(const TQualitySettings &s) { Settings = s; }
@@ -56,8 +91,11 @@ public:
     int Count(int bit) const;
     // Reciprocal errors (%) of every pair found, and |R| mean and |R1 - R2| of each.
     const std::vector<double> &ReciprocalErrors() const { return Errors; }
-    // err = A + B |R| by least squares over the pairs; false without two pairs.
-    bool ErrorModel(double &a, double &b) const;
+    // Resistance error; invalid without two pairs.
+    TErrorModel ResistanceModel() const;
+    // Chargeability error (mV/V, absolute); invalid without two pairs that
+    // both carry a chargeability.
+    TErrorModel ChargeabilityModel() const;
     // Electrodes by the number of flagged records using them, most first.
     std::vector<std::pair<TPoint, int>> WorstElectrodes(std::size_t count) const;
     static double Percentile(std::vector<double> v, double p);
@@ -70,7 +108,16 @@ private:
     int Pair = -1;
     std::vector<TKey> Keys;
     void Count(const TKey &key);
-    std::map<TKey, std::pair<double, std::size_t>> Seen; // R and record index
-    std::vector<double> Errors, PairR, PairDiff;
+    struct TSeen {
+        double R = 0, M = 0;
+        std::size_t Index = 0;
+    };
+    std::map<TKey, TSeen> Seen;
+    struct TPair {
+        double R = 0, RelError = 0; // mean |R|, |R1 - R2| / mean
+        double MDiff = -1;          // |M1 - M2|; -1 without both chargeabilities
+    };
+    std::vector<double> Errors;
+    std::vector<TPair> Pairs;
     std::map<TPoint, int> ElectrodeFlagged;
 };

@@ -4,7 +4,9 @@
 #include "base/TarnelError.h"
 #include "base/UserInterface.h"
 #include "instrument/DataExporter.h"
+#include "instrument/VoltixPro.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFileDialog>
@@ -35,10 +37,14 @@ TExportBox::TExportBox(TShell &shell, QWidget *parent) : QWidget(parent), Shell(
     for (const TFormatChoice &c : Choices)
         ExportFormatCB->addItem(QString::fromLatin1(c.Name));
     ExportFormatCB->setToolTip(QStringLiteral("Format of the export"));
+    ExportReverseCb = new QCheckBox(QStringLiteral("Reverse"), this);
+    ExportReverseCb->setObjectName(QStringLiteral("ExportReverseCb"));
+    ExportReverseCb->setToolTip(QStringLiteral("Number the line from its other end"));
     ExportBtn = new QPushButton(QStringLiteral("Export…"), this);
     ExportBtn->setObjectName(QStringLiteral("ExportBtn"));
     ExportBtn->setToolTip(QStringLiteral("Write the acquisition data file for a processing program"));
     l->addWidget(ExportFormatCB);
+    l->addWidget(ExportReverseCb);
     l->addWidget(ExportBtn);
     SaveDialog = [this](const QString &caption, const QString &start, const QString &filter, const QString &suffix) {
         QFileDialog dialog(this, caption, start, filter);
@@ -74,7 +80,20 @@ void TExportBox::ExportBtnClick()
     try {
         TExportQuality quality;
         quality.Settings = TQualitySettings::FromConfig(Shell.CurrentValues());
-        const TExportResult result = ExportDataFile(dataFile, choice.Format, path, true, {}, quality);
+        TExportOptions options;
+        options.Reverse = ExportReverseCb->isChecked();
+        // The loaded survey's numbers, used when they name every electrode of
+        // the data file (another survey's do not).
+        options.Numbers = FieldNumbersOf(*Shell.Model);
+        const QString survey =
+            !Shell.State.CoordinateFile.isEmpty() ? Shell.State.CoordinateFile : Shell.State.QuadripoleFile;
+        options.NumbersFrom = survey.isEmpty() ? QStringLiteral("the survey") : QFileInfo(survey).fileName();
+        const TExportResult result = ExportDataFile(dataFile, choice.Format, path, true, options, quality);
+        if (!result.Warning.isEmpty()) {
+            Shell.EventLog.SetColor(LogColor::Maroon);
+            Shell.EventLog.AddStamped(result.Warning);
+            Shell.EventLog.SetColor(LogColor::Black);
+        }
         QString text = QStringLiteral("Exported %1 records to %2").arg(result.Written).arg(path);
         if (result.LeftOut > 0)
             text += QStringLiteral(" (%1 record%2 without a current, with Rho <= 0, without a geometric factor or with damaged values left out)")
@@ -85,6 +104,8 @@ void TExportBox::ExportBtnClick()
         Shell.EventLog.AddStamped(text);
         if (!result.ElectrodesPath.isEmpty())
             Shell.EventLog.AddStamped(QStringLiteral("Electrode positions written to %1").arg(result.ElectrodesPath));
+        if (!result.Numbering.isEmpty())
+            Shell.EventLog.AddStamped(QStringLiteral("Export: %1").arg(result.Numbering));
     } catch (const ETarnelError &e) {
         Shell.EventLog.SetColor(LogColor::Red);
         Shell.EventLog.AddStamped(QStringLiteral("Export failed: ") + e.Message());

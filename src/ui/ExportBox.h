@@ -1,10 +1,12 @@
 #pragma once
 // "Export…" beside the data file on the Configuration page: the data file in
-// the format of a processing tool, chosen in ExportFormatCB.
+// the format of a processing tool, chosen in ExportFormatCB. The loaded
+// survey gives the electrodes their field numbers.
 #include <QWidget>
 
 #include <functional>
 
+class QCheckBox;
 class QComboBox;
 class QPushButton;
 class TShell;
@@ -20,6 +22,8 @@ public:
     void ExportBtnClick();
 
     QComboBox *ExportFormatCB;
+    // Numbers a line from its other end.
+    QCheckBox *ExportReverseCb;
     QPushButton *ExportBtn;
 
 private:

@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 
@@ -203,7 +205,9 @@ TEST_F(TCliFixture, qcNamesTheBadElectrodesFirst)
     EXPECT_EQ(lines[0], "records 30");
     EXPECT_EQ(lines[1], QString("flag high_q %1").arg(highQ));
     EXPECT_EQ(highQ, 10);
-    EXPECT_TRUE(lines.contains("reciprocals 0 median 0.000 p95 0.000")) << r.Out.toStdString();
+    // No pair: no spread to state, nor a model.
+    EXPECT_TRUE(lines.contains("reciprocals 0")) << r.Out.toStdString();
+    EXPECT_FALSE(r.Out.contains("median") || r.Out.contains("errormodel")) << r.Out.toStdString();
     const QStringList worst = lines.filter(QRegularExpression("^electrode "));
     ASSERT_GE(worst.size(), 2);
     EXPECT_EQ(worst[0], "electrode 70 0 0 flagged 10") << r.Out.toStdString();
@@ -273,6 +277,54 @@ TEST_F(TCliFixture, sequenceWithReciprocalsAndTheirErrors)
             EXPECT_LT(median, 0.001) << "reciprocal readings agree";
         else
             EXPECT_TRUE(median > 0.05 && median < 3) << "about the noise: " << median;
+        if (QString(noise) == "0")
+            continue;
+        // The error model: an absolute term never negative, and no exported
+        // err below what the reciprocals show, binned by |R| here.
+        const QRegularExpressionMatch model = QRegularExpression("\nerrormodel (\\S+) (\\S+)\n").match(r.Out);
+        ASSERT_TRUE(model.hasMatch()) << r.Out.toStdString();
+        EXPECT_GE(model.captured(1).toDouble(), 0.0) << "absolute term";
+        r = Run({"export", Tmp.path() + "/out.bin", "--format", "unified", "-o", "-"});
+        ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+        const QStringList lines = r.Out.split('\n');
+        const qsizetype header = lines.indexOf(QRegularExpression("^# a b m n .*err"));
+        ASSERT_GE(header, 0) << r.Out.toStdString();
+        const QStringList tokens = lines[header].mid(2).split(' ');
+        struct TRow {
+            QStringList Abmn;
+            double R, Err;
+        };
+        std::vector<TRow> rows;
+        for (qsizetype i = header + 1; i < lines.size() && lines[i] != "0"; ++i) {
+            const QStringList cells = lines[i].section('#', 0, 0).simplified().split(' ');
+            rows.push_back({cells.mid(0, 4), std::abs(cells[tokens.indexOf("r")].toDouble()),
+                            cells[tokens.indexOf("err")].toDouble()});
+        }
+        struct TPair {
+            double R, Error;
+        };
+        std::vector<TPair> pairs;
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            for (std::size_t j = i + 1; j < rows.size(); ++j) {
+                const auto set = [](QString a, QString b) { return a.toInt() < b.toInt() ? a + ' ' + b : b + ' ' + a; };
+                const QStringList &x = rows[i].Abmn, &y = rows[j].Abmn;
+                if (set(x[0], x[1]) == set(y[2], y[3]) && set(x[2], x[3]) == set(y[0], y[1])) {
+                    const double mean = (rows[i].R + rows[j].R) / 2;
+                    pairs.push_back({mean, std::abs(rows[i].R - rows[j].R) / mean});
+                }
+            }
+        ASSERT_EQ(pairs.size(), 44u);
+        std::sort(pairs.begin(), pairs.end(), [](const TPair &a, const TPair &b) { return a.R < b.R; });
+        for (std::size_t b = 0; b < 4; ++b) {
+            double mean = 0;
+            for (std::size_t i = 11 * b; i < 11 * b + 11; ++i)
+                mean += pairs[i].Error / 11;
+            for (const TRow &row : rows) {
+                if (row.R >= pairs[11 * b].R && row.R <= pairs[11 * b + 10].R) {
+                    EXPECT_GE(row.Err, 0.8 * mean) << "|R| " << row.R << " in bin " << b;
+                }
+            }
+        }
     }
 }
 

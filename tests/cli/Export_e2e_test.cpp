@@ -11,6 +11,8 @@
 
 #include <cstring>
 
+#include <sys/stat.h>
+
 namespace {
 struct TRun {
     int Status = -1;
@@ -71,8 +73,9 @@ TEST(ExportCommand, writesBesideTheDataFileOrToStdoutAndRefusesOtherFiles)
     ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
     EXPECT_EQ(Read(tmp.path() + "/Line 4_protocol.dat"), "1\n1 1 4 2 3 0.4\n");
     EXPECT_EQ(Read(tmp.path() + "/Line 4_electrodes.csv"),
-              "number,x_m,y_m,z_m,distance_m,note\n1,0.0,0.0,0.0,0.0,\n2,5.0,0.0,0.0,5.0,\n"
-              "3,10.0,0.0,0.0,10.0,\n4,15.0,0.0,0.0,15.0,\n");
+              "label,x,y,z,remote,distance,electrode\n1,0.0,0.0,0.0,0,0.0,\n2,5.0,0.0,0.0,0,5.0,\n"
+              "3,10.0,0.0,0.0,0,10.0,\n4,15.0,0.0,0.0,0,15.0,\n");
+    EXPECT_TRUE(r.Err.contains("nearest the first measured quadripole")) << r.Err.toStdString();
     EXPECT_TRUE(r.Err.contains("150 bytes are a partial or zero-filled record")) << r.Err.toStdString();
     EXPECT_TRUE(r.Err.contains("1 record without a current")) << r.Err.toStdString();
 
@@ -160,4 +163,55 @@ TEST(ExportCommand, aFullDiskExitsWithTheReasonAndKeepsThePreviousExport)
     EXPECT_EQ(r.Status, 1);
     EXPECT_TRUE(r.Err.contains(out.toUtf8() + ": No space left on device")) << r.Err.toStdString();
     EXPECT_EQ(Read(out), "an earlier export\n");
+}
+
+TEST(ExportCommand, filesThatHoldNoDataOrThatAreNoFileAreRefusedAndADamagedTableOnlyWarns)
+{
+    QTemporaryDir tmp;
+    const auto write = [&tmp](const QString &name, const QByteArray &bytes) {
+        QFile f(tmp.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return f.fileName();
+    };
+    const QString empty = write("Empty.bin", DataFile().left(1029));
+    const QString good = write("Good.bin", DataFile());
+    write("Good_Resistance.csv", "electrode,x,y,z,kohm,status\r\n1,0,0,0,torn");
+    const QString fifo = tmp.filePath("Fifo.bin");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString huge = tmp.filePath("Huge.bin");
+    {
+        QFile big(huge);
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(qint64(3) << 30)); // sparse
+    }
+    const struct {
+        const char *Name;
+        QStringList Args;
+        int Status;
+        const char *Err;
+    } cases[] = {
+        {"qc, no record", {"qc", empty}, 1, "no record to judge"},
+        {"export, no record", {"export", empty, "--format", "csv", "-o", "-"}, 1, "no records to export"},
+        {"qc, a FIFO", {"qc", fifo}, 1, "not a regular file"},
+        {"export, a FIFO", {"export", fifo, "--format", "csv", "-o", "-"}, 1, "not a regular file"},
+        {"qc, 3 GB", {"qc", huge}, 1, "more than any data file holds"},
+        {"export, 3 GB", {"export", huge, "--format", "csv", "-o", "-"}, 1, "more than any data file holds"},
+        {"qc, a folder", {"qc", tmp.path()}, 1, "a folder"},
+        {"qc, damaged table", {"qc", good}, 0, "Good_Resistance.csv: line 2"},
+        {"export, damaged table", {"export", good, "--format", "protocol", "-o", tmp.filePath("p.dat")}, 0,
+         "Good_Resistance.csv: line 2"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        QProcess p;
+        p.start(QStringLiteral(TARNELPRO_CLI_PATH), c.Args);
+        ASSERT_TRUE(p.waitForFinished(20000)) << "read the FIFO or the whole file";
+        EXPECT_EQ(p.exitCode(), c.Status);
+        const QByteArray err = p.readAllStandardError();
+        EXPECT_TRUE(err.contains(c.Err)) << err.toStdString();
+        if (c.Status == 0) {
+            EXPECT_TRUE(err.contains("without bad_electrode")) << err.toStdString();
+        }
+    }
+    EXPECT_EQ(Read(tmp.filePath("p.dat")), "1\n1 1 4 2 3 0.4\n");
 }

@@ -18,6 +18,15 @@
 #include <numbers>
 
 namespace {
+TExportOptions Opt(bool line, TIpColumn ip = TIpColumn::None, double phasePerChargeability = 0)
+{
+    TExportOptions o;
+    o.Line = line;
+    o.Ip = ip;
+    o.PhasePerChargeability = phasePerChargeability;
+    return o;
+}
+
 using TPos = std::array<double, 3>;
 constexpr float Far = 99999.0f;
 
@@ -190,14 +199,25 @@ TUnified ReadUnified(const QByteArray &text)
     return u;
 }
 
-// --- R2 protocol: the data count, then "index e1 e2 e3 e4 R"; the electrode
-// list written beside it gives each number's position.
+// --- R2 protocol, as its manual describes it: the data count, then
+// "index e1 e2 e3 e4 R" for a 2-D line, or "index s1 e1 s2 e2 s3 e3 s4 e4 R"
+// (a string and an electrode number each) in the 3-D layout. The electrode
+// list written beside it is a CSV whose columns are read by name: label
+// (what the protocol's electrode columns hold: "e", or "s e" in 3-D), x, y,
+// z and remote.
 struct TProtocolRow {
     int Electrode[4];
     double R;
 };
 
-std::vector<TProtocolRow> ReadProtocol(const QByteArray &text)
+// Labels as numbers: string s, electrode e is 1000 s + e.
+int LabelKey(const QByteArray &label)
+{
+    const QList<QByteArray> parts = label.simplified().split(' ');
+    return parts.size() == 2 ? 1000 * int(Num(parts[0])) + int(Num(parts[1])) : int(Num(label));
+}
+
+std::vector<TProtocolRow> ReadProtocol(const QByteArray &text, bool *threeD = nullptr)
 {
     const auto lines = Lines(text);
     const int count = int(Num(lines[0]));
@@ -205,9 +225,17 @@ std::vector<TProtocolRow> ReadProtocol(const QByteArray &text)
     std::vector<TProtocolRow> rows;
     for (int i = 1; i < lines.size(); ++i) {
         const QList<QByteArray> cells = lines[i].simplified().split(' ');
-        EXPECT_EQ(cells.size(), 6);
+        EXPECT_TRUE(cells.size() == 6 || cells.size() == 10) << lines[i].toStdString();
+        const bool layout3d = cells.size() == 10;
+        if (threeD)
+            *threeD = layout3d;
         EXPECT_EQ(Num(cells[0]), i);
-        rows.push_back({{int(Num(cells[1])), int(Num(cells[2])), int(Num(cells[3])), int(Num(cells[4]))}, Real(cells[5])});
+        TProtocolRow row {};
+        for (int e = 0; e < 4; ++e)
+            row.Electrode[e] = layout3d ? 1000 * int(Num(cells[1 + 2 * e])) + int(Num(cells[2 + 2 * e]))
+                                        : int(Num(cells[1 + e]));
+        row.R = Real(cells.back());
+        rows.push_back(row);
     }
     return rows;
 }
@@ -215,6 +243,7 @@ std::vector<TProtocolRow> ReadProtocol(const QByteArray &text)
 struct TElectrodeList {
     std::map<int, TPos> Position;
     std::map<int, bool> Remote;
+    std::map<int, QByteArray> Field; // the field electrode number, as written
 };
 
 TElectrodeList ReadElectrodes(const QByteArray &csv)
@@ -222,13 +251,25 @@ TElectrodeList ReadElectrodes(const QByteArray &csv)
     TElectrodeList list;
     const auto lines = Lines(csv);
     const QList<QByteArray> names = lines[0].split(',');
-    EXPECT_EQ(names.mid(0, 4), (QList<QByteArray>{"number", "x_m", "y_m", "z_m"}));
+    const auto column = [&names](const char *name) {
+        const qsizetype i = names.indexOf(name);
+        EXPECT_GE(i, 0) << "no column " << name;
+        return i;
+    };
+    const qsizetype label = column("label"), x = column("x"), y = column("y"), z = column("z"),
+                    remote = column("remote"), field = names.indexOf("electrode");
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QList<QByteArray> cells = lines[i].split(',');
-        const int number = int(Num(cells[0]));
+        EXPECT_EQ(cells.size(), names.size());
+        const int number = LabelKey(cells[label]);
         EXPECT_EQ(list.Position.count(number), 0u) << "electrode " << number << " listed twice";
-        list.Position[number] = {Real(cells[1]), Real(cells[2]), Real(cells[3])};
-        list.Remote[number] = cells.back().startsWith("remote");
+        const TPos p = {Real(cells[x]), Real(cells[y]), Real(cells[z])};
+        for (const auto &[other, q] : list.Position)
+            EXPECT_NE(p, q) << "electrodes " << other << " and " << number << " at one place";
+        list.Position[number] = p;
+        list.Remote[number] = cells[remote] == "1";
+        if (field >= 0)
+            list.Field[number] = cells[field];
     }
     return list;
 }
@@ -343,7 +384,10 @@ void CheckLayout(const std::vector<TDataRecord> &records, bool line, double tole
     // Protocol: numbers and the electrode list beside it; pole-pole keeps the
     // remote current and the remote potential electrode apart.
     const TExportText protocol = exporter.Export(TExportFormat::Protocol);
-    const auto rows = ReadProtocol(protocol.Text);
+    bool threeD = false;
+    const auto rows = ReadProtocol(protocol.Text, &threeD);
+    EXPECT_EQ(threeD, !line) << "a grid in the 3-D layout, a line in the 2-D one";
+    EXPECT_EQ(protocol.Electrodes, exporter.ProtocolElectrodes());
     const TElectrodeList list = ReadElectrodes(exporter.ProtocolElectrodes());
     std::size_t row = 0;
     for (const TDataRecord &r : records) {
@@ -439,7 +483,7 @@ TEST(DataExporter, linesInAnyDirectionGiveTheirTrueGeometricFactors)
         const TDataExporter exporter(records, "x");
         EXPECT_TRUE(exporter.Layout().IsLine()) << exporter.Layout().NotALine().toStdString();
         // Unified --line: distance along the line and elevation.
-        const TDataExporter alongLine(records, "x", TExportOptions{true});
+        const TDataExporter alongLine(records, "x", Opt(true));
         const TUnified u = ReadUnified(alongLine.Export(TExportFormat::Unified).Text);
         EXPECT_EQ(u.Dimensions, 2);
         EXPECT_EQ(u.Electrodes.front()[0], 0.0);
@@ -468,6 +512,18 @@ TEST(DataExporter, remoteElectrodesGiveEachToolTheRightArray)
         std::vector<TDataRecord> records = Survey(e);
         records.push_back(Make({tc.A, tc.B, tc.M, tc.N, 30, 80}, 0, 1));
         CheckLayout(records, true);
+        // A tool that places each electrode where the list says, remote ones
+        // too, gets the pole's K: the remotes stand far apart, not on one spot.
+        const TDataExporter exporter(records, "x");
+        const TExportText protocol = exporter.Export(TExportFormat::Protocol);
+        const TElectrodeList list = ReadElectrodes(protocol.Electrodes);
+        const TProtocolRow last = ReadProtocol(protocol.Text).back();
+        std::vector<TPos> placed;
+        for (const int n : last.Electrode)
+            placed.push_back(list.Position.at(n));
+        const double k = KOf(placed, {false, false, false, false});
+        EXPECT_TRUE(std::isfinite(k));
+        EXPECT_NEAR(k, DataK(records.back()), 1e-3 * std::fabs(DataK(records.back())));
         const TRes2d res = ReadRes2dinv(TDataExporter(records, "x").Export(TExportFormat::Res2dinv).Text);
         EXPECT_EQ(res.Rows.back().Electrodes.size(), std::size_t(tc.Res2dElectrodes));
         EXPECT_EQ(TDataExporter(records, "x").Electrodes().size(), e.size());
@@ -511,7 +567,7 @@ TEST(DataExporter, layoutsThatAreNotOneLineAreRefusedForRes2dinvAndKeptIn3dByUni
         } catch (const ETarnelError &err) {
             EXPECT_TRUE(err.Message().contains("unified")) << err.Message().toStdString();
         }
-        EXPECT_THROW(TDataExporter(records, "x", TExportOptions{true}).Export(TExportFormat::Unified), ETarnelError);
+        EXPECT_THROW(TDataExporter(records, "x", Opt(true)).Export(TExportFormat::Unified), ETarnelError);
     }
 }
 
@@ -586,8 +642,8 @@ TEST(DataExporter, unifiedIpColumnSaysWhatItHolds)
         const char *Note;
     } cases[] = {
         {{}, nullptr, "ip left out"},
-        {{false, TIpColumn::Chargeability}, "12.5", "chargeability M in mV/V"},
-        {{false, TIpColumn::Phase, 0.5}, "6.25", "phase in mrad"},
+        {Opt(false, TIpColumn::Chargeability), "12.5", "chargeability M in mV/V"},
+        {Opt(false, TIpColumn::Phase, 0.5), "6.25", "phase in mrad"},
     };
     for (const auto &c : cases) {
         const QByteArray text = TDataExporter(records, "x", c.Options).Export(TExportFormat::Unified).Text;
@@ -657,14 +713,19 @@ TEST(DataExporter, qcColumnAndTheReciprocalsErrorModel)
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(csv[i + 1].split(',')[qc], expected[i]) << i;
 
-    // err = (A + B |R|) / |R|, the line through the pairs' (mean |R|, |R1 - R2|).
+    // err is the judge's resistance model at each |R|, as qc states it.
+    TQualityControl judge;
+    for (const TDataRecord &rec : records)
+        judge.Add(rec);
+    const auto model = judge.ResistanceModel();
     const double r[] = {0.50, 0.51, 0.20, 0.26};
-    const double x1 = (r[0] + r[1]) / 2, y1 = r[1] - r[0], x2 = (r[2] + r[3]) / 2, y2 = r[3] - r[2];
-    const double b = (y2 - y1) / (x2 - x1), a = y1 - b * x1;
     const TUnified u = ReadUnified(exporter.Export(TExportFormat::Unified).Text);
     ASSERT_TRUE(u.Tokens.contains("err"));
-    for (int i = 0; i < 4; ++i)
-        EXPECT_NEAR(Real(u.Data[std::size_t(i)].at("err")), (a + b * r[i]) / r[i], 1e-5) << i;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_NEAR(Real(u.Data[std::size_t(i)].at("err")), model.Error(r[i]), 1e-6) << i;
+        // Never below the pair's own disagreement: 2 % and 26 %.
+        EXPECT_GE(Real(u.Data[std::size_t(i)].at("err")), i < 2 ? 0.0198 : 0.26) << i;
+    }
     // Without reciprocals there is no error model and no column.
     records.resize(1);
     EXPECT_FALSE(ReadUnified(TDataExporter(records, "x").Export(TExportFormat::Unified).Text).Tokens.contains("err"));
@@ -771,4 +832,87 @@ TEST(DataExporter, aFullDiskKeepsEveryPreviousExport)
     }
     // No temporary file is left behind.
     EXPECT_EQ(QDir(fs.Path()).entryList(QDir::Files).size(), earlier.size() + 2);
+}
+
+TEST(DataExporter, aProtocolExportThatDoesNotFitKeepsBothPreviousFiles)
+{
+    TSmallFs fs(256 * 1024);
+    if (!fs.Mounted())
+        GTEST_SKIP() << TSmallFs::SkipReason;
+    const QString data = fs.File("Line.bin");
+    WriteDataFileHeader(data, "Profile A", QDateTime::currentDateTime(), QLocale::c());
+    // Enough records for a protocol file of two pages; its electrode list
+    // takes one.
+    std::vector<TDataRecord> records;
+    for (int i = 0; i < 20; ++i)
+        for (const TDataRecord &r : Survey(Line({0, 0, 0}, 2, 0, 0, 8)))
+            records.push_back(r);
+    AppendDataRecords(data, records);
+    const QString protocol = fs.File("Line_protocol.dat"), electrodes = fs.File("Line_electrodes.csv");
+    for (const QString &path : {protocol, electrodes}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("the earlier pair\n");
+    }
+    // Room for one page: the electrode list would fit, the protocol file not.
+    fs.Fill();
+    QFile ballast(fs.File("ballast"));
+    ASSERT_TRUE(ballast.resize(ballast.size() - 4096));
+    try {
+        ExportDataFile(data, TExportFormat::Protocol, protocol, true);
+        ADD_FAILURE() << "export on a nearly full disk reported success";
+    } catch (const ETarnelError &err) {
+        EXPECT_TRUE(err.Message().contains(protocol) && err.Message().contains(electrodes)) << err.Message().toStdString();
+    }
+    for (const QString &path : {protocol, electrodes}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), "the earlier pair\n") << path.toStdString();
+    }
+    EXPECT_EQ(QDir(fs.Path()).entryList(QDir::Files | QDir::Hidden).size(), 4) << "no staging file left";
+}
+
+TEST(DataExporter, aLineKeepsItsDirectionWhateverTheNoiseAcrossIt)
+{
+    // A north-south line, eastings with centimetres of GPS noise; the second
+    // survey's noise mirrored, so that the end that comes first in x changes.
+    const float noise[] = {0.01f, -0.02f, 0.0f, 0.015f, -0.01f, 0.02f, -0.005f, -0.012f};
+    const auto survey = [&noise](float sign) {
+        std::vector<TPos> e;
+        for (int i = 0; i < 8; ++i)
+            e.push_back({500.0 + sign * noise[i], 1000.0 + 5.0 * i, 0});
+        return Survey(e);
+    };
+    const auto first = survey(1), second = survey(-1);
+    ASSERT_NE(first[0].Coords[0] < first[0].Coords[1], second[0].Coords[0] < second[0].Coords[1]);
+    for (const bool reverse : {false, true}) {
+        TExportOptions options = Opt(true);
+        options.Reverse = reverse;
+        for (const auto format : {TExportFormat::Protocol, TExportFormat::Res2dinv, TExportFormat::Unified}) {
+            const QByteArray a = TDataExporter(first, "x", options).Export(format).Text;
+            EXPECT_EQ(a, TDataExporter(second, "x", options).Export(format).Text) << TDataExporter::NameOf(format).toStdString();
+        }
+        // Without a survey the line starts where the first reading is.
+        const TDataExporter exporter(first, "x", options);
+        EXPECT_EQ(exporter.Electrodes().front()[1], reverse ? 1035.0f : 1000.0f);
+    }
+
+    // With the survey's numbers, electrode 1 at the north end: the line
+    // starts there, and the list keeps each field number.
+    TExportOptions numbered;
+    for (int i = 0; i < 8; ++i)
+        numbered.Numbers.push_back({{float(500.0 + noise[i]), float(1000.0 + 5.0 * i), 0.0f}, 8 - i});
+    numbered.NumbersFrom = "Line.txt";
+    const TDataExporter exporter(first, "x", numbered);
+    EXPECT_TRUE(exporter.FieldNumbered());
+    EXPECT_EQ(exporter.Electrodes().front()[1], 1035.0f);
+    EXPECT_TRUE(exporter.Numbering().contains("Line.txt")) << exporter.Numbering().toStdString();
+    const TElectrodeList list = ReadElectrodes(exporter.Export(TExportFormat::Protocol).Electrodes);
+    for (int label = 1; label <= 8; ++label)
+        EXPECT_EQ(list.Field.at(label), QByteArray::number(label)) << label;
+    const auto csv = Lines(exporter.Export(TExportFormat::Csv).Text);
+    const qsizetype a = csv[0].split(',').indexOf("a_electrode");
+    ASSERT_GE(a, 0);
+    EXPECT_EQ(csv[1].split(',')[a], "8") << "the first reading injects at the south end";
+    EXPECT_EQ(Lines(exporter.Export(TExportFormat::Unified).Text)[2], "499.988 1035.0 0.0 # electrode 1");
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -115,6 +116,60 @@ TEST_F(TExportWindowFixture, exportWritesTheChosenFormatAndReportsAFileThatIsNot
     EXPECT_EQ(title, "Export");
     EXPECT_TRUE(LogHas("Export failed: "));
     EXPECT_FALSE(QFile::exists(answer));
+}
+
+TEST_F(TExportWindowFixture, reverseNumbersTheLineFromItsOtherEndAndTheSurveyNamesTheElectrodes)
+{
+    auto *box = Window->findChild<TExportBox *>("ExportBox");
+    ASSERT_NE(box, nullptr);
+    const QString bin = Tmp.path() + "/line.bin";
+    WriteDataFileHeader(bin, "", QDateTime::currentDateTime(), QLocale::c());
+    TDataRecord r;
+    r.Ten = 10;
+    r.Version = 3;
+    r.Coords = {0, 15, 5, 10, 0, 0, 0, 0, 0, 0, 0, 0};
+    r.Vp = 20;
+    r.In = 100;
+    r.Rho = 25;
+    const TDataRecord records[] = {r};
+    AppendDataRecords(bin, records);
+    Window->Controller().State.AcquisitionFile = bin;
+    const QString out = Tmp.path() + "/line_protocol.dat", list = Tmp.path() + "/line_electrodes.csv";
+    box->SaveDialog = [&](const QString &, const QString &, const QString &, const QString &) { return out; };
+    box->ExportFormatCB->setCurrentIndex(2);
+    const auto firstRow = [&list] {
+        QFile f(list);
+        return f.open(QIODevice::ReadOnly) ? f.readAll().split('\n').value(1) : QByteArray();
+    };
+    const auto run = [&] {
+        // Replacing the electrode list is asked about: yes.
+        Answer(
+            [](QMessageBox &b) {
+                for (const auto button : {QMessageBox::Yes, QMessageBox::Ok})
+                    if (b.button(button))
+                        return static_cast<QAbstractButton *>(b.button(button));
+                return b.buttons().first();
+            },
+            [&] { box->ExportBtn->click(); });
+    };
+    run();
+    EXPECT_EQ(firstRow(), "1,0.0,0.0,0.0,0,0.0,");
+    EXPECT_TRUE(LogHas("nearest the first measured quadripole"));
+    box->ExportReverseCb->setChecked(true);
+    run();
+    EXPECT_EQ(firstRow(), "1,15.0,0.0,0.0,0,0.0,");
+
+    // A loaded survey numbers the electrodes, 1 at x = 15 here.
+    const QString coords = Tmp.path() + "/coords.txt";
+    QFile c(coords);
+    ASSERT_TRUE(c.open(QIODevice::WriteOnly));
+    c.write("# Num X Y Z\r\n4 0 0 0\r\n3 5 0 0\r\n2 10 0 0\r\n1 15 0 0\r\n");
+    c.close();
+    ASSERT_EQ(Window->Controller().OpenCoordinateFile(coords), 4);
+    box->ExportReverseCb->setChecked(false);
+    run();
+    EXPECT_EQ(firstRow(), "1,15.0,0.0,0.0,0,0.0,1");
+    EXPECT_TRUE(LogHas("field numbers of coords.txt"));
 }
 
 TEST_F(TExportWindowFixture, exportOnAFullDiskShowsWhyAndKeepsThePreviousFile)
