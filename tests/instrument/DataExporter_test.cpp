@@ -840,7 +840,7 @@ TEST(DataExporter, aProtocolExportThatDoesNotFitKeepsBothPreviousFiles)
     if (!fs.Mounted())
         GTEST_SKIP() << TSmallFs::SkipReason;
     const QString data = fs.File("Line.bin");
-    WriteDataFileHeader(data, "Profile A", QDateTime::currentDateTime(), QLocale::c());
+    WriteDataFileHeader(data, "Profile A", QDateTime::currentDateTime());
     // Enough records for a protocol file of two pages; its electrode list
     // takes one.
     std::vector<TDataRecord> records;

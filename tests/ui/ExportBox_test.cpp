@@ -123,7 +123,7 @@ TEST_F(TExportWindowFixture, reverseNumbersTheLineFromItsOtherEndAndTheSurveyNam
     auto *box = Window->findChild<TExportBox *>("ExportBox");
     ASSERT_NE(box, nullptr);
     const QString bin = Tmp.path() + "/line.bin";
-    WriteDataFileHeader(bin, "", QDateTime::currentDateTime(), QLocale::c());
+    WriteDataFileHeader(bin, "", QDateTime::currentDateTime());
     TDataRecord r;
     r.Ten = 10;
     r.Version = 3;
