@@ -232,7 +232,8 @@ TEST_F(TFileSafety, everyCommandsOutputIsCheckedAndAFullOutputExitsWith1)
 
 TEST_F(TFileSafety, configSaveReplacesOnlyAConfigurationAndOnlyWhenAsked)
 {
-    const QString ini = Survey("127.0.0.1:1");
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Survey(sim.TcpAddress());
     const QString other = Tmp.path() + "/other.ini";
     const QByteArray otherBytes = "[Communication]\r\nPort=3\r\n";
     {
@@ -270,10 +271,12 @@ TEST_F(TFileSafety, configSaveReplacesOnlyAConfigurationAndOnlyWhenAsked)
         EXPECT_TRUE(r.Err.contains("cannot save \"" + other + "\": the file is read-only")) << r.Err.toStdString();
         EXPECT_EQ(Bytes(other), readOnly);
     }
+    // The run measures all the same, and says the configuration was not saved.
     r = Run({"acquire", "--config", other, "--save-config", "--yes", "--output", Tmp.path() + "/a.bin"});
     EXPECT_EQ(r.Status, 1);
-    EXPECT_TRUE(r.Err.contains("the file is read-only")) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("Can't save configuration \"" + other + "\": the file is read-only")) << r.Err.toStdString();
     EXPECT_EQ(Bytes(other), readOnly);
+    EXPECT_EQ(Size(Tmp.path() + "/a.bin"), 1029 + 30 * 304);
 }
 
 TEST_F(TFileSafety, aLinkSpeedSurvivesASaveAndIdentifyOpensThePortAtIt)

@@ -216,11 +216,23 @@ TEST(EventLog, aFullDiskKeepsTheEarlierLogAndSaysSo)
     EXPECT_FALSE(log.Save(data));
     EXPECT_EQ(errors, QStringList{"No space left on device"});
     EXPECT_TRUE(log.SaveFailed());
-    EXPECT_EQ(ReadAll(fs.File("Line1_Log.txt")), "an earlier session\r\n");
+    // What fits goes in, whole lines only; the rest waits for the next save.
+    const QByteArray kept = ReadAll(fs.File("Line1_Log.txt"));
+    EXPECT_TRUE(kept.startsWith("an earlier session\r\n"));
+    EXPECT_TRUE(kept.endsWith("\r\n"));
+    const qsizetype written = kept.count("a long day of measurements, line after line\r\n");
+    const bool headed = kept.contains("\r\n\r\n==== Tarnel Pro 2 V");
+    EXPECT_EQ(kept.count("\r\n"), written + (headed ? 3 : 1)) << "no torn line";
+    EXPECT_EQ(log.PendingLines(), 2000u - std::size_t(written));
+
     // A start on a full disk leaves no empty log behind.
+    const std::size_t pending = log.PendingLines();
     EXPECT_FALSE(log.Save(fs.File("Line2.bin")));
     EXPECT_FALSE(QFileInfo::exists(fs.File("Line2_Log.txt")));
-    EXPECT_EQ(log.PendingLines(), 2000u) << "kept for the next save";
+    EXPECT_EQ(log.PendingLines(), pending);
+    QFile::remove(fs.File("ballast"));
+    EXPECT_TRUE(log.Save(data));
+    EXPECT_EQ(ReadAll(fs.File("Line1_Log.txt")).count("a long day of measurements, line after line\r\n"), 2000);
 }
 
 TEST(EventLog, unwritableLogIsReportedOncePerPathAndTheLogGoesOn)
