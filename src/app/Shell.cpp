@@ -269,6 +269,8 @@ bool TShell::ConfigurationSaved(const QString &path, const QString &error)
 
 void TShell::SaveEventLog()
 {
+    if (HoldEventLog)
+        return;
     EventLog.Save(ScriptRunning && !WrittenDataFile.isEmpty() ? WrittenDataFile : State.AcquisitionFile);
 }
 

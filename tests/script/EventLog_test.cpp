@@ -198,7 +198,7 @@ TEST(EventLog, twoProgramsAppendingToOneLogKeepEveryLineOnceInOneEncoding)
 
 TEST(EventLog, aFullDiskKeepsTheEarlierLogAndSaysSo)
 {
-    TSmallFs fs(64 * 1024);
+    TSmallFs fs(256 * 1024);
     if (!fs.Mounted())
         GTEST_SKIP() << TSmallFs::SkipReason;
     const QString data = fs.File("Line1.bin");
