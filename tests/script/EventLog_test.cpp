@@ -193,7 +193,10 @@ TEST(EventLog, twoProgramsAppendingToOneLogKeepEveryLineOnceInOneEncoding)
         for (int i = 0; i < Lines; ++i)
             EXPECT_EQ((seen[QString::fromUtf8("Profil Süd, Łódź %1 line %2").arg(writer).arg(i)]), 1) << writer << ' ' << i;
     }
-    EXPECT_EQ(lines.size(), 2 * Lines + 2 + 1) << "the lines, two headers, one blank line before the second";
+    // Two sessions that start on an empty log at once may both go without the blank line.
+    const qsizetype blank = lines.count(QString());
+    EXPECT_LE(blank, 1);
+    EXPECT_EQ(lines.size(), 2 * Lines + 2 + blank) << "the lines and two headers, nothing else";
 }
 
 TEST(EventLog, aFullDiskKeepsTheEarlierLogAndSaysSo)
