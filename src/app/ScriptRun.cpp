@@ -53,6 +53,14 @@ void TShell::RunScriptedAcquisition(const QString &path)
         ~TUnlock() { Shell.UnlockDataFile(); }
     } unlock{*this};
     try {
+        // The event's lines (its script line, the link's, the run's) belong
+        // to the log of the file it writes; an event that fails before
+        // writing leaves them to the file written before.
+        struct THold {
+            bool &Held;
+            explicit THold(bool &held) : Held(held) { Held = true; }
+            ~THold() { Held = false; }
+        } hold{HoldEventLog};
         if (!QFileInfo(path).isFile())
             throw ETarnelError(QStringLiteral("Configuration file not found: ") + path);
         if (!LoadConfiguration(path))
@@ -80,6 +88,7 @@ void TShell::RunScriptedAcquisition(const QString &path)
         }
         EnsureLink();
         State.RunState = TRunState::Running;
+        HoldEventLog = false;
         if (RunAcquisition() == TRunEnd::Aborted)
             throw ETarnelError(QStringLiteral("Acquisition stopped by a battery or temperature alarm"));
         if (!State.DuplicateAcquisitionFile.isEmpty() && State.DuplicateAcquisition)

@@ -249,7 +249,14 @@ bool TShell::SaveConfiguration(const QString &path)
 {
     if (path.isEmpty())
         return true;
-    return ConfigurationSaved(path, TConfigFile::Write(path, CurrentValues()));
+    TConfigValues values = CurrentValues();
+    // The link's baud rates are no setting of the window: a copy under
+    // another name takes those of the current file (a file keeps its own).
+    if (TConfigValues current; path != State.ConfigFile && TConfigFile::Read(State.ConfigFile, values, current)) {
+        values.Speed = current.Speed;
+        values.HighSpeed = current.HighSpeed;
+    }
+    return ConfigurationSaved(path, TConfigFile::Write(path, values));
 }
 
 bool TShell::ConfigurationSaved(const QString &path, const QString &error)
@@ -262,6 +269,8 @@ bool TShell::ConfigurationSaved(const QString &path, const QString &error)
 
 void TShell::SaveEventLog()
 {
+    if (HoldEventLog)
+        return;
     EventLog.Save(ScriptRunning && !WrittenDataFile.isEmpty() ? WrittenDataFile : State.AcquisitionFile);
 }
 

@@ -336,6 +336,10 @@ public:
     // the name the next configuration brought back (SurveyA.bin) nor that of
     // an event that failed before writing anything.
     void SaveEventLog();
+    // Set while a scripted event prepares its data file (configuration,
+    // link): its lines wait for the file's log, or for the earlier file's
+    // when the event fails before writing.
+    bool HoldEventLog = false;
     // Set when the coordinate file named is missing or unreadable: no
     // acquisition starts then.
     QString CoordinateFault;

@@ -1,5 +1,7 @@
 #include "base/Cp1252.h"
 
+#include <QList>
+
 #include <array>
 
 namespace {
@@ -23,6 +25,34 @@ QString FromCp1252(QByteArrayView bytes)
             out.append(QChar(High[b - 0x80]));
         else
             out.append(QChar(static_cast<char16_t>(b)));
+    }
+    return out;
+}
+
+namespace {
+// The code page's byte for u, or -1.
+int Cp1252Byte(char32_t u)
+{
+    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
+        return int(u);
+    for (std::size_t i = 0; i < High.size(); ++i)
+        if (High[i] != 0 && High[i] == u)
+            return int(0x80 + i);
+    if (u >= 0x80 && u <= 0x9F && High[u - 0x80] == 0)
+        return int(u);
+    return -1;
+}
+} // namespace
+
+QByteArray ToCp1252Escaped(QStringView text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (const uint u : text.toUcs4()) {
+        if (const int b = Cp1252Byte(u); b >= 0)
+            out.append(static_cast<char>(b));
+        else
+            out.append("\\u{" + QByteArray::number(static_cast<qulonglong>(u), 16).toUpper() + '}');
     }
     return out;
 }

@@ -8,3 +8,6 @@
 QString FromCp1252(QByteArrayView bytes);
 // Characters outside the code page become '?'.
 QByteArray ToCp1252(const QString &text);
+// Characters outside the code page become their code point in hex, "ł" the
+// six characters \u{142}, so an 8-bit file keeps what it cannot hold readable.
+QByteArray ToCp1252Escaped(QStringView text);

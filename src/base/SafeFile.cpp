@@ -4,7 +4,15 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <mutex>
+
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,6 +87,60 @@ QString WriteInPlace(const QByteArray &target, QByteArrayView bytes)
     return ok ? QString() : Reason(error);
 }
 
+// Temporary files are ".tarnelpro-PID-XXXXXX": short whatever the target's
+// name (a name of 255 bytes still gets one), and telling which process made
+// them.
+constexpr char TempPrefix[] = ".tarnelpro-";
+
+// A temporary of ours is stale when the process that made it is gone and it
+// has not been written to for a minute (a folder shared with another
+// computer may hold one of its live writes), or when it is a day old.
+bool IsStaleTemp(int dirFd, const char *name, time_t now)
+{
+    const std::size_t prefix = sizeof(TempPrefix) - 1;
+    if (std::strncmp(name, TempPrefix, prefix) != 0)
+        return false;
+    const char *p = name + prefix;
+    long long pid = 0;
+    const char *digits = p;
+    while (*p >= '0' && *p <= '9' && p - digits < 10)
+        pid = pid * 10 + (*p++ - '0');
+    if (p == digits || *p != '-' || std::strlen(p + 1) != 6)
+        return false;
+    struct stat st {};
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    const time_t age = now - st.st_mtime;
+    const bool dead = pid > 0 && pid != ::getpid() && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+    return (dead && age > 60) || age > 24 * 3600;
+}
+
+// Removes what writes killed half way left in folder; looked at once a
+// minute per folder at most, a write is not slowed by a big folder.
+void RemoveStaleTemps(const QByteArray &folder)
+{
+    static std::mutex lock;
+    static std::map<QByteArray, std::chrono::steady_clock::time_point> looked;
+    const auto now = std::chrono::steady_clock::now();
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        auto [it, fresh] = looked.try_emplace(folder, now);
+        if (!fresh && now - it->second < std::chrono::minutes(1))
+            return;
+        it->second = now;
+    }
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir)
+        return;
+    const int dirFd = ::dirfd(dir);
+    const time_t wall = ::time(nullptr);
+    while (const dirent *entry = ::readdir(dir)) {
+        if (IsStaleTemp(dirFd, entry->d_name, wall))
+            ::unlinkat(dirFd, entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
 } // namespace
 
 QString TSafeFile::Write(const QString &path, QByteArrayView bytes)
@@ -95,9 +157,17 @@ QString TSafeFile::Write(const QString &path, QByteArrayView bytes)
     if (exists && !S_ISREG(old.st_mode))
         return WriteInPlace(target, bytes);
 
+    // A file made read-only is not replaced behind its back (a rename needs
+    // only the folder's permission, and root passes access() anyway).
+    if (exists && (old.st_mode & 0222) == 0)
+        return QStringLiteral("the file is read-only");
+    if (exists && ::access(target.constData(), W_OK) != 0)
+        return Reason(errno);
+
     const QFileInfo info(targetPath);
     const QByteArray folder = QFile::encodeName(info.absolutePath());
-    QByteArray temp = folder + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";
+    RemoveStaleTemps(folder);
+    QByteArray temp = folder + '/' + TempPrefix + QByteArray::number(qint64(::getpid())) + "-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return Reason(errno);
@@ -114,6 +184,9 @@ QString TSafeFile::Write(const QString &path, QByteArrayView bytes)
     }
 
     int error = 0;
+    // The owner and group stay too where the system lets us keep them.
+    if (exists)
+        (void)!::fchown(fd, old.st_uid, old.st_gid);
     bool ok = ::fchmod(fd, mode) == 0 || (error = errno, false);
     ok = ok && WriteAll(fd, bytes, &error) && Sync(fd, &error);
     if (::close(fd) != 0 && ok) {

@@ -13,8 +13,12 @@ public:
     // success, else the system's reason ("No space left on device"); on
     // failure the target keeps its previous bytes and no temporary file is
     // left behind. A symbolic link is followed: the file it names is replaced
-    // and the link stays. A target that is not a regular file (a device such
-    // as /dev/null) is written in place.
+    // and the link stays; the file keeps its permissions (and its owner and
+    // group where the system allows). A file made read-only is not replaced
+    // ("the file is read-only"). A target that is not a regular file (a device
+    // such as /dev/null) is written in place. Temporaries that a killed write
+    // left in the folder (the program's own pattern, their process gone) are
+    // removed on the way.
     [[nodiscard]] static QString Write(const QString &path, QByteArrayView bytes);
 
     // Appends bytes to path (created when missing, unless create is false),

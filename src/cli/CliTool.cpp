@@ -6,11 +6,61 @@
 #include <clocale>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <map>
 
+#include <unistd.h>
+
 namespace {
+// Standard output as the commands use it, through stdio, on a stream that
+// remembers why a write failed: a full disk or /dev/full under a redirection
+// must end in exit status 1 with the system's reason, never in 0 over a
+// truncated file.
+int OutputError = 0;
+
+ssize_t WriteOutput(void *, const char *bytes, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(STDOUT_FILENO, bytes + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (OutputError == 0)
+                OutputError = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += size_t(n);
+    }
+    return ssize_t(done);
+}
+
+void CheckedStdout()
+{
+    cookie_io_functions_t io{};
+    io.write = WriteOutput;
+    FILE *out = ::fopencookie(nullptr, "w", io);
+    if (!out)
+        return;
+    // As the C library buffers a terminal and a file.
+    std::setvbuf(out, nullptr, ::isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, BUFSIZ);
+    std::fflush(stdout);
+    stdout = out;
+}
+
+// Flushes what the command wrote and says why it could not be written.
+int OutputChecked(int status)
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) || OutputError != 0) {
+        std::fprintf(stderr, "tarnelpro-cli: cannot write the output: %s\n",
+                     qPrintable(qt_error_string(OutputError != 0 ? OutputError : EIO)));
+        return status == 0 ? 1 : status;
+    }
+    return status;
+}
+
 void Usage(std::FILE *to)
 {
     std::fputs("usage: tarnelpro-cli <command> [options]\n"
@@ -63,6 +113,7 @@ void Usage(std::FILE *to)
 
 int main(int argc, char **argv)
 {
+    CheckedStdout();
     QCoreApplication app(argc, argv);
     // Numbers printed for other programs (qc, sequence, section) read the
     // same in every language: the point is the decimal separator.
@@ -78,11 +129,11 @@ int main(int argc, char **argv)
     }
     if (args.first() == "--help" || args.first() == "-h" || args.first() == "help") {
         Usage(stdout);
-        return 0;
+        return OutputChecked(0);
     }
     if (args.first() == "--version") {
         std::printf("tarnelpro-cli (Tarnel Pro 2) %s\n", TARNEL_VERSION);
-        return 0;
+        return OutputChecked(0);
     }
     const std::map<QString, std::function<int(const QStringList &)>> commands = {
         {QStringLiteral("survey"), RunSurveyCommand},
@@ -104,5 +155,5 @@ int main(int argc, char **argv)
         Usage(stderr);
         return 2;
     }
-    return it->second(args);
+    return OutputChecked(it->second(args));
 }

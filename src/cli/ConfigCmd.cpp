@@ -5,24 +5,39 @@
 #include "cli/Console.h"
 #include "instrument/ConfigFile.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <cstdio>
+
+#include <sys/stat.h>
 
 namespace {
 int Usage()
 {
     PrintError(QStringLiteral("usage: tarnelpro-cli config FILE.ini --print\n"
-                              "       tarnelpro-cli config FILE.ini --save OUT.ini"));
+                              "       tarnelpro-cli config FILE.ini --save OUT.ini [--overwrite]"));
     return 2;
+}
+
+bool SameFile(const QString &a, const QString &b)
+{
+    struct stat sa {}, sb {};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 && ::stat(QFile::encodeName(b).constData(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 } // namespace
 
 int RunConfigCommand(const QStringList &args)
 {
     const bool print = args.size() == 2 && args[1] == QLatin1String("--print");
-    const bool save = args.size() == 3 && args[1] == QLatin1String("--save");
-    if ((!print && !save) || args[0].startsWith(QLatin1String("--")))
+    const bool overwrite = args.size() == 4 && args[3] == QLatin1String("--overwrite");
+    const bool save = (args.size() == 3 || overwrite) && args[1] == QLatin1String("--save");
+    if ((!print && !save) || args[0].startsWith(QLatin1String("--")) ||
+        (save && args[2].startsWith(QLatin1String("--"))))
     {
-        PrintError(QStringLiteral("tarnelpro-cli config: expected FILE.ini then --print, or --save OUT.ini; got \"%1\"")
+        PrintError(QStringLiteral("tarnelpro-cli config: expected FILE.ini then --print, or --save OUT.ini [--overwrite]; "
+                                  "got \"%1\"")
                        .arg(args.join(QLatin1Char(' '))));
         return Usage();
     }
@@ -44,9 +59,23 @@ int RunConfigCommand(const QStringList &args)
         std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
-    error = TConfigFile::WriteFrom(file, args[2], values);
+    const QString &out = args[2];
+    // Saving a file onto itself is what the window's "Save file" does; any
+    // other file there is replaced only when asked, and only a configuration.
+    if (QFileInfo::exists(out) && !SameFile(file, out)) {
+        if (const QString why = TConfigFile::NotAConfiguration(out); !why.isEmpty()) {
+            PrintError(QStringLiteral("tarnelpro-cli config: \"%1\" is not a configuration file (%2): not replaced")
+                           .arg(out, why));
+            return 1;
+        }
+        if (!overwrite) {
+            PrintError(QStringLiteral("tarnelpro-cli config: \"%1\" exists: not replaced without --overwrite").arg(out));
+            return 1;
+        }
+    }
+    error = TConfigFile::WriteFrom(file, out, values);
     if (!error.isEmpty()) {
-        PrintError(QStringLiteral("tarnelpro-cli: cannot save \"%1\": %2").arg(args[2], error));
+        PrintError(QStringLiteral("tarnelpro-cli: cannot save \"%1\": %2").arg(out, error));
         return 1;
     }
     return 0;

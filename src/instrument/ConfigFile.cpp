@@ -3,7 +3,10 @@
 #include "base/IniDocument.h"
 #include "base/TextCodec.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
+#include <QStringTokenizer>
 
 #include <algorithm>
 #include <cfloat>
@@ -101,8 +104,12 @@ void Fill(TIniDocument &doc, const TConfigValues &values)
     text("Name", "CoordinateFile", values.CoordinateFile);
     text("Name", "QuadripoleFile", values.QuadripoleFile);
     integer("Communication", "Port", values.Port);
-    integer("Communication", "Speed", 19200);
-    integer("Communication", "HighSpeed", 115200);
+    // The link's baud rates are read at each connection: what the file holds
+    // stays as it is (a link set to 38400 keeps connecting after a save).
+    if (!doc.Value(QStringLiteral("Communication"), QStringLiteral("Speed")))
+        integer("Communication", "Speed", values.Speed);
+    if (!doc.Value(QStringLiteral("Communication"), QStringLiteral("HighSpeed")))
+        integer("Communication", "HighSpeed", values.HighSpeed);
     integer("Communication", "HighSpeedChecked", values.HighSpeedChecked ? 1 : 0);
     text("Communication", "IPAddress", values.IPAddress);
 
@@ -265,6 +272,41 @@ QString TConfigFile::Text(const TConfigValues &values)
     TIniDocument doc;
     Fill(doc, values);
     return doc.Text();
+}
+
+QString TConfigFile::NotAConfiguration(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return QStringLiteral("a folder");
+    if (!info.isFile())
+        return QStringLiteral("not a regular file");
+    // Far beyond any configuration: a data file or an export.
+    constexpr qint64 Largest = 1 << 20;
+    if (info.size() > Largest)
+        return QStringLiteral("%1 bytes").arg(info.size());
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+    const QByteArray bytes = file.readAll();
+    const bool utf16 = bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
+    if (!utf16 && bytes.contains('\0'))
+        return QStringLiteral("binary data");
+    QString text;
+    if (utf16) {
+        QStringDecoder decode(bytes.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
+        text = decode(QByteArrayView(bytes).sliced(2));
+    } else {
+        text = DecodeText(bytes);
+    }
+    if (text.trimmed().isEmpty())
+        return {};
+    for (QStringView line : QStringTokenizer(text, QLatin1Char('\n'))) {
+        line = line.trimmed();
+        if (line.startsWith(QLatin1Char('[')) && line.indexOf(QLatin1Char(']')) > 1)
+            return {};
+    }
+    return QStringLiteral("no [section] in it");
 }
 
 QString TConfigFile::WriteKey(const QString &path, const char *section, const char *key, const QString &value)

@@ -51,8 +51,8 @@ struct TConfigValues {
     // [Communication]
     int Port = 1;
     QString IPAddress;
-    int Speed = 19200;                 // read at connection; always written as 19200
-    int HighSpeed = 115200;            // read at connection; always written as 115200
+    int Speed = 19200;                 // read at connection; a file's own value is never rewritten
+    int HighSpeed = 115200;            // read at connection; a file's own value is never rewritten
     bool HighSpeedChecked = false;     // written, never read back
     QString DialNumber;                // read only
     QString ModemConfig;               // read only
@@ -86,6 +86,11 @@ public:
     static QString WriteFrom(const QString &source, const QString &target, const TConfigValues &values);
     // The keys as Write puts them into an empty file, in the same order.
     static QString Text(const TConfigValues &values);
+
+    // Why the file at path cannot be a configuration file ("binary data", "a
+    // folder", …), or empty when it can: text with a [section] line, or
+    // nothing at all. Guards the files a save would replace.
+    static QString NotAConfiguration(const QString &path);
 
     // Writes single keys (the link menu's "Port" and "IPAddress").
     static QString WriteKey(const QString &path, const char *section, const char *key, const QString &value);

@@ -33,7 +33,8 @@ class TEventLog {
 public:
     TEventLog();
 
-    // Appends one line in the current colour.
+    // Appends one line in the current colour. Control characters (a newline
+    // in a file name) are written as \u{hex}: a line stays one line.
     void Add(const QString &text);
     // Appends "< " + short date + " " + long time + " > " + text.
     void AddStamped(const QString &text);
@@ -47,25 +48,35 @@ public:
     TColor Color() const { return Current; }
     void Clear();
 
+    // The lines of the pane: at most MaxLines, the oldest leave first.
     const std::vector<TLogLine> &Lines() const { return Entries; }
-    // Lines kept in memory (and in the pane); the files keep them all.
     std::size_t MaxLines = 20000;
     QString Text() const;
 
-    // Brings the log file of acquisitionFile up to date: the lines not yet
-    // written there are appended (Windows-1252 when every character fits,
-    // else UTF-8; CR LF). The first time this program run writes to a log
-    // file, a blank line and a header line (program, version, date and time,
-    // Action) go first, so the field record of earlier sessions is never
-    // replaced. A failure is reported through OnSaveError the first time for a
-    // given path (and remembered in SaveFailed); the log itself keeps working
-    // and the lines are tried again at the next save.
+    // Appends the lines added since the last save to the log file of
+    // acquisitionFile: each line goes to the first log saved after it was
+    // added, so a data file's log holds the events from the moment it became
+    // the file written, not the session's earlier lines. The file is only
+    // ever appended, one line per write with O_APPEND, so that two programs
+    // on one log never tear or lose each other's lines; it is never rewritten
+    // or converted: a new log is UTF-8, a log holding Windows-1252 text stays
+    // Windows-1252 (what the code page cannot hold as \u{hex}). CR LF line
+    // ends. The first time this program run writes to a log file, a header
+    // line (program, version, date and time, Action) goes first, after a
+    // blank line when the file holds earlier sessions. A failure is reported
+    // through OnSaveError the first time for a given path (and remembered in
+    // SaveFailed); the lines not written are tried again at the next save.
+    // Without a data file the lines have no file and are shown only.
     bool Save(const QString &acquisitionFile);
     // What started this session, for the header line: "Connect", the command
     // line of tarnelpro-cli, …
     QString Action = QStringLiteral("Start");
     // True once a save has failed during this program run.
     bool SaveFailed() const { return !FailedPaths.empty() || EverFailed; }
+    // Lines waiting for a log file; beyond this many (a log that cannot be
+    // written for weeks) the oldest are given up and counted in the file.
+    std::size_t MaxPending = 200000;
+    std::size_t PendingLines() const { return Pending.size(); }
     static QString LogFileFor(const QString &acquisitionFile);
 
     // Injectable for tests.
@@ -82,11 +93,19 @@ public:
 private:
     std::vector<TLogLine> Entries;
     TColor Current = LogColor::Black;
+    // Texts not yet in a log file, and how many were given up.
+    std::vector<QString> Pending;
+    std::size_t GivenUp = 0;
     std::set<QString> FailedPaths;
     bool EverFailed = false;
-    enum class TFileEncoding { Ascii, Cp1252, Utf8 };
+    // Log files this program run has put its header in.
+    std::set<QString> Headed;
+    // The encoding found in each log file, for the file (device, inode) it
+    // was found in: a log replaced meanwhile is looked at again.
+    struct TFileEncoding {
+        quint64 Device = 0, Inode = 0;
+        bool Cp1252 = false;
+    };
     std::map<QString, TFileEncoding> Encodings;
-    QString AppendKeepingEncoding(const QString &path, const QString &text);
-    // Per log file: how many of Entries are in it already.
-    std::map<QString, std::size_t> Written;
+    QString Append(const QString &path);
 };

@@ -16,3 +16,8 @@ TEST(Cp1252, undefinedBytesSurviveARoundTripAndForeignCharactersBecomeQuestionMa
     EXPECT_EQ(ToCp1252(FromCp1252(undefined)), undefined);
     EXPECT_EQ(ToCp1252(QString::fromUtf8("Ω→x")), QByteArray("??x"));
 }
+
+TEST(Cp1252, escapedEncodingWritesForeignCharactersAsTheirCodePoint)
+{
+    EXPECT_EQ(ToCp1252Escaped(QString::fromUtf8("é€ łx 😀")), QByteArray("\xE9\x80 \\u{142}x \\u{1F600}"));
+}

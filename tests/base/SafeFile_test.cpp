@@ -8,7 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -111,4 +116,63 @@ TEST(SafeFile, appendCreatesAndExtends)
     ASSERT_EQ(TSafeFile::Append(path, "ab"), QString());
     ASSERT_EQ(TSafeFile::Append(path, "cd"), QString());
     EXPECT_EQ(ReadAll(path), "abcd");
+}
+
+TEST(SafeFile, aReadOnlyFileIsNotReplaced)
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath("Site.ini");
+    Put(target, "kept");
+    ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0444), 0);
+    EXPECT_EQ(TSafeFile::Write(target, "new"), QString("the file is read-only"));
+    EXPECT_EQ(ReadAll(target), "kept");
+    EXPECT_EQ(Mode(target), 0444u);
+    EXPECT_EQ(Others(dir.path(), {"Site.ini"}), QStringList());
+}
+
+TEST(SafeFile, namesUpToTheFileSystemsLimitCanBeWritten)
+{
+    QTemporaryDir dir;
+    for (const int length : {200, 248, 255}) {
+        SCOPED_TRACE(length);
+        const QString target = dir.filePath(QString(length - 4, QLatin1Char('n')) + ".ini");
+        EXPECT_EQ(TSafeFile::Write(target, "a"), QString());
+        EXPECT_EQ(TSafeFile::Write(target, "bc"), QString());
+        EXPECT_EQ(ReadAll(target), "bc");
+    }
+}
+
+TEST(SafeFile, staleTemporariesOfKilledWritesAreRemovedOthersKept)
+{
+    QTemporaryDir dir;
+    // A process id that no process holds: one that has just ended.
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    const QString deadPid = QString::number(gone);
+    const QString livePid = QString::number(::getppid());
+    const time_t now = ::time(nullptr);
+    const struct {
+        QString Name;
+        time_t Age;
+        bool Removed;
+    } cases[] = {
+        {".tarnelpro-" + deadPid + "-a1B2c3", 120, true},          // its writer was killed
+        {".tarnelpro-" + deadPid + "-d4E5f6", 5, false},           // too fresh to be sure
+        {".tarnelpro-" + livePid + "-g7H8i9", 3600, false},        // its writer still works
+        {".tarnelpro-" + livePid + "-j1K2l3", 2 * 24 * 3600, true}, // days old: left by a kill
+        {".Setup.ini.a1B2c3", 30 * 24 * 3600, false},              // not the program's pattern
+        {".tarnelpro-x-a1B2c3", 30 * 24 * 3600, false},
+        {"tarnelpro-" + deadPid + "-a1B2c3", 120, false},
+    };
+    for (const auto &c : cases) {
+        Put(dir.filePath(c.Name), "half");
+        const struct timespec times[2] = {{now - c.Age, 0}, {now - c.Age, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(dir.filePath(c.Name)).constData(), times, 0), 0);
+    }
+    ASSERT_EQ(TSafeFile::Write(dir.filePath("Setup.ini"), "x"), QString());
+    for (const auto &c : cases)
+        EXPECT_EQ(QFileInfo::exists(dir.filePath(c.Name)), !c.Removed) << c.Name.toStdString();
 }

@@ -706,17 +706,33 @@ TEST_F(TCliFixture, scriptRunsTwoConfigurationsTwiceIntoNumberedFiles)
     EXPECT_EQ(Size(Tmp.path() + "/copy/b1.bin"), full);
     EXPECT_FALSE(QFileInfo::exists(Tmp.path() + "/b2.bin"));
 
-    // The log follows the data file: the last one holds the whole run.
-    QFile log(Tmp.path() + "/b1_Log.txt");
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    const QString text = QString::fromLatin1(log.readAll());
-    EXPECT_TRUE(text.contains("\r\n============= Script start at ")) << text.toStdString();
-    EXPECT_TRUE(text.contains("\r\nfield test: two configurations, twice\r\n"));
-    EXPECT_EQ(text.count("Standard acquisition Ended"), 4);
-    EXPECT_TRUE(text.contains("Aquisition filename " + Tmp.path() + "/out2.bin"));
-    EXPECT_TRUE(text.contains("\r\nprevious command not recognized\r\n"));
-    EXPECT_TRUE(text.contains("============= Script ended at ")) << text.toStdString();
-    EXPECT_EQ(text.count("> 4 : Restart from event"), 2);
+    // Each data file's log holds that file's events from its script line on,
+    // not what the session logged before.
+    const auto logOf = [&](const QString &name) {
+        QFile log(Tmp.path() + "/" + name + "_Log.txt");
+        EXPECT_TRUE(log.open(QIODevice::ReadOnly)) << name.toStdString();
+        return QString::fromUtf8(log.readAll());
+    };
+    const struct {
+        const char *Name;
+        const char *Event;
+    } files[] = {{"out1", "> 2 : Start configuration"}, {"b", "> 3 : Start configuration"},
+                 {"out2", "> 2 : Start configuration"}, {"b1", "> 3 : Start configuration"}};
+    for (const auto &f : files) {
+        SCOPED_TRACE(f.Name);
+        const QString text = logOf(f.Name);
+        const QStringList lines = text.split("\r\n");
+        ASSERT_GE(lines.size(), 2);
+        EXPECT_TRUE(lines[0].startsWith("==== Tarnel Pro 2 V")) << text.toStdString();
+        EXPECT_TRUE(lines[1].contains(f.Event)) << text.toStdString();
+        EXPECT_EQ(text.count("Aquisition filename "), 1) << text.toStdString();
+        EXPECT_TRUE(text.contains("Aquisition filename " + Tmp.path() + "/" + f.Name + ".bin\r\n"));
+        EXPECT_EQ(text.count("Standard acquisition Ended"), 1);
+        EXPECT_FALSE(text.contains("Script start at"));
+    }
+    const QString last = logOf("b1");
+    EXPECT_TRUE(last.contains("\r\nprevious command not recognized\r\n"));
+    EXPECT_TRUE(last.contains("============= Script ended at ")) << last.toStdString();
     // stdout carries the same lines as they are added.
     EXPECT_TRUE(r.Out.contains("previous command not recognized"));
     EXPECT_TRUE(r.Out.contains("> 3 : Start configuration"));

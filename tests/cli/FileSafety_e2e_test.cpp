@@ -9,6 +9,11 @@
 
 #include <clocale>
 #include <locale.h>
+#include <set>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 struct TFileSafety : TCliFixture {};
@@ -184,4 +189,135 @@ TEST_F(TFileSafety, theDemoSurveyAndAScriptReadTheSameInEveryLocale)
         ASSERT_EQ(p.Status, 0) << p.Err.toStdString();
         EXPECT_EQ(p.Out, plan);
     }
+}
+
+TEST_F(TFileSafety, everyCommandsOutputIsCheckedAndAFullOutputExitsWith1)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Survey(sim.TcpAddress());
+    ASSERT_EQ(Run({"acquire", "--config", ini, "--yes"}).Status, 0);
+    const QString script = Tmp.path() + "/p.scp";
+    {
+        QFile f(script);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("1 : Start configuration %1 -<X: 2 @ %1 >-\r\n").arg(ini).toUtf8());
+    }
+    const QString quads = Tmp.path() + "/quads.txt", coords = Tmp.path() + "/coords.txt";
+    const QStringList commands[] = {
+        {"sequence", "--electrodes", "24", "--array", "wenner"},
+        {"qc", Tmp.path() + "/out.bin"},
+        {"survey", "--quadripoles", quads, "--coordinates", coords},
+        {"section", "--quadripoles", quads, "--coordinates", coords, "--data", Tmp.path() + "/out.bin"},
+        {"script", script, "--plan", "--from", "2026-12-10 08:00:00", "--duration", "10"},
+        {"check-resistance", "--config", ini, "--nodes", "1,2", "--yes"},
+        {"config", ini, "--print"},
+        {"--version"},
+    };
+    for (const QStringList &args : commands) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TARNELPRO_DATA_DIR", Tmp.path() + "/data");
+        p.setProcessEnvironment(env);
+        p.setStandardOutputFile("/dev/full");
+        p.start(TARNELPRO_CLI_PATH, args);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
+        EXPECT_TRUE(err.contains("tarnelpro-cli: cannot write the output: No space left on device")) << err.toStdString();
+        // The same command writing where it can succeeds.
+        EXPECT_EQ(Run(args).Status, 0);
+    }
+}
+
+TEST_F(TFileSafety, configSaveReplacesOnlyAConfigurationAndOnlyWhenAsked)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    const QString ini = Survey(sim.TcpAddress());
+    const QString other = Tmp.path() + "/other.ini";
+    const QByteArray otherBytes = "[Communication]\r\nPort=3\r\n";
+    {
+        QFile f(other);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(otherBytes);
+    }
+    const QString data = Tmp.path() + "/Line1.bin";
+    const QByteArray dataBytes("measured\0records", 16);
+    {
+        QFile f(data);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(dataBytes);
+    }
+    TResult r = Run({"config", ini, "--save", other});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains("exists: not replaced without --overwrite")) << r.Err.toStdString();
+    EXPECT_EQ(Bytes(other), otherBytes);
+    for (const QStringList &args : {QStringList{"config", ini, "--save", data}, {"config", ini, "--save", data, "--overwrite"}}) {
+        r = Run(args);
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_TRUE(r.Err.contains("is not a configuration file (binary data): not replaced")) << r.Err.toStdString();
+        EXPECT_EQ(Bytes(data), dataBytes);
+    }
+    r = Run({"config", ini, "--save", other, "--overwrite"});
+    EXPECT_EQ(r.Status, 0) << r.Err.toStdString();
+    EXPECT_TRUE(Bytes(other).contains("AcquisitionFile=" + Tmp.path().toUtf8() + "/out.bin"));
+
+    // A configuration made read-only is left as it is, saved onto itself or not.
+    ASSERT_TRUE(QFile::setPermissions(other, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    const QByteArray readOnly = Bytes(other);
+    for (const QStringList &args : {QStringList{"config", other, "--save", other}, {"config", ini, "--save", other, "--overwrite"}}) {
+        r = Run(args);
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_TRUE(r.Err.contains("cannot save \"" + other + "\": the file is read-only")) << r.Err.toStdString();
+        EXPECT_EQ(Bytes(other), readOnly);
+    }
+    // The run measures all the same, and says the configuration was not saved.
+    r = Run({"acquire", "--config", other, "--save-config", "--yes", "--output", Tmp.path() + "/a.bin"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(r.Err.contains("Can't save configuration \"" + other + "\": the file is read-only")) << r.Err.toStdString();
+    EXPECT_EQ(Bytes(other), readOnly);
+    EXPECT_EQ(Size(Tmp.path() + "/a.bin"), 1029 + 30 * 304);
+}
+
+TEST_F(TFileSafety, aLinkSpeedSurvivesASaveAndIdentifyOpensThePortAtIt)
+{
+    const QString pty = Tmp.path() + "/tty";
+    TSimProcess sim({"--pty", pty, "--time-scale", "0", "--baud", "38400"});
+    ASSERT_FALSE(sim.Where().isEmpty());
+    const QString ini = Tmp.path() + "/link.ini";
+    {
+        QFile f(ini);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("[Communication]\r\nPort=1\r\nSpeed=38400\r\nHighSpeed=57600\r\n[Devices]\r\nCom1=%1\r\n")
+                    .arg(pty)
+                    .toUtf8());
+    }
+    ASSERT_EQ(Run({"config", ini, "--save", ini}).Status, 0);
+    const QByteArray saved = Bytes(ini);
+    EXPECT_TRUE(saved.contains("\r\nSpeed=38400\r\nHighSpeed=57600\r\n")) << saved.toStdString();
+    ASSERT_EQ(Run({"config", ini, "--save", Tmp.path() + "/copy.ini"}).Status, 0);
+    EXPECT_TRUE(Bytes(Tmp.path() + "/copy.ini").contains("\r\nSpeed=38400\r\n"));
+
+    // The terminal settings of a pty are shared by whoever opens it: put it
+    // at another speed, then watch what identify sets.
+    const int fd = ::open(QFile::encodeName(pty).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ASSERT_EQ(::tcgetattr(fd, &t), 0);
+    ::cfsetspeed(&t, B9600);
+    ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TARNELPRO_DATA_DIR", Tmp.path() + "/data");
+    p.setProcessEnvironment(env);
+    p.start(TARNELPRO_CLI_PATH, {"identify", "--config", ini, "--yes"});
+    std::set<speed_t> seen;
+    while (!p.waitForFinished(1)) {
+        if (::tcgetattr(fd, &t) == 0)
+            seen.insert(::cfgetospeed(&t));
+    }
+    ::close(fd);
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_TRUE(seen.count(B38400)) << "the port was opened at the file's speed";
+    EXPECT_FALSE(seen.count(B19200));
 }

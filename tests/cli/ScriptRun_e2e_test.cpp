@@ -99,20 +99,29 @@ TEST_F(TScriptRun, aSimulatorKilledMidAcquisitionFailsThatEventOnly)
     EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 1029 + 10 * 304) << "the whole group measured before";
     EXPECT_EQ(Size(Tmp.path() + "/out1.bin"), 1029 + 30 * 304);
 
-    // The log that travels with the last data file tells it all, in order.
-    QFile log(Tmp.path() + "/out1_Log.txt");
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    const QString text = QString::fromLatin1(log.readAll());
-    const qsizetype reason = text.indexOf("(acquisition ended at quadripoles 11 .. 20 / 30; the data file ends at quadripole 10)");
-    const qsizetype lost = text.indexOf("Link lost");
-    const qsizetype error = text.indexOf("Start configuration Error");
-    const qsizetype released = text.indexOf("Electrodes released");
-    const qsizetype second = text.lastIndexOf("Start Standard acquisition");
-    EXPECT_GT(reason, 0) << text.toStdString();
+    // Each data file's log tells its own event, in order: the first how it
+    // ended, the second how the link came back.
+    const auto logOf = [&](const char *name) {
+        QFile log(Tmp.path() + "/" + name + "_Log.txt");
+        EXPECT_TRUE(log.open(QIODevice::ReadOnly)) << name;
+        return QString::fromUtf8(log.readAll());
+    };
+    const QString first = logOf("out");
+    const qsizetype reason = first.indexOf("(acquisition ended at quadripoles 11 .. 20 / 30; the data file ends at quadripole 10)");
+    const qsizetype lost = first.indexOf("Link lost");
+    const qsizetype error = first.indexOf("Start configuration Error");
+    EXPECT_GT(reason, 0) << first.toStdString();
     EXPECT_GT(lost, reason);
     EXPECT_GT(error, lost);
-    EXPECT_GT(released, error);
+    EXPECT_EQ(first.count("Start Standard acquisition"), 1);
+    const QString next = logOf("out1");
+    const qsizetype event = next.indexOf("> 3 : Start configuration");
+    const qsizetype released = next.indexOf("Electrodes released");
+    const qsizetype second = next.indexOf("Start Standard acquisition");
+    EXPECT_GT(event, 0) << next.toStdString();
+    EXPECT_GT(released, event);
     EXPECT_GT(second, released);
+    EXPECT_FALSE(next.contains("Link lost"));
 }
 
 TEST_F(TScriptRun, aRunDialogueNeverEndedWithStEndsTheRun)

@@ -59,7 +59,7 @@ TEST(ConfigFile, missingAndNonNumericValuesTakeTheirDefaultsAndPathsKeepTheCurre
     EXPECT_FALSE(TConfigFile::Read(tmp.path() + "/missing.Ini", current, v));
 }
 
-TEST(ConfigFile, writingKeepsForeignContentUsesCrLfAndFixesTheSpeeds)
+TEST(ConfigFile, writingKeepsForeignContentUsesCrLfAndTheLinkSpeeds)
 {
     QTemporaryDir tmp;
     const QString path = tmp.path() + "/a.Ini";
@@ -73,7 +73,9 @@ TEST(ConfigFile, writingKeepsForeignContentUsesCrLfAndFixesTheSpeeds)
     EXPECT_TRUE(text.contains("; site notes\r\n"));
     EXPECT_TRUE(text.contains("Key=C:\\data\\x;y,z\r\n"));
     EXPECT_TRUE(text.contains("Extra=1\r\n"));
-    EXPECT_TRUE(text.contains("Speed=19200\r\n"));
+    // Connect reads the baud rates: the file's own stays, a missing one gets the default.
+    EXPECT_TRUE(text.contains("[Communication]\r\nSpeed=9600\r\n"));
+    EXPECT_FALSE(text.contains("Speed=19200"));
     EXPECT_TRUE(text.contains("HighSpeed=115200\r\n"));
     EXPECT_TRUE(text.contains("HighSpeedChecked=1\r\n"));
     EXPECT_TRUE(text.contains("CommentMemo=Profil \xE9t\xE9\r\n"));
@@ -340,4 +342,27 @@ TEST(ConfigFile, theShippedTemplateKeepsItsVabMaximumInRange)
     const int volts = v.Start.VabMax() * 10;
     EXPECT_GE(volts, 10);
     EXPECT_LE(volts, 800);
+}
+
+TEST(ConfigFile, onlyAConfigurationMayBeReplacedByOne)
+{
+    QTemporaryDir tmp;
+    const struct {
+        const char *Name;
+        QByteArray Bytes;
+        const char *Why; // empty: a configuration
+    } cases[] = {
+        {"setup.ini", "; notes\r\n  [Communication]\r\nPort=3\r\n", ""},
+        {"empty.ini", "", ""},
+        {"utf16.ini", QByteArray("\xFF\xFE[\0N\0]\0\r\0\n\0", 12), ""},
+        {"Line1.bin", QByteArray("TARNEL\0\x01\x02[Name]\r\n", 17), "binary data"},
+        {"quads.txt", "# Num A B M N\r\n1 1 2 3 4\r\n", "no [section] in it"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        WriteFile(tmp.filePath(c.Name), c.Bytes);
+        EXPECT_EQ(TConfigFile::NotAConfiguration(tmp.filePath(c.Name)), QString::fromLatin1(c.Why));
+    }
+    EXPECT_EQ(TConfigFile::NotAConfiguration(tmp.path()), "a folder");
+    EXPECT_EQ(TConfigFile::NotAConfiguration("/dev/null"), "not a regular file");
 }
