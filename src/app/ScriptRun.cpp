@@ -50,12 +50,19 @@ void TShell::RunScriptedAcquisition(const QString &path)
     // Each event's data file is locked for that event only.
     struct TUnlock {
         TShell &Shell;
-        ~TUnlock() { Shell.UnlockDataFile(); }
+        ~TUnlock()
+        {
+            // The event's last lines still belong to the file it named.
+            Shell.SaveEventLog();
+            Shell.ScriptLogFile.clear();
+            Shell.UnlockDataFile();
+        }
     } unlock{*this};
     try {
         // The event's lines (its script line, the link's, the run's) belong
-        // to the log of the file it writes; an event that fails before
-        // writing leaves them to the file written before.
+        // to the log of the file it writes. They are held only until that
+        // file is named: a reconnection can take minutes, and lines kept in
+        // memory that long would be lost to a kill.
         struct THold {
             bool &Held;
             explicit THold(bool &held) : Held(held) { Held = true; }
@@ -76,6 +83,9 @@ void TShell::RunScriptedAcquisition(const QString &path)
             State.AcquisitionFile = LockFreeFileName(State.AcquisitionFile);
         }
         View.ShowAcquisitionFile(State.AcquisitionFile);
+        ScriptLogFile = State.AcquisitionFile;
+        HoldEventLog = false;
+        SaveEventLog();
         if (OnScriptDataFile)
             OnScriptDataFile(State.AcquisitionFile);
         // Nothing to measure: no reason to wake the link for it.

@@ -271,7 +271,10 @@ void TShell::SaveEventLog()
 {
     if (HoldEventLog)
         return;
-    EventLog.Save(ScriptRunning && !WrittenDataFile.isEmpty() ? WrittenDataFile : State.AcquisitionFile);
+    if (ScriptRunning && !ScriptLogFile.isEmpty())
+        EventLog.Save(ScriptLogFile);
+    else
+        EventLog.Save(ScriptRunning && !WrittenDataFile.isEmpty() ? WrittenDataFile : State.AcquisitionFile);
 }
 
 int TShell::PortImageFor(int selector, int usbDeviceCount)

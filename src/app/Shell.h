@@ -332,14 +332,16 @@ public:
     // True from the Start of a script to its end.
     bool ScriptRunning = false;
     // Brings the event log file up to date beside the data file it belongs
-    // to: during a script, the one the script last wrote (SurveyA3.bin), not
-    // the name the next configuration brought back (SurveyA.bin) nor that of
-    // an event that failed before writing anything.
+    // to: during a script, the one the current event has named, else the one
+    // the script last wrote (SurveyA3.bin), not the name the next
+    // configuration brought back (SurveyA.bin).
     void SaveEventLog();
-    // Set while a scripted event prepares its data file (configuration,
-    // link): its lines wait for the file's log, or for the earlier file's
-    // when the event fails before writing.
+    // Set while a scripted event loads its configuration and names its data
+    // file: its lines wait for that file's log, or for the earlier file's
+    // when the event fails before naming one.
     bool HoldEventLog = false;
+    // The data file a scripted event has named: its log takes the event's lines.
+    QString ScriptLogFile;
     // Set when the coordinate file named is missing or unreadable: no
     // acquisition starts then.
     QString CoordinateFault;
