@@ -2,8 +2,6 @@
 // either encoding), then the defined-node walk and the node lookups.
 #include "survey/Sequence.h"
 
-#include "base/SilentUi.h"
-
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -12,10 +10,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     static const auto sequence = std::make_unique<TSequence>();
-    TSilentUi ui;
     TSequence &s = *sequence;
-    const int count = s.ReadCoordinateText(QByteArrayView(data, qsizetype(size)), ui);
+    const TLoadReport report = s.ReadCoordinateText(QByteArrayView(data, qsizetype(size)));
+    const int count = report.Count;
     if (count < 0 || count != s.NodeCount)
+        __builtin_trap();
+    if (report.Failed && report.Error.isEmpty())
         __builtin_trap();
 
     Node node{};

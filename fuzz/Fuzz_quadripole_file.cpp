@@ -3,8 +3,6 @@
 #include "survey/Geometry.h"
 #include "survey/Sequence.h"
 
-#include "base/SilentUi.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,11 +10,18 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     static const auto sequence = std::make_unique<TSequence>();
-    TSilentUi ui;
     TSequence &s = *sequence;
-    const int count = s.ReadQuadripoleText(QByteArrayView(data, qsizetype(size)), ui);
+    const TLoadReport report = s.ReadQuadripoleText(QByteArrayView(data, qsizetype(size)));
+    const int count = report.Count;
     if (count < 0 || count > TSequence::MaxQuadCount || count != s.QuadCount)
         __builtin_trap();
+    // A refused file leaves nothing to measure and says why; an accepted one
+    // holds no quadripole whose electrodes coincide.
+    if (report.Failed && (count != 0 || report.Error.isEmpty()))
+        __builtin_trap();
+    for (int q = 0; q < count; ++q)
+        if (s.Quads[std::size_t(q)].A == s.Quads[std::size_t(q)].B || s.Quads[std::size_t(q)].M == s.Quads[std::size_t(q)].N)
+            __builtin_trap();
 
     TSequence::ElectrodeList electrodes{};
     for (int first = 0; first < count;) {

@@ -19,8 +19,11 @@
 #include "link/PortVirt.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <utility>
 
 TShell::TShell(TUserInterface &ui, TMainView &view, TClock &clock, TOptions options)
     : Guard(ui), Model(std::make_unique<TVoltixPro>(Guard, clock)), Ui(Guard), View(view), Clock(clock),
@@ -126,20 +129,66 @@ TConfigValues TShell::CurrentValues() const
 
 int TShell::OpenQuadripoleFile(const QString &path)
 {
-    const int count = Model->LoadQuadripoleFile(path, Ui);
+    const int count = LoadQuadripoles(path);
     State.QuadripoleFile = count > 0 ? path : QString();
+    // The positions held may not cover the new quadripoles.
+    NoteCoordinates();
     View.ShowSurveyFiles();
     return count;
 }
 
 int TShell::OpenCoordinateFile(const QString &path)
 {
-    TLoadReport report;
-    const int count = Model->LoadCoordinateFile(path, Ui, &report);
+    const int count = LoadCoordinates(path);
     State.CoordinateFile = count > 0 ? path : QString();
-    NoteCoordinates(State.CoordinateFile, report);
+    NoteCoordinates();
     View.ShowSurveyFiles();
     return count;
+}
+
+int TShell::LoadQuadripoles(const QString &path)
+{
+    TLoadReport report;
+    {
+        TBusyScope busy(Ui);
+        report = Model->ReadQuadripoleFile(path);
+    }
+    ShowSurveyLoad(TSequence::QuadripoleFileError, path, report);
+    return report.Count;
+}
+
+int TShell::LoadCoordinates(const QString &path)
+{
+    {
+        TBusyScope busy(Ui);
+        CoordinateLoad = Model->ReadCoordinateFile(path);
+    }
+    CoordinatePath = path;
+    ShowSurveyLoad(TSequence::CoordinateFileError, path, CoordinateLoad);
+    return CoordinateLoad.Count;
+}
+
+void TShell::ShowSurveyLoad(const QString &title, const QString &path, const TLoadReport &report)
+{
+    const QString name = QDir::toNativeSeparators(path);
+    if (!report.Ignored.isEmpty()) {
+        EventLog.SetColor(LogColor::Orange);
+        for (const QString &ignored : report.Ignored)
+            EventLog.AddStamped(QStringLiteral("%1: %2").arg(name, ignored));
+        EventLog.SetColor(LogColor::Black);
+    }
+    if (report.Failed)
+        SurveyError(report.Message(title, path));
+}
+
+void TShell::SurveyError(const QString &message)
+{
+    EventLog.SetColor(LogColor::Red);
+    EventLog.AddStamped(QString(message).replace(QLatin1Char('\n'), QStringLiteral(": ")));
+    EventLog.SetColor(LogColor::Black);
+    // Unattended, the red line is all there is to show.
+    if (!Guard.Unattended)
+        Ui.Message(message);
 }
 
 bool TShell::LoadConfiguration(const QString &path)
@@ -157,11 +206,10 @@ bool TShell::LoadConfiguration(const QString &path)
     // The survey files as the configuration names them; what was read stays
     // even when a file has an error.
     State.QuadripoleFile = v.QuadripoleFile;
-    Model->LoadQuadripoleFile(v.QuadripoleFile, Ui);
+    LoadQuadripoles(v.QuadripoleFile);
     State.CoordinateFile = v.CoordinateFile;
-    TLoadReport coordinates;
-    Model->LoadCoordinateFile(v.CoordinateFile, Ui, &coordinates);
-    NoteCoordinates(v.CoordinateFile, coordinates);
+    LoadCoordinates(v.CoordinateFile);
+    NoteCoordinates();
     View.ShowSurveyFiles();
     // A survey file that moved or was never copied would otherwise only show
     // as "Nb quadripoles : 0".
@@ -219,18 +267,28 @@ bool TShell::LoadConfiguration(const QString &path)
     return true;
 }
 
-void TShell::NoteCoordinates(const QString &path, const TLoadReport &report)
+void TShell::NoteCoordinates()
 {
     // Measuring with every position at 0 would store Rho = Vp/In under the
-    // name of apparent resistivity: a named file must have been read.
+    // name of apparent resistivity: a named file must have been read, and
+    // must place every electrode the quadripoles use.
+    const QString &path = CoordinatePath;
+    const QString before = std::exchange(CoordinateFault, QString());
     if (path.isEmpty())
-        CoordinateFault.clear();
-    else if (!report.Found)
+        return;
+    if (!CoordinateLoad.Found)
         CoordinateFault = QStringLiteral("Coordinate file not found: ") + path;
-    else if (report.Failed || report.Count == 0)
-        CoordinateFault = QStringLiteral("Coordinate file error: ") + path;
-    else
-        CoordinateFault.clear();
+    else if (CoordinateLoad.Failed)
+        CoordinateFault = QStringLiteral("Coordinate file error: %1: %2").arg(path, CoordinateLoad.Error);
+    else if (CoordinateLoad.Count == 0)
+        CoordinateFault = QStringLiteral("Coordinate file error: %1: no electrode position").arg(path);
+    else if (const QString missing = Model->UndefinedElectrodes(); !missing.isEmpty()) {
+        CoordinateFault = QStringLiteral("Coordinate file error: %1: %2").arg(path, missing);
+        // No loader said it: the two files disagree only together.
+        if (CoordinateFault != before)
+            SurveyError(TSequence::CoordinateFileError + QLatin1Char('\n') + QDir::toNativeSeparators(path) +
+                        QStringLiteral(": ") + missing);
+    }
 }
 
 void TShell::ReportMissingFile(const QString &text, const QString &path)

@@ -15,13 +15,13 @@
 #include "script/EventLog.h"
 #include "script/Script.h"
 #include "script/ScriptRunner.h"
+#include "survey/Sequence.h"
 
 #include <QLocale>
 #include <QString>
 
 #include <array>
 
-struct TLoadReport;
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -316,8 +316,17 @@ public:
     // quadripoles that were measured but not stored.
     void StoreGroup(int count, int first, TRecordArray &records);
     void CreateDataFile();
-    // Why the coordinate file the survey names cannot serve (empty when it can).
-    void NoteCoordinates(const QString &path, const TLoadReport &report);
+    // Loads a survey file, shows what the load says (box and red line for a
+    // refusal, a line for each reason lines were left out); the count read.
+    int LoadQuadripoles(const QString &path);
+    int LoadCoordinates(const QString &path);
+    void ShowSurveyLoad(const QString &title, const QString &path, const TLoadReport &report);
+    void SurveyError(const QString &message);
+    // Why the coordinate file last loaded cannot serve the quadripoles held
+    // (empty when it can), shown once when the two files disagree.
+    void NoteCoordinates();
+    QString CoordinatePath;
+    TLoadReport CoordinateLoad;
 public:
     // A file the program writes beside the measurements (configuration,
     // duplicate, event log) could not be written: red in the log, in the

@@ -1,12 +1,12 @@
 #include "base/IniDocument.h"
 
-#include "base/TextCodec.h"
-
-#include <QFile>
 #include "base/SafeFile.h"
 
 namespace {
 const QString CrLf = QStringLiteral("\r\n");
+
+// A configuration holds a few kilobytes; anything this large was picked by mistake.
+constexpr qint64 MaxIniBytes = 16 * 1024 * 1024;
 
 bool IsComment(QStringView trimmed)
 {
@@ -75,21 +75,15 @@ TIniDocument TIniDocument::FromText(const QString &text)
 
 bool TIniDocument::Load(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QByteArray bytes;
+    QString why;
+    if (!ReadInputFile(path, MaxIniBytes, bytes, why)) {
         if (error)
-            *error = file.errorString();
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = file.errorString();
+            *error = why;
         return false;
     }
     *this = FromText(DecodeText(bytes));
-    Utf8 = IsUtf8Text(bytes);
-    Bom = Utf8 && bytes.startsWith("\xEF\xBB\xBF");
+    Encoding = DetectEncoding(bytes);
     return true;
 }
 
@@ -103,10 +97,7 @@ QString TIniDocument::Text() const
 
 QString TIniDocument::Save(const QString &path) const
 {
-    const QString text = Text();
-    if (!Utf8)
-        return TSafeFile::Write(path, EncodeText(text));
-    return TSafeFile::Write(path, (Bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + text.toUtf8());
+    return TSafeFile::Write(path, EncodeText(Text(), Encoding));
 }
 
 std::vector<TIniDocument::TRange> TIniDocument::FindSections(const QString &section) const

@@ -5,6 +5,8 @@
 // keys is the one read and updated, surrounding quotes are stripped from
 // values, and comments, blank lines and lines without "=" stay where they are.
 // Lines the program does not change keep their text and line ends.
+#include "base/TextCodec.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -16,8 +18,10 @@ public:
     // Parses text already decoded from the file's bytes.
     static TIniDocument FromText(const QString &text);
 
-    // Reads path with the text file rule (UTF-8 or Windows-1252). False with
-    // the system's message when the file cannot be read.
+    // Reads path with the text file rule (UTF-16 with its byte order mark,
+    // UTF-8 or Windows-1252). False with the system's message when the file
+    // cannot be read, and without reading a pipe, a device or a file far
+    // larger than any configuration.
     bool Load(const QString &path, QString *error = nullptr);
     // Replaces path with the document through the safe writer, in the
     // encoding it was read in (a new document: Windows-1252 when every
@@ -50,6 +54,5 @@ private:
     void Insert(std::size_t at, const QString &text);
 
     std::vector<TLine> Lines;
-    bool Utf8 = false; // read from UTF-8 bytes
-    bool Bom = false;  // and with a byte order mark in front
+    TTextEncoding Encoding = TTextEncoding::Cp1252; // as read; a new document follows EncodeText
 };

@@ -2,7 +2,16 @@
 
 #include "base/Cp1252.h"
 
+#include <QFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // Strict UTF-8: no overlongs, no surrogates, nothing above U+10FFFF.
@@ -55,12 +64,101 @@ QString Normalised(QStringView text)
 }
 } // namespace
 
+TTextEncoding DetectEncoding(QByteArrayView bytes)
+{
+    if (bytes.startsWith("\xFF\xFE"))
+        return TTextEncoding::Utf16LE;
+    if (bytes.startsWith("\xFE\xFF"))
+        return TTextEncoding::Utf16BE;
+    if (!IsUtf8Text(bytes))
+        return TTextEncoding::Cp1252;
+    return bytes.startsWith("\xEF\xBB\xBF") ? TTextEncoding::Utf8Bom : TTextEncoding::Utf8;
+}
+
 QString DecodeText(QByteArrayView bytes)
 {
-    bool nonAscii = false;
-    if (IsValidUtf8(bytes, &nonAscii) && nonAscii)
+    switch (DetectEncoding(bytes)) {
+    case TTextEncoding::Utf16LE:
+    case TTextEncoding::Utf16BE: {
+        // An odd last byte (a torn file) becomes a replacement character.
+        QStringDecoder decoder(bytes.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE : QStringConverter::Utf16BE,
+                               QStringConverter::Flag::Stateless);
+        return decoder.decode(bytes.sliced(2));
+    }
+    case TTextEncoding::Utf8Bom:
+        return QString::fromUtf8(bytes.sliced(3));
+    case TTextEncoding::Utf8:
         return QString::fromUtf8(bytes);
+    case TTextEncoding::Cp1252:
+        break;
+    }
     return FromCp1252(bytes);
+}
+
+QByteArray EncodeText(const QString &text, TTextEncoding encoding)
+{
+    switch (encoding) {
+    case TTextEncoding::Utf16LE:
+    case TTextEncoding::Utf16BE: {
+        const bool little = encoding == TTextEncoding::Utf16LE;
+        QStringEncoder encoder(little ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
+        return QByteArray(little ? "\xFF\xFE" : "\xFE\xFF") + QByteArray(encoder.encode(text));
+    }
+    case TTextEncoding::Utf8Bom:
+        return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+    case TTextEncoding::Utf8:
+        return text.toUtf8();
+    case TTextEncoding::Cp1252:
+        break;
+    }
+    return EncodeText(text);
+}
+
+bool ReadInputFile(const QString &path, qint64 maxBytes, QByteArray &bytes, QString &error)
+{
+    const auto failed = [&](const QString &why) {
+        error = why;
+        return false;
+    };
+    const auto systemError = [&] { return failed(QString::fromLocal8Bit(std::strerror(errno))); };
+    // O_NONBLOCK: opening a FIFO without a writer must not hang the program;
+    // what is not a regular file is refused before a single read.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return systemError();
+    struct TCloser {
+        int Fd;
+        ~TCloser() { ::close(Fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return systemError();
+    if (S_ISDIR(st.st_mode))
+        return failed(QStringLiteral("is a folder, not a file"));
+    if (!S_ISREG(st.st_mode))
+        return failed(QStringLiteral("is not a regular file (a pipe or a device); nothing was read"));
+    if (st.st_size > maxBytes)
+        return failed(QStringLiteral("%1 bytes, larger than any such file can be (%2 bytes at most); nothing was read")
+                          .arg(qint64(st.st_size))
+                          .arg(maxBytes));
+    bytes.clear();
+    bytes.reserve(qsizetype(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return systemError();
+        }
+        if (n == 0)
+            break;
+        // A file that grows while it is read is still held to the limit.
+        if (bytes.size() + n > maxBytes)
+            return failed(QStringLiteral("larger than any such file can be (%1 bytes at most); nothing was read").arg(maxBytes));
+        bytes.append(buffer, qsizetype(n));
+    }
+    return true;
 }
 
 bool IsUtf8Text(QByteArrayView bytes)

@@ -91,12 +91,28 @@ int RunSurveyCommand(const QStringList &args)
         }
     }
 
-    TConsoleUi ui;
     auto sequence = std::make_unique<TSequence>();
-    TLoadReport quadReport, nodeReport;
-    sequence->LoadQuadripoleFile(quadripoles, ui, &quadReport);
-    if (haveCoordinates)
-        sequence->LoadCoordinateFile(coordinates, ui, &nodeReport);
+    // What was read is printed even when a file is refused; the status says it.
+    bool failed = false;
+    const auto say = [&failed](const QString &title, const QString &path, const TLoadReport &report) {
+        for (const QString &ignored : report.Ignored)
+            PrintError(QStringLiteral("tarnelpro-cli survey: %1: %2").arg(path, ignored));
+        if (report.Failed) {
+            PrintError(QStringLiteral("tarnelpro-cli survey: %1: %2: %3").arg(title, path, report.Error));
+            failed = true;
+        }
+    };
+    say(TSequence::QuadripoleFileError, quadripoles, sequence->ReadQuadripoleFile(quadripoles));
+    if (haveCoordinates) {
+        const TLoadReport nodes = sequence->ReadCoordinateFile(coordinates);
+        say(TSequence::CoordinateFileError, coordinates, nodes);
+        // An electrode without a position would give every quadripole that
+        // uses it a wrong geometric factor.
+        if (const QString missing = sequence->UndefinedElectrodes(); !nodes.Failed && !missing.isEmpty()) {
+            PrintError(QStringLiteral("tarnelpro-cli survey: %1: %2: %3").arg(TSequence::CoordinateFileError, coordinates, missing));
+            failed = true;
+        }
+    }
 
     std::printf("QuadCount=%d NodeCount=%d\n", int(sequence->QuadCount), int(sequence->NodeCount));
     if (haveGroups)
@@ -104,5 +120,5 @@ int RunSurveyCommand(const QStringList &args)
     else
         PrintTable(*sequence);
     std::fflush(stdout);
-    return quadReport.Failed || nodeReport.Failed ? 1 : 0;
+    return failed ? 1 : 0;
 }

@@ -4,10 +4,11 @@
 #include "base/TextCodec.h"
 #include "base/UserInterface.h"
 
-#include <QFile>
 #include "base/SafeFile.h"
 
 #include <climits>
+#include <cmath>
+#include <vector>
 
 using namespace ScriptText;
 
@@ -50,6 +51,49 @@ QString EventLine(int number, const QString &description, int code, const QStrin
 {
     return QString::number(number) + QStringLiteral(" : ") + description + CodeMarker + QString::number(code) +
            ArgumentMarker + argument + EndMarker;
+}
+
+QString ScheduleRangeError(const QStringList &lines, double today)
+{
+    constexpr double Century = 36525.0;  // days
+    constexpr double Second = 0.999 / 86400.0;  // a second, less rounding of the hours typed
+    // Lines a backward goto runs again.
+    std::vector<bool> inLoop(std::size_t(lines.size()), false);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const TScriptLine go = ParseScriptLine(lines[i]);
+        if (!go.IsEvent || go.Code != GotoCode || go.Argument.isEmpty())
+            continue;
+        const qsizetype colon = go.Argument.indexOf(QLatin1Char(':'));
+        bool ok = false;
+        const qint64 target =
+            ParseFileInteger(colon < 0 ? QStringView(go.Argument) : QStringView(go.Argument).left(colon), &ok);
+        if (ok && target >= 1 && target - 1 <= i)
+            for (qsizetype j = target - 1; j < i; ++j)
+                inLoop[std::size_t(j)] = true;
+    }
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const TScriptLine e = ParseScriptLine(lines[i]);
+        if (!e.IsEvent || (e.Code != WakeUpCode && e.Code != LatencyCode) || e.Argument.isEmpty())
+            continue;
+        bool ok = false;
+        const double value = ParseFileReal(e.Argument, &ok);
+        if (!ok)
+            continue;  // the run says it is not a number
+        if (e.Code == WakeUpCode && std::fabs(value - today) > Century)
+            return QStringLiteral("Line %1: the wake-up time (day %2) is more than 100 years from today")
+                .arg(i + 1)
+                .arg(e.Argument);
+        if (e.Code == LatencyCode && std::fabs(value) > Century)
+            return QStringLiteral("Line %1: a latency of %2 hour(s) is beyond 100 years")
+                .arg(i + 1)
+                .arg(QString::number(value * 24.0, 'g', 6));
+        if (e.Code == LatencyCode && inLoop[std::size_t(i)] && value > 0 && value < Second)
+            return QStringLiteral("Line %1: a latency of %2 s in a loop is under one second: the loop would run "
+                                  "without pause")
+                .arg(i + 1)
+                .arg(QString::number(value * 86400.0, 'g', 6));
+    }
+    return {};
 }
 
 void TScript::SetWakeUp(const QDateTime &when, const QLocale &locale)
@@ -150,21 +194,16 @@ bool TScript::MemoBtnCommand(TUserInterface &ui)
     return true;
 }
 
-QStringList TScript::ReadLines(const QString &path, QString &error, bool *ok, bool *utf8)
+QStringList TScript::ReadLines(const QString &path, QString &error, bool *ok, TTextEncoding *encoding)
 {
+    // A script of a thousand events is a few hundred kilobytes.
+    constexpr qint64 MaxScriptBytes = 16 * 1024 * 1024;
     *ok = false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
+    QByteArray bytes;
+    if (!ReadInputFile(path, MaxScriptBytes, bytes, error))
         return {};
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        error = file.errorString();
-        return {};
-    }
-    if (utf8)
-        *utf8 = IsUtf8Text(bytes);
+    if (encoding)
+        *encoding = DetectEncoding(bytes);
     QString text = DecodeText(bytes);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -179,11 +218,11 @@ QStringList TScript::ReadLines(const QString &path, QString &error, bool *ok, bo
 bool TScript::Load(const QString &path, QString &error)
 {
     bool ok = false;
-    bool utf8 = false;
-    QStringList lines = ReadLines(path, error, &ok, &utf8);
+    TTextEncoding encoding = TTextEncoding::Cp1252;
+    QStringList lines = ReadLines(path, error, &ok, &encoding);
     if (ok) {
         Lines = std::move(lines);
-        Utf8 = utf8;
+        Encoding = encoding;
     }
     return ok;
 }
@@ -193,6 +232,6 @@ bool TScript::Save(const QString &path, QString &error) const
     QString text;
     for (const QString &line : Lines)
         text += line + QStringLiteral("\r\n");
-    error = TSafeFile::Write(path, Utf8 ? text.toUtf8() : EncodeText(text));
+    error = TSafeFile::Write(path, EncodeText(text, Encoding));
     return error.isEmpty();
 }

@@ -3,6 +3,8 @@
 // the .scp file stores. An event line reads
 //   <number> : <description> -<X: <code> @ <argument> >-
 // and any line without the code marker is a memo.
+#include "base/TextCodec.h"
+
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
@@ -42,6 +44,12 @@ QString EventDescription(const QString &caption, const QString &text);
 QString GotoEventDescription(int target, int count);
 QString EventLine(int number, const QString &description, int code, const QString &argument);
 
+// Why the wake-ups and latencies of a script cannot be run, naming the line:
+// a time more than 100 years away (today is a day number), or a latency of
+// less than a second inside a loop, which would run it without pause. Empty
+// when every one is sound.
+QString ScheduleRangeError(const QStringList &lines, double today);
+
 class TScript {
 public:
     QStringList Lines;
@@ -58,7 +66,7 @@ public:
     void Clear()
     {
         Lines.clear();
-        Utf8 = false;
+        Encoding = TTextEncoding::Cp1252;
     }
 
     // The commands that only ask questions. False when the operator cancelled.
@@ -67,11 +75,13 @@ public:
     bool MemoBtnCommand(TUserInterface &ui);
 
     // Whole-file load and save; on failure the script is unchanged and error
-    // holds the system's message. A script read from UTF-8 is saved in UTF-8.
+    // holds the system's message. A script is saved in the encoding it was
+    // read in (UTF-8, UTF-16 with its byte order mark). A pipe, a device or a
+    // file far larger than any script is refused without being read.
     bool Load(const QString &path, QString &error);
     bool Save(const QString &path, QString &error) const;
-    static QStringList ReadLines(const QString &path, QString &error, bool *ok, bool *utf8 = nullptr);
+    static QStringList ReadLines(const QString &path, QString &error, bool *ok, TTextEncoding *encoding = nullptr);
 
 private:
-    bool Utf8 = false;
+    TTextEncoding Encoding = TTextEncoding::Cp1252;
 };

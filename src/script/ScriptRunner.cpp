@@ -45,6 +45,10 @@ bool TScriptRunner::WaitUntil(double day)
 
 QString TScriptRunner::EndlessLoop(const QStringList &lines)
 {
+    if (const QString range = ScheduleRangeError(lines, DayNumber(QDateTime::currentDateTime())); !range.isEmpty())
+        return range;
+    // A latency waits only from a second on; a shorter one is refused above.
+    constexpr double Second = 0.999 / 86400.0;  // a second, less rounding of the hours typed
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const TScriptLine go = ParseScriptLine(lines[i]);
         if (!go.IsEvent || go.Code != GotoCode || go.Argument.isEmpty())
@@ -66,7 +70,7 @@ QString TScriptRunner::EndlessLoop(const QStringList &lines)
             if (!e.IsEvent || e.Argument.isEmpty())
                 continue;
             bool valid = false;
-            waits = e.Code == StartCode || (e.Code == LatencyCode && ParseFileReal(e.Argument, &valid) > 0 && valid);
+            waits = e.Code == StartCode || (e.Code == LatencyCode && ParseFileReal(e.Argument, &valid) >= Second && valid);
         }
         if (!waits)
             return QStringLiteral("Line %1 jumps back to line %2 for ever with no latency and no acquisition in "

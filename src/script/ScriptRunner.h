@@ -76,7 +76,8 @@ public:
 
     // Why lines would run in a circle without ever waiting: a goto without a
     // count that jumps back over neither a latency nor an acquisition (a
-    // wake-up time passes once and then waits no more). Empty when none does.
+    // wake-up time passes once and then waits no more), or wake-ups and
+    // latencies out of range (ScheduleRangeError). Empty when none does.
     static QString EndlessLoop(const QStringList &lines);
 
     // Events of the last run that ended in an error line.

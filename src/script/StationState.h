@@ -11,9 +11,15 @@ struct TStationState {
     QString DataFile;    // the data file of the acquisition in progress, empty between acquisitions
     bool Finished = false;
 
-    // The state file of a script: "Stations/<path with / as ->.ini" in the data folder.
+    // The state file of a script in "Stations/" of the data folder: the path
+    // made readable ("/" as "-") and a hash of the whole canonical path, so
+    // that "a/b-c.scp" and "a-b/c.scp" never share one.
     static QString PathFor(const QString &script);
-    // False when there is no state (or it is not this script's).
+    // The name earlier versions gave, without the hash.
+    static QString OldPathFor(const QString &script);
+    // False when there is no state (or it is not this script's). With Script
+    // set and no file at path, the state under the old name is taken, so
+    // that a station started by an earlier version goes on where it was.
     bool Load(const QString &path);
     // Empty on success, else the system's reason.
     QString Save(const QString &path) const;

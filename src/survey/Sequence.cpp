@@ -1,6 +1,5 @@
 #include "survey/Sequence.h"
 
-#include "base/Cp1252.h"
 #include "base/TextCodec.h"
 #include "base/UserInterface.h"
 
@@ -14,42 +13,47 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <utility>
 #include <vector>
 
 namespace {
 
-const QString QuadripoleFileError = QStringLiteral("Quadripole file error");
-const QString CoordinateFileError = QStringLiteral("Coordinate file error");
+// Line numbers of the lines left out for one reason, in the file's order.
+class TIgnored {
+public:
+    void Add(const QString &reason, std::size_t line)
+    {
+        for (auto &[r, lines] : Reasons)
+            if (r == reason) {
+                lines.push_back(int(line) + 1);
+                return;
+            }
+        Reasons.push_back({reason, {int(line) + 1}});
+    }
+    QStringList Texts() const
+    {
+        // A long list says how many; the first lines are enough to find the fault.
+        constexpr std::size_t Shown = 20;
+        QStringList texts;
+        for (const auto &[reason, lines] : Reasons) {
+            QStringList numbers;
+            for (std::size_t k = 0; k < lines.size() && k < Shown; ++k)
+                numbers << QString::number(lines[k]);
+            if (lines.size() > Shown)
+                numbers << QStringLiteral("…");
+            texts << QStringLiteral("%1 %2 ignored: %3 — %4")
+                         .arg(lines.size())
+                         .arg(lines.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"), numbers.join(QStringLiteral(", ")),
+                              reason);
+        }
+        return texts;
+    }
 
-// A real survey file is well under a megabyte; the cap keeps a wrong pick
-// (a disk image, a device) from exhausting memory.
-constexpr qint64 MaxFileBytes = 64 * 1024 * 1024;
+private:
+    std::vector<std::pair<QString, std::vector<int>>> Reasons;
+};
 
-// False for a directory, an unreadable or an oversized file, with why in
-// error (the file's name and the system's reason) for the operator.
-bool ReadWholeFile(const QString &path, QByteArray &data, QString &error)
-{
-    const QString name = QDir::toNativeSeparators(path);
-    if (QFileInfo(path).isDir()) {
-        error = QStringLiteral("%1: is a folder, not a file").arg(name);
-        return false;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("%1: %2").arg(name, file.errorString());
-        return false;
-    }
-    data = file.read(MaxFileBytes + 1);
-    if (file.error() != QFileDevice::NoError) {
-        error = QStringLiteral("%1: %2").arg(name, file.errorString());
-        return false;
-    }
-    if (data.size() > MaxFileBytes) {
-        error = QStringLiteral("%1: larger than %2 MB, not a survey file").arg(name).arg(MaxFileBytes / (1024 * 1024));
-        return false;
-    }
-    return true;
-}
+QString LineText(std::size_t line) { return QStringLiteral("line %1").arg(line + 1); }
 
 // Lines end with LF, CR LF or a lone CR; a final line end adds no empty line.
 std::vector<QStringView> SplitLines(QStringView text)
@@ -194,13 +198,38 @@ int IntOr(QStringView s, int fallback)
 }
 
 // An electrode field: "I" or "R" anywhere marks the remote electrode (node 0).
-bool ParseElectrode(QStringView s, int &node)
+// Empty when it reads, else why the line is left out.
+QString ParseElectrode(QStringView s, int &node)
 {
     if (s.contains(u'I') || s.contains(u'R')) {
         node = 0;
-        return true;
+        return {};
     }
-    return ParseInt(s, node) && node >= 0 && node <= TSequence::MaxNodeNumber;
+    bool digits = !s.isEmpty();
+    for (qsizetype k = 0; k < s.size() && digits; ++k)
+        digits = (s[k] >= u'0' && s[k] <= u'9') || (k == 0 && (s[k] == u'-' || s[k] == u'+') && s.size() > 1);
+    if (!digits)
+        return QStringLiteral("not an electrode number");
+    if (!ParseInt(s, node) || node < 0 || node > TSequence::MaxNodeNumber)
+        return QStringLiteral("electrode number out of range");
+    return {};
+}
+
+// Why a quadripole cannot be measured, or empty. The remote electrode stands
+// for two distinct far electrodes, so B = N = 0 (pole-pole) is sound.
+QString Degenerate(const Quadripole &q)
+{
+    const auto text = [&](const QString &what) {
+        return QStringLiteral("quadripole %1 %2 %3 %4: %5").arg(q.A).arg(q.B).arg(q.M).arg(q.N).arg(what);
+    };
+    if (q.A == q.B)
+        return text(QStringLiteral("A and B are the same electrode"));
+    if (q.M == q.N)
+        return text(QStringLiteral("M and N are the same electrode"));
+    for (int e : {q.A, q.B})
+        if (e != 0 && (e == q.M || e == q.N))
+            return text(QStringLiteral("electrode %1 is used twice").arg(e));
+    return {};
 }
 
 // A coordinate must be a finite single-precision value; "nan", "inf" or an
@@ -217,13 +246,14 @@ bool ParseReal(QStringView s, float &value)
     return true;
 }
 
-void Report(TLoadReport *report, bool found, bool failed, int count)
-{
-    if (report)
-        *report = TLoadReport{found, failed, count};
-}
-
 } // namespace
+
+QString TLoadReport::Message(const QString &title, const QString &path) const
+{
+    if (path.isEmpty())
+        return title + QLatin1Char('\n') + Error;
+    return title + QLatin1Char('\n') + QDir::toNativeSeparators(path) + QStringLiteral(": ") + Error;
+}
 
 TSequence::TSequence() noexcept
 {
@@ -239,28 +269,59 @@ void TSequence::ResetNodes() noexcept
 
 int TSequence::LoadQuadripoleFile(const QString &path, TUserInterface &ui, TLoadReport *report)
 {
-    if (!QFileInfo::exists(path)) {
-        QuadCount = 0;
-        Report(report, false, false, 0);
-        return 0;
-    }
     TBusyScope busy(ui);
-    QByteArray data;
-    if (QString why; !ReadWholeFile(path, data, why)) {
-        std::memset(Quads.data(), 0xFF, sizeof(Quads));
-        QuadCount = 0;
-        ui.Message(QuadripoleFileError + QStringLiteral("\n") + why);
-        Report(report, true, true, 0);
-        return 0;
-    }
-    return ReadQuadripoleText(data, ui, report);
+    const TLoadReport r = ReadQuadripoleFile(path);
+    if (r.Failed)
+        ui.Message(r.Message(QuadripoleFileError, path));
+    if (report)
+        *report = r;
+    return r.Count;
 }
 
-int TSequence::ReadQuadripoleText(QByteArrayView bytes, TUserInterface &ui, TLoadReport *report)
+int TSequence::LoadCoordinateFile(const QString &path, TUserInterface &ui, TLoadReport *report)
 {
+    TBusyScope busy(ui);
+    const TLoadReport r = ReadCoordinateFile(path);
+    if (r.Failed)
+        ui.Message(r.Message(CoordinateFileError, path));
+    if (report)
+        *report = r;
+    return r.Count;
+}
+
+TLoadReport TSequence::ReadQuadripoleFile(const QString &path)
+{
+    TLoadReport report;
+    if (!QFileInfo::exists(path)) {
+        QuadCount = 0;
+        return report;
+    }
+    QByteArray data;
+    if (QString why; !ReadInputFile(path, MaxFileBytes, data, why)) {
+        std::memset(Quads.data(), 0xFF, sizeof(Quads));
+        QuadCount = 0;
+        report.Found = report.Failed = true;
+        report.Error = why;
+        return report;
+    }
+    return ReadQuadripoleText(data);
+}
+
+TLoadReport TSequence::ReadQuadripoleText(QByteArrayView bytes)
+{
+    TLoadReport report;
+    report.Found = true;
     std::memset(Quads.data(), 0xFF, sizeof(Quads));
     const QString text = DecodeText(bytes);
     const std::vector<QStringView> lines = SplitLines(text);
+    const auto fail = [&](const QString &why) {
+        std::memset(Quads.data(), 0xFF, sizeof(Quads));
+        QuadCount = 0;
+        report.Failed = true;
+        report.Count = 0;
+        report.Error = why;
+        return report;
+    };
 
     // Skip comments and a coordinate section's header up to the column header.
     std::size_t pos = 0;
@@ -279,38 +340,59 @@ int TSequence::ReadQuadripoleText(QByteArrayView bytes, TUserInterface &ui, TLoa
             break;
         }
         if (!line.contains(u'X'))
-            break;
+            return fail(LineText(pos) + QStringLiteral(": a line with \"#\" that is not the column header (# A B M N)"));
         ++pos;
     }
-    if (!header || pos >= lines.size()) {
-        QuadCount = 0;
-        ui.Message(QuadripoleFileError);
-        Report(report, true, true, 0);
-        return 0;
-    }
+    if (!header)
+        return fail(QStringLiteral("no column header (a line with # A B M N)"));
+    if (pos >= lines.size())
+        return fail(QStringLiteral("no quadripole after the column header"));
 
     TFields fields;
-    int count = 0;
+    TIgnored ignored;
+    // Counts every quadripole of the file; the table takes MaxQuadCount.
+    qint64 read = 0;
+    // Short lines are left out silently once another section ("# Level", a
+    // coordinate section) has begun: theirs are short by nature.
+    bool quadSection = true;
     std::vector<int> e;
     for (std::size_t l = pos; l < lines.size(); ++l) {
+        const bool comment = lines[l].contains(u'#');
+        if (comment)
+            quadSection = false;
         fields.Split(lines[l]);
         const qsizetype f = fields.Count();
-        if (f < 5)
-            continue;
         const qsizetype last = kColumn ? f - 1 : f;
-        e.resize(std::size_t(last));
-        bool valid = true;
-        for (qsizetype k = 1; k < last && valid; ++k)
-            valid = ParseElectrode(fields[k], e[std::size_t(k)]);
-        if (!valid)
+        if (f < 5 || last < 5) {
+            if (quadSection && f > 0)
+                ignored.Add(QStringLiteral("too few fields for a quadripole"), l);
             continue;
+        }
+        e.resize(std::size_t(last));
+        QString why;
+        for (qsizetype k = 1; k < last && why.isEmpty(); ++k)
+            why = ParseElectrode(fields[k], e[std::size_t(k)]);
+        if (!why.isEmpty()) {
+            if (!comment)
+                ignored.Add(why, l);
+            continue;
+        }
         // Number, A, B, P1 ... Pk: the chained dipoles (P1, P2), (P2, P3), ...
         for (qsizetype j = 3; j + 1 < last; ++j) {
-            Quads[std::size_t(count)] = Quadripole{e[1], e[2], e[std::size_t(j)], e[std::size_t(j + 1)], 0};
-            if (count < MaxQuadCount)
-                ++count;
+            const Quadripole q{e[1], e[2], e[std::size_t(j)], e[std::size_t(j + 1)], 0};
+            if (const QString bad = Degenerate(q); !bad.isEmpty())
+                return fail(LineText(l) + QStringLiteral(": ") + bad);
+            // The surplus is counted to be refused, never measured cut short.
+            if (read < MaxQuadCount)
+                Quads[std::size_t(read)] = q;
+            ++read;
         }
     }
+    if (read > MaxQuadCount)
+        return fail(QStringLiteral("%1 quadripoles, more than the %2 that can be measured; nothing was loaded")
+                        .arg(read)
+                        .arg(MaxQuadCount));
+    const int count = int(read);
 
     // Levels are given by position after the "Level" line, one per quadripole.
     std::size_t l = pos;
@@ -324,31 +406,33 @@ int TSequence::ReadQuadripoleText(QByteArrayView bytes, TUserInterface &ui, TLoa
     }
 
     QuadCount = count;
-    Report(report, true, false, count);
-    return count;
+    report.Count = count;
+    report.Ignored = ignored.Texts();
+    return report;
 }
 
-int TSequence::LoadCoordinateFile(const QString &path, TUserInterface &ui, TLoadReport *report)
+TLoadReport TSequence::ReadCoordinateFile(const QString &path)
 {
-    TBusyScope busy(ui);
+    TLoadReport report;
     ResetNodes();
     if (!QFileInfo::exists(path)) {
         NodeCount = 0;
-        Report(report, false, false, 0);
-        return 0;
+        return report;
     }
     QByteArray data;
-    if (QString why; !ReadWholeFile(path, data, why)) {
+    if (QString why; !ReadInputFile(path, MaxFileBytes, data, why)) {
         NodeCount = 0;
-        ui.Message(CoordinateFileError + QStringLiteral("\n") + why);
-        Report(report, true, true, 0);
-        return 0;
+        report.Found = report.Failed = true;
+        report.Error = why;
+        return report;
     }
-    return ReadCoordinateText(data, ui, report);
+    return ReadCoordinateText(data);
 }
 
-int TSequence::ReadCoordinateText(QByteArrayView bytes, TUserInterface &ui, TLoadReport *report)
+TLoadReport TSequence::ReadCoordinateText(QByteArrayView bytes)
 {
+    TLoadReport report;
+    report.Found = true;
     ResetNodes();
     const QString text = DecodeText(bytes);
     const std::vector<QStringView> lines = SplitLines(text);
@@ -356,6 +440,7 @@ int TSequence::ReadCoordinateText(QByteArrayView bytes, TUserInterface &ui, TLoa
     // Skip comments and a quadripole section's header up to the column header.
     std::size_t pos = 0;
     bool header = false;
+    QString headerError;
     while (pos < lines.size()) {
         const QStringView line = lines[pos];
         if (!line.contains(u'#')) {
@@ -367,37 +452,96 @@ int TSequence::ReadCoordinateText(QByteArrayView bytes, TUserInterface &ui, TLoa
             ++pos;
             break;
         }
-        if (!line.contains(u'A'))
+        if (!line.contains(u'A')) {
+            headerError = LineText(pos) + QStringLiteral(": a line with \"#\" that is not the column header (# X Y Z)");
             break;
+        }
         ++pos;
     }
-    const auto fail = [&](int count) {
+    int count = 0;
+    const auto fail = [&](const QString &why) {
         NodeCount = count;
-        ui.Message(CoordinateFileError);
-        Report(report, true, true, count);
-        return count;
+        report.Failed = true;
+        report.Count = count;
+        report.Error = why;
+        return report;
     };
-    if (!header || pos >= lines.size())
-        return fail(0);
+    if (!headerError.isEmpty())
+        return fail(headerError);
+    if (!header)
+        return fail(QStringLiteral("no column header (a line with # X Y Z)"));
+    if (pos >= lines.size())
+        return fail(QStringLiteral("no node after the column header"));
 
     TFields fields;
-    int count = 0;
+    TIgnored ignored;
+    // The line that gave each node, to name both when one is given twice.
+    std::vector<std::size_t> givenAt(NodeTableSize, lines.size());
+    // A quadripole or level section (a header with "A" or "Level") may
+    // follow, with lines of its own; another coordinate header starts a
+    // coordinate section again. Other "#" lines are comments.
+    bool nodeSection = true;
     for (std::size_t l = pos; l < lines.size(); ++l) {
-        fields.Split(lines[l]);
+        const QStringView line = lines[l];
+        if (line.contains(u'#')) {
+            if (line.contains(u'X'))
+                nodeSection = true;
+            else if (line.contains(u'A') || line.contains(u"Level"))
+                nodeSection = false;
+            continue;
+        }
+        if (!nodeSection)
+            continue;
+        fields.Split(line);
+        if (fields.Count() == 0)
+            continue;
         if (fields.Count() != 4)
+            return fail(LineText(l) + QStringLiteral(": %1 field(s) where a coordinate line has 4 (number, X, Y, Z)")
+                                          .arg(fields.Count()));
+        int number = 0;
+        if (!ParseInt(fields[0], number))
+            return fail(LineText(l) + QStringLiteral(": \"%1\" is not an electrode number").arg(fields[0]));
+        if (number < 0 || number > MaxNodeNumber) {
+            ignored.Add(QStringLiteral("electrode number out of range"), l);
             continue;
-        const int number = IntOr(fields[0], MaxNodeNumber + 1);
-        if (number < 0 || number > MaxNodeNumber)
-            continue;
+        }
         Node node{0.0f, 0.0f, 0.0f, number};
-        if (!ParseReal(fields[1], node.X) || !ParseReal(fields[2], node.Y) || !ParseReal(fields[3], node.Z))
-            return fail(count);
+        const char *axes[] = {"X", "Y", "Z"};
+        float *values[] = {&node.X, &node.Y, &node.Z};
+        for (int k = 0; k < 3; ++k)
+            if (!ParseReal(fields[k + 1], *values[k]))
+                return fail(LineText(l) + QStringLiteral(": %1 \"%2\" is not a number").arg(QLatin1String(axes[k]), fields[k + 1]));
+        std::size_t &first = givenAt[std::size_t(number)];
+        if (first < lines.size())
+            return fail(QStringLiteral("%1 and %2 both give electrode %3").arg(LineText(first), LineText(l)).arg(number));
+        first = l;
         Nodes[std::size_t(number)] = node;
         ++count;
     }
     NodeCount = count;
-    Report(report, true, false, count);
-    return count;
+    report.Count = count;
+    report.Ignored = ignored.Texts();
+    return report;
+}
+
+QString TSequence::UndefinedElectrodes() const
+{
+    constexpr int Shown = 20;
+    QStringList missing;
+    int total = 0;
+    int node = 0;  // from 0: the remote electrode always has its place
+    for (Node out{}; NextUsedNode(node, out);)
+        if (Nodes[std::size_t(node)].Number != node) {
+            if (++total <= Shown)
+                missing << QString::number(node);
+        }
+    if (total == 0)
+        return {};
+    if (total > Shown)
+        missing << QStringLiteral("… (%1 in all)").arg(total);
+    return total == 1 ? QStringLiteral("electrode %1 is used by the quadripoles but not in the coordinate file").arg(missing[0])
+                      : QStringLiteral("electrodes %1 are used by the quadripoles but not in the coordinate file")
+                            .arg(missing.join(QStringLiteral(", ")));
 }
 
 void TSequence::GroupChannels(int first, int &channels, ElectrodeList &electrodes) const noexcept

@@ -5,6 +5,7 @@
 #include <QByteArrayView>
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstddef>
@@ -27,11 +28,20 @@ struct Quadripole {
 };
 static_assert(sizeof(Quadripole) == 20 && offsetof(Quadripole, Level) == 16);
 
-// What a load did, for front ends that say more than the count.
+// What a load did. Loaders return it as a value and show nothing: the front
+// end (window, command line) says it in its own way.
 struct TLoadReport {
     bool Found = false;   // the path named an existing file; false: nothing read, no message
-    bool Failed = false;  // the file error message was shown
+    bool Failed = false;  // the file was refused or could not be read; Error says why
     int Count = 0;        // the new QuadCount or NodeCount
+    // Where and what, e.g. "line 7: electrode 3 is both A and B".
+    QString Error;
+    // Lines left out by design, one text per reason, e.g.
+    // "3 lines ignored: 2, 3, 4 — electrode number out of range".
+    QStringList Ignored;
+
+    // title ("Quadripole file error"), the file and the error, for a message box.
+    QString Message(const QString &title, const QString &path) const;
 };
 
 class TSequence {
@@ -57,24 +67,42 @@ public:
     // Empty tables: node 0 at the remote position, every quadripole entry -1.
     TSequence() noexcept;
 
-    // Loads a quadripole file (one combination or a chain of dipoles per line,
+    static inline const QString QuadripoleFileError = QStringLiteral("Quadripole file error");
+    static inline const QString CoordinateFileError = QStringLiteral("Coordinate file error");
+    // No survey file is anywhere near this; a wrong pick (a disk image) is
+    // refused before it is read.
+    static constexpr qint64 MaxFileBytes = 64 * 1024 * 1024;
+
+    // Reads a quadripole file (one combination or a chain of dipoles per line,
     // optional K column and "Level" section). A missing file leaves the table
-    // untouched, sets QuadCount to 0 and says nothing; a file without a usable
-    // header, or that cannot be read, shows "Quadripole file error".
-    // Returns the new QuadCount.
-    int LoadQuadripoleFile(const QString &path, TUserInterface &ui, TLoadReport *report = nullptr);
-    // Loads a coordinate file; reals take "." or "," as decimal separator
+    // untouched, sets QuadCount to 0 and is not a failure. Refused, with the
+    // table emptied: a file without a usable header, one that cannot be read
+    // or is not a regular file, more quadripoles than the table holds, a
+    // quadripole whose electrodes coincide (A = B, M = N, one electrode in
+    // both dipoles; the remote electrode 0 may stand for B and N at once).
+    // Lines with too few fields or electrode numbers outside 0..2001 are left
+    // out and named in Ignored.
+    TLoadReport ReadQuadripoleFile(const QString &path);
+    // Reads a coordinate file; reals take "." or "," as decimal separator
     // whatever the machine's locale, so a file reads the same everywhere.
-    // The node table is reset first, even when the file is missing. Errors show
-    // "Coordinate file error" and keep the nodes read before the faulty line.
-    // Returns the new NodeCount.
+    // The node table is reset first, even when the file is missing. Refused
+    // with the line named: a line of the coordinate section that is not
+    // number, X, Y, Z, and an electrode number given twice; the nodes read
+    // before stay. Node numbers outside 0..2001 are left out and named.
+    TLoadReport ReadCoordinateFile(const QString &path);
+    // The same from the file's bytes, as if an existing file had been read.
+    TLoadReport ReadQuadripoleText(QByteArrayView bytes);
+    TLoadReport ReadCoordinateText(QByteArrayView bytes);
+
+    // The reads for front ends that show a failure as a message box under the
+    // hourglass. Return the new count.
+    int LoadQuadripoleFile(const QString &path, TUserInterface &ui, TLoadReport *report = nullptr);
     int LoadCoordinateFile(const QString &path, TUserInterface &ui, TLoadReport *report = nullptr);
 
-    // The same loads from the file's bytes (UTF-8 when valid, else
-    // Windows-1252), as if an existing file had been read; the hourglass is
-    // left to the caller.
-    int ReadQuadripoleText(QByteArrayView text, TUserInterface &ui, TLoadReport *report = nullptr);
-    int ReadCoordinateText(QByteArrayView text, TUserInterface &ui, TLoadReport *report = nullptr);
+    // Electrodes the quadripoles use that the coordinate file does not give
+    // (the remote electrode 0 always has its place), as a sentence naming
+    // them; empty when every one has its position.
+    QString UndefinedElectrodes() const;
 
     // Groups the quadripoles from `first` that share A and B and chain their
     // dipoles (each M is the previous N) into one multi-channel measurement.

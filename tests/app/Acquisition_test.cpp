@@ -670,6 +670,10 @@ TEST_F(TRunFixture, startRefusesACoordinateFileItCouldNotReadAndWarnsWhenNoneIsN
         {Tmp.path() + "/gone.txt", {}, "Coordinate file not found: " + Tmp.path() + "/gone.txt"},
         {Tmp.path() + "/bad.txt", "# Num X Y Z\r\n1 x 0 0\r\n", "Coordinate file error: " + Tmp.path() + "/bad.txt"},
         {Tmp.path() + "/empty.txt", "# Num X Y Z\r\n", "Coordinate file error: " + Tmp.path() + "/empty.txt"},
+        // Electrode 5 would stand at (0, 0, 0) and give the second quadripole a wrong Rho.
+        {Tmp.path() + "/short.txt", "# Num X Y Z\r\n1 0 0 0\r\n2 5 0 0\r\n3 10 0 0\r\n4 15 0 0\r\n",
+         "Coordinate file error: " + Tmp.path() +
+             "/short.txt: electrode 5 is used by the quadripoles but not in the coordinate file"},
     };
     for (const auto &c : named) {
         SCOPED_TRACE(c.Refusal.toStdString());

@@ -44,6 +44,16 @@ TEST(IniDocument, commentsSectionLinesAndBlankKeysAreNotKeys)
     EXPECT_FALSE(doc.Text().startsWith(QChar(0xFEFF))) << "no byte-order mark written back";
 }
 
+static QByteArray Utf16(const char *utf8, bool little = true)
+{
+    QByteArray bytes = little ? QByteArray("\xFF\xFE") : QByteArray("\xFE\xFF");
+    for (QChar c : QString::fromUtf8(utf8)) {
+        const char lo = char(c.unicode() & 0xFF), hi = char(c.unicode() >> 8);
+        bytes.append(little ? lo : hi).append(little ? hi : lo);
+    }
+    return bytes;
+}
+
 TEST(IniDocument, aFileIsSavedInTheEncodingItWasReadIn)
 {
     QTemporaryDir dir;
@@ -62,6 +72,11 @@ TEST(IniDocument, aFileIsSavedInTheEncodingItWasReadIn)
         {"[Name]\r\nComment=a\r\n", QString::fromUtf8("été"), "[Name]\r\nComment=\xe9t\xe9\r\nX=\xe9t\xe9\r\n"},
         {"[Name]\r\nComment=a\r\n", QString::fromUtf8("łódź"),
          "[Name]\r\nComment=\xc5\x82\xc3\xb3\x64\xc5\xba\r\nX=\xc3\xa9t\xc3\xa9\r\n"},
+        // UTF-16 with its byte order mark (a Windows shell redirection), either byte order.
+        {Utf16("[Name]\r\nComment=a\r\n"), QString::fromUtf8("łódź"),
+         Utf16("[Name]\r\nComment=łódź\r\nX=été\r\n")},
+        {Utf16("[Name]\r\nComment=a\r\n", false), QString::fromUtf8("hiver"),
+         Utf16("[Name]\r\nComment=hiver\r\nX=été\r\n", false)},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Before.toStdString());

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
 TEST(TextCodec, readsUtf8OnlyWhenValidAndNonAscii)
 {
     struct Case {
@@ -15,9 +20,46 @@ TEST(TextCodec, readsUtf8OnlyWhenValidAndNonAscii)
         {QByteArray("\x80 \xc3"), QString::fromUtf8("€ Ã")},            // broken UTF-8
         {QByteArray("\xc0\xaf"), QString::fromUtf8("À¯")},              // overlong: not UTF-8
         {QByteArray("\xed\xa0\x80"), QString::fromUtf8("í\u00a0€")},    // surrogate: not UTF-8
+        {QByteArray("\xEF\xBB\xBF# A"), QStringLiteral("# A")},           // UTF-8 mark dropped
+        {QByteArray("\xFF\xFE#\0 \0A\0\xe9\0", 10), QString::fromUtf8("# Aé")}, // UTF-16LE
+        {QByteArray("\xFE\xFF\0#\0 \0A\0\xe9", 10), QString::fromUtf8("# Aé")}, // UTF-16BE
+        {QByteArray("\xFF\xFE#\0A", 5), QString::fromUtf8("#\uFFFD")},         // torn UTF-16
     };
     for (const Case &c : cases)
         EXPECT_EQ(DecodeText(c.bytes), c.text) << c.bytes.toHex().constData();
+}
+
+TEST(TextCodec, inputFilesThatAreNotRegularOrTooLargeAreRefusedWithoutReading)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString big = dir.filePath("big.txt");
+    {
+        QFile f(big);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(101, 'x'));
+    }
+    struct Case {
+        QString Path;
+        const char *Why;
+    } const cases[] = {
+        {fifo, "not a regular file"}, // would block for ever in a plain open
+        {dir.path(), "folder"},
+        {"/dev/zero", "not a regular file"},
+        {big, "larger than"},
+        {dir.filePath("none"), "No such file"},
+    };
+    for (const Case &c : cases) {
+        QByteArray bytes = "old";
+        QString why;
+        EXPECT_FALSE(ReadInputFile(c.Path, 100, bytes, why)) << c.Path.toStdString();
+        EXPECT_TRUE(why.contains(QLatin1String(c.Why))) << why.toStdString();
+    }
+    QByteArray bytes;
+    QString why;
+    EXPECT_TRUE(ReadInputFile(big, 101, bytes, why));
+    EXPECT_EQ(bytes, QByteArray(101, 'x'));
 }
 
 TEST(TextCodec, writesWindows1252WhenEverythingFitsElseUtf8AndReadsBackIdentically)

@@ -8,10 +8,12 @@
 #include <QRegularExpression>
 
 #include <clocale>
+#include <cstring>
 #include <locale.h>
 #include <set>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -147,6 +149,79 @@ TEST_F(TFileSafety, aNamedCoordinateFileThatIsMissingMeasuresNothing)
         EXPECT_TRUE(r.Err.contains(coords.isEmpty() ? "Coordinate file not found: " : "Coordinate file error: "))
             << r.Err.toStdString();
         EXPECT_FALSE(QFileInfo::exists(Tmp.path() + "/out.bin"));
+    }
+}
+
+TEST_F(TFileSafety, aSurveyFileThatCannotServeIsRefusedBeforeConnecting)
+{
+    // Nobody listens on this port: a refusal that comes after an attempt to
+    // connect would say "Unable to connect" instead.
+    const QString ini = Survey("127.0.0.1:1");
+    const QString coords = Tmp.path() + "/coords.txt", quads = Tmp.path() + "/quads.txt";
+    const QByteArray goodCoords = Bytes(coords), goodQuads = Bytes(quads);
+    QByteArray withoutFive = goodCoords;
+    withoutFive.replace("\r\n5 25 0 0\r\n", "\r\n");
+    const struct {
+        const char *Name;
+        QByteArray Coordinates, Quadripoles;
+        bool Fifo;
+        const char *Says;
+    } cases[] = {
+        {"an electrode without position", withoutFive, goodQuads, false,
+         "electrode 5 is used by the quadripoles but not in the coordinate file"},
+        {"a coordinate line with a missing field", QByteArray(goodCoords).replace("\r\n7 35 0 0\r\n", "\r\n7 35 0\r\n"),
+         goodQuads, false, "line 8: 3 field(s) where a coordinate line has 4"},
+        {"an electrode given twice", goodCoords + "5 99 0 0\r\n", goodQuads, false, "line 6 and line 42 both give electrode 5"},
+        {"a quadripole with A = B", goodCoords, goodQuads + "31 3 3 4 5\r\n", false,
+         "line 32: quadripole 3 3 4 5: A and B are the same electrode"},
+        {"a FIFO as coordinate file", {}, goodQuads, true, "is not a regular file"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        QFile::remove(coords);
+        if (c.Fifo) {
+            ASSERT_EQ(::mkfifo(QFile::encodeName(coords).constData(), 0600), 0);
+        } else {
+            QFile f(coords);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.Coordinates);
+        }
+        QFile q(quads);
+        ASSERT_TRUE(q.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        q.write(c.Quadripoles);
+        q.close();
+        const TResult r = Run({"acquire", "--config", ini, "--yes"}, 30000);
+        EXPECT_EQ(r.Status, 1) << r.Err.toStdString();
+        EXPECT_TRUE(r.Err.contains(QString::fromUtf8(c.Says))) << r.Err.toStdString();
+        EXPECT_FALSE(r.Err.contains("Unable to connect")) << r.Err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(Tmp.path() + "/out.bin"));
+    }
+}
+
+TEST_F(TFileSafety, utf16SurveyFilesMeasureLikeTheirUtf8Twins)
+{
+    // What a Windows shell redirection writes. Read as 8-bit text it would be
+    // nonsense quadripoles; read right, every Rho is the ground's.
+    Survey(QString());
+    QFile::copy(Tmp.path() + "/coords.txt", Tmp.path() + "/sim-coords.txt");
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--noise", "0", "--model", "homogeneous:250",
+                     "--coordinates", Tmp.path() + "/sim-coords.txt"});
+    const QString ini = Survey(sim.TcpAddress());
+    for (const char *name : {"/coords.txt", "/quads.txt"}) {
+        const QString text = QString::fromLatin1(Bytes(Tmp.path() + name));
+        QFile f(Tmp.path() + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("\xFF\xFE");
+        f.write(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
+    }
+    const TResult r = Run({"acquire", "--config", ini, "--yes"});
+    ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
+    const QByteArray data = Bytes(Tmp.path() + "/out.bin");
+    ASSERT_EQ(data.size(), 1029 + 30 * 304);
+    for (int k = 0; k < 30; ++k) {
+        float rho = 0;
+        std::memcpy(&rho, data.constData() + 1029 + k * 304 + 76, 4);
+        EXPECT_NEAR(rho, 250.0f, 250.0f * 1e-5f) << "record " << k;
     }
 }
 

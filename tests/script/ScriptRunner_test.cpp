@@ -221,6 +221,9 @@ TEST(ScriptLoops, aLoopThatNeverWaitsIsFound)
         {{"1 : note", "2 : three times -<X: 3 @ 1:3 >-"}, false},
         {{"1 : forward -<X: 3 @ 3 >-", "2 : note", "3 : note"}, false},
         {{"1 : zero latency -<X: 1 @ 0 >-", "2 : again -<X: 3 @ 1:x >-"}, true},
+        // A latency too short to wait on, or a schedule out of range, is refused too.
+        {{"1 : tiny latency -<X: 1 @ 1e-300 >-", "2 : again -<X: 3 @ 1 >-"}, true},
+        {{"1 : A -<X: 2 @ A.ini >-", "2 : far -<X: 1 @ 1e300 >-"}, true},
     };
     for (const auto &c : cases)
         EXPECT_EQ(TScriptRunner::EndlessLoop(c.Lines).isEmpty(), !c.Endless) << c.Lines.join(" | ").toStdString();

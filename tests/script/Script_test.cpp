@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 namespace {
@@ -160,4 +161,57 @@ TEST(ScriptFile, roundTripInWindows1252OrUtf8WithCrLf)
     EXPECT_FALSE(kept.Load(dir.filePath("missing.scp"), error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(kept.Lines, QStringList{"keep"});
+}
+
+TEST(ScriptFile, utf16ScriptIsReadAndSavedBackInUtf16)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("u16.scp");
+    const QString text = QString::fromUtf8("1 : x -<X: 2 @ /données/a.ini >-\r\nmémo\r\n");
+    for (const QStringConverter::Encoding encoding : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+        QStringEncoder encode(encoding, QStringConverter::Flag::WriteBom);
+        const QByteArray bytes = encode.encode(text);
+        {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(bytes);
+        }
+        TScript script;
+        QString error;
+        ASSERT_TRUE(script.Load(path, error)) << error.toStdString();
+        EXPECT_EQ(script.Lines, (QStringList{QString::fromUtf8("1 : x -<X: 2 @ /données/a.ini >-"), QString::fromUtf8("mémo")}));
+        ASSERT_TRUE(script.Save(path, error));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), bytes);
+    }
+}
+
+TEST(ScriptSchedule, timesOutOfRangeAreRefusedWithTheirLine)
+{
+    const double today = 46000; // December 2025
+    const QString loopBack = "3 : again -<X: 3 @ 1:5 >-";
+    const struct {
+        QStringList Lines;
+        const char *Refusal; // nullptr: runs
+    } cases[] = {
+        {{"1 : far -<X: 1 @ 1e300 >-"}, "Line 1: a latency of 2.4e+301 hour(s) is beyond 100 years"},
+        {{"1 : note", "2 : back -<X: 1 @ -36526 >-"}, "Line 2: a latency of -876624 hour(s) is beyond 100 years"},
+        {{"1 : w -<X: 0 @ 1e300 >-"}, "Line 1: the wake-up time (day 1e300) is more than 100 years from today"},
+        {{"1 : w -<X: 0 @ -5 >-"}, "Line 1: the wake-up time"},
+        {{"1 : A -<X: 2 @ A.ini >-", "2 : tiny -<X: 1 @ 1e-300 >-", loopBack},
+         "Line 2: a latency of 8.64e-296 s in a loop is under one second"},
+        {{"1 : tiny -<X: 1 @ 1e-300 >-", "2 : A -<X: 2 @ A.ini >-"}, nullptr}, // waits once: harmless
+        {{"1 : A -<X: 2 @ A.ini >-", "2 : one second -<X: 1 @ 1.15740740740741e-05 >-", loopBack}, nullptr},
+        {{"1 : A -<X: 2 @ A.ini >-", "2 : none -<X: 1 @ 0 >-", loopBack}, nullptr},
+        {{"1 : w -<X: 0 @ 46010.5 >-", "2 : day -<X: 1 @ 1 >-", "3 : bad -<X: 1 @ soon >-"}, nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Lines.join(" | ").toStdString());
+        const QString refusal = ScheduleRangeError(c.Lines, today);
+        if (c.Refusal)
+            EXPECT_TRUE(refusal.startsWith(QString::fromUtf8(c.Refusal))) << refusal.toStdString();
+        else
+            EXPECT_EQ(refusal, QString());
+    }
 }

@@ -7,10 +7,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 #include <array>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <tuple>
 #include <vector>
@@ -54,7 +58,8 @@ struct QuadCase {
     const char *Name;
     QByteArray Text;
     std::vector<Quadripole> Expected;
-    bool Error;
+    const char *Error;         // part of the refusal, nullptr when the file loads
+    QStringList Ignored = {};  // the lines left out, as the log names them
 };
 
 TEST_F(SurveyFiles, QuadripoleFile_cases)
@@ -62,79 +67,110 @@ TEST_F(SurveyFiles, QuadripoleFile_cases)
     const QuadCase cases[] = {
         {"header search skips text and a coordinate header",
          "survey line 3\n# Num X Y Z\n1 0 0 0\n# Num A B M N\n1,1,4,2,3\n2 2 5 3 4\n3, 1, 2, x, 4\n",
-         {{1, 4, 2, 3, 0}, {2, 5, 3, 4, 0}}, false},
-        {"other # line before the header", "# sequence\n# A B M N\n1 1 4 2 3\n", {}, true},
-        {"level header before the column header", "# Level\n# A B M N\n1 1 4 2 3\n", {}, true},
-        {"no header at all", "1 1 4 2 3\n2 2 5 3 4\n", {}, true},
-        {"header without lines after it", "text\n# A B M N\n", {}, true},
-        {"empty file", "", {}, true},
-        {"header matching is case-sensitive", "# a b m n\n1 1 4 2 3\n", {}, true},
+         {{1, 4, 2, 3, 0}, {2, 5, 3, 4, 0}}, nullptr, {"1 line ignored: 7 — not an electrode number"}},
+        {"other # line before the header", "# sequence\n# A B M N\n1 1 4 2 3\n", {}, "line 1: "},
+        {"level header before the column header", "# Level\n# A B M N\n1 1 4 2 3\n", {}, "line 1: "},
+        {"no header at all", "1 1 4 2 3\n2 2 5 3 4\n", {}, "no column header"},
+        {"header without lines after it", "text\n# A B M N\n", {}, "no quadripole after"},
+        {"empty file", "", {}, "no column header"},
+        {"header matching is case-sensitive", "# a b m n\n1 1 4 2 3\n", {}, "line 1: "},
         {"K column is ignored and needs its own field",
          "# A B M N K\n1 1 4 2 3 12.57\n2 1 4 2 3\n3 1 4 2 3 5 -6.2\n",
-         {{1, 4, 2, 3, 0}, {1, 4, 2, 3, 0}, {1, 4, 3, 5, 0}}, false},
-        {"a trailing comma fills the K column", "# A B M N K\n1,1,4,2,3,\n", {{1, 4, 2, 3, 0}}, false},
+         {{1, 4, 2, 3, 0}, {1, 4, 2, 3, 0}, {1, 4, 3, 5, 0}}, nullptr,
+         {"1 line ignored: 3 — too few fields for a quadripole"}},
+        {"a trailing comma fills the K column", "# A B M N K\n1,1,4,2,3,\n", {{1, 4, 2, 3, 0}}, nullptr},
         {"a K written with a decimal comma is one field", "# A B M N K\n1 1 4 2 3 12,57\n2\t1\t4\t3\t5\t-6,2\n",
-         {{1, 4, 2, 3, 0}, {1, 4, 3, 5, 0}}, false},
+         {{1, 4, 2, 3, 0}, {1, 4, 3, 5, 0}}, nullptr},
         {"chained dipoles", "# A B M N\n1 1 4 2 3 5 6 7\n",
-         {{1, 4, 2, 3, 0}, {1, 4, 3, 5, 0}, {1, 4, 5, 6, 0}, {1, 4, 6, 7, 0}}, false},
-        {"remote electrode", "# A B M N\n1 1 R 2 3\n2 Inf 4 5 6\n3 1 2 3 I\n",
-         {{1, 0, 2, 3, 0}, {0, 4, 5, 6, 0}, {1, 2, 3, 0, 0}}, false},
-        {"bad electrode fields drop their line only",
+         {{1, 4, 2, 3, 0}, {1, 4, 3, 5, 0}, {1, 4, 5, 6, 0}, {1, 4, 6, 7, 0}}, nullptr},
+        {"remote electrode, pole-dipole and pole-pole", "# A B M N\n1 1 R 2 3\n2 Inf 4 5 6\n3 1 2 3 I\n4 1 R 2 R\n",
+         {{1, 0, 2, 3, 0}, {0, 4, 5, 6, 0}, {1, 2, 3, 0, 0}, {1, 0, 2, 0, 0}}, nullptr},
+        {"bad electrode fields drop their line only, each named",
          "# A B M N\n1 1 2 3 2002\n2 1 2 3 -1\n3 1 2 3 1.5\n4 1,,2,3\n5 1 2 3 4x\n"
-         "6 0 2001 3 4\n7 1 2 3\n8 1 2 3 99999999999\n9,1,2,3,4,\n",
-         {{0, 2001, 3, 4, 0}}, false},
+         "6 0 2001 3 4\n7 1 2 3\n8 1 2 3 99999999999\n9,1,2,3,4,\n\n# a comment 1 2 3 x\n",
+         {{0, 2001, 3, 4, 0}}, nullptr,
+         {"3 lines ignored: 2, 3, 9 — electrode number out of range",
+          "3 lines ignored: 4, 6, 10 — not an electrode number", "2 lines ignored: 5, 8 — too few fields for a quadripole"}},
+        {"a torn last line", "# A B M N\n1 1 2 3 4\n2 1 2 4", {{1, 2, 3, 4, 0}}, nullptr,
+         {"1 line ignored: 3 — too few fields for a quadripole"}},
         {"quotes, tabs, CR LF and 8-bit text",
          "Ligne cr\xEAte \x97 nord\r\n\"#\"\t\"A\",B,M,N\r\n\"1\",\"1\",\"4\",\"2\",\"3\"\r\n2\t1\t4\t3\t5\r\n",
-         {{1, 4, 2, 3, 0}, {1, 4, 3, 5, 0}}, false},
+         {{1, 4, 2, 3, 0}, {1, 4, 3, 5, 0}}, nullptr},
         {"level section by position",
          "# A B M N\n1 1 2 3 4\n2 1 2 4 5\n3 1 2 5 6\n# Level\n1 -1\n2 5 6\n3 12\n4 7\n",
-         {{1, 2, 3, 4, -1}, {1, 2, 4, 5, 0}, {1, 2, 5, 6, 12}}, false},
+         {{1, 2, 3, 4, -1}, {1, 2, 4, 5, 0}, {1, 2, 5, 6, 12}}, nullptr},
+        // A quadripole whose electrodes coincide measures nothing sensible:
+        // the file is refused with its line.
+        {"A = B", "# A B M N\n1 1 2 3 4\n2 3 3 4 5\n", {}, "line 3: quadripole 3 3 4 5: A and B are the same electrode"},
+        {"M = N", "# A B M N\n1 1 2 4 4\n", {}, "line 2: quadripole 1 2 4 4: M and N are the same electrode"},
+        {"both remote as A and B", "# A B M N\n1 R I 4 5\n", {}, "A and B are the same electrode"},
+        {"both remote as M and N", "# A B M N\n1 1 2 R R\n", {}, "M and N are the same electrode"},
+        {"an electrode in both dipoles", "# A B M N\n1 1 2 3 4\n2 1 2 3 5 2\n", {},
+         "line 3: quadripole 1 2 5 2: electrode 2 is used twice"},
     };
     for (const QuadCase &c : cases) {
         SCOPED_TRACE(c.Name);
-        Ui.Messages.clear();
-        TLoadReport report;
-        const int count = Seq->LoadQuadripoleFile(Write(c.Text), Ui, &report);
-        EXPECT_EQ(count, int(c.Expected.size()));
-        EXPECT_EQ(Seq->QuadCount, count);
+        const TLoadReport report = Seq->ReadQuadripoleFile(Write(c.Text));
+        EXPECT_EQ(report.Count, int(c.Expected.size()));
+        EXPECT_EQ(Seq->QuadCount, report.Count);
         EXPECT_EQ(Held(), c.Expected);
-        EXPECT_EQ(Seq->Quads[std::size_t(count)], Unused);
-        EXPECT_EQ(Ui.Messages, c.Error ? QStringList{"Quadripole file error"} : QStringList{});
+        EXPECT_EQ(Seq->Quads[std::size_t(report.Count)], Unused);
         EXPECT_TRUE(report.Found);
-        EXPECT_EQ(report.Failed, c.Error);
-        EXPECT_EQ(report.Count, count);
-        EXPECT_FALSE(Ui.Busy);
+        EXPECT_EQ(report.Failed, c.Error != nullptr);
+        if (c.Error) {
+            EXPECT_TRUE(report.Error.contains(QString::fromUtf8(c.Error))) << report.Error.toStdString();
+        }
+        EXPECT_EQ(report.Ignored, c.Ignored);
     }
 }
 
-TEST_F(SurveyFiles, QuadripoleFile_capacityKeepsSpareEntry)
+TEST_F(SurveyFiles, QuadripoleFile_beyondTheTableIsRefusedNotCut)
 {
-    // 16050 lines, the last one distinct: 15998 held, the last overwrites the spare.
-    QByteArray text = "# A B M N\n";
-    for (int i = 0; i < 16049; ++i)
-        text += QByteArray::number(i) + " 1 2 3 " + QByteArray::number(4 + i % 1000) + "\n";
-    text += "x 7 8 9 10\n";
-    EXPECT_EQ(Seq->LoadQuadripoleFile(Write(text), Ui), 15998);
+    QByteArray full = "# A B M N\n";
+    for (int i = 0; i < 15998; ++i)
+        full += QByteArray::number(i) + " 1 2 3 " + QByteArray::number(4 + i % 1000) + "\n";
+    TLoadReport report = Seq->ReadQuadripoleFile(Write(full));
+    EXPECT_FALSE(report.Failed);
+    EXPECT_EQ(Seq->QuadCount, 15998);
     EXPECT_EQ(Seq->Quads[15997], (Quadripole{1, 2, 3, 4 + 15997 % 1000, 0}));
-    EXPECT_EQ(Seq->Quads[15998], (Quadripole{7, 8, 9, 10, 0}));
-    EXPECT_EQ(Seq->Quads[15999], Unused);
+    EXPECT_EQ(Seq->Quads[15998], Unused);
 
-    // A chained line that crosses the limit.
-    text = "# A B M N\n";
-    for (int i = 0; i < 15996; ++i)
-        text += "1 1 2 3 4\n";
-    text += "1 5 6 7 8 9 10 11\n";
-    EXPECT_EQ(Seq->LoadQuadripoleFile(Write(text), Ui), 15998);
-    EXPECT_EQ(Seq->Quads[15997], (Quadripole{5, 6, 8, 9, 0}));
-    EXPECT_EQ(Seq->Quads[15998], (Quadripole{5, 6, 10, 11, 0}));
-    EXPECT_TRUE(Ui.Messages.isEmpty());
+    // One line more, or a chained line that crosses the limit.
+    for (const QByteArray &more : {QByteArray("x 7 8 9 10\n"), QByteArray("1 5 6 7 8 9 10 11\n")}) {
+        report = Seq->ReadQuadripoleFile(Write(full + more));
+        EXPECT_TRUE(report.Failed);
+        EXPECT_TRUE(report.Error.contains("more than the 15998")) << report.Error.toStdString();
+        EXPECT_EQ(Seq->QuadCount, 0);
+        EXPECT_EQ(Seq->Quads[0], Unused) << "nothing of a refused file is kept";
+        EXPECT_EQ(Seq->Quads[15998], Unused);
+    }
 
     // One injection with a hundred potential electrodes.
-    text = "# A B M N\n0 1 2";
+    QByteArray text = "# A B M N\n0 1 2";
     for (int p = 3; p <= 102; ++p)
         text += " " + QByteArray::number(p);
     EXPECT_EQ(Seq->LoadQuadripoleFile(Write(text), Ui), 99);
     EXPECT_EQ(Seq->Quads[98], (Quadripole{1, 2, 101, 102, 0}));
+}
+
+TEST_F(SurveyFiles, Utf16FilesLoadLikeTheirUtf8Twins)
+{
+    // What a Windows shell redirection writes: UTF-16 with a byte order mark.
+    const QString text = QString::fromUtf8("Profil Süd\r\n# Nr A B M N\r\n1 1 4 2 3\r\n2 1 4 3 5 6\r\n"
+                                           "# Nr X Y Z\r\n1 0 0 0\r\n2 10 0 0\r\n3 20 0 0\r\n4 30 0 0\r\n5 40 0 0\r\n6 50,5 0 0\r\n");
+    TSequence utf8;
+    ASSERT_EQ(utf8.ReadQuadripoleText(text.toUtf8()).Count, 3);
+    ASSERT_EQ(utf8.ReadCoordinateText(text.toUtf8()).Count, 6);
+    for (const QStringConverter::Encoding encoding : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+        QStringEncoder encode(encoding, QStringConverter::Flag::WriteBom);
+        const QString path = Write(encode.encode(text));
+        const TLoadReport quads = Seq->ReadQuadripoleFile(path);
+        const TLoadReport nodes = Seq->ReadCoordinateFile(path);
+        EXPECT_FALSE(quads.Failed || nodes.Failed) << quads.Error.toStdString() << nodes.Error.toStdString();
+        EXPECT_TRUE(quads.Ignored.isEmpty() && nodes.Ignored.isEmpty());
+        EXPECT_EQ(Held(), (std::vector<Quadripole>{utf8.Quads.begin(), utf8.Quads.begin() + 3}));
+        EXPECT_EQ(0, std::memcmp(Seq->Nodes.data(), utf8.Nodes.data(), sizeof(utf8.Nodes)));
+    }
 }
 
 TEST_F(SurveyFiles, MissingFiles_areSilent)
@@ -142,7 +178,7 @@ TEST_F(SurveyFiles, MissingFiles_areSilent)
     Seq->LoadQuadripoleFile(Write("# A B M N\n1 1 4 2 3\n"), Ui);
     Seq->LoadCoordinateFile(Write("# X Y Z\n0 1 1 1\n4 5 6 7\n"), Ui);
     const QString missing = Dir.filePath("missing.txt");
-    TLoadReport report{true, true, 9};
+    TLoadReport report{true, true, 9, {}, {}};
 
     EXPECT_EQ(Seq->LoadQuadripoleFile(missing, Ui, &report), 0);
     EXPECT_EQ(Seq->QuadCount, 0);
@@ -162,9 +198,13 @@ TEST_F(SurveyFiles, MissingFiles_areSilent)
 
 TEST_F(SurveyFiles, UnreadableFiles_reportTheFileError)
 {
-    QStringList unreadable{Dir.path()};
+    // A folder, a device that never ends, a FIFO without writer (a plain
+    // open would wait for ever): none is read.
+    const QString fifo = Dir.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QStringList unreadable{Dir.path(), fifo};
     if (QFile::exists("/dev/zero"))
-        unreadable << "/dev/zero";  // endless: must stop at the size cap
+        unreadable << "/dev/zero";
     for (const QString &path : unreadable) {
         SCOPED_TRACE(qPrintable(path));
         Ui.Messages.clear();
@@ -176,7 +216,7 @@ TEST_F(SurveyFiles, UnreadableFiles_reportTheFileError)
         ASSERT_EQ(Ui.Messages.size(), 2);
         EXPECT_TRUE(Ui.Messages[0].startsWith("Quadripole file error\n" + QDir::toNativeSeparators(path) + ": "));
         EXPECT_TRUE(Ui.Messages[1].startsWith("Coordinate file error\n" + QDir::toNativeSeparators(path) + ": "));
-        EXPECT_TRUE(Ui.Messages[0].contains(path == Dir.path() ? "is a folder" : "not a survey file"))
+        EXPECT_TRUE(Ui.Messages[0].contains(path == Dir.path() ? "is a folder" : "not a regular file"))
             << Ui.Messages[0].toStdString();
         EXPECT_FALSE(Ui.Busy);
     }
@@ -187,40 +227,49 @@ struct NodeCase {
     QByteArray Text;
     int Count;
     std::vector<Node> Defined;
-    bool Error;
+    const char *Error;         // part of the refusal, nullptr when the file loads
+    QStringList Ignored = {};
 };
 
 TEST_F(SurveyFiles, CoordinateFile_cases)
 {
     const NodeCase cases[] = {
-        {"a node defined twice counts twice, the later wins", "# X Y Z\n5 10.5 0 100\n5 11 0 100\n", 2,
-         {{11, 0, 100, 5}}, false},
-        {"numbers outside 0-2001 are ignored", "# N X Y Z\n2002 1 1 1\n-1 1 1 1\nx 1 1 1\n2001 1 2 3\n", 1,
-         {{1, 2, 3, 2001}}, false},
-        {"only lines of four fields", "# X Y Z\n1 2 3\n1 2 3 x y\n4 1 2 3\n", 1, {{1, 2, 3, 4}}, false},
-        {"signs and exponents", "# X Y Z\n1 -1.5e2 +2 .25\n", 1, {{-150, 2, 0.25f, 1}}, false},
-        {"node 0 defined by the file", "# X Y Z\n0 1 2 3\n", 1, {{1, 2, 3, 0}}, false},
+        {"numbers outside 0-2001 are left out and named", "# N X Y Z\n2002 1 1 1\n-1 1 1 1\n2001 1 2 3\n", 1,
+         {{1, 2, 3, 2001}}, nullptr, {"2 lines ignored: 2, 3 — electrode number out of range"}},
+        {"signs and exponents", "# X Y Z\n1 -1.5e2 +2 .25\n", 1, {{-150, 2, 0.25f, 1}}, nullptr},
+        {"node 0 defined by the file", "# X Y Z\n0 1 2 3\n", 1, {{1, 2, 3, 0}}, nullptr},
+        {"blank lines and comments in the section", "# X Y Z\n1 1 1 1\n\n# second half\n2 2 2 2\n", 2,
+         {{1, 1, 1, 1}, {2, 2, 2, 2}}, nullptr},
         {"quadripole section before the header", "# A B M N\n1 1 2 3 4\n# X Y Z\n3 1 1 1\n", 1,
-         {{1, 1, 1, 3}}, false},
-        {"bad real keeps the nodes before it", "# X Y Z\n3 1 2 3\n7 a 0 0\n8 1 1 1\n", 1, {{1, 2, 3, 3}}, true},
-        {"nan is not a coordinate", "# X Y Z\n1 nan 0 0\n", 0, {}, true},
-        {"inf is not a coordinate", "# X Y Z\n1 0 inf 0\n", 0, {}, true},
-        {"beyond single precision", "# X Y Z\n1 0 0 1e39\n", 0, {}, true},
-        {"other # line before the header", "# survey 3\n# X Y Z\n1 0 0 0\n", 0, {}, true},
-        {"no header", "1 0 0 0\n", 0, {}, true},
-        {"header without lines after it", "# X Y Z\r\n", 0, {}, true},
+         {{1, 1, 1, 3}}, nullptr},
+        {"quadripole and level sections after the nodes", "# X Y Z\n3 1 1 1\n# A B M N\n1 1 2 3 4\n2 1 2 3\n# Level\n1 -1\n",
+         1, {{1, 1, 1, 3}}, nullptr},
+        // A line of the coordinate section that cannot be read stops the load
+        // there: the nodes before it stay, the lines after it are not read.
+        {"a missing field", "# X Y Z\n3 1 2 3\n7 0 0\n8 1 1 1\n", 1, {{1, 2, 3, 3}},
+         "line 3: 3 field(s) where a coordinate line has 4"},
+        {"a field too many", "# X Y Z\n1 2 3 x y\n", 0, {}, "line 2: 5 field(s)"},
+        {"bad real", "# X Y Z\n3 1 2 3\n7 a 0 0\n8 1 1 1\n", 1, {{1, 2, 3, 3}}, "line 3: X \"a\" is not a number"},
+        {"node number that is no number", "# X Y Z\nx 1 1 1\n", 0, {}, "line 2: \"x\" is not an electrode number"},
+        {"nan is not a coordinate", "# X Y Z\n1 nan 0 0\n", 0, {}, "X \"nan\""},
+        {"inf is not a coordinate", "# X Y Z\n1 0 inf 0\n", 0, {}, "Y \"inf\""},
+        {"beyond single precision", "# X Y Z\n1 0 0 1e39\n", 0, {}, "Z \"1e39\""},
+        {"a node given twice names both lines", "# X Y Z\n5 10.5 0 100\n6 1 1 1\n5 11 0 100\n8 1 1 1\n", 2,
+         {{10.5f, 0, 100, 5}}, "line 2 and line 4 both give electrode 5"},
+        {"other # line before the header", "# survey 3\n# X Y Z\n1 0 0 0\n", 0, {}, "line 1: "},
+        {"no header", "1 0 0 0\n", 0, {}, "no column header"},
+        {"header without lines after it", "# X Y Z\r\n", 0, {}, "no node after"},
     };
     for (const NodeCase &c : cases) {
         SCOPED_TRACE(c.Name);
-        Ui.Messages.clear();
-        TLoadReport report;
-        const int count = Seq->LoadCoordinateFile(Write(c.Text), Ui, &report);
-        EXPECT_EQ(count, c.Count);
-        EXPECT_EQ(Seq->NodeCount, c.Count);
-        EXPECT_EQ(Ui.Messages, c.Error ? QStringList{"Coordinate file error"} : QStringList{});
-        EXPECT_EQ(report.Failed, c.Error);
+        const TLoadReport report = Seq->ReadCoordinateFile(Write(c.Text));
         EXPECT_EQ(report.Count, c.Count);
-        EXPECT_FALSE(Ui.Busy);
+        EXPECT_EQ(Seq->NodeCount, c.Count);
+        EXPECT_EQ(report.Failed, c.Error != nullptr);
+        if (c.Error) {
+            EXPECT_TRUE(report.Error.contains(QString::fromUtf8(c.Error))) << report.Error.toStdString();
+        }
+        EXPECT_EQ(report.Ignored, c.Ignored);
         bool defines0 = false;
         for (const Node &n : c.Defined) {
             const Node &got = Seq->Nodes[std::size_t(n.Number)];
@@ -233,6 +282,35 @@ TEST_F(SurveyFiles, CoordinateFile_cases)
             EXPECT_EQ(std::make_tuple(remote.X, remote.Y, remote.Z), std::make_tuple(99999.0f, 99999.0f, 0.0f));
         }
         EXPECT_EQ(Seq->Nodes[8].Number, 0) << "lines after an error are not read";
+    }
+}
+
+TEST_F(SurveyFiles, LoadShowsTheRefusalWithFileAndLine)
+{
+    const QString path = Write("# X Y Z\n1 0 0 0\n2 10 0\n");
+    EXPECT_EQ(Seq->LoadCoordinateFile(path, Ui), 1);
+    EXPECT_EQ(Ui.Messages, QStringList{"Coordinate file error\n" + QDir::toNativeSeparators(path) +
+                                       ": line 3: 3 field(s) where a coordinate line has 4 (number, X, Y, Z)"});
+    EXPECT_FALSE(Ui.Busy);
+}
+
+TEST_F(SurveyFiles, ElectrodesWithoutPositionAreNamed)
+{
+    // Quadripoles over electrodes 1 to 6 and the remote one, which always has its place.
+    ASSERT_EQ(Seq->ReadQuadripoleText("# A B M N\n1 1 4 2 3\n2 1 R 5 6\n").Count, 2);
+    const struct {
+        QByteArray Coordinates;
+        QString Missing;
+    } cases[] = {
+        {"# X Y Z\n1 0 0 0\n2 1 0 0\n3 2 0 0\n4 3 0 0\n5 4 0 0\n6 5 0 0\n", ""},
+        {"# X Y Z\n1 0 0 0\n2 1 0 0\n3 2 0 0\n4 3 0 0\n6 5 0 0\n",
+         "electrode 5 is used by the quadripoles but not in the coordinate file"},
+        {"# X Y Z\n1 0 0 0\n3 2 0 0\n4 3 0 0\n",
+         "electrodes 2, 5, 6 are used by the quadripoles but not in the coordinate file"},
+    };
+    for (const auto &c : cases) {
+        ASSERT_FALSE(Seq->ReadCoordinateText(c.Coordinates).Failed);
+        EXPECT_EQ(Seq->UndefinedElectrodes(), c.Missing);
     }
 }
 

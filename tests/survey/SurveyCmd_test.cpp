@@ -1,9 +1,11 @@
 // tarnelpro-cli survey, run as a crew would run it, on the survey fixtures.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -85,6 +87,39 @@ TEST(SurveyCommand, loaderErrorsPrintWhatWasReadAndFail)
         EXPECT_TRUE(r.Err.contains(c.Message)) << qPrintable(r.Err);
         EXPECT_TRUE(r.Out.startsWith(QString(c.FirstLine) + "\n")) << qPrintable(r.Out);
         EXPECT_EQ(r.Out.count('\n'), c.Lines);
+    }
+}
+
+TEST(SurveyCommand, linesLeftOutAreNamedAndSurveysThatCannotServeFail)
+{
+    QTemporaryDir tmp;
+    const auto write = [&](const char *name, const QByteArray &text) {
+        QFile f(tmp.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+        return tmp.filePath(name);
+    };
+    const QString nodes = write("nodes.txt", "# X Y Z\n1 0 0 0\n2 5 0 0\n3 10 0 0\n4 15 0 0\n");
+    const struct {
+        QByteArray Quadripoles;
+        int Status;
+        QStringList Says;
+    } cases[] = {
+        // Left out by design, but said: negative, huge, torn.
+        {"# A B M N\n1 1 4 2 3\n2 1 -4 2 3\n3 1 4 2 99999\n4 1 4", 0,
+         {"quads.txt: 2 lines ignored: 3, 4 — electrode number out of range",
+          "quads.txt: 1 line ignored: 5 — too few fields for a quadripole"}},
+        {"# A B M N\n1 1 4 2 5\n", 1,
+         {"Coordinate file error: " + nodes + ": electrode 5 is used by the quadripoles but not in the coordinate file"}},
+        {"# A B M N\n1 1 4 2 2\n", 1, {"Quadripole file error: ", "line 2: quadripole 1 4 2 2: M and N are the same electrode"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Quadripoles.toStdString());
+        const QString quads = write("quads.txt", c.Quadripoles);
+        const Result r = RunSurvey({"--quadripoles", quads, "--coordinates", nodes});
+        EXPECT_EQ(r.Status, c.Status) << qPrintable(r.Err);
+        for (const QString &says : c.Says)
+            EXPECT_TRUE(r.Err.contains(says)) << qPrintable(r.Err);
     }
 }
 

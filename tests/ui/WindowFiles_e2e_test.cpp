@@ -134,11 +134,11 @@ TEST_F(TWindowFiles, startRefusesACoordinateFileItCouldNotReadAndWarnsWhenNoneIs
     WriteSurvey(Tmp.path());
     Write(Tmp.path() + "/bad.txt", "# Num X Y Z\r\n1 5 0 0\r\n2 ten 0 0\r\n");
     const struct {
-        const char *File, *Refusal;
+        const char *File, *Refusal, *Why;
     } cases[] = {
-        {"gone.txt", "Coordinate file not found: "},
-        {"bad.txt", "Coordinate file error: "},
-        {"", nullptr},
+        {"gone.txt", "Coordinate file not found: ", ""},
+        {"bad.txt", "Coordinate file error: ", ": line 3: X \"ten\" is not a number"},
+        {"", nullptr, ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.File);
@@ -161,7 +161,7 @@ TEST_F(TWindowFiles, startRefusesACoordinateFileItCouldNotReadAndWarnsWhenNoneIs
         const QString text = pane->toPlainText();
 
         if (c.Refusal) {
-            const QString refusal = c.Refusal + coords + ": no acquisition without the electrode positions";
+            const QString refusal = c.Refusal + coords + c.Why + ": no acquisition without the electrode positions";
             ASSERT_FALSE(boxes.Errors.empty());
             EXPECT_EQ(boxes.Errors.back(), refusal);
             EXPECT_TRUE(HasRedLine(pane, refusal)) << text.toStdString();
