@@ -102,7 +102,7 @@ TEST(EarthModel, ReciprocalReadingsAgree)
 TEST(EarthModel, SphereAndSeigelChargeability)
 {
     TEarthModel e = Model("anomaly:100,5,10,4,3");
-    e.SetChargeability(8, 80);
+    ASSERT_EQ(e.SetChargeability({8, 80}), QString());
     const P a{9, 0, 0}, m{10, 0, 0}, n{11, 0, 0}, b{12, 0, 0};
     const P fa{100, 0, 0}, fm{101, 0, 0}, fn{102, 0, 0}, fb{103, 0, 0};
     // A conductive body lowers Rho above it; far away the background stays.
