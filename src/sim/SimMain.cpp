@@ -33,7 +33,7 @@ const char *const UsageText =
     "usage: voltix-sim (--pty PATH | --tcp [HOST:]PORT [--listen-any])\n"
     "  [--generation 1|2] [--type-code HEX] [--channels N] [--time-scale F] [--baud B]\n"
     "  [--seed S] [--model homogeneous:RHO | layered:RHO1,H1,RHO2[,H2,RHO3...] | anomaly:RHO_BG,RHO_BODY,X,Z,RADIUS]\n"
-    "  [--noise PCT] [--chargeability BG,BODY]\n"
+    "  [--noise PCT] [--chargeability M | BG,BODY | M1,M2...  (mV/V; one per layer of a layered model)]\n"
     "  [--coordinates FILE] [--battery TX,RX] [--temperature T] [--bad-electrodes LIST]\n"
     "  [--fault crc-every=N|ff-replies=K|silent-wakeups=K|drop-after-groups=N|\n"
     "           battery-low-at-group=N|overheat-at-group=N|bad-token-every=N|noise=P|slow-ms=T|\n"
