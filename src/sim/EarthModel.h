@@ -14,11 +14,10 @@ public:
     // "homogeneous:RHO", "layered:RHO1,H1,RHO2[,H2,RHO3...]", "anomaly:RHO_BG,RHO_BODY,X,Z,RADIUS".
     // Empty error on success.
     QString Parse(const QString &text);
-    void SetChargeability(double background, double body)
-    {
-        MBackground = background;
-        MBody = body;
-    }
+    // Chargeabilities (mV/V): one for the whole ground; BG,BODY for a
+    // homogeneous or sphere model; one per layer for a layered one. Checked
+    // against the model parsed last; empty error on success.
+    QString SetChargeability(const std::vector<double> &values);
 
     // Potential (V) at p for a current of 1 A entering the ground at s.
     double Potential(const TPoint &s, const TPoint &p) const;
@@ -32,16 +31,25 @@ public:
     double Chargeability(const TPoint *a, const TPoint *b, const TPoint *m, const TPoint *n) const;
 
     double RhoBackground() const { return Rho1; }
+    // The resistivity an electrode stands in: what its contact resistance follows.
+    double RhoAtSurface() const { return Rho1; }
+    int LayerCount() const { return int(LayerRho.size()); }
+
+    // (1/2π) ∫ T(λ) J0(λr) dλ for a stack of layers over a half-space, by
+    // quadrature of T - ρ1 (the top layer's ρ1/r is exact): the range below
+    // the first zero of J0 in ln λ, the rest between the zeros of J0 with the
+    // alternating sum extrapolated. Relative accuracy about 1e-10.
+    static double LayeredPotential(double r, const std::vector<double> &rho, const std::vector<double> &h);
 
 private:
     enum class TKind { Homogeneous, Layered, MultiLayer, Sphere };
-    // Three layers or more: the Hankel integral of the layers' resistivity
-    // transform, (1/2π) ∫ T(λ) J0(λr) dλ.
-    double LayeredPotential(double r) const;
-    static double BesselIntegral(double r, const std::vector<double> &rho, const std::vector<double> &h);
-    std::vector<double> LayerRho, LayerH;
+    double LayeredPotentialCached(double r) const;
+    // d V / d ρ_i of every layer at distance r, for Seigel's weights.
+    const std::vector<double> &LayerDerivatives(double r) const;
+    std::vector<double> LayerRho, LayerH, LayerM;
     // Potentials depend on the distance only; a survey has few distinct ones.
     mutable std::map<double, double> Cache;
+    mutable std::map<double, std::vector<double>> DerivativeCache;
     TKind Kind = TKind::Homogeneous;
     double Rho1 = 100;     // background / top layer
     double Rho2 = 100;     // lower layer / sphere

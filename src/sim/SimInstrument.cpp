@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <thread>
 #include <utility>
 
@@ -242,7 +243,8 @@ bool TSimInstrument::Handle(int command)
         }
         if (Wire->ReadByte(ExchangeTimeoutMs) != 0x55)
             return true;
-        const QByteArray recs = Records();
+        // The transmitter voltage the PC asks for; 0 leaves the configured injection.
+        const QByteArray recs = Records(F32At(head, 0));
         // The values of the model's records: Vp / In of the answer is the
         // record's resistance, so the apparent resistivity is the model's.
         const TSpeedAnswer layout{Opt.Channels};
@@ -294,14 +296,11 @@ bool TSimInstrument::Handle(int command)
         // Contact resistance (kOhm) of the pair the index designates; bad nodes read high.
         // Index i designates the receiving dipole of channel i: M = P(i+1), N = P(i+2).
         const int nodeA = Electrodes[std::clamp(2 + i, 2, 12)], nodeB = Electrodes[std::clamp(3 + i, 2, 12)];
-        double r = 1.2 + 0.1 * i + 0.01 * (Random() % 10);
-        for (int bad : Opt.BadElectrodes)
-            if (bad != 0 && (bad == nodeA || bad == nodeB))
-                r = 250.0;
+        const double r = ContactKOhm(nodeA) + ContactKOhm(nodeB) + 0.01 * (Random() % 10);
         return Send(F32(Float(r))) && Prompt();
     }
     case 44:
-        return Send(F32(2.5f)) && Prompt();
+        return Send(F32(Float(ContactKOhm(Electrodes[0]) + ContactKOhm(Electrodes[1])))) && Prompt();
     case 45: {
         double tx = Opt.TxBattery, rx = Opt.RxBattery, temp = Opt.Temperature;
         if (Opt.Faults.BatteryLowAtGroup > 0 && Groups >= Opt.Faults.BatteryLowAtGroup)
@@ -331,89 +330,175 @@ std::array<double, 3> TSimInstrument::NodePos(int node) const
     return {double(node), 0, 0};
 }
 
-std::mt19937 TSimInstrument::QuadRandom(int a, int b, int m, int n) const
+std::mt19937 TSimInstrument::QuadRandom(int a, int b, int m, int n, unsigned stream) const
 {
-    std::seed_seq seq{Opt.Seed, unsigned(a), unsigned(b), unsigned(m), unsigned(n)};
+    std::seed_seq seq{Opt.Seed, unsigned(a), unsigned(b), unsigned(m), unsigned(n), stream};
     return std::mt19937(seq);
 }
 
-QByteArray TSimInstrument::Records()
+double TSimInstrument::ContactKOhm(int node) const
+{
+    if (node > 0 && std::find(Opt.BadElectrodes.begin(), Opt.BadElectrodes.end(), node) != Opt.BadElectrodes.end())
+        return BadContactKOhm;
+    // A stake's spreading resistance follows the ground it stands in; each
+    // stake is planted a little differently, the same way for a given seed.
+    std::seed_seq seq{Opt.Seed, unsigned(node), 0xC0u};
+    std::mt19937 planted(seq);
+    const double spread = std::uniform_real_distribution<double>(0.85, 1.35)(planted);
+    return Opt.Earth.RhoAtSurface() * ContactKOhmPerOhmM * spread;
+}
+
+TSimInstrument::TInjection TSimInstrument::Inject(const TEarthModel::TPoint *a, const TEarthModel::TPoint *b,
+                                                  double triggerOhm, double speedVolts) const
+{
+    // The transmitter sees both contacts in series with the ground between
+    // them, which their mutual resistance lessens.
+    double circuit = 1000 * (ContactKOhm(Electrodes[0]) + ContactKOhm(Electrodes[1]));
+    if (a && b)
+        circuit = std::max(circuit / 2, circuit - 2 * Opt.Earth.Potential(*a, *b));
+    const auto byte = [this](int i) { return unsigned(std::uint8_t(Parameters.at(i))); };
+    const unsigned vpCode = byte(24) >> 5, vabCode = byte(26) >> 4;
+    const double vabMax = (byte(27) & 0x7F) ? std::min(10.0 * (byte(27) & 0x7F), TxMaxVolts) : TxMaxVolts;
+    static constexpr double VabSteps[7] = {12, 25, 50, 100, 200, 400, 800};
+    static constexpr double VpTargets[4] = {10, 50, 200, 800}; // mV; "Save energy" first
+    double volts = MinVolts;
+    if (speedVolts > 0) {
+        volts = std::min(speedVolts, TxMaxVolts);
+    } else if (vabCode >= 1 && vabCode <= 7) {
+        volts = VabSteps[vabCode - 1];
+    } else if (vabCode >= 8) {
+        volts = TxMaxVolts; // "MAX" and the external supply
+    } else if (vpCode == 5 || (vpCode >= 1 && triggerOhm == 0)) {
+        volts = vabMax;
+    } else if (vpCode >= 1) {
+        // Raised until the trigger channel sees the target, within the limit.
+        const double milliamps = VpTargets[vpCode - 1] / std::abs(triggerOhm);
+        volts = std::clamp(milliamps / 1000 * circuit, std::min(MinVolts, vabMax), vabMax);
+    }
+    TInjection out;
+    out.Milliamps = 1000 * volts / circuit;
+    if (out.Milliamps > TxMaxMilliamps) {
+        out.Milliamps = TxMaxMilliamps;
+        volts = out.Milliamps / 1000 * circuit;
+    }
+    out.Volts = volts;
+    return out;
+}
+
+QByteArray TSimInstrument::Records(double speedVolts)
 {
     const int n = std::clamp(I32At(Parameters, 0), 1, 10);
     const bool gen1 = Opt.Generation == 1;
     QByteArray out(n * RecordSize(), 0);
-    const int stacks = std::clamp(I32At(Parameters, 16), 1, 999);
+    const int minStacks = std::clamp(I32At(Parameters, 12), 1, 999);
+    const int maxStacks = std::clamp(I32At(Parameters, 16), minStacks, 999);
+    const double qMax = F32At(Parameters, 20);
+    const bool rhoOnly = (std::uint8_t(Parameters.at(26)) & 0x03) != 0;
     std::normal_distribution<double> jitter(0, 1);
-    // Values depend on the seed and the electrodes only, never on how many
-    // groups came before: a resumed survey measures what an uninterrupted one does.
-    std::mt19937 injection = QuadRandom(Electrodes[0], Electrodes[1], 0, 0);
-    const double in = 120.0 + 5.0 * jitter(injection);
+
+    struct TChannel {
+        std::array<TEarthModel::TPoint, 4> At;
+        const TEarthModel::TPoint *P[4];
+        bool Bad = false;
+        double Resistance = 0, VpTrue = 0, RelNoise = 0, FloorMv = 0;
+        // Running mean and sum of squared deviations of the stacks (Welford).
+        double Mean = 0, M2 = 0;
+        std::mt19937 Stacks, Values;
+    };
+    std::vector<TChannel> ch(static_cast<std::size_t>(n));
     for (int k = 0; k < n; ++k) {
+        TChannel &c = ch[std::size_t(k)];
+        // Electrode 0 and remote positions (x or y of 99999 or more) are at infinity: their terms vanish.
+        const int nodes[4] = {Electrodes[0], Electrodes[1], Electrodes[std::size_t(2 + k)],
+                              Electrodes[std::size_t(3 + k < 13 ? 3 + k : 12)]};
+        for (int e = 0; e < 4; ++e) {
+            c.At[std::size_t(e)] = NodePos(nodes[e]);
+            const auto &at = c.At[std::size_t(e)];
+            c.P[e] = nodes[e] > 0 && at[0] < 99999 && at[1] < 99999 ? &at : nullptr;
+            c.Bad = c.Bad || (nodes[e] > 0 && std::find(Opt.BadElectrodes.begin(), Opt.BadElectrodes.end(),
+                                                        nodes[e]) != Opt.BadElectrodes.end());
+        }
+        c.Resistance = Opt.Earth.Resistance(c.P[0], c.P[1], c.P[2], c.P[3]);
+        // Values depend on the seed and the electrodes only, never on how many
+        // groups came before: a resumed survey measures what an uninterrupted one does.
+        c.Stacks = QuadRandom(nodes[0], nodes[1], nodes[2], nodes[3], 0);
+        c.Values = QuadRandom(nodes[0], nodes[1], nodes[2], nodes[3], 1);
+        // A bad electrode makes the reading noisier.
+        c.RelNoise = Opt.NoisePercent / 100 * (c.Bad ? 10 : 1);
+        c.FloorMv = Opt.NoisePercent > 0 ? Opt.NoiseFloorMv * (c.Bad ? 10 : 1) : 0;
+    }
+    const int trigger = std::clamp(I32At(Parameters, 4), 0, n - 1);
+    const TInjection injection = Inject(ch[0].P[0], ch[0].P[1], ch[std::size_t(trigger)].Resistance, speedVolts);
+    for (TChannel &c : ch)
+        c.VpTrue = c.Resistance * injection.Milliamps;
+
+    // Q: the standard deviation of the mean over the stacks made, in % of the
+    // value. The instrument stacks at least the minimum and stops as soon as
+    // every channel is below Q max (0: no target, the maximum); one stack has
+    // no spread, so Q is then no number, which quality control takes as unmet.
+    const auto quality = [](const TChannel &c, int count) {
+        if (count < 2)
+            return std::numeric_limits<double>::quiet_NaN();
+        const double sd = std::sqrt(c.M2 / (count - 1) / count);
+        return sd == 0 ? 0.0 : 100 * sd / std::abs(c.Mean);
+    };
+    int count = 0;
+    while (count < maxStacks) {
+        ++count;
+        for (TChannel &c : ch) {
+            const double v = c.VpTrue * (1 + c.RelNoise * jitter(c.Stacks)) + c.FloorMv * jitter(c.Stacks);
+            const double delta = v - c.Mean;
+            c.Mean += delta / count;
+            c.M2 += delta * (v - c.Mean);
+        }
+        if (count >= minStacks && qMax > 0 &&
+            std::all_of(ch.begin(), ch.end(), [&](const TChannel &c) { return quality(c, count) < qMax; }))
+            break;
+    }
+    StacksMade = count;
+
+    for (int k = 0; k < n; ++k) {
+        const TChannel &c = ch[std::size_t(k)];
         const int r = k * RecordSize();
-        std::mt19937 quad = QuadRandom(Electrodes[0], Electrodes[1], Electrodes[std::size_t(2 + k)],
-                                       Electrodes[std::size_t(3 + k < 13 ? 3 + k : 12)]);
         out[r] = char(((n % 16) << 4) | (k % 16));
         out[r + 1] = 0;
         PutU16(out, r + 2, unsigned(Measurement) & 0xFFFF);
         PutU16(out, r + 12, U16At(Parameters, 32));
-        PutU16(out, r + 16, U16At(Parameters, 36));
-        for (int w = 0; w < 20; ++w)
-            PutU16(out, r + 18 + 2 * w, U16At(Parameters, 38 + 2 * w));
+        // "Rho only" measures no decay: no window, no chargeability.
+        if (!rhoOnly) {
+            PutU16(out, r + 16, U16At(Parameters, 36));
+            for (int w = 0; w < 20; ++w)
+                PutU16(out, r + 18 + 2 * w, U16At(Parameters, 38 + 2 * w));
+        }
         // The site position the PC sent travels with every record.
         PutF32(out, r + 60, F32At(Parameters, 80));
         PutF32(out, r + 64, F32At(Parameters, 84));
-        // Electrode 0 and remote positions (x or y of 99999 or more) are at infinity: their terms vanish.
-        const int nodes[4] = {Electrodes[0], Electrodes[1], Electrodes[std::size_t(2 + k)],
-                              Electrodes[std::size_t(3 + k < 13 ? 3 + k : 12)]};
-        std::array<TEarthModel::TPoint, 4> at;
-        const TEarthModel::TPoint *p[4];
-        bool bad = false, badSource = false;
-        for (int e = 0; e < 4; ++e) {
-            at[e] = NodePos(nodes[e]);
-            p[e] = nodes[e] > 0 && at[e][0] < 99999 && at[e][1] < 99999 ? &at[e] : nullptr;
-            const bool isBad = nodes[e] > 0 && std::find(Opt.BadElectrodes.begin(), Opt.BadElectrodes.end(),
-                                                         nodes[e]) != Opt.BadElectrodes.end();
-            bad = bad || isBad;
-            badSource = badSource || (isBad && e < 2);
-        }
-        // A high contact resistance at a current electrode lets less current through;
-        // any bad electrode makes the reading noisier.
-        const double current = badSource ? in / 8 : in;
-        const double resistance = Opt.Earth.Resistance(p[0], p[1], p[2], p[3]);
-        const double vpTrue = resistance * current;
-        const double relNoise = Opt.NoisePercent / 100 * (bad ? 10 : 1);
-        const double floorMv = Opt.NoisePercent > 0 ? Opt.NoiseFloorMv * (bad ? 10 : 1) : 0;
-        double sum = 0, sum2 = 0;
-        for (int s = 0; s < stacks; ++s) {
-            const double v = vpTrue * (1 + relNoise * jitter(quad)) + floorMv * jitter(quad);
-            sum += v;
-            sum2 += v * v;
-        }
-        const double vp = sum / stacks;
-        // Q: the standard deviation of the mean over the stacks, in % of the value.
-        const double var = stacks > 1 ? std::max(0.0, (sum2 - sum * sum / stacks) / (stacks - 1)) : 0;
-        const double q = vp != 0 ? 100 * std::sqrt(var / stacks) / std::abs(vp) : 0;
-        const double sp = 3.0 + 0.5 * jitter(quad);
-        const double chargeability = Opt.Earth.Chargeability(p[0], p[1], p[2], p[3]) *
-                                     (1 + relNoise * jitter(quad) / std::sqrt(double(stacks)));
+        std::mt19937 values = c.Values;
+        const double vp = c.Mean;
+        const double sp = 3.0 + 0.5 * jitter(values);
+        const double chargeability =
+            rhoOnly ? 0.0
+                    : Opt.Earth.Chargeability(c.P[0], c.P[1], c.P[2], c.P[3]) *
+                          (1 + c.RelNoise * jitter(values) / std::sqrt(double(count)));
         const int base = gen1 ? 112 : 132;
-        PutF32(out, r + base, Float(current != 0 ? vp / current : 0));
-        PutF32(out, r + base + 4, Float(q));
+        PutF32(out, r + base, Float(injection.Milliamps != 0 ? vp / injection.Milliamps : 0));
+        PutF32(out, r + base + 4, Float(quality(c, count)));
         PutF32(out, r + base + 8, 0);
-        PutF32(out, r + base + 12, 1.5f);
-        int values = gen1 ? 128 : 164;
+        PutF32(out, r + base + 12, Float(ContactKOhm(Electrodes[std::size_t(2 + k)]) +
+                                         ContactKOhm(Electrodes[std::size_t(3 + k < 13 ? 3 + k : 12)])));
+        int values0 = gen1 ? 128 : 164;
         if (!gen1) {
-            PutF32(out, r + 148, 100);
+            PutF32(out, r + 148, Float(injection.Volts));
             PutF32(out, r + 152, Float(Opt.TxBattery));
             PutF32(out, r + 156, Float(Opt.RxBattery));
             PutF32(out, r + 160, Float(Opt.Temperature));
         }
-        PutF32(out, r + values, Float(sp));
-        PutF32(out, r + values + 4, Float(vp));
-        PutF32(out, r + values + 8, Float(current));
-        PutF32(out, r + values + 12, Float(chargeability));
+        PutF32(out, r + values0, Float(sp));
+        PutF32(out, r + values0 + 4, Float(vp));
+        PutF32(out, r + values0 + 8, Float(injection.Milliamps));
+        PutF32(out, r + values0 + 12, Float(chargeability));
         for (int w = 0; w < 20; ++w)
-            PutF32(out, r + values + 16 + 4 * w, Float(chargeability * std::exp(-0.15 * w)));
+            PutF32(out, r + values0 + 16 + 4 * w, Float(chargeability * std::exp(-0.15 * w)));
     }
     return out;
 }
@@ -421,19 +506,19 @@ QByteArray TSimInstrument::Records()
 bool TSimInstrument::RunMeasurement()
 {
     const int count = std::clamp(I32At(Parameters, 0), 1, 10);
-    const int stacks = std::clamp(I32At(Parameters, 16), 1, 999);
     const int pulseMs = int(U16At(Parameters, 32)) * 10;
     ++Groups;
     const bool inflate = Opt.Faults.CountInflateAtGroup > 0 && Groups == Opt.Faults.CountInflateAtGroup;
     if (!Send("GO" + Le32(std::uint32_t(inflate ? count + 4 : count))))
         return false;
-    for (int s = 0; s < stacks; ++s) {
+    // The stacks are known once measured; one "+-" each, as they are made.
+    const QByteArray records = Records();
+    ++Measurement;
+    for (int s = 0; s < StacksMade; ++s) {
         Pause(int(4 * pulseMs * Opt.TimeScale));
         if (!Send("+-"))
             return false;
     }
-    const QByteArray records = Records();
-    ++Measurement;
     TBlockFault fault = TBlockFault::None;
     if (Opt.Faults.ShortBlockAtGroup > 0 && Groups == Opt.Faults.ShortBlockAtGroup)
         fault = TBlockFault::Short;

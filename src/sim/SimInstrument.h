@@ -91,12 +91,31 @@ private:
     void Misbehave();
     // Reads and drops whatever arrives until the line stays quiet for quietMs.
     void Drain(int quietMs);
-    QByteArray Records();
+    // The records of the group the electrodes hold, stacked as the
+    // parameters ask; speedVolts > 0: the transmitter voltage of a speed start.
+    QByteArray Records(double speedVolts = 0);
+    // Contact resistance (kOhm) of one electrode.
+    double ContactKOhm(int node) const;
+    struct TInjection {
+        double Volts = 0;
+        double Milliamps = 0;
+    };
+    // What the transmitter drives through A and B: the configured Vab, or the
+    // Vab that gives the trigger channel (transfer resistance triggerOhm) the
+    // target Vp, within the voltage and current limits.
+    TInjection Inject(const TEarthModel::TPoint *a, const TEarthModel::TPoint *b, double triggerOhm,
+                      double speedVolts) const;
     QByteArray Description() const;
     float Float(double v) const { return static_cast<float>(v); }
     std::array<double, 3> NodePos(int node) const;
     // The random stream of one quadripole's values.
-    std::mt19937 QuadRandom(int a, int b, int m, int n) const;
+    std::mt19937 QuadRandom(int a, int b, int m, int n, unsigned stream) const;
+
+    // The transmitter's limits and its lowest step.
+    static constexpr double TxMaxVolts = 800, TxMaxMilliamps = 2500, MinVolts = 12;
+    // A stake's contact: about 0.6 kOhm in 100 Ohm.m (a hemisphere of 2.7 cm),
+    // a bad one 250 kOhm.
+    static constexpr double ContactKOhmPerOhmM = 0.006, BadContactKOhm = 250;
 
     TSimOptions Opt;
     TSimWire *Wire = nullptr;
@@ -108,6 +127,7 @@ private:
     std::array<std::int16_t, 13> Electrodes{};
     int Groups = 0;
     int Measurement = 0;
+    int StacksMade = 0; // by the last Records()
     int Wakeups = 0;
     int CommandPairs = 0;
     int BlocksSent = 0;

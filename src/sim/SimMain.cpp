@@ -25,6 +25,7 @@
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -32,7 +33,7 @@ const char *const UsageText =
     "usage: voltix-sim (--pty PATH | --tcp [HOST:]PORT [--listen-any])\n"
     "  [--generation 1|2] [--type-code HEX] [--channels N] [--time-scale F] [--baud B]\n"
     "  [--seed S] [--model homogeneous:RHO | layered:RHO1,H1,RHO2[,H2,RHO3...] | anomaly:RHO_BG,RHO_BODY,X,Z,RADIUS]\n"
-    "  [--noise PCT] [--chargeability BG,BODY]\n"
+    "  [--noise PCT] [--chargeability M | BG,BODY | M1,M2...  (mV/V; one per layer of a layered model)]\n"
     "  [--coordinates FILE] [--battery TX,RX] [--temperature T] [--bad-electrodes LIST]\n"
     "  [--fault crc-every=N|ff-replies=K|silent-wakeups=K|drop-after-groups=N|\n"
     "           battery-low-at-group=N|overheat-at-group=N|bad-token-every=N|noise=P|slow-ms=T|\n"
@@ -214,6 +215,8 @@ int main(int argc, char **argv)
     TSimOptions o;
     QString ptyPath, tcp;
     bool listenAny = false, typeGiven = false;
+    // Applied once the model is known: how many values it takes depends on it.
+    std::vector<double> chargeability;
     auto value = [&](int &i) {
         if (i + 1 >= args.size())
             Usage(("missing value after " + args[i]).toLocal8Bit().constData());
@@ -262,10 +265,9 @@ int main(int argc, char **argv)
             if (o.NoisePercent < 0)
                 Usage("bad --noise");
         } else if (a == "--chargeability") {
-            const auto p = value(i).split(',');
-            if (p.size() != 2)
-                Usage("bad --chargeability");
-            o.Earth.SetChargeability(number(p[0], "bad --chargeability"), number(p[1], "bad --chargeability"));
+            chargeability.clear();
+            for (const QString &m : value(i).split(','))
+                chargeability.push_back(number(m, "bad --chargeability"));
         } else if (a == "--coordinates") {
             if (!LoadCoordinates(value(i), o))
                 Usage("cannot read --coordinates");
@@ -275,6 +277,11 @@ int main(int argc, char **argv)
         } else {
             Usage(("unknown argument " + a).toLocal8Bit().constData());
         }
+    }
+    if (!chargeability.empty()) {
+        const QString error = o.Earth.SetChargeability(chargeability);
+        if (!error.isEmpty())
+            Usage(error.toLocal8Bit().constData());
     }
     if (ptyPath.isEmpty() == tcp.isEmpty())
         Usage("give one of --pty and --tcp");

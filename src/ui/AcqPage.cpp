@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 QLabel *ValueLabel(QWidget *parent, const QString &name)
@@ -192,7 +193,8 @@ void TAcqPage::ShowMeasurement(const TDataRecord *records, const std::int16_t *e
         row[1]->setText(Fixed(locale, double(r.Rho), 2));
         row[2]->setText(Fixed(locale, double(r.M), 3));
         row[3]->setText(Fixed(locale, double(r.Sp), 1));
-        row[4]->setText(Fixed(locale, double(r.Q), 1));
+        // One stack has no spread: the record then holds no Q, shown as none rather than "nan".
+        row[4]->setText(std::isnan(r.Q) ? QStringLiteral("\u2014") : Fixed(locale, double(r.Q), 1));
     }
 }
 

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <map>
+#include <vector>
 
 namespace {
 
@@ -19,6 +22,58 @@ TEarthModel Model(const QString &text)
     EXPECT_EQ(e.Parse(text), QString());
     return e;
 }
+
+// Reference potentials by brute force, sharing nothing with the model's own
+// quadrature: (1/2π) [ρ1/r + ∫ (T(λ) - ρ1) J0(λr) dλ], adaptive Simpson on
+// every half period of J0 up to where the kernel has died out.
+class TReference {
+public:
+    TReference(std::vector<double> rho, std::vector<double> h) : RhoL(std::move(rho)), H(std::move(h)) {}
+    double Potential(double r)
+    {
+        if (const auto it = Done.find(r); it != Done.end())
+            return it->second;
+        double kMax = 0, rhoMin = RhoL[0];
+        for (double x : RhoL) {
+            kMax = std::max(kMax, std::abs(x - RhoL[0]));
+            rhoMin = std::min(rhoMin, x);
+        }
+        // T - ρ1 falls as e^(-2λ h1) at the most.
+        const double lambdaMax = std::log(2 * kMax / (1e-13 * rhoMin)) / (2 * H[0]);
+        const auto f = [&](double l) { return (Transform(l) - RhoL[0]) * std::cyl_bessel_j(0.0, l * r); };
+        double sum = 0;
+        for (double lo = 0; lo < lambdaMax; lo += M_PI / r) {
+            const double hi = std::min(lambdaMax, lo + M_PI / r);
+            const double fa = f(lo), fm = f((lo + hi) / 2), fb = f(hi);
+            sum += Simpson(f, lo, hi, fa, fm, fb, (hi - lo) / 6 * (fa + 4 * fm + fb), 1e-16 * kMax * (hi - lo), 0);
+        }
+        return Done[r] = (RhoL[0] / r + sum) / (2 * M_PI);
+    }
+
+private:
+    double Transform(double l) const
+    {
+        // Each layer seen from its top: ρ (T_below + ρ tanh λh) / (ρ + T_below tanh λh).
+        double t = RhoL.back();
+        for (std::size_t i = H.size(); i-- > 0;) {
+            const double th = std::tanh(l * H[i]);
+            t = RhoL[i] * (t + RhoL[i] * th) / (RhoL[i] + t * th);
+        }
+        return t;
+    }
+    static double Simpson(const std::function<double(double)> &f, double a, double b, double fa, double fm, double fb,
+                          double whole, double tol, int depth)
+    {
+        const double m = (a + b) / 2, lm = f((a + m) / 2), rm = f((m + b) / 2);
+        const double left = (m - a) / 6 * (fa + 4 * lm + fm), right = (b - m) / 6 * (fm + 4 * rm + fb);
+        if (depth > 40 || std::abs(left + right - whole) <= 15 * tol)
+            return left + right + (left + right - whole) / 15;
+        return Simpson(f, a, m, fa, lm, fm, left, tol / 2, depth + 1) +
+               Simpson(f, m, b, fm, rm, fb, right, tol / 2, depth + 1);
+    }
+    std::vector<double> RhoL, H;
+    std::map<double, double> Done;
+};
 
 } // namespace
 
@@ -88,6 +143,109 @@ TEST(EarthModel, ManyLayersMatchTheImageSeriesAndTheHomogeneousLimit)
     EXPECT_GT(wenner(three, 2000), 800);
 }
 
+TEST(EarthModel, LayeredModelsMatchAnIndependentIntegral)
+{
+    // Resistive basements under conductive layers, a conductive basement, a
+    // contrast too sharp for the image series, four layers.
+    const struct {
+        const char *model;
+        std::vector<double> rho, h;
+    } models[] = {
+        {"layered:100,1,10,5,10000", {100, 10, 10000}, {1, 5}},
+        {"layered:100,1,10,5,1000", {100, 10, 1000}, {1, 5}},
+        {"layered:10,2,100,10,1", {10, 100, 1}, {2, 10}},
+        {"layered:1,5,100000", {1, 100000}, {5}},
+        {"layered:50,1,500,3,5,10,2000", {50, 500, 5, 2000}, {1, 3, 10}},
+    };
+    const P o{0, 0, 0};
+    const struct {
+        const char *name;
+        P a, b, m, n;
+        bool remoteB;
+    } arrays[] = {
+        {"schlumberger AB/2 40 MN/2 1", {-40, 0, 0}, {40, 0, 0}, {-1, 0, 0}, {1, 0, 0}, false},
+        {"wenner a 20", {0, 0, 0}, {60, 0, 0}, {20, 0, 0}, {40, 0, 0}, false},
+        {"dipole-dipole a 5 n 6", {0, 0, 0}, {5, 0, 0}, {35, 0, 0}, {40, 0, 0}, false},
+        {"pole-dipole a 2 n 3", {0, 0, 0}, o, {6, 0, 0}, {8, 0, 0}, true},
+    };
+    for (const auto &c : models) {
+        const TEarthModel e = Model(c.model);
+        TReference ref(c.rho, c.h);
+        for (const auto &a : arrays) {
+            const P *b = a.remoteB ? nullptr : &a.b;
+            double expected = 0;
+            for (auto [src, s1] : {std::pair{&a.a, 1.0}, std::pair{b, -1.0}})
+                for (auto [to, s2] : {std::pair{&a.m, 1.0}, std::pair{&a.n, -1.0}})
+                    if (src)
+                        expected += s1 * s2 * ref.Potential(std::hypot((*src)[0] - (*to)[0], (*src)[1] - (*to)[1]));
+            expected *= TEarthModel::GeometricFactor(&a.a, b, &a.m, &a.n);
+            EXPECT_NEAR(Rho(e, &a.a, b, &a.m, &a.n), expected, 1e-8 * expected) << c.model << " " << a.name;
+        }
+    }
+    // The Schlumberger reading a published filter gives for the first model.
+    const P a{-40, 0, 0}, b{40, 0, 0}, m{-1, 0, 0}, n{1, 0, 0};
+    EXPECT_NEAR(Rho(Model("layered:100,1,10,5,10000"), &a, &b, &m, &n), 77.80, 0.005);
+}
+
+TEST(EarthModel, SoundingCurvesHaveTheShapeOfTheirLayers)
+{
+    // Schlumberger soundings from 1 m to 3 km: an H curve (conductive middle)
+    // falls once and rises once, a K curve (resistive middle) the reverse, and
+    // both end at the basement's side.
+    const struct { const char *model; double first; } cases[] = {
+        {"layered:100,1,10,5,10000", -1}, {"layered:10,2,100,10,1", 1}};
+    for (const auto &c : cases) {
+        const TEarthModel e = Model(c.model);
+        std::vector<double> curve;
+        for (double ab2 = 1; ab2 < 3000; ab2 *= 1.25) {
+            const P a{-ab2, 0, 0}, b{ab2, 0, 0}, m{-ab2 / 10, 0, 0}, n{ab2 / 10, 0, 0};
+            curve.push_back(Rho(e, &a, &b, &m, &n));
+        }
+        int turns = 0;
+        for (std::size_t i = 2; i < curve.size(); ++i)
+            turns += (curve[i] - curve[i - 1]) * (curve[i - 1] - curve[i - 2]) < 0;
+        EXPECT_EQ(turns, 1) << c.model;
+        EXPECT_GT(c.first * (curve[1] - curve[0]), 0) << c.model << " starts towards the middle layer";
+        EXPECT_LT(c.first * (curve.back() - curve[curve.size() - 2]), 0) << c.model << " ends towards the basement";
+    }
+}
+
+TEST(EarthModel, LayerChargeabilitiesWeighedBySeigelsRule)
+{
+    const char *text = "layered:100,1,10,5,10000";
+    const double rho[3] = {100, 10, 10000};
+    const P a{0, 0, 0}, b{5, 0, 0}, m{25, 0, 0}, n{30, 0, 0};
+    const double rho0 = Rho(Model(text), &a, &b, &m, &n);
+    double total = 0;
+    for (int i = 0; i < 3; ++i) {
+        // The weight d ln Rho_a / d ln rho_i by a step of the model itself.
+        double stepped[3] = {rho[0], rho[1], rho[2]};
+        stepped[i] *= 1 + 1e-5;
+        const TEarthModel s = Model(QString("layered:%1,1,%2,5,%3").arg(stepped[0], 0, 'g', 17)
+                                        .arg(stepped[1], 0, 'g', 17).arg(stepped[2], 0, 'g', 17));
+        const double weight = (Rho(s, &a, &b, &m, &n) - rho0) / rho0 / 1e-5;
+        TEarthModel e = Model(text);
+        std::vector<double> only(3, 0.0);
+        only[std::size_t(i)] = 100;
+        ASSERT_EQ(e.SetChargeability(only), QString());
+        const double mi = e.Chargeability(&a, &b, &m, &n);
+        EXPECT_NEAR(mi, 100 * weight, 1e-3) << "layer " << i;
+        total += mi;
+    }
+    // Rho_a is of degree one in the resistivities: the weights make one.
+    EXPECT_NEAR(total, 100, 1e-6);
+    // One value is the whole ground's; a two-layer earth shows its top layer at
+    // short spacings and the lower one at long spacings.
+    TEarthModel one = Model(text);
+    ASSERT_EQ(one.SetChargeability({12}), QString());
+    EXPECT_DOUBLE_EQ(one.Chargeability(&a, &b, &m, &n), 12);
+    TEarthModel two = Model("layered:100,5,100");
+    ASSERT_EQ(two.SetChargeability({5, 50}), QString());
+    const P s1{0.1, 0, 0}, s2{0.2, 0, 0}, s3{0.3, 0, 0}, l1{300, 0, 0}, l2{600, 0, 0}, l3{900, 0, 0};
+    EXPECT_NEAR(two.Chargeability(&a, &s3, &s1, &s2), 5, 0.1);
+    EXPECT_NEAR(two.Chargeability(&a, &l3, &l1, &l2), 50, 1);
+}
+
 TEST(EarthModel, ReciprocalReadingsAgree)
 {
     const P a{0, 0, 0}, b{1, 0, 0}, m{4, 0, 0}, n{6, 0.5, 0};
@@ -102,7 +260,7 @@ TEST(EarthModel, ReciprocalReadingsAgree)
 TEST(EarthModel, SphereAndSeigelChargeability)
 {
     TEarthModel e = Model("anomaly:100,5,10,4,3");
-    e.SetChargeability(8, 80);
+    ASSERT_EQ(e.SetChargeability({8, 80}), QString());
     const P a{9, 0, 0}, m{10, 0, 0}, n{11, 0, 0}, b{12, 0, 0};
     const P fa{100, 0, 0}, fm{101, 0, 0}, fn{102, 0, 0}, fb{103, 0, 0};
     // A conductive body lowers Rho above it; far away the background stays.
@@ -119,5 +277,16 @@ TEST(EarthModel, RejectsBadModels)
                              "anomaly:100,10,0,1,2", "granite:5", "homogeneous"}) {
         TEarthModel e;
         EXPECT_FALSE(e.Parse(text).isEmpty()) << text;
+    }
+    // Chargeabilities: one value, or one per layer, or BG,BODY where there is a body.
+    const struct { const char *model; std::vector<double> m; bool ok; } charge[] = {
+        {"layered:10,2,5,3,7", {1, 2, 3}, true}, {"layered:10,2,5,3,7", {1}, true},
+        {"layered:10,2,5,3,7", {1, 2}, false},   {"layered:10,2,5", {1, 2, 3}, false},
+        {"anomaly:100,5,10,4,3", {8, 80}, true}, {"anomaly:100,5,10,4,3", {8, 80, 3}, false},
+        {"homogeneous:10", {std::nan("")}, false},
+    };
+    for (const auto &c : charge) {
+        TEarthModel e = Model(c.model);
+        EXPECT_EQ(e.SetChargeability(c.m).isEmpty(), c.ok) << c.model << " " << c.m.size();
     }
 }

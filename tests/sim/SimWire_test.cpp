@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -202,6 +205,7 @@ QByteArray Frame(const QByteArray &payload)
 // how many blocks failed their check in a row (at most giveUp).
 struct TGroup {
     int Count = 0;
+    int Stacks = 0; // "+-" tokens
     qsizetype Announced = 0;
     QByteArray Records;
     int BadChecks = 0;
@@ -213,8 +217,8 @@ TGroup Measure(TWire &wire, int giveUp)
     wire.Command(32);
     const QByteArray go = wire.Read(6);
     g.Count = go.size() == 6 ? qFromLittleEndian<qint32>(go.constData() + 2) : -1;
-    while (wire.Read(2) == "+-") {
-    }
+    while (wire.Read(2) == "+-")
+        ++g.Stacks;
     wire.Send(QByteArray(1, 0));
     wire.Read(1);
     const QByteArray size = wire.Read(4);
@@ -241,6 +245,170 @@ TGroup Measure(TWire &wire, int giveUp)
     wire.Read(2);
     EXPECT_EQ(wire.Read(4), "ST:>");
     return g;
+}
+
+// The parameter block as the program writes it: channels, stacks, Q max and
+// the four Config bytes.
+QByteArray Parameters(int channels, int minStacks, int maxStacks, float qMax, std::array<std::uint8_t, 4> config)
+{
+    QByteArray b(216, 0);
+    const auto put32 = [&b](int at, quint32 v) { qToLittleEndian<quint32>(v, b.data() + at); };
+    put32(0, quint32(channels));
+    put32(12, quint32(minStacks));
+    put32(16, quint32(maxStacks));
+    quint32 bits = 0;
+    std::memcpy(&bits, &qMax, 4);
+    put32(20, bits);
+    for (int i = 0; i < 4; ++i)
+        b[24 + i] = char(config[std::size_t(i)]);
+    qToLittleEndian<quint16>(200, b.data() + 32);
+    qToLittleEndian<quint16>(24, b.data() + 36);
+    for (int w = 0; w < 20; ++w)
+        qToLittleEndian<quint16>(8, b.data() + 38 + 2 * w);
+    return b;
+}
+
+void SendParameters(TWire &wire, const QByteArray &block)
+{
+    wire.Command(29);
+    ASSERT_EQ(wire.Read(1), QByteArray(1, 0));
+    wire.Send(QByteArray(1, 0));
+    wire.Send(Le16(unsigned(block.size())) + QByteArray(2, 0));
+    ASSERT_EQ(wire.Read(2), Le16(1));
+    wire.Send(Le16(1) + Frame(block));
+    ASSERT_EQ(wire.Read(2), Le16(2));
+    wire.Send(Le16(2));
+    ASSERT_EQ(wire.Read(2), ":>");
+}
+
+// A, B, then M and N of each channel, chained.
+void Switch(TWire &wire, const std::vector<int> &nodes)
+{
+    wire.Command(41);
+    QByteArray list = Le16(1);
+    for (int i = 0; i < 13; ++i)
+        list += Le16(i < int(nodes.size()) ? unsigned(nodes[std::size_t(i)]) : 0);
+    wire.Send(list);
+    ASSERT_EQ(wire.Read(2), ":>");
+}
+
+float At(const QByteArray &records, int record, int offset)
+{
+    float v = 0;
+    std::memcpy(&v, records.constData() + 260 * record + offset, 4);
+    return v;
+}
+
+// Generation-2 record offsets.
+enum : int { OffQ = 136, OffVab = 148, OffVp = 168, OffIn = 172, OffM = 176, OffWindowM = 180 };
+
+TEST(SimWire, stacksFromTheMinimumUntilEveryChannelIsBelowQMax)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
+    TWire wire(sim.TcpAddress());
+    wire.Send("@");
+    wire.Read(IdentAnswer.size());
+    Switch(wire, {1, 2, 4, 5, 6, 7});
+    // 1 % noise per stack: Q is about 1 / sqrt(stacks) %.
+    const struct {
+        int min, max;
+        float qMax;
+        int stacks;
+    } cases[] = {
+        {3, 20, 5, 3},     // reached at the minimum
+        {1, 20, 5, 2},     // one stack shows no spread: never reached there
+        {3, 20, 0, 20},    // no target: the maximum
+        {3, 8, 0.01f, 8},  // not reached: the maximum
+        {5, 3, 5, 5},      // a maximum below the minimum stacks the minimum
+        {1, 1, 5, 1},      // one stack only
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.min << ".." << c.max << " Q max " << c.qMax);
+        SendParameters(wire, Parameters(3, c.min, c.max, c.qMax, {0x21, 0x02, 0x00, 0x00}));
+        const TGroup g = Measure(wire, 3);
+        ASSERT_EQ(g.Records.size(), 3 * 260);
+        EXPECT_EQ(g.Stacks, c.stacks);
+        for (int k = 0; k < 3; ++k) {
+            const float q = At(g.Records, k, OffQ);
+            if (c.stacks == 1) {
+                EXPECT_TRUE(std::isnan(q)) << "no spread, not " << q;
+                continue;
+            }
+            // The spread of the stacks actually made.
+            EXPECT_GT(q, 0.05f / std::sqrt(float(c.stacks)));
+            EXPECT_LT(q, 3.0f / std::sqrt(float(c.stacks)));
+            if (c.stacks < c.max) {
+                EXPECT_LT(q, c.qMax);
+            }
+        }
+    }
+}
+
+TEST(SimWire, theCurrentFollowsTheGroundAndTheTransmittersLimits)
+{
+    struct TReading {
+        float vab, in, vp, txKOhm;
+    };
+    const auto read = [](const char *rho, std::array<std::uint8_t, 4> config) {
+        TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--noise", "0", "--model", rho});
+        TWire wire(sim.TcpAddress());
+        wire.Send("@");
+        wire.Read(IdentAnswer.size());
+        Switch(wire, {10, 15, 20, 25});
+        SendParameters(wire, Parameters(1, 2, 2, 1, config));
+        const TGroup g = Measure(wire, 3);
+        wire.Command(44);
+        const float tx = wire.Float();
+        wire.Read(2);
+        return TReading{At(g.Records, 0, OffVab), At(g.Records, 0, OffIn), std::abs(At(g.Records, 0, OffVp)), tx};
+    };
+    // Vab 100 V (Vab code 4): the current falls as the ground and the contacts grow resistive.
+    const TReading low = read("homogeneous:100", {0x01, 0x02, 0x41, 0x00});
+    const TReading high = read("homogeneous:12345", {0x01, 0x02, 0x41, 0x00});
+    EXPECT_FLOAT_EQ(low.vab, 100);
+    EXPECT_FLOAT_EQ(high.vab, 100);
+    EXPECT_NEAR(high.in / low.in, 100.0 / 12345, 1e-4);
+    // The transmitter's circuit is its two contacts (the Tx check), less a little ground.
+    for (const TReading &r : {low, high})
+        EXPECT_NEAR(r.in, 100 / r.txKOhm, 0.02 * r.in);
+    // A target Vp of 50 mV (Vp code 2) is met within an 800 V limit, not at 12345 Ohm.m
+    // within 50 V (Vab maximum 5 x 10 V), which then drives its limit.
+    const TReading met = read("homogeneous:100", {0x41, 0x02, 0x01, 80});
+    EXPECT_NEAR(met.vp, 50, 0.01);
+    EXPECT_LT(met.vab, 800);
+    const TReading capped = read("homogeneous:12345", {0x81, 0x02, 0x01, 5});
+    EXPECT_FLOAT_EQ(capped.vab, 50);
+    EXPECT_LT(capped.vp, 800);
+    EXPECT_NEAR(capped.in, 50 / capped.txKOhm, 0.02 * capped.in);
+}
+
+TEST(SimWire, rhoOnlyRecordsCarryNoChargeabilityNorWindows)
+{
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0", "--chargeability", "20"});
+    TWire wire(sim.TcpAddress());
+    wire.Send("@");
+    wire.Read(IdentAnswer.size());
+    Switch(wire, {1, 2, 4, 5, 6});
+    for (const bool rhoOnly : {true, false}) {
+        SCOPED_TRACE(rhoOnly ? "Rho only" : "Rho and IP");
+        SendParameters(wire, Parameters(2, 2, 4, 1, {0x21, 0x02, std::uint8_t(rhoOnly ? 0x01 : 0x00), 0x00}));
+        const TGroup g = Measure(wire, 3);
+        ASSERT_EQ(g.Records.size(), 2 * 260);
+        for (int k = 0; k < 2; ++k) {
+            const quint16 firstWidth = qFromLittleEndian<quint16>(g.Records.constData() + 260 * k + 18);
+            if (rhoOnly) {
+                EXPECT_EQ(At(g.Records, k, OffM), 0.0f);
+                EXPECT_EQ(firstWidth, 0);
+                for (int w = 0; w < 20; ++w)
+                    EXPECT_EQ(At(g.Records, k, OffWindowM + 4 * w), 0.0f) << "window " << w;
+            } else {
+                EXPECT_NEAR(At(g.Records, k, OffM), 20, 1);
+                EXPECT_EQ(firstWidth, 8);
+                EXPECT_GT(At(g.Records, k, OffWindowM), 0.0f);
+            }
+            EXPECT_GT(std::abs(At(g.Records, k, OffVp)), 1.0f) << "still a resistivity reading";
+        }
+    }
 }
 
 TEST(SimWire, theZeroBeforeIdentifyingDoesNotSwallowTheWakeUp)

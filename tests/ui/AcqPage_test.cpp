@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <QCoreApplication>
 #include <QImage>
 #include <QLabel>
@@ -31,6 +33,7 @@ TEST(LiveDisplay, aThreeChannelGroupShowsItsColumnsAndRowsWithTheirFormats)
     records[0].Vp = 12.3456f;
     records[0].M = 3.14159f;
     records[0].Q = 0.04f;
+    records[1].Q = std::nanf(""); // one stack: no spread
     records[0].In = 250.0f;
     records[0].Coords = {99999.0f, 10.0f, 20.0f, 30.0f, 99999.0f, 0, 0, 0, 0, 0, 0, 0};
     records[1].Coords[3] = 40.0f;
@@ -40,6 +43,7 @@ TEST(LiveDisplay, aThreeChannelGroupShowsItsColumnsAndRowsWithTheirFormats)
     EXPECT_EQ(Text(page, "V1Lblx"), "12.35");
     EXPECT_EQ(Text(page, "M1Lblx"), "3.142");
     EXPECT_EQ(Text(page, "Q1Lblx"), "0.0");
+    EXPECT_EQ(Text(page, "Q2Lblx"), QStringLiteral("\u2014"));
     EXPECT_EQ(Text(page, "InLblx"), "250.000");
     EXPECT_EQ(Text(page, "NaLblx"), "0");
     EXPECT_EQ(Text(page, "XaLblx"), "99999.00") << "the remote electrode";
