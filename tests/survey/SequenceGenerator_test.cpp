@@ -3,7 +3,6 @@
 #include "survey/SequenceGenerator.h"
 
 #include "survey/Geometry.h"
-#include "support/ScriptedUi.h"
 
 #include <gtest/gtest.h>
 
@@ -41,9 +40,9 @@ TSequenceRequest Request(TArrayKind array, int electrodes)
 std::unique_ptr<TSequence> Loaded(const TQuads &quads)
 {
     auto sequence = std::make_unique<TSequence>();
-    TScriptedUi ui;
-    sequence->ReadQuadripoleText(TSequenceGenerator::FileText(quads), ui);
-    EXPECT_TRUE(ui.Messages.isEmpty());
+    const TLoadReport report = sequence->ReadQuadripoleText(TSequenceGenerator::FileText(quads));
+    EXPECT_FALSE(report.Failed) << qPrintable(report.Error);
+    EXPECT_TRUE(report.Ignored.isEmpty()) << qPrintable(report.Ignored.join(QLatin1Char('\n')));
     for (int node = 1; node <= TSequence::MaxNodeNumber; ++node)
         sequence->Nodes[std::size_t(node)] = {float(node), 0.0f, 0.0f, node};
     return sequence;
