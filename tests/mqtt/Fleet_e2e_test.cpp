@@ -189,7 +189,8 @@ TEST_F(TFleetFixture, aBrokerRestartedMidRunLosesNoDataAndPublishingResumes)
     TResult r = Run({"acquire", "--config", ini, "--yes", "--output", Tmp.path() + "/plain.bin"});
     ASSERT_EQ(r.Status, 0) << r.Err.toStdString();
 
-    TSimProcess slow({"--tcp", "127.0.0.1:0", "--time-scale", "0.05", "--seed", "7"});
+    // Slow enough that the run outlasts the outage and the reconnection after it.
+    TSimProcess slow({"--tcp", "127.0.0.1:0", "--time-scale", "0.2", "--seed", "7"});
     const QString data = Tmp.path() + "/mqtt.bin";
     std::set<int> firsts;
     const auto collect = [&firsts](TSubscriber &s) {
