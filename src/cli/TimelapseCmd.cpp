@@ -1,0 +1,216 @@
+// tarnelpro-cli timelapse: the change of later acquisitions against a baseline.
+#include "base/SafeFile.h"
+#include "base/TarnelError.h"
+#include "base/TextCodec.h"
+#include "cli/Commands.h"
+#include "cli/Console.h"
+#include "cli/OptionParser.h"
+#include "instrument/ConfigFile.h"
+#include "instrument/DataExporter.h"
+#include "instrument/DataFileReader.h"
+#include "instrument/ResistanceTable.h"
+#include "instrument/TimeLapse.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+constexpr const char *TimelapseUsage =
+    "usage: tarnelpro-cli timelapse BASE.bin FILE.bin... [--config F.ini] [--csv OUT.csv] [--threshold PCT] "
+    "[--alarms]\n";
+
+// Exit status of a run that raised an alarm.
+constexpr int AlarmStatus = 5;
+
+struct TDataSet {
+    QString Path;
+    std::vector<TDataRecord> Records;
+    std::vector<TTimeLapse::TPoint> BadElectrodes;
+};
+
+// Reads a data file and the resistance check beside it; nullopt after saying why.
+std::optional<TDataSet> Load(const QString &path)
+{
+    TDataSet set;
+    set.Path = path;
+    try {
+        TDataFileReader reader;
+        reader.Read(path);
+        if (reader.TornBytes() > 0)
+            PrintError(QStringLiteral("tarnelpro-cli timelapse: %1: the last %2 bytes are a partial record and were left out")
+                           .arg(path)
+                           .arg(reader.TornBytes()));
+        set.Records = reader.Records();
+    } catch (const ETarnelError &e) {
+        PrintError(QStringLiteral("tarnelpro-cli timelapse: %1").arg(e.Message()));
+        return std::nullopt;
+    }
+    if (const QString table = TResistanceTable::FileFor(path); QFileInfo::exists(table)) {
+        TResistanceTable resistances;
+        if (const QString error = resistances.Read(table); !error.isEmpty()) {
+            PrintError(QStringLiteral("tarnelpro-cli timelapse: %1: %2").arg(table, error));
+            return std::nullopt;
+        }
+        set.BadElectrodes = resistances.BadPositions();
+    }
+    return set;
+}
+
+QByteArray Real(double v)
+{
+    return TDataExporter::Real(v);
+}
+
+// A file name with a comma or a quote stays one field.
+QByteArray CsvField(const QString &text)
+{
+    QByteArray v = text.toUtf8();
+    if (!v.contains(',') && !v.contains('"') && !v.contains('\n'))
+        return v;
+    return '"' + v.replace('"', "\"\"") + '"';
+}
+
+QByteArray CsvRows(const QString &name, const TTimeLapseResult &result)
+{
+    static const char *status[] = {"paired", "flagged", "unpaired"};
+    QByteArray out;
+    for (const TTimeLapseReading &r : result.Readings) {
+        out += CsvField(name) + ',' + TTimeLapse::IsoTime(r.Date).toLatin1();
+        for (int e : r.Electrodes)
+            out += ',' + QByteArray::number(e);
+        out += ',' + Real(r.Along) + ',' + Real(r.Depth) + ',' + Real(r.Rho) + ',';
+        if (r.Status == TTimeLapseReading::Paired)
+            out += Real(r.Change);
+        out += ',';
+        out += status[r.Status];
+        out += '\n';
+    }
+    return out;
+}
+
+} // namespace
+
+int RunTimelapseCommand(const QStringList &args)
+{
+    // Data files stand anywhere on the line; the parser takes the options.
+    QStringList files, optionArgs;
+    bool alarms = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        if (a == QLatin1String("--alarms"))
+            alarms = true;
+        else if (a.startsWith(QLatin1Char('-'))) {
+            optionArgs << a;
+            if (i + 1 < args.size())
+                optionArgs << args[++i];
+        } else
+            files << a;
+    }
+    TOptionParser options("timelapse", TimelapseUsage);
+    if (!options.Parse(optionArgs, {"--config", "--csv", "--threshold"}))
+        return 2;
+    if (files.size() < 2)
+        return options.UsageError("a baseline and at least one later data file are needed");
+
+    TConfigValues values;
+    TAlarmSettings alarm;
+    if (options.Has("--config")) {
+        const QString config = options.Value("--config");
+        QString error;
+        if (!QFileInfo(config).isFile()) {
+            PrintError(QStringLiteral("tarnelpro-cli timelapse: %1: no such configuration file").arg(config));
+            return 1;
+        }
+        if (!TConfigFile::Read(config, values, values, &error) || !TAlarmSettings::Read(config, alarm, &error)) {
+            PrintError(QStringLiteral("tarnelpro-cli timelapse: %1: %2").arg(config, error));
+            return 1;
+        }
+    }
+    double threshold = alarm.MaxChange;
+    if (options.Has("--threshold")) {
+        bool ok = false;
+        threshold = ParseFileReal(options.Value("--threshold"), &ok);
+        if (!ok || !std::isfinite(threshold) || threshold < 0)
+            return options.UsageError("--threshold takes a percentage of at least 0, not", options.Value("--threshold"));
+    }
+    const QString csv = options.Value("--csv");
+    for (const QString &f : files)
+        if (!csv.isEmpty() && (csv == f || SameFile(csv, f))) {
+            PrintError(QStringLiteral("tarnelpro-cli timelapse: %1 is one of the data files; nothing was written").arg(csv));
+            return 1;
+        }
+    if (alarms && !alarm.Baseline.isEmpty() && !SameFile(alarm.Baseline, files.first()))
+        PrintError(QStringLiteral("tarnelpro-cli timelapse: the baseline is %1 from the command line, not [Alarm] "
+                                  "Baseline %2")
+                       .arg(files.first(), alarm.Baseline));
+
+    const auto base = Load(files.first());
+    if (!base)
+        return 1;
+    if (base->Records.empty()) {
+        PrintError(QStringLiteral("tarnelpro-cli timelapse: %1 holds no reading").arg(base->Path));
+        return 1;
+    }
+    const TTimeLapse lapse(base->Records, TQualitySettings::FromConfig(values), base->BadElectrodes);
+
+    int status = 0;
+    bool raised = false;
+    QByteArray rows = "file,time,a,b,m,n,x_m,depth_m,rho_ohmm,change_pct,status\n";
+    for (qsizetype i = 1; i < files.size(); ++i) {
+        const auto later = Load(files[i]);
+        if (!later) {
+            status = 1;
+            continue;
+        }
+        const QString name = QFileInfo(later->Path).fileName();
+        const TTimeLapseResult result = lapse.Compare(later->Records, threshold, later->BadElectrodes);
+        const QString time = TTimeLapse::IsoTime(result.Time);
+        std::printf("file %s time %s paired %d left_out %d median %.3f p95 %.3f beyond %g %d\n", qPrintable(name),
+                    time.isEmpty() ? "-" : qPrintable(time), result.Paired, result.LeftOut,
+                    result.Paired ? result.Median : std::nan(""), result.Paired ? result.P95 : std::nan(""),
+                    threshold, result.Beyond);
+        std::fflush(stdout);
+        if (result.Unpaired > 0 || result.BaseUnmatched > 0)
+            PrintError(QStringLiteral("tarnelpro-cli timelapse: %1: %2 readings without a baseline reading at the same "
+                                      "electrodes (within 1 mm), %3 baseline readings without a later one")
+                           .arg(name)
+                           .arg(result.Unpaired)
+                           .arg(result.BaseUnmatched));
+        if (result.Paired == 0) {
+            PrintError(QStringLiteral("tarnelpro-cli timelapse: %1: no reading could be compared with %2")
+                           .arg(name, QFileInfo(base->Path).fileName()));
+            status = 1;
+        }
+        rows += CsvRows(name, result);
+        if (!alarms)
+            continue;
+        const TTimeLapseAlarm a = lapse.Evaluate(result, alarm);
+        if (a.Kind == TTimeLapseAlarm::Change) {
+            raised = true;
+            PrintError(QStringLiteral("tarnelpro-cli timelapse: alarm: %1: %2 readings changed by more than %3 % within "
+                                      "%4 m of x %5 m, depth %6 m (largest %7 %)")
+                           .arg(name)
+                           .arg(a.Count)
+                           .arg(QString::fromLatin1(Real(alarm.MaxChange)), QString::fromLatin1(Real(a.Radius)),
+                                QString::fromLatin1(Real(a.X)), QString::fromLatin1(Real(a.Depth)),
+                                QString::fromLatin1(Real(a.Largest))));
+        } else if (a.Kind == TTimeLapseAlarm::Flagged) {
+            raised = true;
+            PrintError(QStringLiteral("tarnelpro-cli timelapse: alarm: %1: %2 % of the readings flagged (more than %3 %)")
+                           .arg(name, QString::fromLatin1(Real(a.FlaggedPercent)),
+                                QString::fromLatin1(Real(*alarm.MaxFlagged))));
+        }
+    }
+    if (!csv.isEmpty()) {
+        if (const QString error = TSafeFile::Write(csv, rows); !error.isEmpty()) {
+            PrintError(QStringLiteral("tarnelpro-cli timelapse: %1: %2").arg(csv, error));
+            status = 1;
+        }
+    }
+    // An alarm is what the caller watches for: it wins over a file that failed.
+    return raised ? AlarmStatus : status;
+}
