@@ -130,7 +130,7 @@ TEST(TimeLapse, ChangeStatisticsAndPlaceOfEachReading)
     EXPECT_EQ(r.Beyond, 1);
     EXPECT_NEAR(r.Median, 0, 1e-9);
     EXPECT_NEAR(r.Readings[std::size_t(changed)].Change, -75, 1e-4);
-    EXPECT_EQ(TTimeLapse::IsoTime(r.Time), QStringLiteral("2025-12-09T06:00:00"));
+    EXPECT_EQ(TTimeLapse::IsoTime(r.Time), QStringLiteral("2025-12-10T06:00:00"));
     // Electrodes numbered from 1 along the line; x along the line, not the map's x.
     const TTimeLapseReading &first = r.Readings[0];
     EXPECT_EQ(first.Electrodes, (std::array<int, 4>{1, 2, 3, 4}));
