@@ -7,6 +7,7 @@
 #include "survey/Geometry.h"
 
 #include <QDate>
+#include <QDir>
 #include <QFileInfo>
 #include <QTime>
 
