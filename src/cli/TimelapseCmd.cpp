@@ -60,9 +60,15 @@ std::optional<TDataSet> Load(const QString &path)
     return set;
 }
 
+// Places and changes to the thousandth, without the float noise of the positions.
 QByteArray Real(double v)
 {
-    return TDataExporter::Real(v);
+    QByteArray text = QByteArray::number(v, 'f', 3);
+    while (text.endsWith('0'))
+        text.chop(1);
+    if (text.endsWith('.'))
+        text.chop(1);
+    return text == "-0" ? QByteArray("0") : text;
 }
 
 // A file name with a comma or a quote stays one field.
@@ -82,7 +88,7 @@ QByteArray CsvRows(const QString &name, const TTimeLapseResult &result)
         out += CsvField(name) + ',' + TTimeLapse::IsoTime(r.Date).toLatin1();
         for (int e : r.Electrodes)
             out += ',' + QByteArray::number(e);
-        out += ',' + Real(r.Along) + ',' + Real(r.Depth) + ',' + Real(r.Rho) + ',';
+        out += ',' + Real(r.Along) + ',' + Real(r.Depth) + ',' + TDataExporter::Real(r.Rho) + ',';
         if (r.Status == TTimeLapseReading::Paired)
             out += Real(r.Change);
         out += ',';

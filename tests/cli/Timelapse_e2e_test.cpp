@@ -26,22 +26,22 @@ TEST_F(TTimelapseCli, SummarisesEachLaterFileAndRaisesTheAlarmOfAChangedPatch)
     ASSERT_EQ(plain.Status, 0) << qPrintable(plain.Err);
     const QStringList lines = plain.Out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 2);
-    EXPECT_EQ(lines[0], QStringLiteral("file same.bin time 2025-12-09T12:00:00 paired %1 left_out 0 median 1.000 "
+    EXPECT_EQ(lines[0], QStringLiteral("file same.bin time 2025-12-10T12:00:00 paired %1 left_out 0 median 1.000 "
                                        "p95 1.000 beyond 10 0").arg(total));
-    EXPECT_EQ(lines[1], QStringLiteral("file wet.bin time 2025-12-10T12:00:00 paired %1 left_out 1 median 0.000 "
+    EXPECT_EQ(lines[1], QStringLiteral("file wet.bin time 2025-12-11T12:00:00 paired %1 left_out 1 median 0.000 "
                                        "p95 33.000 beyond 10 6").arg(total - 1));
     QFile csv(Tmp.filePath("change.csv"));
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     const QList<QByteArray> rows = csv.readAll().split('\n');
     EXPECT_EQ(rows[0], "file,time,a,b,m,n,x_m,depth_m,rho_ohmm,change_pct,status");
     EXPECT_EQ(rows.size(), 1 + 2 * total + 1);
-    EXPECT_TRUE(rows[1 + total].startsWith("wet.bin,2025-12-10T12:00:00,1,2,3,4,1.5,"));
+    EXPECT_TRUE(rows[1 + total].startsWith("wet.bin,2025-12-11T12:00:00,1,2,3,4,1.5,0.57,"));
     EXPECT_TRUE(rows[1 + total].endsWith(",,flagged"));
 
     const TResult alarm = Run({"timelapse", base, same, wet, "--alarms"});
     EXPECT_EQ(alarm.Status, 5) << qPrintable(alarm.Err);
     EXPECT_EQ(alarm.Err.count(QStringLiteral("alarm:")), 1) << qPrintable(alarm.Err);
-    EXPECT_TRUE(alarm.Err.contains(QStringLiteral("alarm: wet.bin: 6 readings changed by more than 10 %")))
+    EXPECT_TRUE(alarm.Err.contains(QStringLiteral("alarm: wet.bin: 6 readings changed by more than 10 % within 2 m of x 11 m, depth 0.76 m (largest -60 %)")))
         << qPrintable(alarm.Err);
 
     EXPECT_EQ(Run({"timelapse", base, same, "--alarms"}).Status, 0);
