@@ -52,7 +52,7 @@ void Usage(std::FILE *to)
                "         temperature, last seen), kept up to date; --once prints the retained states\n"
                "  timelapse BASE.bin FILE.bin... [--config F.ini] [--csv OUT.csv] [--threshold PCT] [--alarms]\n"
                "         pair each later file's readings with the baseline's by electrode positions (1 mm):\n"
-               "         one line per file (paired, left out, median and p95 of |change| in %, readings beyond\n"
+               "         one line per file (paired, left out, median change and p95 of |change| in %, readings beyond\n"
                "         PCT, default [Alarm] MaxChange or 10); --alarms judges [Alarm] and exits 5 on an alarm\n"
                "--save-config writes --link and --output into the configuration file; without it\n"
                "they hold for the run only\n"
