@@ -13,6 +13,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -20,8 +21,8 @@
 namespace {
 
 constexpr const char *TimelapseUsage =
-    "usage: tarnelpro-cli timelapse BASE.bin FILE.bin... [--config F.ini] [--csv OUT.csv] [--threshold PCT] "
-    "[--alarms]\n";
+    "usage: tarnelpro-cli timelapse BASE.bin FILE.bin... [--config F.ini] [--csv OUT.csv] [--svg OUT.svg] [--file N] "
+    "[--threshold PCT] [--alarms]\n";
 
 // Exit status of a run that raised an alarm.
 constexpr int AlarmStatus = 5;
@@ -98,6 +99,66 @@ QByteArray CsvRows(const QString &name, const TTimeLapseResult &result)
     return out;
 }
 
+// Blue for a fall of resistivity (water coming in), red for a rise, white for
+// no change; the range is symmetric so that equal colours mean equal changes.
+QByteArray Colour(double change, double range)
+{
+    const double t = std::clamp(change / range, -1.0, 1.0);
+    const auto mix = [&](int to) { return int(std::lround(255 + (to - 255) * std::abs(t))); };
+    const int r = t < 0 ? mix(33) : 255 - int(std::lround(77 * t)), g = t < 0 ? mix(102) : mix(48),
+              b = t < 0 ? 255 - int(std::lround(83 * -t)) : mix(33);
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", r, g, b);
+    return text;
+}
+
+QByteArray Escaped(const QString &text)
+{
+    return text.toHtmlEscaped().toUtf8();
+}
+
+// The change pseudo-section: one cell per compared reading at its place along
+// the line and pseudo-depth, depth growing downwards.
+QByteArray ChangeSvg(const TTimeLapseResult &result, double spacing, const QString &caption)
+{
+    std::vector<const TTimeLapseReading *> cells;
+    double range = result.Threshold > 0 ? result.Threshold : 1;
+    double x0 = 1e300, x1 = -1e300, d1 = 0;
+    for (const TTimeLapseReading &r : result.Readings)
+        if (r.Status == TTimeLapseReading::Paired) {
+            cells.push_back(&r);
+            range = std::max(range, std::abs(r.Change));
+            x0 = std::min(x0, r.Along);
+            x1 = std::max(x1, r.Along);
+            d1 = std::max(d1, r.Depth);
+        }
+    range = std::ceil(range);
+    const double w = spacing > 0 ? spacing / 2 : 1, h = spacing > 0 ? 0.19 * spacing : 0.2;
+    if (cells.empty())
+        x0 = x1 = 0;
+    const double left = x0 - w, width = x1 - x0 + 2 * w, height = d1 + h;
+    const double px = 800 / std::max(width, 1e-6), py = 300 / std::max(height, 1e-6);
+    QByteArray svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"900\" height=\"420\" "
+                     "font-family=\"sans-serif\" font-size=\"13\">\n"
+                     "<rect width=\"900\" height=\"420\" fill=\"white\"/>\n<text x=\"50\" y=\"22\">" +
+                     Escaped(caption) + "</text>\n";
+    for (const TTimeLapseReading *c : cells)
+        svg += "<rect class=\"cell\" x=\"" + Real(50 + (c->Along - w / 2 - left) * px) + "\" y=\"" +
+               Real(40 + (c->Depth - h / 2) * py) + "\" width=\"" + Real(w * px) + "\" height=\"" +
+               Real(h * py) + "\" fill=\"" + Colour(c->Change, range) + "\"><title>" + Real(c->Change) +
+               " %</title></rect>\n";
+    // The colour bar, -range to +range.
+    for (int k = 0; k < 21; ++k)
+        svg += "<rect x=\"" + QByteArray::number(250 + 20 * k) + "\" y=\"370\" width=\"20\" height=\"14\" fill=\"" +
+               Colour(range * (k - 10) / 10.0, range) + "\"/>\n";
+    svg += "<text x=\"250\" y=\"402\">" + Real(-range) + " %</text><text x=\"460\" y=\"402\">0</text>"
+           "<text x=\"640\" y=\"402\">+" + Real(range) + " %</text>\n"
+           "<text x=\"50\" y=\"360\">x along the line " + Real(x0) + " to " + Real(x1) +
+           " m, pseudo-depth down to " + Real(d1) + " m</text>\n</svg>\n";
+    return svg;
+}
+
 } // namespace
 
 int RunTimelapseCommand(const QStringList &args)
@@ -117,7 +178,7 @@ int RunTimelapseCommand(const QStringList &args)
             files << a;
     }
     TOptionParser options("timelapse", TimelapseUsage);
-    if (!options.Parse(optionArgs, {"--config", "--csv", "--threshold"}))
+    if (!options.Parse(optionArgs, {"--config", "--csv", "--threshold", "--svg", "--file"}))
         return 2;
     if (files.size() < 2)
         return options.UsageError("a baseline and at least one later data file are needed");
@@ -143,12 +204,21 @@ int RunTimelapseCommand(const QStringList &args)
         if (!ok || !std::isfinite(threshold) || threshold < 0)
             return options.UsageError("--threshold takes a percentage of at least 0, not", options.Value("--threshold"));
     }
-    const QString csv = options.Value("--csv");
+    const QString csv = options.Value("--csv"), svg = options.Value("--svg");
     for (const QString &f : files)
-        if (!csv.isEmpty() && (csv == f || SameFile(csv, f))) {
-            PrintError(QStringLiteral("tarnelpro-cli timelapse: %1 is one of the data files; nothing was written").arg(csv));
-            return 1;
-        }
+        for (const QString &out : {csv, svg})
+            if (!out.isEmpty() && (out == f || SameFile(out, f))) {
+                PrintError(QStringLiteral("tarnelpro-cli timelapse: %1 is one of the data files; nothing was written").arg(out));
+                return 1;
+            }
+    // The later file drawn, 1 for the first after the baseline; the last by default.
+    qsizetype drawn = files.size() - 1;
+    if (options.Has("--file")) {
+        bool ok = false;
+        drawn = options.Value("--file").toInt(&ok);
+        if (!ok || drawn < 1 || drawn >= files.size())
+            return options.UsageError("--file takes the number of a later file, from 1, not", options.Value("--file"));
+    }
     if (alarms && !alarm.Baseline.isEmpty() && !SameFile(alarm.Baseline, files.first()))
         PrintError(QStringLiteral("tarnelpro-cli timelapse: the baseline is %1 from the command line, not [Alarm] "
                                   "Baseline %2")
@@ -192,6 +262,16 @@ int RunTimelapseCommand(const QStringList &args)
             status = 1;
         }
         rows += CsvRows(name, result);
+        if (!svg.isEmpty() && i == drawn) {
+            const QString caption = QStringLiteral("Change of Rho (%): %1 (%2) against %3 (%4)")
+                                        .arg(name, time, QFileInfo(base->Path).fileName(),
+                                             TTimeLapse::IsoTime(base->Records.front().Date));
+            if (const QString error = TSafeFile::Write(svg, ChangeSvg(result, lapse.MinSpacing(), caption));
+                !error.isEmpty()) {
+                PrintError(QStringLiteral("tarnelpro-cli timelapse: %1: %2").arg(svg, error));
+                status = 1;
+            }
+        }
         if (!alarms)
             continue;
         const TTimeLapseAlarm a = lapse.Evaluate(result, alarm);

@@ -38,6 +38,18 @@ TEST_F(TTimelapseCli, SummarisesEachLaterFileAndRaisesTheAlarmOfAChangedPatch)
     EXPECT_TRUE(rows[1 + total].startsWith("wet.bin,2025-12-11T12:00:00,1,2,3,4,1.5,0.57,"));
     EXPECT_TRUE(rows[1 + total].endsWith(",,flagged"));
 
+    // The picture of the first later file: every compared reading a cell, both files named.
+    const QString svgPath = Tmp.filePath("change.svg");
+    ASSERT_EQ(Run({"timelapse", base, wet, same, "--svg", svgPath, "--file", "1"}).Status, 0);
+    QFile svg(svgPath);
+    ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
+    const QString picture = QString::fromUtf8(svg.readAll());
+    EXPECT_EQ(picture.count(QStringLiteral("class=\"cell\"")), total - 1);
+    EXPECT_TRUE(picture.contains(QStringLiteral("wet.bin (2025-12-11T12:00:00) against base.bin (2025-12-09T12:00:00)")));
+    EXPECT_TRUE(picture.contains(QStringLiteral("-60 %</text><text x=\"460\" y=\"402\">0</text><text x=\"640\" y=\"402\">+60 %")))
+        << "a symmetric range";
+    EXPECT_EQ(Run({"timelapse", base, wet, "--svg", svgPath, "--file", "2"}).Status, 2);
+
     const TResult alarm = Run({"timelapse", base, same, wet, "--alarms"});
     EXPECT_EQ(alarm.Status, 5) << qPrintable(alarm.Err);
     EXPECT_EQ(alarm.Err.count(QStringLiteral("alarm:")), 1) << qPrintable(alarm.Err);
