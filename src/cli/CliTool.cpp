@@ -100,6 +100,12 @@ void Usage(std::FILE *to)
                "  fleet --mqtt URL/PREFIX [--once] [--password-file FILE] [--cafile FILE]\n"
                "         one line per station reporting under PREFIX (state, progress, batteries,\n"
                "         temperature, last seen), kept up to date; --once prints the retained states\n"
+               "  timelapse BASE.bin FILE.bin... [--config F.ini] [--csv OUT.csv] [--svg OUT.svg] [--file N]\n"
+               "            [--threshold PCT] [--alarms]\n"
+               "         pair each later file's readings with the baseline's by electrode positions (1 mm):\n"
+               "         one line per file (paired, left out, median change and p95 of |change| in %, readings beyond\n"
+               "         PCT, default [Alarm] MaxChange or 10); --svg draws the change section of the last (or Nth)\n"
+               "         later file; --alarms judges [Alarm] and exits 5 on an alarm\n"
                "--save-config writes --link and --output into the configuration file; without it\n"
                "they hold for the run only\n"
                "--mqtt URL/TOPIC: report to an MQTT broker, e.g. mqtt://127.0.0.1:1883/tarnelpro/st1 (the\n"
@@ -147,6 +153,7 @@ int main(int argc, char **argv)
         {QStringLiteral("qc"), RunQcCommand},
         {QStringLiteral("sequence"), RunSequenceCommand},
         {QStringLiteral("fleet"), RunFleetCommand},
+        {QStringLiteral("timelapse"), RunTimelapseCommand},
     };
     const QString name = args.takeFirst();
     const auto it = commands.find(name);

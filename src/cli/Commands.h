@@ -18,3 +18,5 @@ int RunQcCommand(const QStringList &args);
 int RunSequenceCommand(const QStringList &args);
 // fleet --mqtt URL/PREFIX [--once]: the stations reporting under PREFIX.
 int RunFleetCommand(const QStringList &args);
+// timelapse BASE.bin FILE.bin... [--alarms]: change against a baseline (exit 5 after an alarm).
+int RunTimelapseCommand(const QStringList &args);
