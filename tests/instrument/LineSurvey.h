@@ -64,7 +64,7 @@ struct TLineSurvey {
     }
     static void Write(const QString &path, const std::vector<TDataRecord> &records)
     {
-        WriteDataFileHeader(path, "Dike line", QDateTime::currentDateTime(), QLocale::c());
+        WriteDataFileHeader(path, "Dike line", QDateTime::currentDateTime());
         AppendDataRecords(path, records);
     }
 };
