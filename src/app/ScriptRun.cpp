@@ -60,9 +60,9 @@ void TShell::RunScriptedAcquisition(const QString &path)
     } unlock{*this};
     try {
         // The event's lines (its script line, the link's, the run's) belong
-        // to the log of the file it writes. They are held only until that
-        // file is named: a reconnection can take minutes, and lines kept in
-        // memory that long would be lost to a kill.
+        // to the log of the file it writes; an event refused before it turns
+        // to the link (no configuration, nothing to measure) leaves them to
+        // the file written before.
         struct THold {
             bool &Held;
             explicit THold(bool &held) : Held(held) { Held = true; }
@@ -83,9 +83,6 @@ void TShell::RunScriptedAcquisition(const QString &path)
             State.AcquisitionFile = LockFreeFileName(State.AcquisitionFile);
         }
         View.ShowAcquisitionFile(State.AcquisitionFile);
-        ScriptLogFile = State.AcquisitionFile;
-        HoldEventLog = false;
-        SaveEventLog();
         if (OnScriptDataFile)
             OnScriptDataFile(State.AcquisitionFile);
         // Nothing to measure: no reason to wake the link for it.
@@ -96,9 +93,13 @@ void TShell::RunScriptedAcquisition(const QString &path)
             EventLog.AddStamped(QStringLiteral("Acquisition resumed after restart: ") + State.AcquisitionFile);
             EventLog.SetColor(LogColor::Black);
         }
+        // From here the event waits on the link, perhaps for minutes: its
+        // lines go to its file's log now rather than wait in memory.
+        ScriptLogFile = State.AcquisitionFile;
+        HoldEventLog = false;
+        SaveEventLog();
         EnsureLink();
         State.RunState = TRunState::Running;
-        HoldEventLog = false;
         if (RunAcquisition() == TRunEnd::Aborted)
             throw ETarnelError(QStringLiteral("Acquisition stopped by a battery or temperature alarm"));
         if (!State.DuplicateAcquisitionFile.isEmpty() && State.DuplicateAcquisition)

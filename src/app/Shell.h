@@ -347,7 +347,7 @@ public:
     void SaveEventLog();
     // Set while a scripted event loads its configuration and names its data
     // file: its lines wait for that file's log, or for the earlier file's
-    // when the event fails before naming one.
+    // when the event is refused before it turns to the link.
     bool HoldEventLog = false;
     // The data file a scripted event has named: its log takes the event's lines.
     QString ScriptLogFile;
