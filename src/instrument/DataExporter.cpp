@@ -544,8 +544,11 @@ TExportText TDataExporter::Unified() const
 TExportText TDataExporter::Protocol() const
 {
     RequireElectrodes();
-    if (!Line.IsLine())
-        return Protocol3d();
+    // A line is numbered along it; anything else takes the 3-D layout, a
+    // string number before each electrode number. The electrodes are one
+    // string numbered as the list of electrodes is; the string says nothing
+    // about cables.
+    const QByteArray before = Line.IsLine() ? QByteArray(" ") : QByteArray(" 1 ");
     TExportText result;
     QByteArray body;
     for (const TDataRecord &r : Records) {
@@ -556,32 +559,7 @@ TExportText TDataExporter::Protocol() const
         const double resistance = double(r.Vp) / double(r.In);
         body += Int(++result.Written);
         for (int e = 0; e < 4; ++e)
-            body += ' ' + Int(ProtocolNumber(Position(r, e), e < 2));
-        body += ' ' + Real(resistance) + '\n';
-    }
-    if (result.Written == 0)
-        throw ETarnelError(QStringLiteral("no record with a current, a positive Rho and a geometric factor"));
-    result.Text = Int(result.Written) + '\n' + body;
-    result.Electrodes = ProtocolElectrodes();
-    return result;
-}
-
-TExportText TDataExporter::Protocol3d() const
-{
-    // The 3-D layout: a string number and an electrode number for each
-    // electrode. The electrodes are one string numbered as the list of
-    // electrodes is; the string says nothing about cables.
-    TExportText result;
-    QByteArray body;
-    for (const TDataRecord &r : Records) {
-        if (!Usable(r)) {
-            ++result.LeftOut;
-            continue;
-        }
-        const double resistance = double(r.Vp) / double(r.In);
-        body += Int(++result.Written);
-        for (int e = 0; e < 4; ++e)
-            body += " 1 " + Int(ProtocolNumber(Position(r, e), e < 2));
+            body += before + Int(ProtocolNumber(Position(r, e), e < 2));
         body += ' ' + Real(resistance) + '\n';
     }
     if (result.Written == 0)

@@ -116,7 +116,6 @@ private:
     // electrode and another for a remote potential electrode, each at a
     // place of its own far out.
     int ProtocolNumber(const TPosition &p, bool current) const;
-    TExportText Protocol3d() const;
     // Where a remote electrode is written: on the line's extension, the
     // current one before the first electrode and the potential one past the
     // last; for a grid, on either side of its centre.
