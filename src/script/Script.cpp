@@ -53,24 +53,33 @@ QString EventLine(int number, const QString &description, int code, const QStrin
            ArgumentMarker + argument + EndMarker;
 }
 
+qint64 BackwardGotoTarget(const TScriptLine &line, qsizetype index, bool *counted)
+{
+    if (!line.IsEvent || line.Code != GotoCode || line.Argument.isEmpty())
+        return 0;
+    const qsizetype colon = line.Argument.indexOf(QLatin1Char(':'));
+    bool ok = false;
+    const qint64 target =
+        ParseFileInteger(colon < 0 ? QStringView(line.Argument) : QStringView(line.Argument).left(colon), &ok);
+    if (!ok || target < 1 || target - 1 > index)
+        return 0;
+    if (counted) {
+        *counted = false;
+        if (colon >= 0)
+            ParseFileInteger(QStringView(line.Argument).mid(colon + 1, 3), counted);
+    }
+    return target;
+}
+
 QString ScheduleRangeError(const QStringList &lines, double today)
 {
     constexpr double Century = 36525.0;  // days
-    constexpr double Second = 0.999 / 86400.0;  // a second, less rounding of the hours typed
     // Lines a backward goto runs again.
     std::vector<bool> inLoop(std::size_t(lines.size()), false);
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const TScriptLine go = ParseScriptLine(lines[i]);
-        if (!go.IsEvent || go.Code != GotoCode || go.Argument.isEmpty())
-            continue;
-        const qsizetype colon = go.Argument.indexOf(QLatin1Char(':'));
-        bool ok = false;
-        const qint64 target =
-            ParseFileInteger(colon < 0 ? QStringView(go.Argument) : QStringView(go.Argument).left(colon), &ok);
-        if (ok && target >= 1 && target - 1 <= i)
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        if (const qint64 target = BackwardGotoTarget(ParseScriptLine(lines[i]), i))
             for (qsizetype j = target - 1; j < i; ++j)
                 inLoop[std::size_t(j)] = true;
-    }
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const TScriptLine e = ParseScriptLine(lines[i]);
         if (!e.IsEvent || (e.Code != WakeUpCode && e.Code != LatencyCode) || e.Argument.isEmpty())
@@ -87,7 +96,7 @@ QString ScheduleRangeError(const QStringList &lines, double today)
             return QStringLiteral("Line %1: a latency of %2 hour(s) is beyond 100 years")
                 .arg(i + 1)
                 .arg(QString::number(value * 24.0, 'g', 6));
-        if (e.Code == LatencyCode && inLoop[std::size_t(i)] && value > 0 && value < Second)
+        if (e.Code == LatencyCode && inLoop[std::size_t(i)] && value > 0 && value < OneSecondInDays)
             return QStringLiteral("Line %1: a latency of %2 s in a loop is under one second: the loop would run "
                                   "without pause")
                 .arg(i + 1)

@@ -49,6 +49,11 @@ QString EventLine(int number, const QString &description, int code, const QStrin
 // less than a second inside a loop, which would run it without pause. Empty
 // when every one is sound.
 QString ScheduleRangeError(const QStringList &lines, double today);
+// The line (from 1) that the goto at index jumps back to; 0 when the line is
+// no goto back. counted: a repeat count follows the target.
+qint64 BackwardGotoTarget(const TScriptLine &line, qsizetype index, bool *counted = nullptr);
+// A latency waits only from a second on (less rounding of the hours typed).
+inline constexpr double OneSecondInDays = 0.999 / 86400.0;
 
 class TScript {
 public:

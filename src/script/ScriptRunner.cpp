@@ -48,21 +48,10 @@ QString TScriptRunner::EndlessLoop(const QStringList &lines)
     if (const QString range = ScheduleRangeError(lines, DayNumber(QDateTime::currentDateTime())); !range.isEmpty())
         return range;
     // A latency waits only from a second on; a shorter one is refused above.
-    constexpr double Second = 0.999 / 86400.0;  // a second, less rounding of the hours typed
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const TScriptLine go = ParseScriptLine(lines[i]);
-        if (!go.IsEvent || go.Code != GotoCode || go.Argument.isEmpty())
-            continue;
-        const qsizetype colon = go.Argument.indexOf(QLatin1Char(':'));
-        bool ok = false;
-        const qint64 target =
-            ParseFileInteger(colon < 0 ? QStringView(go.Argument) : QStringView(go.Argument).left(colon), &ok);
-        if (!ok || target < 1 || target - 1 > i)
-            continue;
         bool counted = false;
-        if (colon >= 0)
-            ParseFileInteger(QStringView(go.Argument).mid(colon + 1, 3), &counted);
-        if (counted)
+        const qint64 target = BackwardGotoTarget(ParseScriptLine(lines[i]), i, &counted);
+        if (target == 0 || counted)
             continue;
         bool waits = false;
         for (qsizetype j = target - 1; j < i && !waits; ++j) {
@@ -70,7 +59,7 @@ QString TScriptRunner::EndlessLoop(const QStringList &lines)
             if (!e.IsEvent || e.Argument.isEmpty())
                 continue;
             bool valid = false;
-            waits = e.Code == StartCode || (e.Code == LatencyCode && ParseFileReal(e.Argument, &valid) >= Second && valid);
+            waits = e.Code == StartCode || (e.Code == LatencyCode && ParseFileReal(e.Argument, &valid) >= OneSecondInDays && valid);
         }
         if (!waits)
             return QStringLiteral("Line %1 jumps back to line %2 for ever with no latency and no acquisition in "
