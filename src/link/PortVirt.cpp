@@ -3,6 +3,8 @@
 #include "base/Clock.h"
 #include "base/TarnelError.h"
 #include "base/UserInterface.h"
+#include "base/WireTrace.h"
+#include "link/BlockDecoder.h"
 
 #include <algorithm>
 #include <array>
@@ -28,7 +30,13 @@ std::array<std::uint8_t, 2> Le16(unsigned value)
 
 unsigned FromLe16(std::span<const std::uint8_t, 2> b) { return b[0] | (b[1] << 8); }
 
-std::uint16_t NextBlockNumber(std::uint16_t n) { return n >= 127 ? 1 : static_cast<std::uint16_t>(n + 1); }
+QString Printable(const QByteArray &line)
+{
+    QString text;
+    for (char c : line)
+        text += (c >= 0x20 && c < 0x7F) ? QChar(c) : QStringLiteral("\\x%1").arg(quint8(c), 2, 16, QChar('0'));
+    return text;
+}
 } // namespace
 
 void TBufferStream::Clear()
@@ -57,21 +65,49 @@ qsizetype TBufferStream::Read(std::span<std::uint8_t> out)
     return n;
 }
 
-TPortVirt::TPortVirt(TUserInterface &ui, TClock &clock) : UiServices(ui), Clock(clock) {}
+TPortVirt::TPortVirt(TUserInterface &ui, TClock &clock, std::unique_ptr<TTransport> transport)
+    : UiServices(ui), Clock(clock), OwnedLink(std::move(transport)), Link(*OwnedLink)
+{
+    Link.SetWaiter(*this);
+}
+
+TPortVirt::TPortVirt(TUserInterface &ui, TClock &clock, TTransport &transport)
+    : UiServices(ui), Clock(clock), Link(transport)
+{
+    Link.SetWaiter(*this);
+}
 
 TPortVirt::~TPortVirt() = default;
 
-void TPortVirt::Fail(const char *message)
+int TPortVirt::Connect(int portSelector, int baudRate, const QString &dialNumber, bool waitForDsr,
+                       const QString &modemInit, int byteDelayMs)
+{
+    ByteDelayMs = byteDelayMs;
+    return Link.Open(portSelector, baudRate, dialNumber, waitForDsr, modemInit, byteDelayMs);
+}
+
+void TPortVirt::Fail(TErrorKind kind, const char *message)
 {
     UiServices.BusyIndicator(false);
-    throw ETarnelError(message);
+    throw ETarnelError(kind, message);
+}
+
+void TPortVirt::FailRead(const char *message)
+{
+    Fail(LinkDown() ? TErrorKind::LinkLost : TErrorKind::Timeout, message);
 }
 
 void TPortVirt::IdleWait(int ms)
 {
     CheckProgress();
-    UiServices.WaitEvents(std::clamp(ms, 0, WaitSliceMs()));
+    UiServices.WaitEvents(std::clamp(ms, 0, Link.WaitSliceMs()));
     CheckInterrupt();
+}
+
+int TPortVirt::RawReadByteTimed(int timeoutMs)
+{
+    std::uint8_t b = 0;
+    return Link.Read(std::span(&b, 1), timeoutMs) == 1 ? b : -1;
 }
 
 std::int64_t TPortVirt::QuietMs() { return Clock.Ms() - LastHeardMs; }
@@ -140,7 +176,7 @@ void TPortVirt::BlockFailure(int &failures)
 {
     CheckProgress();
     if (++failures >= BlockFailureLimit)
-        Fail("Port err. block transfer");
+        Fail(TErrorKind::Checksum, "Port err. block transfer");
 }
 
 bool TPortVirt::WaitForRx(int count, int timeoutMs)
@@ -182,15 +218,15 @@ std::uint8_t TPortVirt::GetByte()
             // handing 0xFF on as data would corrupt the transfer.
             break;
         }
-        IdleWait(WaitSliceMs());
+        IdleWait(Link.WaitSliceMs());
     }
-    Fail(ReadErrorText());
+    Fail(TErrorKind::LinkLost, ReadErrorText());
 }
 
 bool TPortVirt::ReadLine(QByteArray &text, int maximum, int timeoutMs)
 {
     if (LinkDown())
-        Fail("Port err. getstring");
+        Fail(TErrorKind::LinkLost, "Port err. getstring");
     text.clear();
     for (;;) {
         std::uint8_t b = 0;
@@ -224,7 +260,7 @@ bool TPortVirt::WaitForText(QByteArrayView text)
     const std::int64_t start = Clock.Ms();
     for (;;) {
         if (RxCount() <= 0) {
-            IdleWait(WaitSliceMs());
+            IdleWait(Link.WaitSliceMs());
             if (LinkDown())
                 return WaitForTextLinkDown();
             if (Clock.Ms() - start > WaitTimeoutMs)
@@ -250,7 +286,7 @@ void TPortVirt::PutByte(std::uint8_t byte)
 {
     for (;;) {
         if (LinkDown())
-            Fail("Port err. putcom");
+            Fail(TErrorKind::LinkLost, "Port err. putcom");
         UiServices.Yield();
         if (RawWriteByte(byte) != -1)
             break;
@@ -258,7 +294,7 @@ void TPortVirt::PutByte(std::uint8_t byte)
     }
     while (TxCount() != 0) {
         if (LinkDown())
-            Fail("Port err.");
+            Fail(TErrorKind::LinkLost, "Port err.");
         IdleWait(1);
     }
     if (ByteDelayMs > 0)
@@ -269,7 +305,7 @@ void TPortVirt::WriteCommandByte(std::uint8_t byte)
 {
     for (;;) {
         if (LinkDown())
-            Fail("Port err. Setcmd");
+            Fail(TErrorKind::LinkLost, "Port err. Setcmd");
         UiServices.Yield();
         if (RawWriteByte(byte) != -1)
             return;
@@ -277,26 +313,32 @@ void TPortVirt::WriteCommandByte(std::uint8_t byte)
     }
 }
 
+namespace {
+const char *CommandName(std::uint8_t command)
+{
+    switch (command) {
+    case 27: return "Escape";
+    case 28: return "Get parameter";
+    case 29: return "Set parameter";
+    case 30: return "instrument description";
+    case 31: return "last measurement";
+    case 32: return "Start";
+    case 33: return "recalled records";
+    case 34: return "Speed start";
+    case 37: return "mode change";
+    case 41: return "Switch quadripole";
+    case 42: return "Get GPS data";
+    case 43: return "Rx-Rs check";
+    case 44: return "Tx-Rs check";
+    case 45: return "Batterie";
+    default: return nullptr;
+    }
+}
+} // namespace
+
 QString TPortVirt::RefusedText(std::uint8_t command)
 {
-    const char *name = nullptr;
-    switch (command) {
-    case 27: name = "Escape"; break;
-    case 28: name = "Get parameter"; break;
-    case 29: name = "Set parameter"; break;
-    case 30: name = "instrument description"; break;
-    case 31: name = "last measurement"; break;
-    case 32: name = "Start"; break;
-    case 33: name = "recalled records"; break;
-    case 34: name = "Speed start"; break;
-    case 37: name = "mode change"; break;
-    case 41: name = "Switch quadripole"; break;
-    case 42: name = "Get GPS data"; break;
-    case 43: name = "Rx-Rs check"; break;
-    case 44: name = "Tx-Rs check"; break;
-    case 45: name = "Batterie"; break;
-    default: break;
-    }
+    const char *name = CommandName(command);
     const QString text = QStringLiteral("the instrument refused command %1").arg(command);
     return name ? text + QStringLiteral(" (\"%1\")").arg(QLatin1String(name)) : text;
 }
@@ -306,7 +348,7 @@ bool TPortVirt::SendCommand(std::uint8_t command, int timeoutMs)
     Refused = false;
     UiServices.BusyIndicator(true);
     if (LinkDown())
-        Fail("Port err. Setcmd");
+        Fail(TErrorKind::LinkLost, "Port err. Setcmd");
     FlushInput();
 
     int unanswered = 0;
@@ -318,7 +360,11 @@ bool TPortVirt::SendCommand(std::uint8_t command, int timeoutMs)
         ++unanswered;
     }
     FlushOutput();
+    const char *name = CommandName(command);
+    const QString what = QStringLiteral("command %1%2").arg(command).arg(name ? QStringLiteral(" ") + QLatin1String(name) : QString());
     if (unanswered >= WakeUpUnansweredLimit) {
+        if (WireTrace::Active())
+            WireTrace::Note(what + QStringLiteral(": no answer to %1 wake-ups").arg(unanswered));
         UiServices.BusyIndicator(false);
         return false;
     }
@@ -331,6 +377,9 @@ bool TPortVirt::SendCommand(std::uint8_t command, int timeoutMs)
         WriteCommandByte(static_cast<std::uint8_t>(command ^ 0xFF));
         reply = RawReadByteTimed(timeoutMs);
         UiServices.Yield();
+        if (WireTrace::Active())
+            WireTrace::Note(what + (reply < 0 ? QStringLiteral(" sent: no answer")
+                                              : QStringLiteral(" sent: answer %1").arg(reply)));
         if (reply != 0xFF && reply != -1)
             break;
     }
@@ -354,7 +403,7 @@ int TPortVirt::ReadBytes(std::span<std::uint8_t> buffer, int timeoutMs)
     int stored = 0;
     for (auto &slot : buffer) {
         if (LinkDown())
-            Fail(ReadErrorText());
+            Fail(TErrorKind::LinkLost, ReadErrorText());
         std::uint8_t b = 0;
         if (RawRead(std::span(&b, 1), timeoutMs) < 1)
             break;
@@ -397,12 +446,12 @@ bool TPortVirt::Identify(QByteArray &secondLine, QByteArray &firstLine)
 
             ++pass;
             if (v.FallbackBaud > 0 && pass == 11) {
-                savedBaud = GetBaudRate();
-                SetBaudRate(v.FallbackBaud);
+                savedBaud = Link.BaudRate();
+                Link.SetBaudRate(v.FallbackBaud);
             }
             if (pass == v.EscapePass) {
                 if (v.FallbackBaud > 0)
-                    SetBaudRate(savedBaud);
+                    Link.SetBaudRate(savedBaud);
                 Clock.Sleep(100);
                 if (!SendCommand(EscapeCommand, 2000) && v.EscapeFailureFails)
                     return false;
@@ -422,6 +471,8 @@ bool TPortVirt::Identify(QByteArray &secondLine, QByteArray &firstLine)
             return false;
         if (!ReadLine(secondLine, IdentifyLineMax, IdentifyLineTimeoutMs))
             return false;
+        if (WireTrace::Active())
+            WireTrace::Note(QStringLiteral("identification: \"%1\", \"%2\"").arg(Printable(firstLine), Printable(secondLine)));
         IdentifyFinish(firstLine);
         NoteProgress();
         return true;
@@ -441,16 +492,11 @@ void TPortVirt::ReadExact(std::span<std::uint8_t> buffer)
         b = GetByte();
 }
 
-void TPortVirt::SetLatency(int) {}
-
 void TPortVirt::PauseSeconds(int seconds) { Clock.Sleep(seconds * 1000); }
 
 std::uint16_t TPortVirt::BlockChecksum(std::span<const std::uint8_t> bytes)
 {
-    unsigned sum = 0;
-    for (std::uint8_t b : bytes)
-        sum += b;
-    return static_cast<std::uint16_t>(sum & 0xFFFF);
+    return TBlockDecoder::Checksum(bytes);
 }
 
 void TPortVirt::AdvanceProgress(int by)
@@ -463,79 +509,86 @@ void TPortVirt::AdvanceProgress(int by)
 
 void TPortVirt::ReceiveBlock(TBlockProgress progress, TBlockErrors errors)
 {
+    using TStatus = TBlockFrame::TStatus;
     const bool withBar = progress == TBlockProgress::ProgressBar;
     const bool withIndicator = errors == TBlockErrors::ErrorIndicator;
+    const bool tracing = WireTrace::Active();
 
     UiServices.BusyIndicator(true);
     Buffer.Clear();
     if (GetState() < 1)
-        Fail("Port err. xbtCload");
+        Fail(TErrorKind::LinkLost, "Port err. xbtCload");
     FlushOutput();
 
     for (int failures = 0;; BlockFailure(failures)) {
         FlushInput();
-        PutByte(0);
-        if (GetByte() == 0)
+        PutByte(TBlockDecoder::SyncByte);
+        if (TBlockDecoder::IsSync(GetByte()))
             break;
     }
 
     std::uint16_t block = 1;
     // The size is unsigned on the wire; 64 bits keep the countdown from wrapping.
     std::int64_t total = 0;
-    std::array<std::uint8_t, 4> size{};
-    if (RawRead(size, BlockSizeTimeoutMs) == 4)
-        total = std::int64_t(size[0]) | std::int64_t(size[1]) << 8 | std::int64_t(size[2]) << 16 |
-                std::int64_t(size[3]) << 24;
+    std::array<std::uint8_t, TBlockDecoder::SizeBytes> size{};
+    const int sizeRead = RawRead(size, BlockSizeTimeoutMs);
+    if (const auto announced = TBlockDecoder::Size(std::span(size).first(std::max(sizeRead, 0))))
+        total = *announced;
+    if (tracing)
+        WireTrace::Note(sizeRead == 4 ? QStringLiteral("block transfer in: %1 bytes").arg(total)
+                                      : QStringLiteral("block transfer in: no size"));
 
     if (withBar) {
         UiServices.SetProgressRange(0, total == 0 ? MaxBlockPayload : static_cast<int>(std::min<std::int64_t>(total, INT_MAX)));
         UiServices.SetProgressPosition(0);
     }
 
-    std::array<std::uint8_t, MaxBlockPayload> payload{};
+    std::array<std::uint8_t, TBlockDecoder::MaxFrame> frame{};
     int badBlocks = 0;
     for (;;) {
         const auto request = Le16(block);
-        std::array<std::uint8_t, 2> echo{};
+        TBlockFrame answer;
         for (int failures = 0;; BlockFailure(failures)) {
             FlushInput();
             WriteBlock(request);
-            ReadExact(echo);
-            if (echo == request)
+            ReadExact(std::span(frame).first(2));
+            answer = TBlockDecoder::Frame(std::span(frame).first(2), block, total);
+            if (answer.Status != TStatus::WrongNumber)
                 break;
+            if (tracing)
+                WireTrace::Note(QStringLiteral("block %1 asked, %2 echoed").arg(block).arg(answer.Number));
+        }
+        for (std::size_t have = 2; answer.Status == TStatus::NeedMore;) {
+            const std::size_t needed = answer.Size;
+            ReadExact(std::span(frame).subspan(have, needed - have));
+            have = needed;
+            answer = TBlockDecoder::Frame(std::span(frame).first(have), block, total);
+        }
+        if (answer.Status == TStatus::End) {
+            if (tracing)
+                WireTrace::Note(QStringLiteral("block %1: end of transfer").arg(block));
+            break;
         }
 
-        std::array<std::uint8_t, 2> word{};
-        ReadExact(word);
-        // The clamp keeps every length inside the block buffer, whatever the
-        // instrument announced.
-        std::int64_t length = FromLe16(word) >> 6;
-        // An over-long length word is a garbled block; its check value fails
-        // and it counts among the bad blocks.
-        if (length > MaxBlockPayload)
-            length = total >= MaxBlockPayload ? MaxBlockPayload : std::max<std::int64_t>(total, 0);
-        if (length == 0)
-            break;
-
-        const auto lengthBytes = Le16(static_cast<unsigned>(length));
-        unsigned sum = BlockChecksum(lengthBytes);
-        const auto data = std::span(payload).first(static_cast<std::size_t>(length));
-        ReadExact(data);
-        sum += BlockChecksum(data);
-        std::array<std::uint8_t, 2> check{};
-        ReadExact(check);
-
-        if ((sum & 0xFFFF) == FromLe16(check)) {
+        if (tracing)
+            WireTrace::Note(QStringLiteral("block %1: %2 bytes, check value %3 (sent %4, computed %5)%6")
+                                .arg(block)
+                                .arg(answer.Length)
+                                .arg(answer.Status == TStatus::Good ? QStringLiteral("ok") : QStringLiteral("bad"))
+                                .arg(answer.Check)
+                                .arg(answer.Computed)
+                                .arg(answer.LengthClamped ? QStringLiteral(", length word too long") : QString()));
+        if (answer.Status == TStatus::Good) {
             if (withIndicator)
                 UiServices.ShowErrorIndicator(false);
-            block = NextBlockNumber(block);
+            block = TBlockDecoder::NextNumber(block);
             if (withBar)
-                AdvanceProgress(static_cast<int>(length));
-            Buffer.Write(data);
+                AdvanceProgress(answer.Length);
+            Buffer.Write(answer.Payload);
             NoteProgress();
             badBlocks = 0;
             UiServices.Yield();
-            total -= length;
+            total -= answer.Length;
         } else {
             if (withIndicator)
                 UiServices.ShowErrorIndicator(true);
@@ -628,7 +681,7 @@ void TPortVirt::SendBlock(TBlockProgress progress, TBlockErrors errors)
             UiServices.Yield();
             remaining -= length;
             lastSent = expected;
-            expected = NextBlockNumber(expected);
+            expected = TBlockDecoder::NextNumber(expected);
         }
         const auto data = std::span<const std::uint8_t>(payload).first(static_cast<std::size_t>(length));
         WriteBlock(Le16(static_cast<unsigned>(length) << 6));

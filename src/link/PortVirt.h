@@ -1,7 +1,9 @@
 #pragma once
-// The abstract instrument link: raw byte access implemented by each link,
-// the checked operations and command handshake built on it, and the block
-// transfer that moves parameter, description and record blocks.
+// The instrument's framing over any transport: the checked byte operations,
+// the command handshake, the identification, the progress watchdog and the
+// block transfer that moves parameter, description and record blocks.
+#include "link/Transport.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -10,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 
@@ -21,21 +24,21 @@ class TClock;
 // ordinary port error that a retry could mend.
 class ENoAnswerError : public ETarnelError {
 public:
-    using ETarnelError::ETarnelError;
+    explicit ENoAnswerError(const QString &message) : ETarnelError(TErrorKind::Timeout, message) {}
 };
 
 // The instrument answered a command with 0xFF at every attempt: it is there
 // and says no. Never taken for silence.
 class ERefusedError : public ETarnelError {
 public:
-    using ETarnelError::ETarnelError;
+    explicit ERefusedError(const QString &message) : ETarnelError(TErrorKind::Refused, message) {}
 };
 
 // The operator pressed Stop while an exchange waited on the instrument: the
 // exchange is given up where it stood.
 class EInterrupted : public ETarnelError {
 public:
-    EInterrupted() : ETarnelError("Stopped by user") {}
+    EInterrupted() : ETarnelError(TErrorKind::Interrupted, "Stopped by user") {}
 };
 
 // Growable byte stream holding the payload of one block transfer.
@@ -59,7 +62,7 @@ private:
 enum class TBlockProgress : bool { None, ProgressBar };
 enum class TBlockErrors : bool { None, ErrorIndicator };
 
-class TPortVirt {
+class TPortVirt : private TTransport::TWaiter {
 public:
     static constexpr int MaxBlockPayload = 528;
     static constexpr int WaitTimeoutMs = 300000;
@@ -71,21 +74,25 @@ public:
     static constexpr int DefaultSilenceSeconds = 120;
     enum class TSilenceAction { Raise, Report };
 
-    TPortVirt(TUserInterface &ui, TClock &clock);
-    virtual ~TPortVirt();
+    TPortVirt(TUserInterface &ui, TClock &clock, std::unique_ptr<TTransport> transport);
+    ~TPortVirt() override;
     TPortVirt(const TPortVirt &) = delete;
     TPortVirt &operator=(const TPortVirt &) = delete;
+
+    TTransport &Transport() { return Link; }
+    const TTransport &Transport() const { return Link; }
+
+    // Returns the new link state (> 0) on success, 0 on failure or cancel.
+    virtual int Connect(int portSelector, int baudRate, const QString &dialNumber, bool waitForDsr,
+                        const QString &modemInit, int byteDelayMs);
+    void Disconnect() { Link.Close(); }
 
     // Base: PutByte for each byte.
     virtual int WriteBlock(std::span<const std::uint8_t> data);
     // Blocks until a byte arrives; raises when the link goes down.
     virtual std::uint8_t GetByte();
-    virtual void Disconnect() = 0;
     virtual bool ReadLine(QByteArray &text, int maximum, int timeoutMs);
     virtual bool WaitPrompt();
-    // Returns the new link state (> 0) on success, 0 on failure or cancel.
-    virtual int Connect(int portSelector, int baudRate, const QString &dialNumber, bool waitForDsr,
-                        const QString &modemInit, int byteDelayMs) = 0;
     virtual bool SendCommand(std::uint8_t command, int timeoutMs);
     // The last SendCommand returned false because the instrument answered
     // 0xFF to its last attempt (refused), not because it stayed silent.
@@ -99,43 +106,20 @@ public:
     virtual int ReadBytes(std::span<std::uint8_t> buffer, int timeoutMs);
     virtual bool Identify(QByteArray &secondLine, QByteArray &firstLine);
     virtual void ReadExact(std::span<std::uint8_t> buffer);
-    virtual void FlushInput() = 0;
-    virtual void FlushOutput() = 0;
-    // Raw layer: -1 when the link is down or the device failed.
-    virtual int RawWriteByte(std::uint8_t byte) = 0;
-    virtual int RawRead(std::span<std::uint8_t> buffer, int timeoutMs) = 0;
-    virtual int RawReadByteTimed(int timeoutMs) = 0;
-    virtual int RawReadByte() = 0;
-    virtual void SetState(int state) = 0;
-    virtual void SetPortNumber(int value) = 0;
-    virtual void SetBaudRate(int value) = 0;
-    virtual void SetParity(int value) = 0;
-    virtual void SetDataBits(int value) = 0;
-    virtual void SetStopBits(int value) = 0;
-    virtual void SetXonXoff(int value) = 0;
-    virtual void SetDtrDsr(int value) = 0;
-    virtual void SetRtsCts(int value) = 0;
-    virtual void SetDtr(int value) = 0;
-    virtual void SetRts(int value) = 0;
-    virtual int RxCount() = 0;
-    virtual int TxCount() = 0;
+
+    // Unchecked access to the transport: -1 when the link is down or the device failed.
+    void FlushInput() { Link.DiscardInput(); }
+    void FlushOutput() { Link.DiscardOutput(); }
+    int RawWriteByte(std::uint8_t byte) { return Link.Write(std::span(&byte, 1)); }
+    int RawRead(std::span<std::uint8_t> buffer, int timeoutMs) { return Link.Read(buffer, timeoutMs); }
+    int RawReadByteTimed(int timeoutMs);
+    int RawReadByte() { return Link.ReadNow(); }
+    int RxCount() { return Link.Waiting(); }
+    int TxCount() { return Link.Unsent(); }
     // > 0 open (the port selector), 0 closed, -1 cancelled or dropped.
-    virtual int GetState() const = 0;
-    virtual int GetPortNumber() = 0;
-    virtual int GetBaudRate() = 0;
-    virtual int GetDataBits() = 0;
-    virtual int GetStopBits() = 0;
-    virtual int GetXonXoff() = 0;
-    virtual int GetParity() = 0;
-    virtual int GetDtrDsr() = 0;
-    virtual int GetRtsCts() = 0;
-    virtual int GetDtr() = 0;
-    virtual int GetRts() = 0;
-    virtual int GetDsr() = 0;
-    virtual void SetLatency(int ms);
-    virtual int MaxBaudRate() const = 0;
-    virtual QString LinkName() const = 0;
-    virtual QString LinkInfo() = 0;
+    int GetState() const { return Link.LinkState(); }
+    void SetLatency(int ms) { Link.SetLatencyTimer(ms); }
+    QString LinkInfo() { return Link.Info(); }
 
     // Sleeps without yielding to the user interface.
     void PauseSeconds(int seconds);
@@ -189,6 +173,10 @@ public:
     };
 
 protected:
+    // For a port that is its own transport (a test double): the transport
+    // must be constructed before the port and outlive it.
+    TPortVirt(TUserInterface &ui, TClock &clock, TTransport &transport);
+
     virtual TIdentifyValues IdentifyValues() const;
     // True when the line reported framing/parity/overrun/break errors (cleared).
     virtual bool ClearLineErrors() { return false; }
@@ -200,18 +188,16 @@ protected:
     virtual const char *ReadErrorText() const { return "Port err. Getcom"; }
 
     bool LinkDown() const { return GetState() <= 0; }
-    [[noreturn]] void Fail(const char *message);
+    [[noreturn]] void Fail(TErrorKind kind, const char *message);
+    // A read that got nothing: the link went down, or (still up) the instrument stayed silent.
+    [[noreturn]] void FailRead(const char *message);
     // Blocks in the event loop until something happens (bytes arrive, the
-    // operator acts) or ms pass, at most one slice; then looks at Stop.
-    void IdleWait(int ms);
-    // Longest nap of a wait for the instrument. A link whose arrivals wake the
-    // event loop (a socket, a serial port) sleeps until data, a deadline or
-    // the operator; one that must be polled (the USB chip) looks often.
-    virtual int WaitSliceMs() const { return 10; }
+    // operator acts) or ms pass, at most one slice of the transport; then looks at Stop.
+    void IdleWait(int ms) override;
     void CheckInterrupt();
     void Heard();
     // Waits (yielding) until count bytes are waiting, the timeout passes or the link drops.
-    bool WaitForRx(int count, int timeoutMs);
+    bool WaitForRx(int count, int timeoutMs) override;
     // Writes one command byte of the handshake, retrying while the device refuses it.
     void WriteCommandByte(std::uint8_t byte);
     // The watchdog: every waiting or resynchronising loop calls CheckProgress;
@@ -225,6 +211,8 @@ protected:
     int ByteDelayMs = 0;
 
 private:
+    std::unique_ptr<TTransport> OwnedLink;
+    TTransport &Link;
     void AdvanceProgress(int by);
 
     TBufferStream Buffer;

@@ -123,7 +123,7 @@ TEST_F(SerialLink, connectIdentifyTransferRunDisconnectReconnect)
         EXPECT_EQ(Ui.Confirms, QStringList{"Connect Serial link < COM 7 > between computer and VOLTIX/KELVO,\n"
                                            "then press < OK > button"});
         EXPECT_EQ(port.GetState(), 7);
-        EXPECT_EQ(port.GetBaudRate(), 115200);
+        EXPECT_EQ(port.Transport().BaudRate(), 115200);
 
         QByteArray second, first;
         ASSERT_TRUE(port.Identify(second, first));
@@ -322,7 +322,7 @@ TEST_F(TcpLink, emptyAddress_usesTheModuleDefaults)
     Ui.ConfirmAnswers = {false};
     EXPECT_EQ(port.Connect(100, 0, "", false, "", 0), 0);
     EXPECT_EQ(port.LinkInfo(), "192.168.100.76");
-    EXPECT_EQ(port.GetPortNumber(), 29461);
+    EXPECT_EQ(port.RemotePort(), 29461);
 }
 
 TEST_F(TcpLink, peerCloses_nextReadRaisesGetIP)
@@ -387,7 +387,7 @@ void MeasureIdle(TPortVirt &port, const char *name)
     const double cpuW0 = CpuSeconds();
     const std::int64_t w0 = SystemClock().Ms();
     // WaitForText only ends on its own after 300 s: drop the link from a timer.
-    QTimer::singleShot(seconds * 1000, [&port] { port.SetState(-1); });
+    QTimer::singleShot(seconds * 1000, [&port] { port.Transport().SetLinkState(-1); });
     EXPECT_FALSE(port.WaitForText("never"));
     const double cpuW = CpuSeconds() - cpuW0;
     const double wallW = (SystemClock().Ms() - w0) / 1000.0;

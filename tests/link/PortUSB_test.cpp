@@ -134,7 +134,7 @@ TEST_F(UsbLink, Connect_opensConfiguresAndRaisesTheLines)
                                           "Data 8 0 0"}));
     EXPECT_TRUE(Ui.Confirms.isEmpty());
     EXPECT_EQ(Clock.Slept, 15 + 1000 + 400);
-    EXPECT_EQ(Port->GetBaudRate(), 115200);
+    EXPECT_EQ(Port->Transport().BaudRate(), 115200);
 }
 
 TEST_F(UsbLink, Connect_noDevice_promptsAgainUntilPluggedOrCancelled)
@@ -160,31 +160,12 @@ TEST_F(UsbLink, Connect_openFailing501Times_returns0WithStateMinus1)
     EXPECT_EQ(Port->LinkInfo(), "NA");
 }
 
-TEST_F(UsbLink, LineSettings_storedCodesAndFlowModes)
-{
-    Open();
-    Port->SetStopBits(1);
-    EXPECT_EQ(Port->GetStopBits(), 1);
-    Port->SetParity(7);
-    EXPECT_EQ(Port->GetParity(), 0);
-    Port->SetDataBits(7);
-    Port->SetRtsCts(1);
-    Port->SetXonXoff(1);
-    EXPECT_EQ(Port->GetRtsCts(), 0);
-    EXPECT_EQ(Port->GetXonXoff(), 1);
-    Port->SetXonXoff(0);
-    EXPECT_EQ(Device->Calls, (QStringList{"Data 8 0 0", "Data 8 0 0", "Data 7 0 0", "Flow 100 0 0",
-                                          "Flow 400 17 19", "Flow 0 0 0"}));
-}
-
 TEST_F(UsbLink, LineSettings_whileClosed_storeNothing)
 {
-    Port->SetBaudRate(9600);
-    Port->SetDataBits(7);
-    Port->SetDtr(1);
-    EXPECT_EQ(Port->GetBaudRate(), 0);
-    EXPECT_EQ(Port->GetDataBits(), 8);
-    EXPECT_EQ(Port->GetDtr(), 0);
+    EXPECT_FALSE(Port->Transport().SetDtr(true));
+    EXPECT_FALSE(Port->Transport().SetRts(true));
+    Port->Transport().SetBaudRate(9600);
+    EXPECT_EQ(Port->Transport().BaudRate(), 0);
     EXPECT_TRUE(Device->Calls.isEmpty());
 }
 
@@ -201,9 +182,9 @@ TEST_F(UsbLink, LinkInfo_versionTexts)
 TEST_F(UsbLink, DsrAndLatency)
 {
     Device->Modem = 0x20;
-    EXPECT_EQ(Port->GetDsr(), 1);
+    EXPECT_EQ(Port->Transport().Dsr(), std::optional(true));
     Device->Modem = 0x10;
-    EXPECT_EQ(Port->GetDsr(), 0);
+    EXPECT_EQ(Port->Transport().Dsr(), std::optional(false));
     Port->SetLatency(20);
     EXPECT_EQ(Device->Calls, QStringList{"Latency 20"});
 }
@@ -224,12 +205,13 @@ TEST_F(UsbLink, ReadsAndCountsThroughTheDevice)
 TEST_F(UsbLink, WaitForText_linkDown_raisesWaitError)
 {
     Open();
-    Ui.OnYield = [this](int) { Port->SetState(0); };
+    Ui.OnYield = [this](int) { Port->Transport().SetLinkState(0); };
     try {
         Port->WaitForText(":>");
         FAIL() << "no error";
     } catch (const ETarnelError &e) {
         EXPECT_EQ(e.Message(), "Wait error");
+        EXPECT_EQ(e.Kind(), TErrorKind::LinkLost);
     }
 }
 
