@@ -14,7 +14,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 status=0
-for target in fuzz_quadripole_file fuzz_coordinate_file fuzz_link fuzz_config_file fuzz_protocol fuzz_data_file fuzz_rtf_reader; do
+for target in fuzz_quadripole_file fuzz_coordinate_file fuzz_link fuzz_block_decoder fuzz_config_file fuzz_protocol fuzz_data_file fuzz_rtf_reader; do
   exe="$build/bin/$target"
   if [ ! -x "$exe" ]; then
     echo "run-fuzzers: $exe is missing (configure with CXX=clang++ -DTARNEL_FUZZ=ON)" >&2

@@ -339,6 +339,7 @@ TEST_F(BlockTransfer, failuresInARow_endTheTransfer)
                 Port.ReceiveBlock(TBlockProgress::None, TBlockErrors::ErrorIndicator);
         } catch (const ETarnelError &e) {
             error = e.Message();
+            EXPECT_EQ(e.Kind(), TErrorKind::Checksum);
         }
         EXPECT_EQ(error, c.fails ? "Port err. block transfer" : "");
         EXPECT_FALSE(Ui.Busy);

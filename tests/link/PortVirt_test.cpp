@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -74,6 +75,16 @@ QString ErrorOf(const std::function<void()> &f)
         return e.Message();
     }
     return QStringLiteral("(nothing raised)");
+}
+
+std::optional<TErrorKind> KindOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const ETarnelError &e) {
+        return e.Kind();
+    }
+    return std::nullopt;
 }
 
 TEST_F(PortVirt, SendCommand_answeredAtOnce_sendsWakeUpCommandAndComplement)
@@ -220,7 +231,23 @@ TEST_F(PortVirt, LinkDown_eachCheckedOperationRaisesItsTextAndClearsBusy)
         Ui.Busy = true;
         EXPECT_EQ(ErrorOf(operation), text);
         EXPECT_FALSE(Ui.Busy) << text;
+        EXPECT_EQ(KindOf(operation), TErrorKind::LinkLost) << text;
     }
+}
+
+TEST_F(PortVirt, StopPressedDuringAWait_endsItAsInterrupted)
+{
+    bool stop = false;
+    Port.InterruptRequested = [&] { return stop; };
+    Port.OnIdle = [&] { stop = Clock.Now > 1000; };
+    try {
+        Port.GetByte();
+        ADD_FAILURE() << "GetByte returned";
+    } catch (const ETarnelError &e) {
+        EXPECT_EQ(e.Message(), "Stopped by user");
+        EXPECT_EQ(e.Kind(), TErrorKind::Interrupted);
+    }
+    EXPECT_EQ(ERefusedError(TPortVirt::RefusedText(29)).Kind(), TErrorKind::Refused);
 }
 
 TEST_F(PortVirt, PutByte_linkDropsWhileByteIsLeaving_raisesPortErr)
@@ -368,6 +395,7 @@ TEST_F(Identify, roundsBoundedByTheFrontEnd_endWithNoAnswer)
         ADD_FAILURE() << "Identify returned";
     } catch (const ENoAnswerError &e) {
         EXPECT_EQ(e.Message(), "no answer from the instrument");
+        EXPECT_EQ(e.Kind(), TErrorKind::Timeout);
     }
     EXPECT_EQ(Instrument.Commands, std::vector<int>{}) << "the Escapes found nobody either";
     EXPECT_EQ(Port.Tx.count('@'), 2 * (20 + 82));
@@ -388,7 +416,7 @@ struct Watchdog : PortVirt {
         try {
             f();
         } catch (const ENoAnswerError &e) {
-            text = e.Message();
+            text = e.Kind() == TErrorKind::Timeout ? e.Message() : QStringLiteral("not a timeout: ") + e.Message();
         } catch (const ETarnelError &e) {
             text = QStringLiteral("other error: ") + e.Message();
         }
