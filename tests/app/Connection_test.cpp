@@ -348,7 +348,7 @@ TEST_F(TConnectFixture, anEscapeRefusedBeforeTheSecondIdentificationEndsTheConne
         EXPECT_EQ(e.Message(), "the instrument refused command 27 (\"Escape\")");
     }
     EXPECT_TRUE(Instrument->Commands.empty()) << "no description, no health reading";
-    ASSERT_FALSE(Shell->EventLog.Lines().isEmpty());
+    ASSERT_FALSE(Shell->EventLog.Lines().empty());
     EXPECT_TRUE(Shell->EventLog.Lines().back().Text.endsWith(" > the instrument refused command 27 (\"Escape\")"));
     EXPECT_EQ(Shell->EventLog.Lines().back().Color, LogColor::Red);
 }

@@ -511,7 +511,8 @@ TEST(TProtocolErrors, aCommandNotTakenEndsTheOperationWithItsKind)
                 EXPECT_EQ(e.Kind(), refuse ? TErrorKind::Refused : TErrorKind::Timeout);
                 EXPECT_EQ(e.Message(), refuse ? TPortVirt::RefusedText(op.code) : QStringLiteral("Port err. Setcmd"));
             }
-            EXPECT_TRUE(link.Port.Tx.endsWith(QByteArray{char(op.code), char(op.code ^ 0xFF)}))
+            const QByteArray pair = QByteArray(1, char(op.code)) + char(op.code ^ 0xFF);
+            EXPECT_TRUE(link.Port.Tx.endsWith(pair))
                 << "sent after the command: " << link.Port.Tx.right(8).toHex().toStdString();
             EXPECT_FALSE(link.Ui.Busy);
         }
