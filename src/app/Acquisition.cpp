@@ -563,7 +563,7 @@ void TShell::CreateDataFile()
         } catch (const EFileExists &e) {
             // A script has nobody to ask: the event fails, the file stays.
             if (replace || ScriptRunning || !View.AskOverwrite(State.AcquisitionFile))
-                throw ETarnelError(e.Message());
+                throw ETarnelError(e.Kind(), e.Message());
             replace = true;
         }
     }
@@ -647,11 +647,10 @@ void TShell::StoreGroup(int count, int first, TRecordArray &records)
         // The instrument measured the group: say which quadripoles are missing
         // from the file and the system's reason (the file is named in the
         // run's start lines).
-        QString reason = e.Message();
-        if (const QString prefix = State.AcquisitionFile + QStringLiteral(": "); reason.startsWith(prefix))
-            reason.remove(0, prefix.size());
-        throw ETarnelError(QStringLiteral("Quadripoles %1 measured but not stored: %2")
-                               .arg(ProgressLabel(first, count, Model->QuadCount), reason));
+        const auto *file = dynamic_cast<const EDataFileError *>(&e);
+        throw ETarnelError(e.Kind(), QStringLiteral("Quadripoles %1 measured but not stored: %2")
+                                         .arg(ProgressLabel(first, count, Model->QuadCount),
+                                              file ? file->Reason() : e.Message()));
     }
 }
 

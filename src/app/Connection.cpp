@@ -9,6 +9,7 @@
 #include "base/UserInterface.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/VoltixPro.h"
+#include "instrument/VoltixProGen.h"
 #include "link/PortCOM.h"
 #include "link/PortVirt.h"
 
@@ -203,7 +204,7 @@ void TShell::ConnectBtnClick()
 bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem, int byteDelayMs)
 {
     if (!Port)
-        throw ETarnelError("Port err.");
+        throw ETarnelError(TErrorKind::LinkLost, "Port err.");
     TExchange exchange(Exchanges);
     Report().Connecting();
     // However the attempt ends, the report learns whether the link is open.
@@ -237,7 +238,10 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
     QByteArray second = PlaceholderId, first = PlaceholderId;
     Port->Identify(second, first);
     if (second == PlaceholderId) {
-        Port->SendCommand(EscapeCommand, CommandTimeoutMs);
+        // Silence is for the second identification to judge; an instrument
+        // that refuses the Escape is there and says no.
+        if (!Port->SendCommand(EscapeCommand, CommandTimeoutMs) && Port->CommandRefused())
+            TVoltixProGen::RequireCommand(*Port, EscapeCommand, false);
         Port->Identify(second, first);
     }
     // Going on with the placeholder would report a connection that never was.
@@ -297,14 +301,13 @@ void TShell::DisconnectInstrument()
 bool TShell::CheckInstrumentHealth()
 {
     if (!Port)
-        throw ETarnelError("Port err.");
+        throw ETarnelError(TErrorKind::LinkLost, "Port err.");
     TExchange exchange(Exchanges);
     View.SetBatteryButtonVisible(false);
     // The button comes back however the exchange ends, a failed one included.
     const std::unique_ptr<TMainView, void (*)(TMainView *)> restoreButton(
         &View, [](TMainView *v) { v->SetBatteryButtonVisible(true); });
-    if (!Port->SendCommand(BatteryCommand, CommandTimeoutMs) && Port->CommandRefused())
-        throw ERefusedError(TPortVirt::RefusedText(BatteryCommand));
+    TVoltixProGen::RequireCommand(*Port, BatteryCommand, Port->SendCommand(BatteryCommand, CommandTimeoutMs));
     std::array<float, 3> values{};
     for (float &v : values) {
         std::array<std::uint8_t, 4> bytes{};

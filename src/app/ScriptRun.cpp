@@ -110,12 +110,12 @@ void TShell::RunScriptedAcquisition(const QString &path)
     } catch (const EDataFileBusy &e) {
         // Another program's file: its log is not the script's to write.
         DataFileBusy(e.Message());
-        throw EReported(e.Message());
+        throw EReported(e.Kind(), e.Message());
     } catch (const ETarnelError &e) {
         // The clean-up of a plain acquisition: reason and group in red,
         // electrodes released, the link shown as it is.
         ActionFailed(e.Message());
-        throw EReported(e.Message());
+        throw EReported(e.Kind(), e.Message());
     } catch (const std::exception &e) {
         ActionFailed(QString::fromLocal8Bit(e.what()));
         throw EReported(QString::fromLocal8Bit(e.what()));

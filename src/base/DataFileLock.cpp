@@ -145,7 +145,8 @@ void TDataFileLock::Take(const QString &dataFile, const QString &program)
     const QString lockPath = LockFileFor(dataFile);
     const QByteArray name = QFile::encodeName(lockPath);
     const auto cannot = [&](int error) {
-        return ETarnelError(QStringLiteral("%1: cannot be locked for writing (%2: %3)").arg(dataFile, lockPath, Reason(error)));
+        return ETarnelError(TErrorKind::File,
+                            QStringLiteral("%1: cannot be locked for writing (%2: %3)").arg(dataFile, lockPath, Reason(error)));
     };
     // A holder that ends between our open and our flock removes the file we
     // opened: then the lock is taken again on the file of that name.

@@ -16,7 +16,7 @@
 // The data file is being written by another program; the message says who.
 class EDataFileBusy : public ETarnelError {
 public:
-    using ETarnelError::ETarnelError;
+    explicit EDataFileBusy(const QString &message) : ETarnelError(TErrorKind::File, message) {}
 };
 
 class TDataFileLock {

@@ -691,9 +691,10 @@ QString Beside(const QString &dataFile, const QString &suffix)
 void CheckTarget(const QString &dataFile, const QString &path, bool overwrite)
 {
     if (SameFile(dataFile, path))
-        throw ETarnelError(QStringLiteral("%1: this is the data file being exported; choose another output").arg(path));
+        throw ETarnelError(TErrorKind::File,
+                           QStringLiteral("%1: this is the data file being exported; choose another output").arg(path));
     if (!overwrite && QFileInfo(path).exists())
-        throw ETarnelError(QStringLiteral("%1 already exists (--overwrite replaces it)").arg(path));
+        throw ETarnelError(TErrorKind::File, QStringLiteral("%1 already exists (--overwrite replaces it)").arg(path));
 }
 } // namespace
 
@@ -857,7 +858,7 @@ TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, cons
     try {
         text = exporter.Export(format);
     } catch (const ETarnelError &e) {
-        throw ETarnelError(QStringLiteral("%1: %2").arg(dataFile, e.Message()));
+        throw ETarnelError(e.Kind(), QStringLiteral("%1: %2").arg(dataFile, e.Message()));
     }
     result.Written = text.Written;
     result.LeftOut = text.LeftOut;
@@ -867,22 +868,22 @@ TExportResult ExportDataFile(const QString &dataFile, TExportFormat format, cons
     if (toStdout) {
         if (!electrodes.isEmpty()) {
             if (const QString error = TSafeFile::Write(electrodes, text.Electrodes); !error.isEmpty())
-                throw ETarnelError(QStringLiteral("%1: %2").arg(electrodes, error));
+                throw ETarnelError(TErrorKind::File, QStringLiteral("%1: %2").arg(electrodes, error));
             result.ElectrodesPath = electrodes;
         }
         QFile out;
         if (!out.open(stdout, QIODevice::WriteOnly) || out.write(text.Text) != text.Text.size() || !out.flush())
-            throw ETarnelError(QStringLiteral("standard output: %1").arg(out.errorString()));
+            throw ETarnelError(TErrorKind::File, QStringLiteral("standard output: %1").arg(out.errorString()));
     } else if (!electrodes.isEmpty()) {
         // The protocol file and its electrode list are one: both or neither.
         if (const QString error = WriteTogether({{outPath, text.Text}, {electrodes, text.Electrodes}}); !error.isEmpty())
-            throw ETarnelError(QStringLiteral("%1 and %2 not written, both left as they were: %3")
+            throw ETarnelError(TErrorKind::File, QStringLiteral("%1 and %2 not written, both left as they were: %3")
                                    .arg(outPath, electrodes, error));
         result.ElectrodesPath = electrodes;
     } else {
         const QString error = TSafeFile::Write(outPath, text.Text);
         if (!error.isEmpty())
-            throw ETarnelError(QStringLiteral("%1: %2").arg(outPath, error));
+            throw ETarnelError(TErrorKind::File, QStringLiteral("%1: %2").arg(outPath, error));
     }
     return result;
 }

@@ -65,13 +65,13 @@ void WriteDataFileHeader(const QString &path, const QByteArray &headerText, cons
     // Without this an exclusive create says the file "appeared", and a
     // replace creates the file the link names.
     if (const QString dangling = DanglingLinkText(path); !dangling.isEmpty())
-        throw ETarnelError(dangling);
+        throw ETarnelError(TErrorKind::File, dangling);
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL), 0666);
     if (fd < 0) {
         if (errno == EEXIST)
             throw EFileExists(QStringLiteral("%1: the file appeared meanwhile; it was not replaced").arg(path));
-        throw ETarnelError(QStringLiteral("%1: %2").arg(path, qt_error_string(errno)));
+        throw EDataFileError(path, qt_error_string(errno));
     }
     // Held until the header is whole: a reader never finds an empty file.
     TakeDataFileTurn(fd, true);
@@ -80,7 +80,7 @@ void WriteDataFileHeader(const QString &path, const QByteArray &headerText, cons
     if (!error.isEmpty()) {
         // A header that did not fit leaves no file that looks like data.
         ::unlink(name.constData());
-        throw ETarnelError(QStringLiteral("%1: %2").arg(path, error));
+        throw EDataFileError(path, error);
     }
     // The new name itself must reach the disk, or a power cut can lose the
     // whole file with every group synced into it.
@@ -152,5 +152,5 @@ void AppendDataRecords(const QString &path, std::span<const TDataRecord> records
     if (fd >= 0)
         ::close(fd);
     if (!error.isEmpty())
-        throw ETarnelError(QStringLiteral("%1: %2").arg(path, error));
+        throw EDataFileError(path, error);
 }

@@ -2,6 +2,7 @@
 // The acquisition data file: a 1029-byte header, then one 304-byte record per
 // measured channel. The file is opened and closed inside each call, so it is
 // complete on disk after every group.
+#include "base/TarnelError.h"
 #include "instrument/DataRecord.h"
 #include "instrument/Generation.h"
 
@@ -14,6 +15,18 @@
 
 class TVoltixPro;
 
+// A data file that could not be written: "path: reason", with the system's
+// reason apart for a caller that names the file itself.
+class EDataFileError : public ETarnelError {
+public:
+    EDataFileError(const QString &path, const QString &reason)
+        : ETarnelError(TErrorKind::File, QStringLiteral("%1: %2").arg(path, reason)), Why(reason) {}
+    const QString &Reason() const noexcept { return Why; }
+
+private:
+    QString Why;
+};
+
 inline constexpr std::uint32_t DataFileMagic = 0x80000002;
 inline constexpr int DataHeaderTextSize = 1024;
 inline constexpr int DataHeaderSize = 4 + 1 + DataHeaderTextSize;
@@ -25,7 +38,7 @@ QByteArray DataFileHeader(const QByteArray &headerText, const QDateTime &when);
 
 // Creates the file and writes the header, synced to the disk. With replace
 // an existing file is truncated; without it the file is created exclusively
-// and an existing one raises EFileExists, untouched. Raises ETarnelError with
+// and an existing one raises EFileExists, untouched. Raises EDataFileError with
 // the system's message on failure (no half header is left behind).
 void WriteDataFileHeader(const QString &path, const QByteArray &headerText, const QDateTime &when,
                          bool replace = true);
@@ -52,6 +65,6 @@ void ConvertChannelRecord(const TGenerationTable &gen, std::span<const std::uint
 
 // Appends records to an existing data file and syncs them to the disk. On a
 // failure (a full disk) the file is cut back to its length before the call,
-// so it still ends on a whole group, and ETarnelError carries the system's
+// so it still ends on a whole group, and EDataFileError carries the system's
 // message.
 void AppendDataRecords(const QString &path, std::span<const TDataRecord> records);

@@ -15,7 +15,7 @@
 namespace {
 [[noreturn]] void NotADataFile(const QString &name, const QString &why)
 {
-    throw ETarnelError(QStringLiteral("%1: not a data file (%2)").arg(name, why));
+    throw ETarnelError(TErrorKind::File, QStringLiteral("%1: not a data file (%2)").arg(name, why));
 }
 } // namespace
 
@@ -28,24 +28,24 @@ void TDataFileReader::Read(const QString &path)
 {
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        throw ETarnelError(QStringLiteral("%1: %2").arg(path, qt_error_string(errno)));
+        throw ETarnelError(TErrorKind::File, QStringLiteral("%1: %2").arg(path, qt_error_string(errno)));
     if (S_ISDIR(st.st_mode))
-        throw ETarnelError(QStringLiteral("%1: a folder, not a data file").arg(path));
+        throw ETarnelError(TErrorKind::File, QStringLiteral("%1: a folder, not a data file").arg(path));
     if (!S_ISREG(st.st_mode))
-        throw ETarnelError(QStringLiteral("%1: not a regular file (a device, FIFO or socket), not read").arg(path));
+        throw ETarnelError(TErrorKind::File, QStringLiteral("%1: not a regular file (a device, FIFO or socket), not read").arg(path));
     if (qint64(st.st_size) > MaxSize())
-        throw ETarnelError(QStringLiteral("%1: %2 bytes, more than any data file holds (%3 bytes); not read")
+        throw ETarnelError(TErrorKind::File, QStringLiteral("%1: %2 bytes, more than any data file holds (%3 bytes); not read")
                                .arg(path)
                                .arg(qint64(st.st_size))
                                .arg(MaxSize()));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw ETarnelError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+        throw ETarnelError(TErrorKind::File, QStringLiteral("%1: %2").arg(path, file.errorString()));
     // A run appending meanwhile finishes its group first.
     TakeDataFileTurn(file.handle(), false);
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw ETarnelError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+        throw ETarnelError(TErrorKind::File, QStringLiteral("%1: %2").arg(path, file.errorString()));
     Parse(bytes, path);
 }
 

@@ -12,10 +12,22 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 namespace {
 constexpr int CommandTimeoutMs = 2000;
+
+// The link's error classes may take their kind or fix it themselves: either
+// way the error leaves with the kind the decision needs.
+template <class E>
+[[noreturn]] void Raise(TErrorKind kind, const QString &message)
+{
+    if constexpr (std::is_constructible_v<E, TErrorKind, const QString &>)
+        throw E(kind, message);
+    else
+        throw E(message);
+}
 
 TBlockProgress ProgressIf(bool on) { return on ? TBlockProgress::ProgressBar : TBlockProgress::None; }
 } // namespace
@@ -39,17 +51,27 @@ std::int32_t TVoltixProGen::InstrumentChannels() const { return GetLE<std::int32
 TPortVirt &TVoltixProGen::Port()
 {
     if (!Owner.Port)
-        throw ETarnelError("Port err.");
+        throw ETarnelError(TErrorKind::LinkLost, "Port err.");
     return *Owner.Port;
 }
 
-// A command left unanswered shows up as a missing prompt or block in the
-// exchange that follows; one the instrument refused is said at once as what
-// it is, not as the silence that would follow.
+void TVoltixProGen::RequireCommand(TPortVirt &port, std::uint8_t code, bool accepted)
+{
+    if (accepted)
+        return;
+    // Going on would send the command's data to an instrument that never took
+    // the command, and read whatever it says next as the answer.
+    if (port.GetState() <= 0)
+        throw ETarnelError(TErrorKind::LinkLost, "Port err. Setcmd");
+    if (port.CommandRefused())
+        Raise<ERefusedError>(TErrorKind::Refused, TPortVirt::RefusedText(code));
+    Raise<ENoAnswerError>(TErrorKind::Timeout, QStringLiteral("Port err. Setcmd"));
+}
+
 void TVoltixProGen::Command(std::uint8_t code)
 {
-    if (!Port().SendCommand(code, CommandTimeoutMs) && Port().CommandRefused())
-        throw ERefusedError(TPortVirt::RefusedText(code));
+    TPortVirt &port = Port();
+    RequireCommand(port, code, port.SendCommand(code, CommandTimeoutMs));
 }
 
 void TVoltixProGen::SendRaw(std::span<const std::uint8_t> bytes) { Port().WriteBlock(bytes); }
@@ -205,7 +227,7 @@ int TVoltixProGen::RunMeasurement()
                 } catch (const ETarnelError &e) {
                     // A block that could not be received on a live link is a
                     // failed measurement of the group, not a lost link.
-                    if (e.Message() != QLatin1String("Port err. block transfer") || Port().GetState() <= 0)
+                    if (e.Kind() != TErrorKind::Checksum || Port().GetState() <= 0)
                         throw;
                     Port().FlushInput();
                     Fault = QStringLiteral("the records block failed");
@@ -378,8 +400,8 @@ void TVoltixProGen::ReadRxResistances()
     for (int i = 0; i < ChannelRecordCount; ++i) {
         if (i == 0)
             Command(43);
-        else if (!Port().PromptAndSendCommand(43, CommandTimeoutMs) && Port().CommandRefused())
-            throw ERefusedError(TPortVirt::RefusedText(43));
+        else
+            RequireCommand(Port(), 43, Port().PromptAndSendCommand(43, CommandTimeoutMs));
         SendValue<std::int32_t>(i);
         PutLE<float>(ChannelRecord(i), Gen.OffRxResistance, ReadValue<float>());
     }

@@ -43,6 +43,9 @@ public:
     std::span<std::uint8_t> DescriptionBlock() { return Description; }
     // The instrument's channel count from the description block.
     std::int32_t InstrumentChannels() const;
+    // Ends the exchange when the command was not accepted (the result of
+    // SendCommand or PromptAndSendCommand): refused, link lost or unanswered.
+    static void RequireCommand(TPortVirt &port, std::uint8_t code, bool accepted);
 
 protected:
     TPortVirt &Port();

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <utility>
+
 namespace {
 struct TConnectFixture : ::testing::Test {
     QTemporaryDir Tmp;
@@ -317,4 +319,67 @@ TEST_F(TConnectFixture, aSilentInstrumentIsReportedAndConnectEndsTheWait)
     EXPECT_TRUE(View.StatusHistory.contains("No answer from the instrument for 120 s"));
     EXPECT_LT(Clock.Now - start, 125000) << "ended at the report, not after the port's own timeouts";
     EXPECT_FALSE(Shell->LinkOpen());
+}
+
+// A command the instrument does not take ends the exchange that sent it with
+// its kind: an Escape refused between the two identifications ends the
+// connection, in red, before anything is read as the instrument's answer.
+TEST_F(TConnectFixture, anEscapeRefusedBeforeTheSecondIdentificationEndsTheConnection)
+{
+    Instrument->Identifying = false; // the first identification reads no lines
+    const auto inner = Port->OnWrite;
+    bool pending = false;
+    Port->OnWrite = [&](std::uint8_t b) {
+        if (!pending && b == 27) {
+            pending = true;
+            return;
+        }
+        if (std::exchange(pending, false) && b == (27 ^ 0xFF)) {
+            Port->Feed({0xFF});
+            return;
+        }
+        inner(b);
+    };
+    try {
+        ConnectNow();
+        FAIL() << "connected";
+    } catch (const ETarnelError &e) {
+        EXPECT_EQ(e.Kind(), TErrorKind::Refused);
+        EXPECT_EQ(e.Message(), "the instrument refused command 27 (\"Escape\")");
+    }
+    EXPECT_TRUE(Instrument->Commands.empty()) << "no description, no health reading";
+    ASSERT_FALSE(Shell->EventLog.Lines().empty());
+    EXPECT_TRUE(Shell->EventLog.Lines().back().Text.endsWith(" > the instrument refused command 27 (\"Escape\")"));
+    EXPECT_EQ(Shell->EventLog.Lines().back().Color, LogColor::Red);
+}
+
+// A health reading the instrument never takes ends at once as unanswered,
+// rather than wait for three values that cannot come.
+TEST_F(TConnectFixture, aHealthReadingLeftUnansweredEndsTheCheckAtOnce)
+{
+    ConnectNow();
+    const auto shown = View.Health.size();
+    const auto inner = Port->OnWrite;
+    bool pending = false;
+    Port->OnWrite = [&](std::uint8_t b) {
+        if (!pending && b == 45) {
+            pending = true;
+            return;
+        }
+        if (std::exchange(pending, false) && b == (45 ^ 0xFF))
+            return;
+        inner(b);
+    };
+    const std::int64_t start = Clock.Now;
+    try {
+        Shell->BatterieBtnClick();
+        FAIL() << "no error";
+    } catch (const ETarnelError &e) {
+        EXPECT_EQ(e.Kind(), TErrorKind::Timeout);
+        EXPECT_EQ(e.Message(), "Port err. Setcmd");
+    }
+    EXPECT_LT(Clock.Now - start, 20000) << "six attempts of 2 s";
+    EXPECT_EQ(View.Health.size(), shown) << "nothing shown as a reading";
+    EXPECT_TRUE(View.BatteryButton);
+    EXPECT_TRUE(Shell->LinkOpen());
 }

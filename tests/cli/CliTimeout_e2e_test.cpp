@@ -150,7 +150,8 @@ TEST_F(TCliTimeout, identifyAgainstABrokenInstrumentEndsWithAnError)
              sim = std::make_unique<TSimProcess>(QStringList{"--tcp", "127.0.0.1:0", "--fault", "garbage-after-identify"});
              return "tcp:" + sim->TcpAddress();
          },
-         "Port err. block transfer"},
+         // No wake-up echo: the description command is never taken.
+         "Port err. Setcmd"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);

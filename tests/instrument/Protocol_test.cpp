@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <limits>
+#include <string>
+#include <utility>
 
 namespace {
 struct TProtocolFixture : ::testing::Test {
@@ -384,4 +388,133 @@ TEST_F(TProtocolFixture, gpsAnswerLongerThanFourBytesIsCut)
     gen.GetGpsData(out);
     EXPECT_EQ(SentAfter(42), QByteArray("GP\0\0\0", 5));
     EXPECT_EQ(out, (std::array<std::uint8_t, 4>{0, 0, 0, 0}));
+}
+
+namespace {
+// A connection of its own: a case that breaks off an exchange leaves the
+// instrument's side where it stood.
+struct TOwnLink {
+    TScriptedUi Ui;
+    TFakeClock Clock;
+    TFakePort Port{Ui, Clock};
+    TFakeInstrument Instrument{Port};
+    std::unique_ptr<TVoltixPro> Model = std::make_unique<TVoltixPro>(Ui, Clock);
+
+    TVoltixProGen &Gen()
+    {
+        Model->Port = &Port;
+        Model->ChooseProtocol(TypeCodeV2);
+        return static_cast<TVoltixProGen &>(Model->Protocol());
+    }
+};
+} // namespace
+
+// What a run does with a records block that failed follows the kind of the
+// failure, never its words: a checksum failure on a live link is a group to
+// measure again; a timeout, a lost link or Stop ends the measurement.
+TEST(TProtocolErrors, aFailedRecordsBlockIsMeasuredAgainOnlyForAChecksumFailureOnALiveLink)
+{
+    const struct {
+        const char *name;
+        TErrorKind kind;
+        const char *message;
+        bool linkDown;
+        bool again;
+    } cases[] = {
+        {"checksum", TErrorKind::Checksum, "Port err. block transfer", false, true},
+        {"checksum, other words", TErrorKind::Checksum, "block 3 failed its check value", false, true},
+        {"checksum, link gone meanwhile", TErrorKind::Checksum, "Port err. block transfer", true, false},
+        {"timeout in a block failure's words", TErrorKind::Timeout, "Port err. block transfer", false, false},
+        {"no kind, a block failure's words", TErrorKind::General, "Port err. block transfer", false, false},
+        {"link lost", TErrorKind::LinkLost, "Port err. Getcom", false, false},
+        {"stopped", TErrorKind::Interrupted, "Stopped by user", false, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TOwnLink link;
+        TVoltixProGen &gen = link.Gen();
+        link.Instrument.RunScript = QByteArray("GO") + Le<std::int32_t>(10) + "OK";
+        link.Instrument.Records = RecordsWithFirstBytes(260, 10);
+        bool running = false;
+        link.Instrument.DuringRun = [&] { running = true; };
+        const auto inner = link.Port.OnWrite;
+        link.Port.OnWrite = [&](std::uint8_t b) {
+            // The PC's 0 that asks for the records block.
+            if (running && b == 0) {
+                running = false;
+                if (c.linkDown)
+                    link.Port.State = 0;
+                throw ETarnelError(c.kind, c.message);
+            }
+            inner(b);
+        };
+        const int flushes = link.Port.Flushes;
+        try {
+            const int result = gen.RunMeasurement();
+            EXPECT_TRUE(c.again);
+            EXPECT_EQ(result, TVoltixProVxx::WrongGroup);
+            EXPECT_EQ(gen.MeasurementFault(), "the records block failed");
+            EXPECT_GT(link.Port.Flushes, flushes) << "the rest of the block is dropped";
+        } catch (const ETarnelError &e) {
+            EXPECT_FALSE(c.again) << e.Message().toStdString();
+            EXPECT_EQ(e.Kind(), c.kind);
+            EXPECT_EQ(e.Message(), c.message);
+        }
+    }
+}
+
+// A command the instrument refuses or leaves unanswered ends the operation
+// there, with its kind: none of the command's data goes out, and nothing is
+// read as the answer of a command that was never taken.
+TEST(TProtocolErrors, aCommandNotTakenEndsTheOperationWithItsKind)
+{
+    const struct {
+        const char *name;
+        std::uint8_t code;
+        int taken; // times the command is accepted before it is not
+        std::function<void(TVoltixProGen &)> run;
+    } operations[] = {
+        {"GetParameters", 28, 0, [](TVoltixProGen &g) { g.GetParameters(); }},
+        {"SendParameters", 29, 0, [](TVoltixProGen &g) { g.SendParameters(); }},
+        {"ChangeMode", 37, 0, [](TVoltixProGen &g) { g.ChangeMode(3); }},
+        {"SwitchElectrodes", 41, 0, [](TVoltixProGen &g) { g.SwitchElectrodes(TElectrodeList{1, 2, 3, 4}); }},
+        {"ReadResistance", 43, 0, [](TVoltixProGen &g) { g.ReadResistance(); }},
+        {"ReadRxResistances, second channel", 43, 1, [](TVoltixProGen &g) { g.ReadRxResistances(); }},
+        {"RunMeasurement", 32, 0, [](TVoltixProGen &g) { g.RunMeasurement(); }},
+    };
+    for (const bool refuse : {true, false}) {
+        for (const auto &op : operations) {
+            SCOPED_TRACE(std::string(op.name) + (refuse ? ", refused" : ", unanswered"));
+            TOwnLink link;
+            TVoltixProGen &gen = link.Gen();
+            link.Instrument.RunScript = QByteArray("GO") + Le<std::int32_t>(0) + "ST:>";
+            link.Instrument.RunSendsRecords = false;
+            const auto inner = link.Port.OnWrite;
+            bool pending = false;
+            link.Port.OnWrite = [&](std::uint8_t b) {
+                const auto &done = link.Instrument.Commands;
+                if (!pending && b == op.code && std::count(done.begin(), done.end(), op.code) >= op.taken) {
+                    pending = true;
+                    return;
+                }
+                if (std::exchange(pending, false) && b == std::uint8_t(op.code ^ 0xFF)) {
+                    if (refuse)
+                        link.Port.Feed({0xFF});
+                    return;
+                }
+                inner(b);
+            };
+            try {
+                op.run(gen);
+                ADD_FAILURE() << "no error";
+            } catch (const ETarnelError &e) {
+                EXPECT_EQ(e.Kind(), refuse ? TErrorKind::Refused : TErrorKind::Timeout);
+                EXPECT_EQ(e.Message(), refuse ? TPortVirt::RefusedText(op.code) : QStringLiteral("Port err. Setcmd"));
+            }
+            const QByteArray pair = QByteArray(1, char(op.code)) + char(op.code ^ 0xFF);
+            EXPECT_TRUE(link.Port.Tx.endsWith(pair))
+                << "sent after the command: " << link.Port.Tx.right(8).toHex().toStdString();
+            EXPECT_FALSE(link.Ui.Busy);
+        }
+    }
 }
