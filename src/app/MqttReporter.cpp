@@ -1,6 +1,7 @@
 #include "app/MqttReporter.h"
 
 #include "app/Shell.h"
+#include "base/EventLog.h"
 #include "base/TarnelError.h"
 #include "instrument/DataFile.h"
 #include "instrument/DataRecord.h"
@@ -8,7 +9,6 @@
 #include "instrument/VoltixPro.h"
 #include "survey/Sequence.h"
 #include "mqtt/MqttPublisher.h"
-#include "script/EventLog.h"
 #include "script/Script.h"
 #include "script/ScriptRunner.h"
 

@@ -2,10 +2,10 @@
 
 #include "base/Clock.h"
 #include "base/DateText.h"
+#include "base/EventLog.h"
 #include "base/TarnelError.h"
 #include "base/TextCodec.h"
 #include "base/UserInterface.h"
-#include "script/EventLog.h"
 #include "script/Script.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "script/ScriptRunner.h"
 
+#include "base/EventLog.h"
 #include "base/TarnelError.h"
-#include "script/EventLog.h"
 #include "script/Script.h"
 #include "support/FakeClock.h"
 #include "support/ScriptedUi.h"

@@ -1,4 +1,4 @@
-#include "script/EventLog.h"
+#include "base/EventLog.h"
 
 #include "base/Cp1252.h"
 #include "base/DateText.h"

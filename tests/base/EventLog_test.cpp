@@ -1,4 +1,4 @@
-#include "script/EventLog.h"
+#include "base/EventLog.h"
 
 #include <gtest/gtest.h>
 
