@@ -283,7 +283,6 @@ public:
     std::array<QString, 2> IdentificationLines;
     static const QByteArray PlaceholderId;
 
-    bool HasPort() const { return Port != nullptr; }
     bool LinkOpen() const;
 
     TAppState State;
