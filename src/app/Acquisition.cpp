@@ -198,9 +198,7 @@ void TShell::ActionFailed(const QString &message)
                          StoredQuads > 0 ? QStringLiteral("the data file ends at quadripole %1").arg(StoredQuads)
                                          : QStringLiteral("no quadripole in the data file"));
     }
-    EventLog.SetColor(LogColor::Red);
-    EventLog.AddStamped(message + where);
-    EventLog.SetColor(LogColor::Black);
+    EventLog.AddStamped(message + where, LogColor::Red);
     // Electrodes left switched would keep the line live.
     if (measuring)
         ReleaseAfterBreak();
@@ -238,10 +236,9 @@ void TShell::ReleaseAfterBreak()
         return;
     }
     ElectrodesPending = true;
-    EventLog.SetColor(LogColor::Red);
-    EventLog.AddStamped(QStringLiteral("Electrodes not released: %1; they are released when the instrument answers again")
-                            .arg(reason));
-    EventLog.SetColor(LogColor::Black);
+    EventLog.AddStamped(
+        QStringLiteral("Electrodes not released: %1; they are released when the instrument answers again").arg(reason),
+        LogColor::Red);
 }
 
 void TShell::ReleasePendingElectrodes()
@@ -250,7 +247,7 @@ void TShell::ReleasePendingElectrodes()
         return;
     Model->Protocol().ReleaseElectrodes();
     ElectrodesPending = false;
-    EventLog.AddStamped(QStringLiteral("Electrodes released"));
+    EventLog.AddStampedAside(QStringLiteral("Electrodes released"), LogColor::Black);
     SaveEventLog();
 }
 
@@ -269,9 +266,7 @@ void TShell::DisconnectIfPending()
     if (!LinkOpen())
         return;
     DisconnectInstrument();
-    EventLog.SetColor(LogColor::Orange);
-    EventLog.AddStamped(QStringLiteral("Disconnected"));
-    EventLog.SetColor(LogColor::Black);
+    EventLog.AddStamped(QStringLiteral("Disconnected"), LogColor::Orange);
     SaveEventLog();
     View.SetConnectPressed(false);
 }
@@ -335,9 +330,7 @@ void TShell::RunStartAction(int action)
                 } catch (const EInterrupted &) {
                     throw;
                 } catch (const ETarnelError &e) {
-                    EventLog.SetColor(LogColor::Red);
-                    EventLog.AddStamped(e.Message());
-                    EventLog.SetColor(LogColor::Black);
+                    EventLog.AddStamped(e.Message(), LogColor::Red);
                 }
             }
             if (action == ActionScript) {
@@ -420,11 +413,9 @@ bool TShell::LockDataFile(const QString &path)
         return false;
     DataLock.Take(path, LockOwner);
     if (const auto &dead = DataLock.TakenOver()) {
-        const TColor before = EventLog.Color();
-        EventLog.SetColor(LogColor::Maroon);
-        EventLog.AddStamped(QStringLiteral("%1: lock of %2, which has ended, taken over")
-                                .arg(path, TDataFileLock::HolderText(*dead, QDateTime::currentDateTime())));
-        EventLog.SetColor(before);
+        EventLog.AddStampedAside(QStringLiteral("%1: lock of %2, which has ended, taken over")
+                                     .arg(path, TDataFileLock::HolderText(*dead, QDateTime::currentDateTime())),
+                                 LogColor::Maroon);
     }
     return true;
 }
@@ -432,10 +423,7 @@ bool TShell::LockDataFile(const QString &path)
 void TShell::DataFileBusy(const QString &message)
 {
     Ui.BusyIndicator(false);
-    const TColor before = EventLog.Color();
-    EventLog.SetColor(LogColor::Red);
-    EventLog.AddStamped(message + QStringLiteral("; nothing was changed"));
-    EventLog.SetColor(before);
+    EventLog.AddStampedAside(message + QStringLiteral("; nothing was changed"), LogColor::Red);
     View.SetStatusText(message);
     Report().Failed(message);
 }
@@ -446,9 +434,7 @@ bool TShell::PrepareResume()
         Resume = TAcquisitionResume::Plan(State.AcquisitionFile, *Model);
         return true;
     } catch (const ETarnelError &e) {
-        EventLog.SetColor(LogColor::Red);
-        EventLog.AddStamped(QStringLiteral("Resume refused: ") + e.Message());
-        EventLog.SetColor(LogColor::Black);
+        EventLog.AddStamped(QStringLiteral("Resume refused: ") + e.Message(), LogColor::Red);
         Ui.ErrorBox(QStringLiteral("Resume"), e.Message());
         return false;
     }
@@ -496,10 +482,7 @@ QString TShell::CopyDuplicate()
 void TShell::FileError(const QString &text)
 {
     FileErrors << text;
-    const TColor before = EventLog.Color();
-    EventLog.SetColor(LogColor::Red);
-    EventLog.AddStamped(text);
-    EventLog.SetColor(before);
+    EventLog.AddStampedAside(text, LogColor::Red);
     View.SetStatusText(text);
 }
 
@@ -521,9 +504,7 @@ void TShell::StopBtnClick()
     if (State.RunState == TRunState::StopRequested)
         return;
     View.RedrawProgressGraph();
-    EventLog.SetColor(LogColor::Red);
-    EventLog.AddStamped(QStringLiteral("Stopped by user"));
-    EventLog.SetColor(LogColor::Black);
+    EventLog.AddStamped(QStringLiteral("Stopped by user"), LogColor::Red);
     State.RunState = TRunState::StopRequested;
     View.SetPauseDown(false);
 }
@@ -537,10 +518,9 @@ void TShell::PauseBtnClick()
     View.RedrawProgressGraph();
     State.RunState = State.RunState == TRunState::Running ? TRunState::Paused : TRunState::Running;
     View.SetPauseDown(State.RunState == TRunState::Paused);
-    EventLog.SetColor(LogColor::Maroon);
     EventLog.AddStamped(State.RunState == TRunState::Paused ? QStringLiteral("Paused by user")
-                                                             : QStringLiteral("Restarted by user"));
-    EventLog.SetColor(LogColor::Black);
+                                                            : QStringLiteral("Restarted by user"),
+                        LogColor::Maroon);
     Report().PauseChanged(State.RunState == TRunState::Paused);
 }
 
@@ -583,9 +563,7 @@ void TShell::StartQuality(bool resumed)
         if (const QString error = t.Read(table); error.isEmpty()) {
             Quality.SetBadElectrodes(t.BadPositions());
         } else {
-            EventLog.SetColor(LogColor::Maroon);
-            EventLog.AddStamped(QStringLiteral("%1 not used: %2").arg(table, error));
-            EventLog.SetColor(LogColor::Black);
+            EventLog.AddStamped(QStringLiteral("%1 not used: %2").arg(table, error), LogColor::Maroon);
         }
     }
     if (resumed) {
@@ -631,9 +609,7 @@ void TShell::JudgeGroup(const TDataRecord *records, int first, int count)
     if (!flagged.isEmpty()) {
         const QString line = QStringLiteral("Quality %1: %2")
                                  .arg(ProgressLabel(first, count, Model->QuadCount), flagged.join(QStringLiteral("; ")));
-        EventLog.SetColor(LogColor::Maroon);
-        EventLog.AddStamped(line);
-        EventLog.SetColor(LogColor::Black);
+        EventLog.AddStamped(line, LogColor::Maroon);
         if (OnQualityLine)
             OnQualityLine(line);
     }
@@ -662,18 +638,13 @@ TShell::TRunEnd TShell::RunAcquisition()
     const QString mode = ModeName(State.MeasMode);
     TProgressFile progress;
     View.HideDataGroup();
-    EventLog.SetColor(LogColor::Teal);
-    EventLog.AddStamped(QStringLiteral("Start ") + mode + QStringLiteral(" acquisition"));
-    EventLog.Add(QStringLiteral("Aquisition filename ") + State.AcquisitionFile);
+    EventLog.AddStamped(QStringLiteral("Start ") + mode + QStringLiteral(" acquisition"), LogColor::Teal);
+    EventLog.Add(QStringLiteral("Aquisition filename ") + State.AcquisitionFile, LogColor::Teal);
     WrittenDataFile = State.AcquisitionFile;
-    if (State.CoordinateFile.isEmpty()) {
-        EventLog.SetColor(LogColor::Maroon);
-        EventLog.AddStamped(QStringLiteral("No coordinate file: Rho is Vp/In (geometric factor 1)"));
-        EventLog.SetColor(LogColor::Teal);
-    }
+    if (State.CoordinateFile.isEmpty())
+        EventLog.AddStamped(QStringLiteral("No coordinate file: Rho is Vp/In (geometric factor 1)"), LogColor::Maroon);
     if (resume)
-        EventLog.AddStamped(resume->Description(m.QuadCount));
-    EventLog.SetColor(LogColor::Black);
+        EventLog.AddStamped(resume->Description(m.QuadCount), LogColor::Teal);
     SaveEventLog();
     View.ShowModeLabel(mode);
     StoredQuads = resume ? resume->NextQuad : 0;
@@ -774,9 +745,9 @@ TShell::TRunEnd TShell::RunAcquisition()
                         const QString fault = m.Protocol().MeasurementFault();
                         if (++wrongGroups >= 2)
                             throw ETarnelError(QStringLiteral("Quadripoles %1 not received whole twice: %2").arg(group, fault));
-                        EventLog.SetColor(LogColor::Maroon);
-                        EventLog.AddStamped(QStringLiteral("Quadripoles %1 not received whole (%2): measured again").arg(group, fault));
-                        EventLog.SetColor(LogColor::Black);
+                        EventLog.AddStamped(
+                            QStringLiteral("Quadripoles %1 not received whole (%2): measured again").arg(group, fault),
+                            LogColor::Maroon);
                         givenUp = true;
                     } else if (State.BlockCount > 0) {
                         wrongGroups = 0;
@@ -795,11 +766,10 @@ TShell::TRunEnd TShell::RunAcquisition()
                                                    .arg(emptyRuns));
                         if (Port)
                             Port->CheckStalledSince(groupStart);
-                        EventLog.SetColor(LogColor::Maroon);
                         EventLog.AddStamped(QStringLiteral("Quadripoles %1 given up: the measurement ended without "
                                                            "records; measured again")
-                                                .arg(ProgressLabel(done, n, m.QuadCount)));
-                        EventLog.SetColor(LogColor::Black);
+                                                .arg(ProgressLabel(done, n, m.QuadCount)),
+                                            LogColor::Maroon);
                         givenUp = true;
                     }
                 }
@@ -845,9 +815,9 @@ TShell::TRunEnd TShell::RunAcquisition()
         interrupted = true;
         Ui.BusyIndicator(false);
         if (Measuring && done == GroupFirst) {
-            EventLog.SetColor(LogColor::Red);
-            EventLog.AddStamped(QStringLiteral("Quadripoles %1 given up").arg(ProgressLabel(GroupFirst, GroupSize, m.QuadCount)));
-            EventLog.SetColor(LogColor::Black);
+            EventLog.AddStamped(
+                QStringLiteral("Quadripoles %1 given up").arg(ProgressLabel(GroupFirst, GroupSize, m.QuadCount)),
+                LogColor::Red);
         }
     }
 
@@ -867,9 +837,7 @@ TShell::TRunEnd TShell::RunAcquisition()
             ReleaseAfterBreak();
         }
     }
-    EventLog.SetColor(LogColor::Teal);
-    EventLog.AddStamped(mode + QStringLiteral(" acquisition Ended"));
-    EventLog.SetColor(LogColor::Black);
+    EventLog.AddStamped(mode + QStringLiteral(" acquisition Ended"), LogColor::Teal);
     SaveEventLog();
     ClearPause();
     LastRunEnd = TRunEnd::Normal;

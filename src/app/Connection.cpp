@@ -148,9 +148,7 @@ void TShell::ConnectBtnClick()
     }
     if (LinkOpen()) {
         DisconnectInstrument();
-        EventLog.SetColor(LogColor::Orange);
-        EventLog.AddStamped(QStringLiteral("Disconnected"));
-        EventLog.SetColor(LogColor::Black);
+        EventLog.AddStamped(QStringLiteral("Disconnected"), LogColor::Orange);
         Ui.Yield();
         View.SetConnectPressed(false);
         return;
@@ -187,9 +185,7 @@ void TShell::ConnectBtnClick()
             return;
         CheckInstrumentHealth();
     } catch (const ETarnelError &e) {
-        EventLog.SetColor(LogColor::Red);
-        EventLog.AddStamped(e.Message());
-        EventLog.SetColor(LogColor::Black);
+        EventLog.AddStamped(e.Message(), LogColor::Red);
         if (!LinkOpen()) {
             View.ShowLinkIndicator(false);
             View.SetConnectPressed(false);
@@ -219,9 +215,7 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
         // A device that would not open says why; a cancelled prompt says nothing.
         if (const auto *serial = dynamic_cast<const TPortCOM *>(Port.get()); serial && !serial->OpenFailure().isEmpty()) {
             View.SetStatusText(QStringLiteral("Open Com failed"));
-            EventLog.SetColor(LogColor::Red);
-            EventLog.AddStamped(serial->OpenFailure());
-            EventLog.SetColor(LogColor::Black);
+            EventLog.AddStamped(serial->OpenFailure(), LogColor::Red);
             Ui.Message(serial->OpenFailure());
         }
         return false;
@@ -256,18 +250,14 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
     IdentificationLines = {FromCp1252(second), FromCp1252(first)};
     Identification = IdentificationLines[0] + QStringLiteral(" / ") + IdentificationLines[1] + QLatin1Char(' ');
     View.SetStatusText(Identification);
-    EventLog.SetColor(LogColor::Orange);
-    EventLog.Add(QString());
-    EventLog.AddStamped(QStringLiteral("Connect to ") + Identification);
-    EventLog.SetColor(LogColor::Black);
+    EventLog.Add(QString(), LogColor::Orange);
+    EventLog.AddStamped(QStringLiteral("Connect to ") + Identification, LogColor::Orange);
 
     Port->WaitPrompt();
     if (!known) {
         // Connected, but no action can run: say so where the operator looks.
         View.SetStatusText(UnknownTypeText(code));
-        EventLog.SetColor(LogColor::Red);
-        EventLog.AddStamped(UnknownTypeText(code));
-        EventLog.SetColor(LogColor::Black);
+        EventLog.AddStamped(UnknownTypeText(code), LogColor::Red);
         return true;
     }
     Model->Protocol().GetDescription();
@@ -342,9 +332,7 @@ bool TShell::CheckInstrumentHealth()
                 d.BoxColors[i] = THealthColor::Orange;
                 d.BarColors[i] = THealthColor::Orange;
                 if (logLines) {
-                    EventLog.SetColor(LogColor::Maroon);
-                    EventLog.AddStamped(warningText[i] + d.Texts[i]);
-                    EventLog.SetColor(LogColor::Black);
+                    EventLog.AddStamped(warningText[i] + d.Texts[i], LogColor::Maroon);
                 }
             }
         }
@@ -355,10 +343,9 @@ bool TShell::CheckInstrumentHealth()
             d.BoxColors[i] = THealthColor::Red;
             d.BarColors[i] = THealthColor::Red;
             if (logLines) {
-                // The colour stays red after an alarm.
-                EventLog.SetColor(LogColor::Red);
-                EventLog.AddStamped(alarmText[i] + d.Texts[i]);
-                EventLog.Add(QStringLiteral("< STOP DATA ACQUISITION >"));
+                EventLog.AddStamped(alarmText[i] + d.Texts[i], LogColor::Red);
+                EventLog.Add(QStringLiteral("< STOP DATA ACQUISITION >"), LogColor::Red);
+                EventLog.HoldRed();
                 View.ShowPage(TPage::Script);
             }
         }
@@ -381,9 +368,7 @@ void TShell::WatchPort()
     Port->OnSilence = [this](int seconds) {
         const QString text = QStringLiteral("No answer from the instrument for %1 s").arg(seconds);
         View.SetStatusText(text);
-        EventLog.SetColor(LogColor::Red);
-        EventLog.AddStamped(text);
-        EventLog.SetColor(LogColor::Black);
+        EventLog.AddStamped(text, LogColor::Red);
     };
 }
 
@@ -428,9 +413,7 @@ void TShell::LinkLost()
     ShowRunControls(ActionRunning);
     if (Port)
         Port->Disconnect();
-    EventLog.SetColor(LogColor::Red);
-    EventLog.AddStamped(QStringLiteral("Link lost"));
-    EventLog.SetColor(LogColor::Black);
+    EventLog.AddStamped(QStringLiteral("Link lost"), LogColor::Red);
     SaveEventLog();
     Report().LinkLost();
 }

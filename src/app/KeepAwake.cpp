@@ -4,12 +4,10 @@
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QDBusUnixFileDescriptor>
-#include <QStringList>
 
 #include <sys/resource.h>
 
 struct TKeepAwake::TImpl {
-    bool Priority = false;
     quint32 ScreenSaverCookie = 0;
     bool ScreenSaver = false;
     QDBusUnixFileDescriptor SleepLock; // released when closed
@@ -23,7 +21,7 @@ const QString Reason = QStringLiteral("Field acquisition in progress");
 TKeepAwake::TKeepAwake() : Impl(std::make_unique<TImpl>())
 {
     // A negative nice value needs privileges; an ordinary user keeps the default.
-    Impl->Priority = setpriority(PRIO_PROCESS, 0, -10) == 0;
+    setpriority(PRIO_PROCESS, 0, -10);
 
     QDBusConnection session = QDBusConnection::sessionBus();
     if (session.isConnected()) {
@@ -62,13 +60,4 @@ TKeepAwake::~TKeepAwake()
         saver.setTimeout(DBusTimeoutMs);
         saver.call(QStringLiteral("UnInhibit"), Impl->ScreenSaverCookie);
     }
-}
-
-QString TKeepAwake::Summary() const
-{
-    QStringList parts;
-    parts << (Impl->Priority ? QStringLiteral("priority raised") : QStringLiteral("normal priority"));
-    parts << (Impl->ScreenSaver ? QStringLiteral("screen kept on") : QStringLiteral("no screen inhibit"));
-    parts << (Impl->SleepLock.isValid() ? QStringLiteral("sleep blocked") : QStringLiteral("no sleep inhibit"));
-    return parts.join(QStringLiteral(", "));
 }

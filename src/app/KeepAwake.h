@@ -12,9 +12,6 @@ public:
     TKeepAwake(const TKeepAwake &) = delete;
     TKeepAwake &operator=(const TKeepAwake &) = delete;
 
-    // What was obtained, for the log and for tests.
-    QString Summary() const;
-
 private:
     struct TImpl;
     std::unique_ptr<TImpl> Impl;

@@ -1,6 +1,7 @@
 #include "app/MqttReporter.h"
 
 #include "app/Shell.h"
+#include "base/EventLog.h"
 #include "base/TarnelError.h"
 #include "instrument/DataFile.h"
 #include "instrument/DataRecord.h"
@@ -8,7 +9,6 @@
 #include "instrument/VoltixPro.h"
 #include "survey/Sequence.h"
 #include "mqtt/MqttPublisher.h"
-#include "script/EventLog.h"
 #include "script/Script.h"
 #include "script/ScriptRunner.h"
 
@@ -76,12 +76,10 @@ TMqttReporter::TMqttReporter(TShell &shell, const TMqttSettings &settings, const
         return;
     Publisher->OnConnection = [this](bool up, const QString &text) {
         TEventLog &log = Shell.EventLog;
-        const TColor before = log.Color();
-        log.SetColor(up ? LogColor::Black : LogColor::Orange);
-        log.AddStamped(up ? QStringLiteral("MQTT: ") + text
-                          : QStringLiteral("MQTT broker %1: %2; publishing goes on when it answers again")
-                                .arg(Publisher->Settings().BrokerText(), text));
-        log.SetColor(before);
+        log.AddStampedAside(up ? QStringLiteral("MQTT: ") + text
+                               : QStringLiteral("MQTT broker %1: %2; publishing goes on when it answers again")
+                                     .arg(Publisher->Settings().BrokerText(), text),
+                            up ? LogColor::Black : LogColor::Orange);
     };
     if (settings.Commands)
         Publisher->OnCommand = [this](const QByteArray &payload, bool retained) { Command(payload, retained); };
@@ -354,7 +352,7 @@ void TMqttReporter::Command(const QByteArray &payload, bool retained)
     if (retained)
         return Reply(command, false, QStringLiteral("a retained command is not run: send commands without the retain flag"));
     TShell &shell = Shell;
-    shell.EventLog.AddStamped(QStringLiteral("MQTT command: ") + command);
+    shell.EventLog.AddStampedAside(QStringLiteral("MQTT command: ") + command, LogColor::Black);
     const TRunState state = shell.State.RunState;
     if (command == QLatin1String("pause")) {
         if (!shell.ActionRunning || state != TRunState::Running)
@@ -456,10 +454,7 @@ void TShell::ApplyMqtt()
     if (reporter && !reporter->Error().isEmpty())
         problem = reporter->Error();
     if (!problem.isEmpty()) {
-        const TColor before = EventLog.Color();
-        EventLog.SetColor(LogColor::Red);
-        EventLog.AddStamped(QStringLiteral("MQTT: %1: nothing is published").arg(problem));
-        EventLog.SetColor(before);
+        EventLog.AddStampedAside(QStringLiteral("MQTT: %1: nothing is published").arg(problem), LogColor::Red);
         return;
     }
     Observer = std::move(reporter);

@@ -62,18 +62,16 @@ void TShell::EnsureLink()
 
     if (wanted != ConnectedLink) {
         if (!ConnectedLink.isEmpty()) {
-            EventLog.SetColor(LogColor::Orange);
-            EventLog.AddStamped(QStringLiteral("Link switched from %1 to %2").arg(ConnectedLink, wanted));
-            EventLog.SetColor(LogColor::Black);
+            EventLog.AddStamped(QStringLiteral("Link switched from %1 to %2").arg(ConnectedLink, wanted),
+                                LogColor::Orange);
         }
         // The last acquisition on the old link released its electrodes; the
         // link is only closed. A release still owed there cannot follow to
         // another instrument.
         if (ElectrodesPending && !ConnectedLink.isEmpty()) {
-            EventLog.SetColor(LogColor::Red);
             EventLog.AddStamped(QStringLiteral("Electrodes on %1 may still be switched: release them at the instrument")
-                                    .arg(ConnectedLink));
-            EventLog.SetColor(LogColor::Black);
+                                    .arg(ConnectedLink),
+                                LogColor::Red);
         }
         ElectrodesPending = false;
         if (Port)
@@ -110,9 +108,9 @@ void TShell::EnsureLink()
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         if (State.RunState == TRunState::StopRequested)
             throw EInterrupted();
-        EventLog.SetColor(LogColor::Orange);
-        EventLog.AddStamped(QStringLiteral("Connecting to %1 (attempt %2 of %3)").arg(wanted).arg(attempt).arg(attempts));
-        EventLog.SetColor(LogColor::Black);
+        EventLog.AddStamped(
+            QStringLiteral("Connecting to %1 (attempt %2 of %3)").arg(wanted).arg(attempt).arg(attempts),
+            LogColor::Orange);
         SaveEventLog();
         said.clear();
         reason = QStringLiteral("the link did not open");
@@ -138,9 +136,7 @@ void TShell::EnsureLink()
         LinkShownUp = false;
         View.ShowLinkIndicator(false);
         View.SetConnectPressed(false);
-        EventLog.SetColor(LogColor::Red);
-        EventLog.AddStamped(QStringLiteral("Connection attempt %1 failed: %2").arg(attempt).arg(reason));
-        EventLog.SetColor(LogColor::Black);
+        EventLog.AddStamped(QStringLiteral("Connection attempt %1 failed: %2").arg(attempt).arg(reason), LogColor::Red);
         SaveEventLog();
         if (attempt == attempts)
             break;

@@ -149,8 +149,8 @@ void TShell::CheckLineResistance()
     if (!State.StoreResistance)
         return;
     View.ShowPage(TPage::Resistance);
-    EventLog.SetColor(LogColor::Black);
-    EventLog.AddStamped(QStringLiteral("Start line resistance check"));
+    // Black even after an alarm, and so are the check's other lines.
+    EventLog.AddStamped(QStringLiteral("Start line resistance check"), LogColor::Black);
 
     const auto measure = [&](const Node &a, const Node &b) {
         m.P1 = a;

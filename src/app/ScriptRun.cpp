@@ -89,9 +89,8 @@ void TShell::RunScriptedAcquisition(const QString &path)
         CheckActionPossible(ActionAcquisition, false);
         if (resume) {
             Resume = TAcquisitionResume::Plan(State.AcquisitionFile, *Model);
-            EventLog.SetColor(LogColor::Orange);
-            EventLog.AddStamped(QStringLiteral("Acquisition resumed after restart: ") + State.AcquisitionFile);
-            EventLog.SetColor(LogColor::Black);
+            EventLog.AddStamped(QStringLiteral("Acquisition resumed after restart: ") + State.AcquisitionFile,
+                                LogColor::Orange);
         }
         // From here the event waits on the link, perhaps for minutes: its
         // lines go to its file's log now rather than wait in memory.
@@ -179,9 +178,8 @@ TScriptRunner::TEnd TShell::RunScriptLines()
             runner.StartLine = station.Line;
             runner.StartRepeat = station.Repeat;
             ResumeDataFile = station.DataFile;
-            EventLog.SetColor(LogColor::Orange);
-            EventLog.AddStamped(QStringLiteral("Script resumed after restart at line %1").arg(station.Line + 1));
-            EventLog.SetColor(LogColor::Black);
+            EventLog.AddStamped(QStringLiteral("Script resumed after restart at line %1").arg(station.Line + 1),
+                                LogColor::Orange);
         }
         station.Finished = false;
         runner.OnLine = [&](qsizetype line, int repeat) {

@@ -29,12 +29,7 @@ TShell::TShell(TUserInterface &ui, TMainView &view, TClock &clock, TOptions opti
     : Guard(ui), Model(std::make_unique<TVoltixPro>(Guard, clock)), Ui(Guard), View(view), Clock(clock),
       Options(options)
 {
-    Guard.OnBox = [this](const QString &text) {
-        const TColor before = EventLog.Color();
-        EventLog.SetColor(LogColor::Red);
-        EventLog.AddStamped(text);
-        EventLog.SetColor(before);
-    };
+    Guard.OnBox = [this](const QString &text) { EventLog.AddStampedAside(text, LogColor::Red); };
     Model->ShownHealth = [this] { return LastHealth; };
     RunScript = [this] { RunScriptLines(); };
     UsbDeviceCount = [] { return ::UsbDeviceCount(); };
@@ -171,21 +166,15 @@ int TShell::LoadCoordinates(const QString &path)
 void TShell::ShowSurveyLoad(const QString &title, const QString &path, const TLoadReport &report)
 {
     const QString name = QDir::toNativeSeparators(path);
-    if (!report.Ignored.isEmpty()) {
-        EventLog.SetColor(LogColor::Orange);
-        for (const QString &ignored : report.Ignored)
-            EventLog.AddStamped(QStringLiteral("%1: %2").arg(name, ignored));
-        EventLog.SetColor(LogColor::Black);
-    }
+    for (const QString &ignored : report.Ignored)
+        EventLog.AddStamped(QStringLiteral("%1: %2").arg(name, ignored), LogColor::Orange);
     if (report.Failed)
         SurveyError(report.Message(title, path));
 }
 
 void TShell::SurveyError(const QString &message)
 {
-    EventLog.SetColor(LogColor::Red);
-    EventLog.AddStamped(QString(message).replace(QLatin1Char('\n'), QStringLiteral(": ")));
-    EventLog.SetColor(LogColor::Black);
+    EventLog.AddStamped(QString(message).replace(QLatin1Char('\n'), QStringLiteral(": ")), LogColor::Red);
     // Unattended, the red line is all there is to show.
     if (!Guard.Unattended)
         Ui.Message(message);
@@ -295,9 +284,7 @@ void TShell::ReportMissingFile(const QString &text, const QString &path)
 {
     if (path.isEmpty() || QFileInfo(path).isFile())
         return;
-    EventLog.SetColor(LogColor::Red);
-    EventLog.AddStamped(text + path);
-    EventLog.SetColor(LogColor::Black);
+    EventLog.AddStamped(text + path, LogColor::Red);
     // Unattended, the red line is all there is to show.
     if (!Guard.Unattended)
         Ui.ErrorBox(QString::fromLatin1(ProgramTitle), text + path);
@@ -365,10 +352,10 @@ bool TShell::FormCloseQuery()
         // The action on the stack below ends its group, releases the
         // electrodes and closes the link when it returns.
         if (!ClosingDuringAction) {
-            EventLog.SetColor(LogColor::Red);
-            EventLog.AddStamped(Measuring ? QStringLiteral("closed during acquisition at quadripole %1").arg(GroupFirst + 1)
-                                          : QStringLiteral("closed during an action"));
-            EventLog.SetColor(LogColor::Black);
+            EventLog.AddStamped(Measuring
+                                    ? QStringLiteral("closed during acquisition at quadripole %1").arg(GroupFirst + 1)
+                                    : QStringLiteral("closed during an action"),
+                                LogColor::Red);
             SaveEventLog();
         }
         ClosingDuringAction = true;
@@ -386,9 +373,7 @@ void TShell::AbandonAction()
 {
     if (!ActionRunning || !Port)
         return;
-    EventLog.SetColor(LogColor::Red);
-    EventLog.AddStamped(QStringLiteral("Acquisition abandoned at quadripole %1").arg(GroupFirst + 1));
-    EventLog.SetColor(LogColor::Black);
+    EventLog.AddStamped(QStringLiteral("Acquisition abandoned at quadripole %1").arg(GroupFirst + 1), LogColor::Red);
     SaveEventLog();
     Port->Disconnect();
 }

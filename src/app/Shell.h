@@ -8,11 +8,11 @@
 #include "app/RunObserver.h"
 #include "app/UnattendedUi.h"
 #include "base/DataFileLock.h"
+#include "base/EventLog.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/DataRecord.h"
 #include "instrument/QualityControl.h"
 #include "instrument/ResistanceTable.h"
-#include "script/EventLog.h"
 #include "script/Script.h"
 #include "script/ScriptRunner.h"
 #include "survey/Sequence.h"
@@ -283,7 +283,6 @@ public:
     std::array<QString, 2> IdentificationLines;
     static const QByteArray PlaceholderId;
 
-    bool HasPort() const { return Port != nullptr; }
     bool LinkOpen() const;
 
     TAppState State;

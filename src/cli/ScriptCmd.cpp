@@ -3,6 +3,7 @@
 // virtual clock with the same runner.
 #include "app/Shell.h"
 #include "base/Clock.h"
+#include "base/EventLog.h"
 #include "base/SilentUi.h"
 #include "base/TarnelError.h"
 #include "base/TextCodec.h"
@@ -13,7 +14,6 @@
 #include "instrument/ConfigFile.h"
 #include "link/PortCOM.h"
 #include "link/PortVirt.h"
-#include "script/EventLog.h"
 #include "script/Script.h"
 #include "script/ScriptRunner.h"
 #include "script/StationState.h"

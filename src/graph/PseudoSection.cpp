@@ -115,11 +115,6 @@ bool TPseudoSection::InPlane(int i, int plane) const
            && k[std::size_t(first)] == k[std::size_t(first + 3)];
 }
 
-std::int32_t TPseudoSection::SectionKey(int i, int plane) const
-{
-    return SectionKeyIn(GeometryOf(i), plane);
-}
-
 TPseudoSection::TPosition TPseudoSection::Position(int i, int plane) const
 {
     return PositionIn(GeometryOf(i), plane);

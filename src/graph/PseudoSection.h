@@ -74,8 +74,6 @@ public:
 
     // Plane membership of quadripole i (Level >= 0 and the plane's test).
     bool InPlane(int i, int plane) const;
-    // Section key of quadripole i in a plane (no membership check).
-    std::int32_t SectionKey(int i, int plane) const;
     TPosition Position(int i, int plane) const;
     // The cells quadripole i fills in a section of a plane; nothing unless it
     // belongs to that plane and section.

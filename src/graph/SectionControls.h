@@ -25,7 +25,6 @@ public:
     virtual void SelectSection(int index) = 0;
     virtual int SelectedSection() const = 0; // -1 when none
     virtual void SetSectionChecked(int index, bool checked) = 0;
-    virtual bool SectionChecked(int index) const = 0;
 
     // SMin (0..48) and SMax (2..50)
     virtual int SMinPosition() const = 0;

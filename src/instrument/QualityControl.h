@@ -76,7 +76,6 @@ public:
     static constexpr double RelativeFloor = 0.001;
 
     explicit TQualityControl(TQualitySettings settings = {}) : Settings(settings) {}
-    void SetSettings(const TQualitySettings &s) { Settings = s; }
     // Electrodes (by position) found above the maximum by the resistance check.
     void SetBadElectrodes(std::vector<TPoint> bad) { Bad = std::move(bad); }
 

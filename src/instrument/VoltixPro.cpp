@@ -12,10 +12,8 @@ void TVoltixProVxx::Escape() {}
 void TVoltixProVxx::GetParameters() {}
 void TVoltixProVxx::SendParameters() {}
 void TVoltixProVxx::GetDescription() {}
-void TVoltixProVxx::GetLastMeasure() {}
 int TVoltixProVxx::RunMeasurement() { return 0; }
 void TVoltixProVxx::SpeedMeasure(const TElectrodeList &, bool) {}
-void TVoltixProVxx::RecallData() {}
 void TVoltixProVxx::ChangeMode(std::int32_t) {}
 void TVoltixProVxx::SwitchElectrodes(const TElectrodeList &) {}
 void TVoltixProVxx::ReleaseElectrodes() {}

@@ -36,7 +36,6 @@ public:
     virtual void GetParameters();
     virtual void SendParameters();
     virtual void GetDescription();
-    virtual void GetLastMeasure();
     // The run dialogue's record count, 0 when the dialogue failed, or
     // WrongGroup when the records of the group did not arrive whole and
     // truthful (what was wrong is in MeasurementFault()).
@@ -44,7 +43,6 @@ public:
     static constexpr int WrongGroup = -1;
     virtual QString MeasurementFault() const { return {}; }
     virtual void SpeedMeasure(const TElectrodeList &electrodes, bool useVoltage);
-    virtual void RecallData();
     virtual void ChangeMode(std::int32_t mode);
     virtual void SwitchElectrodes(const TElectrodeList &electrodes);
     virtual void ReleaseElectrodes();

@@ -167,22 +167,6 @@ void TVoltixProGen::GetDescription()
     Port().WaitPrompt();
 }
 
-void TVoltixProGen::GetLastMeasure()
-{
-    TBusyScope busy(Owner.Ui);
-    Command(31);
-    Port().ReceiveBlockInto(Records, ProgressIf(Gen.BlockProgress), TBlockErrors::ErrorIndicator);
-    Port().WaitPrompt();
-}
-
-void TVoltixProGen::RecallData()
-{
-    TBusyScope busy(Owner.Ui);
-    Command(33);
-    Port().ReceiveBlockInto(Records, TBlockProgress::ProgressBar, TBlockErrors::ErrorIndicator);
-    Port().WaitPrompt();
-}
-
 int TVoltixProGen::RunMeasurement()
 {
     TBusyScope busy(Owner.Ui);

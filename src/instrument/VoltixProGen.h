@@ -22,11 +22,9 @@ public:
     void GetParameters() override;
     void SendParameters() override;
     void GetDescription() override;
-    void GetLastMeasure() override;
     int RunMeasurement() override;
     QString MeasurementFault() const override { return Fault; }
     void SpeedMeasure(const TElectrodeList &electrodes, bool useVoltage) override;
-    void RecallData() override;
     void ChangeMode(std::int32_t mode) override;
     void SwitchElectrodes(const TElectrodeList &electrodes) override;
     void ReleaseElectrodes() override;
@@ -38,7 +36,6 @@ public:
 
     // The instrument images, for the display and for tests.
     std::span<std::uint8_t> ChannelRecord(int k);
-    std::span<std::uint8_t> ChannelRecords() { return Records; }
     std::span<std::uint8_t> ParameterBlock() { return Parameters; }
     std::span<std::uint8_t> DescriptionBlock() { return Description; }
     // The instrument's channel count from the description block.

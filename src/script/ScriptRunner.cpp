@@ -2,10 +2,10 @@
 
 #include "base/Clock.h"
 #include "base/DateText.h"
+#include "base/EventLog.h"
 #include "base/TarnelError.h"
 #include "base/TextCodec.h"
 #include "base/UserInterface.h"
-#include "script/EventLog.h"
 #include "script/Script.h"
 
 #include <algorithm>
@@ -73,11 +73,9 @@ QString TScriptRunner::EndlessLoop(const QStringList &lines)
 void TScriptRunner::LogError(const TScriptEvent &event, const QString &line, const QString &reason)
 {
     ++FailedEvents;
-    Log.SetColor(LogColor::Red);
     if (!reason.isEmpty())
-        Log.AddStamped(reason);
-    Log.Add(line);
-    Log.SetColor(LogColor::Black);
+        Log.AddStamped(reason, LogColor::Red);
+    Log.Add(line, LogColor::Red);
     if (OnError)
         OnError(event, line);
 }
@@ -110,9 +108,7 @@ TScriptRunner::TEnd TScriptRunner::Run(const QStringList &lines)
         if (parsed.IsEvent) {
             Log.Add(Log.Stamp() + parsed.Head);
         } else {
-            Log.SetColor(LogColor::Green);
-            Log.Add(line);
-            Log.SetColor(LogColor::Black);
+            Log.Add(line, LogColor::Green);
         }
         if (!parsed.IsEvent || parsed.Code == -1 || parsed.Argument.isEmpty())
             continue;

@@ -90,9 +90,7 @@ void TExportBox::ExportBtnClick()
         options.NumbersFrom = survey.isEmpty() ? QStringLiteral("the survey") : QFileInfo(survey).fileName();
         const TExportResult result = ExportDataFile(dataFile, choice.Format, path, true, options, quality);
         if (!result.Warning.isEmpty()) {
-            Shell.EventLog.SetColor(LogColor::Maroon);
-            Shell.EventLog.AddStamped(result.Warning);
-            Shell.EventLog.SetColor(LogColor::Black);
+            Shell.EventLog.AddStamped(result.Warning, LogColor::Maroon);
         }
         QString text = QStringLiteral("Exported %1 records to %2").arg(result.Written).arg(path);
         if (result.LeftOut > 0)
@@ -101,15 +99,14 @@ void TExportBox::ExportBtnClick()
                         .arg(result.LeftOut == 1 ? "" : "s");
         if (result.TornBytes > 0)
             text += QStringLiteral(" (a partial or zero-filled last record of %1 bytes left out)").arg(result.TornBytes);
-        Shell.EventLog.AddStamped(text);
+        Shell.EventLog.AddStampedAside(text, LogColor::Black);
         if (!result.ElectrodesPath.isEmpty())
-            Shell.EventLog.AddStamped(QStringLiteral("Electrode positions written to %1").arg(result.ElectrodesPath));
+            Shell.EventLog.AddStampedAside(
+                QStringLiteral("Electrode positions written to %1").arg(result.ElectrodesPath), LogColor::Black);
         if (!result.Numbering.isEmpty())
-            Shell.EventLog.AddStamped(QStringLiteral("Export: %1").arg(result.Numbering));
+            Shell.EventLog.AddStampedAside(QStringLiteral("Export: %1").arg(result.Numbering), LogColor::Black);
     } catch (const ETarnelError &e) {
-        Shell.EventLog.SetColor(LogColor::Red);
-        Shell.EventLog.AddStamped(QStringLiteral("Export failed: ") + e.Message());
-        Shell.EventLog.SetColor(LogColor::Black);
+        Shell.EventLog.AddStamped(QStringLiteral("Export failed: ") + e.Message(), LogColor::Red);
         Shell.Ui.ErrorBox(QStringLiteral("Export"), e.Message());
     }
 }

@@ -476,11 +476,8 @@ void TMainFrm::ConnectEventLog()
     TEventLog &log = Shell->EventLog;
     // A section picture or table that could not be written: red in the log
     // besides the page's own box.
-    connect(RhoTb->PESGraph1, &TContourGraph::ExportFailed, this, [this](const QString &message) {
-        Shell->EventLog.SetColor(LogColor::Red);
-        Shell->EventLog.AddStamped(message);
-        Shell->EventLog.SetColor(LogColor::Black);
-    });
+    connect(RhoTb->PESGraph1, &TContourGraph::ExportFailed, this,
+            [this](const QString &message) { Shell->EventLog.AddStamped(message, LogColor::Red); });
     log.OnLine = [this](const TLogLine &line) {
         QTextCursor cursor(EditJournal->document());
         cursor.movePosition(QTextCursor::End);

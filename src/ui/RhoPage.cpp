@@ -218,12 +218,6 @@ void TRhoPage::SetSectionChecked(int index, bool checked)
         item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
 }
 
-bool TRhoPage::SectionChecked(int index) const
-{
-    const QListWidgetItem *item = SectionGroup->item(index);
-    return item && item->checkState() == Qt::Checked;
-}
-
 int TRhoPage::SMinPosition() const { return SMin->value(); }
 void TRhoPage::SetSMinPosition(int position) { SMin->setValue(position); }
 int TRhoPage::SMaxPosition() const { return SMax->value(); }

@@ -43,7 +43,6 @@ public:
     void SelectSection(int index) override;
     int SelectedSection() const override;
     void SetSectionChecked(int index, bool checked) override;
-    bool SectionChecked(int index) const override;
     int SMinPosition() const override;
     void SetSMinPosition(int position) override;
     int SMaxPosition() const override;

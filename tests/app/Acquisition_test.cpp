@@ -352,10 +352,12 @@ TEST_F(TRunFixture, stopDuringAGroupGivesItUpAndReleasesWhenTheInstrumentAnswers
     // The instrument ends its dialogue on its own and answers the next tick.
     Instrument = std::make_unique<TFakeInstrument>(*Port);
     Port->Rx.clear();
+    Shell->EventLog.HoldRed(); // as an earlier alarm leaves it
     Shell->Timer1Timer();
     EXPECT_EQ(Instrument->Commands, (std::vector<int>{45, 41}));
     EXPECT_FALSE(Shell->ElectrodesPending);
     EXPECT_EQ(Log().last(), "Electrodes released");
+    EXPECT_EQ(Shell->EventLog.Lines().back().Color, LogColor::Black) << "good news is not shown as an alarm";
 }
 
 TEST_F(TRunFixture, pauseHoldsTheNextGroupUntilReleased)

@@ -32,7 +32,6 @@ public:
     void SelectSection(int index) override { Section = index < Sections.size() ? index : -1; }
     int SelectedSection() const override { return Section; }
     void SetSectionChecked(int index, bool checked) override { Checked.at(std::size_t(index)) = checked; }
-    bool SectionChecked(int index) const override { return Checked.at(std::size_t(index)); }
 
     int SMinPosition() const override { return SMin; }
     void SetSMinPosition(int position) override { SMin = std::clamp(position, 0, 48); }

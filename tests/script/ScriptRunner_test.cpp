@@ -1,7 +1,7 @@
 #include "script/ScriptRunner.h"
 
+#include "base/EventLog.h"
 #include "base/TarnelError.h"
-#include "script/EventLog.h"
 #include "script/Script.h"
 #include "support/FakeClock.h"
 #include "support/ScriptedUi.h"
@@ -259,7 +259,7 @@ TEST_F(ScriptRunnerTest, memoUnknownCodesAndErrorLinesLetTheScriptGoOn)
     EXPECT_EQ(Runner.FailedEvents, 6);
     EXPECT_EQ(Host.Starts, QStringList{"07:00 A.ini"});
     EXPECT_EQ(Log.Lines().back().Text, "< 10/12/2026 07:00:00 > 10 : good");
-    EXPECT_EQ(Log.Color(), LogColor::Black);
+    EXPECT_EQ(Log.Lines().back().Color, LogColor::Black) << "the red of an error ends with it";
 }
 
 TEST_F(ScriptRunnerTest, gotoTargetOutsideTheScript)

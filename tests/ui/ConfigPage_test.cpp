@@ -1,6 +1,6 @@
 #include "app/Shell.h"
+#include "base/EventLog.h"
 #include "instrument/VoltixPro.h"
-#include "script/EventLog.h"
 #include "ui/ConfigPage.h"
 #include "ui/MainFrm.h"
 

@@ -130,9 +130,7 @@ TEST_F(TWindowFixture, runControlsAndEventLogPane)
     EXPECT_FALSE(w.findChild<QWidget *>("StopBtn")->isEnabled());
 
     TEventLog &log = w.Controller().EventLog;
-    log.SetColor(LogColor::Orange);
-    log.Add("first");
-    log.SetColor(LogColor::Black);
+    log.Add("first", LogColor::Orange);
     log.Add("second");
     auto *pane = w.findChild<QTextEdit *>("EditJournal");
     EXPECT_EQ(pane->toPlainText(), "first\nsecond");

@@ -1,4 +1,4 @@
-#include "script/EventLog.h"
+#include "base/EventLog.h"
 
 #include "base/Cp1252.h"
 #include "base/DateText.h"
@@ -63,9 +63,17 @@ QString Reason(int error) { return qt_error_string(error); }
 
 TEventLog::TEventLog() = default;
 
-void TEventLog::Add(const QString &text)
+void TEventLog::Add(const QString &text, TColor color)
 {
-    Entries.push_back({OneLine(text), Current});
+    HoldingRed = false;
+    AddLine(text, color);
+}
+
+void TEventLog::Add(const QString &text) { AddLine(text, HoldingRed ? LogColor::Red : LogColor::Black); }
+
+void TEventLog::AddLine(const QString &text, TColor color)
+{
+    Entries.push_back({OneLine(text), color});
     Pending.push_back(Entries.back().Text);
     if (OnLine)
         OnLine(Entries.back());
@@ -88,7 +96,11 @@ QString TEventLog::DateTimeText() const { return LocalDateTimeText(Now(), Locale
 
 QString TEventLog::Stamp() const { return QStringLiteral("< ") + DateTimeText() + QStringLiteral(" > "); }
 
+void TEventLog::AddStamped(const QString &text, TColor color) { Add(Stamp() + text, color); }
+
 void TEventLog::AddStamped(const QString &text) { Add(Stamp() + text); }
+
+void TEventLog::AddStampedAside(const QString &text, TColor color) { AddLine(Stamp() + text, color); }
 
 void TEventLog::Clear()
 {

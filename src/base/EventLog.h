@@ -33,19 +33,27 @@ class TEventLog {
 public:
     TEventLog();
 
-    // Appends one line in the current colour. Control characters (a newline
-    // in a file name) are written as \u{hex}: a line stays one line.
-    void Add(const QString &text);
+    // Appends one line in its own colour. Control characters (a newline in
+    // a file name) are written as \u{hex}: a line stays one line.
+    void Add(const QString &text, TColor color);
     // Appends "< " + short date + " " + long time + " > " + text.
+    void AddStamped(const QString &text, TColor color);
+    // A line without a colour of its own: black, or red after the health
+    // monitor's alarm lines (HoldRed) until a line with a colour of its own.
+    void Add(const QString &text);
     void AddStamped(const QString &text);
+    // A stamped line from outside the flow of the other lines (a file error,
+    // the broker, a lock taken over): it leaves a red hold as it was.
+    void AddStampedAside(const QString &text, TColor color);
+    // After an alarm, the lines that follow without a colour of their own are
+    // red too, so that the operator sees what came after the alarm.
+    void HoldRed() { HoldingRed = true; }
     // "< " + short date + " " + long time + " > " without the text, for writers
     // that compose their own lines.
     QString Stamp() const;
     // Short date, a blank and the long time of the current local time.
     QString DateTimeText() const;
 
-    void SetColor(TColor color) { Current = color; }
-    TColor Color() const { return Current; }
     void Clear();
 
     // The lines of the pane: at most MaxLines, the oldest leave first.
@@ -92,7 +100,8 @@ public:
 
 private:
     std::vector<TLogLine> Entries;
-    TColor Current = LogColor::Black;
+    bool HoldingRed = false;
+    void AddLine(const QString &text, TColor color);
     // Texts not yet in a log file, and how many were given up.
     std::vector<QString> Pending;
     std::size_t GivenUp = 0;

@@ -1,4 +1,4 @@
-#include "script/EventLog.h"
+#include "base/EventLog.h"
 
 #include <gtest/gtest.h>
 
@@ -39,17 +39,25 @@ TEST(EventLog, stampedLinesUseShortDateAndLongTimeWithoutZone)
     EXPECT_EQ(log.Lines()[0].Text, "< 09/12/2026 14:05:31 > Disconnected");
 }
 
-TEST(EventLog, linesKeepTheColourCurrentWhenAdded)
+TEST(EventLog, linesWithoutAColourOfTheirOwnAreBlackOrRedAfterAnAlarm)
 {
     TEventLog log = FixedLog();
     std::vector<TColor> shown;
     log.OnLine = [&](const TLogLine &l) { shown.push_back(l.Color); };
-    log.SetColor(LogColor::Orange);
-    log.Add("");
-    log.AddStamped("Connect to X");
-    log.SetColor(LogColor::Black);
+    log.Add("", LogColor::Orange);
+    log.AddStamped("Connect to X", LogColor::Orange);
     log.Add("plain");
-    EXPECT_EQ(shown, (std::vector<TColor>{LogColor::Orange, LogColor::Orange, LogColor::Black}));
+    log.AddStamped("Batteries TX : 9.4", LogColor::Red);
+    log.HoldRed();
+    log.AddStamped("Script ended");
+    // A line from outside the flow leaves the hold; a writer's own colour ends it.
+    log.AddStampedAside("MQTT: connected", LogColor::Black);
+    log.Add("============= Script start");
+    log.AddStamped("Start Standard acquisition", LogColor::Teal);
+    log.AddStamped("Check resistance ended");
+    EXPECT_EQ(shown,
+              (std::vector<TColor>{LogColor::Orange, LogColor::Orange, LogColor::Black, LogColor::Red, LogColor::Red,
+                                   LogColor::Black, LogColor::Red, LogColor::Teal, LogColor::Black}));
     EXPECT_EQ(LogColor::Teal, 8421376u);
     EXPECT_EQ(LogColor::Orange, 33023u);
 }
@@ -62,8 +70,7 @@ TEST(EventLog, eachSessionAppendsUnderItsOwnHeaderInUtf8)
     {
         TEventLog log = FixedLog();
         log.Action = "Connect";
-        log.SetColor(LogColor::Red);
-        log.Add(QString::fromUtf8("Température 45°"));
+        log.Add(QString::fromUtf8("Température 45°"), LogColor::Red);
         ASSERT_TRUE(log.Save(data));
         log.Add("second");
         ASSERT_TRUE(log.Save(data));
