@@ -449,7 +449,7 @@ bool TShell::PrepareResume()
         EventLog.SetColor(LogColor::Red);
         EventLog.AddStamped(QStringLiteral("Resume refused: ") + e.Message());
         EventLog.SetColor(LogColor::Black);
-        Ui.ErrorBox(QStringLiteral("Resume"), e.Message());
+        Ui.Ask(TQuestion::Error(QStringLiteral("Resume"), e.Message()));
         return false;
     }
 }
@@ -507,7 +507,7 @@ void TShell::WriteFailed(const QString &text)
 {
     FileError(text);
     if (!CommandLine && !Guard.Unattended)
-        Ui.ErrorBox(QString::fromLatin1(ProgramTitle), text);
+        Ui.Ask(TQuestion::Error(QString::fromLatin1(ProgramTitle), text));
 }
 
 void TShell::StopBtnClick()

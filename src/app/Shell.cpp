@@ -188,7 +188,7 @@ void TShell::SurveyError(const QString &message)
     EventLog.SetColor(LogColor::Black);
     // Unattended, the red line is all there is to show.
     if (!Guard.Unattended)
-        Ui.Message(message);
+        Ui.Ask(TQuestion::Notice(message));
 }
 
 bool TShell::LoadConfiguration(const QString &path)
@@ -250,7 +250,7 @@ bool TShell::LoadConfiguration(const QString &path)
     }
     State.PortSelector = v.Port;
     State.IPAddress = v.IPAddress;
-    TPortCOM::SetDeviceMap(v.Devices);
+    State.Devices = v.Devices;
     State.HighSpeedChecked = false;
     View.TickPortItem(State.PortSelector);
     ShowPortImage(true);
@@ -300,7 +300,7 @@ void TShell::ReportMissingFile(const QString &text, const QString &path)
     EventLog.SetColor(LogColor::Black);
     // Unattended, the red line is all there is to show.
     if (!Guard.Unattended)
-        Ui.ErrorBox(QString::fromLatin1(ProgramTitle), text + path);
+        Ui.Ask(TQuestion::Error(QString::fromLatin1(ProgramTitle), text + path));
 }
 
 bool TShell::SaveConfiguration(const QString &path)

@@ -9,12 +9,6 @@
 #include <QTimer>
 
 namespace {
-TDeviceMap &Devices()
-{
-    static TDeviceMap devices;
-    return devices;
-}
-
 QSerialPort::Parity ToQtParity(int code)
 {
     switch (code) {
@@ -33,10 +27,6 @@ QString SerialDevicePath(int portNumber, const TDeviceMap &devices)
         return it->second;
     return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
 }
-
-void TPortCOM::SetDeviceMap(TDeviceMap devices) { Devices() = std::move(devices); }
-
-const TDeviceMap &TPortCOM::DeviceMap() { return Devices(); }
 
 TPortCOM::TPortCOM(TUserInterface &ui, TClock &clock)
     : TPortVirt(ui, clock), Serial(std::make_unique<QSerialPort>())
@@ -65,7 +55,7 @@ TPortCOM::~TPortCOM()
         Serial->close();
 }
 
-QString TPortCOM::DevicePath() const { return SerialDevicePath(PortNumber, Devices()); }
+QString TPortCOM::DevicePath() const { return DeviceOverride.isEmpty() ? SerialDevicePath(PortNumber) : DeviceOverride; }
 
 bool TPortCOM::Open()
 {
@@ -117,7 +107,7 @@ int TPortCOM::Connect(int portSelector, int baudRate, const QString &dialNumber,
 
     const QString text = QStringLiteral("Connect Serial link < COM ") + QString::number(portSelector) +
                          QStringLiteral(" > between computer and VOLTIX/KELVO,\nthen press < OK > button");
-    if (!UiServices.Confirm(text, QStringLiteral("Communication"))) {
+    if (!UiServices.Ask(TQuestion::Confirm(QStringLiteral("Communication"), text))) {
         SetState(-1);
         return 0;
     }
@@ -173,7 +163,7 @@ bool TPortCOM::ModemCommand(const QByteArray &command, QByteArrayView answer)
         const int b = RxCount() > 0 ? RawReadByte() : -1;
         if (b < 0) {
             if (Clock.Ms() - start > WaitTimeoutMs) {
-                UiServices.Message(QStringLiteral("No answer from the modem"));
+                UiServices.Ask(TQuestion::Notice(QStringLiteral("No answer from the modem")));
                 return false;
             }
             IdleWait(WaitTimeoutMs);
@@ -188,7 +178,7 @@ bool TPortCOM::ModemCommand(const QByteArray &command, QByteArrayView answer)
         line.clear();
         for (QByteArrayView refusal : Refusals) {
             if (text.startsWith(refusal.toByteArray())) {
-                UiServices.Message(QString::fromLatin1(text));
+                UiServices.Ask(TQuestion::Notice(QString::fromLatin1(text)));
                 return false;
             }
         }

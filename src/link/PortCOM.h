@@ -23,9 +23,8 @@ public:
     explicit TPortCOM(TUserInterface &ui);
     ~TPortCOM() override;
 
-    // Set by the configuration loader; read at each Connect.
-    static void SetDeviceMap(TDeviceMap devices);
-    static const TDeviceMap &DeviceMap();
+    // The device the next Connect opens; empty: /dev/ttyS<n-1> of the port number.
+    void SetDevicePath(const QString &path) { DeviceOverride = path; }
 
     // Why the last Connect could not open the device (the system's reason
     // and what to do about it); empty after an open that worked.
@@ -88,6 +87,7 @@ private:
     QString OpenError;
     int State = 0;
     int PortNumber = 0;
+    QString DeviceOverride;
     int BaudRate = 19200;
     int Parity = 0;
     int DataBits = 8;

@@ -45,8 +45,8 @@ int TPortIP::Connect(int portSelector, int, const QString &address, bool, const 
     RemotePort = port;
     Socket->abort();
 
-    if (!UiServices.Confirm(QStringLiteral("Connect Wavenode on VOLTIX/KELVO \nthen press < OK > button"),
-                            QStringLiteral("connect to ") + host)) {
+    if (!UiServices.Ask(TQuestion::Confirm(QStringLiteral("connect to ") + host,
+                                           QStringLiteral("Connect Wavenode on VOLTIX/KELVO \nthen press < OK > button")))) {
         State = -1;
         return 0;
     }
@@ -60,7 +60,7 @@ int TPortIP::Connect(int portSelector, int, const QString &address, bool, const 
         IdleWait(ConnectTimeoutMs);
         if (Clock.Ms() - start > ConnectTimeoutMs || State < 0) {
             Socket->abort();
-            UiServices.Message(QStringLiteral("Unable to connect to ") + host);
+            UiServices.Ask(TQuestion::Notice(QStringLiteral("Unable to connect to ") + host));
             AddressText = QStringLiteral("Not connected");
             return 0;
         }

@@ -37,10 +37,11 @@ int TPortUSB::Connect(int portSelector, int baudRate, const QString &, bool, con
         HandleHeld = false;
     }
     SetState(-1);
-    while (UsbDeviceCount(*Device) == 0) {
-        if (!UiServices.Confirm(QStringLiteral("Connect USB link between computer and VOLTIX/KELVO,\n"
-                                               "then press < OK > button"),
-                                QStringLiteral("Communication")))
+    for (bool repeated = false; UsbDeviceCount(*Device) == 0; repeated = true) {
+        if (!UiServices.Ask(TQuestion::Confirm(QStringLiteral("Communication"),
+                                               QStringLiteral("Connect USB link between computer and VOLTIX/KELVO,\n"
+                                                              "then press < OK > button"),
+                                               repeated)))
             return 0;
     }
     bool opened = false;

@@ -430,7 +430,7 @@ bool TPortVirt::Identify(QByteArray &secondLine, QByteArray &firstLine)
     } catch (const EInterrupted &) {
         throw;
     } catch (const ETarnelError &) {
-        UiServices.Message("Unknown Baudrate");
+        UiServices.Ask(TQuestion::Notice(QStringLiteral("Unknown Baudrate")));
         return false;
     }
 }
@@ -661,7 +661,7 @@ void TPortVirt::SendBlockFrom(std::optional<std::span<const std::uint8_t>> data,
         Buffer.Write(*data);
     }
     if (Buffer.Size() == 0) {
-        UiServices.Message("Err. Buffer");
+        UiServices.Ask(TQuestion::Notice(QStringLiteral("Err. Buffer")));
         return;
     }
     SendBlock(progress, errors);

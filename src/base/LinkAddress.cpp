@@ -1,4 +1,4 @@
-#include "cli/LinkAddress.h"
+#include "base/LinkAddress.h"
 
 namespace {
 bool ParseBaud(const QString &text, int &baud)
@@ -70,4 +70,37 @@ std::optional<TLinkAddress> ParseLinkAddress(const QString &text, QString &error
     }
     error = QStringLiteral("unknown link \"%1\"; %2").arg(text, usage);
     return std::nullopt;
+}
+
+QString TLinkAddress::HostAndPort() const
+{
+    // An IPv6 address is bracketed so that its port stays readable.
+    const QString host = Host.contains(QLatin1Char(':')) ? QLatin1Char('[') + Host + QLatin1Char(']') : Host;
+    return host + QLatin1Char(':') + QString::number(Port);
+}
+
+QString TLinkAddress::Text() const
+{
+    switch (Kind) {
+    case Serial:
+        return QStringLiteral("serial:%1@%2").arg(Device).arg(Baud);
+    case Usb:
+        return QStringLiteral("usb@%1").arg(Baud);
+    case Tcp:
+        return QStringLiteral("tcp:") + HostAndPort();
+    }
+    return {};
+}
+
+QString TLinkAddress::Describe() const
+{
+    switch (Kind) {
+    case Serial:
+        return QStringLiteral("serial ") + Device + (Dial.isEmpty() ? QString() : QStringLiteral(" dialling ") + Dial);
+    case Usb:
+        return QStringLiteral("USB");
+    case Tcp:
+        return QStringLiteral("TCP ") + HostAndPort();
+    }
+    return {};
 }
