@@ -45,11 +45,16 @@ std::optional<TLinkAddress> ParseLinkAddress(const QString &text, QString &error
     if (text.startsWith(QLatin1String("tcp:"))) {
         spec.Kind = TLinkAddress::Tcp;
         QString rest = text.mid(4);
-        // A bracketed IPv6 address keeps its colons.
-        qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
-        if (rest.startsWith(QLatin1Char('[')) && colon < rest.indexOf(QLatin1Char(']')))
-            colon = -1;
-        if (colon >= 0 && rest.count(QLatin1Char(':')) == 1) {
+        // A bracketed IPv6 address keeps its colons; its port follows "]:".
+        qsizetype colon = -1;
+        if (rest.startsWith(QLatin1Char('['))) {
+            const qsizetype close = rest.indexOf(QLatin1Char(']'));
+            if (close > 0 && close + 1 < rest.size() && rest.at(close + 1) == QLatin1Char(':'))
+                colon = close + 1;
+        } else if (rest.count(QLatin1Char(':')) == 1) {
+            colon = rest.indexOf(QLatin1Char(':'));
+        }
+        if (colon >= 0) {
             bool ok = false;
             const int port = rest.mid(colon + 1).toInt(&ok);
             if (!ok || port < 1 || port > 65535) {
