@@ -327,7 +327,7 @@ void TVoltixProGen::ChangeMode(std::int32_t mode)
     TBusyScope busy(Owner.Ui);
     Command(37);
     SendValue<std::int32_t>(mode);
-    Owner.Clock.Sleep(500);
+    Port().Rest(500);
     if (mode != 0)
         SendValue<std::uint16_t>(1);
     Port().WaitPrompt();

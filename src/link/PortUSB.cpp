@@ -65,7 +65,7 @@ int TPortUSB::Connect(int portSelector, int baudRate, const QString &, bool, con
     Device->SetDtr(true);
     Device->SetRts(true);
     Device->SetDataCharacteristics(DataBits == 7 ? 7 : 8, StopBits, Parity);
-    Clock.Sleep(400);
+    Rest(400);
     return GetState();
 }
 
