@@ -58,14 +58,13 @@ void BM_LoadSurvey(benchmark::State &state)
 {
     const TSurveyFiles &files = Files();
     auto sequence = std::make_unique<TSequence>();
-    TScriptedUi ui;
+    bool failed = false;
     for (auto _ : state) {
-        sequence->LoadQuadripoleFile(files.Quadripoles, ui);
-        sequence->LoadCoordinateFile(files.Coordinates, ui);
+        failed |= sequence->ReadQuadripoleFile(files.Quadripoles).Failed;
+        failed |= sequence->ReadCoordinateFile(files.Coordinates).Failed;
         benchmark::DoNotOptimize(sequence->Quads.data());
     }
-    if (sequence->QuadCount != TSequence::MaxQuadCount || sequence->NodeCount != TSequence::MaxNodeNumber
-        || !ui.Messages.isEmpty())
+    if (sequence->QuadCount != TSequence::MaxQuadCount || sequence->NodeCount != TSequence::MaxNodeNumber || failed)
         state.SkipWithError("the generated survey did not load whole");
 }
 BENCHMARK(BM_LoadSurvey)->Unit(benchmark::kMillisecond);
@@ -73,8 +72,7 @@ BENCHMARK(BM_LoadSurvey)->Unit(benchmark::kMillisecond);
 void BM_GroupChannelsWalk(benchmark::State &state)
 {
     auto sequence = std::make_unique<TSequence>();
-    TScriptedUi ui;
-    sequence->LoadQuadripoleFile(Files().Quadripoles, ui);
+    sequence->ReadQuadripoleFile(Files().Quadripoles);
     TSequence::ElectrodeList electrodes{};
     int groups = 0;
     for (auto _ : state) {

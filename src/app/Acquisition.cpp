@@ -435,7 +435,7 @@ bool TShell::PrepareResume()
         return true;
     } catch (const ETarnelError &e) {
         EventLog.AddStamped(QStringLiteral("Resume refused: ") + e.Message(), LogColor::Red);
-        Ui.ErrorBox(QStringLiteral("Resume"), e.Message());
+        Ui.Ask(TQuestion::Error(QStringLiteral("Resume"), e.Message()));
         return false;
     }
 }
@@ -490,7 +490,7 @@ void TShell::WriteFailed(const QString &text)
 {
     FileError(text);
     if (!CommandLine && !Guard.Unattended)
-        Ui.ErrorBox(QString::fromLatin1(ProgramTitle), text);
+        Ui.Ask(TQuestion::Error(QString::fromLatin1(ProgramTitle), text));
 }
 
 void TShell::StopBtnClick()

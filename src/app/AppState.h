@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <array>
+#include <map>
 
 enum class TRunState : int { Running = 0, Paused = 1, StopRequested = 2, Idle = 3 };
 
@@ -17,6 +18,8 @@ struct TAppState {
     bool ConfigLoaded = false;
     int PortSelector = 1;
     QString IPAddress;
+    // The configuration's [Devices]: serial port number -> device path.
+    std::map<int, QString> Devices;
     int BlockCount = 0;
     TRunState RunState = TRunState::Idle;
     QString AcquisitionFile;

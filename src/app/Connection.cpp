@@ -76,7 +76,7 @@ void TShell::ComCheck(int item)
     // pull the link out from under the waiting code.
     if (ActionRunning || Exchanges > 0) {
         View.TickPortItem(State.PortSelector);
-        Ui.Message(QStringLiteral("The link cannot be changed while the instrument is busy; press Stop first."));
+        Ui.Ask(TQuestion::Notice(QStringLiteral("The link cannot be changed while the instrument is busy; press Stop first.")));
         return;
     }
     View.TickPortItem(item == BtItem ? -1 : item);
@@ -86,12 +86,14 @@ void TShell::ComCheck(int item)
         QString text = serial ? QString::number(State.PortSelector) : QString();
         for (;;) {
             // Cancel leaves the link, its tick and the configuration as they were.
-            if (!Ui.InputPrompt(QStringLiteral("Enter bluetooth outgoing port number"), QStringLiteral("value (1..98) :"),
-                                text)) {
+            const TAnswer answer =
+                Ui.Ask(TQuestion::Input(QStringLiteral("Enter bluetooth outgoing port number"), QStringLiteral("value (1..98) :"), text));
+            if (!answer) {
                 View.TickPortItem(State.PortSelector);
                 return;
             }
             bool ok = false;
+            text = answer.Value;
             const int n = text.trimmed().toInt(&ok);
             if (ok && n >= 1 && n <= 98) {
                 selector = n;
@@ -108,11 +110,10 @@ void TShell::ComCheck(int item)
     if (selector == UsbPortSelector)
         ZIREriva1Click();
     if (selector == IPPortSelector) {
-        QString address = State.IPAddress;
-        if (Ui.InputPrompt(QStringLiteral("IP address ex:192.168.1.15"),
-                           QStringLiteral("Enter IP address for WIFI client or leave blank for Voltix access point:"),
-                           address))
-            State.IPAddress = address.trimmed();
+        if (const TAnswer answer = Ui.Ask(TQuestion::Input(
+                QStringLiteral("IP address ex:192.168.1.15"),
+                QStringLiteral("Enter IP address for WIFI client or leave blank for Voltix access point:"), State.IPAddress)))
+            State.IPAddress = answer.Value.trimmed();
         writeKey("IPAddress", State.IPAddress);
     }
     // A link of another kind replaces the open one without an orderly close.
@@ -163,14 +164,14 @@ void TShell::ConnectBtnClick()
         ShowPortImage(true);
     if (!Port) {
         View.SetConnectPressed(false);
-        Ui.Message(QStringLiteral("Choose a link in the \"Link\" menu first."));
+        Ui.Ask(TQuestion::Notice(QStringLiteral("Choose a link in the \"Link\" menu first.")));
         return;
     }
     TExchange exchange(Exchanges);
     if (State.PortSelector == IPPortSelector)
-        Ui.Message(QStringLiteral("Select baud rate : 115200 Bds, on Wavenode configuration page at") + State.IPAddress);
-    if (!Ui.Confirm(QStringLiteral("Select < Remote > on VOLTIX/KELVO menu and press < OK >"),
-                    QStringLiteral("Remote process"))) {
+        Ui.Ask(TQuestion::Notice(QStringLiteral("Select baud rate : 115200 Bds, on Wavenode configuration page at") + State.IPAddress));
+    if (!Ui.Ask(TQuestion::Confirm(QStringLiteral("Remote process"),
+                                   QStringLiteral("Select < Remote > on VOLTIX/KELVO menu and press < OK >")))) {
         View.SetConnectPressed(false);
         return;
     }
@@ -179,9 +180,8 @@ void TShell::ConnectBtnClick()
     if (State.ConfigLoaded)
         TConfigFile::Read(State.ConfigFile, CurrentValues(), link);
     const int baud = State.HighSpeedChecked ? link.HighSpeed : link.Speed;
-    const QString dial = State.PortSelector == IPPortSelector ? State.IPAddress : link.DialNumber;
     try {
-        if (!OpenAndIdentify(baud, dial, link.ModemConfig, link.Delay))
+        if (!OpenAndIdentify(ConfiguredLink(baud, link.DialNumber), link.ModemConfig, link.Delay))
             return;
         CheckInstrumentHealth();
     } catch (const ETarnelError &e) {
@@ -197,7 +197,7 @@ void TShell::ConnectBtnClick()
     ShowRunControls(true);
 }
 
-bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem, int byteDelayMs)
+bool TShell::OpenAndIdentify(const TLinkAddress &link, const QString &modem, int byteDelayMs)
 {
     if (!Port)
         throw ETarnelError(TErrorKind::LinkLost, "Port err.");
@@ -208,7 +208,13 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
         s->Report().ConnectionDone(s->LinkOpen());
     });
     View.SetStatusText(QStringLiteral("Open Com"));
-    if (Port->Connect(State.PortSelector, baud, dial, false, modem, byteDelayMs) == 0) {
+    if (auto *serial = dynamic_cast<TPortCOM *>(Port.get()))
+        serial->SetDevicePath(link.Device);
+    // The Wi-Fi module's address, or the number a modem dials.
+    const QString dial = link.Kind != TLinkAddress::Tcp ? link.Dial
+                         : link.Host.contains(QLatin1Char(':')) ? link.Host
+                                                                : link.HostAndPort();
+    if (Port->Connect(State.PortSelector, link.Baud, dial, false, modem, byteDelayMs) == 0) {
         View.EnableHealthTimer(false);
         Ui.Yield();
         View.SetConnectPressed(false);
@@ -216,7 +222,7 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
         if (const auto *serial = dynamic_cast<const TPortCOM *>(Port.get()); serial && !serial->OpenFailure().isEmpty()) {
             View.SetStatusText(QStringLiteral("Open Com failed"));
             EventLog.AddStamped(serial->OpenFailure(), LogColor::Red);
-            Ui.Message(serial->OpenFailure());
+            Ui.Ask(TQuestion::Notice(serial->OpenFailure()));
         }
         return false;
     }
@@ -226,7 +232,7 @@ bool TShell::OpenAndIdentify(int baud, const QString &dial, const QString &modem
     View.SetConnectPressed(true);
     View.ShowLinkIndicator(true);
     LinkShownUp = true;
-    ConnectedLink = LinkText(State.PortSelector, dial, TPortCOM::DeviceMap());
+    ConnectedLink = link.Describe();
     Port->PutByte(0x00);
 
     QByteArray second = PlaceholderId, first = PlaceholderId;

@@ -16,22 +16,32 @@
 #include <algorithm>
 #include <utility>
 
-QString TShell::LinkText(int selector, const QString &address, const std::map<int, QString> &devices)
+TLinkAddress TShell::ConfiguredLink(int baud, const QString &dial) const
 {
-    if (selector == IPPortSelector) {
-        QString host = address.trimmed();
-        if (host.isEmpty())
-            host = TPortIP::DefaultAddress();
-        if (host.count(QLatin1Char(':')) != 1)
-            host += QStringLiteral(":%1").arg(TPortIP::DefaultPort);
-        return QStringLiteral("TCP ") + host;
+    TLinkAddress link;
+    link.Baud = baud;
+    if (State.PortSelector == IPPortSelector) {
+        link.Kind = TLinkAddress::Tcp;
+        link.Host = State.IPAddress.trimmed();
+        link.Port = TPortIP::DefaultPort;
+        if (link.Host.isEmpty())
+            link.Host = TPortIP::DefaultAddress();
+        if (const qsizetype colon = link.Host.lastIndexOf(QLatin1Char(':')); colon > 0 && link.Host.count(QLatin1Char(':')) == 1) {
+            bool ok = false;
+            const int port = link.Host.mid(colon + 1).toInt(&ok);
+            if (ok && port > 0 && port < 65536) {
+                link.Port = port;
+                link.Host.truncate(colon);
+            }
+        }
+    } else if (State.PortSelector == UsbPortSelector) {
+        link.Kind = TLinkAddress::Usb;
+    } else {
+        link.Kind = TLinkAddress::Serial;
+        link.Device = SerialDevicePath(State.PortSelector, State.Devices);
+        link.Dial = dial.trimmed();
     }
-    if (selector == UsbPortSelector)
-        return QStringLiteral("USB");
-    QString text = QStringLiteral("serial ") + SerialDevicePath(selector, devices);
-    if (!address.trimmed().isEmpty())
-        text += QStringLiteral(" dialling ") + address.trimmed();
-    return text;
+    return link;
 }
 
 void TShell::EnsureLink()
@@ -39,21 +49,27 @@ void TShell::EnsureLink()
     TConfigValues link;
     if (State.ConfigLoaded)
         TConfigFile::Read(State.ConfigFile, CurrentValues(), link);
-    int baud = State.HighSpeedChecked ? link.HighSpeed : link.Speed;
+    const int baud = State.HighSpeedChecked ? link.HighSpeed : link.Speed;
+    TLinkAddress address = ConfiguredLink(baud, link.DialNumber);
     if (FixedLink) {
-        // The command line's link holds whatever the configuration names.
-        State.PortSelector = FixedLink->Selector;
-        if (FixedLink->Selector == IPPortSelector)
-            State.IPAddress = FixedLink->Address;
-        TPortCOM::SetDeviceMap(FixedLink->Devices);
-        if (FixedLink->Baud > 0)
-            baud = FixedLink->Baud;
+        // The command line's link holds whatever the configuration names; the
+        // port object made for the selector is of its kind.
+        address = *FixedLink;
+        switch (address.Kind) {
+        case TLinkAddress::Serial:
+            if (State.PortSelector < 1 || State.PortSelector > 98)
+                State.PortSelector = 1;
+            break;
+        case TLinkAddress::Usb:
+            State.PortSelector = UsbPortSelector;
+            break;
+        case TLinkAddress::Tcp:
+            State.PortSelector = IPPortSelector;
+            State.IPAddress = address.HostAndPort();
+            break;
+        }
     }
-    const int selector = State.PortSelector;
-    const QString address = selector == IPPortSelector ? State.IPAddress
-                            : FixedLink                 ? FixedLink->Address
-                                                        : link.DialNumber;
-    const QString wanted = LinkText(selector, address, TPortCOM::DeviceMap());
+    const QString wanted = address.Describe();
     if (LinkOpen() && wanted == ConnectedLink)
         return;
     // Dropped since the last event: the window shows it before trying again.
@@ -116,9 +132,9 @@ void TShell::EnsureLink()
         reason = QStringLiteral("the link did not open");
         try {
             // Nobody is there to plug a cable in when the port asks for one.
-            if (selector == UsbPortSelector && UsbDeviceCount() == 0)
+            if (address.Kind == TLinkAddress::Usb && UsbDeviceCount() == 0)
                 throw ETarnelError(QStringLiteral("no FTDI USB cable found"));
-            if (OpenAndIdentify(baud, address, link.ModemConfig, link.Delay)) {
+            if (OpenAndIdentify(address, link.ModemConfig, link.Delay)) {
                 ShowRunControls(true);
                 return;
             }

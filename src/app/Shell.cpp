@@ -177,7 +177,7 @@ void TShell::SurveyError(const QString &message)
     EventLog.AddStamped(QString(message).replace(QLatin1Char('\n'), QStringLiteral(": ")), LogColor::Red);
     // Unattended, the red line is all there is to show.
     if (!Guard.Unattended)
-        Ui.Message(message);
+        Ui.Ask(TQuestion::Notice(message));
 }
 
 bool TShell::LoadConfiguration(const QString &path)
@@ -239,7 +239,7 @@ bool TShell::LoadConfiguration(const QString &path)
     }
     State.PortSelector = v.Port;
     State.IPAddress = v.IPAddress;
-    TPortCOM::SetDeviceMap(v.Devices);
+    State.Devices = v.Devices;
     State.HighSpeedChecked = false;
     View.TickPortItem(State.PortSelector);
     ShowPortImage(true);
@@ -287,7 +287,7 @@ void TShell::ReportMissingFile(const QString &text, const QString &path)
     EventLog.AddStamped(text + path, LogColor::Red);
     // Unattended, the red line is all there is to show.
     if (!Guard.Unattended)
-        Ui.ErrorBox(QString::fromLatin1(ProgramTitle), text + path);
+        Ui.Ask(TQuestion::Error(QString::fromLatin1(ProgramTitle), text + path));
 }
 
 bool TShell::SaveConfiguration(const QString &path)

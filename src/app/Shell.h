@@ -9,6 +9,7 @@
 #include "app/UnattendedUi.h"
 #include "base/DataFileLock.h"
 #include "base/EventLog.h"
+#include "base/LinkAddress.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/DataRecord.h"
 #include "instrument/QualityControl.h"
@@ -96,9 +97,12 @@ public:
     // Connects when the link is closed, disconnects when it is open.
     void ConnectBtnClick();
     // The connection steps after the operator's confirmation: opens the
-    // port, identifies the instrument, chooses its protocol and reads its
-    // description. False when the port did not open.
-    bool OpenAndIdentify(int baud, const QString &dial, const QString &modem, int byteDelayMs);
+    // port on link, identifies the instrument, chooses its protocol and reads
+    // its description. False when the port did not open.
+    bool OpenAndIdentify(const TLinkAddress &link, const QString &modem, int byteDelayMs);
+    // The link the configuration's choice names (State's port selector, Wi-Fi
+    // address and serial device map), at baud, a modem dialling dial.
+    TLinkAddress ConfiguredLink(int baud, const QString &dial) const;
     void DisconnectInstrument();
     // Pauses between the attempts of a reconnection (one attempt more than
     // pauses), growing: a rebooting instrument takes a while.
@@ -208,22 +212,14 @@ public:
     void RunScriptedAcquisition(const QString &configuration);
 
     // --- The link of a scripted acquisition.
-    struct TLinkChoice {
-        int Selector = 0;
-        QString Address; // TCP host:port, or the dial number of a modem
-        std::map<int, QString> Devices;
-        int Baud = 0;    // 0: the configuration's
-    };
     // A link given on the command line; it holds for every configuration.
-    std::optional<TLinkChoice> FixedLink;
+    std::optional<TLinkAddress> FixedLink;
     // Makes the link of the loaded configuration (or FixedLink) the open
     // one: switches links when it is another, connects when it is down, with
     // the attempts above, each logged. Raises the reason when the instrument
     // stays away.
     void EnsureLink();
-    // "TCP 10.0.0.5:29461", "serial /dev/ttyUSB0", "USB": tells links apart.
-    static QString LinkText(int selector, const QString &address, const std::map<int, QString> &devices);
-    // The link of the last connection, as LinkText writes it.
+    // The link of the last connection, as TLinkAddress::Describe names it.
     QString ConnectedLink;
     // A link shown as up (lamp, run controls) until Link lost or Disconnect.
     bool LinkShownUp = false;

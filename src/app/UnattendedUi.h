@@ -1,8 +1,13 @@
 #pragma once
 // The user-interface services as an unattended run sees them: while a script
-// runs nobody is there to click a box, so a message or an error box becomes a
-// line for the event log and a question takes its default answer. Otherwise
-// everything goes to the real services.
+// runs nobody is there to click a box. Every question of the core is then
+// answered by one policy, here, and written to the event log as one line:
+//   - a notice or an error is accepted: its text is the line;
+//   - a confirmation asks for something done at the instrument (Remote mode,
+//     a cable, the Wi-Fi module), which an installed station has: OK; asked
+//     again because it is still not done, nobody will do it: Cancel;
+//   - a line of text to enter: Cancel, the value offered is kept.
+// Attended, everything goes to the real services.
 #include "base/UserInterface.h"
 
 #include <functional>
@@ -12,46 +17,55 @@ public:
     explicit TUnattendedUi(TUserInterface &real) : Real(real) {}
 
     bool Unattended = false;
-    // Receives what would have been a box while Unattended.
+    // Receives the line of each question answered while Unattended.
     std::function<void(const QString &text)> OnBox;
 
-    void Yield() override
+    // The policy's answer to question, and the line that says it.
+    static TAnswer PolicyAnswer(const TQuestion &question, QString &line)
     {
-        Asked.clear();
-        Real.Yield();
+        const QString asked = question.Title.isEmpty() ? question.Text : question.Title + QStringLiteral(": ") + question.Text;
+        switch (question.Kind) {
+        case TQuestion::TKind::Notice:
+        case TQuestion::TKind::Error:
+            line = question.Text;
+            return {true, {}};
+        case TQuestion::TKind::Confirm:
+            line = asked + (question.Repeated ? QStringLiteral(" (cancelled, unattended)") : QStringLiteral(" (OK, unattended)"));
+            return {!question.Repeated, {}};
+        case TQuestion::TKind::Text:
+            line = asked + QStringLiteral(" (cancelled, unattended)");
+            return {false, question.Value};
+        }
+        return {};
     }
-    void WaitEvents(int maxWaitMs) override
+
+    TAnswer Ask(const TQuestion &question) override
     {
-        Asked.clear();
-        Real.WaitEvents(maxWaitMs);
+        if (!Unattended)
+            return Real.Ask(question);
+        QString line;
+        TAnswer answer = PolicyAnswer(question, line);
+        Report(line);
+        return answer;
     }
+
+    void Yield() override { Real.Yield(); }
+    void WaitEvents(int maxWaitMs) override { Real.WaitEvents(maxWaitMs); }
     void BusyIndicator(bool on) override { Real.BusyIndicator(on); }
     bool Confirm(const QString &text, const QString &title) override
     {
-        if (!Unattended)
-            return Real.Confirm(text, title);
-        // The same question again before anything happened waits for a hand
-        // (a cable to plug in): nobody is there to give it.
-        if (text == Asked) {
-            Asked.clear();
-            Report(title + QStringLiteral(": ") + text + QStringLiteral(" (cancelled, unattended)"));
-            return false;
-        }
-        Asked = text;
-        Report(title + QStringLiteral(": ") + text + QStringLiteral(" (OK, unattended)"));
-        return true;
+        return Unattended ? Ask(TQuestion::Confirm(title, text)).Accepted : Real.Confirm(text, title);
     }
-    void Message(const QString &text) override { Unattended ? Report(text) : Real.Message(text); }
+    void Message(const QString &text) override { Unattended ? void(Ask(TQuestion::Notice(text))) : Real.Message(text); }
     void ErrorBox(const QString &title, const QString &text) override
     {
-        Unattended ? Report(text) : Real.ErrorBox(title, text);
+        Unattended ? void(Ask(TQuestion::Error(title, text))) : Real.ErrorBox(title, text);
     }
     bool InputPrompt(const QString &caption, const QString &prompt, QString &value) override
     {
         if (!Unattended)
             return Real.InputPrompt(caption, prompt, value);
-        Report(caption + QStringLiteral(": ") + prompt + QStringLiteral(" (cancelled, unattended)"));
-        return false;
+        return Ask(TQuestion::Input(caption, prompt, value)).Accepted;
     }
     void SetProgressRange(int minimum, int maximum) override { Real.SetProgressRange(minimum, maximum); }
     void SetProgressPosition(int position) override { Real.SetProgressPosition(position); }
@@ -69,5 +83,4 @@ private:
             OnBox(text.simplified());
     }
     TUserInterface &Real;
-    QString Asked;
 };

@@ -4,9 +4,68 @@
 // scripted fake, so that every acquisition path runs without a window.
 #include <QString>
 
+// A question the program's core puts to whoever drives it: a notice or an
+// error to read, a confirmation (OK/Cancel), or a line of text to enter. The
+// core never opens a box itself; the front end answers, and an unattended run
+// answers by the one policy of TUnattendedUi.
+struct TQuestion {
+    enum class TKind { Notice, Error, Confirm, Text };
+    TKind Kind = TKind::Notice;
+    QString Title;
+    QString Text;
+    // Text: the value offered (and kept when cancelled).
+    QString Value;
+    // Confirm: asked again because what it asks for is still not done (a
+    // cable still missing). Nobody being there, an unattended run cancels it.
+    bool Repeated = false;
+
+    static TQuestion Notice(const QString &text) { return {TKind::Notice, {}, text, {}, false}; }
+    static TQuestion Error(const QString &title, const QString &text) { return {TKind::Error, title, text, {}, false}; }
+    static TQuestion Confirm(const QString &title, const QString &text, bool repeated = false)
+    {
+        return {TKind::Confirm, title, text, {}, repeated};
+    }
+    static TQuestion Input(const QString &title, const QString &prompt, const QString &value)
+    {
+        return {TKind::Text, title, prompt, value, false};
+    }
+};
+
+struct TAnswer {
+    // OK chosen (a notice or an error is always accepted once seen).
+    bool Accepted = false;
+    // Text: what was entered.
+    QString Value;
+    explicit operator bool() const { return Accepted; }
+};
+
 class TUserInterface {
 public:
     virtual ~TUserInterface() = default;
+
+    // Puts a question of the core to the front end. By default it is shown
+    // with the boxes below.
+    virtual TAnswer Ask(const TQuestion &question)
+    {
+        TAnswer answer{true, question.Value};
+        switch (question.Kind) {
+        case TQuestion::TKind::Notice:
+            Message(question.Text);
+            break;
+        case TQuestion::TKind::Error:
+            ErrorBox(question.Title, question.Text);
+            break;
+        case TQuestion::TKind::Confirm:
+            answer.Accepted = Confirm(question.Text, question.Title);
+            break;
+        case TQuestion::TKind::Text:
+            answer.Accepted = InputPrompt(question.Title, question.Text, answer.Value);
+            if (!answer.Accepted)
+                answer.Value = question.Value;
+            break;
+        }
+        return answer;
+    }
 
     // Processes pending events without waiting.
     virtual void Yield() = 0;

@@ -2,7 +2,7 @@
 
 #include "app/Shell.h"
 #include "cli/Console.h"
-#include "cli/LinkAddress.h"
+#include "base/LinkAddress.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/VoltixPro.h"
 #include "link/PortCOM.h"
@@ -31,7 +31,7 @@ void UseLink(TShell &shell, const TLinkAddress &link, QString &dial, int &baud)
     baud = link.Baud;
     switch (link.Kind) {
     case TLinkAddress::Serial:
-        TPortCOM::SetDeviceMap({{1, link.Device}});
+        shell.State.Devices = {{1, link.Device}};
         shell.State.PortSelector = 1;
         break;
     case TLinkAddress::Tcp:
@@ -73,7 +73,8 @@ bool Open(TShell &shell, TConsoleUi &ui, const QString &dial, int baud, const QS
     shell.IdentifyRounds = IdentifyRounds;
     shell.WatchPort();
     const qsizetype before = ui.Messages.size();
-    if (shell.OpenAndIdentify(baud, dial, modem, delay))
+    // A TCP link's address is the one UseLink or the configuration set.
+    if (shell.OpenAndIdentify(shell.ConfiguredLink(baud, dial), modem, delay))
         return true;
     if (ui.Messages.size() == before)
         PrintError(QStringLiteral("Unable to connect to %1").arg(what));

@@ -41,11 +41,11 @@ QString ReadNumbers(const QString &path, TExportOptions &options)
 {
     if (!QFileInfo(path).isFile())
         return QStringLiteral("%1: no such survey file").arg(path);
-    TConsoleUi ui;
     auto survey = std::make_unique<TSequence>();
-    TLoadReport report;
-    survey->LoadCoordinateFile(path, ui, &report);
-    if (report.Failed || survey->NodeCount == 0)
+    const TLoadReport report = survey->ReadCoordinateFile(path);
+    if (report.Failed)
+        return QStringLiteral("%1: %2").arg(path, report.Error);
+    if (survey->NodeCount == 0)
         return QStringLiteral("%1: no electrode coordinates read").arg(path);
     options.Numbers = FieldNumbersOf(*survey);
     options.NumbersFrom = QFileInfo(path).fileName();

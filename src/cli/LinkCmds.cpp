@@ -7,7 +7,7 @@
 #include "cli/Commands.h"
 #include "cli/CliLink.h"
 #include "cli/Console.h"
-#include "cli/LinkAddress.h"
+#include "base/LinkAddress.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/DataFile.h"
 #include "instrument/VoltixProGen.h"
@@ -210,7 +210,7 @@ bool LoadLinkConfig(TSession &s, const QString &path, TConfigValues &config)
     }
     s.Shell.State.PortSelector = config.Port;
     s.Shell.State.IPAddress = config.IPAddress;
-    TPortCOM::SetDeviceMap(config.Devices);
+    s.Shell.State.Devices = config.Devices;
     s.Shell.ShowPortImage(true);
     return true;
 }

@@ -10,7 +10,7 @@
 #include "cli/CliLink.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
-#include "cli/LinkAddress.h"
+#include "base/LinkAddress.h"
 #include "instrument/ConfigFile.h"
 #include "link/PortCOM.h"
 #include "link/PortVirt.h"
@@ -299,9 +299,8 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
             // Every configuration of the script then uses this link.
             QString error;
             const auto address = ParseLinkAddress(link, error);
-            shell.FixedLink = TShell::TLinkChoice{shell.State.PortSelector,
-                                                  shell.State.PortSelector == IPPortSelector ? shell.State.IPAddress : QString(),
-                                                  TPortCOM::DeviceMap(), address ? address->Baud : 0};
+            if (address)
+                shell.FixedLink = *address;
         }
         {
             TStopOnSignal stop(shell, QStringLiteral("Stop requested."));

@@ -100,11 +100,16 @@ int RunSectionCommand(const QStringList &args)
         }
     }
 
-    TConsoleUi ui;
     auto survey = std::make_unique<TSequence>();
-    TLoadReport quadReport, nodeReport;
-    survey->LoadQuadripoleFile(quadripoles, ui, &quadReport);
-    survey->LoadCoordinateFile(coordinates, ui, &nodeReport);
+    const TLoadReport quadReport = survey->ReadQuadripoleFile(quadripoles);
+    const TLoadReport nodeReport = survey->ReadCoordinateFile(coordinates);
+    const auto say = [](const TLoadReport &report, const QString &title, const QString &path) {
+        if (report.Failed)
+            std::fprintf(stderr, "tarnelpro-cli section: %s\n",
+                         qPrintable(report.Message(title, path).replace(QLatin1Char('\n'), QLatin1String(": "))));
+    };
+    say(quadReport, TSequence::QuadripoleFileError, quadripoles);
+    say(nodeReport, TSequence::CoordinateFileError, coordinates);
     if (quadReport.Failed || nodeReport.Failed)
         return 1;
 

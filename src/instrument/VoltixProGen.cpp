@@ -333,7 +333,7 @@ void TVoltixProGen::ChangeMode(std::int32_t mode)
     TBusyScope busy(Owner.Ui);
     Command(37);
     SendValue<std::int32_t>(mode);
-    Owner.Clock.Sleep(500);
+    Port().Rest(500);
     if (mode != 0)
         SendValue<std::uint16_t>(1);
     Port().WaitPrompt();
@@ -366,8 +366,10 @@ void TVoltixProGen::GetGpsData(std::array<std::uint8_t, 4> &out)
     TBusyScope busy(Owner.Ui);
     out.fill(0);
     Command(42);
-    QString sentence = QStringLiteral("GPGGA");
-    Owner.Ui.InputPrompt(QStringLiteral("GPS Download"), QStringLiteral("Enter NMEA sentence"), sentence);
+    // Cancel sends the sentence offered.
+    const QString sentence =
+        Owner.Ui.Ask(TQuestion::Input(QStringLiteral("GPS Download"), QStringLiteral("Enter NMEA sentence"), QStringLiteral("GPGGA")))
+            .Value;
     std::array<std::uint8_t, 5> text{};
     const QByteArray bytes = sentence.toLatin1();
     for (std::size_t i = 0; i < text.size() && i < static_cast<std::size_t>(bytes.size()); ++i)

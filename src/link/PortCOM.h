@@ -8,9 +8,8 @@ public:
     TPortCOM(TUserInterface &ui, TClock &clock);
     explicit TPortCOM(TUserInterface &ui);
 
-    // Set by the configuration loader; read at each Connect.
-    static void SetDeviceMap(TDeviceMap devices) { TSerialTransport::SetDeviceMap(std::move(devices)); }
-    static const TDeviceMap &DeviceMap() { return TSerialTransport::DeviceMap(); }
+    // The device the next Connect opens; empty: /dev/ttyS<n-1> of the port number.
+    void SetDevicePath(const QString &path) { Serial.SetDevicePath(path); }
 
     // Why the last Connect could not open the device; empty after an open that worked.
     const QString &OpenFailure() const { return Serial.OpenFailure(); }

@@ -455,7 +455,7 @@ bool TPortVirt::Identify(QByteArray &secondLine, QByteArray &firstLine)
                 Clock.Sleep(100);
                 if (!SendCommand(EscapeCommand, 2000) && v.EscapeFailureFails)
                     return false;
-                Clock.Sleep(1000);
+                Rest(1000);
                 pass = 0;
                 if (IdentifyRounds > 0 && ++rounds >= IdentifyRounds) {
                     UiServices.BusyIndicator(false);
@@ -481,7 +481,7 @@ bool TPortVirt::Identify(QByteArray &secondLine, QByteArray &firstLine)
     } catch (const EInterrupted &) {
         throw;
     } catch (const ETarnelError &) {
-        UiServices.Message("Unknown Baudrate");
+        UiServices.Ask(TQuestion::Notice(QStringLiteral("Unknown Baudrate")));
         return false;
     }
 }
@@ -492,7 +492,16 @@ void TPortVirt::ReadExact(std::span<std::uint8_t> buffer)
         b = GetByte();
 }
 
-void TPortVirt::PauseSeconds(int seconds) { Clock.Sleep(seconds * 1000); }
+void TPortVirt::Rest(int ms)
+{
+    // Slices short enough for a click to be answered at once.
+    constexpr int SliceMs = 40;
+    const std::int64_t end = Clock.Ms() + ms;
+    for (std::int64_t left = ms; left > 0; left = end - Clock.Ms()) {
+        Clock.Sleep(static_cast<int>(std::min<std::int64_t>(left, SliceMs)));
+        UiServices.Yield();
+    }
+}
 
 std::uint16_t TPortVirt::BlockChecksum(std::span<const std::uint8_t> bytes)
 {
@@ -714,7 +723,7 @@ void TPortVirt::SendBlockFrom(std::optional<std::span<const std::uint8_t>> data,
         Buffer.Write(*data);
     }
     if (Buffer.Size() == 0) {
-        UiServices.Message("Err. Buffer");
+        UiServices.Ask(TQuestion::Notice(QStringLiteral("Err. Buffer")));
         return;
     }
     SendBlock(progress, errors);

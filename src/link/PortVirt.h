@@ -121,8 +121,10 @@ public:
     void SetLatency(int ms) { Link.SetLatencyTimer(ms); }
     QString LinkInfo() { return Link.Info(); }
 
-    // Sleeps without yielding to the user interface.
-    void PauseSeconds(int seconds);
+    // Gives the instrument time (a line settling, a mode change): the window
+    // keeps answering meanwhile, but Stop does not cut the pause short.
+    void Rest(int ms) override;
+    void PauseSeconds(int seconds) { Rest(seconds * 1000); }
 
     // Progress watchdog (0 seconds: off). An exchange that has made no
     // progress for that long, with no byte at all or only bytes that do not

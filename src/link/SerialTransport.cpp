@@ -11,12 +11,6 @@
 namespace {
 // As long as the framing's longest wait for the instrument.
 constexpr int ModemAnswerTimeoutMs = 300000;
-
-TDeviceMap &Devices()
-{
-    static TDeviceMap devices;
-    return devices;
-}
 } // namespace
 
 QString SerialDevicePath(int portNumber, const TDeviceMap &devices)
@@ -25,10 +19,6 @@ QString SerialDevicePath(int portNumber, const TDeviceMap &devices)
         return it->second;
     return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
 }
-
-void TSerialTransport::SetDeviceMap(TDeviceMap devices) { Devices() = std::move(devices); }
-
-const TDeviceMap &TSerialTransport::DeviceMap() { return Devices(); }
 
 TSerialTransport::TSerialTransport(TUserInterface &ui, TClock &clock)
     : Ui(ui), Clock(clock), Serial(std::make_unique<QSerialPort>())
@@ -55,7 +45,7 @@ TSerialTransport::~TSerialTransport()
         Serial->close();
 }
 
-QString TSerialTransport::DevicePath() const { return SerialDevicePath(PortNumber, Devices()); }
+QString TSerialTransport::DevicePath() const { return Device.isEmpty() ? SerialDevicePath(PortNumber) : Device; }
 
 bool TSerialTransport::OpenDevice()
 {
@@ -92,7 +82,7 @@ int TSerialTransport::Open(int portSelector, int baudRate, const QString &dialNu
 
     const QString text = QStringLiteral("Connect Serial link < COM ") + QString::number(portSelector) +
                          QStringLiteral(" > between computer and VOLTIX/KELVO,\nthen press < OK > button");
-    if (!Ui.Confirm(text, QStringLiteral("Communication"))) {
+    if (!Ui.Ask(TQuestion::Confirm(QStringLiteral("Communication"), text))) {
         State = -1;
         return 0;
     }
@@ -108,8 +98,7 @@ int TSerialTransport::Open(int portSelector, int baudRate, const QString &dialNu
     SetRts(false);
     DiscardOutput();
     DiscardInput();
-    Clock.Sleep(1000);
-    Ui.Yield();
+    Rest(1000);
     SetRts(true);
     SetDtr(true);
 
@@ -124,7 +113,7 @@ int TSerialTransport::Open(int portSelector, int baudRate, const QString &dialNu
             Close();
             return 0;
         }
-        Clock.Sleep(1000);
+        Rest(1000);
     }
     DiscardOutput();
     DiscardInput();
@@ -146,7 +135,7 @@ bool TSerialTransport::ModemCommand(const QByteArray &command, QByteArrayView an
         const int b = Waiting() > 0 ? ReadNow() : -1;
         if (b < 0) {
             if (Clock.Ms() - start > ModemAnswerTimeoutMs) {
-                Ui.Message(QStringLiteral("No answer from the modem"));
+                Ui.Ask(TQuestion::Notice(QStringLiteral("No answer from the modem")));
                 return false;
             }
             if (Waiter)
@@ -162,7 +151,7 @@ bool TSerialTransport::ModemCommand(const QByteArray &command, QByteArrayView an
         line.clear();
         for (QByteArrayView refusal : Refusals) {
             if (text.startsWith(refusal.toByteArray())) {
-                Ui.Message(QString::fromLatin1(text));
+                Ui.Ask(TQuestion::Notice(QString::fromLatin1(text)));
                 return false;
             }
         }
@@ -177,7 +166,7 @@ void TSerialTransport::Close()
         return;
     SetDtr(false);
     SetRts(false);
-    Clock.Sleep(1000);
+    Rest(1000);
     State = 0;
     Ui.BusyIndicator(false);
     // Closing now frees the device for other programs; the next Open reopens it.

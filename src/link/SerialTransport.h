@@ -23,9 +23,8 @@ public:
     TSerialTransport(TUserInterface &ui, TClock &clock);
     ~TSerialTransport() override;
 
-    // Set by the configuration loader; read at each Open.
-    static void SetDeviceMap(TDeviceMap devices);
-    static const TDeviceMap &DeviceMap();
+    // The device the next Open opens; empty: /dev/ttyS<n-1> of the port number.
+    void SetDevicePath(const QString &path) { Device = path; }
 
     // Why the last Open could not open the device (the system's reason and
     // what to do about it); empty after an open that worked.
@@ -71,5 +70,6 @@ private:
     QString OpenError;
     int State = 0;
     int PortNumber = 0;
+    QString Device;
     int Baud = 19200;
 };

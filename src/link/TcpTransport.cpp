@@ -40,8 +40,8 @@ int TTcpTransport::Open(int portSelector, int, const QString &address, bool, con
     Port = port;
     Socket->abort();
 
-    if (!Ui.Confirm(QStringLiteral("Connect Wavenode on VOLTIX/KELVO \nthen press < OK > button"),
-                    QStringLiteral("connect to ") + host)) {
+    if (!Ui.Ask(TQuestion::Confirm(QStringLiteral("connect to ") + host,
+                                   QStringLiteral("Connect Wavenode on VOLTIX/KELVO \nthen press < OK > button")))) {
         State = -1;
         return 0;
     }
@@ -58,7 +58,7 @@ int TTcpTransport::Open(int portSelector, int, const QString &address, bool, con
             Ui.WaitEvents(ConnectTimeoutMs);
         if (Clock.Ms() - start > ConnectTimeoutMs || State < 0) {
             Socket->abort();
-            Ui.Message(QStringLiteral("Unable to connect to ") + host);
+            Ui.Ask(TQuestion::Notice(QStringLiteral("Unable to connect to ") + host));
             AddressText = QStringLiteral("Not connected");
             return 0;
         }

@@ -3,8 +3,18 @@
 #include "base/WireTrace.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 TTransport::~TTransport() = default;
+
+void TTransport::Rest(int ms)
+{
+    if (Waiter)
+        Waiter->Rest(ms);
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 int TTransport::Read(std::span<std::uint8_t> buffer, int timeoutMs)
 {

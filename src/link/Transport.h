@@ -24,6 +24,9 @@ public:
         virtual bool WaitForRx(int count, int timeoutMs) = 0;
         // Sleeps in the event loop for at most ms (one slice).
         virtual void IdleWait(int ms) = 0;
+        // Gives the instrument ms (a line settling): the window keeps
+        // answering, Stop does not cut it short.
+        virtual void Rest(int ms) = 0;
     };
 
     TTransport() = default;
@@ -81,5 +84,7 @@ protected:
     virtual QByteArray DropInput() = 0;
 
     bool LinkDown() const { return LinkState() <= 0; }
+    // A pause of ms through the owner's Rest (a plain sleep without one).
+    void Rest(int ms);
     TWaiter *Waiter = nullptr;
 };

@@ -33,10 +33,11 @@ int TUsbTransport::Open(int portSelector, int baudRate, const QString &, bool, c
         HandleHeld = false;
     }
     State = -1;
-    while (UsbDeviceCount(*Device) == 0) {
-        if (!Ui.Confirm(QStringLiteral("Connect USB link between computer and VOLTIX/KELVO,\n"
-                                       "then press < OK > button"),
-                        QStringLiteral("Communication")))
+    for (bool repeated = false; UsbDeviceCount(*Device) == 0; repeated = true) {
+        if (!Ui.Ask(TQuestion::Confirm(QStringLiteral("Communication"),
+                                       QStringLiteral("Connect USB link between computer and VOLTIX/KELVO,\n"
+                                                      "then press < OK > button"),
+                                       repeated)))
             return 0;
     }
     bool opened = false;
@@ -49,7 +50,7 @@ int TUsbTransport::Open(int portSelector, int baudRate, const QString &, bool, c
         Device->SetDtr(false);
         Device->SetRts(false);
     }
-    Clock.Sleep(1000);
+    Rest(1000);
     if (!opened)
         return 0;
 
@@ -61,7 +62,7 @@ int TUsbTransport::Open(int portSelector, int baudRate, const QString &, bool, c
     Device->SetRts(true);
     // 8 data bits, one stop bit, no parity.
     Device->SetDataCharacteristics(8, 0, 0);
-    Clock.Sleep(400);
+    Rest(400);
     return State;
 }
 
@@ -76,7 +77,7 @@ void TUsbTransport::Close()
     }
     SetDtr(false);
     SetRts(false);
-    Clock.Sleep(1000);
+    Rest(1000);
     Device->Close();
     HandleHeld = false;
     State = 0;

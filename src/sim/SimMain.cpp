@@ -186,10 +186,8 @@ bool LoadCoordinates(const QString &file, TSimOptions &o)
 {
     if (!QFileInfo(file).isFile())
         return false;
-    TSilentUi ui;
     auto survey = std::make_unique<TSequence>();
-    TLoadReport report;
-    survey->LoadCoordinateFile(file, ui, &report);
+    const TLoadReport report = survey->ReadCoordinateFile(file);
     if (!report.Found || (report.Count == 0 && report.Failed))
         return false;
     o.Nodes.assign(TSequence::NodeTableSize, {0, 0, 0});

@@ -1,7 +1,6 @@
 #include "survey/Sequence.h"
 
 #include "base/TextCodec.h"
-#include "base/UserInterface.h"
 
 #include <QDir>
 #include <QFile>
@@ -265,28 +264,6 @@ void TSequence::ResetNodes() noexcept
 {
     Nodes.fill(Node{0.0f, 0.0f, 0.0f, 0});
     Nodes[0] = Node{RemoteCoord, RemoteCoord, 0.0f, 0};
-}
-
-int TSequence::LoadQuadripoleFile(const QString &path, TUserInterface &ui, TLoadReport *report)
-{
-    TBusyScope busy(ui);
-    const TLoadReport r = ReadQuadripoleFile(path);
-    if (r.Failed)
-        ui.Message(r.Message(QuadripoleFileError, path));
-    if (report)
-        *report = r;
-    return r.Count;
-}
-
-int TSequence::LoadCoordinateFile(const QString &path, TUserInterface &ui, TLoadReport *report)
-{
-    TBusyScope busy(ui);
-    const TLoadReport r = ReadCoordinateFile(path);
-    if (r.Failed)
-        ui.Message(r.Message(CoordinateFileError, path));
-    if (report)
-        *report = r;
-    return r.Count;
 }
 
 TLoadReport TSequence::ReadQuadripoleFile(const QString &path)

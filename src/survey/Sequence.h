@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 
-class TUserInterface;
 
 struct Node {
     float X;              // easting, metres
@@ -93,11 +92,6 @@ public:
     // The same from the file's bytes, as if an existing file had been read.
     TLoadReport ReadQuadripoleText(QByteArrayView bytes);
     TLoadReport ReadCoordinateText(QByteArrayView bytes);
-
-    // The reads for front ends that show a failure as a message box under the
-    // hourglass. Return the new count.
-    int LoadQuadripoleFile(const QString &path, TUserInterface &ui, TLoadReport *report = nullptr);
-    int LoadCoordinateFile(const QString &path, TUserInterface &ui, TLoadReport *report = nullptr);
 
     // Electrodes the quadripoles use that the coordinate file does not give
     // (the remote electrode 0 always has its place), as a sentence naming

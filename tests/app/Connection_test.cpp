@@ -382,4 +382,31 @@ TEST_F(TConnectFixture, aHealthReadingLeftUnansweredEndsTheCheckAtOnce)
     EXPECT_EQ(View.Health.size(), shown) << "nothing shown as a reading";
     EXPECT_TRUE(View.BatteryButton);
     EXPECT_TRUE(Shell->LinkOpen());
+// The configuration's link choice becomes one link value: the serial device
+// map is part of the settings, an empty Wi-Fi address is the module's own.
+TEST_F(TConnectFixture, theConfiguredChoiceBecomesOneLinkValue)
+{
+    struct Case {
+        int Selector;
+        QString Address;
+        QString Dial;
+        QString Describe;
+    } cases[] = {
+        {3, "", "", "serial /dev/mapped3"},
+        {2, "", "", "serial /dev/ttyS1"},
+        {2, "", " 0123 ", "serial /dev/ttyS1 dialling 0123"},
+        {UsbPortSelector, "", "", "USB"},
+        {IPPortSelector, "", "", "TCP 192.168.100.76:29461"},
+        {IPPortSelector, " 10.0.0.5:4001 ", "", "TCP 10.0.0.5:4001"},
+        {IPPortSelector, "10.0.0.5", "0123", "TCP 10.0.0.5:29461"},
+    };
+    Shell->State.Devices = {{3, "/dev/mapped3"}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Describe.toStdString());
+        Shell->State.PortSelector = c.Selector;
+        Shell->State.IPAddress = c.Address;
+        const TLinkAddress link = Shell->ConfiguredLink(57600, c.Dial);
+        EXPECT_EQ(link.Describe(), c.Describe);
+        EXPECT_EQ(link.Baud, 57600);
+    }
 }

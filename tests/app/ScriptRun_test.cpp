@@ -320,10 +320,11 @@ TEST_F(TScriptFixture, aLoopWithoutAPauseIsRefused)
     EXPECT_TRUE(Red().last().startsWith("Script refused: "));
 }
 
-// A port that asks again and again for a cable nobody can plug in: asked
-// again before anything happened, the question is answered Cancel; each box
-// is one log line.
-TEST(UnattendedUi, aQuestionAskedAgainAtOnceIsCancelled)
+// Unattended, every question is answered by one policy and becomes one log
+// line: a confirmation is OK unless it is asked again because it is still not
+// done (a cable nobody can plug in), text is cancelled keeping the value
+// offered, notices and errors are lines.
+TEST(UnattendedUi, answersEveryQuestionByOnePolicy)
 {
     TScriptedUi real;
     TUnattendedUi ui(real);
@@ -331,16 +332,38 @@ TEST(UnattendedUi, aQuestionAskedAgainAtOnceIsCancelled)
     ui.OnBox = [&](const QString &text) { lines << text; };
     ui.Unattended = true;
     const QString plug = "Connect the cable,\nthen press < OK >";
+    struct Case {
+        TQuestion Question;
+        bool Accepted;
+        QString Value;
+        QString Line;
+    } cases[] = {
+        {TQuestion::Confirm("Communication", plug), true, {}, "Communication: Connect the cable, then press < OK > (OK, unattended)"},
+        {TQuestion::Confirm("Communication", plug, true), false, {}, "Communication: Connect the cable, then press < OK > (cancelled, unattended)"},
+        {TQuestion::Input("GPS Download", "Enter NMEA sentence", "GPGGA"), false, "GPGGA", "GPS Download: Enter NMEA sentence (cancelled, unattended)"},
+        {TQuestion::Notice("Unable to connect to\n10.0.0.5"), true, {}, "Unable to connect to 10.0.0.5"},
+        {TQuestion::Error("Resume", "no room"), true, {}, "no room"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Line.toStdString());
+        lines.clear();
+        const TAnswer answer = ui.Ask(c.Question);
+        EXPECT_EQ(answer.Accepted, c.Accepted);
+        EXPECT_EQ(answer.Value, c.Value);
+        EXPECT_EQ(lines, QStringList{c.Line});
+    }
+    // The old entry points follow the same policy.
+    lines.clear();
     EXPECT_TRUE(ui.Confirm(plug, "Communication"));
-    EXPECT_FALSE(ui.Confirm(plug, "Communication"));
-    ui.WaitEvents(10);
-    EXPECT_TRUE(ui.Confirm(plug, "Communication")) << "a new attempt after a wait";
-    EXPECT_EQ(lines, (QStringList{"Communication: Connect the cable, then press < OK > (OK, unattended)",
-                                  "Communication: Connect the cable, then press < OK > (cancelled, unattended)",
-                                  "Communication: Connect the cable, then press < OK > (OK, unattended)"}));
-    EXPECT_TRUE(real.Confirms.isEmpty());
+    EXPECT_TRUE(ui.Confirm(plug, "Communication")) << "no guessing from a repeated text";
+    QString value = "1";
+    EXPECT_FALSE(ui.InputPrompt("BT", "port", value));
+    EXPECT_EQ(value, "1");
+    EXPECT_EQ(lines.size(), 3);
+    EXPECT_TRUE(real.Confirms.isEmpty() && real.Prompts.isEmpty() && real.Messages.isEmpty());
+
     ui.Unattended = false;
-    EXPECT_TRUE(ui.Confirm(plug, "Communication"));
+    EXPECT_TRUE(ui.Ask(TQuestion::Confirm("Communication", plug, true)));
     EXPECT_EQ(real.Confirms.size(), 1) << "attended: the operator is asked";
 }
 

@@ -67,8 +67,9 @@ TEST_P(TProtocolE2e, identifyMergeParametersMeasureAndStore)
     std::unique_ptr<TPortVirt> port;
     int opened = 0;
     if (c.pty) {
-        TPortCOM::SetDeviceMap({{1, tmp.path() + "/tty"}});
-        port = std::make_unique<TPortCOM>(ui, SystemClock());
+        auto serial = std::make_unique<TPortCOM>(ui, SystemClock());
+        serial->SetDevicePath(tmp.path() + "/tty");
+        port = std::move(serial);
         opened = port->Connect(1, 19200, QString(), false, QString(), 0);
     } else {
         port = std::make_unique<TPortIP>(ui, SystemClock());

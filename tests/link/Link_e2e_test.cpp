@@ -105,9 +105,7 @@ struct SerialLink : ::testing::Test {
     {
         ASSERT_TRUE(Dir.isValid());
         Path = Dir.filePath("voltix");
-        TPortCOM::SetDeviceMap({{7, Path}});
     }
-    void TearDown() override { TPortCOM::SetDeviceMap({}); }
 };
 
 TEST_F(SerialLink, connectIdentifyTransferRunDisconnectReconnect)
@@ -116,6 +114,7 @@ TEST_F(SerialLink, connectIdentifyTransferRunDisconnectReconnect)
     ASSERT_EQ(sim.Where(), "pty:" + Path);
 
     TPortCOM port(Ui);
+    port.SetDevicePath(Path);
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
         Ui.Confirms.clear();
@@ -148,6 +147,7 @@ TEST_F(SerialLink, connectIdentifyTransferRunDisconnectReconnect)
 TEST_F(SerialLink, cancelledPromptOrMissingDevice_returns0)
 {
     TPortCOM port(Ui);
+    port.SetDevicePath(Path);
     Ui.ConfirmAnswers = {false};
     EXPECT_EQ(port.Connect(7, 19200, "", false, "", 0), 0);
     EXPECT_EQ(port.GetState(), -1);
@@ -167,6 +167,7 @@ TEST_F(SerialLink, corruptedBlocksAndFFRepliesAreRecovered)
                      "--generation", "1"});
     ASSERT_FALSE(sim.Where().isEmpty());
     TPortCOM port(Ui);
+    port.SetDevicePath(Path);
     ASSERT_EQ(port.Connect(7, 19200, "", false, "", 0), 7);
     QByteArray second, first;
     ASSERT_TRUE(port.Identify(second, first));
@@ -179,6 +180,7 @@ TEST_F(SerialLink, simulatorGone_waitsEndWithLinkErrors)
 {
     auto sim = std::make_unique<TSimProcess>(QStringList{"--pty", Path, "--time-scale", "0"});
     TPortCOM port(Ui);
+    port.SetDevicePath(Path);
     ASSERT_EQ(port.Connect(7, 19200, "", false, "", 0), 7);
     QByteArray second, first;
     ASSERT_TRUE(port.Identify(second, first));
@@ -200,6 +202,7 @@ struct SerialModem : ::testing::Test {
     TEventLoopUi Ui;
     TFakeClock Clock;
     int Master = -1;
+    QString Device;
     QByteArray Heard;
     QList<QByteArray> Commands;
     QByteArray DialAnswer = "\r\nCONNECT 9600\r\n";
@@ -209,7 +212,7 @@ struct SerialModem : ::testing::Test {
         ASSERT_GE(Master, 0);
         ASSERT_EQ(::grantpt(Master), 0);
         ASSERT_EQ(::unlockpt(Master), 0);
-        TPortCOM::SetDeviceMap({{5, QString::fromLatin1(::ptsname(Master))}});
+        Device = QString::fromLatin1(::ptsname(Master));
         auto events = Ui.OnYield;
         Ui.OnYield = [this, events](int waitMs) {
             events(std::min(waitMs, 2));
@@ -229,7 +232,6 @@ struct SerialModem : ::testing::Test {
     }
     void TearDown() override
     {
-        TPortCOM::SetDeviceMap({});
         ::close(Master);
     }
 };
@@ -244,6 +246,7 @@ TEST_F(SerialModem, dialsWithAndWithoutInitString)
         SCOPED_TRACE(c.init.toStdString());
         Commands.clear();
         TPortCOM port(Ui, Clock);
+        port.SetDevicePath(Device);
         ASSERT_EQ(port.Connect(5, 9600, "0123456", false, c.init, 0), 5);
         EXPECT_EQ(Commands, c.commands);
         port.Disconnect();
@@ -257,6 +260,7 @@ TEST_F(SerialModem, aRefusedDialFailsTheConnectionWithTheModemsText)
         DialAnswer = QByteArray("\r\n") + refusal + "\r\n";
         Ui.Messages.clear();
         TPortCOM port(Ui, Clock);
+        port.SetDevicePath(Device);
         EXPECT_EQ(port.Connect(5, 9600, "0123456", false, "", 0), 0);
         EXPECT_EQ(Ui.Messages, QStringList{refusal});
         EXPECT_LE(port.GetState(), 0) << "no link left open";
@@ -402,8 +406,8 @@ TEST(IdleCpu, DISABLED_silentInstrument)
     const QString path = dir.filePath("voltix");
     TSimProcess pty({"--pty", path, "--time-scale", "0"});
     TSimProcess tcp({"--tcp", "127.0.0.1:0", "--time-scale", "0"});
-    TPortCOM::SetDeviceMap({{9, path}});
     TPortCOM com(ui);
+    com.SetDevicePath(path);
     ASSERT_EQ(com.Connect(9, 115200, "", false, "", 0), 9);
     MeasureIdle(com, "serial");
     TPortIP ip(ui);

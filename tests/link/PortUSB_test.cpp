@@ -143,6 +143,10 @@ TEST_F(UsbLink, Connect_noDevice_promptsAgainUntilPluggedOrCancelled)
     EXPECT_EQ(Port->Connect(99, 19200, "", false, "", 0), 99);
     EXPECT_EQ(Ui.Confirms.size(), 2);
     EXPECT_EQ(Ui.Confirms[0], "Connect USB link between computer and VOLTIX/KELVO,\nthen press < OK > button");
+    // The second asking says it is a repeat: an unattended run cancels it.
+    ASSERT_EQ(Ui.Asked.size(), 2u);
+    EXPECT_FALSE(Ui.Asked[0].Repeated);
+    EXPECT_TRUE(Ui.Asked[1].Repeated);
 
     Port->Disconnect();
     Device->Counts = {0};

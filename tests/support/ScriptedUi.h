@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <functional>
+#include <vector>
 
 class TScriptedUi : public TUserInterface {
 public:
@@ -27,6 +28,13 @@ public:
     bool ErrorIndicator = false;
     int ProgressMin = 0, ProgressMax = 100, ProgressPos = 0;
     int ProgressPeak = 0;                   // highest position ever set
+
+    std::vector<TQuestion> Asked;           // every question of the core, in order
+    TAnswer Ask(const TQuestion &question) override
+    {
+        Asked.push_back(question);
+        return TUserInterface::Ask(question);
+    }
 
     void Yield() override { ++Yields; if (OnYield) OnYield(0); }
     void WaitEvents(int maxWaitMs) override { ++Yields; if (OnYield) OnYield(maxWaitMs); }

@@ -1,7 +1,6 @@
 // Node and quadripole tables: the two loaders, grouping and node walks.
 #include "survey/Sequence.h"
 
-#include "support/ScriptedUi.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +49,6 @@ protected:
     }
 
     QTemporaryDir Dir;
-    TScriptedUi Ui;
     std::unique_ptr<TSequence> Seq = std::make_unique<TSequence>();
 };
 
@@ -149,7 +147,7 @@ TEST_F(SurveyFiles, QuadripoleFile_beyondTheTableIsRefusedNotCut)
     QByteArray text = "# A B M N\n0 1 2";
     for (int p = 3; p <= 102; ++p)
         text += " " + QByteArray::number(p);
-    EXPECT_EQ(Seq->LoadQuadripoleFile(Write(text), Ui), 99);
+    EXPECT_EQ(Seq->ReadQuadripoleFile(Write(text)).Count, 99);
     EXPECT_EQ(Seq->Quads[98], (Quadripole{1, 2, 101, 102, 0}));
 }
 
@@ -175,25 +173,22 @@ TEST_F(SurveyFiles, Utf16FilesLoadLikeTheirUtf8Twins)
 
 TEST_F(SurveyFiles, MissingFiles_areSilent)
 {
-    Seq->LoadQuadripoleFile(Write("# A B M N\n1 1 4 2 3\n"), Ui);
-    Seq->LoadCoordinateFile(Write("# X Y Z\n0 1 1 1\n4 5 6 7\n"), Ui);
+    Seq->ReadQuadripoleFile(Write("# A B M N\n1 1 4 2 3\n"));
+    Seq->ReadCoordinateFile(Write("# X Y Z\n0 1 1 1\n4 5 6 7\n"));
     const QString missing = Dir.filePath("missing.txt");
     TLoadReport report{true, true, 9, {}, {}};
 
-    EXPECT_EQ(Seq->LoadQuadripoleFile(missing, Ui, &report), 0);
+    EXPECT_EQ((report = Seq->ReadQuadripoleFile(missing)).Count, 0);
     EXPECT_EQ(Seq->QuadCount, 0);
     EXPECT_EQ(Seq->Quads[0], (Quadripole{1, 4, 2, 3, 0})) << "a missing file leaves the table";
     EXPECT_FALSE(report.Found);
 
-    EXPECT_EQ(Seq->LoadCoordinateFile(missing, Ui, &report), 0);
+    EXPECT_EQ((report = Seq->ReadCoordinateFile(missing)).Count, 0);
     EXPECT_EQ(Seq->NodeCount, 0);
     EXPECT_EQ(Seq->Nodes[0].X, 99999.0f);
     EXPECT_EQ(Seq->Nodes[4].X, 0.0f) << "a missing file still resets the nodes";
     EXPECT_FALSE(report.Found);
     EXPECT_FALSE(report.Failed);
-
-    EXPECT_TRUE(Ui.Messages.isEmpty());
-    EXPECT_FALSE(Ui.Busy);
 }
 
 TEST_F(SurveyFiles, UnreadableFiles_reportTheFileError)
@@ -207,18 +202,17 @@ TEST_F(SurveyFiles, UnreadableFiles_reportTheFileError)
         unreadable << "/dev/zero";
     for (const QString &path : unreadable) {
         SCOPED_TRACE(qPrintable(path));
-        Ui.Messages.clear();
         TLoadReport quads, nodes;
-        EXPECT_EQ(Seq->LoadQuadripoleFile(path, Ui, &quads), 0);
-        EXPECT_EQ(Seq->LoadCoordinateFile(path, Ui, &nodes), 0);
+        EXPECT_EQ((quads = Seq->ReadQuadripoleFile(path)).Count, 0);
+        EXPECT_EQ((nodes = Seq->ReadCoordinateFile(path)).Count, 0);
         EXPECT_TRUE(quads.Found && quads.Failed && nodes.Found && nodes.Failed);
-        // The box names the file and says why, under the usual first line.
-        ASSERT_EQ(Ui.Messages.size(), 2);
-        EXPECT_TRUE(Ui.Messages[0].startsWith("Quadripole file error\n" + QDir::toNativeSeparators(path) + ": "));
-        EXPECT_TRUE(Ui.Messages[1].startsWith("Coordinate file error\n" + QDir::toNativeSeparators(path) + ": "));
-        EXPECT_TRUE(Ui.Messages[0].contains(path == Dir.path() ? "is a folder" : "not a regular file"))
-            << Ui.Messages[0].toStdString();
-        EXPECT_FALSE(Ui.Busy);
+        // The message names the file and says why, under the usual first line.
+        const QString quadText = quads.Message(TSequence::QuadripoleFileError, path);
+        EXPECT_TRUE(quadText.startsWith("Quadripole file error\n" + QDir::toNativeSeparators(path) + ": "));
+        EXPECT_TRUE(nodes.Message(TSequence::CoordinateFileError, path)
+                        .startsWith("Coordinate file error\n" + QDir::toNativeSeparators(path) + ": "));
+        EXPECT_TRUE(quadText.contains(path == Dir.path() ? "is a folder" : "not a regular file"))
+            << quadText.toStdString();
     }
 }
 
@@ -288,10 +282,11 @@ TEST_F(SurveyFiles, CoordinateFile_cases)
 TEST_F(SurveyFiles, LoadShowsTheRefusalWithFileAndLine)
 {
     const QString path = Write("# X Y Z\n1 0 0 0\n2 10 0\n");
-    EXPECT_EQ(Seq->LoadCoordinateFile(path, Ui), 1);
-    EXPECT_EQ(Ui.Messages, QStringList{"Coordinate file error\n" + QDir::toNativeSeparators(path) +
-                                       ": line 3: 3 field(s) where a coordinate line has 4 (number, X, Y, Z)"});
-    EXPECT_FALSE(Ui.Busy);
+    const TLoadReport report = Seq->ReadCoordinateFile(path);
+    EXPECT_EQ(report.Count, 1);
+    EXPECT_EQ(report.Message(TSequence::CoordinateFileError, path),
+              "Coordinate file error\n" + QDir::toNativeSeparators(path) +
+                  ": line 3: 3 field(s) where a coordinate line has 4 (number, X, Y, Z)");
 }
 
 TEST_F(SurveyFiles, ElectrodesWithoutPositionAreNamed)
@@ -333,17 +328,16 @@ TEST_F(SurveyFiles, CoordinateFile_readsPointOrCommaDecimalsWhateverTheLocale)
         QLocale::setDefault(QLocale(QString::fromLatin1(name)));
         for (const auto &c : cases) {
             SCOPED_TRACE(std::string(name) + " " + c.Line.toStdString());
-            Ui.Messages.clear();
-            const int count = Seq->LoadCoordinateFile(Write("# X Y Z\n" + c.Line + "\n"), Ui);
-            EXPECT_EQ(count, c.Ok ? 1 : 0);
+            const TLoadReport report = Seq->ReadCoordinateFile(Write("# X Y Z\n" + c.Line + "\n"));
+            EXPECT_EQ(report.Count, c.Ok ? 1 : 0);
             EXPECT_EQ(Seq->Nodes[1].X, c.X);
             EXPECT_EQ(Seq->Nodes[1].Y, c.Y);
-            EXPECT_EQ(Ui.Messages.isEmpty(), c.Ok);
+            EXPECT_EQ(report.Failed, !c.Ok);
         }
     }
     QLocale::setDefault(QLocale::c());
     // A UTF-8 file (a comment with an accent) is read as UTF-8, and so is its header.
-    EXPECT_EQ(Seq->LoadCoordinateFile(Write("# Num X Y Z (coordonn\xC3\xA9" "es)\n1 2,5 0 0\n"), Ui), 1);
+    EXPECT_EQ(Seq->ReadCoordinateFile(Write("# Num X Y Z (coordonn\xC3\xA9" "es)\n1 2,5 0 0\n")).Count, 1);
     EXPECT_EQ(Seq->Nodes[1].X, 2.5f);
 }
 
@@ -354,12 +348,11 @@ TEST_F(SurveyFiles, OneFileServesBoth)
     const QByteArray levels = "# Level\n1 -2\n";
     for (const QByteArray &text : {quads + nodes + levels, nodes + quads + levels}) {
         const QString path = Write(text);
-        EXPECT_EQ(Seq->LoadQuadripoleFile(path, Ui), 3);
-        EXPECT_EQ(Seq->LoadCoordinateFile(path, Ui), 4);
+        EXPECT_EQ(Seq->ReadQuadripoleFile(path).Count, 3);
+        EXPECT_EQ(Seq->ReadCoordinateFile(path).Count, 4);
         EXPECT_EQ(Held(), (std::vector<Quadripole>{{1, 4, 2, 3, -2}, {1, 4, 3, 5, 0}, {1, 4, 5, 6, 0}}));
         EXPECT_EQ(Seq->Nodes[4].X, 30.0f);
     }
-    EXPECT_TRUE(Ui.Messages.isEmpty());
 }
 
 // Sequences for grouping and walks are set up directly in the table.
@@ -446,7 +439,7 @@ TEST(NodeWalks, usedNodesInIncreasingOrder)
 
 TEST_F(SurveyFiles, NodeWalks_definedNodesStopBefore2001)
 {
-    Seq->LoadCoordinateFile(Write("# X Y Z\n7 1 1 1\n3 2 2 2\n2001 5 5 5\n1999 4 4 4\n"), Ui);
+    Seq->ReadCoordinateFile(Write("# X Y Z\n7 1 1 1\n3 2 2 2\n2001 5 5 5\n1999 4 4 4\n")).Count;
     std::vector<int> walked;
     Node out{};
     int node = -1;

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -21,6 +22,10 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
 
 namespace {
 // Answers every modal question with its default (OK, the preselected action).
@@ -249,5 +254,87 @@ TEST(WindowWithSimulator, aLinkThatDropsDuringARunIsShownAndLogged)
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     EXPECT_TRUE(log.readAll().contains("acquisition ended at quadripoles "));
     EXPECT_EQ(QFileInfo(data).size(), 1029 + 10 * 304);
+    qunsetenv("TARNELPRO_DATA_DIR");
+}
+
+namespace {
+// How long the window's event loop went without turning, sampled by a 10 ms
+// timer: the time a click or a key would have waited.
+class TLatencyProbe {
+public:
+    TLatencyProbe()
+    {
+        QObject::connect(&Timer, &QTimer::timeout, [this] {
+            const qint64 now = Clock.nsecsElapsed() / 1000000;
+            if (Last >= 0)
+                Gaps.push_back(now - Last - Timer.interval());
+            Last = now;
+            if (OnTick)
+                OnTick();
+        });
+        Clock.start();
+        Timer.start(10);
+    }
+    std::function<void()> OnTick;
+    std::vector<qint64> Gaps;
+    qint64 Worst() const { return Gaps.empty() ? 0 : *std::max_element(Gaps.begin(), Gaps.end()); }
+    qint64 Over(qint64 ms) const { return std::count_if(Gaps.begin(), Gaps.end(), [ms](qint64 g) { return g > ms; }); }
+
+private:
+    QTimer Timer;
+    QElapsedTimer Clock;
+    qint64 Last = -1;
+};
+} // namespace
+
+// The window answers within 100 ms while it connects, while an acquisition
+// exchanges with the instrument, and while it waits on an instrument that has
+// gone silent; Stop ends that wait at once.
+TEST(WindowWithSimulator, theWindowAnswersDuringExchangesAndWaits)
+{
+    QTemporaryDir tmp;
+    const QString coords = WriteLine(tmp.path(), 6);
+    TSimProcess sim({"--tcp", "127.0.0.1:0", "--time-scale", "0.02", "--coordinates", coords, "--fault",
+                     "silent-after-groups=3"});
+    ASSERT_FALSE(sim.Where().isEmpty());
+    WriteSetup(tmp.path(), tmp.path() + "/quads.txt", coords, QStringLiteral("Port=100\r\nIPAddress=%1").arg(sim.TcpAddress()));
+    qputenv("TARNELPRO_DATA_DIR", (tmp.path() + "/data").toLocal8Bit());
+
+    TAutoAnswer answers;
+    TMainFrm w(TShell::TOptions{false});
+    w.show();
+    auto *progress = w.findChild<QLabel *>("QuadripoleLblx");
+    auto *stop = w.findChild<QPushButton *>("StopBtn");
+    QElapsedTimer sinceChange, sinceStop;
+    QString shown;
+    bool stopped = false;
+    TLatencyProbe probe;
+    probe.OnTick = [&] {
+        // Two seconds without a new group: the instrument is silent.
+        if (progress->text() != shown) {
+            shown = progress->text();
+            sinceChange.start();
+        } else if (!stopped && sinceChange.isValid() && sinceChange.elapsed() > 2000 && stop->isVisible()) {
+            stopped = true;
+            sinceStop.start();
+            stop->click();
+        }
+    };
+    w.findChild<QAction *>("PowerAction")->trigger();
+    ASSERT_TRUE(w.findChild<QLabel *>("RsOnImg")->isVisible());
+    w.findChild<QPushButton *>("NewGpsBtn")->click();
+    const qint64 stopTook = sinceStop.isValid() ? sinceStop.elapsed() : -1;
+
+    ASSERT_TRUE(stopped) << "the silent wait was reached";
+    EXPECT_LT(stopTook, 1000) << "Stop ends the wait on a silent instrument";
+    const QString log = w.findChild<QTextEdit *>("EditJournal")->toPlainText();
+    EXPECT_TRUE(log.contains("Stopped by user")) << log.toStdString();
+    // A loaded machine may stall any program now and then; a wait that does not
+    // turn the event loop stalls it every time.
+    std::printf("event loop: %zu samples, worst %lld ms, %lld over 100 ms\n", probe.Gaps.size(),
+                static_cast<long long>(probe.Worst()), static_cast<long long>(probe.Over(100)));
+    EXPECT_GT(probe.Gaps.size(), 100u);
+    EXPECT_LE(probe.Over(100), qint64(probe.Gaps.size() / 100)) << "worst " << probe.Worst() << " ms";
+    EXPECT_LT(probe.Worst(), 300);
     qunsetenv("TARNELPRO_DATA_DIR");
 }

@@ -1,4 +1,4 @@
-#include "cli/LinkAddress.h"
+#include "base/LinkAddress.h"
 
 namespace {
 bool ParseBaud(const QString &text, int &baud)
@@ -45,11 +45,16 @@ std::optional<TLinkAddress> ParseLinkAddress(const QString &text, QString &error
     if (text.startsWith(QLatin1String("tcp:"))) {
         spec.Kind = TLinkAddress::Tcp;
         QString rest = text.mid(4);
-        // A bracketed IPv6 address keeps its colons.
-        qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
-        if (rest.startsWith(QLatin1Char('[')) && colon < rest.indexOf(QLatin1Char(']')))
-            colon = -1;
-        if (colon >= 0 && rest.count(QLatin1Char(':')) == 1) {
+        // A bracketed IPv6 address keeps its colons; its port follows "]:".
+        qsizetype colon = -1;
+        if (rest.startsWith(QLatin1Char('['))) {
+            const qsizetype close = rest.indexOf(QLatin1Char(']'));
+            if (close > 0 && close + 1 < rest.size() && rest.at(close + 1) == QLatin1Char(':'))
+                colon = close + 1;
+        } else if (rest.count(QLatin1Char(':')) == 1) {
+            colon = rest.indexOf(QLatin1Char(':'));
+        }
+        if (colon >= 0) {
             bool ok = false;
             const int port = rest.mid(colon + 1).toInt(&ok);
             if (!ok || port < 1 || port > 65535) {
@@ -70,4 +75,37 @@ std::optional<TLinkAddress> ParseLinkAddress(const QString &text, QString &error
     }
     error = QStringLiteral("unknown link \"%1\"; %2").arg(text, usage);
     return std::nullopt;
+}
+
+QString TLinkAddress::HostAndPort() const
+{
+    // An IPv6 address is bracketed so that its port stays readable.
+    const QString host = Host.contains(QLatin1Char(':')) ? QLatin1Char('[') + Host + QLatin1Char(']') : Host;
+    return host + QLatin1Char(':') + QString::number(Port);
+}
+
+QString TLinkAddress::Text() const
+{
+    switch (Kind) {
+    case Serial:
+        return QStringLiteral("serial:%1@%2").arg(Device).arg(Baud);
+    case Usb:
+        return QStringLiteral("usb@%1").arg(Baud);
+    case Tcp:
+        return QStringLiteral("tcp:") + HostAndPort();
+    }
+    return {};
+}
+
+QString TLinkAddress::Describe() const
+{
+    switch (Kind) {
+    case Serial:
+        return QStringLiteral("serial ") + Device + (Dial.isEmpty() ? QString() : QStringLiteral(" dialling ") + Dial);
+    case Usb:
+        return QStringLiteral("USB");
+    case Tcp:
+        return QStringLiteral("TCP ") + HostAndPort();
+    }
+    return {};
 }
