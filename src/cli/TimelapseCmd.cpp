@@ -1,7 +1,6 @@
 // tarnelpro-cli timelapse: the change of later acquisitions against a baseline.
 #include "base/SafeFile.h"
 #include "base/TarnelError.h"
-#include "base/TextCodec.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/OptionParser.h"
