@@ -95,6 +95,8 @@ TEST_F(TCliFixture, everyCommandRefusesAMistakenLineTheSameWay)
         {{"fleet", "--mqtt"}, "--mqtt needs a value"},
         {{"export", "a.bin", "--format"}, "--format needs a value"},
         {{"acquire", "--config", "--yes"}, "--config needs a value"},
+        // Never an export written to a file named "--overwrite".
+        {{"export", "a.bin", "--format", "csv", "-o", "--overwrite"}, "-o needs a value"},
         {{"identify", "--link", "tcp:a", "--link", "tcp:b"}, "repeated option \"--link\""},
         {{"config", "a.ini", "--print", "--print"}, "repeated option \"--print\""},
         {{"sequence", "--electrodes", "9", "--array", "dd", "--reciprocals", "--reciprocals"},
