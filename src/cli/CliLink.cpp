@@ -82,24 +82,6 @@ bool Open(TShell &shell, TConsoleUi &ui, const QString &dial, int baud, const QS
 }
 } // namespace
 
-QString TimeoutError(const QMap<QString, QString> &values, int &timeout)
-{
-    if (ReadTimeout(values, timeout))
-        return {};
-    return QStringLiteral("--timeout takes a whole number of seconds from 1 to 86400, not \"%1\"")
-        .arg(values.value(QStringLiteral("--timeout")));
-}
-
-bool ReadTimeout(const QMap<QString, QString> &values, int &timeout)
-{
-    const auto it = values.find(QStringLiteral("--timeout"));
-    if (it == values.end())
-        return true;
-    bool ok = false;
-    timeout = it->toInt(&ok);
-    return ok && timeout >= 1 && timeout <= 86400;
-}
-
 int ConnectLink(TShell &shell, TConsoleUi &ui, const QString *linkText, const TConfigValues *config,
                 int timeoutSeconds)
 {
@@ -160,12 +142,6 @@ TStopOnSignal::~TStopOnSignal()
         ::close(Fds[1]);
     }
     Write = -1;
-}
-
-QString MqttOption(const QStringList &args)
-{
-    const qsizetype at = args.indexOf(QStringLiteral("--mqtt"));
-    return at >= 0 && at + 1 < args.size() ? args[at + 1] : QString();
 }
 
 QString MqttOptionProblem(const QString &url)

@@ -1,9 +1,7 @@
 #pragma once
 // Connecting the controller from the command line, and Stop on signals: shared
 // by the commands that talk to an instrument.
-#include <QMap>
 #include <QString>
-#include <QStringList>
 
 #include <memory>
 
@@ -21,14 +19,6 @@ extern const char *const LinkHelp;
 int ConnectLink(TShell &shell, TConsoleUi &ui, const QString *linkText, const TConfigValues *config,
                 int timeoutSeconds);
 
-// "--timeout SECONDS" of values, if present: a whole number of seconds, at
-// least 1. False when it is not.
-bool ReadTimeout(const QMap<QString, QString> &values, int &timeout);
-// The same check, returning what is wrong with --timeout, or nothing.
-QString TimeoutError(const QMap<QString, QString> &values, int &timeout);
-
-// The value of "--mqtt URL/TOPIC" in args, empty without it.
-QString MqttOption(const QStringList &args);
 // What is wrong with a --mqtt value, empty when it can be used.
 QString MqttOptionProblem(const QString &url);
 

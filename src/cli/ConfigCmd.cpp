@@ -3,6 +3,7 @@
 #include "base/Folders.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/OptionParser.h"
 #include "instrument/ConfigFile.h"
 
 #include <QFile>
@@ -13,12 +14,8 @@
 #include <sys/stat.h>
 
 namespace {
-int Usage()
-{
-    PrintError(QStringLiteral("usage: tarnelpro-cli config FILE.ini --print\n"
-                              "       tarnelpro-cli config FILE.ini --save OUT.ini [--overwrite]"));
-    return 2;
-}
+constexpr const char *ConfigUsage = "usage: tarnelpro-cli config FILE.ini --print\n"
+                                    "       tarnelpro-cli config FILE.ini --save OUT.ini [--overwrite]\n";
 
 bool SameFile(const QString &a, const QString &b)
 {
@@ -30,18 +27,17 @@ bool SameFile(const QString &a, const QString &b)
 
 int RunConfigCommand(const QStringList &args)
 {
-    const bool print = args.size() == 2 && args[1] == QLatin1String("--print");
-    const bool overwrite = args.size() == 4 && args[3] == QLatin1String("--overwrite");
-    const bool save = (args.size() == 3 || overwrite) && args[1] == QLatin1String("--save");
-    if ((!print && !save) || args[0].startsWith(QLatin1String("--")) ||
-        (save && args[2].startsWith(QLatin1String("--"))))
-    {
-        PrintError(QStringLiteral("tarnelpro-cli config: expected FILE.ini then --print, or --save OUT.ini [--overwrite]; "
-                                  "got \"%1\"")
-                       .arg(args.join(QLatin1Char(' '))));
-        return Usage();
-    }
-    const QString &file = args[0];
+    TOptionParser options("config", ConfigUsage);
+    if (!options.Parse(args, {"--save"}, {"--print", "--overwrite"}, 1))
+        return 2;
+    const bool print = options.Has("--print");
+    const bool save = options.Has("--save");
+    const bool overwrite = options.Has("--overwrite");
+    if (options.Positionals().isEmpty() || print == save || (print && overwrite))
+        return options.UsageError(
+            QStringLiteral("expected FILE.ini then --print, or --save OUT.ini [--overwrite]; got \"%1\"")
+                .arg(args.join(QLatin1Char(' '))));
+    const QString file = options.Positionals().first();
 
     // The paths a missing key leaves as they are: the window's start values.
     TConfigValues current;
@@ -59,7 +55,7 @@ int RunConfigCommand(const QStringList &args)
         std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
-    const QString &out = args[2];
+    const QString out = options.Value("--save");
     // Saving a file onto itself is what the window's "Save file" does; any
     // other file there is replaced only when asked, and only a configuration.
     if (QFileInfo::exists(out) && !SameFile(file, out)) {

@@ -3,6 +3,7 @@
 #include "base/TextCodec.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/OptionParser.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/DataExporter.h"
 #include "survey/Sequence.h"
@@ -55,57 +56,23 @@ QString ReadNumbers(const QString &path, TExportOptions &options)
 
 int RunExportCommand(const QStringList &args)
 {
-    const auto usage = [](const QString &why) {
-        PrintError(QStringLiteral("tarnelpro-cli export: %1").arg(why));
-        PrintError(QStringLiteral("usage: tarnelpro-cli export FILE.bin --format %1 [-o OUT|-] [--overwrite] "
-                                  "[--line] [--ip none|chargeability|phase:F] [--config FILE.ini] [--survey FILE.txt] [--reverse]")
-                       .arg(TDataExporter::FormatNames().join(QLatin1Char('|'))));
+    TOptionParser o("export", QStringLiteral("usage: tarnelpro-cli export FILE.bin --format %1 [-o OUT|-] [--overwrite] "
+                                             "[--line] [--ip none|chargeability|phase:F] [--config FILE.ini] [--survey FILE.txt] "
+                                             "[--reverse]\n")
+                                  .arg(TDataExporter::FormatNames().join(QLatin1Char('|'))));
+    if (!o.Parse(args, {"--format", "-o", "--ip", "--config", "--survey"}, {"--overwrite", "--line", "--reverse"}, 1))
         return 2;
-    };
-    QString input, formatName, output, survey, configSurvey;
-    bool overwrite = false;
+    const auto usage = [&o](const QString &why) { return o.UsageError(why); };
+    const QString input = o.Positionals().value(0), formatName = o.Value("--format"), survey = o.Value("--survey");
+    QString output = o.Value("-o"), configSurvey;
+    const bool overwrite = o.Has("--overwrite");
     TExportOptions options;
+    options.Reverse = o.Has("--reverse");
+    options.Line = o.Has("--line");
     TExportQuality quality;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &a = args[i];
-        const bool takesValue = a == QLatin1String("--format") || a == QLatin1String("-o") || a == QLatin1String("--ip") ||
-                                a == QLatin1String("--config") || a == QLatin1String("--survey");
-        if (takesValue && i + 1 >= args.size())
-            return usage(QStringLiteral("%1 needs a value").arg(a));
-        if (a == QLatin1String("--format"))
-            formatName = args[++i];
-        else if (a == QLatin1String("-o"))
-            output = args[++i];
-        else if (a == QLatin1String("--config")) {
-            // The limits the qc column judges by, as the run and `qc` read them.
-            TConfigValues values;
-            QString error;
-            const QString config = args[++i];
-            if (!QFileInfo(config).isFile() || !TConfigFile::Read(config, values, values, &error)) {
-                PrintError(QStringLiteral("%1: %2").arg(
-                    config, error.isEmpty() ? QStringLiteral("no such configuration file") : error));
-                return 1;
-            }
-            quality.Settings = TQualitySettings::FromConfig(values);
-            // Its survey names the electrodes, as the run numbered them.
-            configSurvey = !values.CoordinateFile.isEmpty() ? values.CoordinateFile : values.QuadripoleFile;
-        } else if (a == QLatin1String("--survey"))
-            survey = args[++i];
-        else if (a == QLatin1String("--reverse"))
-            options.Reverse = true;
-        else if (a == QLatin1String("--ip")) {
-            if (!ParseIp(args[++i], options))
-                return usage(QStringLiteral("--ip takes none, chargeability or phase:F with F > 0 (mrad per mV/V), not \"%1\"")
-                                 .arg(args[i]));
-        } else if (a == QLatin1String("--overwrite"))
-            overwrite = true;
-        else if (a == QLatin1String("--line"))
-            options.Line = true;
-        else if (input.isEmpty() && !a.startsWith(QLatin1Char('-')))
-            input = a;
-        else
-            return usage(QStringLiteral("unexpected argument \"%1\"").arg(a));
-    }
+    if (o.Has("--ip") && !ParseIp(o.Value("--ip"), options))
+        return usage(QStringLiteral("--ip takes none, chargeability or phase:F with F > 0 (mrad per mV/V), not \"%1\"")
+                         .arg(o.Value("--ip")));
     if (input.isEmpty())
         return usage(QStringLiteral("no data file given"));
     const auto format = TDataExporter::FormatOf(formatName);
@@ -118,6 +85,20 @@ int RunExportCommand(const QStringList &args)
         return usage(QStringLiteral("--ip is for the unified format"));
     if (output.isEmpty())
         output = DefaultExportPath(input, *format);
+    if (o.Has("--config")) {
+        // The limits the qc column judges by, as the run and `qc` read them.
+        TConfigValues values;
+        QString error;
+        const QString config = o.Value("--config");
+        if (!QFileInfo(config).isFile() || !TConfigFile::Read(config, values, values, &error)) {
+            PrintError(QStringLiteral("%1: %2").arg(
+                config, error.isEmpty() ? QStringLiteral("no such configuration file") : error));
+            return 1;
+        }
+        quality.Settings = TQualitySettings::FromConfig(values);
+        // Its survey names the electrodes, as the run numbered them.
+        configSurvey = !values.CoordinateFile.isEmpty() ? values.CoordinateFile : values.QuadripoleFile;
+    }
     if (!survey.isEmpty()) {
         if (const QString error = ReadNumbers(survey, options); !error.isEmpty()) {
             PrintError(error);

@@ -2,12 +2,12 @@
 // up to date on a terminal, or the retained state of every station with --once.
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/OptionParser.h"
 #include "mqtt/FleetMonitor.h"
 #include "mqtt/FleetTable.h"
 #include "mqtt/MqttSettings.h"
 
 #include <QDateTime>
-#include <QMap>
 
 #include <csignal>
 #include <cstdio>
@@ -20,14 +20,9 @@ volatile std::sig_atomic_t Ending = 0;
 
 void OnSignal(int) { Ending = 1; }
 
-int Usage(const QString &why)
-{
-    PrintError(QStringLiteral("tarnelpro-cli fleet: ") + why);
-    PrintError(QStringLiteral(
-        "usage: tarnelpro-cli fleet --mqtt URL/PREFIX [--once] [--password-file FILE] [--cafile FILE]\n"
-        "URL: mqtt://[USER@]HOST[:PORT] or mqtts://…; PREFIX: the stations' topics are PREFIX/<station>"));
-    return 2;
-}
+constexpr const char *FleetUsage =
+    "usage: tarnelpro-cli fleet --mqtt URL/PREFIX [--once] [--password-file FILE] [--cafile FILE]\n"
+    "URL: mqtt://[USER@]HOST[:PORT] or mqtts://…; PREFIX: the stations' topics are PREFIX/<station>\n";
 
 void Apply(TFleetTable &table, const std::vector<TFleetMessage> &messages, std::set<QString> *changed)
 {
@@ -43,29 +38,19 @@ void Apply(TFleetTable &table, const std::vector<TFleetMessage> &messages, std::
 
 int RunFleetCommand(const QStringList &args)
 {
-    QMap<QString, QString> values;
-    bool once = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &a = args[i];
-        if (a == QLatin1String("--once")) {
-            once = true;
-        } else if ((a == QLatin1String("--mqtt") || a == QLatin1String("--password-file") ||
-                    a == QLatin1String("--cafile")) &&
-                   i + 1 < args.size()) {
-            values[a] = args[++i];
-        } else {
-            return Usage(QStringLiteral("unexpected argument \"%1\"").arg(a));
-        }
-    }
-    if (!values.contains(QStringLiteral("--mqtt")))
-        return Usage(QStringLiteral("--mqtt URL/PREFIX is required"));
+    TOptionParser options("fleet", FleetUsage);
+    if (!options.Parse(args, {"--mqtt", "--password-file", "--cafile"}, {"--once"}))
+        return 2;
+    const bool once = options.Has("--once");
+    if (!options.Has("--mqtt"))
+        return options.UsageError("--mqtt URL/PREFIX is required");
     TMqttSettings settings;
-    if (const QString why = TMqttSettings::ParseUrl(values[QStringLiteral("--mqtt")], settings); !why.isEmpty())
-        return Usage(why);
+    if (const QString why = TMqttSettings::ParseUrl(options.Value("--mqtt"), settings); !why.isEmpty())
+        return options.UsageError(why);
     if (settings.Topic.isEmpty())
         settings.Topic = QStringLiteral("tarnelpro");
-    settings.PasswordFile = values.value(QStringLiteral("--password-file"));
-    settings.CaFile = values.value(QStringLiteral("--cafile"));
+    settings.PasswordFile = options.Value("--password-file");
+    settings.CaFile = options.Value("--cafile");
     QString password, error;
     if (!settings.ReadPassword(password, error)) {
         PrintError(QStringLiteral("tarnelpro-cli fleet: ") + error);

@@ -8,6 +8,7 @@
 #include "cli/CliLink.h"
 #include "cli/Console.h"
 #include "base/LinkAddress.h"
+#include "cli/OptionParser.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/DataFile.h"
 #include "instrument/VoltixProGen.h"
@@ -19,34 +20,9 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <limits>
 
 namespace {
-// Reads "--name value" and "--flag" options; anything else is a usage error.
-class TOptions {
-public:
-    TOptions(const QStringList &args, const QStringList &valued, const QStringList &flags)
-    {
-        for (int i = 0; i < args.size(); ++i) {
-            const QString &a = args[i];
-            if (valued.contains(a) && i + 1 < args.size()) {
-                Values[a] = args[++i];
-            } else if (valued.contains(a)) {
-                Error = QStringLiteral("%1 needs a value").arg(a);
-                return;
-            } else if (flags.contains(a)) {
-                Flags << a;
-            } else {
-                Error = QStringLiteral("unexpected argument \"%1\"").arg(a);
-                return;
-            }
-        }
-    }
-    QString Error;
-    QMap<QString, QString> Values;
-    QStringList Flags;
-    bool Has(const QString &flag) const { return Flags.contains(flag); }
-};
-
 // A console view that also carries the answers of the command line.
 class TCommandView : public TConsoleView {
 public:
@@ -124,11 +100,11 @@ void Close(TSession &s)
 // The session's header in the event log names the command; a log, a
 // configuration or a duplicate that could not be written turns a finished
 // run into exit status 1.
-void Begin(TSession &s, const QString &command, const QStringList &args)
+void Begin(TSession &s, const QString &command, const QStringList &args, const QString &mqtt)
 {
     s.Shell.CommandLine = true;
     // Set before the configuration loads, which starts the report.
-    s.Shell.MqttOverride = MqttOption(args);
+    s.Shell.MqttOverride = mqtt;
     s.Shell.EventLog.Action = QStringLiteral("tarnelpro-cli %1 %2").arg(command, args.join(QLatin1Char(' '))).trimmed();
     s.Shell.EventLog.OnSaveError = [](const QString &path, const QString &error) {
         PrintError(QStringLiteral("tarnelpro-cli: event log not saved: %1: %2").arg(path, error));
@@ -152,29 +128,30 @@ QString Health(float v, int decimals)
     return QString::number(double(v), 'f', decimals);
 }
 
-// What is wrong with a command line, or empty: the option errors, a missing
-// required option, a --timeout that is no whole number of seconds.
-QString WhatIsWrong(const TOptions &o, const QStringList &required, int &timeout)
+QString LinkUsage(const char *command, const char *synopsis)
 {
-    if (!o.Error.isEmpty())
-        return o.Error;
-    for (const QString &r : required)
-        if (!o.Values.contains(r))
-            return QStringLiteral("%1 is required").arg(r);
-    if (!ReadTimeout(o.Values, timeout))
-        return QStringLiteral("--timeout wants whole seconds from 1 to 86400, not \"%1\"")
-            .arg(o.Values.value(QStringLiteral("--timeout")));
-    if (o.Values.contains(QStringLiteral("--mqtt")))
-        if (const QString why = MqttOptionProblem(o.Values[QStringLiteral("--mqtt")]); !why.isEmpty())
-            return QStringLiteral("--mqtt: ") + why;
-    return {};
+    return QStringLiteral("usage: tarnelpro-cli %1 %2\n%3")
+        .arg(QLatin1String(command), QLatin1String(synopsis), QString::fromLatin1(LinkHelp));
 }
 
-int UsageError(const QString &command, const QString &why, const QString &usage)
+// The checks every instrument command makes once its options are read: the
+// required options, --timeout in whole seconds, a usable --mqtt. False after
+// the usage error.
+bool CheckOptions(TOptionParser &o, std::initializer_list<const char *> required, int &timeout)
 {
-    PrintError(QStringLiteral("tarnelpro-cli %1: %2").arg(command, why));
-    PrintError(QStringLiteral("usage: tarnelpro-cli %1 %2\n%3").arg(command, usage, QString::fromLatin1(LinkHelp)));
-    return 2;
+    for (const char *r : required)
+        if (!o.Has(r)) {
+            o.UsageError(QStringLiteral("%1 is required").arg(QLatin1String(r)));
+            return false;
+        }
+    if (!o.Int("--timeout", timeout, 1, 86400, "whole seconds from 1 to 86400"))
+        return false;
+    if (o.Has("--mqtt"))
+        if (const QString why = MqttOptionProblem(o.Value("--mqtt")); !why.isEmpty()) {
+            o.UsageError(QStringLiteral("--mqtt: ") + why);
+            return false;
+        }
+    return true;
 }
 
 // Loads --config; false with a message when it cannot be read.
@@ -217,17 +194,17 @@ bool LoadLinkConfig(TSession &s, const QString &path, TConfigValues &config)
 
 // Values given on the command line in place of the configuration's: in the
 // event log, and in the file only with --save-config (as Start saves it).
-void UseOverrides(TSession &s, const TOptions &o)
+void UseOverrides(TSession &s, const TOptionParser &o)
 {
-    const bool save = o.Has(QStringLiteral("--save-config"));
+    const bool save = o.Has("--save-config");
     s.Shell.SaveConfigurationOnStart = save;
     QStringList overridden;
-    if (o.Values.contains(QStringLiteral("--output")))
+    if (o.Has("--output"))
         overridden << QStringLiteral("AcquisitionFile=") + s.Shell.State.AcquisitionFile;
-    if (o.Values.contains(QStringLiteral("--link")))
-        overridden << QStringLiteral("link ") + o.Values[QStringLiteral("--link")];
-    if (o.Values.contains(QStringLiteral("--mqtt")))
-        overridden << QStringLiteral("MQTT ") + o.Values[QStringLiteral("--mqtt")];
+    if (o.Has("--link"))
+        overridden << QStringLiteral("link ") + o.Value("--link");
+    if (o.Has("--mqtt"))
+        overridden << QStringLiteral("MQTT ") + o.Value("--mqtt");
     if (overridden.isEmpty())
         return;
     s.Shell.EventLog.AddStamped(QStringLiteral("Command line overrides: %1 (%2)")
@@ -254,29 +231,26 @@ bool LockData(TSession &s, const QString &command)
 }
 
 // Link from --link or from the configuration; returns the exit status on failure.
-int Connect(TSession &s, const TOptions &o, const TConfigValues *config)
+int Connect(TSession &s, const TOptionParser &o, const TConfigValues *config)
 {
-    const bool given = o.Values.contains(QStringLiteral("--link"));
-    const QString link = o.Values.value(QStringLiteral("--link"));
+    const bool given = o.Has("--link");
+    const QString link = o.Value("--link");
     return ConnectLink(s.Shell, s.Ui, given ? &link : nullptr, config, s.Timeout);
 }
 } // namespace
 
 int RunIdentifyCommand(const QStringList &args)
 {
-    const TOptions o(args, {QStringLiteral("--link"), QStringLiteral("--config"), QStringLiteral("--timeout")},
-                     {QStringLiteral("--yes")});
-    const bool configured = o.Values.contains(QStringLiteral("--config"));
+    TOptionParser o("identify", LinkUsage("identify", "--link LINK | --config FILE.ini [--timeout SECONDS] [--yes]"));
     TSession s;
-    QString why = WhatIsWrong(o, {}, s.Timeout);
-    if (why.isEmpty() && !o.Values.contains(QStringLiteral("--link")) && !configured)
-        why = QStringLiteral("--link or --config is required");
-    if (!why.isEmpty())
-        return UsageError(QStringLiteral("identify"), why,
-                          QStringLiteral("--link LINK | --config FILE.ini [--timeout SECONDS] [--yes]"));
-    s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
+    if (!o.Parse(args, {"--link", "--config", "--timeout"}, {"--yes"}) || !CheckOptions(o, {}, s.Timeout))
+        return 2;
+    const bool configured = o.Has("--config");
+    if (!o.Has("--link") && !configured)
+        return o.UsageError("--link or --config is required");
+    s.Ui.AssumeYes = o.Has("--yes");
     TConfigValues config;
-    if (configured && !LoadLinkConfig(s, o.Values[QStringLiteral("--config")], config))
+    if (configured && !LoadLinkConfig(s, o.Value("--config"), config))
         return 1;
     try {
         if (const int status = Connect(s, o, configured ? &config : nullptr); status != 0)
@@ -301,26 +275,23 @@ int RunIdentifyCommand(const QStringList &args)
 
 int RunAcquireCommand(const QStringList &args)
 {
-    const TOptions o(args,
-                     {QStringLiteral("--config"), QStringLiteral("--link"), QStringLiteral("--output"),
-                      QStringLiteral("--timeout"), QStringLiteral("--mqtt")},
-                     {QStringLiteral("--overwrite"), QStringLiteral("--resume"), QStringLiteral("--yes"),
-                      QStringLiteral("--save-config")});
-    TSession s;
-    QString why = WhatIsWrong(o, {QStringLiteral("--config")}, s.Timeout);
-    if (why.isEmpty() && o.Has(QStringLiteral("--resume")) && o.Has(QStringLiteral("--overwrite")))
-        why = QStringLiteral("--resume and --overwrite exclude each other");
-    if (!why.isEmpty())
-        return UsageError(QStringLiteral("acquire"), why,
-                          QStringLiteral("--config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite | --resume] "
+    TOptionParser o("acquire",
+                    LinkUsage("acquire", "--config FILE.ini [--link LINK] [--output FILE.bin] [--overwrite | --resume] "
                                          "[--save-config] [--timeout SECONDS] [--mqtt URL/TOPIC] [--yes]"));
-    s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
-    Begin(s, QStringLiteral("acquire"), args);
+    TSession s;
+    if (!o.Parse(args, {"--config", "--link", "--output", "--timeout", "--mqtt"},
+                 {"--overwrite", "--resume", "--yes", "--save-config"}) ||
+        !CheckOptions(o, {"--config"}, s.Timeout))
+        return 2;
+    if (o.Has("--resume") && o.Has("--overwrite"))
+        return o.UsageError("--resume and --overwrite exclude each other");
+    s.Ui.AssumeYes = o.Has("--yes");
+    Begin(s, QStringLiteral("acquire"), args, o.Value("--mqtt"));
     TConfigValues config;
-    if (!LoadConfig(s, o.Values[QStringLiteral("--config")], config))
+    if (!LoadConfig(s, o.Value("--config"), config))
         return 1;
-    if (o.Values.contains(QStringLiteral("--output")))
-        s.Shell.State.AcquisitionFile = QFileInfo(o.Values[QStringLiteral("--output")]).absoluteFilePath();
+    if (o.Has("--output"))
+        s.Shell.State.AcquisitionFile = QFileInfo(o.Value("--output")).absoluteFilePath();
     if (s.Shell.Model->QuadCount == 0) {
         PrintError(QStringLiteral("tarnelpro-cli: the configuration names no quadripole to measure"));
         return 1;
@@ -337,7 +308,7 @@ int RunAcquireCommand(const QStringList &args)
     // run on this file, --overwrite and --resume included, is refused.
     if (!LockData(s, QStringLiteral("acquire")))
         return 1;
-    if (o.Has(QStringLiteral("--resume"))) {
+    if (o.Has("--resume")) {
         // Checked before connecting: a file of another survey is refused
         // without touching it or the instrument.
         try {
@@ -347,14 +318,14 @@ int RunAcquireCommand(const QStringList &args)
             return 1;
         }
         PrintError(s.Shell.Resume->Description(s.Shell.Model->QuadCount));
-    } else if (QFileInfo::exists(s.Shell.State.AcquisitionFile) && !o.Has(QStringLiteral("--overwrite"))) {
+    } else if (QFileInfo::exists(s.Shell.State.AcquisitionFile) && !o.Has("--overwrite")) {
         PrintError(QStringLiteral("tarnelpro-cli: data file \"%1\" exists; nothing was changed. Use --overwrite to "
                                   "replace it or --output to write another file.")
                        .arg(s.Shell.State.AcquisitionFile));
         return 3;
     }
     // A data file that appears while connecting is replaced only with --overwrite.
-    s.View.Overwrite = o.Has(QStringLiteral("--overwrite"));
+    s.View.Overwrite = o.Has("--overwrite");
     s.Shell.ReplaceDataFile = s.View.Overwrite;
     UseOverrides(s, o);
     s.Shell.OnProgress = [&s](const QString &label, const QString &estimate) {
@@ -382,23 +353,17 @@ int RunAcquireCommand(const QStringList &args)
 
 int RunCheckResistanceCommand(const QStringList &args)
 {
-    const TOptions o(args,
-                     {QStringLiteral("--config"), QStringLiteral("--nodes"), QStringLiteral("--max"),
-                      QStringLiteral("--retries"), QStringLiteral("--link"), QStringLiteral("--timeout"),
-                      QStringLiteral("--mqtt")},
-                     {QStringLiteral("--yes"), QStringLiteral("--save-config")});
-    QString why;
-    const auto usage = [&why] {
-        return UsageError(QStringLiteral("check-resistance"), why,
-                          QStringLiteral("--config FILE.ini [--nodes used|defined|P1,P2] [--max KOHM] [--retries N] "
-                                         "[--link LINK] [--save-config] [--timeout SECONDS] [--mqtt URL/TOPIC] [--yes]"));
-    };
+    TOptionParser o("check-resistance",
+                    LinkUsage("check-resistance",
+                              "--config FILE.ini [--nodes used|defined|P1,P2] [--max KOHM] [--retries N] "
+                              "[--link LINK] [--save-config] [--timeout SECONDS] [--mqtt URL/TOPIC] [--yes]"));
     TSession s;
-    why = WhatIsWrong(o, {QStringLiteral("--config")}, s.Timeout);
-    if (!why.isEmpty())
-        return usage();
-    s.Ui.AssumeYes = o.Has(QStringLiteral("--yes"));
-    const QString nodes = o.Values.value(QStringLiteral("--nodes"), QStringLiteral("used"));
+    if (!o.Parse(args, {"--config", "--nodes", "--max", "--retries", "--link", "--timeout", "--mqtt"},
+                 {"--yes", "--save-config"}) ||
+        !CheckOptions(o, {"--config"}, s.Timeout))
+        return 2;
+    s.Ui.AssumeYes = o.Has("--yes");
+    const QString nodes = o.Has("--nodes") ? o.Value("--nodes") : QStringLiteral("used");
     if (nodes == QLatin1String("used")) {
         s.View.Selection = 0;
     } else if (nodes == QLatin1String("defined")) {
@@ -408,28 +373,19 @@ int RunCheckResistanceCommand(const QStringList &args)
         bool ok1 = false, ok2 = false;
         if (pair.size() == 2)
             s.View.Pair = {pair[0].toInt(&ok1), pair[1].toInt(&ok2)};
-        if (!ok1 || !ok2) {
-            why = QStringLiteral("--nodes takes used, defined or two electrode numbers P1,P2, not \"%1\"").arg(nodes);
-            return usage();
-        }
+        if (!ok1 || !ok2)
+            return o.UsageError(
+                QStringLiteral("--nodes takes used, defined or two electrode numbers P1,P2, not \"%1\"").arg(nodes));
         s.View.Selection = 2;
     }
-    bool ok = true;
-    if (o.Values.contains(QStringLiteral("--max")))
-        s.View.Maximum = o.Values[QStringLiteral("--max")].toFloat(&ok);
-    if (!ok || !(s.View.Maximum > 0)) {
-        why = QStringLiteral("--max wants kOhm above 0, not \"%1\"").arg(o.Values.value(QStringLiteral("--max")));
-        return usage();
-    }
-    if (o.Values.contains(QStringLiteral("--retries")))
-        s.View.Retries = o.Values[QStringLiteral("--retries")].toInt(&ok);
-    if (!ok || s.View.Retries < 0) {
-        why = QStringLiteral("--retries wants a whole number from 0, not \"%1\"").arg(o.Values.value(QStringLiteral("--retries")));
-        return usage();
-    }
-    Begin(s, QStringLiteral("check-resistance"), args);
+    double maximum = double(s.View.Maximum);
+    if (!o.Real("--max", maximum, 0, std::numeric_limits<float>::max(), "kOhm above 0", true) ||
+        !o.Int("--retries", s.View.Retries, 0, std::numeric_limits<int>::max(), "a whole number from 0"))
+        return 2;
+    s.View.Maximum = float(maximum);
+    Begin(s, QStringLiteral("check-resistance"), args, o.Value("--mqtt"));
     TConfigValues config;
-    if (!LoadConfig(s, o.Values[QStringLiteral("--config")], config))
+    if (!LoadConfig(s, o.Value("--config"), config))
         return 1;
     // Its resistance file and log lie beside the data file.
     if (!LockData(s, QStringLiteral("check-resistance")))

@@ -2,6 +2,7 @@
 #include "base/TarnelError.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/OptionParser.h"
 #include "instrument/DataFileReader.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/QualityControl.h"
@@ -13,22 +14,13 @@
 
 int RunQcCommand(const QStringList &args)
 {
-    const auto usage = [] {
-        PrintError(QStringLiteral("usage: tarnelpro-cli qc FILE.bin [--config FILE.ini]"));
+    TOptionParser options("qc", "usage: tarnelpro-cli qc FILE.bin [--config FILE.ini]\n");
+    if (!options.Parse(args, {"--config"}, {}, 1))
         return 2;
-    };
-    QString input, config;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &a = args[i];
-        if (a == QLatin1String("--config") && i + 1 < args.size())
-            config = args[++i];
-        else if (input.isEmpty() && !a.startsWith(QLatin1Char('-')))
-            input = a;
-        else
-            return usage();
-    }
-    if (input.isEmpty())
-        return usage();
+    if (options.Positionals().isEmpty())
+        return options.UsageError("no data file given");
+    const QString input = options.Positionals().first();
+    const QString config = options.Value("--config");
     // Judged as the run judged it: Q max of the acquisition parameters, the
     // floors of [Quality], the electrodes of the resistance check beside the file.
     TConfigValues values;

@@ -6,11 +6,11 @@
 #include "base/EventLog.h"
 #include "base/SilentUi.h"
 #include "base/TarnelError.h"
-#include "base/TextCodec.h"
 #include "cli/CliLink.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "base/LinkAddress.h"
+#include "cli/OptionParser.h"
 #include "instrument/ConfigFile.h"
 #include "link/PortCOM.h"
 #include "link/PortVirt.h"
@@ -23,54 +23,74 @@
 
 #include <climits>
 #include <cmath>
+#include <limits>
 
 namespace {
-int Usage(const QString &why = {})
+QString Usage()
 {
-    if (!why.isEmpty())
-        PrintError(QStringLiteral("tarnelpro-cli script: ") + why);
-    PrintError(QStringLiteral(
-        "usage: tarnelpro-cli script FILE.scp [--link LINK] [--timeout SECONDS] [--reconnect-pause SECONDS] [--resume]\n"
-        "                                     [--mqtt URL/TOPIC] [--yes]\n"
-        "       tarnelpro-cli script FILE.scp --list\n"
-        "       tarnelpro-cli script FILE.scp --plan [--from \"YYYY-MM-DD HH:MM:SS\"] [--duration MINUTES] [--limit N]\n%1")
-                   .arg(QString::fromLatin1(LinkHelp)));
-    return 2;
+    return QStringLiteral(
+               "usage: tarnelpro-cli script FILE.scp [--link LINK] [--timeout SECONDS] [--reconnect-pause SECONDS] [--resume]\n"
+               "                                     [--mqtt URL/TOPIC] [--yes]\n"
+               "       tarnelpro-cli script FILE.scp --list\n"
+               "       tarnelpro-cli script FILE.scp --plan [--from \"YYYY-MM-DD HH:MM:SS\"] [--duration MINUTES] [--limit N]\n%1")
+        .arg(QString::fromLatin1(LinkHelp));
 }
 
+// The command line once read and checked.
 struct TScriptArgs {
     QString File;
-    QString Error;
-    QMap<QString, QString> Values;
-    QStringList Flags;
-    bool Has(const char *flag) const { return Flags.contains(QLatin1String(flag)); }
+    TOptionParser Options{"script", Usage()};
+    int Timeout = TPortVirt::DefaultSilenceSeconds;
+    int ReconnectPause = -1; // seconds; -1: the shell's own pauses
+    QDateTime From = QDateTime::currentDateTime();
+    double Minutes = 0.0;
+    qint64 Limit = 1000;
+    bool Has(const char *option) const { return Options.Has(option); }
+    QString Value(const char *option) const { return Options.Value(option); }
 };
 
-bool ParseArgs(const QStringList &args, TScriptArgs &out)
+// False after the usage error.
+bool ParseArgs(const QStringList &args, TScriptArgs &a)
 {
-    const QStringList valued = {"--link", "--timeout", "--from", "--duration", "--limit", "--reconnect-pause", "--mqtt"};
-    const QStringList flags = {"--yes", "--list", "--plan", "--resume"};
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &a = args[i];
-        if (valued.contains(a) && i + 1 < args.size()) {
-            out.Values[a] = args[++i];
-        } else if (valued.contains(a)) {
-            out.Error = QStringLiteral("missing value after %1").arg(a);
-            return false;
-        } else if (flags.contains(a)) {
-            out.Flags << a;
-        } else if (!a.startsWith(QLatin1String("--")) && out.File.isEmpty()) {
-            out.File = a;
-        } else {
-            out.Error = QStringLiteral("unexpected argument \"%1\"").arg(a);
+    TOptionParser &o = a.Options;
+    if (!o.Parse(args, {"--link", "--timeout", "--from", "--duration", "--limit", "--reconnect-pause", "--mqtt"},
+                 {"--yes", "--list", "--plan", "--resume"}, 1))
+        return false;
+    if (o.Positionals().isEmpty()) {
+        o.UsageError("no script file given");
+        return false;
+    }
+    a.File = o.Positionals().first();
+    if (o.Has("--list") && o.Has("--plan")) {
+        o.UsageError("--list and --plan exclude each other");
+        return false;
+    }
+    const bool runOnly = o.Has("--link") || o.Has("--timeout") || o.Has("--yes") || o.Has("--reconnect-pause") ||
+                         o.Has("--resume") || o.Has("--mqtt");
+    const bool planOnly = o.Has("--from") || o.Has("--duration") || o.Has("--limit");
+    if ((o.Has("--list") && (runOnly || planOnly)) || (o.Has("--plan") && runOnly) || (!o.Has("--plan") && planOnly)) {
+        o.UsageError("--link, --timeout, --reconnect-pause, --resume and --yes are for running; --from, --duration and "
+                     "--limit for --plan; --list takes none of them");
+        return false;
+    }
+    if (!o.Int("--timeout", a.Timeout, 1, 86400, "whole seconds from 1 to 86400") ||
+        !o.Int("--reconnect-pause", a.ReconnectPause, 0, 86400, "whole seconds from 0 to 86400") ||
+        !o.Real("--duration", a.Minutes, 0, 1e9, "a number of minutes from 0") ||
+        !o.Int("--limit", a.Limit, 0, std::numeric_limits<qint64>::max(), "a whole number from 0"))
+        return false;
+    if (o.Has("--from")) {
+        a.From = QDateTime::fromString(o.Value("--from"), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        if (!a.From.isValid()) {
+            o.UsageError(QStringLiteral("--from wants \"YYYY-MM-DD HH:MM:SS\", not \"%1\"").arg(o.Value("--from")));
             return false;
         }
     }
-    if (out.File.isEmpty())
-        out.Error = QStringLiteral("no script file given");
-    else if (out.Has("--list") && out.Has("--plan"))
-        out.Error = QStringLiteral("--list and --plan exclude each other");
-    return out.Error.isEmpty();
+    if (o.Has("--mqtt"))
+        if (const QString why = MqttOptionProblem(o.Value("--mqtt")); !why.isEmpty()) {
+            o.UsageError(QStringLiteral("--mqtt: ") + why);
+            return false;
+        }
+    return true;
 }
 
 bool ReadScript(const QString &path, QStringList &lines)
@@ -147,32 +167,13 @@ QString PlanTime(const QDateTime &t)
 
 int PlanScript(const QStringList &lines, const TScriptArgs &a)
 {
-    QDateTime from = QDateTime::currentDateTime();
-    if (a.Values.contains("--from")) {
-        from = QDateTime::fromString(a.Values["--from"], QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        if (!from.isValid()) {
-            PrintError(QStringLiteral("tarnelpro-cli: --from wants \"YYYY-MM-DD HH:MM:SS\""));
-            return 2;
-        }
-    }
-    bool ok = true;
-    const double minutes = a.Values.contains("--duration") ? ParseFileReal(a.Values["--duration"], &ok) : 0.0;
-    if (!ok || minutes < 0 || minutes > 1e9) {
-        PrintError(QStringLiteral("tarnelpro-cli: --duration wants a number of minutes"));
-        return 2;
-    }
-    const qint64 limit = a.Values.contains("--limit") ? ParseFileInteger(a.Values["--limit"], &ok) : 1000;
-    if (!ok || limit < 0) {
-        PrintError(QStringLiteral("tarnelpro-cli: --limit wants a whole number"));
-        return 2;
-    }
-
+    const qint64 limit = a.Limit;
     TVirtualClock clock;
     TPlanUi ui(clock);
-    TPlanHost host(clock, std::llround(minutes * 60000.0));
+    TPlanHost host(clock, std::llround(a.Minutes * 60000.0));
     TEventLog log;
     TScriptRunner runner(ui, log, host);
-    runner.Now = TScriptRunner::ClockTime(clock, from);
+    runner.Now = TScriptRunner::ClockTime(clock, a.From);
     log.Now = runner.Now;
     runner.MaxWaitMs = INT_MAX;
     qint64 executed = 0;
@@ -211,25 +212,12 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
     TConsoleUi ui;
     TScriptView view;
     TShell shell(ui, view, SystemClock(), TShell::TOptions{false});
-    int timeout = TPortVirt::DefaultSilenceSeconds;
-    if (const QString why = TimeoutError(a.Values, timeout); !why.isEmpty())
-        return Usage(why);
-    if (a.Values.contains("--reconnect-pause")) {
-        bool ok = false;
-        const int pause = a.Values["--reconnect-pause"].toInt(&ok);
-        if (!ok || pause < 0 || pause > 86400)
-            return Usage(QStringLiteral("--reconnect-pause takes a whole number of seconds from 0 to 86400, not \"%1\"")
-                             .arg(a.Values["--reconnect-pause"]));
-        shell.ReconnectPausesMs = {pause * 1000, pause * 3000};
-    }
+    if (a.ReconnectPause >= 0)
+        shell.ReconnectPausesMs = {a.ReconnectPause * 1000, a.ReconnectPause * 3000};
     ui.AssumeYes = a.Has("--yes");
-    if (a.Values.contains("--mqtt")) {
-        if (const QString why = MqttOptionProblem(a.Values["--mqtt"]); !why.isEmpty()) {
-            return Usage(QStringLiteral("--mqtt: ") + why);
-        }
-        // Every configuration the script loads reports to this broker.
-        shell.MqttOverride = a.Values["--mqtt"];
-    }
+    // Every configuration the script loads reports to this broker.
+    if (a.Has("--mqtt"))
+        shell.MqttOverride = a.Value("--mqtt");
     const bool station = a.Has("--resume");
     if (station) {
         // Where the script stands is kept; a restart goes on from there.
@@ -263,7 +251,7 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
     // the window would have it after loading that configuration.
     TConfigValues config;
     bool haveConfig = false;
-    if (!a.Values.contains("--link")) {
+    if (!a.Has("--link")) {
         for (const QString &line : lines) {
             const TScriptLine p = ParseScriptLine(line);
             if (!p.IsEvent || p.Code != StartCode || p.Argument.isEmpty())
@@ -279,11 +267,11 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
         }
     }
     try {
-        const QString link = a.Values.value("--link");
+        const QString link = a.Value("--link");
         int status = 1;
         try {
-            status = ConnectLink(shell, ui, a.Values.contains("--link") ? &link : nullptr, haveConfig ? &config : nullptr,
-                                 timeout);
+            status = ConnectLink(shell, ui, a.Has("--link") ? &link : nullptr, haveConfig ? &config : nullptr,
+                                 a.Timeout);
         } catch (const ETarnelError &e) {
             if (!station)
                 throw;
@@ -295,7 +283,7 @@ int RunScriptFile(const QStringList &lines, const TScriptArgs &a)
             PrintError(QStringLiteral("tarnelpro-cli: no instrument yet; each acquisition connects when it comes"));
         else if (status != 0)
             return status;
-        if (a.Values.contains("--link")) {
+        if (a.Has("--link")) {
             // Every configuration of the script then uses this link.
             QString error;
             const auto address = ParseLinkAddress(link, error);
@@ -332,14 +320,7 @@ int RunScriptCommand(const QStringList &args)
 {
     TScriptArgs a;
     if (!ParseArgs(args, a))
-        return Usage(a.Error);
-    const bool runOnly = a.Values.contains("--link") || a.Values.contains("--timeout") || a.Has("--yes") ||
-                         a.Values.contains("--reconnect-pause") || a.Has("--resume") || a.Values.contains("--mqtt");
-    const bool planOnly = a.Values.contains("--from") || a.Values.contains("--duration") || a.Values.contains("--limit");
-    if ((a.Has("--list") && (runOnly || planOnly)) || (a.Has("--plan") && runOnly) ||
-        (!a.Has("--plan") && planOnly))
-        return Usage(QStringLiteral("--link, --timeout, --reconnect-pause, --resume and --yes are for running; --from, --duration and --limit "
-                                    "for --plan; --list takes none of them"));
+        return 2;
     QStringList lines;
     if (!ReadScript(a.File, lines))
         return 1;

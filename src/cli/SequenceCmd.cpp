@@ -6,6 +6,7 @@
 #include "survey/SequenceGenerator.h"
 
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <utility>
 
@@ -23,13 +24,16 @@ const char SequenceUsage[] =
     "     schlumberger (default 1)\n"
     "  C: receiving channels, 1 to 10 (default 10); a survey beyond 15998 quadripoles is refused\n";
 
-bool ReadInt(const TOptionParser &options, const char *name, std::optional<int> &to)
+// The ranges are the generator's to check, with their own reasons.
+bool ReadInt(TOptionParser &options, const char *name, std::optional<int> &to)
 {
     if (!options.Has(name))
         return true;
-    bool ok = false;
-    to = options.Value(name).toInt(&ok);
-    return ok;
+    int value = 0;
+    if (!options.Int(name, value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), "a whole number"))
+        return false;
+    to = value;
+    return true;
 }
 
 } // namespace
@@ -37,11 +41,11 @@ bool ReadInt(const TOptionParser &options, const char *name, std::optional<int> 
 int RunSequenceCommand(const QStringList &args)
 {
     TOptionParser options("sequence", SequenceUsage);
-    QStringList rest = args;
-    TSequenceRequest request;
-    request.Reciprocals = rest.removeAll(QStringLiteral("--reciprocals")) > 0;
-    if (!options.Parse(rest, {"--electrodes", "--array", "--spacing-max", "--n-max", "--dipole-max", "--channels"}))
+    if (!options.Parse(args, {"--electrodes", "--array", "--spacing-max", "--n-max", "--dipole-max", "--channels"},
+                       {"--reciprocals"}))
         return 2;
+    TSequenceRequest request;
+    request.Reciprocals = options.Has("--reciprocals");
     if (!options.Has("--electrodes"))
         return options.UsageError("--electrodes is required");
     if (!options.Has("--array"))
@@ -58,7 +62,7 @@ int RunSequenceCommand(const QStringList &args)
                                                                      {"--dipole-max", &request.DipoleMax}};
     for (const auto &[name, to] : numbers)
         if (!ReadInt(options, name, *to))
-            return options.UsageError("not a whole number", QString::fromLatin1(name) + u' ' + options.Value(name));
+            return 2;
     request.Electrodes = *electrodes;
     request.Channels = channels.value_or(TSequence::MaxChannels);
 

@@ -74,12 +74,8 @@ int RunSurveyCommand(const QStringList &args)
     const bool haveCoordinates = options.Has("--coordinates");
     const bool haveGroups = options.Has("--groups");
     int groups = 0;
-    if (haveGroups) {
-        bool ok = false;
-        groups = options.Value("--groups").toInt(&ok);
-        if (!ok || groups < 1 || groups > TSequence::MaxChannels)
-            return options.UsageError("invalid group size", options.Value("--groups"));
-    }
+    if (!options.Int("--groups", groups, 1, TSequence::MaxChannels, "a number of channels from 1 to 10"))
+        return 2;
 
     // The window silently ignores a missing file; here it is the mistake to report.
     for (const QString &path : {quadripoles, coordinates}) {

@@ -1,7 +1,6 @@
 // tarnelpro-cli timelapse: the change of later acquisitions against a baseline.
 #include "base/SafeFile.h"
 #include "base/TarnelError.h"
-#include "base/TextCodec.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/OptionParser.h"
@@ -16,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 namespace {
@@ -163,23 +163,12 @@ QByteArray ChangeSvg(const TTimeLapseResult &result, double spacing, const QStri
 
 int RunTimelapseCommand(const QStringList &args)
 {
-    // Data files stand anywhere on the line; the parser takes the options.
-    QStringList files, optionArgs;
-    bool alarms = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &a = args[i];
-        if (a == QLatin1String("--alarms"))
-            alarms = true;
-        else if (a.startsWith(QLatin1Char('-'))) {
-            optionArgs << a;
-            if (i + 1 < args.size())
-                optionArgs << args[++i];
-        } else
-            files << a;
-    }
     TOptionParser options("timelapse", TimelapseUsage);
-    if (!options.Parse(optionArgs, {"--config", "--csv", "--threshold", "--svg", "--file"}))
+    if (!options.Parse(args, {"--config", "--csv", "--threshold", "--svg", "--file"}, {"--alarms"},
+                       TOptionParser::AnyCount))
         return 2;
+    const QStringList files = options.Positionals();
+    const bool alarms = options.Has("--alarms");
     if (files.size() < 2)
         return options.UsageError("a baseline and at least one later data file are needed");
 
@@ -198,12 +187,8 @@ int RunTimelapseCommand(const QStringList &args)
         }
     }
     double threshold = alarm.MaxChange;
-    if (options.Has("--threshold")) {
-        bool ok = false;
-        threshold = ParseFileReal(options.Value("--threshold"), &ok);
-        if (!ok || !std::isfinite(threshold) || threshold < 0)
-            return options.UsageError("--threshold takes a percentage of at least 0, not", options.Value("--threshold"));
-    }
+    if (!options.Real("--threshold", threshold, 0, std::numeric_limits<double>::max(), "a percentage of at least 0"))
+        return 2;
     const QString csv = options.Value("--csv"), svg = options.Value("--svg");
     for (const QString &f : files)
         for (const QString &out : {csv, svg})
@@ -212,13 +197,9 @@ int RunTimelapseCommand(const QStringList &args)
                 return 1;
             }
     // The later file drawn, 1 for the first after the baseline; the last by default.
-    qsizetype drawn = files.size() - 1;
-    if (options.Has("--file")) {
-        bool ok = false;
-        drawn = options.Value("--file").toInt(&ok);
-        if (!ok || drawn < 1 || drawn >= files.size())
-            return options.UsageError("--file takes the number of a later file, from 1, not", options.Value("--file"));
-    }
+    qint64 drawn = files.size() - 1;
+    if (!options.Int("--file", drawn, 1, files.size() - 1, "the number of a later file, from 1"))
+        return 2;
     if (alarms && !alarm.Baseline.isEmpty() && !SameFile(alarm.Baseline, files.first()))
         PrintError(QStringLiteral("tarnelpro-cli timelapse: the baseline is %1 from the command line, not [Alarm] "
                                   "Baseline %2")

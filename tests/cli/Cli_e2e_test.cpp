@@ -71,6 +71,51 @@ TEST_F(TCliFixture, usageErrorsSayWhatWasWrong)
     EXPECT_TRUE(r.Out.startsWith("tarnelpro-cli (Tarnel Pro 2) ")) << r.Out.toStdString();
 }
 
+// Every command reads its line with the same parser: the same mistake gets
+// the same message, then that command's usage, and exit status 2, before
+// anything is read, connected or written.
+TEST_F(TCliFixture, everyCommandRefusesAMistakenLineTheSameWay)
+{
+    const char *commands[] = {"survey", "section", "identify", "acquire", "check-resistance", "script",
+                              "config", "export", "qc", "sequence", "fleet", "timelapse"};
+    for (const char *command : commands) {
+        SCOPED_TRACE(command);
+        const TResult r = Run({command, "--bogus"});
+        EXPECT_EQ(r.Status, 2);
+        EXPECT_TRUE(r.Err.startsWith(QStringLiteral("tarnelpro-cli %1: unexpected argument \"--bogus\"\nusage: tarnelpro-cli %1 ")
+                                         .arg(command)))
+            << r.Err.toStdString();
+        EXPECT_TRUE(r.Out.isEmpty());
+    }
+    const struct {
+        QStringList Args;
+        const char *Why;
+    } mistakes[] = {
+        {{"qc", "a.bin", "b.bin"}, "unexpected argument \"b.bin\""},
+        {{"fleet", "--mqtt"}, "--mqtt needs a value"},
+        {{"export", "a.bin", "--format"}, "--format needs a value"},
+        {{"acquire", "--config", "--yes"}, "--config needs a value"},
+        // Never an export written to a file named "--overwrite".
+        {{"export", "a.bin", "--format", "csv", "-o", "--overwrite"}, "-o needs a value"},
+        {{"identify", "--link", "tcp:a", "--link", "tcp:b"}, "repeated option \"--link\""},
+        {{"config", "a.ini", "--print", "--print"}, "repeated option \"--print\""},
+        {{"sequence", "--electrodes", "9", "--array", "dd", "--reciprocals", "--reciprocals"},
+         "repeated option \"--reciprocals\""},
+        {{"script", "a.scp", "--reconnect-pause", "-1"}, "--reconnect-pause wants whole seconds from 0 to 86400, not \"-1\""},
+        {{"script", "a.scp", "--plan", "--limit", "x"}, "--limit wants a whole number from 0, not \"x\""},
+        {{"check-resistance", "--config", "x.ini", "--retries", "2.5"}, "--retries wants a whole number from 0, not \"2.5\""},
+        {{"survey", "--quadripoles", "q.txt", "--groups", "11"}, "--groups wants a number of channels from 1 to 10, not \"11\""},
+    };
+    for (const auto &m : mistakes) {
+        SCOPED_TRACE(m.Args.join(' ').toStdString());
+        const TResult r = Run(m.Args);
+        EXPECT_EQ(r.Status, 2);
+        EXPECT_EQ(r.Err.section('\n', 0, 0), QStringLiteral("tarnelpro-cli %1: %2").arg(m.Args[0], m.Why));
+        EXPECT_TRUE(r.Err.section('\n', 1, 1).startsWith(QStringLiteral("usage: tarnelpro-cli ") + m.Args[0]))
+            << r.Err.toStdString();
+    }
+}
+
 TEST_F(TCliFixture, usageAndConnectionErrors)
 {
     EXPECT_EQ(Run({"identify"}).Status, 2);

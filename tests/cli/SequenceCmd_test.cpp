@@ -63,7 +63,7 @@ TEST(SequenceCommand, refusesAndWritesNothing)
          "quadripole file holds; lower the spacings or the electrode count"},
         {{"--electrodes", "20", "--array", "pole"}, 2, "tarnelpro-cli sequence: unknown array 'pole'"},
         {{"--electrodes", "twenty", "--array", "dd"}, 2,
-         "tarnelpro-cli sequence: not a whole number '--electrodes twenty'"},
+         "tarnelpro-cli sequence: --electrodes wants a whole number, not \"twenty\""},
         {{"--array", "dd"}, 2, "tarnelpro-cli sequence: --electrodes is required"},
         {{"--electrodes", "20", "--array", "wenner", "--n-max", "4"}, 2,
          "tarnelpro-cli sequence: --n-max applies to dd and pole-dipole only, not to wenner"},
