@@ -3,6 +3,7 @@
 #include "base/Clock.h"
 #include "base/DateText.h"
 #include "base/TarnelError.h"
+#include "base/WireTrace.h"
 #include "base/UserInterface.h"
 #include "instrument/DataFile.h"
 #include "instrument/SpeedAnswer.h"
@@ -18,6 +19,60 @@ namespace {
 constexpr int CommandTimeoutMs = 2000;
 
 TBlockProgress ProgressIf(bool on) { return on ? TBlockProgress::ProgressBar : TBlockProgress::None; }
+
+// The instrument's own names of its commands, so that a trace reads as the
+// exchange it is.
+const char *CommandName(std::uint8_t code)
+{
+    switch (code) {
+    case 27: return "Escape";
+    case 28: return "Get parameter";
+    case 29: return "Set parameter";
+    case 30: return "instrument description";
+    case 31: return "last measurement";
+    case 32: return "Start";
+    case 33: return "recalled records";
+    case 34: return "Speed start";
+    case 37: return "mode change";
+    case 41: return "Switch quadripole";
+    case 42: return "Get GPS data";
+    case 43: return "Rx-Rs check";
+    case 44: return "Tx-Rs check";
+    default: return "unknown";
+    }
+}
+
+void NoteCommand(std::uint8_t code, const char *detail = nullptr)
+{
+    if (!WireTrace::Active())
+        return;
+    QString text = QStringLiteral("command %1 \"%2\"").arg(code).arg(QLatin1String(CommandName(code)));
+    if (detail)
+        text += QStringLiteral(": ") + QLatin1String(detail);
+    WireTrace::Note(text);
+}
+
+void NoteAnswer(std::uint8_t code, bool accepted, bool refused)
+{
+    if (WireTrace::Active() && !accepted)
+        NoteCommand(code, refused ? "refused by the instrument" : "not acknowledged");
+}
+
+// A token as read, in hex when it is not two printable letters (a timeout
+// leaves "00" or a half-written token).
+QString TokenText(const std::array<std::uint8_t, 2> &token)
+{
+    const auto printable = [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; };
+    if (printable(token[0]) && printable(token[1]))
+        return QStringLiteral("token \"%1%2\"").arg(QChar(token[0])).arg(QChar(token[1]));
+    return QStringLiteral("token %1 %2 (hex)").arg(token[0], 2, 16, QLatin1Char('0')).arg(token[1], 2, 16, QLatin1Char('0'));
+}
+
+void NoteToken(const std::array<std::uint8_t, 2> &token, const QString &meaning)
+{
+    if (WireTrace::Active())
+        WireTrace::Note(TokenText(token) + QStringLiteral(": ") + meaning);
+}
 } // namespace
 
 TVoltixProGen::TVoltixProGen(TVoltixPro &owner, const TGenerationTable &table)
@@ -48,7 +103,10 @@ TPortVirt &TVoltixProGen::Port()
 // it is, not as the silence that would follow.
 void TVoltixProGen::Command(std::uint8_t code)
 {
-    if (!Port().SendCommand(code, CommandTimeoutMs) && Port().CommandRefused())
+    NoteCommand(code);
+    const bool accepted = Port().SendCommand(code, CommandTimeoutMs);
+    NoteAnswer(code, accepted, !accepted && Port().CommandRefused());
+    if (!accepted && Port().CommandRefused())
         throw ERefusedError(TPortVirt::RefusedText(code));
 }
 
@@ -184,21 +242,29 @@ int TVoltixProGen::RunMeasurement()
         ui.SetProgressRange(0, stackLimit);
         ui.SetProgressPosition(0);
         Port().RawRead(token, Gen.TokenTimeoutMs);
-        if (token == std::array<std::uint8_t, 2>{'S', 'T'})
+        if (token == std::array<std::uint8_t, 2>{'S', 'T'}) {
+            NoteToken(token, QStringLiteral("end of the run, %1 records announced").arg(count));
             return CheckedCount(count, received, group);
-        if (token != std::array<std::uint8_t, 2>{'G', 'O'})
+        }
+        if (token != std::array<std::uint8_t, 2>{'G', 'O'}) {
+            NoteToken(token, QStringLiteral("not a run token: the group gets no records"));
             return 0;
+        }
+        NoteToken(token, QStringLiteral("measuring"));
         if (!std::exchange(started, true))
             Port().NoteProgress();
         int stacks = 0;
         std::array<std::uint8_t, 4> countBytes{};
         Port().RawRead(countBytes, Gen.CountTimeoutMs);
         std::memcpy(&count, countBytes.data(), 4);
+        if (WireTrace::Active())
+            WireTrace::Note(QStringLiteral("record count %1").arg(count));
         received = -1;
         for (;;) {
             token = {'0', '0'};
             Port().RawRead(token, Gen.TokenTimeoutMs);
             if (token == std::array<std::uint8_t, 2>{'O', 'K'}) {
+                NoteToken(token, QStringLiteral("the records block follows"));
                 try {
                     received = Port().ReceiveBlockInto(Records, ProgressIf(Gen.BlockProgress),
                                                        TBlockErrors::ErrorIndicator);
@@ -209,16 +275,22 @@ int TVoltixProGen::RunMeasurement()
                         throw;
                     Port().FlushInput();
                     Fault = QStringLiteral("the records block failed");
+                    if (WireTrace::Active())
+                        WireTrace::Note(QStringLiteral("records block failed on a live link: the group is measured as wrong"));
                     return WrongGroup;
                 }
+                if (WireTrace::Active())
+                    WireTrace::Note(QStringLiteral("records block of %1 bytes").arg(received));
                 break;
             }
             if (token == std::array<std::uint8_t, 2>{'+', '-'}) {
+                NoteToken(token, QStringLiteral("stack %1").arg(stacks + 1));
                 ui.SetProgressPosition(ui.ProgressPosition() + 1);
                 if (++stacks <= stackLimit)
                     Port().NoteProgress();
                 continue;
             }
+            NoteToken(token, QStringLiteral("not \"OK\" or \"+-\": back to waiting for \"GO\" or \"ST\""));
             break;
         }
     }
@@ -256,7 +328,9 @@ void TVoltixProGen::SpeedMeasure(const TElectrodeList &electrodes, bool useVolta
     Owner.SpeedDelay = 12;
     TBusyScope busy(Owner.Ui);
     if (Gen.RetrySpeedCommand) {
+        NoteCommand(34);
         while (!Port().SendCommand(34, CommandTimeoutMs)) {
+            NoteCommand(34, "not acknowledged, sent again");
             Port().FlushOutput();
             Port().FlushInput();
         }
@@ -376,10 +450,15 @@ void TVoltixProGen::ReadRxResistances()
 {
     TBusyScope busy(Owner.Ui);
     for (int i = 0; i < ChannelRecordCount; ++i) {
-        if (i == 0)
+        if (i == 0) {
             Command(43);
-        else if (!Port().PromptAndSendCommand(43, CommandTimeoutMs) && Port().CommandRefused())
-            throw ERefusedError(TPortVirt::RefusedText(43));
+        } else {
+            NoteCommand(43, "after the prompt");
+            const bool accepted = Port().PromptAndSendCommand(43, CommandTimeoutMs);
+            NoteAnswer(43, accepted, !accepted && Port().CommandRefused());
+            if (!accepted && Port().CommandRefused())
+                throw ERefusedError(TPortVirt::RefusedText(43));
+        }
         SendValue<std::int32_t>(i);
         PutLE<float>(ChannelRecord(i), Gen.OffRxResistance, ReadValue<float>());
     }
