@@ -64,8 +64,8 @@ QString TokenText(const std::array<std::uint8_t, 2> &token)
 {
     const auto printable = [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; };
     if (printable(token[0]) && printable(token[1]))
-        return QStringLiteral("token \"%1%2\"").arg(QChar(token[0])).arg(QChar(token[1]));
-    return QStringLiteral("token %1 %2 (hex)").arg(token[0], 2, 16, QLatin1Char('0')).arg(token[1], 2, 16, QLatin1Char('0'));
+        return QStringLiteral("token \"%1%2\"").arg(QChar(char16_t(token[0]))).arg(QChar(char16_t(token[1])));
+    return QStringLiteral("token %1 %2 (hex)").arg(uint(token[0]), 2, 16, QLatin1Char('0')).arg(uint(token[1]), 2, 16, QLatin1Char('0'));
 }
 
 void NoteToken(const std::array<std::uint8_t, 2> &token, const QString &meaning)

@@ -71,8 +71,8 @@ TEST_F(TCliFixture, traceBeforeOrAfterTheCommandRecordsTheExchange)
         ASSERT_GE(b.size(), 4) << path.toStdString();
         EXPECT_TRUE(b.first().startsWith("## trace started by ")) << b.first().toStdString();
         EXPECT_EQ(b.last(), "## trace stopped");
-        EXPECT_TRUE(b.contains("== type code 0x10000002: generation 2")) << b.join('\n').toStdString();
-        EXPECT_TRUE(b.contains("== command 30 \"instrument description\"")) << b.join('\n').toStdString();
+        EXPECT_TRUE(b.contains(QStringLiteral("== type code 0x10000002: generation 2"))) << b.join('\n').toStdString();
+        EXPECT_TRUE(b.contains(QStringLiteral("== command 30 \"instrument description\""))) << b.join('\n').toStdString();
         CheckByteLines(b);
     }
 }
@@ -87,12 +87,12 @@ TEST_F(TCliFixture, traceOfAnAcquisitionNamesTheCommandsAndTheRunTokens)
     EXPECT_EQ(Size(Tmp.path() + "/out.bin"), 1029 + 30 * 304);
     const QStringList b = TraceBodies(trace);
     // Three groups of ten: each switched, started and ended with its count.
-    EXPECT_EQ(b.count("== command 32 \"Start\""), 3) << b.join('\n').toStdString();
-    EXPECT_EQ(b.count("== token \"ST\": end of the run, 10 records announced"), 3);
-    EXPECT_EQ(b.count("== record count 10"), 3);
-    EXPECT_GE(b.count("== command 41 \"Switch quadripole\""), 3);
-    EXPECT_GE(b.count("== token \"GO\": measuring"), 3);
-    EXPECT_TRUE(b.contains("== command 29 \"Set parameter\""));
+    EXPECT_EQ(b.count(QStringLiteral("== command 32 \"Start\"")), 3) << b.join('\n').toStdString();
+    EXPECT_EQ(b.count(QStringLiteral("== token \"ST\": end of the run, 10 records announced")), 3);
+    EXPECT_EQ(b.count(QStringLiteral("== record count 10")), 3);
+    EXPECT_GE(b.count(QStringLiteral("== command 41 \"Switch quadripole\"")), 3);
+    EXPECT_GE(b.count(QStringLiteral("== token \"GO\": measuring")), 3);
+    EXPECT_TRUE(b.contains(QStringLiteral("== command 29 \"Set parameter\"")));
     CheckByteLines(b);
 }
 
