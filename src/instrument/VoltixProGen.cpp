@@ -271,12 +271,16 @@ int TVoltixProGen::RunMeasurement()
                 } catch (const ETarnelError &e) {
                     // A block that could not be received on a live link is a
                     // failed measurement of the group, not a lost link.
-                    if (e.Message() != QLatin1String("Port err. block transfer") || Port().GetState() <= 0)
+                    const bool linkDown = Port().GetState() <= 0;
+                    if (WireTrace::Active())
+                        WireTrace::Note(QStringLiteral("records block: %1%2")
+                                            .arg(e.Message(), linkDown ? QStringLiteral(" (link down)") : QString()));
+                    if (e.Message() != QLatin1String("Port err. block transfer") || linkDown)
                         throw;
                     Port().FlushInput();
                     Fault = QStringLiteral("the records block failed");
                     if (WireTrace::Active())
-                        WireTrace::Note(QStringLiteral("records block failed on a live link: the group is measured as wrong"));
+                        WireTrace::Note(QStringLiteral("the group is judged wrong, the link goes on"));
                     return WrongGroup;
                 }
                 if (WireTrace::Active())
