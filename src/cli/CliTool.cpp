@@ -1,4 +1,5 @@
 // tarnelpro-cli: the headless front end on the same core as the window.
+#include "base/WireTrace.h"
 #include "cli/Commands.h"
 
 #include <QCoreApplication>
@@ -112,9 +113,50 @@ void Usage(std::FILE *to)
                "path is the topic prefix; without it tarnelpro/<host name>); replaces [Mqtt] Broker and Topic\n"
                "--timeout: seconds without progress from the instrument before the command gives up (default 120)\n"
                "LINK: serial:DEVICE[@BAUD], usb[@BAUD] or tcp:HOST[:PORT] (default port 29461, baud 19200)\n"
+               "--trace FILE, before or after the command: write every byte exchanged with the instrument,\n"
+               "with the commands and tokens read from it, to FILE (appended; at 64 MB it moves to FILE.1)\n"
                "--help: this text; --version: the program's version\n",
                to);
 }
+// Takes "--trace FILE" (or "--trace=FILE") out of the arguments, wherever it
+// stands, so that no command sees it. False after a usage error.
+bool TakeTraceOption(QStringList &args, QString &path, bool &given)
+{
+    for (qsizetype i = 0; i < args.size();) {
+        QString value;
+        if (args[i] == QLatin1String("--trace")) {
+            // A following option is not a file name: "--trace --yes" forgot it.
+            if (i + 1 >= args.size() || args[i + 1].isEmpty() || args[i + 1].startsWith(QLatin1String("--"))) {
+                std::fputs("tarnelpro-cli: --trace needs a file name\n", stderr);
+                return false;
+            }
+            value = args[i + 1];
+            args.remove(i, 2);
+        } else if (args[i].startsWith(QLatin1String("--trace="))) {
+            value = args[i].mid(8);
+            args.remove(i);
+            if (value.isEmpty()) {
+                std::fputs("tarnelpro-cli: --trace needs a file name\n", stderr);
+                return false;
+            }
+        } else {
+            ++i;
+            continue;
+        }
+        if (given) {
+            std::fputs("tarnelpro-cli: --trace given twice\n", stderr);
+            return false;
+        }
+        given = true;
+        path = value;
+    }
+    return true;
+}
+
+// Ends the trace file however the command returns.
+struct TTraceScope {
+    ~TTraceScope() { WireTrace::StopFile(); }
+};
 } // namespace
 
 int main(int argc, char **argv)
@@ -127,6 +169,10 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("TarnelPro2"));
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
+    QString tracePath;
+    bool traced = false;
+    if (!TakeTraceOption(args, tracePath, traced))
+        return 2;
     // Asked for, the help goes to stdout; after a mistake, to stderr.
     if (args.isEmpty()) {
         std::fputs("tarnelpro-cli: no command given\n", stderr);
@@ -162,5 +208,23 @@ int main(int argc, char **argv)
         Usage(stderr);
         return 2;
     }
-    return OutputChecked(it->second(args));
+    TTraceScope traceScope;
+    if (traced) {
+        QString error;
+        if (!WireTrace::StartFile(tracePath, &error)) {
+            std::fprintf(stderr, "tarnelpro-cli: %s\n", qPrintable(error));
+            return 2;
+        }
+    }
+    int status = it->second(args);
+    WireTrace::StopFile();
+    // A trace asked for and cut short is a failure to report, as a cut
+    // output is, though the command itself went well.
+    const QString traceFailure = WireTrace::FileFailure();
+    if (traced && !traceFailure.isEmpty()) {
+        std::fprintf(stderr, "tarnelpro-cli: %s\n", qPrintable(traceFailure));
+        if (status == 0)
+            status = 1;
+    }
+    return OutputChecked(status);
 }

@@ -1,5 +1,6 @@
 #include "instrument/VoltixPro.h"
 
+#include "base/WireTrace.h"
 #include "instrument/VoltixProGen.h"
 
 #include <QStringList>
@@ -33,6 +34,9 @@ bool TVoltixPro::ChooseProtocol(std::uint32_t typeCode)
 {
     InstrumentType = typeCode;
     const TGenerationTable *gen = GenerationOf(typeCode);
+    if (WireTrace::Active())
+        WireTrace::Note(gen ? QStringLiteral("type code 0x%1: generation %2").arg(typeCode, 8, 16, QLatin1Char('0')).arg(gen->Generation)
+                            : QStringLiteral("type code 0x%1: unknown, protocol kept").arg(typeCode, 8, 16, QLatin1Char('0')));
     if (!gen)
         return false;
     if (gen->Generation == 1)

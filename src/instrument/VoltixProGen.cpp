@@ -3,6 +3,7 @@
 #include "base/Clock.h"
 #include "base/DateText.h"
 #include "base/TarnelError.h"
+#include "base/WireTrace.h"
 #include "base/UserInterface.h"
 #include "instrument/DataFile.h"
 #include "instrument/SpeedAnswer.h"
@@ -30,6 +31,60 @@ template <class E>
 }
 
 TBlockProgress ProgressIf(bool on) { return on ? TBlockProgress::ProgressBar : TBlockProgress::None; }
+
+// The instrument's own names of its commands, so that a trace reads as the
+// exchange it is.
+const char *CommandName(std::uint8_t code)
+{
+    switch (code) {
+    case 27: return "Escape";
+    case 28: return "Get parameter";
+    case 29: return "Set parameter";
+    case 30: return "instrument description";
+    case 31: return "last measurement";
+    case 32: return "Start";
+    case 33: return "recalled records";
+    case 34: return "Speed start";
+    case 37: return "mode change";
+    case 41: return "Switch quadripole";
+    case 42: return "Get GPS data";
+    case 43: return "Rx-Rs check";
+    case 44: return "Tx-Rs check";
+    default: return "unknown";
+    }
+}
+
+void NoteCommand(std::uint8_t code, const char *detail = nullptr)
+{
+    if (!WireTrace::Active())
+        return;
+    QString text = QStringLiteral("command %1 \"%2\"").arg(code).arg(QLatin1String(CommandName(code)));
+    if (detail)
+        text += QStringLiteral(": ") + QLatin1String(detail);
+    WireTrace::Note(text);
+}
+
+void NoteAnswer(std::uint8_t code, bool accepted, bool refused)
+{
+    if (WireTrace::Active() && !accepted)
+        NoteCommand(code, refused ? "refused by the instrument" : "not acknowledged");
+}
+
+// A token as read, in hex when it is not two printable letters (a timeout
+// leaves "00" or a half-written token).
+QString TokenText(const std::array<std::uint8_t, 2> &token)
+{
+    const auto printable = [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; };
+    if (printable(token[0]) && printable(token[1]))
+        return QStringLiteral("token \"%1%2\"").arg(QChar(char16_t(token[0]))).arg(QChar(char16_t(token[1])));
+    return QStringLiteral("token %1 %2 (hex)").arg(uint(token[0]), 2, 16, QLatin1Char('0')).arg(uint(token[1]), 2, 16, QLatin1Char('0'));
+}
+
+void NoteToken(const std::array<std::uint8_t, 2> &token, const QString &meaning)
+{
+    if (WireTrace::Active())
+        WireTrace::Note(TokenText(token) + QStringLiteral(": ") + meaning);
+}
 } // namespace
 
 TVoltixProGen::TVoltixProGen(TVoltixPro &owner, const TGenerationTable &table)
@@ -71,7 +126,10 @@ void TVoltixProGen::RequireCommand(TPortVirt &port, std::uint8_t code, bool acce
 void TVoltixProGen::Command(std::uint8_t code)
 {
     TPortVirt &port = Port();
-    RequireCommand(port, code, port.SendCommand(code, CommandTimeoutMs));
+    NoteCommand(code);
+    const bool accepted = port.SendCommand(code, CommandTimeoutMs);
+    NoteAnswer(code, accepted, !accepted && port.CommandRefused());
+    RequireCommand(port, code, accepted);
 }
 
 void TVoltixProGen::SendRaw(std::span<const std::uint8_t> bytes) { Port().WriteBlock(bytes); }
@@ -190,41 +248,59 @@ int TVoltixProGen::RunMeasurement()
         ui.SetProgressRange(0, stackLimit);
         ui.SetProgressPosition(0);
         Port().RawRead(token, Gen.TokenTimeoutMs);
-        if (token == std::array<std::uint8_t, 2>{'S', 'T'})
+        if (token == std::array<std::uint8_t, 2>{'S', 'T'}) {
+            NoteToken(token, QStringLiteral("end of the run, %1 records announced").arg(count));
             return CheckedCount(count, received, group);
-        if (token != std::array<std::uint8_t, 2>{'G', 'O'})
+        }
+        if (token != std::array<std::uint8_t, 2>{'G', 'O'}) {
+            NoteToken(token, QStringLiteral("not a run token: the group gets no records"));
             return 0;
+        }
+        NoteToken(token, QStringLiteral("measuring"));
         if (!std::exchange(started, true))
             Port().NoteProgress();
         int stacks = 0;
         std::array<std::uint8_t, 4> countBytes{};
         Port().RawRead(countBytes, Gen.CountTimeoutMs);
         std::memcpy(&count, countBytes.data(), 4);
+        if (WireTrace::Active())
+            WireTrace::Note(QStringLiteral("record count %1").arg(count));
         received = -1;
         for (;;) {
             token = {'0', '0'};
             Port().RawRead(token, Gen.TokenTimeoutMs);
             if (token == std::array<std::uint8_t, 2>{'O', 'K'}) {
+                NoteToken(token, QStringLiteral("the records block follows"));
                 try {
                     received = Port().ReceiveBlockInto(Records, ProgressIf(Gen.BlockProgress),
                                                        TBlockErrors::ErrorIndicator);
                 } catch (const ETarnelError &e) {
                     // A block that could not be received on a live link is a
                     // failed measurement of the group, not a lost link.
-                    if (e.Kind() != TErrorKind::Checksum || Port().GetState() <= 0)
+                    const bool linkDown = Port().GetState() <= 0;
+                    if (WireTrace::Active())
+                        WireTrace::Note(QStringLiteral("records block: %1%2")
+                                            .arg(e.Message(), linkDown ? QStringLiteral(" (link down)") : QString()));
+                    if (e.Kind() != TErrorKind::Checksum || linkDown)
                         throw;
                     Port().FlushInput();
                     Fault = QStringLiteral("the records block failed");
+                    if (WireTrace::Active())
+                        WireTrace::Note(QStringLiteral("the group is judged wrong, the link goes on"));
                     return WrongGroup;
                 }
+                if (WireTrace::Active())
+                    WireTrace::Note(QStringLiteral("records block of %1 bytes").arg(received));
                 break;
             }
             if (token == std::array<std::uint8_t, 2>{'+', '-'}) {
+                NoteToken(token, QStringLiteral("stack %1").arg(stacks + 1));
                 ui.SetProgressPosition(ui.ProgressPosition() + 1);
                 if (++stacks <= stackLimit)
                     Port().NoteProgress();
                 continue;
             }
+            NoteToken(token, QStringLiteral("not \"OK\" or \"+-\": back to waiting for \"GO\" or \"ST\""));
             break;
         }
     }
@@ -262,7 +338,9 @@ void TVoltixProGen::SpeedMeasure(const TElectrodeList &electrodes, bool useVolta
     Owner.SpeedDelay = 12;
     TBusyScope busy(Owner.Ui);
     if (Gen.RetrySpeedCommand) {
+        NoteCommand(34);
         while (!Port().SendCommand(34, CommandTimeoutMs)) {
+            NoteCommand(34, "not acknowledged, sent again");
             Port().FlushOutput();
             Port().FlushInput();
         }
@@ -384,10 +462,14 @@ void TVoltixProGen::ReadRxResistances()
 {
     TBusyScope busy(Owner.Ui);
     for (int i = 0; i < ChannelRecordCount; ++i) {
-        if (i == 0)
+        if (i == 0) {
             Command(43);
-        else
-            RequireCommand(Port(), 43, Port().PromptAndSendCommand(43, CommandTimeoutMs));
+        } else {
+            NoteCommand(43, "after the prompt");
+            const bool accepted = Port().PromptAndSendCommand(43, CommandTimeoutMs);
+            NoteAnswer(43, accepted, !accepted && Port().CommandRefused());
+            RequireCommand(Port(), 43, accepted);
+        }
         SendValue<std::int32_t>(i);
         PutLE<float>(ChannelRecord(i), Gen.OffRxResistance, ReadValue<float>());
     }

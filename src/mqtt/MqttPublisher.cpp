@@ -1,5 +1,7 @@
 #include "mqtt/MqttPublisher.h"
 
+#include "base/WireTrace.h"
+
 #include <QMetaObject>
 #include <QObject>
 
@@ -118,6 +120,7 @@ void OnConnect(mosquitto *mosq, void *obj, int rc)
         std::lock_guard lock(s.Mutex);
         s.RefusedReason = QStringLiteral("the broker refused the connection: %1")
                               .arg(QString::fromUtf8(mosquitto_connack_string(rc)));
+        qCDebug(lcMqtt).noquote() << s.RefusedReason;
         return;
     }
     {
@@ -134,7 +137,9 @@ void OnConnect(mosquitto *mosq, void *obj, int rc)
     s.Wake.notify_all();
     if (s.Settings.Commands)
         mosquitto_subscribe(mosq, nullptr, s.CommandTopic.constData(), s.Settings.Qos);
-    s.Note(true, QStringLiteral("connected to %1, topic %2").arg(s.Settings.BrokerText(), s.Settings.Topic));
+    const QString connected = QStringLiteral("connected to %1, topic %2").arg(s.Settings.BrokerText(), s.Settings.Topic);
+    qCDebug(lcMqtt).noquote() << connected;
+    s.Note(true, connected);
 }
 
 void OnDisconnect(mosquitto *, void *obj, int)
@@ -239,8 +244,11 @@ void NetworkLoop(std::shared_ptr<TShared> shared)
             s.Down = true;
         }
         s.Wake.notify_all();
-        if (report)
-            s.Note(false, FailureText(s, rc, error));
+        if (report) {
+            const QString failure = FailureText(s, rc, error);
+            qCDebug(lcMqtt).noquote() << failure;
+            s.Note(false, failure);
+        }
         std::unique_lock lock(s.Mutex);
         s.Wake.wait_for(lock, std::chrono::seconds(backoff), [&s] { return s.Quit; });
         if (s.Quit)
@@ -288,6 +296,7 @@ void SenderLoop(std::shared_ptr<TShared> shared)
         } else {
             // A message the broker can never take (too large, bad topic).
             ++s.Dropped;
+            qCWarning(lcMqtt).noquote() << "message to" << item.Topic << "dropped:" << mosquitto_strerror(rc);
         }
     }
     s.FlushDone = true;

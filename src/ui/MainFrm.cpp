@@ -3,6 +3,7 @@
 #include "app/Guard.h"
 #include "base/Clock.h"
 #include "base/Folders.h"
+#include "base/WireTrace.h"
 #include "ui/AboutBoxFrm.h"
 #include "ui/AcqPage.h"
 #include "ui/ConfigPage.h"
@@ -41,6 +42,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPainter>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -188,10 +190,76 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
     // far as the screen allows.
     resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
     Guarded(UiServices, [&] { Shell->FormCreate(); });
+
+    // A trace file that fails (a full disk) is said in the window, whichever
+    // thread was writing to the link at the time.
+    QPointer<TMainFrm> self(this);
+    WireTrace::SetFailureHandler([self](const QString &why) {
+        QMetaObject::invokeMethod(
+            qApp, [self, why] {
+                if (self)
+                    self->TraceFailed(why);
+            },
+            Qt::QueuedConnection);
+    });
+    if (const QString tracePath = qEnvironmentVariable("TARNELPRO_TRACE"); !tracePath.isEmpty())
+        StartTrace(tracePath);
     PlaceOnScreen();
 }
 
-TMainFrm::~TMainFrm() = default;
+TMainFrm::~TMainFrm()
+{
+    WireTrace::SetFailureHandler({});
+    if (TraceLink1 && TraceLink1->isChecked())
+        WireTrace::StopFile();
+}
+
+void TMainFrm::TraceLink1Click(bool checked)
+{
+    if (!checked) {
+        WireTrace::StopFile();
+        LogTraceLine(QStringLiteral("Link trace stopped"), false);
+        return;
+    }
+    // Appended to, never replaced: no overwrite question.
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Trace the link to a file"),
+                                                      DataFolder() + QStringLiteral("TarnelPro_trace.txt"),
+                                                      QStringLiteral("Text files (*.txt);;All files (*)"), nullptr,
+                                                      QFileDialog::DontConfirmOverwrite);
+    if (path.isEmpty()) {
+        TraceLink1->setChecked(false);
+        return;
+    }
+    StartTrace(path);
+}
+
+bool TMainFrm::StartTrace(const QString &path)
+{
+    QString error;
+    const bool started = WireTrace::StartFile(path, &error);
+    TraceLink1->setChecked(started);
+    if (started)
+        LogTraceLine(QStringLiteral("Link trace written to %1").arg(path), false);
+    else
+        LogTraceLine(error, true);
+    return started;
+}
+
+void TMainFrm::TraceFailed(const QString &why)
+{
+    TraceLink1->setChecked(false);
+    LogTraceLine(why, true);
+}
+
+void TMainFrm::LogTraceLine(const QString &text, bool failure)
+{
+    // In the middle of a run: its own lines keep their colour.
+    if (failure) {
+        ShowNotice(text);
+        std::fprintf(stderr, "tarnelpro: %s\n", qPrintable(text));
+    }
+    Shell->EventLog.AddStampedAside(text, failure ? LogColor::Red : LogColor::Black);
+}
 
 void TMainFrm::PlaceOnScreen()
 {
@@ -258,6 +326,11 @@ void TMainFrm::BuildMenus()
     QAction *usbCheck = link->addAction(QStringLiteral("USB Check"));
     usbCheck->setObjectName(QStringLiteral("ZIREriva1"));
     connect(usbCheck, &QAction::triggered, this, [this] { Shell->ZIREriva1Click(); });
+    link->addSeparator();
+    TraceLink1 = link->addAction(QStringLiteral("Trace the link to a file…"));
+    TraceLink1->setObjectName(QStringLiteral("TraceLink1"));
+    TraceLink1->setCheckable(true);
+    connect(TraceLink1, &QAction::triggered, this, &TMainFrm::TraceLink1Click);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));

@@ -120,6 +120,13 @@ public:
     // Opens the acquisition file with the application registered for it.
     void BitBtn1Click();
 
+    // "Trace the link to a file…": asks for the file when checked, stops the
+    // trace when unchecked.
+    void TraceLink1Click(bool checked);
+    // Starts the wire trace into path; a refusal is a red line of the event
+    // log and a notice. TARNELPRO_TRACE names a file at start-up.
+    bool StartTrace(const QString &path);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -136,6 +143,8 @@ private:
     void UpdateBatteryButton();
     void PageControl1Change(int index);
     void Apropos1Click();
+    void TraceFailed(const QString &why);
+    void LogTraceLine(const QString &text, bool failure);
 
     TQtUserInterface UiServices{this};
     std::unique_ptr<TShell> Shell;
@@ -194,6 +203,7 @@ private:
     // Menus
     QActionGroup *PortGroup = nullptr;
     QAction *Communicationspeed1 = nullptr;
+    QAction *TraceLink1 = nullptr;
 
     QTimer *Timer1 = nullptr;
     // Started when the window closes during an action.
