@@ -382,6 +382,8 @@ TEST_F(TConnectFixture, aHealthReadingLeftUnansweredEndsTheCheckAtOnce)
     EXPECT_EQ(View.Health.size(), shown) << "nothing shown as a reading";
     EXPECT_TRUE(View.BatteryButton);
     EXPECT_TRUE(Shell->LinkOpen());
+}
+
 // The configuration's link choice becomes one link value: the serial device
 // map is part of the settings, an empty Wi-Fi address is the module's own.
 TEST_F(TConnectFixture, theConfiguredChoiceBecomesOneLinkValue)
