@@ -280,11 +280,23 @@ TEST_F(PortVirt, PutByte_byteDelay_sleepsAfterEachByte)
     EXPECT_EQ(Clock.Slept, 21);
 }
 
-TEST_F(PortVirt, PauseSeconds_sleepsWithoutYielding)
+// A pause given to the instrument takes its whole time, lets the window
+// answer at least every 40 ms, and is not cut short by Stop (the exchange
+// around it is, at its next wait).
+TEST_F(PortVirt, PauseSeconds_takesItsTimeWhileTheWindowAnswers)
 {
+    bool stop = false;
+    Port.InterruptRequested = [&] { return stop; };
+    std::int64_t last = Clock.Now, longest = 0;
+    Ui.OnYield = [&](int) {
+        longest = std::max(longest, Clock.Now - last);
+        last = Clock.Now;
+        stop = true;
+    };
     Port.PauseSeconds(3);
     EXPECT_EQ(Clock.Slept, 3000);
-    EXPECT_EQ(Ui.Yields, 0);
+    EXPECT_GE(Ui.Yields, 75);
+    EXPECT_LE(longest, 40);
 }
 
 // --- Identify ---
