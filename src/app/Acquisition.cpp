@@ -153,7 +153,7 @@ QString TShell::EstimateText(double days)
     return text;
 }
 
-void TShell::NewGpsBtnClick()
+void TShell::ChooseAndStartAction()
 {
     View.BuildPseudoSection();
     int preselected = ActionAcquisition;
@@ -493,7 +493,7 @@ void TShell::WriteFailed(const QString &text)
         Ui.Ask(TQuestion::Error(QString::fromLatin1(ProgramTitle), text));
 }
 
-void TShell::StopBtnClick()
+void TShell::RequestStop()
 {
     // The exchange waiting on the instrument ends at once; a second Stop
     // also ends the release that follows.
@@ -509,7 +509,7 @@ void TShell::StopBtnClick()
     View.SetPauseDown(false);
 }
 
-void TShell::PauseBtnClick()
+void TShell::TogglePause()
 {
     if (State.RunState == TRunState::StopRequested || State.RunState == TRunState::Idle) {
         View.SetPauseDown(false);

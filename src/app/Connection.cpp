@@ -70,7 +70,7 @@ int Truncated(double v)
 }
 } // namespace
 
-void TShell::ComCheck(int item)
+void TShell::ChooseLink(int item)
 {
     // Replacing the port while an action or an exchange waits on it would
     // pull the link out from under the waiting code.
@@ -108,7 +108,7 @@ void TShell::ComCheck(int item)
     };
     writeKey("Port", QString::number(selector));
     if (selector == UsbPortSelector)
-        ZIREriva1Click();
+        StartUsbTool();
     if (selector == IPPortSelector) {
         if (const TAnswer answer = Ui.Ask(TQuestion::Input(
                 QStringLiteral("IP address ex:192.168.1.15"),
@@ -122,7 +122,7 @@ void TShell::ComCheck(int item)
     ShowPortImage(true);
 }
 
-void TShell::ZIREriva1Click()
+void TShell::StartUsbTool()
 {
     // Without the tool nothing is reported, as before.
     const QString tool = UsbToolPath();
@@ -130,7 +130,7 @@ void TShell::ZIREriva1Click()
         StartProgram(tool);
 }
 
-void TShell::ConnectBtnClick()
+void TShell::ToggleConnection()
 {
     EndStalledExchange();
     if (!CommandLine)
@@ -142,7 +142,7 @@ void TShell::ConnectBtnClick()
     if (LinkOpen() && ActionRunning) {
         // The action ends its group (and releases the electrodes) first;
         // closing the link under it would leave them switched.
-        StopBtnClick();
+        RequestStop();
         DisconnectPending = true;
         View.SetConnectPressed(true);
         return;
@@ -385,7 +385,7 @@ void TShell::EndStalledExchange()
         Port->Disconnect();
 }
 
-void TShell::Timer1Timer()
+void TShell::HealthTick()
 {
     // A tick during another exchange would interleave commands on the wire.
     if (Exchanges > 0 || ActionRunning)
@@ -424,7 +424,7 @@ void TShell::LinkLost()
     Report().LinkLost();
 }
 
-void TShell::BatterieBtnClick()
+void TShell::ReadHealthNow()
 {
     if (Exchanges > 0 || !Port)
         return;

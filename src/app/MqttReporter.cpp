@@ -357,19 +357,19 @@ void TMqttReporter::Command(const QByteArray &payload, bool retained)
     if (command == QLatin1String("pause")) {
         if (!shell.ActionRunning || state != TRunState::Running)
             return Reply(command, false, QStringLiteral("nothing runs that could be paused"));
-        shell.PauseBtnClick();
+        shell.TogglePause();
         return Reply(command, true, QStringLiteral("Paused by user"));
     }
     if (command == QLatin1String("restart")) {
         if (!shell.ActionRunning || state != TRunState::Paused)
             return Reply(command, false, QStringLiteral("nothing is paused"));
-        shell.PauseBtnClick();
+        shell.TogglePause();
         return Reply(command, true, QStringLiteral("Restarted by user"));
     }
     if (command == QLatin1String("stop")) {
         if (!shell.ActionRunning)
             return Reply(command, false, QStringLiteral("nothing runs that could be stopped"));
-        shell.StopBtnClick();
+        shell.RequestStop();
         return Reply(command, true, QStringLiteral("Stopped by user"));
     }
     if (command.startsWith(QLatin1String("run "))) {

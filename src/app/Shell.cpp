@@ -346,7 +346,7 @@ void TShell::ShowPortImage(bool create)
 
 bool TShell::LinkOpen() const { return Port && Port->GetState() > 0; }
 
-bool TShell::FormCloseQuery()
+bool TShell::CloseRequested()
 {
     if (ActionRunning) {
         // The action on the stack below ends its group, releases the

@@ -78,7 +78,7 @@ public:
 
     // Close request: drops the link if it is open. Closing is never refused;
     // during an action the group in progress ends first (see ClosingDuringAction).
-    bool FormCloseQuery();
+    bool CloseRequested();
     // Set by a close during an action: the action stops after its group and
     // the link is closed when it has returned.
     bool ClosingDuringAction = false;
@@ -89,13 +89,13 @@ public:
     // Link menu: choose the link of a "Communication port" item (1..6, 99,
     // 100, or BtItem for "BT", which asks for the port number).
     static constexpr int BtItem = 0;
-    void ComCheck(int item);
-    void Communicationspeed1Click() { State.HighSpeedChecked = !State.HighSpeedChecked; }
+    void ChooseLink(int item);
+    void ToggleHighSpeed() { State.HighSpeedChecked = !State.HighSpeedChecked; }
     // Starts the USB checking tool without waiting for it.
-    void ZIREriva1Click();
+    void StartUsbTool();
 
     // Connects when the link is closed, disconnects when it is open.
-    void ConnectBtnClick();
+    void ToggleConnection();
     // The connection steps after the operator's confirmation: opens the
     // port on link, identifies the instrument, chooses its protocol and reads
     // its description. False when the port did not open.
@@ -119,13 +119,13 @@ public:
     bool CheckInstrumentHealth();
     // The periodic check and the battery button; skipped while another
     // exchange with the instrument is in progress.
-    void Timer1Timer();
-    void BatterieBtnClick();
+    void HealthTick();
+    void ReadHealthNow();
 
     // --- Start, Stop, Pause and the actions.
     enum TAction { ActionAcquisition = 0, ActionResistance = 1, ActionScript = 2 };
     // The Start button: asks for the action, then runs it.
-    void NewGpsBtnClick();
+    void ChooseAndStartAction();
     // Runs an action as Start does once it is chosen; the window is restored
     // afterwards even when an error ends the action (the error is written to
     // the event log, then goes on to the caller).
@@ -137,7 +137,7 @@ public:
     static QString UnknownTypeText(std::uint32_t typeCode);
     // Stop also ends the exchange waiting on the instrument at that moment:
     // the group in progress is given up, the groups stored stay.
-    void StopBtnClick();
+    void RequestStop();
     // Set by Stop during an action; every wait of the port looks at it.
     bool InterruptWaits = false;
     // A port made here watches its exchanges: after SilenceSeconds without
@@ -151,8 +151,8 @@ public:
     // (0: until it answers); unattended connections use at least 2.
     int IdentifyRounds = 0;
     void EndStalledExchange();
-    void PauseBtnClick();
-    void SkipBtnClick() { SkipFlag = true; }
+    void TogglePause();
+    void RequestSkip() { SkipFlag = true; }
     // The save dialog for a new data file name; false when cancelled.
     bool ChooseAcquisitionFile();
 

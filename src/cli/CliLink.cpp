@@ -118,7 +118,7 @@ TStopOnSignal::TStopOnSignal(TShell &shell, const QString &message)
         char c = 0;
         if (::read(Fds[1], &c, 1) == 1 && shell.State.RunState != TRunState::Idle) {
             PrintError(message);
-            shell.StopBtnClick();
+            shell.RequestStop();
         }
     });
     struct sigaction sa {};

@@ -63,7 +63,7 @@ public:
         Value = r;
         // A pair still above the maximum after its retries is skipped.
         if (r > Maximum && Attempts >= Retries && Shell)
-            Shell->SkipBtnClick();
+            Shell->RequestSkip();
     }
     void ShowResistanceChecked(bool shown) override
     {

@@ -48,7 +48,7 @@ public:
     void SectionGroupClick();
     void BitBtnApplyColorScaleClick() { ApplyColorScale(); }
     void BitBtnUnZoomClick() { Graph.PEactions(TGraph2DAction::sgUndoZoom); }
-    void BitBtn5Click() { Graph.PEactions(TGraph2DAction::sgExportDialog); }
+    void ExportSection() { Graph.PEactions(TGraph2DAction::sgExportDialog); }
     void BitBtnMaximizeClick() { Graph.PEactions(TGraph2DAction::sgMaximize); }
     // "Hide flagged" changed: the section is drawn again.
     void HideFlaggedClick();

@@ -147,7 +147,7 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(20000);
-    connect(Timer1, &QTimer::timeout, this, [this] { Guarded(UiServices, [&] { Shell->Timer1Timer(); }); });
+    connect(Timer1, &QTimer::timeout, this, [this] { Guarded(UiServices, [&] { Shell->HealthTick(); }); });
     // Plugging or pulling a USB cable changes the picture of the USB link.
     auto *devices = new QTimer(this);
     devices->setObjectName(QStringLiteral("DeviceWatch"));
@@ -161,25 +161,25 @@ TMainFrm::TMainFrm(TShell::TOptions options, QWidget *parent) : QMainWindow(pare
         // busy link.
         Connecting = true;
         UpdateBatteryButton();
-        Guarded(UiServices, [&] { Shell->ConnectBtnClick(); });
+        Guarded(UiServices, [&] { Shell->ToggleConnection(); });
         Connecting = false;
         UpdateBatteryButton();
     });
-    connect(BatterieBtn, &QToolButton::clicked, this, [this] { Guarded(UiServices, [&] { Shell->BatterieBtnClick(); }); });
+    connect(BatterieBtn, &QToolButton::clicked, this, [this] { Guarded(UiServices, [&] { Shell->ReadHealthNow(); }); });
     for (QAction *a : PortGroup->actions()) {
         connect(a, &QAction::triggered, this, [this, a] {
-            Guarded(UiServices, [&] { Shell->ComCheck(a->data().toInt()); });
+            Guarded(UiServices, [&] { Shell->ChooseLink(a->data().toInt()); });
         });
     }
     connect(Communicationspeed1, &QAction::triggered, this, [this] {
-        Shell->Communicationspeed1Click();
+        Shell->ToggleHighSpeed();
         Communicationspeed1->setChecked(Shell->State.HighSpeedChecked);
     });
     Shell->StartProgram = [](const QString &program) { QProcess::startDetached(program, {}); };
-    connect(NewGpsBtn, &QPushButton::clicked, this, [this] { Guarded(UiServices, [&] { Shell->NewGpsBtnClick(); }); });
-    connect(StopBtn, &QPushButton::clicked, this, [this] { Shell->StopBtnClick(); });
-    connect(PauseBtn, &QPushButton::clicked, this, [this] { Shell->PauseBtnClick(); });
-    connect(ResistanceTb->SkipBtn, &QPushButton::clicked, this, [this] { Shell->SkipBtnClick(); });
+    connect(NewGpsBtn, &QPushButton::clicked, this, [this] { Guarded(UiServices, [&] { Shell->ChooseAndStartAction(); }); });
+    connect(StopBtn, &QPushButton::clicked, this, [this] { Shell->RequestStop(); });
+    connect(PauseBtn, &QPushButton::clicked, this, [this] { Shell->TogglePause(); });
+    connect(ResistanceTb->SkipBtn, &QPushButton::clicked, this, [this] { Shell->RequestSkip(); });
 
     connect(PageControl1, &QTabWidget::currentChanged, this, &TMainFrm::PageControl1Change);
 
@@ -325,7 +325,7 @@ void TMainFrm::BuildMenus()
     Communicationspeed1->setCheckable(true);
     QAction *usbCheck = link->addAction(QStringLiteral("USB Check"));
     usbCheck->setObjectName(QStringLiteral("ZIREriva1"));
-    connect(usbCheck, &QAction::triggered, this, [this] { Shell->ZIREriva1Click(); });
+    connect(usbCheck, &QAction::triggered, this, [this] { Shell->StartUsbTool(); });
     link->addSeparator();
     TraceLink1 = link->addAction(QStringLiteral("Trace the link to a file…"));
     TraceLink1->setObjectName(QStringLiteral("TraceLink1"));
@@ -488,8 +488,8 @@ QWidget *TMainFrm::BuildStatePage()
     StateTb = Page("StateTb");
     auto *l = new QVBoxLayout(StateTb);
     l->setContentsMargins(2, 2, 2, 2);
-    Pe3do1 = new TScatterGraph(StateTb);
-    l->addWidget(Pe3do1);
+    ProgressView = new TScatterGraph(StateTb);
+    l->addWidget(ProgressView);
     return StateTb;
 }
 
@@ -503,14 +503,14 @@ void TMainFrm::BuildGraphs()
     Presenter->Locale = Shell->Locale;
     RhoTb->Attach(Presenter.get(), &UiServices);
     RhoTb->PESGraph1->DocumentName = [this] { return Shell->State.AcquisitionFile; };
-    Progress = std::make_unique<TProgressGraph>(*Shell->Model, *Pe3do1,
+    Progress = std::make_unique<TProgressGraph>(*Shell->Model, *ProgressView,
                                                 [this] { return PageControl1->currentWidget() == StateTb; });
     RangeFrm = new TRangeFrm(*Presenter, UiServices, this);
     connect(RhoTb->GraphRangeBtn, &QPushButton::clicked, RangeFrm, &TRangeFrm::ShowModeless);
 }
 
 TGraph2D &TMainFrm::PseudoSectionGraph() { return *RhoTb->PESGraph1; }
-TGraph3D &TMainFrm::ProgressGraph() { return *Pe3do1; }
+TGraph3D &TMainFrm::ProgressGraph() { return *ProgressView; }
 void TMainFrm::InitProgressGraph() { Progress->InitProgressGraph(); }
 void TMainFrm::UpdateProgressGraph(int n, int s) { Progress->UpdateProgressGraph(n, s); }
 void TMainFrm::RedrawProgressGraph() { Progress->RedrawProgressGraph(); }
@@ -917,9 +917,9 @@ bool TMainFrm::GrabPages(const QString &folder)
         const QString name = PageControl1->widget(i)->objectName();
         QPixmap shot = grab();
         // The 3-D view is a window of its own that a grab does not see.
-        if (PageControl1->widget(i) == StateTb && Pe3do1->CanRender()) {
+        if (PageControl1->widget(i) == StateTb && ProgressView->CanRender()) {
             QPainter painter(&shot);
-            painter.drawImage(Pe3do1->mapTo(this, QPoint(0, 0)), Pe3do1->Picture(Pe3do1->size()));
+            painter.drawImage(ProgressView->mapTo(this, QPoint(0, 0)), ProgressView->Picture(ProgressView->size()));
         }
         ok = shot.save(QStringLiteral("%1/page-%2-%3.png").arg(folder).arg(i + 1).arg(name)) && ok;
     }
@@ -929,7 +929,7 @@ bool TMainFrm::GrabPages(const QString &folder)
 
 void TMainFrm::closeEvent(QCloseEvent *event)
 {
-    Guarded(UiServices, [&] { Shell->FormCloseQuery(); });
+    Guarded(UiServices, [&] { Shell->CloseRequested(); });
     if (Shell->ActionRunning && !AbandonTimer) {
         UiServices.Closed = true;
         // The action ends its group by itself; one that still waits on the

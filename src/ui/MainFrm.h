@@ -195,7 +195,7 @@ private:
     TResPage *ResistanceTb = nullptr;
     TScriptPage *ScriptPanel = nullptr;
     QWidget *StateTb = nullptr;
-    TScatterGraph *Pe3do1 = nullptr;
+    TScatterGraph *ProgressView = nullptr;
     TRhoPage *RhoTb = nullptr;
     TRangeFrm *RangeFrm = nullptr;
     QTextEdit *EditJournal = nullptr;

@@ -128,7 +128,7 @@ TRhoPage::TRhoPage(std::function<bool()> pageShowing, QWidget *parent)
     connect(BitBtnApplyColorScale, &QPushButton::clicked, this,
             [this] { Forward(&TSectionPresenter::BitBtnApplyColorScaleClick); });
     connect(BitBtnUnZoom, &QPushButton::clicked, this, [this] { Forward(&TSectionPresenter::BitBtnUnZoomClick); });
-    connect(BitBtn5, &QPushButton::clicked, this, [this] { Forward(&TSectionPresenter::BitBtn5Click); });
+    connect(BitBtn5, &QPushButton::clicked, this, [this] { Forward(&TSectionPresenter::ExportSection); });
     connect(BitBtnMaximize, &QPushButton::clicked, this, [this] { Forward(&TSectionPresenter::BitBtnMaximizeClick); });
     connect(BitBtn3, &QPushButton::clicked, this, [this] { PESGraph1->PEactions(TGraph2DAction::sgPrintDialog); });
     connect(HideFlaggedCb, &QCheckBox::toggled, this, [this] { Forward(&TSectionPresenter::HideFlaggedClick); });

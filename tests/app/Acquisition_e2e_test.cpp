@@ -89,7 +89,7 @@ TEST(AcquisitionE2e, startWhileTheCommandLineWritesTheFileIsRefusedAndTheFileIsT
     TOverwritingView view;
     TShell shell(ui, view, SystemClock(), TShell::TOptions{false});
     ASSERT_TRUE(shell.LoadConfiguration(ini("window.ini", windowSim)));
-    shell.ConnectBtnClick();
+    shell.ToggleConnection();
     ASSERT_TRUE(shell.LinkOpen());
     try {
         shell.RunStartAction(TShell::ActionAcquisition);

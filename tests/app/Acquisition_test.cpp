@@ -124,7 +124,7 @@ struct TRunFixture : ::testing::Test {
         Shell->EventLog.Locale = QLocale::c();
         Shell->State.AcquisitionFile = Tmp.path() + "/run.bin";
         Shell->ShowPortImage(true);
-        Shell->ConnectBtnClick();
+        Shell->ToggleConnection();
         ASSERT_TRUE(Shell->LinkOpen());
         Survey();
         Instrument->Commands.clear();
@@ -245,7 +245,7 @@ TEST_F(TRunFixture, graphsFollowEveryGroupInTheModesThatDrawThem)
         Instrument->SpeedAnswer = std::vector<float>(22, 1.0f);
         View.Graphs.clear();
         View.SectionRho.clear();
-        Shell->NewGpsBtnClick();
+        Shell->ChooseAndStartAction();
         EXPECT_EQ(View.Graphs, c.Calls);
         if (c.Mode == 0) {
             // The pseudo-section receives the Rho of every record stored, in quadripole order.
@@ -319,7 +319,7 @@ TEST_F(TRunFixture, pauseDuringTheLastGroupIsClearedWhenTheRunEnds)
 {
     Instrument->DuringRun = [this] {
         if (Instrument->Runs == 3)
-            Shell->PauseBtnClick();
+            Shell->TogglePause();
     };
     Shell->RunStartAction(TShell::ActionAcquisition);
     EXPECT_TRUE(Log().contains("Paused by user"));
@@ -336,7 +336,7 @@ TEST_F(TRunFixture, stopDuringAGroupGivesItUpAndReleasesWhenTheInstrumentAnswers
 {
     Instrument->DuringRun = [this] {
         if (Instrument->Runs == 2)
-            Shell->StopBtnClick();
+            Shell->RequestStop();
     };
     Shell->RunStartAction(TShell::ActionAcquisition);
     EXPECT_EQ(FileSize(Shell->State.AcquisitionFile), 1029 + 10 * 304);
@@ -353,7 +353,7 @@ TEST_F(TRunFixture, stopDuringAGroupGivesItUpAndReleasesWhenTheInstrumentAnswers
     Instrument = std::make_unique<TFakeInstrument>(*Port);
     Port->Rx.clear();
     Shell->EventLog.HoldRed(); // as an earlier alarm leaves it
-    Shell->Timer1Timer();
+    Shell->HealthTick();
     EXPECT_EQ(Instrument->Commands, (std::vector<int>{45, 41}));
     EXPECT_FALSE(Shell->ElectrodesPending);
     EXPECT_EQ(Log().last(), "Electrodes released");
@@ -368,11 +368,11 @@ TEST_F(TRunFixture, pauseHoldsTheNextGroupUntilReleased)
     Instrument->DuringRun = [this, yields, original] {
         if (Instrument->Runs != 1)
             return;
-        Shell->PauseBtnClick();
+        Shell->TogglePause();
         Ui.OnYield = [this, yields, original](int waitMs) {
             original(waitMs);
             if (++*yields == 20 && Shell->State.RunState == TRunState::Paused)
-                Shell->PauseBtnClick();
+                Shell->TogglePause();
         };
     };
     Shell->RunStartAction(TShell::ActionAcquisition);
@@ -466,7 +466,7 @@ TEST_F(TRunFixture, startPreselectsTheActionOfThePageInFront)
     } cases[] = {{TPage::Resistance, 1}, {TPage::Script, 2}, {TPage::Rho, 0}, {TPage::Configuration, 0}};
     for (const auto &c : cases) {
         View.Page = c.page;
-        Shell->NewGpsBtnClick();
+        Shell->ChooseAndStartAction();
         EXPECT_EQ(View.Preselected, c.action);
     }
     EXPECT_TRUE(Instrument->Commands.empty()) << "cancel: no health check, nothing sent";
@@ -475,11 +475,11 @@ TEST_F(TRunFixture, startPreselectsTheActionOfThePageInFront)
 TEST_F(TRunFixture, stopAndPauseOutsideAnAction)
 {
     Shell->EventLog.Clear();
-    Shell->PauseBtnClick();
+    Shell->TogglePause();
     EXPECT_FALSE(View.PauseDown);
     EXPECT_TRUE(Log().isEmpty());
-    Shell->StopBtnClick();
-    Shell->StopBtnClick();
+    Shell->RequestStop();
+    Shell->RequestStop();
     EXPECT_EQ(Log(), QStringList{"Stopped by user"});
     EXPECT_EQ(Shell->State.RunState, TRunState::StopRequested);
     Shell->RunStartAction(TShell::ActionAcquisition);
@@ -532,7 +532,7 @@ TEST_F(TRunFixture, electrodeCheckRepeatsAHighPairUntilSkipped)
     auto inner = Port->OnWrite;
     Port->OnWrite = [&](std::uint8_t b) {
         if (b == 43 && ++reads == 4)
-            Shell->SkipBtnClick();
+            Shell->RequestSkip();
         inner(b);
     };
     Shell->State.RunState = TRunState::Running;
@@ -617,7 +617,7 @@ TEST_F(TRunFixture, startRefusesAnUnknownInstrumentAndAnEmptySurvey)
     Shell->DisconnectInstrument();
     Instrument->TypeCode = 0x12345678;
     Instrument->Identifying = true;
-    Shell->ConnectBtnClick();
+    Shell->ToggleConnection();
     EXPECT_EQ(View.Status, "unknown instrument type 0x12345678");
     EXPECT_EQ(Log().last(), "unknown instrument type 0x12345678");
     Instrument->Commands.clear();
@@ -632,7 +632,7 @@ TEST_F(TRunFixture, startRefusesAnUnknownInstrumentAndAnEmptySurvey)
     Shell->DisconnectInstrument();
     Instrument->TypeCode = 0x10000002;
     Instrument->Identifying = true;
-    Shell->ConnectBtnClick();
+    Shell->ToggleConnection();
     Shell->Model->QuadCount = 0;
     Instrument->Commands.clear();
     EXPECT_THROW(Shell->RunStartAction(TShell::ActionAcquisition), ETarnelError);
@@ -709,7 +709,7 @@ TEST_F(TRunFixture, connectOrCloseDuringARunEndsTheGroupThenClosesTheLink)
         Shell->ClosingDuringAction = false;
         if (!Shell->LinkOpen()) {
             Instrument->Identifying = true;
-            Shell->ConnectBtnClick();
+            Shell->ToggleConnection();
         }
         ASSERT_TRUE(Shell->LinkOpen());
         std::vector<int> commandsAtPress;
@@ -719,9 +719,9 @@ TEST_F(TRunFixture, connectOrCloseDuringARunEndsTheGroupThenClosesTheLink)
                 return;
             commandsAtPress = Instrument->Commands;
             if (closing)
-                Shell->FormCloseQuery();
+                Shell->CloseRequested();
             else
-                Shell->ConnectBtnClick();
+                Shell->ToggleConnection();
             EXPECT_EQ(Instrument->Commands, commandsAtPress) << "nothing sent while the run waits";
             EXPECT_TRUE(Shell->LinkOpen());
         };
@@ -758,7 +758,7 @@ TEST_F(TRunFixture, aLinkThatDroppedWhileIdleIsShownAtTheNextTick)
     Shell->ShowRunControls(true);
     View.LinkOn = true;
     Port->State = -1;
-    Shell->Timer1Timer();
+    Shell->HealthTick();
     EXPECT_FALSE(View.LinkOn);
     EXPECT_FALSE(View.ConnectPressed);
     EXPECT_FALSE(View.HealthTimer);
@@ -767,7 +767,7 @@ TEST_F(TRunFixture, aLinkThatDroppedWhileIdleIsShownAtTheNextTick)
     EXPECT_EQ(Log().last(), "Link lost");
     EXPECT_EQ(Shell->EventLog.Lines().back().Color, LogColor::Red);
     const auto lines = Shell->EventLog.Lines().size();
-    Shell->Timer1Timer();
+    Shell->HealthTick();
     EXPECT_EQ(Shell->EventLog.Lines().size(), lines) << "said once";
 }
 
@@ -809,7 +809,7 @@ TEST_F(TRunFixture, startOnAFullDiskSaysWhatWasNotSavedAndKeepsTheFilesAsTheyWer
         << "no temporary file left behind";
     // The Link menu writes its choice into the same configuration.
     Shell->State.ConfigLoaded = true;
-    Shell->ComCheck(3);
+    Shell->ChooseLink(3);
     EXPECT_EQ(Read(ini), "[Name]\r\nComment=before\r\n");
 
     const QStringList expected{"Can't save configuration", "Duplicate file not written", "Can't save configuration"};

@@ -68,7 +68,7 @@ TEST_P(TConnectE2e, cancellingEitherPromptLeavesTheLinkClosed)
         for (int i = 0; i < cancelled; ++i)
             Ui.ConfirmAnswers.push_back(true);
         Ui.ConfirmAnswers.push_back(false);
-        Shell->ConnectBtnClick();
+        Shell->ToggleConnection();
         EXPECT_FALSE(Shell->LinkOpen()) << cancelled;
         EXPECT_FALSE(View.ConnectPressed);
         EXPECT_FALSE(View.HealthTimer);
@@ -87,7 +87,7 @@ TEST_P(TConnectE2e, typeCodesChooseTheGeneration)
         SCOPED_TRACE(c.code);
         auto sim = Start({"--type-code", c.code});
         const TVoltixProVxx *before = &Shell->Model->Protocol();
-        Shell->ConnectBtnClick();
+        Shell->ToggleConnection();
         ASSERT_TRUE(Shell->LinkOpen());
         EXPECT_TRUE(View.HealthTimer);
         EXPECT_TRUE(View.RunControls);
@@ -100,7 +100,7 @@ TEST_P(TConnectE2e, typeCodesChooseTheGeneration)
             EXPECT_TRUE(View.Status.contains("SN 0042")) << View.Status.toStdString();
             EXPECT_EQ(Shell->Model->Protocol().Table()->Generation, c.generation);
         }
-        Shell->ConnectBtnClick();
+        Shell->ToggleConnection();
         EXPECT_FALSE(Shell->LinkOpen());
         Shell->Port.reset();
         Shell->Model->Port = nullptr;
@@ -119,7 +119,7 @@ TEST_P(TConnectE2e, aLinkThatCannotOpenLeavesOpenCom)
         ini.write("[Communication]\r\nPort=100\r\nIPAddress=127.0.0.1:1\r\n");
     }
     ASSERT_TRUE(Shell->LoadConfiguration(Tmp.path() + "/Setup.ini"));
-    Shell->ConnectBtnClick();
+    Shell->ToggleConnection();
     EXPECT_FALSE(Shell->LinkOpen());
     EXPECT_EQ(View.Status, GetParam().pty ? "Open Com failed" : "Open Com");
     EXPECT_FALSE(View.HealthTimer);

@@ -69,7 +69,7 @@ struct TConnectFixture : ::testing::Test {
             l << line.Text;
         return l;
     }
-    void ConnectNow() { Shell->ConnectBtnClick(); }
+    void ConnectNow() { Shell->ToggleConnection(); }
 };
 } // namespace
 
@@ -100,7 +100,7 @@ TEST_F(TConnectFixture, connectionIdentifiesChoosesTheGenerationAndStartsTheHeal
     EXPECT_EQ(Port->Tx.left(1), QByteArray(1, '\0')) << "a 0 byte goes first";
 
     // Connect again while open: disconnects without asking.
-    Shell->ConnectBtnClick();
+    Shell->ToggleConnection();
     EXPECT_EQ(Ui.Confirms.size(), 1);
     EXPECT_EQ(Instrument->Commands.back(), 27);
     EXPECT_EQ(Port->State, 0);
@@ -129,14 +129,14 @@ TEST_F(TConnectFixture, typeCodesChooseTheProtocolObject)
             EXPECT_EQ(&Shell->Model->Protocol(), before) << std::hex << c.code;
         else
             EXPECT_EQ(Shell->Model->Protocol().Table()->Generation, c.generation) << std::hex << c.code;
-        Shell->ConnectBtnClick(); // disconnect
+        Shell->ToggleConnection(); // disconnect
     }
 }
 
 TEST_F(TConnectFixture, cancellingTheRemotePromptChangesNothing)
 {
     Ui.ConfirmAnswers = {false};
-    Shell->ConnectBtnClick();
+    Shell->ToggleConnection();
     EXPECT_EQ(Port->Connects, 0);
     EXPECT_TRUE(Port->Tx.isEmpty());
     EXPECT_FALSE(View.ConnectPressed);
@@ -147,7 +147,7 @@ TEST_F(TConnectFixture, cancellingTheRemotePromptChangesNothing)
 TEST_F(TConnectFixture, aRefusedLinkLeavesOpenComAndTheTimerOff)
 {
     Port->Refuse = true;
-    Shell->ConnectBtnClick();
+    Shell->ToggleConnection();
     EXPECT_EQ(Port->Connects, 1);
     EXPECT_EQ(View.Status, "Open Com");
     EXPECT_FALSE(View.HealthTimer);
@@ -158,7 +158,7 @@ TEST_F(TConnectFixture, aRefusedLinkLeavesOpenComAndTheTimerOff)
 TEST_F(TConnectFixture, wifiLinkShowsTheBaudMessageAndDialsTheAddress)
 {
     Ui.InputAnswers = {"10.1.2.3"};
-    Shell->ComCheck(100);
+    Shell->ChooseLink(100);
     EXPECT_TRUE(Config().contains("IPAddress=10.1.2.3"));
     EXPECT_TRUE(Config().contains("Port=100"));
     EXPECT_EQ(View.PortImage, 9);
@@ -168,7 +168,7 @@ TEST_F(TConnectFixture, wifiLinkShowsTheBaudMessageAndDialsTheAddress)
     // Cancelling the address prompt keeps the address and writes it again.
     Ui.InputAnswers.clear();
     WriteConfig("[Communication]\r\nPort=1\r\n");
-    Shell->ComCheck(100);
+    Shell->ChooseLink(100);
     EXPECT_EQ(Shell->State.IPAddress, "10.1.2.3");
     EXPECT_TRUE(Config().contains("IPAddress=10.1.2.3"));
 }
@@ -177,7 +177,7 @@ TEST_F(TConnectFixture, bluetoothPromptReturnsUntilAValidNumber)
 {
     Shell->State.PortSelector = 100;
     Ui.InputAnswers = {"100", "abc", "0", "3"};
-    Shell->ComCheck(TShell::BtItem);
+    Shell->ChooseLink(TShell::BtItem);
     EXPECT_EQ(Ui.Prompts.size(), 4);
     EXPECT_EQ(Shell->State.PortSelector, 3);
     EXPECT_EQ(View.TickedSelector, -1) << "the BT item stays ticked";
@@ -196,7 +196,7 @@ TEST_F(TConnectFixture, bluetoothPromptCancelledLeavesLinkTickAndConfigurationAs
         const int made = PortsMade;
         Ui.Prompts.clear();
         Ui.InputAnswers = {"abc"}; // one wrong entry, then Cancel
-        Shell->ComCheck(TShell::BtItem);
+        Shell->ChooseLink(TShell::BtItem);
         EXPECT_EQ(Ui.Prompts.size(), 2) << "the box closes at Cancel";
         EXPECT_EQ(Shell->State.PortSelector, selector);
         EXPECT_EQ(View.TickedSelector, selector);
@@ -207,8 +207,8 @@ TEST_F(TConnectFixture, bluetoothPromptCancelledLeavesLinkTickAndConfigurationAs
 
 TEST_F(TConnectFixture, usbChoiceStartsTheUsbToolEveryTimeWhenItIsThere)
 {
-    Shell->ComCheck(99);
-    Shell->ZIREriva1Click();
+    Shell->ChooseLink(99);
+    Shell->StartUsbTool();
     EXPECT_TRUE(Started.isEmpty()) << "no tool in the program folder: nothing is started";
 
     QDir().mkpath(Tmp.path() + "/program");
@@ -217,8 +217,8 @@ TEST_F(TConnectFixture, usbChoiceStartsTheUsbToolEveryTimeWhenItIsThere)
     tool.write("#!/bin/sh\n");
     tool.close();
     tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner);
-    Shell->ComCheck(99);
-    Shell->ComCheck(99);
+    Shell->ChooseLink(99);
+    Shell->ChooseLink(99);
     ASSERT_EQ(Started.size(), 2);
     EXPECT_EQ(Started.first(), Tmp.path() + "/program/ZIREriva");
 }
@@ -281,11 +281,11 @@ TEST_F(TConnectFixture, aTimerTickDuringAnotherExchangeIsSkipped)
     ConnectNow();
     const auto before = Instrument->Commands.size();
     Shell->Exchanges = 1;
-    Shell->Timer1Timer();
-    Shell->BatterieBtnClick();
+    Shell->HealthTick();
+    Shell->ReadHealthNow();
     EXPECT_EQ(Instrument->Commands.size(), before);
     Shell->Exchanges = 0;
-    Shell->Timer1Timer();
+    Shell->HealthTick();
     EXPECT_EQ(Instrument->Commands.back(), 45);
 }
 
@@ -300,12 +300,12 @@ TEST_F(TConnectFixture, aSilentInstrumentIsReportedAndConnectEndsTheWait)
     Port->OnIdle = [&] {
         if (Port->Stalled() && !pressed) {
             pressed = true;
-            Shell->ConnectBtnClick();
+            Shell->ToggleConnection();
         }
     };
     QString error;
     try {
-        Shell->Timer1Timer();
+        Shell->HealthTick();
     } catch (const ETarnelError &e) {
         error = e.Message();
     }
@@ -372,7 +372,7 @@ TEST_F(TConnectFixture, aHealthReadingLeftUnansweredEndsTheCheckAtOnce)
     };
     const std::int64_t start = Clock.Now;
     try {
-        Shell->BatterieBtnClick();
+        Shell->ReadHealthNow();
         FAIL() << "no error";
     } catch (const ETarnelError &e) {
         EXPECT_EQ(e.Kind(), TErrorKind::Timeout);

@@ -65,7 +65,7 @@ struct TScriptFixture : ::testing::Test {
         Shell->EventLog.Locale = QLocale::c();
         Shell->ReconnectPausesMs = {30000, 60000};
         ASSERT_TRUE(Shell->LoadConfiguration(Ini("a", 1)));
-        Shell->ConnectBtnClick();
+        Shell->ToggleConnection();
         ASSERT_TRUE(Shell->LinkOpen());
         Instrument->Commands.clear();
     }
@@ -208,7 +208,7 @@ TEST_F(TScriptFixture, stopDuringAReconnectionPauseEndsTheScriptAtOnce)
     Port->OnIdle = [&] {
         if (tries == 1 && pressed < 0 && Clock.Now > 5000) {
             pressed = Clock.Now;
-            Shell->StopBtnClick();
+            Shell->RequestStop();
         }
     };
     RunScript({Start(1, a), Start(2, a)});
@@ -297,7 +297,7 @@ TEST_F(TScriptFixture, pauseDuringTheLastGroupDoesNotHoldTheNextAcquisition)
     std::vector<bool> shownPaused;
     Instrument->DuringRun = [&] {
         if (Instrument->Runs == 3)
-            Shell->PauseBtnClick();
+            Shell->TogglePause();
         if (Instrument->Runs == 4)
             shownPaused.push_back(View.PauseDown);
     };

@@ -430,7 +430,7 @@ TEST(SectionPresenterButtons, graphActions)
 {
     TPage p;
     p.Presenter.BitBtnUnZoomClick();
-    p.Presenter.BitBtn5Click();
+    p.Presenter.ExportSection();
     p.Presenter.BitBtnMaximizeClick();
     EXPECT_EQ(p.Graph.Actions, (std::vector{TGraph2DAction::sgUndoZoom, TGraph2DAction::sgExportDialog,
                                             TGraph2DAction::sgMaximize}));
