@@ -306,3 +306,27 @@ TEST(WindowWithoutTemplate, theConfigurationPageShowsTheStartingSettings)
     qunsetenv("TARNELPRO_DATA_DIR");
     qunsetenv("TARNELPRO_PROGRAM_DIR");
 }
+
+// TARNELPRO_TRACE starts the link trace with the window; the Link menu's item
+// shows it and stops it, and the event log says both.
+TEST_F(TWindowFixture, theTraceVariableStartsTheLinkTraceAndTheMenuStopsIt)
+{
+    const QString path = Tmp.path() + "/trace.txt";
+    qputenv("TARNELPRO_TRACE", path.toLocal8Bit());
+    {
+        TMainFrm w(TShell::TOptions{false});
+        qunsetenv("TARNELPRO_TRACE");
+        auto *item = w.findChild<QAction *>("TraceLink1");
+        ASSERT_NE(item, nullptr);
+        EXPECT_TRUE(item->isCheckable() && item->isChecked());
+        const QString log = w.findChild<QTextEdit *>("EditJournal")->toPlainText();
+        EXPECT_TRUE(log.contains("Link trace written to " + path)) << log.toStdString();
+        item->trigger();
+        EXPECT_FALSE(item->isChecked());
+        EXPECT_TRUE(w.findChild<QTextEdit *>("EditJournal")->toPlainText().contains("Link trace stopped"));
+    }
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray text = f.readAll();
+    EXPECT_TRUE(text.contains("## trace started") && text.contains("## trace stopped")) << text.toStdString();
+}
