@@ -32,33 +32,12 @@ template <class E>
 
 TBlockProgress ProgressIf(bool on) { return on ? TBlockProgress::ProgressBar : TBlockProgress::None; }
 
-// The instrument's own names of its commands, so that a trace reads as the
-// exchange it is.
-const char *CommandName(std::uint8_t code)
-{
-    switch (code) {
-    case 27: return "Escape";
-    case 28: return "Get parameter";
-    case 29: return "Set parameter";
-    case 30: return "instrument description";
-    case 31: return "last measurement";
-    case 32: return "Start";
-    case 33: return "recalled records";
-    case 34: return "Speed start";
-    case 37: return "mode change";
-    case 41: return "Switch quadripole";
-    case 42: return "Get GPS data";
-    case 43: return "Rx-Rs check";
-    case 44: return "Tx-Rs check";
-    default: return "unknown";
-    }
-}
-
 void NoteCommand(std::uint8_t code, const char *detail = nullptr)
 {
     if (!WireTrace::Active())
         return;
-    QString text = QStringLiteral("command %1 \"%2\"").arg(code).arg(QLatin1String(CommandName(code)));
+    const char *name = TPortVirt::CommandName(code);
+    QString text = QStringLiteral("command %1 \"%2\"").arg(code).arg(QLatin1String(name ? name : "unknown"));
     if (detail)
         text += QStringLiteral(": ") + QLatin1String(detail);
     WireTrace::Note(text);

@@ -313,8 +313,7 @@ void TPortVirt::WriteCommandByte(std::uint8_t byte)
     }
 }
 
-namespace {
-const char *CommandName(std::uint8_t command)
+const char *TPortVirt::CommandName(std::uint8_t command)
 {
     switch (command) {
     case 27: return "Escape";
@@ -334,7 +333,6 @@ const char *CommandName(std::uint8_t command)
     default: return nullptr;
     }
 }
-} // namespace
 
 QString TPortVirt::RefusedText(std::uint8_t command)
 {

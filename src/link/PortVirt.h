@@ -99,6 +99,8 @@ public:
     bool CommandRefused() const { return Refused; }
     // "the instrument refused command 29 ("Set parameter")".
     static QString RefusedText(std::uint8_t command);
+    // The instrument's name of a command ("Set parameter"); null when it has none.
+    static const char *CommandName(std::uint8_t command);
     virtual bool PromptAndSendCommand(std::uint8_t command, int timeoutMs);
     // True when the text came or after 300 s of silence; false only when the link closed.
     virtual bool WaitForText(QByteArrayView text);
