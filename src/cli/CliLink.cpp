@@ -2,6 +2,7 @@
 
 #include "app/Shell.h"
 #include "cli/Console.h"
+#include "cli/OptionParser.h"
 #include "base/LinkAddress.h"
 #include "instrument/ConfigFile.h"
 #include "instrument/VoltixPro.h"
@@ -142,6 +143,17 @@ TStopOnSignal::~TStopOnSignal()
         ::close(Fds[1]);
     }
     Write = -1;
+}
+
+bool MqttOptionUsable(TOptionParser &options)
+{
+    if (!options.Has("--mqtt"))
+        return true;
+    const QString why = MqttOptionProblem(options.Value("--mqtt"));
+    if (why.isEmpty())
+        return true;
+    options.UsageError(QStringLiteral("--mqtt: ") + why);
+    return false;
 }
 
 QString MqttOptionProblem(const QString &url)

@@ -3,6 +3,8 @@
 // by the commands that talk to an instrument.
 #include <QString>
 
+class TOptionParser;
+
 #include <memory>
 
 class QSocketNotifier;
@@ -21,6 +23,8 @@ int ConnectLink(TShell &shell, TConsoleUi &ui, const QString *linkText, const TC
 
 // What is wrong with a --mqtt value, empty when it can be used.
 QString MqttOptionProblem(const QString &url);
+// The --mqtt value of a parsed command line, when given: false after its usage error.
+bool MqttOptionUsable(TOptionParser &options);
 
 // SIGINT and SIGTERM press Stop while an action runs; the message says what
 // happens next.

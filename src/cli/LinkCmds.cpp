@@ -146,12 +146,7 @@ bool CheckOptions(TOptionParser &o, std::initializer_list<const char *> required
         }
     if (!o.Int("--timeout", timeout, 1, 86400, "whole seconds from 1 to 86400"))
         return false;
-    if (o.Has("--mqtt"))
-        if (const QString why = MqttOptionProblem(o.Value("--mqtt")); !why.isEmpty()) {
-            o.UsageError(QStringLiteral("--mqtt: ") + why);
-            return false;
-        }
-    return true;
+    return MqttOptionUsable(o);
 }
 
 // Loads --config; false with a message when it cannot be read.

@@ -85,12 +85,7 @@ bool ParseArgs(const QStringList &args, TScriptArgs &a)
             return false;
         }
     }
-    if (o.Has("--mqtt"))
-        if (const QString why = MqttOptionProblem(o.Value("--mqtt")); !why.isEmpty()) {
-            o.UsageError(QStringLiteral("--mqtt: ") + why);
-            return false;
-        }
-    return true;
+    return MqttOptionUsable(o);
 }
 
 bool ReadScript(const QString &path, QStringList &lines)
